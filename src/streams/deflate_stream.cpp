@@ -1,0 +1,112 @@
+#include "streams/deflate_stream.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <new>
+
+namespace tvx {
+
+struct DeflateStream::State {
+  explicit State(ByteStream& dest) : destination(dest) { std::memset(&z, 0, sizeof z); }
+  ~State() {
+    if (started) deflateEnd(&z);
+  }
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+
+  // Puts the destination back where this stream last left it.
+  void RestoreDestination() {
+    if (destination.Position() != savedPosition) destination.SetPosition(savedPosition);
+  }
+  // Hands the first n buffered bytes to the destination. False when it took fewer.
+  bool Flush(uint32_t n) {
+    const uint32_t accepted = destination.Write(buffer, n);
+    if (accepted <= n) bytesOut += accepted;
+    if (accepted != n) return false;
+    savedPosition = destination.Position();
+    z.next_out = buffer;
+    z.avail_out = kCompressionBufferSize;
+    return true;
+  }
+
+  ByteStream& destination;
+  uint32_t savedPosition = 0;
+  uint32_t bytesOut = 0;
+  z_stream z;
+  bool started = false;   // deflateInit succeeded; deflateEnd still owed
+  bool finished = false;  // Finish() ran; finishResult is its answer
+  bool finishResult = false;
+  Bytef buffer[kCompressionBufferSize];
+};
+
+DeflateStream::DeflateStream(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+DeflateStream::~DeflateStream() {
+  if (state_) Finish();
+}
+
+uint32_t DeflateStream::Seek(int32_t offset, SeekOrigin origin) {
+  if (offset != 0 || origin != kFromCurrent) return kStreamError;
+  return static_cast<uint32_t>(state_->z.total_in);
+}
+
+uint32_t DeflateStream::Write(const void* buffer, uint32_t count) {
+  State& s = *state_;
+  if (s.finished) return kStreamError;
+  if (count == 0) return 0;
+  // zlib never writes through next_in; its type just lacks the const.
+  s.z.next_in = static_cast<Bytef*>(const_cast<void*>(buffer));
+  s.z.avail_in = count;
+  s.RestoreDestination();
+  while (s.z.avail_in > 0) {
+    if (deflate(&s.z, Z_NO_FLUSH) < 0) return kStreamError;
+    if (s.z.avail_out == 0 && !s.Flush(kCompressionBufferSize)) return kStreamError;
+  }
+  return count;
+}
+
+bool DeflateStream::Finish() {
+  State& s = *state_;
+  if (s.finished) return s.finishResult;
+  s.finished = true;
+  s.z.next_in = nullptr;
+  s.z.avail_in = 0;
+  s.RestoreDestination();
+  bool ok = true;
+  for (;;) {
+    const int result = deflate(&s.z, Z_FINISH);
+    if (result == Z_STREAM_END || s.z.avail_out != 0) {
+      if (result != Z_STREAM_END) ok = false;  // zlib stopped without ending the stream
+      break;
+    }
+    if (result < 0 || !s.Flush(kCompressionBufferSize)) {
+      ok = false;
+      break;
+    }
+  }
+  const uint32_t pending = kCompressionBufferSize - s.z.avail_out;
+  if (ok && pending > 0 && !s.Flush(pending)) ok = false;
+  deflateEnd(&s.z);
+  s.started = false;
+  s.finishResult = ok;
+  return ok;
+}
+
+uint32_t DeflateStream::BytesOut() const { return state_->bytesOut; }
+
+std::unique_ptr<DeflateStream> NewDeflateStream(int compressionLevel, ByteStream& destination) {
+  static const int kLevels[] = {0, 1, Z_DEFAULT_COMPRESSION, 9};
+  if (compressionLevel < 0 || compressionLevel > 3) return nullptr;
+  // Allocation failure is an answer here (null), not an exception.
+  std::unique_ptr<DeflateStream::State> state(new (std::nothrow) DeflateStream::State(destination));
+  if (!state) return nullptr;
+  state->savedPosition = destination.Position();
+  state->z.next_out = state->buffer;
+  state->z.avail_out = kCompressionBufferSize;
+  if (deflateInit(&state->z, kLevels[compressionLevel]) < 0) return nullptr;
+  state->started = true;
+  return std::unique_ptr<DeflateStream>(new (std::nothrow) DeflateStream(std::move(state)));
+}
+
+}  // namespace tvx

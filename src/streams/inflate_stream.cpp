@@ -1,0 +1,112 @@
+#include "streams/inflate_stream.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <new>
+
+namespace tvx {
+
+namespace {
+constexpr uint32_t kSkipScratchSize = 4096;
+}  // namespace
+
+struct InflateStream::State {
+  explicit State(ByteStream& src) : source(src) { std::memset(&z, 0, sizeof z); }
+  ~State() {
+    if (started) inflateEnd(&z);
+  }
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
+
+  ByteStream& source;
+  uint32_t savedPosition = 0;
+  z_stream z;
+  bool started = false;  // inflateInit succeeded; inflateEnd still owed
+  bool ended = false;    // zlib reported the end with a good checksum
+  Bytef buffer[kCompressionBufferSize];
+};
+
+InflateStream::InflateStream(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+InflateStream::~InflateStream() = default;  // State ends zlib
+
+bool InflateStream::AtStreamEnd() const { return state_->ended; }
+
+uint32_t InflateStream::Read(void* buffer, uint32_t count) {
+  State& s = *state_;
+  if (count == 0) return 0;
+  s.z.next_out = static_cast<Bytef*>(buffer);
+  s.z.avail_out = count;
+  if (s.source.Position() != s.savedPosition) s.source.SetPosition(s.savedPosition);
+  while (s.z.avail_out > 0) {
+    // Whatever follows the end of the zlib stream is not ours to decode.
+    if (s.ended) return count - s.z.avail_out;
+    if (s.z.avail_in == 0) {
+      const uint32_t n = s.source.Read(s.buffer, kCompressionBufferSize);
+      if (n == kStreamError || n > kCompressionBufferSize) return kStreamError;
+      if (n == 0) return count - s.z.avail_out;  // the source ran out early
+      s.z.next_in = s.buffer;
+      s.z.avail_in = n;
+      s.savedPosition = s.source.Position();
+    }
+    const uInt inBefore = s.z.avail_in;
+    const uInt outBefore = s.z.avail_out;
+    const int result = inflate(&s.z, Z_NO_FLUSH);
+    if (result == Z_STREAM_END) {
+      s.ended = true;
+    } else if (result == Z_NEED_DICT || (result < 0 && result != Z_BUF_ERROR)) {
+      return kStreamError;
+    } else if (s.z.avail_in == inBefore && s.z.avail_out == outBefore) {
+      // With input and room for output, no progress means zlib is stuck on
+      // the data: treat it as corrupt rather than spin.
+      return kStreamError;
+    }
+  }
+  return count;
+}
+
+uint32_t InflateStream::Seek(int32_t offset, SeekOrigin origin) {
+  State& s = *state_;
+  const uint32_t delivered = static_cast<uint32_t>(s.z.total_out);
+  if (offset == 0 && origin == kFromCurrent) return delivered;
+  if (offset == 0 && origin == kFromBegin) {
+    if (inflateReset(&s.z) != Z_OK) return kStreamError;
+    s.z.next_in = s.buffer;
+    s.z.avail_in = 0;
+    s.ended = false;
+    s.savedPosition = 0;
+    s.source.SetPosition(0);
+    return 0;
+  }
+  uint32_t skip;
+  if (origin == kFromCurrent && offset > 0) {
+    skip = static_cast<uint32_t>(offset);
+  } else if (origin == kFromBegin && offset > 0 && static_cast<uint32_t>(offset) > delivered) {
+    skip = static_cast<uint32_t>(offset) - delivered;
+  } else {
+    return kStreamError;  // backwards, from the end, or a restart elsewhere than 0
+  }
+  Bytef scratch[kSkipScratchSize];
+  while (skip > 0) {
+    const uint32_t want = skip < kSkipScratchSize ? skip : kSkipScratchSize;
+    const uint32_t got = Read(scratch, want);
+    if (got == kStreamError) return kStreamError;
+    if (got < want) break;  // the data ended first
+    skip -= got;
+  }
+  return static_cast<uint32_t>(s.z.total_out);
+}
+
+std::unique_ptr<InflateStream> NewInflateStream(ByteStream& source) {
+  std::unique_ptr<InflateStream::State> state(new (std::nothrow) InflateStream::State(source));
+  if (!state) return nullptr;
+  state->savedPosition = source.Position();
+  state->z.next_in = state->buffer;
+  state->z.avail_in = 0;
+  if (inflateInit(&state->z) < 0) return nullptr;
+  state->started = true;
+  return std::unique_ptr<InflateStream>(new (std::nothrow) InflateStream(std::move(state)));
+}
+
+}  // namespace tvx
