@@ -1,0 +1,349 @@
+// POSIX implementation of platform.h (Linux and other Unix systems).
+//
+// POSIX has no mandatory sharing modes: the FILE_SHARE_READ rule of the Windows
+// build cannot be enforced here, so another process may still write a file
+// Tolvex has open.
+#include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+#include "platform/fault_plan_internal.h"
+#include "platform/platform.h"
+
+namespace tvx::platform {
+
+const char kPathSeparator = '/';
+
+bool IsPathSeparator(char c) { return c == '/'; }
+
+namespace {
+
+// Largest position a 32-bit seek may reach: kAllBits itself means failure.
+constexpr int64_t kLastValidPosition = 0xFFFFFFFE;
+// Keeps one read(2)/write(2) below SSIZE_MAX on 32-bit systems too.
+constexpr uint32_t kMaxChunk = 1u << 30;
+
+int Fd(intptr_t handle) { return static_cast<int>(handle); }
+
+bool StatPath(const std::string& path, struct stat* st) {
+  return !path.empty() && ::stat(path.c_str(), st) == 0;
+}
+
+// Encodes a time as a local DOS date and time; kAllBits outside 1980-2107.
+uint32_t DosDateTimeOf(time_t t) {
+  struct tm local {};
+  if (::localtime_r(&t, &local) == nullptr) return kAllBits;
+  const int year = local.tm_year + 1900;
+  if (year < 1980 || year > 2107) return kAllBits;
+  return (static_cast<uint32_t>(year - 1980) << 25) |
+         (static_cast<uint32_t>(local.tm_mon + 1) << 21) |
+         (static_cast<uint32_t>(local.tm_mday) << 16) |
+         (static_cast<uint32_t>(local.tm_hour) << 11) |
+         (static_cast<uint32_t>(local.tm_min) << 5) |
+         (static_cast<uint32_t>(local.tm_sec) >> 1);
+}
+
+// The folder that holds path: "a/b/c" -> "a/b", "a" -> ".", "/x" -> "/".
+std::string ParentFolder(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  path.resize(slash);
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+// The umask, which can only be read by setting it. Single-threaded use only.
+mode_t CurrentUmask() {
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+
+bool ReadFirstChar(const std::string& path, char* c) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  ssize_t got;
+  do {
+    got = ::read(fd, c, 1);
+  } while (got < 0 && errno == EINTR);
+  ::close(fd);
+  return got == 1;
+}
+
+}  // namespace
+
+// --- File ---------------------------------------------------------------------
+
+File File::Open(const std::string& path, Mode mode) {
+  int flags = O_CLOEXEC;
+  switch (mode) {
+    case Mode::kRead:
+      flags |= O_RDONLY;
+      break;
+    case Mode::kCreateWrite:
+      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      break;
+    case Mode::kReadWrite:
+      flags |= O_RDWR;
+      // Like CREATE_ALWAYS: anything but an existing non-directory is created
+      // anew (a directory then makes open fail with EISDIR).
+      if (!FileExists(path)) flags |= O_CREAT | O_TRUNC;
+      break;
+  }
+  int fd;
+  do {
+    fd = ::open(path.c_str(), flags, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return File();
+  // Linux opens a directory read-only without complaint; Windows does not.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return File();
+  }
+  return File(fd);
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (handle_ >= 0) {
+    // No retry on EINTR: on Linux the descriptor is released either way.
+    ::close(Fd(handle_));
+    handle_ = -1;
+  }
+}
+
+bool File::IsOpen() const { return handle_ >= 0; }
+
+intptr_t File::NativeHandle() const { return handle_; }
+
+uint32_t File::Read(void* buffer, uint32_t count) {
+  if (internal::CountReadCall() || !IsOpen()) return 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    const uint32_t chunk = count - done < kMaxChunk ? count - done : kMaxChunk;
+    const ssize_t got = ::read(Fd(handle_), bytes + done, chunk);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;  // end of file, or an error after `done` bytes
+    done += static_cast<uint32_t>(got);
+  }
+  return done;
+}
+
+uint32_t File::Write(const void* buffer, uint32_t count) {
+  if (internal::CountMutatingCall() || !IsOpen()) return 0;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    const uint32_t chunk = count - done < kMaxChunk ? count - done : kMaxChunk;
+    const ssize_t put = ::write(Fd(handle_), bytes + done, chunk);
+    if (put < 0 && errno == EINTR) continue;
+    // ENOSPC, EFBIG (when SIGXFSZ is ignored), EIO...: report what made it.
+    if (put <= 0) break;
+    done += static_cast<uint32_t>(put);
+  }
+  return done;
+}
+
+uint32_t File::Seek(int32_t offset, SeekOrigin origin) {
+  if (!IsOpen()) return kAllBits;
+  // The target is computed first so that a refused seek leaves the position.
+  int64_t base = 0;
+  switch (origin) {
+    case kFromBegin:
+      break;
+    case kFromCurrent: {
+      const off_t current = ::lseek(Fd(handle_), 0, SEEK_CUR);
+      if (current < 0) return kAllBits;
+      base = current;
+      break;
+    }
+    case kFromEnd: {
+      struct stat st {};
+      if (::fstat(Fd(handle_), &st) != 0) return kAllBits;
+      base = st.st_size;
+      break;
+    }
+    default:
+      return kAllBits;
+  }
+  const int64_t target = base + offset;
+  if (target < 0 || target > kLastValidPosition) return kAllBits;
+  if (::lseek(Fd(handle_), static_cast<off_t>(target), SEEK_SET) < 0) return kAllBits;
+  return static_cast<uint32_t>(target);
+}
+
+uint32_t File::Size() {
+  struct stat st {};
+  if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0) return 0;
+  return static_cast<uint32_t>(static_cast<uint64_t>(st.st_size));
+}
+
+bool File::SetEndHere() {
+  if (internal::CountMutatingCall() || !IsOpen()) return false;
+  const off_t here = ::lseek(Fd(handle_), 0, SEEK_CUR);
+  if (here < 0) return false;
+  int result;
+  do {
+    result = ::ftruncate(Fd(handle_), here);
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
+// --- file-system questions ----------------------------------------------------
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return StatPath(path, &st) && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return StatPath(path, &st) && S_ISDIR(st.st_mode);
+}
+
+// A directory reports size 0, as FindFirstFileA does on Windows.
+uint32_t FileSizeByName(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) return 0;
+  return static_cast<uint32_t>(static_cast<uint64_t>(st.st_size));
+}
+
+int64_t FileSize64(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+uint32_t FileDosDateTime(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) return kAllBits;
+  return DosDateTimeOf(st.st_mtime);
+}
+
+uint32_t ModifiedDosDateTime(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, &st)) return kAllBits;
+  return DosDateTimeOf(st.st_mtime);
+}
+
+uint32_t CurrentDosDateTime() { return DosDateTimeOf(::time(nullptr)); }
+
+std::string TempDirectory() {
+  const char* env = ::getenv("TMPDIR");
+  std::string dir = (env != nullptr && env[0] != '\0') ? env : "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+std::string CreateTempFile(const std::string& directory, const std::string& prefix) {
+  std::string pattern = directory;
+  if (!pattern.empty() && pattern.back() != '/') pattern += '/';
+  pattern += prefix.substr(0, 3);
+  pattern += "XXXXXX";
+  const int fd = ::mkstemp(&pattern[0]);
+  if (fd < 0) return "";
+  // mkstemp makes the file 0600. The temp file often replaces an archive, so
+  // give it the permissions File::Open would have given it.
+  ::fchmod(fd, 0644 & ~CurrentUmask());
+  ::close(fd);
+  return pattern;
+}
+
+std::string DriveRoot(const std::string& path) {
+  if (path.empty()) return "";
+  std::string folder = path;
+  while (!DirectoryExists(folder)) {
+    if (folder == "/" || folder == ".") return "";  // e.g. the cwd was removed
+    folder = ParentFolder(folder);
+  }
+  return folder;
+}
+
+int64_t VolumeFreeBytes(const std::string& path) {
+  struct statvfs vfs {};
+  // A path that does not exist yet lies on the volume of its nearest folder.
+  if (path.empty()) return 0;
+  if (::statvfs(path.c_str(), &vfs) != 0) {
+    const std::string folder = DriveRoot(path);
+    if (folder.empty() || ::statvfs(folder.c_str(), &vfs) != 0) return 0;
+  }
+  const uint64_t bytes = static_cast<uint64_t>(vfs.f_bfree) * vfs.f_frsize;
+  return bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(bytes);
+}
+
+bool IsRemovableDrive(const std::string& root) {
+  struct stat st {};
+  if (!StatPath(root, &st)) return false;
+  const std::string device = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
+                             std::to_string(minor(st.st_dev));
+  char flag = 0;
+  if (!ReadFirstChar(device + "/removable", &flag)) {
+    // A partition carries no flag of its own; its disk is the parent folder.
+    char resolved[PATH_MAX];
+    if (::realpath(device.c_str(), resolved) == nullptr) return false;
+    if (!ReadFirstChar(ParentFolder(resolved) + "/removable", &flag)) return false;
+  }
+  return flag == '1';
+}
+
+bool SameDrive(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat stA {}, stB {};
+  return StatPath(DriveRoot(a), &stA) && StatPath(DriveRoot(b), &stB) &&
+         stA.st_dev == stB.st_dev;
+}
+
+int CompareTextNoCase(const std::string& a, const std::string& b) {
+  auto fold = [](unsigned char c) -> int { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
+  const size_t common = a.size() < b.size() ? a.size() : b.size();
+  for (size_t i = 0; i < common; ++i) {
+    const int diff = fold(static_cast<unsigned char>(a[i])) - fold(static_cast<unsigned char>(b[i]));
+    if (diff != 0) return diff;
+  }
+  if (a.size() == b.size()) return 0;
+  return a.size() < b.size() ? -1 : 1;
+}
+
+// --- changes to the file system -------------------------------------------------
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
+
+bool MakeDirectory(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) == 0) return true;
+  return errno == EEXIST && DirectoryExists(path);
+}
+
+bool MoveReplacing(const std::string& from, const std::string& to) {
+  if (internal::CountMutatingCall()) return false;
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace tvx::platform

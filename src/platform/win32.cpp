@@ -1,0 +1,321 @@
+// Win32 implementation of platform.h. Only the ANSI entry points are used, and
+// only calls that every Win32 version the plug-in loads on provides;
+// GetDiskFreeSpaceExA is looked up at run time because early Windows 95 lacks it.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/fault_plan_internal.h"
+#include "platform/platform.h"
+
+namespace tvx::platform {
+
+const char kPathSeparator = '\\';
+
+bool IsPathSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+namespace {
+
+// Largest position a 32-bit seek may reach: kAllBits itself means failure.
+constexpr int64_t kLastValidPosition = 0xFFFFFFFE;
+constexpr DWORD kPathBufferSize = 261;  // MAX_PATH + 1
+
+HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+
+// The directory entry of path. Wildcards are refused: FindFirstFileA would
+// otherwise report some other file that happens to match.
+bool FindEntry(const std::string& path, WIN32_FIND_DATAA* entry) {
+  if (path.empty() || path.find_first_of("*?") != std::string::npos) return false;
+  const HANDLE find = ::FindFirstFileA(path.c_str(), entry);
+  if (find == INVALID_HANDLE_VALUE) return false;
+  ::FindClose(find);
+  return true;
+}
+
+bool IsDirectory(const WIN32_FIND_DATAA& entry) {
+  return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// A UTC file time as a local DOS date and time; kAllBits when it cannot be
+// expressed (years outside 1980-2107).
+uint32_t DosDateTimeOf(const FILETIME& utc) {
+  FILETIME local;
+  WORD date = 0;
+  WORD time = 0;
+  if (!::FileTimeToLocalFileTime(&utc, &local)) return kAllBits;
+  if (!::FileTimeToDosDateTime(&local, &date, &time)) return kAllBits;
+  return (static_cast<uint32_t>(date) << 16) | time;
+}
+
+// The current position and the size as 64-bit values; false when the call
+// failed. Both calls return all bits in the low half on failure, which a
+// valid value can also have, so the last error decides.
+bool CurrentPosition(HANDLE h, int64_t* position) {
+  LONG high = 0;
+  ::SetLastError(NO_ERROR);
+  const DWORD low = ::SetFilePointer(h, 0, &high, FILE_CURRENT);
+  if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return false;
+  *position = (static_cast<int64_t>(high) << 32) | low;
+  return true;
+}
+
+bool SizeOf(HANDLE h, int64_t* size) {
+  DWORD high = 0;
+  ::SetLastError(NO_ERROR);
+  const DWORD low = ::GetFileSize(h, &high);
+  if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return false;
+  *size = (static_cast<int64_t>(high) << 32) | low;
+  return true;
+}
+
+// True when the system has GetDiskFreeSpaceExA: NT 4 and later, Windows 95
+// OSR2 (build 1111) and later.
+bool HasDiskFreeSpaceEx() {
+  OSVERSIONINFOA info;
+  ZeroMemory(&info, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;  // 148 bytes
+  if (!::GetVersionExA(&info)) return false;
+  if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) return info.dwMajorVersion >= 4;
+  if (info.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS) return false;
+  if (info.dwMajorVersion != 4) return info.dwMajorVersion > 4;
+  return info.dwMinorVersion > 0 || LOWORD(info.dwBuildNumber) >= 0x1111;
+}
+
+using DiskFreeSpaceExFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER,
+                                        PULARGE_INTEGER);
+
+}  // namespace
+
+// --- File ---------------------------------------------------------------------
+
+File File::Open(const std::string& path, Mode mode) {
+  DWORD access = GENERIC_READ;
+  DWORD disposition = OPEN_EXISTING;
+  switch (mode) {
+    case Mode::kRead:
+      break;
+    case Mode::kCreateWrite:
+      access = GENERIC_WRITE;
+      disposition = CREATE_ALWAYS;
+      break;
+    case Mode::kReadWrite:
+      access = GENERIC_READ | GENERIC_WRITE;
+      if (!FileExists(path)) disposition = CREATE_ALWAYS;
+      break;
+  }
+  const HANDLE h = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return File();
+  return File(reinterpret_cast<intptr_t>(h));
+}
+
+File::~File() { Close(); }
+
+File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (IsOpen()) {
+    ::CloseHandle(Handle(handle_));
+    handle_ = -1;
+  }
+}
+
+// -1 is INVALID_HANDLE_VALUE.
+bool File::IsOpen() const { return handle_ != -1; }
+
+intptr_t File::NativeHandle() const { return handle_; }
+
+uint32_t File::Read(void* buffer, uint32_t count) {
+  if (internal::CountReadCall() || !IsOpen()) return 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  uint32_t done = 0;
+  // A disk file delivers everything in one call; the loop covers pipes too.
+  while (done < count) {
+    DWORD got = 0;
+    if (!::ReadFile(Handle(handle_), bytes + done, count - done, &got, nullptr) || got == 0) break;
+    done += got;
+  }
+  return done;
+}
+
+uint32_t File::Write(const void* buffer, uint32_t count) {
+  if (internal::CountMutatingCall() || !IsOpen()) return 0;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    DWORD put = 0;
+    // A failure (disk full) reports the bytes that made it before it.
+    if (!::WriteFile(Handle(handle_), bytes + done, count - done, &put, nullptr) || put == 0) break;
+    done += put;
+  }
+  return done;
+}
+
+uint32_t File::Seek(int32_t offset, SeekOrigin origin) {
+  if (!IsOpen()) return kAllBits;
+  // The target is computed first so that a refused seek leaves the position;
+  // SetFilePointer alone would move beyond 4 GiB and report the low half.
+  int64_t base = 0;
+  switch (origin) {
+    case kFromBegin:
+      break;
+    case kFromCurrent:
+      if (!CurrentPosition(Handle(handle_), &base)) return kAllBits;
+      break;
+    case kFromEnd:
+      if (!SizeOf(Handle(handle_), &base)) return kAllBits;
+      break;
+    default:
+      return kAllBits;
+  }
+  const int64_t target = base + offset;
+  if (target < 0 || target > kLastValidPosition) return kAllBits;
+  // With a high half, SetFilePointer reads the low half as unsigned (2-4 GiB).
+  LONG high = 0;
+  const DWORD low = ::SetFilePointer(Handle(handle_), static_cast<LONG>(static_cast<DWORD>(target)),
+                                     &high, FILE_BEGIN);
+  if (low == INVALID_SET_FILE_POINTER) return kAllBits;  // never a valid target
+  return low;
+}
+
+uint32_t File::Size() {
+  int64_t size = 0;
+  if (!IsOpen() || !SizeOf(Handle(handle_), &size)) return 0;
+  return static_cast<uint32_t>(size);
+}
+
+bool File::SetEndHere() {
+  if (internal::CountMutatingCall() || !IsOpen()) return false;
+  return ::SetEndOfFile(Handle(handle_)) != 0;
+}
+
+// --- file-system questions ----------------------------------------------------
+
+bool FileExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+uint32_t FileSizeByName(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  if (!FindEntry(path, &entry)) return 0;
+  return entry.nFileSizeLow;
+}
+
+int64_t FileSize64(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  if (!FindEntry(path, &entry) || IsDirectory(entry)) return -1;
+  return (static_cast<int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
+uint32_t FileDosDateTime(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  if (!FindEntry(path, &entry) || IsDirectory(entry)) return kAllBits;
+  return DosDateTimeOf(entry.ftLastWriteTime);
+}
+
+uint32_t ModifiedDosDateTime(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  if (!FindEntry(path, &entry)) return kAllBits;
+  return DosDateTimeOf(entry.ftLastWriteTime);
+}
+
+uint32_t CurrentDosDateTime() {
+  FILETIME now;
+  ::GetSystemTimeAsFileTime(&now);
+  return DosDateTimeOf(now);
+}
+
+std::string TempDirectory() {
+  char buffer[kPathBufferSize] = {};
+  const DWORD length = ::GetTempPathA(kPathBufferSize, buffer);
+  std::string dir = (length > 0 && length < kPathBufferSize) ? std::string(buffer, length) : "";
+  if (dir.empty() || dir.back() != '\\') dir += '\\';
+  return dir;
+}
+
+std::string CreateTempFile(const std::string& directory, const std::string& prefix) {
+  char buffer[kPathBufferSize] = {};
+  if (::GetTempFileNameA(directory.c_str(), prefix.c_str(), 0, buffer) == 0) return "";
+  return buffer;
+}
+
+std::string DriveRoot(const std::string& path) { return path.substr(0, 3); }
+
+int64_t VolumeFreeBytes(const std::string& path) {
+  if (HasDiskFreeSpaceEx()) {
+    const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+    const auto query = kernel == nullptr ? nullptr
+                                         : reinterpret_cast<DiskFreeSpaceExFn>(reinterpret_cast<void*>(
+                                               ::GetProcAddress(kernel, "GetDiskFreeSpaceExA")));
+    if (query != nullptr) {
+      ULARGE_INTEGER available, total, free;
+      if (!query(path.c_str(), &available, &total, &free)) return 0;
+      const uint64_t bytes = free.QuadPart;
+      return bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(bytes);
+    }
+  }
+  DWORD sectorsPerCluster = 0, bytesPerSector = 0, freeClusters = 0, totalClusters = 0;
+  if (!::GetDiskFreeSpaceA(path.c_str(), &sectorsPerCluster, &bytesPerSector, &freeClusters,
+                           &totalClusters)) {
+    return 0;
+  }
+  const DWORD bytesPerCluster = sectorsPerCluster * bytesPerSector;
+  return static_cast<int64_t>(static_cast<uint64_t>(bytesPerCluster) * freeClusters);
+}
+
+bool IsRemovableDrive(const std::string& root) {
+  return ::GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE;
+}
+
+// Compares the drive letters as the system sorts them; two paths starting with
+// '\' (UNC or the current drive) count as the same drive.
+bool SameDrive(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  return CompareTextNoCase(a.substr(0, 1), b.substr(0, 1)) == 0;
+}
+
+// CompareStringA returns 1/2/3 for less/equal/greater and 0 on failure (-2).
+int CompareTextNoCase(const std::string& a, const std::string& b) {
+  return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) - 2;
+}
+
+// --- changes to the file system -------------------------------------------------
+
+bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) {
+  return ::RemoveDirectoryA(path.c_str()) != 0;
+}
+
+bool MakeDirectory(const std::string& path) {
+  if (::CreateDirectoryA(path.c_str(), nullptr)) return true;
+  return ::GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(path);
+}
+
+// Write-through: the rename is on disk before the call returns, so a replaced
+// archive is not lost to a crash right after an update.
+bool MoveReplacing(const std::string& from, const std::string& to) {
+  if (internal::CountMutatingCall()) return false;
+  return ::MoveFileExA(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+}  // namespace tvx::platform
