@@ -1,0 +1,182 @@
+#include "streams/file_stream.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "stream_test_support.h"
+
+namespace tvx {
+namespace {
+
+using testing_support::RandomBytes;
+using testing_support::ReadAll;
+using testing_support::TempFile;
+
+std::vector<uint8_t> FileContents(const std::string& path) {
+  auto s = OpenReadFileStream(path);
+  return s->IsOpen() ? ReadAll(*s) : std::vector<uint8_t>();
+}
+
+void WriteFile(const std::string& path, const std::string& text) {
+  auto s = CreateWriteFileStream(path);
+  ASSERT_TRUE(s->IsOpen());
+  ASSERT_EQ(s->Write(text.data(), static_cast<uint32_t>(text.size())), text.size());
+}
+
+// Clears any fault plan a failing test left behind.
+class FaultPlanGuard {
+ public:
+  explicit FaultPlanGuard(const platform::FaultPlan& plan) { platform::SetFaultPlan(plan); }
+  ~FaultPlanGuard() { platform::ClearFaultPlan(); }
+};
+
+TEST(WriteOnlyFileStream, FileEndsWhereTheLastWriteEnded) {
+  TempFile tmp;
+  {
+    auto s = CreateWriteFileStream(tmp.path());
+    ASSERT_TRUE(s->IsOpen());
+    const auto data = RandomBytes(100);
+    ASSERT_EQ(s->Write(data.data(), 100), 100u);
+    ASSERT_EQ(s->SetPosition(0), 0u);
+    ASSERT_EQ(s->Write(data.data(), 10), 10u);
+    EXPECT_EQ(s->Size(), 10u);
+  }
+  EXPECT_EQ(FileContents(tmp.path()).size(), 10u);
+}
+
+TEST(WriteOnlyFileStream, CreatingEmptiesAnExistingFile) {
+  TempFile tmp;
+  WriteFile(tmp.path(), "old contents");
+  { auto s = CreateWriteFileStream(tmp.path()); ASSERT_TRUE(s->IsOpen()); }
+  EXPECT_TRUE(FileContents(tmp.path()).empty());
+}
+
+TEST(WriteOnlyFileStream, CannotRead) {
+  TempFile tmp;
+  auto s = CreateWriteFileStream(tmp.path());
+  ASSERT_EQ(s->Write("abc", 3), 3u);
+  ASSERT_EQ(s->SetPosition(0), 0u);
+  char buf[3];
+  EXPECT_EQ(s->Read(buf, 3), 0u);
+}
+
+TEST(WriteOnlyFileStream, FailedWriteIsReported) {
+  TempFile tmp;
+  auto s = CreateWriteFileStream(tmp.path());
+  ASSERT_TRUE(s->IsOpen());
+  platform::FaultPlan plan;
+  plan.failWriteAt = 1;
+  FaultPlanGuard guard(plan);
+  EXPECT_EQ(s->Write("abc", 3), 0u);
+}
+
+TEST(WriteOnlyFileStream, FailedCutAfterAGoodWriteIsReported) {
+  TempFile tmp;
+  auto s = CreateWriteFileStream(tmp.path());
+  ASSERT_TRUE(s->IsOpen());
+  platform::FaultPlan plan;
+  plan.failWriteAt = 2;  // the write goes through, the cut after it fails
+  plan.failOnce = true;
+  FaultPlanGuard guard(plan);
+  EXPECT_EQ(s->Write("abc", 3), 0u);
+  EXPECT_EQ(platform::MutatingCallCount(), 2u);
+}
+
+TEST(ReadWriteFileStream, KeepsTheContentsOfAnExistingFile) {
+  TempFile tmp;
+  WriteFile(tmp.path(), "0123456789");
+  {
+    auto s = OpenReadWriteFileStream(tmp.path());
+    ASSERT_TRUE(s->IsOpen());
+    EXPECT_EQ(s->Size(), 10u);
+    ASSERT_EQ(s->SetPosition(2), 2u);
+    ASSERT_EQ(s->Write("ab", 2), 2u);  // no cut: the tail stays
+    EXPECT_EQ(s->Size(), 10u);
+  }
+  const auto bytes = FileContents(tmp.path());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "01ab456789");
+}
+
+TEST(ReadWriteFileStream, CreatesAMissingFile) {
+  TempFile tmp;
+  ASSERT_TRUE(platform::RemoveFile(tmp.path()));
+  {
+    auto s = OpenReadWriteFileStream(tmp.path());
+    ASSERT_TRUE(s->IsOpen());
+    EXPECT_EQ(s->Size(), 0u);
+    ASSERT_EQ(s->Write("new", 3), 3u);
+    ASSERT_EQ(s->SetPosition(0), 0u);
+    char buf[3];
+    ASSERT_EQ(s->Read(buf, 3), 3u);
+    EXPECT_EQ(std::string(buf, 3), "new");
+  }
+  EXPECT_EQ(FileContents(tmp.path()).size(), 3u);
+}
+
+TEST(ReadWriteFileStream, SetSizeShrinkingMovesThePositionToTheEnd) {
+  TempFile tmp;
+  auto s = OpenReadWriteFileStream(tmp.path());
+  const auto data = RandomBytes(100);
+  ASSERT_EQ(s->Write(data.data(), 100), 100u);
+  ASSERT_TRUE(s->SetSize(40));
+  EXPECT_EQ(s->Size(), 40u);
+  EXPECT_EQ(s->Position(), 40u);
+}
+
+TEST(ReadWriteFileStream, SetSizeGrowingKeepsThePosition) {
+  TempFile tmp;
+  auto s = OpenReadWriteFileStream(tmp.path());
+  ASSERT_EQ(s->Write("abc", 3), 3u);
+  ASSERT_EQ(s->SetPosition(1), 1u);
+  ASSERT_TRUE(s->SetSize(5000));
+  EXPECT_EQ(s->Size(), 5000u);
+  EXPECT_EQ(s->Position(), 1u);
+}
+
+TEST(ReadWriteFileStream, SetSizeReportsAFailedCut) {
+  TempFile tmp;
+  auto s = OpenReadWriteFileStream(tmp.path());
+  ASSERT_EQ(s->Write("abcdef", 6), 6u);
+  platform::FaultPlan plan;
+  plan.failWriteAt = 1;
+  FaultPlanGuard guard(plan);
+  EXPECT_FALSE(s->SetSize(2));
+}
+
+TEST(ReadFileStream, MissingFileIsClosedEmptyAndUnseekable) {
+  TempFile tmp;
+  ASSERT_TRUE(platform::RemoveFile(tmp.path()));
+  auto s = OpenReadFileStream(tmp.path());
+  EXPECT_FALSE(s->IsOpen());
+  EXPECT_EQ(s->Size(), 0u);
+  EXPECT_EQ(s->Seek(0, kFromBegin), kStreamError);
+  EXPECT_EQ(s->Position(), kStreamError);
+  char c;
+  EXPECT_EQ(s->Read(&c, 1), 0u);
+}
+
+TEST(ReadFileStream, RefusesWritesAndResizing) {
+  TempFile tmp;
+  WriteFile(tmp.path(), "fixed");
+  auto s = OpenReadFileStream(tmp.path());
+  ASSERT_TRUE(s->IsOpen());
+  EXPECT_EQ(s->Write("x", 1), 0u);
+  EXPECT_FALSE(s->SetSize(1));
+  EXPECT_EQ(s->Size(), 5u);
+}
+
+TEST(ReadFileStream, ReadIsShortOnlyAtTheEnd) {
+  TempFile tmp;
+  WriteFile(tmp.path(), "0123456789");
+  auto s = OpenReadFileStream(tmp.path());
+  char buf[8];
+  EXPECT_EQ(s->Read(buf, 8), 8u);
+  EXPECT_EQ(s->Read(buf, 8), 2u);
+  EXPECT_EQ(s->Read(buf, 8), 0u);
+  EXPECT_EQ(s->Seek(-3, kFromEnd), 7u);
+}
+
+}  // namespace
+}  // namespace tvx
