@@ -1,0 +1,65 @@
+#include "TolvexU/archive_target.h"
+
+#include <memory>
+#include <string>
+
+#include "commonsU/path_text.h"
+#include "platform/platform.h"
+#include "streams/copy_stream.h"
+#include "streams/file_stream.h"
+
+namespace tvx::host {
+namespace {
+
+TargetPath TemporaryTarget(DriveQueries& drives) {
+  return TargetPath{drives.CreateTempFile(drives.TempDirectory(), "tvx"), true};
+}
+
+// Copies the whole of source over destination (created or emptied).
+bool CopyFileContents(const std::string& source, const std::string& destination) {
+  std::unique_ptr<FileStream> in = OpenReadFileStream(source);
+  if (!in->IsOpen()) return false;
+  std::unique_ptr<FileStream> out = CreateWriteFileStream(destination);
+  if (!out->IsOpen()) return false;
+  const uint32_t size = in->Size();
+  return CopyStream(*out, *in, size).Complete(size);
+}
+
+// A name beside packedFile that nothing uses yet, for the copy.
+std::string FreeNameBeside(DriveQueries& drives, const std::string& packedFile) {
+  std::string name = packedFile + ".tvxnew";
+  for (int n = 2; n < 1000 && drives.NameTaken(name); ++n) name = packedFile + ".tvxnew" + std::to_string(n);
+  return drives.NameTaken(name) ? std::string() : name;
+}
+
+}  // namespace
+
+TargetPath ChooseTargetPath(DriveQueries& drives, const std::string& packedFile, uint64_t needed) {
+  const std::string root = drives.DriveRoot(packedFile);
+  if (drives.SameDrive(drives.TempDirectory(), packedFile)) return TemporaryTarget(drives);
+  if (drives.IsRemovableDrive(root)) return TemporaryTarget(drives);
+  if (!HasFreeSpace(drives, root, needed)) return TemporaryTarget(drives);
+  const std::string side = ReplaceExtension(packedFile, "___");
+  if (drives.NameTaken(side)) return TemporaryTarget(drives);
+  return TargetPath{side, false};
+}
+
+Status ReplaceArchiveFile(DriveQueries& drives, const std::string& packedFile, const std::string& target) {
+  if (drives.SameDrive(packedFile, target) && platform::MoveReplacing(target, packedFile)) return Status::kOk;
+
+  const std::string beside = FreeNameBeside(drives, packedFile);
+  if (!beside.empty()) {
+    if (CopyFileContents(target, beside) && platform::MoveReplacing(beside, packedFile)) {
+      platform::RemoveFile(target);
+      return Status::kOk;
+    }
+    platform::RemoveFile(beside);
+  }
+  // No room beside the archive: overwrite it. Should this fail, the archive
+  // is incomplete, and the caller reports it while target keeps the new one.
+  if (!CopyFileContents(target, packedFile)) return Status::kWriteFailed;
+  platform::RemoveFile(target);
+  return Status::kOk;
+}
+
+}  // namespace tvx::host

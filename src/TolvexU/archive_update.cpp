@@ -1,0 +1,40 @@
+#include "TolvexU/archive_update.h"
+
+#include "TolvexU/archive_target.h"
+#include "TolvexU/progress.h"
+#include "TolvexU/result_codes.h"
+#include "iwcxhead/wcxhead.h"
+#include "platform/platform.h"
+
+namespace tvx::host {
+
+int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archive) {
+  archive = Archive::NewArchive(path);
+  if (!archive->valid()) return E_UNKNOWN_FORMAT;
+  if (archive->damaged()) return E_BAD_ARCHIVE;
+  return E_SUCCESS;
+}
+
+int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::unique_ptr<Archive> old,
+                    const RebuildPlan& plan, uint64_t needed) {
+  TargetPath target{packedFile, false};
+  if (old) {
+    target = ChooseTargetPath(drives, packedFile, needed);
+    if (target.path.empty()) return E_ECREATE;
+  }
+  if (!HasFreeSpace(drives, drives.DriveRoot(target.path), needed)) {
+    if (target.temporaryFile) platform::RemoveFile(target.path);
+    return E_ECREATE;
+  }
+
+  const Status status = RebuildArchive(target.path, plan, [](const ArchiveEntry& entry) { ReportProgress(entry); });
+  old.reset();  // closes the old archive: only now may it be replaced
+  if (status != Status::kOk) {
+    platform::RemoveFile(target.path);
+    return ToHostCode(status);
+  }
+  if (target.path == packedFile) return E_SUCCESS;
+  return ToHostCode(ReplaceArchiveFile(drives, packedFile, target.path));
+}
+
+}  // namespace tvx::host

@@ -1,0 +1,30 @@
+// The steps that packing and deleting share.
+#ifndef TOLVEX_TOLVEXU_ARCHIVE_UPDATE_H
+#define TOLVEX_TOLVEXU_ARCHIVE_UPDATE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "TolvexU/drive_queries.h"
+#include "packU/archive.h"
+#include "packU/rebuild.h"
+
+namespace tvx::host {
+
+// Opens the existing archive at path: 0 and archive set, or E_UNKNOWN_FORMAT
+// for a file of another format, E_BAD_ARCHIVE for a damaged directory.
+int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archive);
+
+// Writes the archive that plan describes and puts it at packedFile. With an
+// old archive (plan.oldArchive, owned by `old`) the new one is written to the
+// place ChooseTargetPath picks and then replaces it; without one it is written
+// at packedFile directly. `needed` is the free space asked for. The old
+// archive is closed before the replacement. Every failure removes what it
+// wrote except a finished archive whose replacement failed.
+int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::unique_ptr<Archive> old,
+                    const RebuildPlan& plan, uint64_t needed);
+
+}  // namespace tvx::host
+
+#endif

@@ -1,0 +1,39 @@
+#include <string>
+
+#include "TolvexU/archive_changes.h"
+#include "TolvexU/archive_update.h"
+#include "TolvexU/host_dialect.h"
+#include "TolvexU/name_list.h"
+#include "iwcxhead/wcxhead.h"
+#include "platform/platform.h"
+
+namespace tvx::host {
+namespace {
+
+// Hosts name a folder to delete as "folder<sep>*.*".
+bool IsFolderItem(const std::string& item) {
+  return item.size() >= 4 && item.compare(item.size() - 3, 3, "*.*") == 0 && IsListSeparator(item[item.size() - 4]);
+}
+
+}  // namespace
+
+int DeleteFilesWith(DriveQueries& drives, const std::string& packedFile, const char* deleteList) {
+  if (!platform::FileExists(packedFile)) return E_EOPEN;
+  std::unique_ptr<Archive> old;
+  const int opened = OpenExistingArchive(packedFile, old);
+  if (opened != E_SUCCESS) return opened;
+
+  RebuildPlan plan;
+  plan.oldArchive = old.get();
+  for (const std::string& item : ParseNameList(deleteList)) {
+    if (IsFolderItem(item)) {
+      plan.removeFolders.push_back(ListItemToEntryName(item.substr(0, item.size() - 3)));
+    } else {
+      plan.removeNames.push_back(ListItemToEntryName(item));
+    }
+  }
+  const int64_t size = platform::FileSize64(packedFile);
+  return WriteAndReplace(drives, packedFile, std::move(old), plan, size > 0 ? static_cast<uint64_t>(size) : 0);
+}
+
+}  // namespace tvx::host

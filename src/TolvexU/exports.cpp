@@ -1,0 +1,108 @@
+// The nine functions the host calls. Each converts the host's arguments, calls
+// the archive code and maps the outcome to the host's result code.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "TolvexU/archive_changes.h"
+#include "TolvexU/host_dialect.h"
+#include "TolvexU/progress.h"
+#include "TolvexU/result_codes.h"
+#include "iwcxhead/wcxhead.h"
+#include "packU/archive.h"
+#include "packU/extract.h"
+
+namespace {
+
+constexpr int kCapabilities = PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_BY_CONTENT;
+
+std::string Text(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
+
+tvx::Archive* FromHandle(HANDLE_WCX handle) { return static_cast<tvx::Archive*>(handle); }
+
+// Copies name into the host's 260-byte FileName, always NUL-terminated.
+void SetFileName(char (&fileName)[260], const std::string& name) {
+  const size_t length = name.size() < sizeof fileName - 1 ? name.size() : sizeof fileName - 1;
+  std::memcpy(fileName, name.data(), length);
+  fileName[length] = '\0';
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE_WCX WCX_API OpenArchive(tOpenArchiveData* archiveData) {
+  if (archiveData == nullptr) return nullptr;
+  std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(Text(archiveData->ArcName));
+  if (!archive->valid()) {
+    archiveData->OpenResult = E_UNKNOWN_FORMAT;
+    return nullptr;
+  }
+  if (archive->damaged()) {
+    archiveData->OpenResult = E_BAD_ARCHIVE;
+    return nullptr;
+  }
+  return archive.release();
+}
+
+int WCX_API ReadHeader(HANDLE_WCX handle, tHeaderData* headerData) {
+  tvx::Archive* archive = FromHandle(handle);
+  if (archive == nullptr || headerData == nullptr) return E_END_ARCHIVE;
+  const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current + 1);
+  if (entry == nullptr) return E_END_ARCHIVE;
+  ++archive->current;
+  SetFileName(headerData->FileName, tvx::host::ReportedName(*entry));
+  headerData->FileAttr = tvx::host::FileAttrOf(*entry);
+  headerData->PackSize = entry->packedSize;
+  headerData->UnpSize = entry->unpackedSize;
+  headerData->FileTime = tvx::host::FileTimeOf(*entry);
+  return 0;
+}
+
+int WCX_API ProcessFile(HANDLE_WCX handle, int operation, char* destPath, char* destName) {
+  tvx::Archive* archive = FromHandle(handle);
+  if (archive == nullptr) return E_END_ARCHIVE;
+  const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current);
+  if (entry == nullptr) return E_END_ARCHIVE;
+  tvx::Status status = tvx::Status::kOk;
+  if (operation == PK_SKIP) {
+    tvx::SkipEntry(*archive, *entry);
+  } else if (operation == PK_TEST) {
+    status = tvx::TestEntry(*archive, *entry);
+  } else {
+    status = tvx::ExtractEntry(*archive, *entry, Text(destPath) + Text(destName));
+  }
+  tvx::host::ReportProgress(*entry);
+  return tvx::host::ToHostCode(status);
+}
+
+int WCX_API CloseArchive(HANDLE_WCX handle) {
+  delete FromHandle(handle);
+  return 0;
+}
+
+int WCX_API PackFiles(char* packedFile, char* subPath, char* srcPath, char* addList, int flags) {
+  tvx::host::PackRequest request;
+  request.packedFile = Text(packedFile);
+  request.subPath = Text(subPath);
+  request.srcPath = Text(srcPath);
+  request.addList = addList;
+  request.flags = flags;
+  return tvx::host::PackFilesWith(tvx::host::SystemDriveQueries(), request);
+}
+
+int WCX_API DeleteFiles(char* packedFile, char* deleteList) {
+  return tvx::host::DeleteFilesWith(tvx::host::SystemDriveQueries(), Text(packedFile), deleteList);
+}
+
+int WCX_API GetPackerCaps(void) { return kCapabilities; }
+
+void WCX_API SetProcessDataProc(HANDLE_WCX, tProcessDataProc processDataProc) {
+  tvx::host::SetProgressCallback(processDataProc);
+}
+
+int WCX_API CanYouHandleThisFile(char* fileName) {
+  return tvx::Archive::NewArchive(Text(fileName))->valid() ? 1 : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,72 @@
+#include "TolvexU/host_dialect.h"
+
+#include <ctime>
+
+#include "commonsU/entry_time.h"
+#include "iwcxhead/wcxhead.h"
+#include "packU/entry_name.h"
+
+namespace tvx::host {
+namespace {
+
+// The host's FileName is a 260-byte array.
+constexpr size_t kMaxFileName = 259;
+
+}  // namespace
+
+#ifdef _WIN32
+
+const char kSeparator = '\\';
+
+bool IsListSeparator(char c) { return c == '\\' || c == '/'; }
+
+std::string ReportedName(const ArchiveEntry& entry) {
+  const std::string safe = SafeEntryName(entry.name, NameSafetyRules{true});
+  return TruncateName(EntryHostName(safe, true, '\\'), kMaxFileName, '\\');
+}
+
+int FileTimeOf(const ArchiveEntry& entry) { return static_cast<int>(EntryTimeToDosTime(entry.time)); }
+
+int FileAttrOf(const ArchiveEntry& entry) { return entry.IsDirectory() ? WCX_FILE_ATTRIBUTE_DIRECTORY : 0; }
+
+#else
+
+const char kSeparator = '/';
+
+bool IsListSeparator(char c) { return c == '/'; }
+
+std::string ReportedName(const ArchiveEntry& entry) {
+  const std::string safe = SafeEntryName(entry.name, NameSafetyRules{false});
+  return TruncateName(safe, kMaxFileName, '/');
+}
+
+int FileTimeOf(const ArchiveEntry& entry) {
+  const CivilTime t = CivilFromSeconds(entry.time);
+  std::tm local{};
+  local.tm_year = t.year - 1900;
+  local.tm_mon = t.month - 1;
+  local.tm_mday = t.day;
+  local.tm_hour = t.hour;
+  local.tm_min = t.minute;
+  local.tm_sec = t.second;
+  local.tm_isdst = -1;
+  return static_cast<int>(std::mktime(&local));
+}
+
+int FileAttrOf(const ArchiveEntry& entry) {
+  constexpr int kDirectoryMode = 0040000 | 0755;
+  constexpr int kFileMode = 0100000 | 0644;
+  return entry.IsDirectory() ? kDirectoryMode : kFileMode;
+}
+
+#endif
+
+std::string ListItemToEntryName(const std::string& item) {
+  std::string name = item;
+  for (char& c : name) {
+    if (IsListSeparator(c)) c = '/';
+  }
+  return name;
+}
+
+}  // namespace tvx::host

@@ -1,0 +1,16 @@
+// The host's result code for each outcome of the archive code.
+#ifndef TOLVEX_TOLVEXU_RESULT_CODES_H
+#define TOLVEX_TOLVEXU_RESULT_CODES_H
+
+#include "packU/status.h"
+
+namespace tvx::host {
+
+// kOk 0, kCreateFailed E_ECREATE, kWriteFailed E_EWRITE, kReadFailed E_EREAD,
+// kBadData E_BAD_DATA, kBadArchive E_BAD_ARCHIVE, kNoMemory E_NO_MEMORY,
+// kTooLarge E_NOT_SUPPORTED (the format's 2 GiB limit).
+int ToHostCode(Status status);
+
+}  // namespace tvx::host
+
+#endif

@@ -1,0 +1,37 @@
+// Entry times: seconds since 1970-01-01 00:00:00 counted on the local wall
+// clock of the machine that packed the file, as if that clock were UTC.
+// Files reach and leave the archive as DOS dates and times (date in the high
+// 16 bits: year-1980 in 7 bits, month, day; time: hour, minute, seconds / 2).
+#ifndef TOLVEX_COMMONSU_ENTRY_TIME_H
+#define TOLVEX_COMMONSU_ENTRY_TIME_H
+
+#include <cstdint>
+
+namespace tvx {
+
+// The DOS fields as a wall-clock second count; the low 32 bits, so dates after
+// 2038-01-19 03:14:07 wrap to negative values. Out-of-range fields (month 0,
+// day 31 of February...) are carried over as a calendar would (day 0 is the
+// last day of the previous month).
+int32_t DosTimeToEntryTime(uint32_t dosDateTime);
+
+// The entry time's calendar date and time packed as a DOS date and time. Years
+// before 1980 are not clamped: the year bits receive (year - 1980) modulo 128.
+// Odd seconds become the even second below.
+uint32_t EntryTimeToDosTime(int32_t entryTime);
+
+// Calendar fields of a wall-clock second count (proleptic Gregorian).
+struct CivilTime {
+  int year;
+  int month;   // 1..12
+  int day;     // 1..31
+  int hour;
+  int minute;
+  int second;
+};
+CivilTime CivilFromSeconds(int64_t seconds);
+int64_t SecondsFromCivil(int year, int month, int day, int hour, int minute, int second);
+
+}  // namespace tvx
+
+#endif

@@ -1,0 +1,24 @@
+// Path arithmetic on plain strings; nothing here touches the file system.
+#ifndef TOLVEX_COMMONSU_PATH_TEXT_H
+#define TOLVEX_COMMONSU_PATH_TEXT_H
+
+#include <string>
+
+namespace tvx {
+
+// Everything from the last '.' of the whole path on (also a '.' in a folder
+// name) replaced by tail; tail appended when there is no '.':
+// C:\a\b.dat -> C:\a\b___, C:\a.d\b -> C:\a___.
+std::string ReplaceExtension(const std::string& path, const std::string& tail);
+
+// The text after the last separator (as isSeparator decides), or the whole
+// path when there is none; empty when the path ends in a separator.
+std::string FileNamePart(const std::string& path, bool (*isSeparator)(char));
+
+// s with separator appended unless it already ends in it; "" gives the
+// separator alone.
+std::string WithTrailingSeparator(const std::string& s, char separator);
+
+}  // namespace tvx
+
+#endif

@@ -1,0 +1,110 @@
+#include "packU/archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "packU/format.h"
+#include "packU/little_endian.h"
+
+namespace tvx {
+namespace {
+
+// The directory is read in blocks of this size, not record by record.
+constexpr size_t kDirectoryBlock = 256 * 1024;
+
+}  // namespace
+
+std::unique_ptr<Archive> Archive::NewArchive(const std::string& fileName) {
+  std::unique_ptr<Archive> archive(new Archive());
+  archive->fileName_ = fileName;
+  archive->stream_ = OpenReadFileStream(fileName);
+  archive->ReadHeaderAndDirectory();
+  return archive;
+}
+
+void Archive::ReadHeaderAndDirectory() {
+  uint8_t header[kHeaderSize];
+  const uint32_t got = stream_->Read(header, kHeaderSize);
+  if (got < kMagicSize || std::memcmp(header, kMagic, kMagicSize) != 0) {
+    version_ = 0xFFFF;
+    return;
+  }
+  valid_ = true;
+  fileSize_ = stream_->Size();
+  if (got < kHeaderSize) {  // the magic, then the file ends inside the header
+    damaged_ = true;
+    if (got >= kMagicSize + 4) version_ = ReadLe32(header + kMagicSize);
+    return;
+  }
+  version_ = ReadLe32(header + kMagicSize);
+  const auto entryCount = static_cast<int32_t>(ReadLe32(header + kMagicSize + 4));
+  if (!ReadDirectory(entryCount)) {
+    damaged_ = true;
+    entries_.clear();
+    entries_.shrink_to_fit();
+  }
+}
+
+bool Archive::ReadDirectory(int32_t entryCount) {
+  dataStart_ = kHeaderSize;
+  if (entryCount <= 0) return true;
+  // Every record takes at least kRecordFixedSize bytes: a count the file cannot
+  // hold is damage, found before anything is allocated for it.
+  const uint32_t room = fileSize_ > kHeaderSize ? fileSize_ - kHeaderSize : 0;
+  if (static_cast<uint32_t>(entryCount) > room / kRecordFixedSize) return false;
+  entries_.reserve(static_cast<size_t>(entryCount));
+
+  std::vector<uint8_t> buffer(kDirectoryBlock);
+  size_t begin = 0;  // unparsed bytes are buffer[begin, end)
+  size_t end = 0;
+  bool atEnd = false;
+  uint32_t consumed = kHeaderSize;
+  while (static_cast<int32_t>(entries_.size()) < entryCount) {
+    ArchiveEntry entry;
+    size_t pos = begin;
+    if (ParseRecord(buffer.data(), end, pos, entry)) {
+      consumed += static_cast<uint32_t>(pos - begin);
+      begin = pos;
+      entries_.push_back(std::move(entry));
+      continue;
+    }
+    if (atEnd) return false;  // the directory ends inside a record
+    // Keep the partial record and read the next block behind it.
+    std::memmove(buffer.data(), buffer.data() + begin, end - begin);
+    end -= begin;
+    begin = 0;
+    const uint32_t got = stream_->Read(buffer.data() + end, static_cast<uint32_t>(buffer.size() - end));
+    if (got == 0 || got == kStreamError) {
+      atEnd = true;
+    } else {
+      end += got;
+    }
+  }
+  dataStart_ = consumed;
+  return true;
+}
+
+ArchiveEntry* Archive::EntryAt(int32_t index) {
+  if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return nullptr;
+  return &entries_[static_cast<size_t>(index)];
+}
+
+uint32_t Archive::EntryDataPosition(const ArchiveEntry& entry) const {
+  return dataStart_ + static_cast<uint32_t>(entry.dataOffset);
+}
+
+bool Archive::EntryDataPresent(const ArchiveEntry& entry) const {
+  const uint64_t start = static_cast<uint64_t>(dataStart_) + static_cast<uint32_t>(entry.dataOffset);
+  if (start > 0xFFFFFFFFull) return false;  // the 32-bit position wrapped
+  return start + static_cast<uint32_t>(entry.packedSize) <= fileSize_;
+}
+
+SliceStream Archive::EntryData(const ArchiveEntry& entry) {
+  return SliceStream(*stream_, EntryDataPosition(entry), static_cast<uint32_t>(entry.packedSize));
+}
+
+bool Archive::SeekToEntryData(const ArchiveEntry& entry) {
+  return stream_->SetPosition(EntryDataPosition(entry)) != kStreamError;
+}
+
+}  // namespace tvx

@@ -1,0 +1,75 @@
+// An open archive: its file, held for reading for the object's whole life, and
+// its directory, read completely when the archive is opened.
+#ifndef TOLVEX_PACKU_ARCHIVE_H
+#define TOLVEX_PACKU_ARCHIVE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "packU/archive_entry.h"
+#include "streams/file_stream.h"
+#include "streams/slice_stream.h"
+
+namespace tvx {
+
+class Archive {
+ public:
+  // Always returns an archive; the caller looks at valid() and damaged().
+  // A missing, unreadable or foreign file (or one shorter than the magic) is
+  // not valid. A file with the magic whose directory cannot be read completely
+  // - it ends early, or claims more records than the file can hold - is valid
+  // but damaged, and then holds no entries.
+  static std::unique_ptr<Archive> NewArchive(const std::string& fileName);
+
+  // The file begins with the magic: it is of this format.
+  bool valid() const { return valid_; }
+  // The directory is unusable; only ever report and free such an archive.
+  bool damaged() const { return damaged_; }
+  // The header's version field; 0xFFFF when the magic did not match.
+  uint32_t version() const { return version_; }
+  // File offset of the data area.
+  uint32_t dataStart() const { return dataStart_; }
+  uint32_t fileSize() const { return fileSize_; }
+  const std::string& fileName() const { return fileName_; }
+
+  std::vector<ArchiveEntry>& entries() { return entries_; }
+  const std::vector<ArchiveEntry>& entries() const { return entries_; }
+  // The entry at index, or null outside 0..count-1.
+  ArchiveEntry* EntryAt(int32_t index);
+
+  // Index of the entry the host read last; -1 before the first.
+  int32_t current = -1;
+
+  // The file offset of the entry's bytes (dataStart + dataOffset in 32 bits).
+  uint32_t EntryDataPosition(const ArchiveEntry& entry) const;
+  // True when all packedSize bytes of the entry lie inside the file.
+  bool EntryDataPresent(const ArchiveEntry& entry) const;
+  // The entry's packed bytes as a stream over the archive file (not held in
+  // memory). Reads end at the file's end when the entry reaches beyond it.
+  SliceStream EntryData(const ArchiveEntry& entry);
+  // Positions the file at the entry's bytes. False when the position is
+  // outside 32 bits.
+  bool SeekToEntryData(const ArchiveEntry& entry);
+
+  FileStream& stream() { return *stream_; }
+
+ private:
+  Archive() = default;
+  void ReadHeaderAndDirectory();
+  bool ReadDirectory(int32_t entryCount);
+
+  std::unique_ptr<FileStream> stream_;
+  std::string fileName_;
+  uint32_t version_ = 0;
+  bool valid_ = false;
+  bool damaged_ = false;
+  uint32_t dataStart_ = 0;
+  uint32_t fileSize_ = 0;
+  std::vector<ArchiveEntry> entries_;
+};
+
+}  // namespace tvx
+
+#endif

@@ -1,0 +1,60 @@
+#include "packU/entry_name.h"
+
+#include <vector>
+
+namespace tvx {
+namespace {
+
+bool IsSeparator(char c, const NameSafetyRules& rules) {
+  return c == '/' || (rules.windows && (c == '\\' || c == ':'));
+}
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+}  // namespace
+
+std::string EntryHostName(const std::string& name, bool leadingSeparator, char separator) {
+  std::string out;
+  out.reserve(name.size() + 1);
+  if (leadingSeparator) out.push_back(separator);
+  for (char c : name) out.push_back(c == '/' ? separator : c);
+  return out;
+}
+
+std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules) {
+  std::string rest = name;
+  // "C:x" or "C:\x": the drive prefix goes, whatever follows it.
+  if (rules.windows && rest.size() >= 2 && IsDriveLetter(rest[0]) && rest[1] == ':') rest.erase(0, 2);
+  const bool directory = !rest.empty() && IsSeparator(rest.back(), rules);
+
+  std::string out;
+  out.reserve(rest.size());
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = start;
+    while (end < rest.size() && !IsSeparator(rest[end], rules)) ++end;
+    std::string component = rest.substr(start, end - start);
+    if (rules.windows) {
+      for (char& c : component) {
+        if (static_cast<unsigned char>(c) < 0x20) c = '_';
+      }
+    }
+    if (!component.empty() && component != "." && component != "..") {
+      if (!out.empty()) out.push_back('/');
+      out += component;
+    }
+    start = end + 1;
+  }
+  if (out.empty()) out = "_";
+  if (directory) out.push_back('/');
+  return out;
+}
+
+std::string TruncateName(const std::string& name, size_t maxBytes, char separator) {
+  if (name.size() <= maxBytes) return name;
+  const size_t cut = name.rfind(separator, maxBytes);
+  if (cut != std::string::npos && cut > maxBytes / 2) return name.substr(0, cut);
+  return name.substr(0, maxBytes);
+}
+
+}  // namespace tvx

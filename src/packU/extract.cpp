@@ -1,0 +1,117 @@
+#include "packU/extract.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "streams/copy_stream.h"
+#include "streams/inflate_stream.h"
+
+namespace tvx {
+namespace {
+
+// Content is moved in pieces of this size, so memory does not grow with entries.
+constexpr uint32_t kPiece = 1u << 20;
+
+// Where the entry's content goes: a file, or nowhere when testing.
+class ContentSink {
+ public:
+  virtual ~ContentSink() = default;
+  virtual bool Put(const uint8_t* data, uint32_t count) = 0;
+};
+
+class DiscardSink : public ContentSink {
+ public:
+  bool Put(const uint8_t*, uint32_t) override { return true; }
+};
+
+class StreamSink : public ContentSink {
+ public:
+  explicit StreamSink(ByteStream& stream) : stream_(stream) {}
+  bool Put(const uint8_t* data, uint32_t count) override { return stream_.Write(data, count) == count; }
+
+ private:
+  ByteStream& stream_;
+};
+
+// Moves exactly `count` bytes from source to sink, in pieces.
+Status Pump(ByteStream& source, uint32_t count, ContentSink& sink) {
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kPiece]);
+  if (!buffer) return Status::kNoMemory;
+  uint32_t remaining = count;
+  while (remaining > 0) {
+    const uint32_t want = remaining < kPiece ? remaining : kPiece;
+    const uint32_t got = source.Read(buffer.get(), want);
+    if (got == kStreamError || got != want) return Status::kBadData;
+    if (!sink.Put(buffer.get(), got)) return Status::kWriteFailed;
+    remaining -= got;
+  }
+  return Status::kOk;
+}
+
+// A deflated entry must end exactly after unpackedSize bytes, with zlib's
+// checksum verified.
+Status ExpectStreamEnd(InflateStream& inflate) {
+  if (inflate.AtStreamEnd()) return Status::kOk;
+  uint8_t extra;
+  const uint32_t got = inflate.Read(&extra, 1);
+  return got == 0 && inflate.AtStreamEnd() ? Status::kOk : Status::kBadData;
+}
+
+Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sink) {
+  if (!entry.HasContent()) return Status::kOk;
+  const auto size = static_cast<uint32_t>(entry.unpackedSize);
+  SliceStream packed = archive.EntryData(entry);
+  if (!entry.IsDeflated()) {
+    if (!archive.EntryDataPresent(entry)) return Status::kBadData;
+    return Pump(packed, size, sink);
+  }
+  std::unique_ptr<InflateStream> inflate = NewInflateStream(packed);
+  if (!inflate) return Status::kNoMemory;
+  const Status status = Pump(*inflate, size, sink);
+  return status == Status::kOk ? ExpectStreamEnd(*inflate) : status;
+}
+
+// A free name beside target for the file while it is being written. (Not a
+// mkstemp name: that would give the extracted file private permissions.)
+std::string PartialName(const std::string& target) {
+  std::string name = target + ".tvxpart";
+  for (int n = 2; n < 1000 && (platform::FileExists(name) || platform::DirectoryExists(name)); ++n) {
+    name = target + ".tvxpart" + std::to_string(n);
+  }
+  return name;
+}
+
+}  // namespace
+
+Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target) {
+  if (entry.IsDirectory()) {
+    return platform::MakeDirectory(target) ? Status::kOk : Status::kCreateFailed;
+  }
+  // A target that is a folder cannot be replaced by a file.
+  if (platform::DirectoryExists(target)) return Status::kCreateFailed;
+  const std::string partial = PartialName(target);
+  Status status;
+  {
+    std::unique_ptr<FileStream> out = CreateWriteFileStream(partial);
+    if (!out->IsOpen()) return Status::kCreateFailed;
+    StreamSink sink(*out);
+    status = ReadContent(archive, entry, sink);
+  }  // closed before it is renamed or removed
+  if (status == Status::kOk && !platform::MoveReplacing(partial, target)) status = Status::kCreateFailed;
+  if (status != Status::kOk) platform::RemoveFile(partial);
+  return status;
+}
+
+Status TestEntry(Archive& archive, const ArchiveEntry& entry) {
+  DiscardSink sink;
+  const Status status = ReadContent(archive, entry, sink);
+  return status == Status::kWriteFailed ? Status::kBadData : status;
+}
+
+void SkipEntry(Archive& archive, const ArchiveEntry& entry) {
+  if (archive.SeekToEntryData(entry)) archive.stream().Seek(entry.packedSize, kFromCurrent);
+}
+
+}  // namespace tvx

@@ -1,0 +1,34 @@
+// What can be done with one entry of an open archive: extract it, verify it,
+// or pass over it. None of these moves the archive's `current` cursor.
+#ifndef TOLVEX_PACKU_EXTRACT_H
+#define TOLVEX_PACKU_EXTRACT_H
+
+#include <string>
+
+#include "packU/archive.h"
+#include "packU/status.h"
+
+namespace tvx {
+
+// Extracts entry to target (a complete path). A directory entry creates that
+// one folder (an existing folder is fine). A file entry is written to a
+// temporary name beside target and renamed onto it only when all
+// unpackedSize bytes arrived intact, so a damaged entry or a failed write never
+// leaves a damaged file under the target's name, and an existing target
+// survives a failed extraction.
+// kCreateFailed: the target (or its temporary) cannot be created;
+// kWriteFailed: a write was short or failed; kBadData: a deflated entry does
+// not inflate to exactly unpackedSize bytes with a good checksum, or a stored
+// entry's bytes run past the end of the archive; kNoMemory: zlib cannot start.
+Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target);
+
+// Reads the entry as extraction would and discards the bytes: kOk, kBadData or
+// kNoMemory. Nothing is written anywhere.
+Status TestEntry(Archive& archive, const ArchiveEntry& entry);
+
+// Positions the archive after the entry's bytes; nothing is read or checked.
+void SkipEntry(Archive& archive, const ArchiveEntry& entry);
+
+}  // namespace tvx
+
+#endif

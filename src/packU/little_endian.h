@@ -1,0 +1,28 @@
+// Little-endian integers in byte buffers, independent of the host's byte order.
+#ifndef TOLVEX_PACKU_LITTLE_ENDIAN_H
+#define TOLVEX_PACKU_LITTLE_ENDIAN_H
+
+#include <cstdint>
+#include <string>
+
+namespace tvx {
+
+inline uint16_t ReadLe16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+
+inline uint32_t ReadLe32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+inline void AppendLe16(std::string& out, uint16_t v) {
+  out.push_back(static_cast<char>(v & 0xFF));
+  out.push_back(static_cast<char>(v >> 8));
+}
+
+inline void AppendLe32(std::string& out, uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>((v >> shift) & 0xFF));
+}
+
+}  // namespace tvx
+
+#endif

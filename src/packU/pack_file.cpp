@@ -1,0 +1,83 @@
+#include "packU/pack_file.h"
+
+#include <memory>
+#include <new>
+
+#include "packU/format.h"
+#include "platform/platform.h"
+#include "streams/copy_stream.h"
+#include "streams/deflate_stream.h"
+#include "streams/file_stream.h"
+
+namespace tvx {
+namespace {
+
+constexpr uint32_t kPiece = 1u << 20;
+
+enum class Attempt { kCompressed, kNotSmaller };
+
+// Deflates size bytes of source into output. Gives up as soon as the
+// compressed form reaches the file's size: the file will be stored anyway.
+Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start, uint32_t maxEnd,
+               Attempt& attempt, uint32_t& compressedSize) {
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kPiece]);
+  std::unique_ptr<DeflateStream> deflate = NewDeflateStream(kBestCompression, output);
+  if (!buffer || !deflate) return Status::kNoMemory;
+  attempt = Attempt::kNotSmaller;
+  uint32_t remaining = size;
+  while (remaining > 0) {
+    const uint32_t want = remaining < kPiece ? remaining : kPiece;
+    if (source.Read(buffer.get(), want) != want) return Status::kReadFailed;
+    if (deflate->Write(buffer.get(), want) != want) return Status::kWriteFailed;
+    if (deflate->BytesOut() >= size) return Status::kOk;
+    if (deflate->BytesOut() > maxEnd - start) return Status::kTooLarge;
+    remaining -= want;
+  }
+  if (!deflate->Finish()) return Status::kWriteFailed;
+  compressedSize = deflate->BytesOut();
+  if (compressedSize < size) attempt = Attempt::kCompressed;
+  return Status::kOk;
+}
+
+Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start) {
+  if (output.SetPosition(start) != start || source.SetPosition(0) != 0) return Status::kWriteFailed;
+  const CopyResult copy = CopyStream(output, source, size);
+  if (copy.read != size || copy.sourceFailed) return Status::kReadFailed;
+  if (copy.written != size) return Status::kWriteFailed;
+  return output.SetSize(start + size) ? Status::kOk : Status::kWriteFailed;
+}
+
+}  // namespace
+
+Status PackFileContent(const std::string& sourcePath, ByteStream& output, uint32_t maxEnd, PackedContent& result) {
+  result = PackedContent{};
+  std::unique_ptr<FileStream> source = OpenReadFileStream(sourcePath);
+  if (!source->IsOpen()) {
+    return platform::FileSizeByName(sourcePath) > 0 ? Status::kReadFailed : Status::kOk;
+  }
+  const int64_t fullSize = platform::FileSize64(sourcePath);
+  const uint32_t size = source->Size();
+  if (fullSize > static_cast<int64_t>(kMaxArchiveSize) || size > kMaxArchiveSize) return Status::kTooLarge;
+  if (size == 0) return Status::kOk;
+
+  const uint32_t start = output.Position();
+  if (start == kStreamError || start > maxEnd) return Status::kTooLarge;
+  Attempt attempt = Attempt::kNotSmaller;
+  uint32_t compressedSize = 0;
+  const Status status = Deflate(*source, size, output, start, maxEnd, attempt, compressedSize);
+  if (status != Status::kOk) return status;
+  if (attempt == Attempt::kCompressed) {
+    result.packedSize = static_cast<int32_t>(compressedSize);
+  } else {
+    if (size > maxEnd - start) return Status::kTooLarge;
+    const Status stored = Store(*source, size, output, start);
+    if (stored != Status::kOk) return stored;
+    result.packedSize = static_cast<int32_t>(size);
+  }
+  result.unpackedSize = static_cast<int32_t>(size);
+  return Status::kOk;
+}
+
+}  // namespace tvx
+
+

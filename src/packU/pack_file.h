@@ -1,0 +1,29 @@
+// Writing one file's content into an archive being built.
+#ifndef TOLVEX_PACKU_PACK_FILE_H
+#define TOLVEX_PACKU_PACK_FILE_H
+
+#include <cstdint>
+#include <string>
+
+#include "packU/status.h"
+#include "streams/byte_stream.h"
+
+namespace tvx {
+
+struct PackedContent {
+  int32_t unpackedSize = 0;  // bytes read from the file
+  int32_t packedSize = 0;    // bytes written to the archive
+};
+
+// Writes the file at sourcePath to output at its current position: deflated at
+// level 9 when that is strictly shorter than the file, else stored. The output
+// ends right after the bytes written (a longer compressed attempt is cut
+// away). A file that cannot be opened gives an empty entry when it has no
+// size (it vanished, or is empty) and kReadFailed otherwise. The file's size is
+// taken when it is opened, and all of those bytes must arrive. Output positions
+// must stay within maxEnd (kTooLarge otherwise).
+Status PackFileContent(const std::string& sourcePath, ByteStream& output, uint32_t maxEnd, PackedContent& result);
+
+}  // namespace tvx
+
+#endif

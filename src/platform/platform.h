@@ -1,0 +1,147 @@
+// Everything Tolvex asks of the operating system. This header includes no OS
+// header; win32.cpp and posix.cpp implement it and CMake compiles exactly one.
+//
+// Paths are 8-bit strings in the system's code page (ANSI on Windows, bytes on
+// POSIX). No function throws; every failure comes back as a value.
+#ifndef TOLVEX_PLATFORM_PLATFORM_H
+#define TOLVEX_PLATFORM_PLATFORM_H
+
+#include <cstdint>
+#include <string>
+
+namespace tvx::platform {
+
+// Separator of the platform's own paths: '\' on Windows, '/' on POSIX.
+extern const char kPathSeparator;
+// True for every character that separates path components here
+// ('\', '/' and ':' on Windows; '/' on POSIX).
+bool IsPathSeparator(char c);
+
+// Seek origins, with the values SetFilePointer uses.
+enum SeekOrigin : int { kFromBegin = 0, kFromCurrent = 1, kFromEnd = 2 };
+
+// All bits set: the failure value of 32-bit positions and DOS times.
+constexpr uint32_t kAllBits = 0xFFFFFFFFu;
+
+// An open file, owned. Move-only; the destructor closes it.
+//
+// Windows opens with CreateFileA and shares reading only (FILE_SHARE_READ).
+// POSIX has no mandatory sharing modes, so there the sharing rule cannot be
+// enforced: other processes may still open the file for writing.
+class File {
+ public:
+  enum class Mode {
+    kRead,         // existing file, read-only (OPEN_EXISTING)
+    kCreateWrite,  // created, or emptied when it exists; write-only (CREATE_ALWAYS)
+    kReadWrite,    // existing non-directory kept, anything else created (OPEN_EXISTING / CREATE_ALWAYS)
+  };
+
+  File() = default;
+  static File Open(const std::string& path, Mode mode);
+  ~File();
+  File(File&& other) noexcept;
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  // False after a failed open (the INVALID_HANDLE_VALUE case).
+  bool IsOpen() const;
+  // The native handle (HANDLE or fd) as an integer; -1 when not open.
+  intptr_t NativeHandle() const;
+
+  // Bytes read; 0 at the end, on failure or when not open. A read may be short
+  // only at the end of the file.
+  uint32_t Read(void* buffer, uint32_t count);
+  // Bytes written; 0 on failure. Complete unless the disk refused (full disk,
+  // file size limit, injected fault): the caller compares with count.
+  uint32_t Write(const void* buffer, uint32_t count);
+  // The new position, or kAllBits when the target would lie before the start
+  // or beyond 32 bits, or when the file is not open.
+  uint32_t Seek(int32_t offset, SeekOrigin origin);
+  // Size in bytes (low 32 bits); 0 on failure.
+  uint32_t Size();
+  // Cuts or extends the file at the current position (SetEndOfFile). False on failure.
+  bool SetEndHere();
+
+ private:
+  explicit File(intptr_t handle) : handle_(handle) {}
+  void Close();
+  intptr_t handle_ = -1;
+};
+
+// --- file-system questions -------------------------------------------------
+
+// True when path names an existing file; a directory does not count.
+bool FileExists(const std::string& path);
+// True when path names an existing directory.
+bool DirectoryExists(const std::string& path);
+// Low 32 bits of the file's size; 0 when nothing is found. Never opens the file.
+uint32_t FileSizeByName(const std::string& path);
+// The full size of a file, or -1 when there is none (or it is a directory).
+int64_t FileSize64(const std::string& path);
+// Last-write time as a local DOS date and time (date in the high 16 bits); -1
+// (all bits) for directories, missing names and years outside 1980-2107.
+uint32_t FileDosDateTime(const std::string& path);
+// Last-write time of a file or a directory as a local DOS date and time, or -1.
+uint32_t ModifiedDosDateTime(const std::string& path);
+// Now, as a local DOS date and time.
+uint32_t CurrentDosDateTime();
+
+// The temporary folder, ending in the platform's separator.
+std::string TempDirectory();
+// A new empty file in directory whose name starts with the first three
+// characters of prefix; the empty string when none could be made. On POSIX
+// the name is chosen race-free (mkstemp).
+std::string CreateTempFile(const std::string& directory, const std::string& prefix);
+
+// Windows: the first three characters of the path (C:\). POSIX: the nearest
+// existing folder of the path (the path itself when it is one).
+std::string DriveRoot(const std::string& path);
+// Total free bytes of the volume holding path; 0 when the query fails.
+int64_t VolumeFreeBytes(const std::string& path);
+// True only for a removable drive (Windows DRIVE_REMOVABLE; POSIX: the block
+// device is marked removable in sysfs). False when unknown.
+bool IsRemovableDrive(const std::string& root);
+// Windows: same first character, case-insensitively. POSIX: the nearest
+// existing folders lie on the same device. An empty path is on no drive.
+bool SameDrive(const std::string& a, const std::string& b);
+// 0 when equal without regard to case, negative when a sorts first, positive
+// otherwise. Windows: CompareStringA; POSIX: ASCII case folding.
+int CompareTextNoCase(const std::string& a, const std::string& b);
+
+// --- changes to the file system --------------------------------------------
+// (Named apart from the Win32 macros DeleteFile, CreateDirectory, ReplaceFile.)
+
+// Deletes a file. False when it could not be deleted.
+bool RemoveFile(const std::string& path);
+// Removes an empty directory. False on failure.
+bool RemoveEmptyDirectory(const std::string& path);
+// Creates one directory level. True when it was created or already exists as
+// a directory.
+bool MakeDirectory(const std::string& path);
+// Gives file `from` the name `to` in one atomic step, replacing what `to` held
+// (MoveFileExA with MOVEFILE_REPLACE_EXISTING; rename). Both must be on the
+// same volume. False on failure, and then `to` is unchanged.
+bool MoveReplacing(const std::string& from, const std::string& to);
+
+// --- fault injection (tests only) --------------------------------------------
+//
+// Every mutating call of this layer (File::Write, File::SetEndHere,
+// MoveReplacing) and every File::Read is counted. Tests use this seam to make the
+// Nth call fail as a full disk or a bad sector would, or to observe the calls
+// (a crash test kills the process from the observer). Off by default; the
+// plug-in never turns it on.
+struct FaultPlan {
+  uint64_t failWriteAt = 0;  // 1-based index of the first mutating call to fail; 0: never
+  uint64_t failReadAt = 0;   // 1-based index of the first read to fail; 0: never
+  bool failOnce = false;     // fail only that call, not every later one
+  void (*beforeWrite)(uint64_t index) = nullptr;  // called before each mutating call
+};
+void SetFaultPlan(const FaultPlan& plan);  // also resets the counters
+void ClearFaultPlan();
+uint64_t MutatingCallCount();
+uint64_t ReadCallCount();
+
+}  // namespace tvx::platform
+
+#endif

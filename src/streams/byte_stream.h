@@ -1,0 +1,54 @@
+// The one stream interface through which every byte is read or written.
+//
+// Positions and sizes are unsigned 32-bit; seek offsets are signed 32-bit.
+// Nothing throws: a failed seek returns kStreamError (all bits set), a failed
+// read or write returns fewer bytes than asked (0 when nothing moved). Each
+// caller decides what a short count means.
+#ifndef TOLVEX_STREAMS_BYTE_STREAM_H
+#define TOLVEX_STREAMS_BYTE_STREAM_H
+
+#include <cstdint>
+
+#include "platform/platform.h"
+
+namespace tvx {
+
+using platform::SeekOrigin;
+using platform::kFromBegin;
+using platform::kFromCurrent;
+using platform::kFromEnd;
+
+constexpr uint32_t kStreamError = 0xFFFFFFFFu;
+
+class ByteStream {
+ public:
+  virtual ~ByteStream() = default;  // closes what the stream holds
+  ByteStream() = default;
+  ByteStream(const ByteStream&) = delete;
+  ByteStream& operator=(const ByteStream&) = delete;
+
+  // The new position, or kStreamError.
+  virtual uint32_t Seek(int32_t offset, SeekOrigin origin) = 0;
+  // The length in bytes; kStreamError for the compression streams, 0 for a
+  // file stream whose size cannot be read.
+  virtual uint32_t Size() = 0;
+  // Sets the length; the position becomes the smaller of itself and n.
+  // False when the stream refused (a read-only or compression stream, a failed
+  // truncation).
+  virtual bool SetSize(uint32_t n) = 0;
+  // Bytes read: short only at the end of the data or on failure. A compression
+  // stream returns kStreamError for corrupt data (see inflate_stream.h).
+  virtual uint32_t Read(void* buffer, uint32_t count) = 0;
+  // Bytes written: fewer than count means the stream refused the rest.
+  virtual uint32_t Write(const void* buffer, uint32_t count) = 0;
+  // The memory block of a memory stream that holds one; null for every other
+  // stream. CopyStream chooses its path by this.
+  virtual uint8_t* Memory() { return nullptr; }
+
+  uint32_t Position() { return Seek(0, kFromCurrent); }
+  uint32_t SetPosition(uint32_t n) { return Seek(static_cast<int32_t>(n), kFromBegin); }
+};
+
+}  // namespace tvx
+
+#endif

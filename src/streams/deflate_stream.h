@@ -1,0 +1,52 @@
+// A write-only stream that compresses into another stream as one zlib stream
+// (RFC 1950: windowBits 15, memLevel 8, default strategy). zlib.h stays out of
+// this header.
+//
+// Compressed bytes reach the destination only in whole blocks of
+// kCompressionBufferSize while writing; Finish() (or the destructor) writes the
+// rest and the Adler-32 trailer. The destination is borrowed, must outlive the
+// stream, and is put back at the stream's saved position if someone moved it.
+#ifndef TOLVEX_STREAMS_DEFLATE_STREAM_H
+#define TOLVEX_STREAMS_DEFLATE_STREAM_H
+
+#include <memory>
+
+#include "streams/byte_stream.h"
+
+namespace tvx {
+
+constexpr uint32_t kCompressionBufferSize = 65536;
+
+class DeflateStream : public ByteStream {
+ public:
+  struct State;  // zlib state and the I/O buffer
+  explicit DeflateStream(std::unique_ptr<State> state);
+  ~DeflateStream() override;  // Finish() when not yet done
+
+  // Only Seek(0, kFromCurrent) works: it returns the bytes accepted so far.
+  uint32_t Seek(int32_t offset, SeekOrigin origin) override;
+  uint32_t Size() override { return kStreamError; }
+  bool SetSize(uint32_t) override { return false; }
+  uint32_t Read(void*, uint32_t) override { return kStreamError; }
+  // count, or kStreamError when zlib failed or the destination took less than
+  // a whole block.
+  uint32_t Write(const void* buffer, uint32_t count) override;
+
+  // Ends the zlib stream and writes everything still pending. True when all of
+  // it reached the destination. Further calls return the first answer.
+  bool Finish();
+  // Compressed bytes handed to the destination so far.
+  uint32_t BytesOut() const;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+// CompressionLevel selects the zlib level: 0 -> 0, 1 -> 1, 2 -> -1 (default),
+// 3 -> 9. The archive always uses 3. Null when zlib cannot start (no memory).
+constexpr int kBestCompression = 3;
+std::unique_ptr<DeflateStream> NewDeflateStream(int compressionLevel, ByteStream& destination);
+
+}  // namespace tvx
+
+#endif
