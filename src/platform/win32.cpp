@@ -1,8 +1,12 @@
 // Win32 implementation of platform.h. Only the ANSI entry points are used, and
 // only calls that every Win32 version the plug-in loads on provides;
 // GetDiskFreeSpaceExA is looked up at run time because early Windows 95 lacks it.
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <cstdint>
