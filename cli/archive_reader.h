@@ -1,0 +1,67 @@
+// Reads an archive's entries through the module, in the host's calling order:
+// OpenArchive, then ReadHeader and one ProcessFile per entry, then CloseArchive.
+#ifndef TOLVEX_CLI_ARCHIVE_READER_H
+#define TOLVEX_CLI_ARCHIVE_READER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host_dialect.h"
+#include "plugin_module.h"
+
+namespace tvx::cli {
+
+// One entry as the module reported it.
+struct ArchiveEntry {
+  std::string reported;  // FileName exactly as reported
+  std::string name;      // for people: no leading separator
+  std::string key;       // CanonicalKey of the name
+  int64_t size = 0;
+  int64_t packed = 0;
+  int file_time = 0;
+  bool directory = false;
+};
+
+ArchiveEntry EntryFromHeader(const HostDialect& d, const tHeaderData& header);
+
+// An archive opened through the module; closed by the destructor.
+class OpenedArchive {
+ public:
+  OpenedArchive(const PluginModule& module, const std::string& path, int open_mode);
+  ~OpenedArchive();
+  OpenedArchive(const OpenedArchive&) = delete;
+  OpenedArchive& operator=(const OpenedArchive&) = delete;
+
+  bool IsOpen() const { return handle_ != nullptr; }
+  // OpenResult of a failed open.
+  int OpenResult() const { return open_result_; }
+  HANDLE_WCX Handle() const { return handle_; }
+  // ReadHeader into a zeroed record: 0, E_END_ARCHIVE or a failure code.
+  int ReadHeader(tHeaderData& header);
+  // ProcessFile with DestPath NULL and DestName the full target (may be empty).
+  int ProcessFile(int operation, const std::string& target);
+
+ private:
+  const PluginModule& module_;
+  std::string path_;  // kept alive: the module may hold on to ArcName
+  HANDLE_WCX handle_ = nullptr;
+  int open_result_ = 0;
+};
+
+struct ListingResult {
+  int code = 0;  // 0, or the code that stopped the listing (open or read failure)
+  std::vector<ArchiveEntry> entries;
+};
+
+// Lists every entry (OpenMode PK_OM_LIST, PK_SKIP for each).
+ListingResult ReadListing(const PluginModule& module, const std::string& archive);
+
+// Checks the archive file exists and lists it. On failure prints why and
+// returns false; the caller exits with kExitUnusable.
+bool ReadListingOrReport(const PluginModule& module, const std::string& archive,
+                         std::vector<ArchiveEntry>& entries);
+
+}  // namespace tvx::cli
+
+#endif

@@ -1,0 +1,146 @@
+#include <cstdio>
+#include <filesystem>
+
+#include "archive_reader.h"
+#include "commands.h"
+#include "console.h"
+#include "entry_selection.h"
+#include "path_guard.h"
+#include "progress.h"
+#include "result_text.h"
+
+namespace tvx::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Reports a failed ProcessFile with the path it concerns.
+void ReportExtractFailure(int code, const ArchiveEntry& entry, const std::string& target) {
+  if (code == E_BAD_DATA || code == E_NO_MEMORY)
+    ReportError(DescribeResult(code, entry.name));
+  else
+    ReportError(DescribeResult(code, target));
+}
+
+// Makes ready the place for a file entry. False, after saying why, when the
+// entry must be skipped.
+bool PrepareFileTarget(const std::string& target, bool overwrite) {
+  std::error_code ec;
+  const fs::path path(target);
+  fs::create_directories(path.parent_path(), ec);
+  if (ec || !fs::is_directory(path.parent_path(), ec)) {
+    ReportError(DescribeResult(E_ECREATE, path.parent_path().string()));
+    return false;
+  }
+  const fs::file_status status = fs::symlink_status(path, ec);
+  if (!fs::exists(status)) return true;
+  if (fs::is_directory(status)) {
+    ReportError("cannot create " + target + " (a folder of that name exists)");
+    return false;
+  }
+  if (!overwrite) {
+    ReportError("exists, not replaced (use --overwrite): " + target);
+    return false;
+  }
+  // A link is replaced, never written through: it could lead out of the folder.
+  if (fs::is_symlink(status) && !fs::remove(path, ec)) {
+    ReportError(DescribeResult(E_ECREATE, target));
+    return false;
+  }
+  return true;
+}
+
+bool PrepareFolderTarget(const std::string& target) {
+  std::error_code ec;
+  fs::create_directories(target, ec);
+  if (ec || !fs::is_directory(target, ec)) {
+    ReportError(DescribeResult(E_ECREATE, target));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int RunExtract(const Options& options, const PluginModule& module) {
+  const HostDialect& dialect = NativeDialect();
+  const std::string& archive = options.operands[0];
+  const std::vector<std::string> names(options.operands.begin() + 1, options.operands.end());
+
+  std::vector<ArchiveEntry> listed;
+  if (!ReadListingOrReport(module, archive, listed)) return kExitUnusable;
+  const EntrySelection selection(dialect, names);
+  int failed = 0;
+  for (const std::string& name : selection.Unmatched(listed)) {
+    ReportError("not in the archive: " + name);
+    ++failed;
+  }
+  int64_t total = 0;
+  for (const ArchiveEntry& e : listed)
+    if (selection.Chooses(e.key)) total += e.size;
+
+  std::error_code ec;
+  const std::string dir = options.directory.empty() ? "." : options.directory;
+  fs::create_directories(dir, ec);
+  if (!fs::is_directory(dir, ec)) {
+    ReportError(DescribeResult(E_ECREATE, dir));
+    return kExitUnusable;
+  }
+  const std::string base = fs::absolute(dir, ec).lexically_normal().string();
+
+  OpenedArchive opened(module, archive, PK_OM_EXTRACT);
+  if (!opened.IsOpen()) {
+    ReportError(DescribeResult(opened.OpenResult(), archive));
+    return kExitUnusable;
+  }
+  module.set_process_data_proc(opened.Handle(), ProgressCallback);
+  ProgressBegin(total, ProgressWanted(options));
+  int extracted = 0;
+  for (;;) {
+    tHeaderData header;
+    const int rc = opened.ReadHeader(header);
+    if (rc == E_END_ARCHIVE) break;
+    if (rc != 0) {
+      ProgressEnd();
+      ReportError(DescribeResult(E_BAD_ARCHIVE, archive));
+      return kExitUnusable;
+    }
+    const ArchiveEntry entry = EntryFromHeader(dialect, header);
+    if (!selection.Chooses(entry.key)) {
+      opened.ProcessFile(PK_SKIP, std::string());
+      continue;
+    }
+    const GuardedName guarded = GuardEntryName(dialect, entry.reported);
+    bool ready = guarded.ok;
+    std::string target;
+    if (!guarded.ok) {
+      ReportError("unsafe name (" + guarded.reason + "), not extracted: " + entry.name);
+    } else {
+      target = TargetPath(base, guarded.relative);
+      ready = entry.directory ? PrepareFolderTarget(target) : PrepareFileTarget(target, options.overwrite);
+    }
+    if (!ready) {
+      ++failed;
+      opened.ProcessFile(PK_SKIP, std::string());
+      continue;
+    }
+    const int result = opened.ProcessFile(PK_EXTRACT, target);
+    if (result != 0) {
+      ++failed;
+      ReportExtractFailure(result, entry, target);
+    } else {
+      ++extracted;
+    }
+  }
+  ProgressEnd();
+  if (!options.quiet) {
+    if (failed)
+      std::printf("%d entries extracted, %d failed\n", extracted, failed);
+    else
+      std::printf("%d entries extracted\n", extracted);
+  }
+  return failed ? kExitSomeFailed : kExitOk;
+}
+
+}  // namespace tvx::cli

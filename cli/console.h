@@ -1,0 +1,17 @@
+// The terminal the tool writes to.
+#ifndef TOLVEX_CLI_CONSOLE_H
+#define TOLVEX_CLI_CONSOLE_H
+
+#include <string>
+
+namespace tvx::cli {
+
+bool StderrIsTerminal();
+// Width of the terminal behind stderr; 80 when unknown.
+int TerminalColumns();
+// Prints "tolvex: message" on stderr, after erasing any progress bar.
+void ReportError(const std::string& message);
+
+}  // namespace tvx::cli
+
+#endif

@@ -1,0 +1,112 @@
+#include "host_dialect.h"
+
+#include <cctype>
+#include <ctime>
+
+namespace tvx::cli {
+
+const HostDialect kWindowsDialect{'\\', true, true, true, true};
+const HostDialect kPosixDialect{'/', false, false, false, false};
+
+const HostDialect& NativeDialect() {
+#ifdef _WIN32
+  return kWindowsDialect;
+#else
+  return kPosixDialect;
+#endif
+}
+
+bool IsSeparator(const HostDialect& d, char c) {
+  return c == '/' || (c == '\\' && d.backslash_separates);
+}
+
+std::string DisplayName(const HostDialect& d, const std::string& reported) {
+  if (d.leading_separator && !reported.empty() && reported[0] == d.separator) return reported.substr(1);
+  return reported;
+}
+
+std::string CanonicalKey(const HostDialect& d, const std::string& name) {
+  std::string key;
+  size_t i = 0;
+  while (i < name.size()) {
+    size_t end = i;
+    while (end < name.size() && !IsSeparator(d, name[end])) ++end;
+    std::string part = name.substr(i, end - i);
+    if (!part.empty() && part != ".") {
+      if (!key.empty()) key += '/';
+      key += part;
+    }
+    i = end + 1;
+  }
+  return key;
+}
+
+std::string ToHostForm(const HostDialect& d, const std::string& key) {
+  std::string out = key;
+  for (char& c : out)
+    if (c == '/') c = d.separator;
+  return out;
+}
+
+namespace {
+
+bool CharsEqual(const HostDialect& d, char a, char b) {
+  if (!d.case_insensitive) return a == b;
+  return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+}
+
+bool PrefixEquals(const HostDialect& d, const std::string& s, const std::string& prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (!CharsEqual(d, s[i], prefix[i])) return false;
+  return true;
+}
+
+}  // namespace
+
+bool SameKey(const HostDialect& d, const std::string& a, const std::string& b) {
+  return a.size() == b.size() && PrefixEquals(d, a, b);
+}
+
+bool KeyIsBelow(const HostDialect& d, const std::string& key, const std::string& folder) {
+  if (folder.empty()) return !key.empty();
+  return key.size() > folder.size() && key[folder.size()] == '/' && PrefixEquals(d, key, folder);
+}
+
+bool IsDirectoryEntry(const HostDialect& d, const std::string& reported, int file_attr) {
+  if (!reported.empty() && IsSeparator(d, reported.back())) return true;
+  if (d.dos_time) return (file_attr & 0x10) != 0;
+  return (static_cast<unsigned>(file_attr) & 0170000u) == 0040000u;
+}
+
+LocalTime EntryTime(const HostDialect& d, int file_time) {
+  LocalTime t;
+  if (d.dos_time) {
+    const uint32_t v = static_cast<uint32_t>(file_time);
+    t.year = 1980 + static_cast<int>(v >> 25);
+    t.month = static_cast<int>((v >> 21) & 0xF);
+    t.day = static_cast<int>((v >> 16) & 0x1F);
+    t.hour = static_cast<int>((v >> 11) & 0x1F);
+    t.minute = static_cast<int>((v >> 5) & 0x3F);
+    t.second = static_cast<int>(v & 0x1F) * 2;
+    t.valid = t.month >= 1 && t.month <= 12 && t.day >= 1 && t.hour < 24 && t.minute < 60;
+    return t;
+  }
+  const std::time_t when = static_cast<std::time_t>(file_time);
+  std::tm fields{};
+#ifdef _WIN32
+  if (localtime_s(&fields, &when) != 0) return t;
+#else
+  if (!localtime_r(&when, &fields)) return t;
+#endif
+  t.year = fields.tm_year + 1900;
+  t.month = fields.tm_mon + 1;
+  t.day = fields.tm_mday;
+  t.hour = fields.tm_hour;
+  t.minute = fields.tm_min;
+  t.second = fields.tm_sec;
+  t.valid = true;
+  return t;
+}
+
+}  // namespace tvx::cli

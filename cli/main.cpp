@@ -1,0 +1,69 @@
+// tolvex: the command-line host of the Tolvex packer module.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "arguments.h"
+#include "commands.h"
+#include "console.h"
+#include "help_text.h"
+#include "plugin_module.h"
+#include "result_text.h"
+
+#ifndef TOLVEX_VERSION
+#define TOLVEX_VERSION "0.0.0"
+#endif
+
+namespace {
+
+using namespace tvx::cli;
+
+int Dispatch(const Options& options, const PluginModule& module) {
+  switch (options.command) {
+    case Command::kList: return RunList(options, module);
+    case Command::kTest: return RunTest(options, module);
+    case Command::kExtract: return RunExtract(options, module);
+    case Command::kAdd: return RunAdd(options, module);
+    case Command::kDelete: return RunDelete(options, module);
+    default: return kExitUnusable;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fputs(HelpText("").c_str(), stderr);
+    return kExitUnusable;
+  }
+  const ParsedArguments parsed = ParseArguments(args);
+  if (!parsed.error.empty()) {
+    ReportError(parsed.error);
+    const char* command = CommandName(parsed.options.command);
+    std::fprintf(stderr, "Try 'tolvex help%s%s'.\n", *command ? " " : "", command);
+    return kExitUnusable;
+  }
+  const Options& options = parsed.options;
+  if (options.command == Command::kVersion) {
+    std::printf("tolvex %s\n", TOLVEX_VERSION);
+    return kExitOk;
+  }
+  if (options.command == Command::kHelp) {
+    const std::string text = HelpText(options.help_topic);
+    if (text.empty()) {
+      ReportError("no help for: " + options.help_topic);
+      return kExitUnusable;
+    }
+    std::fputs(text.c_str(), stdout);
+    return kExitOk;
+  }
+
+  const std::string module_path = options.plugin.empty() ? DefaultModulePath() : options.plugin;
+  PluginModule::LoadResult loaded = PluginModule::Load(module_path);
+  if (!loaded.module) {
+    ReportError(loaded.error);
+    return kExitUnusable;
+  }
+  return Dispatch(options, *loaded.module);
+}

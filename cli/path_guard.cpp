@@ -1,0 +1,76 @@
+#include "path_guard.h"
+
+#include <cctype>
+#include <filesystem>
+
+namespace tvx::cli {
+
+namespace {
+
+GuardedName Refuse(const char* reason) {
+  GuardedName g;
+  g.reason = reason;
+  return g;
+}
+
+// Windows drops trailing dots and spaces from a component, so "..." or ".. "
+// would climb a level there.
+bool OnlyDotsAndSpaces(const std::string& part) {
+  for (char c : part)
+    if (c != '.' && c != ' ') return false;
+  return true;
+}
+
+bool IsDeviceName(std::string part) {
+  const size_t dot = part.find('.');
+  if (dot != std::string::npos) part.resize(dot);
+  while (!part.empty() && part.back() == ' ') part.pop_back();
+  for (char& c : part) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (part == "CON" || part == "PRN" || part == "AUX" || part == "NUL" || part == "CONIN$" ||
+      part == "CONOUT$")
+    return true;
+  return part.size() == 4 && (part.compare(0, 3, "COM") == 0 || part.compare(0, 3, "LPT") == 0) &&
+         part[3] >= '1' && part[3] <= '9';
+}
+
+}  // namespace
+
+GuardedName GuardEntryName(const HostDialect& d, const std::string& reported) {
+  std::string name = reported;
+  if (d.leading_separator && !name.empty() && name[0] == d.separator) name.erase(0, 1);
+  if (name.empty()) return Refuse("empty name");
+  if (IsSeparator(d, name[0]) || name[0] == '/' || name[0] == '\\')
+    return Refuse("absolute path");
+  if (name.size() >= 2 && std::isalpha(static_cast<unsigned char>(name[0])) && name[1] == ':')
+    return Refuse("drive prefix");
+  if (name.find('\0') != std::string::npos) return Refuse("NUL in name");
+
+  GuardedName g;
+  size_t i = 0;
+  while (i <= name.size()) {
+    size_t end = i;
+    while (end < name.size() && !IsSeparator(d, name[end])) ++end;
+    const std::string part = name.substr(i, end - i);
+    i = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") return Refuse("parent folder (..)");
+    if (d.backslash_separates) {
+      if (part.find(':') != std::string::npos) return Refuse("drive or stream prefix (:)");
+      if (OnlyDotsAndSpaces(part)) return Refuse("parent folder (..)");
+      if (IsDeviceName(part)) return Refuse("device name");
+    }
+    if (!g.relative.empty()) g.relative += '/';
+    g.relative += part;
+  }
+  if (g.relative.empty()) return Refuse("empty name");
+  g.ok = true;
+  return g;
+}
+
+std::string TargetPath(const std::string& base, const std::string& relative) {
+  std::filesystem::path target(base);
+  target /= std::filesystem::path(relative).make_preferred();
+  return target.string();
+}
+
+}  // namespace tvx::cli
