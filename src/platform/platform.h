@@ -50,7 +50,8 @@ class File {
   intptr_t NativeHandle() const;
 
   // Bytes read; 0 at the end, on failure or when not open. A read may be short
-  // only at the end of the file.
+  // only at the end of the file, or when the system fails part-way (then the
+  // bytes that did arrive).
   uint32_t Read(void* buffer, uint32_t count);
   // Bytes written; 0 on failure. Complete unless the disk refused (full disk,
   // file size limit, injected fault): the caller compares with count.
@@ -98,6 +99,7 @@ std::string CreateTempFile(const std::string& directory, const std::string& pref
 // existing folder of the path (the path itself when it is one).
 std::string DriveRoot(const std::string& path);
 // Total free bytes of the volume holding path; 0 when the query fails.
+// (POSIX: a path that does not exist yet is looked up by its nearest folder.)
 int64_t VolumeFreeBytes(const std::string& path);
 // True only for a removable drive (Windows DRIVE_REMOVABLE; POSIX: the block
 // device is marked removable in sysfs). False when unknown.
@@ -138,6 +140,8 @@ struct FaultPlan {
   void (*beforeWrite)(uint64_t index) = nullptr;  // called before each mutating call
 };
 void SetFaultPlan(const FaultPlan& plan);  // also resets the counters
+// Stops failing and observing; the counters go on counting until the next
+// SetFaultPlan.
 void ClearFaultPlan();
 uint64_t MutatingCallCount();
 uint64_t ReadCallCount();
