@@ -46,22 +46,6 @@ TEST(WriteOnlyFileStream, FileEndsWhereTheLastWriteEnded) {
   EXPECT_EQ(FileContents(tmp.path()).size(), 10u);
 }
 
-TEST(WriteOnlyFileStream, CreatingEmptiesAnExistingFile) {
-  TempFile tmp;
-  WriteFile(tmp.path(), "old contents");
-  { auto s = CreateWriteFileStream(tmp.path()); ASSERT_TRUE(s->IsOpen()); }
-  EXPECT_TRUE(FileContents(tmp.path()).empty());
-}
-
-TEST(WriteOnlyFileStream, CannotRead) {
-  TempFile tmp;
-  auto s = CreateWriteFileStream(tmp.path());
-  ASSERT_EQ(s->Write("abc", 3), 3u);
-  ASSERT_EQ(s->SetPosition(0), 0u);
-  char buf[3];
-  EXPECT_EQ(s->Read(buf, 3), 0u);
-}
-
 TEST(WriteOnlyFileStream, FailedWriteIsReported) {
   TempFile tmp;
   auto s = CreateWriteFileStream(tmp.path());
@@ -155,27 +139,6 @@ TEST(ReadFileStream, MissingFileIsClosedEmptyAndUnseekable) {
   EXPECT_EQ(s->Position(), kStreamError);
   char c;
   EXPECT_EQ(s->Read(&c, 1), 0u);
-}
-
-TEST(ReadFileStream, RefusesWritesAndResizing) {
-  TempFile tmp;
-  WriteFile(tmp.path(), "fixed");
-  auto s = OpenReadFileStream(tmp.path());
-  ASSERT_TRUE(s->IsOpen());
-  EXPECT_EQ(s->Write("x", 1), 0u);
-  EXPECT_FALSE(s->SetSize(1));
-  EXPECT_EQ(s->Size(), 5u);
-}
-
-TEST(ReadFileStream, ReadIsShortOnlyAtTheEnd) {
-  TempFile tmp;
-  WriteFile(tmp.path(), "0123456789");
-  auto s = OpenReadFileStream(tmp.path());
-  char buf[8];
-  EXPECT_EQ(s->Read(buf, 8), 8u);
-  EXPECT_EQ(s->Read(buf, 8), 2u);
-  EXPECT_EQ(s->Read(buf, 8), 0u);
-  EXPECT_EQ(s->Seek(-3, kFromEnd), 7u);
 }
 
 }  // namespace

@@ -20,14 +20,6 @@ TEST(MemoryStreamCapacity, ExactlyOneStepStillGrowsToTheNext) {
   EXPECT_EQ(s.Capacity(), 32768u);
 }
 
-TEST(MemoryStreamCapacity, NeverShrinksWhileNotEmpty) {
-  MemoryStream s;
-  ASSERT_TRUE(s.SetSize(100000));
-  const uint32_t grown = s.Capacity();
-  ASSERT_TRUE(s.SetSize(10));
-  EXPECT_EQ(s.Capacity(), grown);
-}
-
 TEST(MemoryStreamCapacity, SizeNear4GiBFailsAndLeavesTheStreamAlone) {
   MemoryStream s;
   ASSERT_EQ(s.Write("abc", 3), 3u);
@@ -53,14 +45,6 @@ TEST(MemoryStreamSize, ShrinkingBelowThePositionMovesThePosition) {
   EXPECT_EQ(s.Position(), 4u);
   char c;
   EXPECT_EQ(s.Read(&c, 1), 0u);
-}
-
-TEST(MemoryStreamSize, GrowingKeepsContents) {
-  MemoryStream s;
-  ASSERT_EQ(s.Write("keep", 4), 4u);
-  ASSERT_TRUE(s.SetSize(200000));
-  EXPECT_EQ(std::memcmp(s.Memory(), "keep", 4), 0);
-  EXPECT_EQ(s.Position(), 4u);
 }
 
 TEST(MemoryStreamSeek, PastTheEndGrowsToTheTarget) {

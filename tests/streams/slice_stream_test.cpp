@@ -53,12 +53,5 @@ TEST_F(SliceOfMemory, WindowBeyondTheBaseEndsEarlyWithoutGrowingIt) {
   EXPECT_EQ(base.Size(), 10u);
 }
 
-TEST_F(SliceOfMemory, RefusesWritesAndResizing) {
-  SliceStream slice(base, 0, 5);
-  EXPECT_EQ(slice.Write("x", 1), 0u);
-  EXPECT_FALSE(slice.SetSize(2));
-  EXPECT_EQ(slice.Size(), 5u);
-}
-
 }  // namespace
 }  // namespace tvx
