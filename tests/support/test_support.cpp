@@ -1,0 +1,156 @@
+#include "support/test_support.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <system_error>
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace tvx::test {
+namespace {
+
+std::string ToNativeSeparators(std::string path) {
+#ifdef _WIN32
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return path;
+}
+
+// Random enough that parallel test processes never pick the same name; the
+// create below still refuses a directory that already exists.
+std::string UniqueName() {
+  static std::atomic<unsigned> counter{0};
+  std::random_device device;
+  const auto ticks = std::chrono::steady_clock::now().time_since_epoch().count();
+  char name[64];
+  std::snprintf(name, sizeof name, "tolvex-test-%08x-%04x-%08x", device(),
+                counter.fetch_add(1) & 0xFFFFu, static_cast<unsigned>(ticks));
+  return name;
+}
+
+// Read-only files (and on POSIX read-only directories) would stop remove_all;
+// tests do make such files, e.g. when attributes are extracted.
+void MakeTreeWritable(const fs::path& root) {
+  std::error_code ec;
+  fs::permissions(root, fs::perms::owner_all, fs::perm_options::add, ec);
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end;
+       it.increment(ec)) {
+    std::error_code ignored;
+    // Never follow a link out of the scratch folder.
+    if (it->is_symlink(ignored)) continue;
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+  }
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  std::error_code ec;
+  const fs::path base = fs::temp_directory_path(ec);
+  if (ec) return;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const fs::path candidate = base / UniqueName();
+    if (fs::create_directory(candidate, ec) && !ec) {
+      path_ = candidate.string();
+      return;
+    }
+  }
+}
+
+TempDir::~TempDir() { Remove(); }
+
+TempDir::TempDir(TempDir&& other) noexcept : path_(std::move(other.path_)) {
+  other.path_.clear();
+}
+
+TempDir& TempDir::operator=(TempDir&& other) noexcept {
+  if (this != &other) {
+    Remove();
+    path_ = std::move(other.path_);
+    other.path_.clear();
+  }
+  return *this;
+}
+
+std::string TempDir::File(const std::string& name) const {
+  return path_ + NativeSeparator() + name;
+}
+
+void TempDir::Remove() {
+  if (path_.empty()) return;
+  MakeTreeWritable(path_);
+  std::error_code ec;
+  fs::remove_all(path_, ec);
+  path_.clear();
+}
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path.c_str(), std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path.c_str(), std::ios::binary);
+  if (!in) return std::string();
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool PathExists(const std::string& path) {
+  std::error_code ec;
+  return fs::exists(fs::symlink_status(path, ec));
+}
+
+std::string NativeSeparator() {
+#ifdef _WIN32
+  return "\\";
+#else
+  return "/";
+#endif
+}
+
+std::string Hex(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 3);
+  for (unsigned char byte : bytes) {
+    if (!out.empty()) out += ' ';
+    out += kDigits[byte >> 4];
+    out += kDigits[byte & 0x0F];
+  }
+  return out;
+}
+
+std::string ModulePath() { return ToNativeSeparators(TOLVEX_MODULE_PATH); }
+
+std::string SourceDir() { return ToNativeSeparators(TOLVEX_SOURCE_DIR); }
+
+bool RunningUnderWine() {
+#ifdef _WIN32
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+#else
+  return false;
+#endif
+}
+
+}  // namespace tvx::test

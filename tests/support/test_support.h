@@ -1,0 +1,58 @@
+// Helpers shared by all Tolvex tests: scratch folders, whole-file I/O, readable
+// byte dumps and where the built module lives.
+//
+// Paths are 8-bit strings in the system's code page, the same form the module's
+// interface takes. No function throws; failures come back as values.
+#ifndef TOLVEX_TESTS_SUPPORT_TEST_SUPPORT_H
+#define TOLVEX_TESTS_SUPPORT_TEST_SUPPORT_H
+
+#include <string>
+
+namespace tvx::test {
+
+// A fresh, uniquely named directory under the system's temp folder, removed
+// with everything in it when the object is destroyed. Move-only.
+// If it cannot be created, path() is empty (and the test will fail on first use).
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(TempDir&& other) noexcept;
+  TempDir& operator=(TempDir&& other) noexcept;
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  // The directory, without a trailing separator.
+  const std::string& path() const { return path_; }
+  // path() + NativeSeparator() + name. The file is not created.
+  std::string File(const std::string& name) const;
+
+ private:
+  void Remove();
+  std::string path_;
+};
+
+// Creates or replaces the file with exactly these bytes. False on failure.
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+// The file's whole content; empty when it is missing or unreadable.
+std::string ReadFileBytes(const std::string& path);
+// True when anything (file or directory) exists at path.
+bool PathExists(const std::string& path);
+// "\\" on Windows, "/" elsewhere.
+std::string NativeSeparator();
+// The bytes as two-digit lowercase hex pairs separated by spaces, e.g. "00 7f ff".
+std::string Hex(const std::string& bytes);
+
+// Full path of the built module (Tolvex.wcx / Tolvex.wcx64) as this test
+// program sees it, with native separators.
+std::string ModulePath();
+// Full path of the source tree's root, with native separators.
+std::string SourceDir();
+// True when this Windows test program runs under Wine rather than Windows.
+// Use it to skip a case that depends on behaviour Wine does not reproduce:
+//   if (tvx::test::RunningUnderWine()) GTEST_SKIP() << "why";
+bool RunningUnderWine();
+
+}  // namespace tvx::test
+
+#endif
