@@ -36,7 +36,8 @@ int RunDelete(const Options& options, const PluginModule& module) {
     ReportError(DescribeResult(rc, archive));
     return ExitStatusForArchiveCall(rc);
   }
-  if (!options.quiet) std::printf("%d items deleted from %s\n", plan.count, archive.c_str());
+  if (!options.quiet)
+    std::printf("%d %s deleted from %s\n", plan.count, plan.count == 1 ? "item" : "items", archive.c_str());
   return plan.unmatched.empty() ? kExitOk : kExitSomeFailed;
 }
 

@@ -87,7 +87,7 @@ std::string JsonString(const std::string& text) {
 std::string FormatListingTable(const HostDialect& d, const std::vector<ArchiveEntry>& entries) {
   std::string out;
   char line[128];
-  std::snprintf(line, sizeof line, "%12s %12s %7s  %-16s  %s\n", "Size", "Packed", "Ratio", "Date      Time", "Name");
+  std::snprintf(line, sizeof line, "%12s %12s %7s  %-16s  %s\n", "Size", "Packed", "Ratio", "Date       Time", "Name");
   out += line;
   const std::string rule = std::string(12, '-') + ' ' + std::string(12, '-') + ' ' +
                            std::string(7, '-') + "  " + std::string(16, '-') + "  " + std::string(20, '-') + "\n";

@@ -10,8 +10,8 @@
 #include "plugin_module.h"
 #include "result_text.h"
 
-#ifndef TOLVEX_VERSION
-#define TOLVEX_VERSION "0.0.0"
+#ifndef TOLVEX_CLI_VERSION
+#define TOLVEX_CLI_VERSION "0.0.0"
 #endif
 
 namespace {
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
   }
   const Options& options = parsed.options;
   if (options.command == Command::kVersion) {
-    std::printf("tolvex %s\n", TOLVEX_VERSION);
+    std::printf("tolvex %s\n", TOLVEX_CLI_VERSION);
     return kExitOk;
   }
   if (options.command == Command::kHelp) {
