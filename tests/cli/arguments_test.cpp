@@ -1,0 +1,69 @@
+// The command line as users type it.
+#include "arguments.h"
+
+#include <gtest/gtest.h>
+
+namespace tvx::cli {
+namespace {
+
+ParsedArguments Parse(std::vector<std::string> args) { return ParseArguments(args); }
+
+TEST(CliArguments, OptionsMayStandBeforeOrAfterTheCommand) {
+  const ParsedArguments p = Parse({"--quiet", "extract", "a.tvx", "-C", "out", "docs", "--overwrite",
+                                   "--plugin=/x/Tolvex.wcx"});
+  ASSERT_TRUE(p.error.empty()) << p.error;
+  EXPECT_EQ(p.options.command, Command::kExtract);
+  EXPECT_EQ(p.options.operands, (std::vector<std::string>{"a.tvx", "docs"}));
+  EXPECT_EQ(p.options.directory, "out");
+  EXPECT_EQ(p.options.plugin, "/x/Tolvex.wcx");
+  EXPECT_TRUE(p.options.quiet);
+  EXPECT_TRUE(p.options.overwrite);
+}
+
+TEST(CliArguments, AddTakesMoveAndInto) {
+  const ParsedArguments p = Parse({"add", "a.tvx", "x", "y", "--move", "--into", "sub/dir"});
+  ASSERT_TRUE(p.error.empty()) << p.error;
+  EXPECT_TRUE(p.options.move);
+  EXPECT_EQ(p.options.into, "sub/dir");
+  EXPECT_EQ(p.options.operands.size(), 3u);
+}
+
+TEST(CliArguments, DoubleDashEndsOptions) {
+  const ParsedArguments p = Parse({"delete", "a.tvx", "--", "--json"});
+  ASSERT_TRUE(p.error.empty()) << p.error;
+  EXPECT_EQ(p.options.operands, (std::vector<std::string>{"a.tvx", "--json"}));
+  EXPECT_FALSE(p.options.json);
+}
+
+TEST(CliArguments, HelpInEveryForm) {
+  EXPECT_EQ(Parse({"--help"}).options.command, Command::kHelp);
+  EXPECT_EQ(Parse({"--help"}).options.help_topic, "");
+  EXPECT_EQ(Parse({"help", "add"}).options.help_topic, "add");
+  const ParsedArguments p = Parse({"add", "--help"});
+  EXPECT_TRUE(p.error.empty());
+  EXPECT_EQ(p.options.command, Command::kHelp);
+  EXPECT_EQ(p.options.help_topic, "add");
+  EXPECT_EQ(Parse({"list", "-V"}).options.command, Command::kVersion);
+}
+
+TEST(CliArguments, UsageErrorsAreReported) {
+  EXPECT_NE(Parse({}).error, "");
+  EXPECT_NE(Parse({"frobnicate", "a.tvx"}).error, "");
+  EXPECT_NE(Parse({"list"}).error, "");
+  EXPECT_NE(Parse({"list", "a.tvx", "b.tvx"}).error, "");
+  EXPECT_NE(Parse({"add", "a.tvx"}).error, "");
+  EXPECT_NE(Parse({"delete", "a.tvx"}).error, "");
+  EXPECT_NE(Parse({"list", "a.tvx", "--bogus"}).error, "");
+  EXPECT_NE(Parse({"extract", "a.tvx", "-C"}).error, "");
+  EXPECT_NE(Parse({"list", "a.tvx", "--quiet=yes"}).error, "");
+}
+
+TEST(CliArguments, OptionsOfOtherCommandsAreRefused) {
+  EXPECT_NE(Parse({"add", "a.tvx", "x", "--json"}).error, "");
+  EXPECT_NE(Parse({"list", "a.tvx", "--move"}).error, "");
+  EXPECT_NE(Parse({"test", "a.tvx", "-C", "out"}).error, "");
+  EXPECT_NE(Parse({"extract", "a.tvx", "--into", "x"}).error, "");
+}
+
+}  // namespace
+}  // namespace tvx::cli

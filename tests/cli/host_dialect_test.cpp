@@ -1,0 +1,82 @@
+// Reading what the module reports, in the Windows and the POSIX dialect.
+#include "host_dialect.h"
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+namespace tvx::cli {
+namespace {
+
+TEST(CliHostDialect, DisplayNameDropsOnlyTheWindowsLeadingSeparator) {
+  EXPECT_EQ(DisplayName(kWindowsDialect, "\\docs\\a.txt"), "docs\\a.txt");
+  EXPECT_EQ(DisplayName(kWindowsDialect, "\\docs\\"), "docs\\");
+  EXPECT_EQ(DisplayName(kPosixDialect, "docs/a.txt"), "docs/a.txt");
+  EXPECT_EQ(DisplayName(kPosixDialect, "/abs"), "/abs");
+}
+
+TEST(CliHostDialect, CanonicalKeyJoinsWithSlashAndTrims) {
+  EXPECT_EQ(CanonicalKey(kWindowsDialect, "\\docs\\sub\\"), "docs/sub");
+  EXPECT_EQ(CanonicalKey(kWindowsDialect, "docs/sub\\a.txt"), "docs/sub/a.txt");
+  EXPECT_EQ(CanonicalKey(kPosixDialect, "./docs//a.txt/"), "docs/a.txt");
+  EXPECT_EQ(CanonicalKey(kPosixDialect, "a\\b"), "a\\b");
+}
+
+TEST(CliHostDialect, HostFormUsesTheDialectSeparator) {
+  EXPECT_EQ(ToHostForm(kWindowsDialect, "docs/a.txt"), "docs\\a.txt");
+  EXPECT_EQ(ToHostForm(kPosixDialect, "docs/a.txt"), "docs/a.txt");
+}
+
+TEST(CliHostDialect, KeysCompareByTheDialectsCaseRule) {
+  EXPECT_TRUE(SameKey(kWindowsDialect, "Docs/A.txt", "docs/a.TXT"));
+  EXPECT_FALSE(SameKey(kPosixDialect, "Docs/A.txt", "docs/a.txt"));
+  EXPECT_TRUE(KeyIsBelow(kWindowsDialect, "DOCS/a.txt", "docs"));
+  EXPECT_TRUE(KeyIsBelow(kPosixDialect, "docs/sub/a", "docs"));
+  EXPECT_FALSE(KeyIsBelow(kPosixDialect, "docs2/a", "docs"));
+  EXPECT_FALSE(KeyIsBelow(kPosixDialect, "docs", "docs"));
+}
+
+TEST(CliHostDialect, DirectoriesFromAttributesOrTrailingSeparator) {
+  EXPECT_TRUE(IsDirectoryEntry(kWindowsDialect, "\\docs", 16));
+  EXPECT_FALSE(IsDirectoryEntry(kWindowsDialect, "\\a.txt", 32));
+  EXPECT_TRUE(IsDirectoryEntry(kWindowsDialect, "\\docs\\", 0));
+  EXPECT_TRUE(IsDirectoryEntry(kPosixDialect, "docs", 040755));
+  EXPECT_FALSE(IsDirectoryEntry(kPosixDialect, "a.txt", 0100644));
+  // 16 is a directory only for Windows; as a mode it is a plain permission bit.
+  EXPECT_FALSE(IsDirectoryEntry(kPosixDialect, "a.txt", 16));
+}
+
+TEST(CliHostDialect, DosTimeDecodesEachField) {
+  const int dos = (44 << 25) | (3 << 21) | (5 << 16) | (14 << 11) | (7 << 5) | (9 / 2);
+  const LocalTime t = EntryTime(kWindowsDialect, dos);
+  ASSERT_TRUE(t.valid);
+  EXPECT_EQ(t.year, 2024);
+  EXPECT_EQ(t.month, 3);
+  EXPECT_EQ(t.day, 5);
+  EXPECT_EQ(t.hour, 14);
+  EXPECT_EQ(t.minute, 7);
+  EXPECT_EQ(t.second, 8);
+  EXPECT_FALSE(EntryTime(kWindowsDialect, 0).valid);
+}
+
+TEST(CliHostDialect, UnixTimeIsShownInLocalTime) {
+  std::tm fields{};
+  fields.tm_year = 2021 - 1900;
+  fields.tm_mon = 5;
+  fields.tm_mday = 15;
+  fields.tm_hour = 12;
+  fields.tm_min = 34;
+  fields.tm_sec = 56;
+  fields.tm_isdst = -1;
+  const LocalTime t = EntryTime(kPosixDialect, static_cast<int>(std::mktime(&fields)));
+  ASSERT_TRUE(t.valid);
+  EXPECT_EQ(t.year, 2021);
+  EXPECT_EQ(t.month, 6);
+  EXPECT_EQ(t.day, 15);
+  EXPECT_EQ(t.hour, 12);
+  EXPECT_EQ(t.minute, 34);
+  EXPECT_EQ(t.second, 56);
+}
+
+}  // namespace
+}  // namespace tvx::cli

@@ -1,0 +1,101 @@
+// What `add` hands to PackFiles, and the clean-up after a move.
+#include "source_walk.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/test_support.h"
+
+namespace tvx::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using tvx::test::TempDir;
+using tvx::test::WriteFileBytes;
+
+std::vector<std::string> Relatives(const SourceSet& set) {
+  std::vector<std::string> names;
+  for (const SourceItem& item : set.items) names.push_back(item.relative + (item.directory ? "/" : ""));
+  return names;
+}
+
+class CliSourceWalk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(fs::path(dir_.path()) / "tree" / "docs" / "deep");
+    fs::create_directories(fs::path(dir_.path()) / "tree" / "empty");
+    ASSERT_TRUE(WriteFileBytes(dir_.File("tree/docs/deep/z.txt"), "zz"));
+    ASSERT_TRUE(WriteFileBytes(dir_.File("tree/docs/a.txt"), "aaa"));
+    ASSERT_TRUE(WriteFileBytes(dir_.File("tree/b.bin"), ""));
+    ASSERT_TRUE(WriteFileBytes(dir_.File("single.txt"), "s"));
+  }
+  TempDir dir_;
+};
+
+TEST_F(CliSourceWalk, FoldersComeBeforeTheirContentsRelativeToTheCommonFolder) {
+  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree"), dir_.File("single.txt")},
+                                       dir_.File("out.tvx"));
+  ASSERT_TRUE(set.error.empty()) << set.error;
+  EXPECT_EQ(Relatives(set), (std::vector<std::string>{"tree/", "tree/b.bin", "tree/docs/", "tree/docs/a.txt",
+                                                      "tree/docs/deep/", "tree/docs/deep/z.txt", "tree/empty/",
+                                                      "single.txt"}));
+  EXPECT_EQ(set.root, dir_.path() + tvx::test::NativeSeparator());
+  EXPECT_EQ(TotalSize(set.items), 6);
+}
+
+TEST_F(CliSourceWalk, TrailingSeparatorStillNamesTheFolder) {
+  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree/docs/")}, dir_.File("out.tvx"));
+  ASSERT_TRUE(set.error.empty()) << set.error;
+  EXPECT_EQ(Relatives(set).front(), "docs/");
+}
+
+TEST_F(CliSourceWalk, PathsFromDifferentFoldersAreRefused) {
+  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree/docs"), dir_.File("single.txt")},
+                                       dir_.File("out.tvx"));
+  EXPECT_NE(set.error, "");
+}
+
+TEST_F(CliSourceWalk, MissingPathIsAnError) {
+  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("nope")}, dir_.File("out.tvx"));
+  EXPECT_NE(set.error.find("nope"), std::string::npos);
+}
+
+TEST_F(CliSourceWalk, TheArchiveItselfIsLeftOut) {
+  ASSERT_TRUE(WriteFileBytes(dir_.File("tree/self.tvx"), "TOLVEX"));
+  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree")}, dir_.File("tree/self.tvx"));
+  ASSERT_TRUE(set.error.empty()) << set.error;
+  for (const std::string& name : Relatives(set)) EXPECT_NE(name, "tree/self.tvx");
+}
+
+TEST_F(CliSourceWalk, AddListIsNulSeparatedWithFoldersMarked) {
+  std::vector<SourceItem> items{{"", "tree", true, 0}, {"", "tree/a.txt", false, 3}};
+  EXPECT_EQ(BuildAddList(kPosixDialect, items), std::string("tree/\0tree/a.txt\0\0", 18));
+  EXPECT_EQ(BuildAddList(kWindowsDialect, items), std::string("tree\\\0tree\\a.txt\0\0", 18));
+}
+
+TEST_F(CliSourceWalk, IntoFolderBecomesSubPath) {
+  std::string error;
+  EXPECT_EQ(SubPathFromInto(kWindowsDialect, "/sub/dir/", error), "sub\\dir");
+  EXPECT_EQ(SubPathFromInto(kPosixDialect, "sub//dir", error), "sub/dir");
+  EXPECT_TRUE(error.empty());
+  SubPathFromInto(kPosixDialect, "sub/../..", error);
+  EXPECT_NE(error, "");
+}
+
+TEST_F(CliSourceWalk, MoveCleanupRemovesOnlyEmptiedFolders) {
+  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree")}, dir_.File("out.tvx"));
+  ASSERT_TRUE(set.error.empty());
+  // As after a move in which the module deleted every file but one.
+  std::error_code ec;
+  fs::remove(dir_.File("tree/docs/deep/z.txt"), ec);
+  fs::remove(dir_.File("tree/b.bin"), ec);
+  RemoveEmptiedFolders(set.items);
+  EXPECT_FALSE(fs::exists(dir_.File("tree/docs/deep")));
+  EXPECT_FALSE(fs::exists(dir_.File("tree/empty")));
+  EXPECT_TRUE(fs::exists(dir_.File("tree/docs/a.txt")));
+  EXPECT_TRUE(fs::exists(dir_.File("tree")));
+}
+
+}  // namespace
+}  // namespace tvx::cli
