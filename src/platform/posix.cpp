@@ -15,6 +15,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/fault_plan_internal.h"
@@ -64,8 +66,24 @@ std::string ParentFolder(std::string path) {
   return path;
 }
 
-// The umask, which can only be read by setting it. Single-threaded use only.
+// The umask. Linux reports it in /proc/self/status; setting and restoring it
+// is the fallback, since the host process may run other threads meanwhile.
 mode_t CurrentUmask() {
+  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    char text[4096];
+    ssize_t got;
+    do {
+      got = ::read(fd, text, sizeof text - 1);
+    } while (got < 0 && errno == EINTR);
+    ::close(fd);
+    if (got > 0) {
+      text[got] = '\0';
+      if (const char* line = std::strstr(text, "\nUmask:")) {
+        return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8));
+      }
+    }
+  }
   const mode_t mask = ::umask(022);
   ::umask(mask);
   return mask;
