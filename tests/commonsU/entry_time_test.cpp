@@ -1,0 +1,131 @@
+// Entry times and DOS dates: the conversions both ways, the dates before 1980
+// that the format can hold, and the calendar arithmetic under them.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "commonsU/entry_time.h"
+
+namespace tvx {
+namespace {
+
+uint32_t Dos(int year, int month, int day, int hour, int minute, int second) {
+  const uint32_t date = (static_cast<uint32_t>(year - 1980) << 9) | (static_cast<uint32_t>(month) << 5) |
+                        static_cast<uint32_t>(day);
+  const uint32_t time = (static_cast<uint32_t>(hour) << 11) | (static_cast<uint32_t>(minute) << 5) |
+                        static_cast<uint32_t>(second / 2);
+  return (date << 16) | time;
+}
+
+TEST(EntryTime, KnownDatesConvertBothWays) {
+  struct Case {
+    uint32_t dos;
+    int32_t seconds;
+  };
+  const Case cases[] = {
+      {0x32CF6000u, 1118836800},                      // 2005-06-15 12:00:00
+      {Dos(1980, 1, 1, 0, 0, 0), 315532800},          // the first DOS date
+      {Dos(2000, 2, 29, 23, 59, 58), 951868798},      // a leap day
+      {Dos(2038, 1, 19, 3, 14, 6), 2147483646},       // the last even second of int32
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DosTimeToEntryTime(c.dos), c.seconds) << std::hex << c.dos;
+    EXPECT_EQ(EntryTimeToDosTime(c.seconds), c.dos) << c.seconds;
+  }
+}
+
+TEST(EntryTime, TimesBefore1980KeepTheYearModulo128) {
+  EXPECT_EQ(EntryTimeToDosTime(0), 0xEC210000u);           // 1970-01-01, year bits 118
+  EXPECT_EQ(EntryTimeToDosTime(-1), 0xEB9FBF7Du);          // 1969-12-31 23:59:59
+}
+
+TEST(EntryTime, OddSecondsRoundDownToTheEvenSecond) {
+  EXPECT_EQ(EntryTimeToDosTime(1118836801), 0x32CF6000u);
+  EXPECT_EQ(EntryTimeToDosTime(1118836803), 0x32CF6001u);
+  EXPECT_EQ(DosTimeToEntryTime(EntryTimeToDosTime(1118836859)), 1118836858);
+}
+
+TEST(EntryTime, EveryValidDosTimeSurvivesARoundTrip) {
+  // Days 1..28 exist in every month; the hours, minutes and seconds step
+  // through their ranges so that every field takes many values.
+  int checked = 0;
+  for (int year = 1980; year <= 2037; ++year) {
+    for (int month = 1; month <= 12; ++month) {
+      for (int day = 1; day <= 28; day += 3) {
+        const int hour = (year + day) % 24;
+        const int minute = (month * 7 + day) % 60;
+        const int second = (day * 2 + year) % 30 * 2;
+        const uint32_t dos = Dos(year, month, day, hour, minute, second);
+        ASSERT_EQ(EntryTimeToDosTime(DosTimeToEntryTime(dos)), dos)
+            << year << "-" << month << "-" << day << " " << hour << ":" << minute << ":" << second;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 6000);
+}
+
+TEST(EntryTime, LastDaysOfMonthsSurviveARoundTrip) {
+  const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  for (int year = 1980; year <= 2037; ++year) {
+    for (int month = 1; month <= 12; ++month) {
+      const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+      const int last = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+      const uint32_t dos = Dos(year, month, last, 23, 59, 58);
+      ASSERT_EQ(EntryTimeToDosTime(DosTimeToEntryTime(dos)), dos) << year << "-" << month;
+      // The second after it is the first of the next month.
+      const CivilTime next = CivilFromSeconds(DosTimeToEntryTime(dos) + 2);
+      ASSERT_EQ(next.day, 1) << year << "-" << month;
+    }
+  }
+}
+
+TEST(EntryTime, OutOfRangeDosFieldsCarryLikeACalendar) {
+  // Day 0 is the last day of the month before; month 0 is December before.
+  EXPECT_EQ(DosTimeToEntryTime(Dos(2005, 3, 0, 0, 0, 0)), SecondsFromCivil(2005, 2, 28, 0, 0, 0));
+  EXPECT_EQ(DosTimeToEntryTime(Dos(2005, 0, 15, 0, 0, 0)), SecondsFromCivil(2004, 12, 15, 0, 0, 0));
+  EXPECT_EQ(DosTimeToEntryTime(Dos(2005, 2, 31, 0, 0, 0)), SecondsFromCivil(2005, 3, 3, 0, 0, 0));
+  EXPECT_EQ(DosTimeToEntryTime(Dos(2005, 13, 1, 0, 0, 0)), SecondsFromCivil(2006, 1, 1, 0, 0, 0));
+}
+
+TEST(EntryTime, DatesAfter2038WrapToNegativeValues) {
+  const uint32_t dos = Dos(2040, 1, 1, 0, 0, 0);
+  const int64_t full = SecondsFromCivil(2040, 1, 1, 0, 0, 0);
+  EXPECT_EQ(DosTimeToEntryTime(dos), static_cast<int32_t>(static_cast<uint32_t>(full)));
+  EXPECT_LT(DosTimeToEntryTime(dos), 0);
+}
+
+TEST(CivilTime, LeapDaysAgreeBothWays) {
+  struct Case {
+    int year, month, day;
+  };
+  for (const Case& c : {Case{2000, 2, 29}, Case{2000, 3, 1}, Case{2100, 3, 1}, Case{2004, 2, 29},
+                        Case{1900, 3, 1}, Case{1970, 1, 1}, Case{1969, 12, 31}, Case{2400, 2, 29}}) {
+    const int64_t seconds = SecondsFromCivil(c.year, c.month, c.day, 13, 14, 15);
+    const CivilTime t = CivilFromSeconds(seconds);
+    EXPECT_EQ(t.year, c.year);
+    EXPECT_EQ(t.month, c.month);
+    EXPECT_EQ(t.day, c.day);
+    EXPECT_EQ(t.hour, 13);
+    EXPECT_EQ(t.minute, 14);
+    EXPECT_EQ(t.second, 15);
+  }
+  // 2100 is not a leap year: February has 28 days, and 2000 (divisible by 400) is one.
+  EXPECT_EQ(SecondsFromCivil(2100, 3, 1, 0, 0, 0) - SecondsFromCivil(2100, 2, 28, 0, 0, 0), 86400);
+  EXPECT_EQ(SecondsFromCivil(2000, 3, 1, 0, 0, 0) - SecondsFromCivil(2000, 2, 28, 0, 0, 0), 2 * 86400);
+  EXPECT_EQ(SecondsFromCivil(1970, 1, 1, 0, 0, 0), 0);
+  EXPECT_EQ(SecondsFromCivil(1969, 12, 31, 23, 59, 59), -1);
+}
+
+TEST(CivilTime, NegativeSecondsBelongToThePreviousDay) {
+  const CivilTime t = CivilFromSeconds(-86400 - 1);
+  EXPECT_EQ(t.year, 1969);
+  EXPECT_EQ(t.month, 12);
+  EXPECT_EQ(t.day, 30);
+  EXPECT_EQ(t.hour, 23);
+  EXPECT_EQ(t.minute, 59);
+  EXPECT_EQ(t.second, 59);
+}
+
+}  // namespace
+}  // namespace tvx

@@ -1,0 +1,120 @@
+// Entry names on their way to the host and to the disk: host notation, names
+// made safe to join to a destination folder, and names cut to a length.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "packU/entry_name.h"
+
+namespace tvx {
+namespace {
+
+TEST(EntryHostName, TurnsSlashesIntoTheSeparator) {
+  EXPECT_EQ(EntryHostName("a/b/x.txt", true), "\\a\\b\\x.txt");
+  EXPECT_EQ(EntryHostName("a/", true), "\\a\\");
+  EXPECT_EQ(EntryHostName("a/b/x.txt", false), "a\\b\\x.txt");
+  EXPECT_EQ(EntryHostName("", true), "\\");
+  EXPECT_EQ(EntryHostName("", false), "");
+  EXPECT_EQ(EntryHostName("docs/a.txt", false, '/'), "docs/a.txt");
+  // A backslash already in a stored name is not a separator of the format.
+  EXPECT_EQ(EntryHostName("a\\b/c", false, '/'), "a\\b/c");
+}
+
+struct SafeNameCase {
+  const char* stored;
+  const char* windows;  // with Windows rules
+  const char* posix;    // with POSIX rules
+};
+
+// Each row is a name somebody could put into an archive by hand.
+const SafeNameCase kSafeNames[] = {
+    // Names this system writes come back as they are.
+    {"docs/a.txt", "docs/a.txt", "docs/a.txt"},
+    {"docs/", "docs/", "docs/"},
+    {"a.txt", "a.txt", "a.txt"},
+    {"x/y/z/", "x/y/z/", "x/y/z/"},
+    // Climbing out of the destination.
+    {"../../etc/passwd", "etc/passwd", "etc/passwd"},
+    {"a/../../b", "a/b", "a/b"},
+    {"..", "_", "_"},
+    {"../", "_/", "_/"},
+    {"./..", "_", "_"},
+    // Absolute names.
+    {"/abs/x", "abs/x", "abs/x"},
+    {"//server/share/x", "server/share/x", "server/share/x"},
+    // Empty and dot components.
+    {"a/./b//c", "a/b/c", "a/b/c"},
+    {"", "_", "_"},
+    {"/", "_/", "_/"},  // a directory name, so it stays one
+    {".", "_", "_"},
+    // Drive prefixes and backslashes mean something only on Windows.
+    {"C:\\x\\..\\y", "x/y", "C:\\x\\..\\y"},
+    {"C:", "_", "C:"},
+    {"C:x", "x", "C:x"},
+    {"c:/x", "x", "c:/x"},
+    {"a\\b", "a/b", "a\\b"},
+    {"a\\b\\", "a/b/", "a\\b\\"},
+    {"..\\..\\x", "x", "..\\..\\x"},
+    {"ab:c", "ab/c", "ab:c"},  // a stream name on NTFS
+    // Control characters cannot be in Windows names.
+    {"a\x01" "b", "a_b", "a\x01" "b"},
+    {"tab\there/x", "tab_here/x", "tab\there/x"},
+};
+
+TEST(SafeEntryName, RemovesEverythingThatLeadsOutOfTheDestination) {
+  for (const SafeNameCase& c : kSafeNames) {
+    EXPECT_EQ(SafeEntryName(c.stored, NameSafetyRules{true}), c.windows) << "windows: \"" << c.stored << '"';
+    EXPECT_EQ(SafeEntryName(c.stored, NameSafetyRules{false}), c.posix) << "posix: \"" << c.stored << '"';
+  }
+}
+
+TEST(SafeEntryName, ResultNeverClimbsOrStartsAtARoot) {
+  // Every name built from these pieces comes out relative and without "..".
+  const std::vector<std::string> pieces = {"..", ".", "", "a", "C:", "\\", "..\\", "b."};
+  for (const bool windows : {false, true}) {
+    for (const auto& p1 : pieces) {
+      for (const auto& p2 : pieces) {
+        for (const auto& p3 : pieces) {
+          const std::string name = p1 + "/" + p2 + "/" + p3;
+          const std::string safe = SafeEntryName(name, NameSafetyRules{windows});
+          ASSERT_FALSE(safe.empty()) << name;
+          EXPECT_NE(safe[0], '/') << name;
+          std::string padded = "/" + safe;
+          if (padded.back() != '/') padded += '/';
+          EXPECT_EQ(padded.find("/../"), std::string::npos) << name << " -> " << safe;
+          EXPECT_EQ(padded.find("/./"), std::string::npos) << name << " -> " << safe;
+          EXPECT_EQ(padded.find("//"), std::string::npos) << name << " -> " << safe;
+          if (windows) {
+            EXPECT_EQ(safe.find('\\'), std::string::npos) << name << " -> " << safe;
+            EXPECT_EQ(safe.find(':'), std::string::npos) << name << " -> " << safe;
+          }
+        }
+      }
+    }
+  }
+}
+
+TEST(TruncateName, ShortNamesStayWhole) {
+  EXPECT_EQ(TruncateName("a/b/c", 5, '/'), "a/b/c");
+  EXPECT_EQ(TruncateName("", 0, '/'), "");
+}
+
+TEST(TruncateName, CutsAtASeparatorInTheSecondHalf) {
+  EXPECT_EQ(TruncateName("abcdef/ghijkl", 10, '/'), "abcdef");
+  EXPECT_EQ(TruncateName("ab/cdefghijkl", 10, '/'), "ab/cdefghi");  // first half: cut mid-component
+  EXPECT_EQ(TruncateName("abcdefghij/k", 10, '/'), "abcdefghij");  // separator right at the limit
+  EXPECT_EQ(TruncateName("a\\bbbbbbbbbbbbbbbbbb", 10, '\\'), "a\\bbbbbbbb");
+}
+
+TEST(TruncateName, NeverExceedsTheLimit) {
+  const std::string name = "folder/sub folder/another/x/yy/zzz/file name.txt";
+  for (size_t limit = 0; limit <= name.size() + 2; ++limit) {
+    const std::string cut = TruncateName(name, limit, '/');
+    EXPECT_LE(cut.size(), limit) << limit;
+    EXPECT_EQ(name.compare(0, cut.size(), cut), 0) << limit;  // a prefix of the name
+  }
+}
+
+}  // namespace
+}  // namespace tvx
