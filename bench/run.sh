@@ -1,0 +1,266 @@
+#!/usr/bin/env bash
+# The whole benchmark in one command: installs what is missing, builds the
+# bench preset, measures Tolvex, the raw-zlib limit and the other archivers on
+# the same files, and writes docs/PERFORMANCE.md with its chart.
+#
+#   bench/run.sh
+#
+# Knobs (environment): TOLVEX_BENCH_WORK scratch folder (default
+# /tmp/tolvex-bench, about 3 GiB), TOLVEX_BENCH_ROUNDS (3),
+# TOLVEX_BENCH_LIB_MB (64), TOLVEX_BENCH_BIG_BYTES (1073741824),
+# TOLVEX_BENCH_OUT (docs/PERFORMANCE.md), TOLVEX_BENCH_QUICK=1 for a fast
+# trial on a small corpus that checks the script, not the numbers.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+WORK=${TOLVEX_BENCH_WORK:-/tmp/tolvex-bench}
+ROUNDS=${TOLVEX_BENCH_ROUNDS:-3}
+LIB_MB=${TOLVEX_BENCH_LIB_MB:-64}
+BIG_BYTES=${TOLVEX_BENCH_BIG_BYTES:-1073741824}
+OUT=${TOLVEX_BENCH_OUT:-$ROOT/docs/PERFORMANCE.md}
+QUICK=${TOLVEX_BENCH_QUICK:-0}
+if [[ $QUICK == 1 ]]; then
+  ROUNDS=1
+  LIB_MB=4
+  BIG_BYTES=$((16 << 20))
+fi
+BENCH=$ROOT/build/bench/tolvex_bench
+RESULTS=$WORK/results.tsv
+STARTED=$(date +%s)
+
+say() { printf '[bench %s] %s\n' "$(date +%T)" "$*" >&2; }
+
+# --- tools ------------------------------------------------------------------------
+install_missing() {
+  local -A package=([zip]=zip [unzip]=unzip [7z]=p7zip-full [bsdtar]=libarchive-tools [gzip]=gzip
+                    [gnuplot]=gnuplot-nox [cmake]=cmake [ninja]=ninja-build [g++]=g++)
+  local missing=()
+  for tool in "${!package[@]}"; do
+    command -v "$tool" > /dev/null || missing+=("${package[$tool]}")
+  done
+  [[ -e /usr/include/zlib.h ]] || missing+=(zlib1g-dev)
+  if ((${#missing[@]})); then
+    say "installing ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" > /dev/null
+  fi
+}
+
+build() {
+  say "building the bench preset"
+  (cd "$ROOT" && cmake --preset bench > /dev/null && cmake --build --preset bench > /dev/null)
+}
+
+# --- inputs -----------------------------------------------------------------------
+# Regular files only (no links), so every tool reads exactly the same tree.
+copy_listed() {  # list-file
+  tar -C / -cf - --no-recursion -T "$1" | tar -C "$WORK/corpus" -xf -
+}
+
+make_corpus() {
+  rm -rf "$WORK/corpus" && mkdir -p "$WORK/corpus"
+  local include=/usr/include doc=/usr/share/doc
+  if [[ $QUICK == 1 ]]; then include=/usr/include/linux; doc=/usr/share/doc/bash; fi
+  find "$include" "$doc" -type f | LC_ALL=C sort | sed 's|^/||' > "$WORK/text.list"
+  # Large binaries: shared libraries of 1 MB or more directly in the multiarch
+  # folder, by name, as many as fit in LIB_MB.
+  find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name 'lib*.so*' -size +1M -printf '%p %s\n' |
+    LC_ALL=C sort | awk -v max=$((LIB_MB * 1000000)) '{ if (s + $2 > max) exit; s += $2; print substr($1, 2) }' \
+    > "$WORK/lib.list"
+  copy_listed "$WORK/text.list"
+  copy_listed "$WORK/lib.list"
+  CORPUS_RULE="regular files of \`$include\` and \`$doc\` (all), and the shared libraries (\`lib*.so*\`, ≥ 1 MB) directly in \`/usr/lib/x86_64-linux-gnu\`, sorted by name, the first ones that fit in $LIB_MB MB"
+}
+
+describe() {  # folder -> "files, bytes"
+  find "$1" -type f -printf '%s\n' | awk '{ n++; s += $1 } END { printf "%d files, %d bytes (%.1f MB)", n, s, s / 1e6 }'
+}
+
+make_inputs() {
+  say "copying the corpus"
+  make_corpus
+  say "generating 100,000 small files and the ${BIG_BYTES}-byte file"
+  rm -rf "$WORK/small" "$WORK/big" "$WORK/add10"
+  "$BENCH" gen-small "$WORK/small"
+  mkdir -p "$WORK/big"
+  "$BENCH" gen-big "$WORK/big/mixed.bin" "$BIG_BYTES" "$WORK/corpus/usr/include" 2> "$WORK/big.info"
+  # The ten files added to the corpus archive: the first ten of 16 KiB or more.
+  mkdir -p "$WORK/add10"
+  find "$WORK/corpus/usr/include" -type f -size +16k | LC_ALL=C sort | head -10 | xargs -I{} cp {} "$WORK/add10/"
+}
+
+# --- measuring ---------------------------------------------------------------------
+# Dirty pages of the step before are written out first, not inside this one.
+record() {
+  sync
+  "$BENCH" "$@" >> "$RESULTS"
+}
+
+# A peer's command, timed with its children; its output file gives the size.
+peer() {  # case tool op round output cwd -- argv...
+  local c=$1 tool=$2 op=$3 round=$4 output=$5 cwd=$6
+  shift 7
+  record --case "$c" --tool "$tool" --op "$op" --round "$round" --output "$output" --cwd "$cwd" exec -- "$@"
+}
+
+peers_round() {  # round
+  local r=$1 src=$WORK/corpus a=$WORK/peer d=$WORK/peer-out
+  mkdir -p "$a"
+  rm -f "$a"/*
+  peer corpus zip pack "$r" "$a/z.zip" "$src" -- zip -9 -r -q "$a/z.zip" .
+  peer corpus 7z pack "$r" "$a/7.zip" "$src" -- 7z a -tzip -mx=9 -bd -bso0 "$a/7.zip" .
+  peer corpus bsdtar pack "$r" "$a/b.zip" "$src" -- bsdtar --format zip --options zip:compression-level=9 -cf "$a/b.zip" .
+  peer corpus tar-gzip pack "$r" "$a/t.tar.gz" "$src" -- sh -c "tar -cf - . | gzip -9 > '$a/t.tar.gz'"
+  peer corpus zip test "$r" "" "" -- unzip -tq "$a/z.zip"
+  peer corpus 7z test "$r" "" "" -- 7z t -bd -bso0 "$a/7.zip"
+  peer corpus tar-gzip test "$r" "" "" -- gzip -t "$a/t.tar.gz"
+  rm -rf "$d" && mkdir -p "$d"
+  peer corpus zip extract "$r" "" "" -- unzip -q "$a/z.zip" -d "$d"
+  rm -rf "$d" && mkdir -p "$d"
+  peer corpus 7z extract "$r" "" "" -- 7z x -bd -bso0 "-o$d" "$a/7.zip"
+  rm -rf "$d" && mkdir -p "$d"
+  peer corpus bsdtar extract "$r" "" "$d" -- bsdtar -xf "$a/b.zip"
+  rm -rf "$d" && mkdir -p "$d"
+  peer corpus tar-gzip extract "$r" "" "$d" -- sh -c "gzip -dc '$a/t.tar.gz' | tar -xf -"
+  rm -rf "$d"
+}
+
+tolvex_round() {  # case round tree
+  local c=$1 r=$2 tree=$3 a=$WORK/$1.tvx d=$WORK/$1-out
+  record --case "$c" --round "$r" pack "$tree" "$a"
+  record --case "$c" --round "$r" list "$a"
+  record --case "$c" --round "$r" test "$a"
+  record --case "$c" --round "$r" extract "$a" "$d"
+  if [[ $r == 1 ]] && ! diff -r "$tree" "$d" > /dev/null; then
+    say "ERROR: extracted $c differs from its source"
+    exit 1
+  fi
+  rm -rf "$d"
+  record --case "$c" --round "$r" limit "$tree" "$WORK"
+}
+
+# Archive changes work on a copy; the copy itself is the baseline.
+changes_round() {  # round
+  local r=$1
+  record --case small --round "$r" copy "$WORK/small.tvx" "$WORK/small-copy.tvx"
+  record --case small --round "$r" delete-half "$WORK/small-copy.tvx"
+  record --case corpus --round "$r" copy "$WORK/corpus.tvx" "$WORK/corpus-copy.tvx"
+  record --case corpus --round "$r" add "$WORK/add10" "$WORK/corpus-copy.tvx"
+  rm -f "$WORK/small-copy.tvx" "$WORK/corpus-copy.tvx"
+}
+
+measure() {
+  : > "$RESULTS"
+  record --case small --round 1 idle
+  # Round by round, every tool in turn: a burst of colleagues' load lands on
+  # all of them rather than on one.
+  for ((r = 1; r <= ROUNDS; r++)); do
+    say "round $r of $ROUNDS: corpus"
+    tolvex_round corpus "$r" "$WORK/corpus"
+    peers_round "$r"
+    say "round $r of $ROUNDS: 100,000 small files"
+    # Creating and removing 100,000 files takes minutes on this disk: the
+    # whole set runs once, listing and deleting (the targets) every round.
+    if [[ $r == 1 ]]; then
+      tolvex_round small "$r" "$WORK/small"
+    else
+      record --case small --round "$r" list "$WORK/small.tvx"
+    fi
+    changes_round "$r"
+    say "round $r of $ROUNDS: the large file"
+    tolvex_round big "$r" "$WORK/big"
+  done
+}
+
+# --- report -------------------------------------------------------------------------
+chart() {
+  gnuplot <<EOF
+set terminal svg size 720,380 dynamic font "sans,12"
+set output "$(dirname "$OUT")/performance-corpus.svg"
+set title "Corpus: CPU time relative to the limit (raw zlib -9 + plain I/O = 1)"
+set style data histograms
+set style histogram clustered gap 1
+set style fill solid 0.8 border -1
+set boxwidth 0.9
+set yrange [0:*]
+set grid ytics
+set key top left
+set ylabel "time / limit"
+plot "$WORK/chart.dat" using 2:xtic(1) title "pack", "" using 3 title "extract"
+EOF
+}
+
+write_report() {
+  local took=$1
+  local tables
+  tables=$("$BENCH" report "$RESULTS" "$WORK/chart.dat")
+  chart
+  {
+    echo "# Performance"
+    echo
+    echo "Measured by \`bench/run.sh\` on $(date -u +%Y-%m-%d) in $((took / 60)) min $((took % 60)) s."
+    echo "Tolvex is driven through the module's exports, as the file manager calls them"
+    echo "(\`build/bench/Tolvex.wcx\`, Release). Every tool works on the same copy of the files, in page cache."
+    echo
+    echo "![CPU time relative to the limit](performance-corpus.svg)"
+    echo
+    echo "$tables"
+    echo
+    echo "## What was measured"
+    echo
+    echo "- **Corpus** ($(describe "$WORK/corpus")): $CORPUS_RULE; copied to a scratch folder first."
+    echo "- **Small files**: $(describe "$WORK/small"), in 100 folders (+ 100 folder entries): 100,100 entries."
+    echo "- **Large file**: $(sed 's/^gen-big: //' "$WORK/big.info"). 70 % of its"
+    echo "  blocks are 1–32 KiB slices of the corpus's headers, 15 % pseudo-random bytes, 15 % numeric records."
+    echo "- **Limit**: the same program reads every file, compresses each with \`compress2\` level 9 in memory,"
+    echo "  writes the packed bytes to one file (pack); reads them back and \`uncompress\`es each (test); then"
+    echo "  creates the folders and writes every file (extract). Buffers are allocated before the clocks start and"
+    echo "  freed memory is kept, so the limit is zlib's work plus the plain system calls, nothing else."
+    echo "- **Tolvex**: \`PackFiles\` with \`PK_PACK_SAVE_PATHS\` and the host's AddList into a new archive;"
+    echo "  \`OpenArchive\` + \`ReadHeader\`/\`ProcessFile(PK_SKIP)\` for every entry (list); \`PK_TEST\` every entry;"
+    echo "  \`PK_EXTRACT\` every file into a fresh folder, creating folders first as a host does; \`PackFiles\` of 10"
+    echo "  files (the first 10 headers of 16 KiB or more) into a copy of the corpus archive; \`DeleteFiles\` with"
+    echo "  every other file of the 100,000 (50,000 names) on a copy of that archive. Times cover the export calls only."
+    echo "  Round 1 compares every extracted tree with its source (\`diff -r\`)."
+    echo "- **Peers**, same files, output to the same disk: \`zip -9 -r\`, \`unzip\`, \`unzip -t\`;"
+    echo "  \`7z a -tzip -mx=9\`, \`7z x\`, \`7z t\`; \`bsdtar --format zip --options zip:compression-level=9 -cf\`,"
+    echo "  \`bsdtar -xf\`; \`tar -cf - . | gzip -9\`, \`gzip -dc | tar -xf -\`, \`gzip -t\`. CPU time and peak"
+    echo "  memory come from \`wait4\` and include a pipeline's children."
+    echo "- $ROUNDS rounds; in each round every tool runs in turn; the tables show medians (memory: the largest)."
+    echo "  The 100,000 small files are packed, tested and extracted (and the limit taken) in round 1 only:"
+    echo "  creating and removing them takes minutes on this disk. Listing, copying and deleting run every round."
+    echo
+    echo "## Machine"
+    echo
+    echo "- $(lscpu | sed -n 's/^Model name: *//p'), $(nproc) cores (shared with colleagues' builds and fuzzers)"
+    echo "- $(free -g | awk '/^Mem:/ { print $2 " GiB RAM" }'), Debian $(cat /etc/debian_version), Linux $(uname -r)"
+    echo "- load average at the start: $LOAD_START; at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+    echo "- zlib $(dpkg-query -W -f '${Version}' zlib1g), g++ $(g++ -dumpversion), zip $(dpkg-query -W -f '${Version}' zip),"
+    echo "  p7zip $(dpkg-query -W -f '${Version}' p7zip-full), libarchive-tools $(dpkg-query -W -f '${Version}' libarchive-tools),"
+    echo "  gzip $(dpkg-query -W -f '${Version}' gzip), tar $(dpkg-query -W -f '${Version}' tar)"
+    echo
+    echo "## Reproduce"
+    echo
+    echo '```sh'
+    echo "bench/run.sh                         # all of it: about $((took / 60 + 1)) min here"
+    echo "cmake --preset bench && cmake --build --preset bench"
+    echo "build/bench/tolvex_bench pack TREE ARCHIVE     # one measurement, one results line"
+    echo "build/bench/tolvex_bench limit TREE SCRATCH"
+    echo '```'
+    echo
+    echo "Raw results (one line per run): \`$RESULTS\` while the scratch folder lasts."
+  } > "$OUT"
+  say "wrote $OUT"
+}
+
+main() {
+  install_missing
+  build
+  mkdir -p "$WORK"
+  LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
+  make_inputs
+  measure
+  write_report $(($(date +%s) - STARTED))
+}
+
+main "$@"
