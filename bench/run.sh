@@ -29,6 +29,7 @@ RESULTS=$WORK/results.tsv
 STARTED=$(date +%s)
 
 say() { printf '[bench %s] %s\n' "$(date +%T)" "$*" >&2; }
+trap 'say "FAILED at line $LINENO: $BASH_COMMAND"' ERR
 
 # --- tools ------------------------------------------------------------------------
 install_missing() {
@@ -65,7 +66,7 @@ make_corpus() {
   # Large binaries: shared libraries of 1 MB or more directly in the multiarch
   # folder, by name, as many as fit in LIB_MB.
   find /usr/lib/x86_64-linux-gnu -maxdepth 1 -type f -name 'lib*.so*' -size +1M -printf '%p %s\n' |
-    LC_ALL=C sort | awk -v max=$((LIB_MB * 1000000)) '{ if (s + $2 > max) exit; s += $2; print substr($1, 2) }' \
+    LC_ALL=C sort | awk -v max=$((LIB_MB * 1000000)) '!full { if (s + $2 > max) full = 1; else { s += $2; print substr($1, 2) } }' \
     > "$WORK/lib.list"
   copy_listed "$WORK/text.list"
   copy_listed "$WORK/lib.list"
@@ -86,7 +87,8 @@ make_inputs() {
   "$BENCH" gen-big "$WORK/big/mixed.bin" "$BIG_BYTES" "$WORK/corpus/usr/include" 2> "$WORK/big.info"
   # The ten files added to the corpus archive: the first ten of 16 KiB or more.
   mkdir -p "$WORK/add10"
-  find "$WORK/corpus/usr/include" -type f -size +16k | LC_ALL=C sort | head -10 | xargs -I{} cp {} "$WORK/add10/"
+  # (awk reads to the end: with pipefail, head's early exit would fail the pipe.)
+  find "$WORK/corpus/usr/include" -type f -size +16k | LC_ALL=C sort | awk 'NR <= 10' | xargs -I{} cp {} "$WORK/add10/"
 }
 
 # --- measuring ---------------------------------------------------------------------
@@ -146,6 +148,7 @@ changes_round() {  # round
   record --case small --round "$r" delete-half "$WORK/small-copy.tvx"
   record --case corpus --round "$r" copy "$WORK/corpus.tvx" "$WORK/corpus-copy.tvx"
   record --case corpus --round "$r" add "$WORK/add10" "$WORK/corpus-copy.tvx"
+  record --case corpus --round "$r" delete-half "$WORK/corpus-copy.tvx"
   rm -f "$WORK/small-copy.tvx" "$WORK/corpus-copy.tvx"
 }
 
