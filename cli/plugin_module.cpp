@@ -30,7 +30,17 @@ void* OpenLibrary(const std::string& path, std::string& error) {
   std::string full = std::filesystem::absolute(path, ec).string();
   if (ec) full = path;
   HMODULE h = LoadLibraryA(full.c_str());
-  if (!h) error = "cannot load the packer module (error " + std::to_string(GetLastError()) + "): " + path;
+  if (!h) {
+    const DWORD code = GetLastError();
+    char text[256] = {};
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                   sizeof text, nullptr);
+    std::string why = text;
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == ' ' || why.back() == '.'))
+      why.pop_back();
+    error = "cannot load the packer module: " + path + " (error " + std::to_string(code) +
+            (why.empty() ? std::string() : ": " + why) + ")";
+  }
   return reinterpret_cast<void*>(h);
 }
 void* FindSymbol(void* library, const char* name) {

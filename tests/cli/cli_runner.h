@@ -126,6 +126,15 @@ inline CliRun RunProgram(const std::string& program, const std::vector<std::stri
 #endif
   run.out = ReadFileBytes(out_path);
   run.err = ReadFileBytes(err_path);
+#ifdef _WIN32
+  // Text-mode output ends lines with CR LF; the tests compare plain lines.
+  for (std::string* text : {&run.out, &run.err}) {
+    std::string plain;
+    for (size_t i = 0; i < text->size(); ++i)
+      if (!((*text)[i] == '\r' && i + 1 < text->size() && (*text)[i + 1] == '\n')) plain += (*text)[i];
+    *text = plain;
+  }
+#endif
   return run;
 }
 
