@@ -193,11 +193,16 @@ plot "$WORK/chart.dat" using 2:xtic(1) title "pack", "" using 3 title "extract"
 EOF
 }
 
+# Hand-written notes (profiles, fixes) below this line of the old report are
+# carried over to the new one.
+NOTES_MARK='<!-- Notes below this line are kept when bench/run.sh rewrites this file. -->'
+
 write_report() {
   local took=$1
-  local tables
+  local tables notes=""
   tables=$("$BENCH" report "$RESULTS" "$WORK/chart.dat")
   chart
+  if [[ -f $OUT ]]; then notes=$(awk -v mark="$NOTES_MARK" 'kept { print } $0 == mark { kept = 1 }' "$OUT"); fi
   {
     echo "# Performance"
     echo
@@ -252,7 +257,11 @@ write_report() {
     echo '```'
     echo
     echo "Raw results (one line per run): \`$RESULTS\` while the scratch folder lasts."
-  } > "$OUT"
+    echo
+    echo "$NOTES_MARK"
+    [[ -z $notes ]] || echo "$notes"
+  } > "$OUT.new"
+  mv "$OUT.new" "$OUT"
   say "wrote $OUT"
 }
 
