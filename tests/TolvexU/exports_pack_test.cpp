@@ -1,0 +1,247 @@
+// PackFiles through the loaded module: entry names from SrcPath, SubPath and
+// the flags, replacing entries, moving files, and what a failure leaves.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "TolvexU/host_calls.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace tvx::test {
+namespace {
+
+class PluginPack : public PluginTest {
+ protected:
+  // Creates the file (and its folders) under the scratch folder; name uses '/'.
+  std::string MakeFile(const std::string& name, const std::string& content) {
+    const std::string path = Path(ListForm(name));
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    EXPECT_TRUE(WriteFileBytes(path, content));
+    return path;
+  }
+  void MakeFolder(const std::string& name) { std::filesystem::create_directories(Path(ListForm(name))); }
+
+  int Pack(const std::string& archive, const char* subPath, const std::vector<std::string>& names, int flags) {
+    return PackWith(module(), archive, subPath, SrcPath(), names, flags);
+  }
+};
+
+TEST_F(PluginPack, NewArchiveHoldsFilesAndFoldersInListOrder) {
+  MakeFile("docs/sub/deep.txt", Compressible(2000));
+  MakeFile("docs/a.txt", "alpha");
+  MakeFile("z.txt", "zulu");
+  MakeFolder("empty");
+  const std::string archive = Path("new.tvx");
+  ASSERT_EQ(Pack(archive, nullptr,
+                 {"z.txt", ListForm("docs/"), ListForm("docs/sub/"), ListForm("docs/sub/deep.txt"),
+                  ListForm("docs/a.txt"), ListForm("empty/")},
+                 PK_PACK_SAVE_PATHS),
+            0);
+  const Listing listing = ListArchive(module(), archive);
+  ASSERT_TRUE(listing.opened);
+  std::vector<std::string> names;
+  for (const ListedEntry& e : listing.entries) names.push_back(e.name);
+  EXPECT_EQ(names, ReportedForms({"z.txt", "docs/", "docs/sub/", "docs/sub/deep.txt", "docs/a.txt", "empty/"}));
+  ASSERT_EQ(listing.entries.size(), 6u);
+  EXPECT_EQ(listing.entries[0].unpSize, 4);
+  EXPECT_EQ(listing.entries[1].unpSize, 0);
+  EXPECT_EQ(listing.entries[3].unpSize, 2000);
+  EXPECT_LT(listing.entries[3].packSize, 2000) << "a compressible file is stored deflated";
+
+  // And the content comes back.
+  HostArchive reopened(module(), archive);
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(reopened.ReadHeader(), 0);
+    ASSERT_EQ(reopened.Skip(), 0);
+  }
+  ASSERT_EQ(reopened.ReadHeader(), 0);
+  EXPECT_EQ(reopened.ExtractTo(Path("deep-copy.txt")), 0);
+  EXPECT_EQ(ReadFileBytes(Path("deep-copy.txt")), Compressible(2000));
+}
+
+TEST_F(PluginPack, WithoutSavedPathsOnlyTheFileNameIsKeptAndFoldersAddNothing) {
+  MakeFile("sub/a.txt", "alpha");
+  MakeFile("b.txt", "bravo");
+  const std::string archive = Path("flat.tvx");
+  ASSERT_EQ(Pack(archive, nullptr, {ListForm("sub/"), ListForm("sub/a.txt"), "b.txt"}, 0), 0);
+  EXPECT_EQ(Names(archive), ReportedForms({"a.txt", "b.txt"}));
+}
+
+TEST_F(PluginPack, SubPathIsTheFolderInsideTheArchive) {
+  MakeFile("a.txt", "alpha");
+  MakeFile("sub/b.txt", "bravo");
+  struct Case {
+    std::string subPath;
+    std::string item;
+    std::string entry;
+  };
+  const std::vector<Case> cases = {
+      {"docs", "a.txt", "docs/a.txt"},
+      {ListForm("x/"), "a.txt", "x/a.txt"},
+      {ListForm("deep/er"), "a.txt", "deep/er/a.txt"},
+      {"docs", ListForm("sub/b.txt"), "docs/sub/b.txt"},
+  };
+  for (const Case& c : cases) {
+    const std::string archive = Path("sub.tvx");
+    std::filesystem::remove(archive);
+    ASSERT_EQ(Pack(archive, c.subPath.c_str(), {c.item}, PK_PACK_SAVE_PATHS), 0) << c.subPath;
+    EXPECT_EQ(Names(archive), ReportedForms({c.entry})) << c.subPath << " + " << c.item;
+  }
+}
+
+TEST_F(PluginPack, PackingAFileAgainReplacesItsEntry) {
+  const std::string archive = Path("again.tvx");
+  MakeFile("a.txt", "first version");
+  MakeFile("b.txt", "other");
+  ASSERT_EQ(Pack(archive, nullptr, {"a.txt", "b.txt"}, PK_PACK_SAVE_PATHS), 0);
+  MakeFile("a.txt", "second, longer version");
+  ASSERT_EQ(Pack(archive, nullptr, {"a.txt"}, PK_PACK_SAVE_PATHS), 0);
+
+  const Listing listing = ListArchive(module(), archive);
+  ASSERT_EQ(listing.entries.size(), 2u);
+  EXPECT_EQ(listing.entries[0].name, ReportedForm("b.txt"));
+  EXPECT_EQ(listing.entries[1].name, ReportedForm("a.txt"));
+  EXPECT_EQ(listing.entries[1].unpSize, 22);
+}
+
+TEST_F(PluginPack, PackingAgainThroughSubPathReplacesTheEntryToo) {
+  const std::string archive = Path("again.tvx");
+  MakeFile("a.txt", "first");
+  ASSERT_EQ(Pack(archive, "docs", {"a.txt"}, PK_PACK_SAVE_PATHS), 0);
+  MakeFile("a.txt", "second!");
+  ASSERT_EQ(Pack(archive, "docs", {"a.txt"}, PK_PACK_SAVE_PATHS), 0);
+  const Listing listing = ListArchive(module(), archive);
+  ASSERT_EQ(listing.entries.size(), 1u);
+  EXPECT_EQ(listing.entries[0].name, ReportedForm("docs/a.txt"));
+  EXPECT_EQ(listing.entries[0].unpSize, 7);
+}
+
+TEST_F(PluginPack, MovingDeletesThePackedFilesButKeepsFolders) {
+  const std::string a = MakeFile("docs/a.txt", "alpha");
+  const std::string b = MakeFile("b.txt", "bravo");
+  const std::string untouched = MakeFile("docs/not-listed.txt", "stays");
+  const std::string archive = Path("moved.tvx");
+  ASSERT_EQ(Pack(archive, nullptr, {ListForm("docs/"), ListForm("docs/a.txt"), "b.txt"},
+                 PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES),
+            0);
+  EXPECT_EQ(Names(archive), ReportedForms({"docs/", "docs/a.txt", "b.txt"}));
+  EXPECT_FALSE(PathExists(a));
+  EXPECT_FALSE(PathExists(b));
+  EXPECT_TRUE(std::filesystem::is_directory(Path("docs")));
+  EXPECT_TRUE(PathExists(untouched));
+}
+
+// A file that exists and has a size but cannot be read. Linux: a sysfs
+// attribute reports 4096 bytes and yields a few (permissions would not stop
+// root); Windows: another handle that denies reading.
+class UnreadableFile {
+ public:
+  explicit UnreadableFile(const std::string& path) {
+#ifdef _WIN32
+    WriteFileBytes(path, "locked content");
+    handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ready_ = handle_ != INVALID_HANDLE_VALUE;
+#else
+    const char* attribute = "/sys/kernel/uevent_seqnum";
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(attribute, ec);
+    if (ec || size == 0) return;
+    std::filesystem::create_symlink(attribute, path, ec);
+    ready_ = !ec;
+#endif
+  }
+  ~UnreadableFile() {
+#ifdef _WIN32
+    if (ready_) CloseHandle(handle_);
+#endif
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  bool ready_ = false;
+#ifdef _WIN32
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+#endif
+};
+
+TEST_F(PluginPack, UnreadableFileIsEReadAndChangesNothing) {
+  const std::string archive = WriteArchive("old.tvx", {{"old.txt", "old"}});
+  const std::string before = ReadFileBytes(archive);
+  const std::string a = MakeFile("a.txt", "alpha");
+  UnreadableFile locked(Path("locked.txt"));
+  if (!locked.ready()) GTEST_SKIP() << "no way to make an unreadable file here";
+
+  EXPECT_EQ(Pack(archive, nullptr, {"a.txt", "locked.txt"}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES), E_EREAD);
+  EXPECT_EQ(ReadFileBytes(archive), before);
+  EXPECT_TRUE(PathExists(a)) << "a source was deleted although packing failed";
+  EXPECT_TRUE(PathExists(Path("locked.txt")));
+
+  const std::string fresh = Path("fresh.tvx");
+  EXPECT_EQ(Pack(fresh, nullptr, {"a.txt", "locked.txt"}, PK_PACK_MOVE_FILES), E_EREAD);
+  EXPECT_FALSE(PathExists(fresh)) << "an incomplete new archive was left";
+  EXPECT_TRUE(PathExists(a));
+}
+
+// Also shows that the module takes its temporary folder from the environment
+// the fixture redirects, which the fixture's leftover check relies on.
+TEST_F(PluginPack, UnusableTemporaryFolderIsECreateAndChangesNothing) {
+  const std::string archive = WriteArchive("old.tvx", {{"old.txt", "old"}});
+  const std::string before = ReadFileBytes(archive);
+  const std::string a = MakeFile("a.txt", "alpha");
+  {
+    TempFolderRedirect missing(Path("no-such-folder"));
+    EXPECT_EQ(Pack(archive, nullptr, {"a.txt"}, PK_PACK_MOVE_FILES), E_ECREATE);
+    EXPECT_EQ(DeleteWith(module(), archive, {"old.txt"}), E_ECREATE);
+  }
+  EXPECT_EQ(ReadFileBytes(archive), before);
+  EXPECT_TRUE(PathExists(a));
+}
+
+TEST_F(PluginPack, ForeignOrDamagedTargetIsRefusedAndLeftAlone) {
+  std::string damaged = ArchiveBytes({{"a", "1"}});
+  damaged[10] = static_cast<char>(0x7F);  // far more records than the file holds
+  const std::vector<std::pair<std::string, int>> cases = {
+      {"This is a text file, not an archive.", E_UNKNOWN_FORMAT},
+      {"", E_UNKNOWN_FORMAT},
+      {damaged, E_BAD_ARCHIVE},
+  };
+  const std::string a = MakeFile("a.txt", "alpha");
+  for (const auto& c : cases) {
+    const std::string target = Path("target.dat");
+    ASSERT_TRUE(WriteFileBytes(target, c.first));
+    EXPECT_EQ(Pack(target, nullptr, {"a.txt"}, PK_PACK_MOVE_FILES), c.second);
+    EXPECT_EQ(ReadFileBytes(target), c.first);
+    EXPECT_TRUE(PathExists(a));
+  }
+}
+
+TEST_F(PluginPack, EmptyAddListRewritesAnArchiveUnchangedAndCreatesAnEmptyOne) {
+  const std::string existing = WriteArchive("existing.tvx", {{"docs/", ""}, DeflatedEntry("docs/a.txt", Compressible(900))});
+  const std::string before = ReadFileBytes(existing);
+  EXPECT_EQ(Pack(existing, nullptr, {""}, PK_PACK_SAVE_PATHS), 0);
+  EXPECT_EQ(Hex(ReadFileBytes(existing)), Hex(before));
+
+  const std::string fresh = Path("fresh.tvx");
+  EXPECT_EQ(Pack(fresh, nullptr, {}, PK_PACK_SAVE_PATHS), 0);
+  EXPECT_EQ(Hex(ReadFileBytes(fresh)), Hex(EmptyArchiveBytes()));
+}
+
+TEST_F(PluginPack, KeptEntriesKeepTheirBytes) {
+  const std::vector<RawEntry> old = {{"docs/", ""}, DeflatedEntry("docs/a.txt", Compressible(900)), {"s.txt", "stored"}};
+  const std::string archive = WriteArchive("kept.tvx", old);
+  MakeFile("n.txt", "new");
+  ASSERT_EQ(Pack(archive, nullptr, {"n.txt"}, 0), 0);
+  const std::string after = ReadFileBytes(archive);
+  // The old data area comes first, unchanged, then the new file.
+  std::string oldData;
+  for (const RawEntry& e : old) oldData += e.data;
+  EXPECT_NE(after.find(oldData + "new"), std::string::npos);
+  EXPECT_EQ(Names(archive), ReportedForms({"docs/", "docs/a.txt", "s.txt", "n.txt"}));
+}
+
+}  // namespace
+}  // namespace tvx::test

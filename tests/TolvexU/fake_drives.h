@@ -1,0 +1,108 @@
+// Drives this machine does not have, for the pack and delete drivers: Windows
+// paths (D:\data\backup.arc), removable drives, full disks. Folders that
+// really exist can be "mounted" as drives, so that renames and copies happen
+// for real while the fake decides which drive each folder is on.
+#ifndef TOLVEX_TESTS_TOLVEXU_FAKE_DRIVES_H
+#define TOLVEX_TESTS_TOLVEXU_FAKE_DRIVES_H
+
+#include <cctype>
+#include <cstdint>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "TolvexU/drive_queries.h"
+#include "platform/platform.h"
+#include "support/test_support.h"
+
+namespace tvx::test {
+
+class FakeDrives : public host::DriveQueries {
+ public:
+  static constexpr int64_t kPlenty = int64_t{1} << 40;
+
+  // Every path that begins with folder lies on drive letter.
+  void Mount(const std::string& folder, char letter) { mounts_.emplace_back(folder, Lower(letter)); }
+
+  std::string tempDirectory = "C:\\Temp\\";
+  std::map<char, int64_t> freeBytes;  // by lower-case letter; missing: plenty
+  std::set<char> removable;           // lower-case letters
+  std::set<std::string> takenNames;   // besides what exists on disk
+  bool realFiles = false;             // make real temporary files; ask the disk about names
+  bool failTempFiles = false;
+
+  std::vector<std::string> tempFilesMade;
+
+  std::string TempDirectory() override { return tempDirectory; }
+
+  std::string CreateTempFile(const std::string& directory, const std::string& prefix) override {
+    if (failTempFiles) return "";
+    std::string made;
+    if (realFiles) {
+      made = platform::CreateTempFile(directory, prefix);
+    } else {
+      made = directory + prefix.substr(0, 3) + std::to_string(tempFilesMade.size() + 1) + ".tmp";
+    }
+    if (!made.empty()) tempFilesMade.push_back(made);
+    return made;
+  }
+
+  std::string DriveRoot(const std::string& path) override {
+    const char letter = DriveOf(path);
+    if (letter == '\0') return "";
+    return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) + ":\\";
+  }
+
+  int64_t VolumeFreeBytes(const std::string& root) override {
+    if (root.empty()) return 0;
+    const auto it = freeBytes.find(Lower(root[0]));
+    return it == freeBytes.end() ? kPlenty : it->second;
+  }
+
+  bool IsRemovableDrive(const std::string& root) override {
+    return !root.empty() && removable.count(Lower(root[0])) != 0;
+  }
+
+  bool SameDrive(const std::string& a, const std::string& b) override {
+    const char da = DriveOf(a);
+    return da != '\0' && da == DriveOf(b);
+  }
+
+  bool NameTaken(const std::string& path) override {
+    return takenNames.count(path) != 0 || (realFiles && PathExists(path));
+  }
+
+ private:
+  static char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+  // The mounted folder's letter, else the path's first character as a drive.
+  char DriveOf(const std::string& path) const {
+    size_t best = 0;
+    char letter = '\0';
+    for (const auto& mount : mounts_) {
+      if (path.compare(0, mount.first.size(), mount.first) == 0 && mount.first.size() > best) {
+        best = mount.first.size();
+        letter = mount.second;
+      }
+    }
+    if (letter != '\0') return letter;
+    return path.size() >= 2 && path[1] == ':' ? Lower(path[0]) : '\0';
+  }
+
+  std::vector<std::pair<std::string, char>> mounts_;
+};
+
+// Makes the platform layer fail or count calls for the object's life.
+class FaultPlanGuard {
+ public:
+  explicit FaultPlanGuard(const platform::FaultPlan& plan) { platform::SetFaultPlan(plan); }
+  ~FaultPlanGuard() { platform::ClearFaultPlan(); }
+  FaultPlanGuard(const FaultPlanGuard&) = delete;
+  FaultPlanGuard& operator=(const FaultPlanGuard&) = delete;
+};
+
+}  // namespace tvx::test
+
+#endif
