@@ -69,7 +69,10 @@ int RunAdd(const Options& options, const PluginModule& module) {
   }
   // The module deletes moved files; the folders they leave are ours to remove.
   if (options.move) RemoveEmptiedFolders(sources.items);
-  if (!options.quiet) std::printf("%zu entries added to %s\n", sources.items.size(), options.operands[0].c_str());
+  if (!options.quiet) {
+    const std::string count = CountOf(static_cast<long long>(sources.items.size()), "entry", "entries");
+    std::printf("%s added to %s\n", count.c_str(), options.operands[0].c_str());
+  }
   return kExitOk;
 }
 

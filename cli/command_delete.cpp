@@ -37,7 +37,7 @@ int RunDelete(const Options& options, const PluginModule& module) {
     return ExitStatusForArchiveCall(rc);
   }
   if (!options.quiet)
-    std::printf("%d %s deleted from %s\n", plan.count, plan.count == 1 ? "item" : "items", archive.c_str());
+    std::printf("%s deleted from %s\n", CountOf(plan.count, "item", "items").c_str(), archive.c_str());
   return plan.unmatched.empty() ? kExitOk : kExitSomeFailed;
 }
 

@@ -135,10 +135,11 @@ int RunExtract(const Options& options, const PluginModule& module) {
   }
   ProgressEnd();
   if (!options.quiet) {
+    const std::string count = CountOf(extracted, "entry", "entries");
     if (failed)
-      std::printf("%d entries extracted, %d failed\n", extracted, failed);
+      std::printf("%s extracted, %d failed\n", count.c_str(), failed);
     else
-      std::printf("%d entries extracted\n", extracted);
+      std::printf("%s extracted\n", count.c_str());
   }
   return failed ? kExitSomeFailed : kExitOk;
 }

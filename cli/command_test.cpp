@@ -45,10 +45,11 @@ int RunTest(const Options& options, const PluginModule& module) {
   }
   ProgressEnd();
   if (!options.quiet) {
+    const std::string count = CountOf(tested, "entry", "entries");
     if (damaged == 0)
-      std::printf("%d entries tested, all OK\n", tested);
+      std::printf("%s tested, all OK\n", count.c_str());
     else
-      std::printf("%d entries tested, %d damaged\n", tested, damaged);
+      std::printf("%s tested, %d damaged\n", count.c_str(), damaged);
   }
   return damaged ? kExitSomeFailed : kExitOk;
 }

@@ -26,6 +26,10 @@ std::string DescribeResult(int code, const std::string& path) {
   }
 }
 
+std::string CountOf(long long n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 bool IsArchiveLevelFailure(int code) {
   return code == E_BAD_ARCHIVE || code == E_UNKNOWN_FORMAT || code == E_EOPEN ||
          code == E_NOT_SUPPORTED || code == E_TOO_MANY_FILES;

@@ -16,6 +16,9 @@ enum ExitStatus : int {
 // e.g. "archive is damaged: x.tvx".
 std::string DescribeResult(int code, const std::string& path);
 
+// "1 entry", "3 entries": counts in the summaries.
+std::string CountOf(long long n, const char* one, const char* many);
+
 // True for codes that say the archive as a whole cannot be used.
 bool IsArchiveLevelFailure(int code);
 
