@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <unordered_set>
 
 #include "file_tree.h"
 #include "stopwatch.h"
@@ -115,28 +116,37 @@ Timed TestArchive(cli::PluginModule& module, const std::string& archive) {
   return Finish(watch, ok, entries);
 }
 
+// The folders a host has made during one extraction: each is made once, with
+// no system call to ask whether it exists.
+class FolderMaker {
+ public:
+  bool Make(const std::string& folder) {
+    if (made_.count(folder) != 0) return true;
+    // Parents come first in a listing; a folder without one gets all of them.
+    if (mkdir(folder.c_str(), 0755) != 0 && !MakeFolders(folder)) return false;
+    made_.insert(folder);
+    return true;
+  }
+
+ private:
+  std::unordered_set<std::string> made_;
+};
+
 Timed ExtractArchive(cli::PluginModule& module, const std::string& archive, const std::string& dest) {
   RemoveTree(dest);
   long entries = 0;
-  std::string lastFolder;
+  FolderMaker folders;
   Stopwatch watch;
-  bool ok = mkdir(dest.c_str(), 0755) == 0;
+  bool ok = folders.Make(dest);
   ok = ok && ForEachEntry(module, archive, PK_OM_EXTRACT, entries, [&](HANDLE_WCX h, tHeaderData& header) -> int {
     const std::string name = header.FileName;
     if (IsFolderEntry(header)) {
-      lastFolder = dest + "/" + WithoutTrailingSlash(name);
-      if (!MakeFolders(lastFolder)) return E_ECREATE;
+      if (!folders.Make(dest + "/" + WithoutTrailingSlash(name))) return E_ECREATE;
       return module.process_file(h, PK_SKIP, nullptr, nullptr);
     }
     // The host makes the file's folder when the listing did not bring it.
     const size_t slash = name.rfind('/');
-    if (slash != std::string::npos) {
-      const std::string folder = dest + "/" + name.substr(0, slash);
-      if (folder != lastFolder) {
-        if (!MakeFolders(folder)) return E_ECREATE;
-        lastFolder = folder;
-      }
-    }
+    if (slash != std::string::npos && !folders.Make(dest + "/" + name.substr(0, slash))) return E_ECREATE;
     std::vector<char> target = Writable(dest + "/" + name);
     return module.process_file(h, PK_EXTRACT, nullptr, target.data());
   });
