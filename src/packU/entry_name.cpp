@@ -34,10 +34,9 @@ std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules)
     size_t end = start;
     while (end < rest.size() && !IsSeparator(rest[end], rules)) ++end;
     std::string component = rest.substr(start, end - start);
-    if (rules.windows) {
-      for (char& c : component) {
-        if (static_cast<unsigned char>(c) < 0x20) c = '_';
-      }
+    for (char& c : component) {
+      // A NUL would end the name early for the host ("..\0x" reads as "..").
+      if (c == '\0' || (rules.windows && static_cast<unsigned char>(c) < 0x20)) c = '_';
     }
     if (!component.empty() && component != "." && component != "..") {
       if (!out.empty()) out.push_back('/');

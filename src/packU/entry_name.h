@@ -20,7 +20,8 @@ struct NameSafetyRules {
 
 // The name with every component that could lead outside a destination folder
 // removed: ".", "..", empty components (and so leading separators), and on
-// Windows a drive prefix. Separators become '/', a directory keeps its trailing
+// Windows a drive prefix. NUL bytes (and on Windows every control character)
+// become '_'. Separators become '/', a directory keeps its trailing
 // '/'. A name that ends up empty becomes "_" ("_/" for a directory). Names the
 // plug-in writes itself come back unchanged.
 std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules);

@@ -60,7 +60,9 @@ Status ExpectStreamEnd(InflateStream& inflate) {
 }
 
 Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sink) {
-  if (!entry.HasContent()) return Status::kOk;
+  // A folder has no content, whatever its record claims: extraction makes the
+  // folder only, and testing must agree with it.
+  if (entry.IsDirectory() || !entry.HasContent()) return Status::kOk;
   const auto size = static_cast<uint32_t>(entry.unpackedSize);
   SliceStream packed = archive.EntryData(entry);
   if (!entry.IsDeflated()) {

@@ -148,8 +148,9 @@ class Rebuild {
     return entry;
   }
 
+  // The magic stays zero until the archive is complete (see RewriteDirectory).
   std::string Header() const {
-    std::string header(kMagic, kMagicSize);
+    std::string header(kMagicSize, '\0');
     AppendLe32(header, kFormatVersion);
     AppendLe32(header, static_cast<uint32_t>(entries_.size()));
     return header;
@@ -174,10 +175,15 @@ class Rebuild {
     return Status::kOk;
   }
 
+  // The final directory, then the magic: a file whose writing was cut short
+  // (a killed process) is never taken for a complete archive.
   Status RewriteDirectory() {
     const uint32_t end = output_->Position();
     if (end == kStreamError || output_->SetPosition(kHeaderSize) != kHeaderSize) return Status::kWriteFailed;
     if (!WriteAll(*output_, DirectoryBytes(entries_))) return Status::kWriteFailed;
+    if (output_->SetPosition(0) != 0 || !WriteAll(*output_, std::string(kMagic, kMagicSize))) {
+      return Status::kWriteFailed;
+    }
     return output_->SetPosition(end) == end ? Status::kOk : Status::kWriteFailed;
   }
 
