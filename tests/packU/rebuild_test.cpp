@@ -347,6 +347,18 @@ TEST_F(RebuildTest, MissingSourceFileGivesAnEntryWithoutBytes) {
   EXPECT_EQ(Extracted(out, out.entries()[1]), "here");
 }
 
+TEST_F(RebuildTest, FolderGivenAsAFileItemGivesAnEntryWithoutBytes) {
+  // Opening a folder as a file fails on every platform, and it has no size.
+  RebuildPlan plan;
+  plan.additions = {{"looks-like-a-file", Folder("folder")}};
+  ASSERT_EQ(Rebuild(plan), Status::kOk);
+  Archive& out = Out();
+  ASSERT_EQ(out.entries().size(), 1u);
+  EXPECT_FALSE(out.entries()[0].IsDirectory());
+  EXPECT_EQ(out.entries()[0].unpackedSize, 0);
+  EXPECT_EQ(out.entries()[0].packedSize, 0);
+}
+
 // --- failures --------------------------------------------------------------------------
 
 TEST_F(RebuildTest, OutputInAMissingFolderCannotBeCreated) {
