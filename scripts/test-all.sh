@@ -48,6 +48,12 @@ stage_test() {
   ctest --preset "$preset" -j"$JOBS"
 }
 
+# The fuzz targets (fuzz/), each for a bounded time from its seeds; any crash,
+# leak or broken invariant fails the stage. TOLVEX_FUZZ_SECONDS changes the time.
+stage_fuzz() {
+  "$ROOT/fuzz/run.sh" "${TOLVEX_FUZZ_SECONDS:-60}"
+}
+
 # The win64 tests leave a Wine server running for a while; stop ours.
 stop_wine() {
   local prefix="$ROOT/build/win64/wineprefix"
@@ -78,6 +84,8 @@ for preset in "${PRESETS[@]}"; do
   fi
 done
 stop_wine
+
+run_stage "fuzz ${TOLVEX_FUZZ_SECONDS:-60}s per target" stage_fuzz
 
 print_summary
 exit $FAILED
