@@ -1,0 +1,138 @@
+// Archives whose entry names try to leave the destination folder: "..",
+// absolute paths, drive letters, backslashes, control characters, empty
+// components, 65,535-byte names. The module must list each one under a safe
+// name, and `tolvex extract -C DIR` must write nothing outside DIR.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "cli/cli_runner.h"
+#include "reliability/archive_bytes.h"
+#include "reliability/module_api.h"
+#include "reliability/module_listing.h"
+#include "support/test_support.h"
+
+namespace tvx::test::reliability {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kMaxNameBytes = 65535;  // a record's uint16 name length
+
+std::string Repeat(const std::string& piece, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+// Names that climb, at most three levels, so that a climb out of DIR still
+// lands inside the scratch folder, where it is seen.
+std::vector<std::string> ClimbingNames(const std::string& scratch) {
+  std::string scratchForward = scratch;
+  for (char& c : scratchForward) {
+    if (c == '\\') c = '/';
+  }
+  return {
+      "../up1.txt",
+      "a/../../up2.txt",
+      "a/b/../../../../up3.txt",
+      "..",
+      "../",
+      ".",
+      "./",
+      "",
+      "/",
+      "//",
+      "...",
+      "x/..",
+      "x/../",
+      "a//b/./c.txt",
+      scratchForward + "/absolute.txt",  // an absolute path into the scratch folder
+      "/" + scratchForward + "/double.txt",
+      "..\\..\\backslash-up.txt",
+      "a\\..\\..\\..\\backslash-up2.txt",
+      "C:\\tolvex-hostile-drive.txt",
+      "C:tolvex-hostile-drive-relative.txt",
+      "C:/tolvex-hostile-drive-forward.txt",
+      "\\\\server\\share\\unc.txt",
+      "ctl\x01\x1f\x7f\n\r\t.txt",
+      "dir\x01/file.txt",
+      "trailing-dot./file.txt",
+      std::string("..\0/nul-up.txt", 14),  // NUL bytes: the host reads up to the first one
+      std::string("a/..\0", 5),
+      std::string(kMaxNameBytes, 'x'),
+      Repeat("../", kMaxNameBytes / 3),                             // 65,535 bytes of climbing
+      Repeat("a/", kMaxNameBytes / 2 - 8) + "long-path.txt",        // deep
+  };
+}
+
+class HostileNames : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(module_.loaded()) << ModulePath();
+    // scratch/l1/l2/outer holds the archive, scratch/l1/l2/outer/dest is DIR.
+    outer_ = scratch_.File("l1") + NativeSeparator() + "l2" + NativeSeparator() + "outer";
+    dest_ = outer_ + NativeSeparator() + "dest";
+    archive_ = outer_ + NativeSeparator() + "hostile.tvx";
+    fs::create_directories(outer_);
+    std::vector<RawEntry> entries;
+    for (const std::string& name : ClimbingNames(scratch_.path())) {
+      entries.push_back(Stored(name, "content of entry " + std::to_string(entries.size())));
+    }
+    names_ = entries.size();
+    ASSERT_TRUE(WriteFileBytes(archive_, WriteArchive(entries)));
+  }
+
+  ModuleApi module_;
+  TempDir scratch_;
+  std::string outer_, dest_, archive_;
+  size_t names_ = 0;
+};
+
+TEST_F(HostileNames, EveryNameIsListedSafelyAndTerminatedWithinTheHostsBuffer) {
+  const Listing listing = ListAndTest(module_, archive_);
+  ASSERT_TRUE(listing.opened()) << listing.openResult;
+  ASSERT_EQ(listing.entries.size(), names_);
+  const std::vector<std::string> names = ClimbingNames(scratch_.path());
+  for (size_t i = 0; i < listing.entries.size(); ++i) {
+    // Names with NUL bytes are Findings.AStoredNameWithNulBytesIsNeverReportedEmptyOrClimbing.
+    if (names[i].find('\0') != std::string::npos) continue;
+    EXPECT_TRUE(listing.entries[i].nameSafe)
+        << "stored \"" << names[i].substr(0, 80) << "\" listed as \"" << listing.entries[i].name << "\"";
+    EXPECT_LT(listing.entries[i].name.size(), 260u);
+    EXPECT_EQ(listing.entries[i].testResult, 0) << listing.entries[i].name;
+  }
+}
+
+TEST_F(HostileNames, CommandLineExtractionWritesOnlyInsideTheDestination) {
+  if (CliPath().empty()) GTEST_SKIP() << "the tolvex command is not built";
+  const CliRun run = RunTolvex({"extract", archive_, "-C", dest_});
+  EXPECT_TRUE(run.exit_code == 0 || run.exit_code == 1) << run.exit_code << "\n" << run.err;
+
+  // The whole scratch tree: only the archive, its folders and DIR's contents.
+  const fs::path root(scratch_.path());
+  const fs::path dest(dest_);
+  size_t inside = 0;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path path = it->path();
+    const std::string relative = path.lexically_relative(root).generic_string();
+    const bool allowed = relative == "l1" || relative == "l1/l2" || relative == "l1/l2/outer" ||
+                         relative == "l1/l2/outer/hostile.tvx" || relative == "l1/l2/outer/dest" ||
+                         relative.compare(0, 17, "l1/l2/outer/dest/") == 0;
+    EXPECT_TRUE(allowed) << "written outside the destination: " << relative;
+    if (relative.compare(0, 17, "l1/l2/outer/dest/") == 0) ++inside;
+  }
+  EXPECT_FALSE(ec) << ec.message();
+  EXPECT_GT(inside, 0u) << "nothing was extracted at all\n" << run.err;
+  // Names that would reach beyond the scratch folder.
+  EXPECT_FALSE(PathExists("C:\\tolvex-hostile-drive.txt"));
+  EXPECT_FALSE(PathExists("C:\\tolvex-hostile-drive-relative.txt"));
+  EXPECT_FALSE(PathExists("C:\\tolvex-hostile-drive-forward.txt"));
+}
+
+}  // namespace
+}  // namespace tvx::test::reliability
