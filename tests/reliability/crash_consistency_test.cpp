@@ -265,11 +265,11 @@ class CrashConsistency : public ::testing::Test {
       ASSERT_EQ(outcome.signal, SIGKILL) << what;
       CheckAfterKill(s, what);
     }
-    Report();
+    Report(std::to_string(calls_) + " mutating calls in a clean run");
   }
 
-  void Report(const char* how = "mutating calls in a clean run") const {
-    std::cout << "[ figures  ] " << cases_ << " kill points (" << calls_ << " " << how << ")";
+  void Report(const std::string& how) const {
+    std::cout << "[ figures  ] " << cases_ << " kill points (" << how << ")";
     for (const auto& kind : leftovers_) std::cout << "; " << kind.first << ": " << kind.second;
     std::cout << std::endl;
   }
@@ -346,7 +346,7 @@ TEST_F(CrashConsistency, KilledCreationLeavesNoArchiveThatOpensButIsIncomplete) 
                     << " entries test good";
     }
   }
-  Report();
+  Report(std::to_string(calls_) + " mutating calls in a clean run");
 }
 
 TEST_F(CrashConsistency, KillsAtRandomMomentsLeaveTheOldOrTheNewArchive) {
@@ -369,8 +369,7 @@ TEST_F(CrashConsistency, KillsAtRandomMomentsLeaveTheOldOrTheNewArchive) {
       CheckAfterKill(s, "seed " + std::to_string(seed) + ", killed after " + std::to_string(wait.count()) + " us");
     }
   }
-  calls_ = 0;
-  Report("kills at random moments, 25 per operation");
+  Report("kills at random moments, 25 for each of pack, pack and move, delete");
 }
 
 }  // namespace
