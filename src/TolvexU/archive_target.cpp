@@ -45,18 +45,25 @@ TargetPath ChooseTargetPath(DriveQueries& drives, const std::string& packedFile,
 }
 
 Status ReplaceArchiveFile(DriveQueries& drives, const std::string& packedFile, const std::string& target) {
-  if (drives.SameDrive(packedFile, target) && platform::MoveReplacing(target, packedFile)) return Status::kOk;
-
+  if (drives.SameDrive(packedFile, target)) {
+    if (platform::MoveReplacing(target, packedFile)) return Status::kOk;
+    // The old archive is intact: nothing is lost by dropping the new one.
+    platform::RemoveFile(target);
+    return Status::kWriteFailed;
+  }
+  const int64_t size = platform::FileSize64(target);
   const std::string beside = FreeNameBeside(drives, packedFile);
-  if (!beside.empty()) {
+  if (!beside.empty() && size >= 0 && HasFreeSpace(drives, drives.DriveRoot(packedFile), static_cast<uint64_t>(size))) {
     if (CopyFileContents(target, beside) && platform::MoveReplacing(beside, packedFile)) {
       platform::RemoveFile(target);
       return Status::kOk;
     }
+    // The old archive is intact; the finished new one stays at target.
     platform::RemoveFile(beside);
+    return Status::kWriteFailed;
   }
-  // No room beside the archive: overwrite it. Should this fail, the archive
-  // is incomplete, and the caller reports it while target keeps the new one.
+  // No room (or no free name) for a copy beside the archive: overwrite it. Should this fail,
+  // the archive is incomplete, and target keeps the only complete copy.
   if (!CopyFileContents(target, packedFile)) return Status::kWriteFailed;
   platform::RemoveFile(target);
   return Status::kOk;

@@ -26,13 +26,14 @@ struct TargetPath {
 //     user's is overwritten.
 TargetPath ChooseTargetPath(DriveQueries& drives, const std::string& packedFile, uint64_t needed);
 
-// Puts the finished archive at target in packedFile's place. On the same drive
-// one atomic rename. Otherwise the target is copied in bounded pieces to a
-// free name beside the archive which is then renamed onto it; only when that
-// copy cannot be made (no room beside the archive) is the archive overwritten
-// in place. target is
-// deleted on success and kept on failure (kWriteFailed), so the new archive is
-// never lost; packedFile is then either unchanged or (in-place case) incomplete.
+// Puts the finished archive at target in packedFile's place. On the same
+// drive by one atomic rename; should that fail, packedFile is unchanged and
+// target is deleted. Across drives the target is copied in bounded pieces to a
+// free name beside the archive, which is then renamed onto it; only when the
+// archive's volume has no room (or no free name) for that copy is the archive
+// overwritten in place. On success target is gone. A failure across drives
+// (kWriteFailed) keeps target, the finished new archive; packedFile is then
+// unchanged, or incomplete when the in-place overwrite failed.
 Status ReplaceArchiveFile(DriveQueries& drives, const std::string& packedFile, const std::string& target);
 
 }  // namespace tvx::host

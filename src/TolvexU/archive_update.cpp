@@ -10,6 +10,7 @@ namespace tvx::host {
 
 int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archive) {
   archive = Archive::NewArchive(path);
+  if (archive->readFailed()) return E_EREAD;
   if (!archive->valid()) return E_UNKNOWN_FORMAT;
   if (archive->damaged()) return E_BAD_ARCHIVE;
   return E_SUCCESS;

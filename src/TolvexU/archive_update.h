@@ -13,7 +13,8 @@
 namespace tvx::host {
 
 // Opens the existing archive at path: 0 and archive set, or E_UNKNOWN_FORMAT
-// for a file of another format, E_BAD_ARCHIVE for a damaged directory.
+// for a file of another format, E_BAD_ARCHIVE for a damaged directory,
+// E_EREAD when the file could not be read.
 int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archive);
 
 // Writes the archive that plan describes and puts it at packedFile. With an

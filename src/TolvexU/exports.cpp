@@ -34,6 +34,10 @@ extern "C" {
 HANDLE_WCX WCX_API OpenArchive(tOpenArchiveData* archiveData) {
   if (archiveData == nullptr) return nullptr;
   std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(Text(archiveData->ArcName));
+  if (archive->readFailed()) {
+    archiveData->OpenResult = E_EREAD;
+    return nullptr;
+  }
   if (!archive->valid()) {
     archiveData->OpenResult = E_UNKNOWN_FORMAT;
     return nullptr;

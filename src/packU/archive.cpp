@@ -25,14 +25,16 @@ std::unique_ptr<Archive> Archive::NewArchive(const std::string& fileName) {
 void Archive::ReadHeaderAndDirectory() {
   uint8_t header[kHeaderSize];
   const uint32_t got = stream_->Read(header, kHeaderSize);
+  fileSize_ = stream_->Size();
   if (got < kMagicSize || std::memcmp(header, kMagic, kMagicSize) != 0) {
     version_ = 0xFFFF;
+    readFailed_ = stream_->IsOpen() && got < kMagicSize && got < fileSize_;
     return;
   }
   valid_ = true;
-  fileSize_ = stream_->Size();
   if (got < kHeaderSize) {  // the magic, then the file ends inside the header
     damaged_ = true;
+    readFailed_ = got < fileSize_;
     if (got >= kMagicSize + 4) version_ = ReadLe32(header + kMagicSize);
     return;
   }
@@ -76,6 +78,8 @@ bool Archive::ReadDirectory(int32_t entryCount) {
     const uint32_t got = stream_->Read(buffer.data() + end, static_cast<uint32_t>(buffer.size() - end));
     if (got == 0 || got == kStreamError) {
       atEnd = true;
+      // The file has bytes beyond what arrived: a read error, not an early end.
+      readFailed_ = consumed + (end - begin) < fileSize_;
     } else {
       end += got;
     }

@@ -27,6 +27,9 @@ class Archive {
   bool valid() const { return valid_; }
   // The directory is unusable; only ever report and free such an archive.
   bool damaged() const { return damaged_; }
+  // The file could not be read where it has bytes (a bad sector, a dropped
+  // share): neither valid nor damaged tells anything about the format then.
+  bool readFailed() const { return readFailed_; }
   // The header's version field; 0xFFFF when the magic did not match.
   uint32_t version() const { return version_; }
   // File offset of the data area.
@@ -65,6 +68,7 @@ class Archive {
   uint32_t version_ = 0;
   bool valid_ = false;
   bool damaged_ = false;
+  bool readFailed_ = false;
   uint32_t dataStart_ = 0;
   uint32_t fileSize_ = 0;
   std::vector<ArchiveEntry> entries_;
