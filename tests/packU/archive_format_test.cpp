@@ -30,8 +30,10 @@ const char kOneFolderArchive[] =
     "54 4F 4C 56 45 58 64 00 00 00 01 00 00 00 02 00 64 2F 40 18 B0 42"
     " 00 00 00 00 00 00 00 00 00 00 00 00";
 
+// Each call gets a file of its own: Windows cannot replace a file still open.
 std::unique_ptr<Archive> OpenBytes(const TempDir& dir, const std::string& bytes) {
-  const std::string path = dir.File("archive.tvx");
+  static int serial = 0;
+  const std::string path = dir.File("archive" + std::to_string(++serial) + ".tvx");
   EXPECT_TRUE(test::WriteFileBytes(path, bytes));
   return Archive::NewArchive(path);
 }

@@ -189,6 +189,21 @@ TEST_F(ExtractTest, LeftoverPartialFileDoesNotBlockExtraction) {
   EXPECT_EQ(Read("a.txt.tvxpart"), "somebody else's");
 }
 
+// Disabled for now: when every partial name up to ".tvxpart999" is taken, the
+// last one is used anyway and the file under that name is emptied and lost.
+TEST_F(ExtractTest, DISABLED_ExtractionNeverUsesAFileThatAlreadyExistsAsItsPartialFile) {
+  Archive& archive = Open({{"a.txt", "fresh"}});
+  const std::string target = Target("a.txt");
+  ASSERT_TRUE(test::WriteFileBytes(target + ".tvxpart", "mine"));
+  for (int n = 2; n < 1000; ++n) ASSERT_TRUE(test::WriteFileBytes(target + ".tvxpart" + std::to_string(n), "mine"));
+  const Status status = ExtractEntry(archive, Entry(0), target);
+  EXPECT_TRUE(status == Status::kOk || status == Status::kCreateFailed);
+  EXPECT_EQ(test::ReadFileBytes(target + ".tvxpart"), "mine");
+  for (int n = 2; n < 1000; ++n) {
+    ASSERT_EQ(test::ReadFileBytes(target + ".tvxpart" + std::to_string(n)), "mine") << n;
+  }
+}
+
 TEST_F(ExtractTest, WrongSizesAndMissingBytesAreBadData) {
   const std::string text = test::TextLikeBytes(100);
   const std::string z = test::ZlibCompress(text);
