@@ -69,6 +69,16 @@ TEST(SafeEntryName, RemovesEverythingThatLeadsOutOfTheDestination) {
   }
 }
 
+TEST(SafeEntryName, NulBytesNeverSurvive) {
+  // A host reading the name as a C string would see ".." alone.
+  const std::string name("..\0x/a\0", 7);
+  for (const bool windows : {false, true}) {
+    const std::string safe = SafeEntryName(name, NameSafetyRules{windows});
+    EXPECT_EQ(safe.find('\0'), std::string::npos) << windows;
+    EXPECT_EQ(safe, ".._x/a_") << windows;
+  }
+}
+
 TEST(SafeEntryName, ResultNeverClimbsOrStartsAtARoot) {
   // Every name built from these pieces comes out relative and without "..".
   const std::vector<std::string> pieces = {"..", ".", "", "a", "C:", "\\", "..\\", "b."};

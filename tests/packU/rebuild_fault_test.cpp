@@ -58,6 +58,7 @@ class RebuildFaultTest : public ::testing::Test {
   }
 
   Status RunWith(const platform::FaultPlan& faults) {
+    platform::RemoveFile(dir_.File("new.tvx"));  // nothing left from the run before
     FaultPlanGuard guard(faults);
     return RebuildArchive(dir_.File("new.tvx"), plan_, nullptr);
   }
@@ -109,6 +110,8 @@ TEST_F(RebuildFaultTest, WritesFailingFromAnyPointOnFailTheRebuild) {
     platform::FaultPlan faults;
     faults.failWriteAt = n;
     EXPECT_NE(RunWith(faults), Status::kOk) << "writes failing from call " << n << " of " << writes;
+    // What was written so far must not pass for an archive.
+    EXPECT_FALSE(Archive::NewArchive(dir_.File("new.tvx"))->valid()) << "writes failing from call " << n;
   }
 }
 
