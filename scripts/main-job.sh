@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# The main job: set-up, then build every preset and list what was built.
+# The main job: set-up, then build every preset, list what was built, and run
+# the demo of tolvex on real files (scripts/demo.sh). Exits non-zero when any
+# step fails.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,7 +22,10 @@ echo "=== built"
 for preset in "${PRESETS[@]}"; do
   for artifact in Tolvex.wcx Tolvex.wcx64 tolvex tolvex.exe tolvex_tests tolvex_tests.exe; do
     file="build/$preset/$artifact"
-    [ -f "$file" ] && printf '%-36s %10d bytes\n' "$file" "$(stat -c %s "$file")"
+    if [ -f "$file" ]; then printf '%-36s %10d bytes\n' "$file" "$(stat -c %s "$file")"; fi
   done
 done
-exit 0
+
+echo
+echo "=== demo"
+"$ROOT/scripts/demo.sh"
