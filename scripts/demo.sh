@@ -126,6 +126,9 @@ else
   small=${picked[1]:-${picked[0]}}
 
   step "Windows (Wine): tolvex.exe with Tolvex.wcx64 packs, lists, tests and extracts $small"
+  if [ ! -f "$ROOT/build/win64/wineprefix/system.reg" ]; then
+    echo "(the first Wine run sets up build/win64/wineprefix, which takes a while)"
+  fi
   mkdir -p win
   cd "$DEMO/files"
   wintolvex add ../win/small.tvx "$small"
