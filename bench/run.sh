@@ -252,14 +252,14 @@ write_report() {
     echo "  files (the first 10 headers of 16 KiB or more) into a copy of the corpus archive; \`DeleteFiles\` with"
     echo "  every other file of the 100,000 (50,000 names) on a copy of that archive. Times cover the export calls only."
     echo "  Round 1 compares every extracted tree with its source (\`diff -r\`)."
-    echo "- **Peers**, same files, output to the same disk: \`zip -9 -r\`, \`unzip\`, \`unzip -t\`;"
+    echo "- **Peers**, same files, output to the same folder: \`zip -9 -r\`, \`unzip\`, \`unzip -t\`;"
     echo "  \`7z a -tzip -mx=9\`, \`7z x\`, \`7z t\`; \`bsdtar --format zip --options zip:compression-level=9 -cf\`,"
     echo "  \`bsdtar -xf\`; \`tar -cf - . | gzip -9\`, \`gzip -dc | tar -xf -\`, \`gzip -t\`. CPU time and peak"
     echo "  memory come from \`wait4\` and include a pipeline's children."
     echo "- $ROUNDS rounds; in each round every tool runs in turn; the tables show medians (memory: the largest)."
     echo "  \`7z a -mx=9\` packs in the first $SEVENZ_PACK_ROUNDS round(s) only: it takes over ten times as long as zip."
     echo "  The 100,000 small files are packed, tested and extracted (and the limit taken) in round 1 only:"
-    echo "  creating and removing them takes minutes on this disk. Listing, copying and deleting run every round."
+    echo "  creating and removing them took minutes on this machine's disk. Listing, copying and deleting run every round."
     echo
     echo "## Machine"
     echo
