@@ -78,11 +78,11 @@ Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sin
 // A free name beside target for the file while it is being written. (Not a
 // mkstemp name: that would give the extracted file private permissions.)
 std::string PartialName(const std::string& target) {
-  std::string name = target + ".tvxpart";
-  for (int n = 2; n < 1000 && (platform::FileExists(name) || platform::DirectoryExists(name)); ++n) {
-    name = target + ".tvxpart" + std::to_string(n);
+  for (int n = 1; n < 1000; ++n) {
+    const std::string name = target + ".tvxpart" + (n > 1 ? std::to_string(n) : std::string());
+    if (!platform::FileExists(name) && !platform::DirectoryExists(name)) return name;
   }
-  return name;
+  return std::string();  // every name is taken: none of them is ours to empty
 }
 
 }  // namespace
@@ -94,6 +94,7 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   // A target that is a folder cannot be replaced by a file.
   if (platform::DirectoryExists(target)) return Status::kCreateFailed;
   const std::string partial = PartialName(target);
+  if (partial.empty()) return Status::kCreateFailed;
   Status status;
   {
     std::unique_ptr<FileStream> out = CreateWriteFileStream(partial);

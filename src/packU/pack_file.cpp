@@ -42,8 +42,10 @@ Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t s
 Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start) {
   if (output.SetPosition(start) != start || source.SetPosition(0) != 0) return Status::kWriteFailed;
   const CopyResult copy = CopyStream(output, source, size);
+  // A copy stops at the first refused write, so fewer bytes written than read
+  // is the disk's fault, whatever else fell short.
+  if (copy.written < copy.read) return Status::kWriteFailed;
   if (copy.read != size || copy.sourceFailed) return Status::kReadFailed;
-  if (copy.written != size) return Status::kWriteFailed;
   return output.SetSize(start + size) ? Status::kOk : Status::kWriteFailed;
 }
 

@@ -63,8 +63,8 @@ Status CopyRange(Archive& old, uint32_t start, uint32_t end, ByteStream& output)
   if (end == start) return Status::kOk;
   SliceStream range(old.stream(), start, end - start);
   const CopyResult copy = CopyStream(output, range, end - start);
-  if (copy.read != end - start || copy.sourceFailed) return Status::kBadArchive;
-  return copy.written == end - start ? Status::kOk : Status::kWriteFailed;
+  if (copy.written < copy.read) return Status::kWriteFailed;  // the copy stopped at a refused write
+  return copy.read == end - start && !copy.sourceFailed ? Status::kOk : Status::kBadArchive;
 }
 
 // Copies the kept entries' bytes in old directory order, merging neighbours

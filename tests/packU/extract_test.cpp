@@ -189,9 +189,8 @@ TEST_F(ExtractTest, LeftoverPartialFileDoesNotBlockExtraction) {
   EXPECT_EQ(Read("a.txt.tvxpart"), "somebody else's");
 }
 
-// Disabled for now: when every partial name up to ".tvxpart999" is taken, the
-// last one is used anyway and the file under that name is emptied and lost.
-TEST_F(ExtractTest, DISABLED_ExtractionNeverUsesAFileThatAlreadyExistsAsItsPartialFile) {
+// When every partial name is taken, none of those files may be emptied.
+TEST_F(ExtractTest, ExtractionNeverUsesAFileThatAlreadyExistsAsItsPartialFile) {
   Archive& archive = Open({{"a.txt", "fresh"}});
   const std::string target = Target("a.txt");
   ASSERT_TRUE(test::WriteFileBytes(target + ".tvxpart", "mine"));

@@ -150,11 +150,9 @@ TEST_F(RebuildFaultTest, OneFailedReadNeverPassesForABrokenArchive) {
 }
 
 // A full disk is reported as a write failure, whatever was being copied when
-// the disk filled up. Disabled for now: a write failing on the first 1 MiB
-// piece of a larger copy comes back as kReadFailed (storing a new file) or
-// kBadArchive (copying kept entries), because the copy stops before reading
-// everything and the read count is checked first.
-TEST_F(RebuildFaultTest, DISABLED_FailedWritesAreReportedAsWriteFailures) {
+// the disk filled up - also when a larger copy stops before it has read
+// everything (storing a new file, copying kept entries).
+TEST_F(RebuildFaultTest, FailedWritesAreReportedAsWriteFailures) {
   uint64_t writes = 0, reads = 0;
   CountCleanRun(writes, reads);
   for (uint64_t n = 1; n <= writes; ++n) {
