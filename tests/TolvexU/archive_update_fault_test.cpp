@@ -178,7 +178,8 @@ void ExpectNothingLostOrHalfDone(Scene& scene, const Run& run, int result, Guara
   const std::string now = ReadFileBytes(scene.ArchivePath());
   if (leftovers.empty() || guarantee == Guarantee::kOldArchiveUnchanged) {
     EXPECT_TRUE(now == scene.oldBytes) << "the old archive was changed (" << now.size() << " bytes now, "
-                                       << scene.oldBytes.size() << " before)";
+                                       << scene.oldBytes.size() << " before; result " << result << ", "
+                                       << leftovers.size() << " file(s) left)";
   }
   if (leftovers.empty()) return;
   // A finished archive whose replacement failed is kept, never anything else.
