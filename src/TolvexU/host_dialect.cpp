@@ -1,5 +1,6 @@
 #include "TolvexU/host_dialect.h"
 
+#include <cstdint>
 #include <ctime>
 
 #include "commonsU/entry_time.h"
@@ -40,17 +41,28 @@ std::string ReportedName(const ArchiveEntry& entry) {
   return TruncateName(safe, kMaxFileName, '/');
 }
 
-int FileTimeOf(const ArchiveEntry& entry) {
-  const CivilTime t = CivilFromSeconds(entry.time);
+// mktime consults the time-zone files on every call; listings of many
+// entries from the same hour ask for the same offset again and again.
+int LocalTimeOfHour(int64_t wallClockHourStart) {
+  static int64_t cachedHour = INT64_MIN;
+  static int cachedResult = 0;
+  if (wallClockHourStart == cachedHour) return cachedResult;
+  const CivilTime t = CivilFromSeconds(wallClockHourStart);
   std::tm local{};
   local.tm_year = t.year - 1900;
   local.tm_mon = t.month - 1;
   local.tm_mday = t.day;
   local.tm_hour = t.hour;
-  local.tm_min = t.minute;
-  local.tm_sec = t.second;
   local.tm_isdst = -1;
-  return static_cast<int>(std::mktime(&local));
+  cachedResult = static_cast<int>(std::mktime(&local));
+  cachedHour = wallClockHourStart;
+  return cachedResult;
+}
+
+int FileTimeOf(const ArchiveEntry& entry) {
+  const int64_t seconds = entry.time;
+  const int64_t hourStart = seconds - ((seconds % 3600) + 3600) % 3600;
+  return LocalTimeOfHour(hourStart) + static_cast<int>(seconds - hourStart);
 }
 
 int FileAttrOf(const ArchiveEntry& entry) {

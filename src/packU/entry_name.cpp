@@ -11,6 +11,28 @@ bool IsSeparator(char c, const NameSafetyRules& rules) {
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+// True when cleaning would change nothing: no drive prefix, no empty, "." or
+// ".." component, no separator but '/', nothing to replace. Listings of large
+// archives meet almost only such names, and one scan is cheaper than a rebuild.
+bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
+  if (name.empty()) return false;
+  if (rules.windows && name.size() >= 2 && IsDriveLetter(name[0]) && name[1] == ':') return false;
+  size_t componentStart = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    const bool end = i == name.size();
+    const char c = end ? '/' : name[i];
+    if (c == '\0' || (rules.windows && static_cast<unsigned char>(c) < 0x20)) return false;
+    if (!end && !IsSeparator(c, rules)) continue;
+    if (c != '/') return false;
+    const size_t length = i - componentStart;
+    if (length == 0 && !(end && i > 0)) return false;  // only a directory's trailing '/' may end empty
+    if (length == 1 && name[componentStart] == '.') return false;
+    if (length == 2 && name[componentStart] == '.' && name[componentStart + 1] == '.') return false;
+    componentStart = i + 1;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::string EntryHostName(const std::string& name, bool leadingSeparator, char separator) {
@@ -22,6 +44,7 @@ std::string EntryHostName(const std::string& name, bool leadingSeparator, char s
 }
 
 std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules) {
+  if (AlreadySafe(name, rules)) return name;
   std::string rest = name;
   // "C:x" or "C:\x": the drive prefix goes, whatever follows it.
   if (rules.windows && rest.size() >= 2 && IsDriveLetter(rest[0]) && rest[1] == ':') rest.erase(0, 2);

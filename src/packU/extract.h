@@ -26,7 +26,7 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
 // kNoMemory. Nothing is written anywhere.
 Status TestEntry(Archive& archive, const ArchiveEntry& entry);
 
-// Positions the archive after the entry's bytes; nothing is read or checked.
+// Passes over the entry: nothing is read, checked or moved.
 void SkipEntry(Archive& archive, const ArchiveEntry& entry);
 
 }  // namespace tvx

@@ -20,7 +20,7 @@ enum class Attempt { kCompressed, kNotSmaller };
 // compressed form reaches the file's size: the file will be stored anyway.
 Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start, uint32_t maxEnd,
                Attempt& attempt, uint32_t& compressedSize) {
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kPiece]);
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size < kPiece ? size : kPiece]);
   std::unique_ptr<DeflateStream> deflate = NewDeflateStream(kBestCompression, output);
   if (!buffer || !deflate) return Status::kNoMemory;
   attempt = Attempt::kNotSmaller;

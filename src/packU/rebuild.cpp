@@ -8,8 +8,8 @@
 #include "packU/format.h"
 #include "packU/little_endian.h"
 #include "packU/pack_file.h"
+#include "packU/range_copier.h"
 #include "platform/platform.h"
-#include "streams/copy_stream.h"
 #include "streams/file_stream.h"
 
 namespace tvx {
@@ -58,23 +58,13 @@ bool WriteAll(ByteStream& output, const std::string& bytes) {
   return output.Write(bytes.data(), size) == size;
 }
 
-// Copies [start, end) of the old archive to the output.
-Status CopyRange(Archive& old, uint32_t start, uint32_t end, ByteStream& output) {
-  if (end == start) return Status::kOk;
-  SliceStream range(old.stream(), start, end - start);
-  const CopyResult copy = CopyStream(output, range, end - start);
-  if (copy.written < copy.read) return Status::kWriteFailed;  // the copy stopped at a refused write
-  return copy.read == end - start && !copy.sourceFailed ? Status::kOk : Status::kBadArchive;
-}
-
-// Copies the kept entries' bytes in old directory order, merging neighbours
-// that lie back to back in the old file into one copy, and gives each its new
-// dataOffset.
+// Copies the kept entries' bytes in old directory order and gives each its new
+// dataOffset. Neighbours need not lie back to back: the copier reads the old
+// file in large blocks either way.
 Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, std::vector<ArchiveEntry>& out,
                     ByteStream& output, uint32_t dataStart) {
+  RangeCopier copier(old.stream(), old.fileSize(), output);
   uint32_t running = 0;
-  uint32_t runStart = 0;
-  uint32_t runEnd = 0;
   for (size_t i = 0; i < kept.size(); ++i) {
     const ArchiveEntry& entry = *kept[i];
     out[i].dataOffset = static_cast<int32_t>(running);
@@ -82,17 +72,11 @@ Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, 
     if (!old.EntryDataPresent(entry)) return Status::kBadArchive;
     const auto size = static_cast<uint32_t>(entry.packedSize);
     if (size > kMaxArchiveSize - dataStart - running) return Status::kTooLarge;
-    const uint32_t start = old.EntryDataPosition(entry);
-    if (runEnd != start || runEnd == runStart) {
-      const Status status = CopyRange(old, runStart, runEnd, output);
-      if (status != Status::kOk) return status;
-      runStart = start;
-      runEnd = start;
-    }
-    runEnd += size;
+    const Status status = copier.Copy(old.EntryDataPosition(entry), size);
+    if (status != Status::kOk) return status;
     running += size;
   }
-  return CopyRange(old, runStart, runEnd, output);
+  return copier.Flush();
 }
 
 class Rebuild {
