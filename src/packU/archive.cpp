@@ -107,8 +107,4 @@ SliceStream Archive::EntryData(const ArchiveEntry& entry) {
   return SliceStream(*stream_, EntryDataPosition(entry), static_cast<uint32_t>(entry.packedSize));
 }
 
-bool Archive::SeekToEntryData(const ArchiveEntry& entry) {
-  return stream_->SetPosition(EntryDataPosition(entry)) != kStreamError;
-}
-
 }  // namespace tvx

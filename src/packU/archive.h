@@ -52,9 +52,6 @@ class Archive {
   // The entry's packed bytes as a stream over the archive file (not held in
   // memory). Reads end at the file's end when the entry reaches beyond it.
   SliceStream EntryData(const ArchiveEntry& entry);
-  // Positions the file at the entry's bytes. False when the position is
-  // outside 32 bits.
-  bool SeekToEntryData(const ArchiveEntry& entry);
 
   FileStream& stream() { return *stream_; }
 

@@ -11,8 +11,8 @@
 namespace tvx {
 namespace {
 
-// Content is moved in pieces of this size, so memory does not grow with entries.
-constexpr uint32_t kPiece = 1u << 20;
+// Data moves in pieces of this size, so memory never grows with the entries.
+constexpr uint32_t kPiece = kCopyChunk;
 
 // Where the entry's content goes: a file, or nowhere when testing.
 class ContentSink {

@@ -12,7 +12,8 @@
 namespace tvx {
 namespace {
 
-constexpr uint32_t kPiece = 1u << 20;
+// Data moves in pieces of this size, so memory never grows with the entries.
+constexpr uint32_t kPiece = kCopyChunk;
 
 enum class Attempt { kCompressed, kNotSmaller };
 

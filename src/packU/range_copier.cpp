@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "streams/copy_stream.h"
+
 namespace tvx {
 namespace {
 
-constexpr uint32_t kBlock = 1u << 20;
+// Both buffers hold this much, however many ranges there are.
+constexpr uint32_t kBlock = kCopyChunk;
 
 }  // namespace
 
