@@ -2,6 +2,10 @@
 // archive that showed it.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -58,6 +62,63 @@ TEST_F(Findings, TestAndExtractionAgreeOnAFolderRecordThatClaimsContent) {
   ASSERT_EQ(extracted.size(), 1u);
   EXPECT_EQ(listing.entries[0].testResult, extracted[0]);
 }
+
+#ifndef _WIN32
+// Sets the process's time zone while it lives.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    hadZone_ = old != nullptr;
+    if (hadZone_) oldZone_ = old;
+    ::setenv("TZ", zone, 1);
+    ::tzset();
+  }
+  ~ScopedTimeZone() {
+    if (hadZone_) {
+      ::setenv("TZ", oldZone_.c_str(), 1);
+    } else {
+      ::unsetenv("TZ");
+    }
+    ::tzset();
+  }
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  bool hadZone_ = false;
+  std::string oldZone_;
+};
+
+// fuzz_read_archive under UBSan, 10th minute of the third run: an entry time
+// in the first hour of 1901-12-13 (INT32_MIN) overflowed int in the Linux
+// FileTime (src/TolvexU/host_dialect.cpp FileTimeOf: the hour's mktime result,
+// cut to int, plus the seconds into the hour). East of UTC the same times came
+// out as dates in 2038. The Linux host is given a Unix time: a 1901 entry must
+// read as a time before 1970 (at worst the earliest one), never a late one.
+TEST_F(Findings, AnEntryTimeIn1901IsReportedAsAnEarlyTimeWithoutOverflow) {
+  // Different hours, so that no cached hour of another zone answers.
+  const struct {
+    const char* zone;
+    int32_t time;
+  } cases[] = {{"UTC0", INT32_MIN}, {"JST-9", INT32_MIN + 7200}, {"EST5", INT32_MIN + 14400}};
+  for (const auto& c : cases) {
+    const ScopedTimeZone zone(c.zone);
+    RawEntry entry = Stored("old.txt", "x");
+    entry.time = c.time;
+    std::string path = dir_.File(std::string("time-") + c.zone + ".tvx");
+    ASSERT_TRUE(WriteFileBytes(path, WriteArchive({entry})));
+    tOpenArchiveData open{};
+    open.ArcName = &path[0];
+    HANDLE_WCX handle = module_.OpenArchive(&open);
+    ASSERT_NE(handle, nullptr);
+    tHeaderData header{};
+    ASSERT_EQ(module_.ReadHeader(handle, &header), 0);
+    module_.CloseArchive(handle);
+    EXPECT_LE(header.FileTime, 0) << c.zone << ": entry time " << c.time << " reported as " << header.FileTime;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tvx::test::reliability
