@@ -90,7 +90,7 @@ class ScopedTimeZone {
   std::string oldZone_;
 };
 
-// fuzz_read_archive under UBSan, 10th minute of the third run: an entry time
+// fuzz_read_archive under UBSan, third run, after 83 s: an entry time
 // in the first hour of 1901-12-13 (INT32_MIN) overflowed int in the Linux
 // FileTime (src/TolvexU/host_dialect.cpp FileTimeOf: the hour's mktime result,
 // cut to int, plus the seconds into the hour). East of UTC the same times came
