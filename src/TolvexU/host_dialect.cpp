@@ -43,9 +43,9 @@ std::string ReportedName(const ArchiveEntry& entry) {
 
 // mktime consults the time-zone files on every call; listings of many
 // entries from the same hour ask for the same offset again and again.
-int LocalTimeOfHour(int64_t wallClockHourStart) {
+int64_t LocalTimeOfHour(int64_t wallClockHourStart) {
   static int64_t cachedHour = INT64_MIN;
-  static int cachedResult = 0;
+  static int64_t cachedResult = 0;
   if (wallClockHourStart == cachedHour) return cachedResult;
   const CivilTime t = CivilFromSeconds(wallClockHourStart);
   std::tm local{};
@@ -54,7 +54,7 @@ int LocalTimeOfHour(int64_t wallClockHourStart) {
   local.tm_mday = t.day;
   local.tm_hour = t.hour;
   local.tm_isdst = -1;
-  cachedResult = static_cast<int>(std::mktime(&local));
+  cachedResult = static_cast<int64_t>(std::mktime(&local));
   cachedHour = wallClockHourStart;
   return cachedResult;
 }
@@ -62,7 +62,12 @@ int LocalTimeOfHour(int64_t wallClockHourStart) {
 int FileTimeOf(const ArchiveEntry& entry) {
   const int64_t seconds = entry.time;
   const int64_t hourStart = seconds - ((seconds % 3600) + 3600) % 3600;
-  return LocalTimeOfHour(hourStart) + static_cast<int>(seconds - hourStart);
+  const int64_t local = LocalTimeOfHour(hourStart) + (seconds - hourStart);
+  // Wall-clock times near the ends of the 32-bit range can fall outside it
+  // once read as local time: report the nearest time FileTime can hold.
+  if (local < INT32_MIN) return INT32_MIN;
+  if (local > INT32_MAX) return INT32_MAX;
+  return static_cast<int>(local);
 }
 
 int FileAttrOf(const ArchiveEntry& entry) {
