@@ -110,6 +110,9 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
+  // A folder opens as a stream on Linux and then throws on the first read.
+  std::error_code ec;
+  if (!fs::is_regular_file(path, ec)) return std::string();
   std::ifstream in(path.c_str(), std::ios::binary);
   if (!in) return std::string();
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
