@@ -65,6 +65,7 @@ int PackFilesWith(DriveQueries& drives, const PackRequest& request) {
     const int64_t size = platform::FileSize64(item.item.sourcePath);
     if (size > static_cast<int64_t>(kMaxArchiveSize)) return E_NOT_SUPPORTED;
     if (size > 0) needed += static_cast<uint64_t>(size);
+    plan.additions.back().size = size;
   }
 
   std::unique_ptr<Archive> old;

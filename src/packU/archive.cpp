@@ -11,6 +11,9 @@ namespace {
 
 // The directory is read in blocks of this size, not record by record.
 constexpr size_t kDirectoryBlock = 256 * 1024;
+// Entries are read through a window of this size: one read of the file serves
+// many small entries.
+constexpr uint32_t kReadAheadWindow = 256 * 1024;
 
 }  // namespace
 
@@ -18,6 +21,7 @@ std::unique_ptr<Archive> Archive::NewArchive(const std::string& fileName) {
   std::unique_ptr<Archive> archive(new Archive());
   archive->fileName_ = fileName;
   archive->stream_ = OpenReadFileStream(fileName);
+  archive->reader_ = std::make_unique<ReadAheadStream>(*archive->stream_, kReadAheadWindow);
   archive->ReadHeaderAndDirectory();
   return archive;
 }
@@ -104,7 +108,7 @@ bool Archive::EntryDataPresent(const ArchiveEntry& entry) const {
 }
 
 SliceStream Archive::EntryData(const ArchiveEntry& entry) {
-  return SliceStream(*stream_, EntryDataPosition(entry), static_cast<uint32_t>(entry.packedSize));
+  return SliceStream(*reader_, EntryDataPosition(entry), static_cast<uint32_t>(entry.packedSize));
 }
 
 }  // namespace tvx

@@ -10,6 +10,7 @@
 
 #include "packU/archive_entry.h"
 #include "streams/file_stream.h"
+#include "streams/read_ahead_stream.h"
 #include "streams/slice_stream.h"
 
 namespace tvx {
@@ -53,7 +54,9 @@ class Archive {
   // memory). Reads end at the file's end when the entry reaches beyond it.
   SliceStream EntryData(const ArchiveEntry& entry);
 
-  FileStream& stream() { return *stream_; }
+  // The archive file, read through a window that serves neighbouring small
+  // entries from memory.
+  ByteStream& stream() { return *reader_; }
 
  private:
   Archive() = default;
@@ -61,6 +64,7 @@ class Archive {
   bool ReadDirectory(int32_t entryCount);
 
   std::unique_ptr<FileStream> stream_;
+  std::unique_ptr<ReadAheadStream> reader_;  // over stream_
   std::string fileName_;
   uint32_t version_ = 0;
   bool valid_ = false;

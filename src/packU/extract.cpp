@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "streams/copy_stream.h"
+#include "streams/file_stream.h"
 #include "streams/inflate_stream.h"
 
 namespace tvx {
@@ -77,14 +78,21 @@ Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sin
   return status == Status::kOk ? ExpectStreamEnd(*inflate) : status;
 }
 
-// A free name beside target for the file while it is being written. (Not a
-// mkstemp name: that would give the extracted file private permissions.)
-std::string PartialName(const std::string& target) {
+// The file beside target that holds the content while it is being written,
+// on a name nobody else uses: "<target>.tvxpart", or with a number when that is
+// taken. (Not a mkstemp name: that would give the extracted file private
+// permissions.) Created new, so an existing file is never emptied; not open
+// when no name is free or the folder refuses.
+std::unique_ptr<FileStream> CreatePartialFile(const std::string& target, std::string& name) {
+  std::unique_ptr<FileStream> file;
   for (int n = 1; n < 1000; ++n) {
-    const std::string name = target + ".tvxpart" + (n > 1 ? std::to_string(n) : std::string());
-    if (!platform::FileExists(name) && !platform::DirectoryExists(name)) return name;
+    name = target + ".tvxpart" + (n > 1 ? std::to_string(n) : std::string());
+    file = CreateNewWriteFileStream(name);
+    if (file->IsOpen()) break;
+    // Only a taken name is worth another try; anything else fails the same way.
+    if (!platform::FileExists(name) && !platform::DirectoryExists(name)) break;
   }
-  return std::string();  // every name is taken: none of them is ours to empty
+  return file;
 }
 
 }  // namespace
@@ -93,13 +101,11 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   if (entry.IsDirectory()) {
     return platform::MakeDirectory(target) ? Status::kOk : Status::kCreateFailed;
   }
-  // A target that is a folder cannot be replaced by a file.
-  if (platform::DirectoryExists(target)) return Status::kCreateFailed;
-  const std::string partial = PartialName(target);
-  if (partial.empty()) return Status::kCreateFailed;
+  // A target that is a folder is refused by the final move.
+  std::string partial;
   Status status;
   {
-    std::unique_ptr<FileStream> out = CreateWriteFileStream(partial);
+    std::unique_ptr<FileStream> out = CreatePartialFile(target, partial);
     if (!out->IsOpen()) return Status::kCreateFailed;
     StreamSink sink(*out);
     status = ReadContent(archive, entry, sink);

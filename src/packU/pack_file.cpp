@@ -58,9 +58,11 @@ Status PackFileContent(const std::string& sourcePath, ByteStream& output, uint32
   if (!source->IsOpen()) {
     return platform::FileSizeByName(sourcePath) > 0 ? Status::kReadFailed : Status::kOk;
   }
-  const int64_t fullSize = platform::FileSize64(sourcePath);
-  const uint32_t size = source->Size();
-  if (fullSize > static_cast<int64_t>(kMaxArchiveSize) || size > kMaxArchiveSize) return Status::kTooLarge;
+  const platform::File::Facts& facts = source->OpenedFacts();
+  if (facts.size < 0) return Status::kReadFailed;
+  if (facts.size > static_cast<int64_t>(kMaxArchiveSize)) return Status::kTooLarge;
+  result.dosTime = facts.dosTime;
+  const auto size = static_cast<uint32_t>(facts.size);
   if (size == 0) return Status::kOk;
 
   const uint32_t start = output.Position();

@@ -13,6 +13,7 @@ namespace tvx {
 struct PackedContent {
   int32_t unpackedSize = 0;  // bytes read from the file
   int32_t packedSize = 0;    // bytes written to the archive
+  uint32_t dosTime = 0xFFFFFFFFu;  // the opened file's last write; all bits when not opened
 };
 
 // Writes the file at sourcePath to output at its current position: deflated at
@@ -20,7 +21,7 @@ struct PackedContent {
 // ends right after the bytes written (a longer compressed attempt is cut
 // away). A file that cannot be opened gives an empty entry when it has no
 // size (it vanished, or is empty) and kReadFailed otherwise. The file's size is
-// taken when it is opened, and all of those bytes must arrive. Output positions
+// taken when it is opened, and all of those bytes must arrive; so is its time. Output positions
 // must stay within maxEnd (kTooLarge otherwise).
 Status PackFileContent(const std::string& sourcePath, ByteStream& output, uint32_t maxEnd, PackedContent& result);
 

@@ -48,7 +48,10 @@ int32_t NewEntryTime(const std::string& sourcePath) {
 }
 
 std::string DirectoryBytes(const std::vector<ArchiveEntry>& entries) {
+  size_t size = 0;
+  for (const auto& entry : entries) size += entry.RecordSize();
   std::string bytes;
+  bytes.reserve(size);
   for (const auto& entry : entries) AppendRecord(entry, bytes);
   return bytes;
 }
@@ -58,12 +61,11 @@ bool WriteAll(ByteStream& output, const std::string& bytes) {
   return output.Write(bytes.data(), size) == size;
 }
 
-// Copies the kept entries' bytes in old directory order and gives each its new
-// dataOffset. Neighbours need not lie back to back: the copier reads the old
-// file in large blocks either way.
-Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, std::vector<ArchiveEntry>& out,
-                    ByteStream& output, uint32_t dataStart) {
-  RangeCopier copier(old.stream(), old.fileSize(), output);
+// Gives each kept entry its new dataOffset: their bytes follow each other in
+// old directory order. Known before anything is copied, so an archive that
+// only loses entries gets its directory written once.
+Status PlaceKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, std::vector<ArchiveEntry>& out,
+                     uint32_t dataStart) {
   uint32_t running = 0;
   for (size_t i = 0; i < kept.size(); ++i) {
     const ArchiveEntry& entry = *kept[i];
@@ -72,9 +74,19 @@ Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, 
     if (!old.EntryDataPresent(entry)) return Status::kBadArchive;
     const auto size = static_cast<uint32_t>(entry.packedSize);
     if (size > kMaxArchiveSize - dataStart - running) return Status::kTooLarge;
-    const Status status = copier.Copy(old.EntryDataPosition(entry), size);
-    if (status != Status::kOk) return status;
     running += size;
+  }
+  return Status::kOk;
+}
+
+// Copies the kept entries' bytes in old directory order. Neighbours need not
+// lie back to back: the copier reads the old file in large blocks either way.
+Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, ByteStream& output) {
+  RangeCopier copier(old.stream(), old.fileSize(), output);
+  for (const ArchiveEntry* entry : kept) {
+    if (entry->packedSize == 0) continue;
+    const Status status = copier.Copy(old.EntryDataPosition(*entry), static_cast<uint32_t>(entry->packedSize));
+    if (status != Status::kOk) return status;
   }
   return copier.Flush();
 }
@@ -87,6 +99,7 @@ class Rebuild {
     const Status refused = RefuseOversizedFiles();
     if (refused != Status::kOk) return refused;
     std::vector<const ArchiveEntry*> kept = KeptEntries();
+    entries_.reserve(kept.size() + plan_.additions.size());
     for (const ArchiveEntry* entry : kept) entries_.push_back(*entry);
     for (const NewItem& item : plan_.additions) entries_.push_back(NewEntry(item));
 
@@ -94,23 +107,31 @@ class Rebuild {
     if (!output_->IsOpen()) return Status::kCreateFailed;
     if (!output_->SetSize(0)) return Status::kWriteFailed;
 
-    const std::string directory = DirectoryBytes(entries_);
-    if (directory.size() > kMaxArchiveSize - kHeaderSize) return Status::kTooLarge;
-    const auto dataStart = static_cast<uint32_t>(kHeaderSize + directory.size());
-    if (!WriteAll(*output_, Header()) || !WriteAll(*output_, directory)) return Status::kWriteFailed;
+    // New entries' records are placeholders until their data is written; the
+    // kept ones are final already.
+    uint64_t directorySize = 0;
+    for (const ArchiveEntry& entry : entries_) directorySize += entry.RecordSize();
+    if (directorySize > kMaxArchiveSize - kHeaderSize) return Status::kTooLarge;
+    const auto dataStart = static_cast<uint32_t>(kHeaderSize + directorySize);
+    if (plan_.oldArchive != nullptr) {
+      const Status placed = PlaceKeptData(*plan_.oldArchive, kept, entries_, dataStart);
+      if (placed != Status::kOk) return placed;
+    }
+    if (!WriteAll(*output_, Header()) || !WriteAll(*output_, DirectoryBytes(entries_))) return Status::kWriteFailed;
 
     Status status = Status::kOk;
-    if (plan_.oldArchive != nullptr) status = CopyKeptData(*plan_.oldArchive, kept, entries_, *output_, dataStart);
+    if (plan_.oldArchive != nullptr) status = CopyKeptData(*plan_.oldArchive, kept, *output_);
     if (status != Status::kOk) return status;
     status = WriteNewData(kept.size(), dataStart);
     if (status != Status::kOk) return status;
-    return RewriteDirectory();
+    return Finish(!plan_.additions.empty());
   }
 
  private:
   Status RefuseOversizedFiles() const {
     for (const NewItem& item : plan_.additions) {
-      if (platform::FileSize64(item.sourcePath) > static_cast<int64_t>(kMaxArchiveSize)) return Status::kTooLarge;
+      const int64_t size = item.size >= 0 ? item.size : platform::FileSize64(item.sourcePath);
+      if (size > static_cast<int64_t>(kMaxArchiveSize)) return Status::kTooLarge;
     }
     return Status::kOk;
   }
@@ -125,14 +146,14 @@ class Rebuild {
     return kept;
   }
 
+  // Its time is known once its file is open (see WriteNewData).
   static ArchiveEntry NewEntry(const NewItem& item) {
     ArchiveEntry entry;
     entry.name = item.entryName;
-    entry.time = NewEntryTime(item.sourcePath);
     return entry;
   }
 
-  // The magic stays zero until the archive is complete (see RewriteDirectory).
+  // The magic stays zero until the archive is complete (see Finish).
   std::string Header() const {
     std::string header(kMagicSize, '\0');
     AppendLe32(header, kFormatVersion);
@@ -143,28 +164,35 @@ class Rebuild {
   Status WriteNewData(size_t first, uint32_t dataStart) {
     for (size_t i = first; i < entries_.size(); ++i) {
       ArchiveEntry& entry = entries_[i];
+      const std::string& sourcePath = plan_.additions[i - first].sourcePath;
       const uint32_t position = output_->Position();
       if (position == kStreamError) return Status::kWriteFailed;
       entry.dataOffset = static_cast<int32_t>(position - dataStart);
+      PackedContent content;
       if (!entry.IsDirectory()) {
-        PackedContent content;
-        const Status status =
-            PackFileContent(plan_.additions[i - first].sourcePath, *output_, kMaxArchiveSize, content);
+        const Status status = PackFileContent(sourcePath, *output_, kMaxArchiveSize, content);
         if (status != Status::kOk) return status;
         entry.unpackedSize = content.unpackedSize;
         entry.packedSize = content.packedSize;
       }
+      entry.time = content.dosTime != platform::kAllBits ? DosTimeToEntryTime(content.dosTime)
+                                                         : NewEntryTime(sourcePath);
       if (onNewEntry_) onNewEntry_(entry);
     }
     return Status::kOk;
   }
 
-  // The final directory, then the magic: a file whose writing was cut short
-  // (a killed process) is never taken for a complete archive.
-  Status RewriteDirectory() {
+  // The final directory (when new entries changed it), then the magic: a file
+  // whose writing was cut short (a killed process) is never taken for a
+  // complete archive.
+  Status Finish(bool directoryChanged) {
     const uint32_t end = output_->Position();
-    if (end == kStreamError || output_->SetPosition(kHeaderSize) != kHeaderSize) return Status::kWriteFailed;
-    if (!WriteAll(*output_, DirectoryBytes(entries_))) return Status::kWriteFailed;
+    if (end == kStreamError) return Status::kWriteFailed;
+    if (directoryChanged) {
+      if (output_->SetPosition(kHeaderSize) != kHeaderSize || !WriteAll(*output_, DirectoryBytes(entries_))) {
+        return Status::kWriteFailed;
+      }
+    }
     if (output_->SetPosition(0) != 0 || !WriteAll(*output_, std::string(kMagic, kMagicSize))) {
       return Status::kWriteFailed;
     }

@@ -3,6 +3,7 @@
 #ifndef TOLVEX_PACKU_REBUILD_H
 #define TOLVEX_PACKU_REBUILD_H
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@ namespace tvx {
 struct NewItem {
   std::string entryName;   // the final entry name; a trailing '/' makes a folder entry
   std::string sourcePath;  // where it lies on disk
+  int64_t size = -1;       // the file's size when the caller has asked already, else -1
 };
 
 struct RebuildPlan {

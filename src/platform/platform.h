@@ -34,10 +34,18 @@ class File {
     kRead,         // existing file, read-only (OPEN_EXISTING)
     kCreateWrite,  // created, or emptied when it exists; write-only (CREATE_ALWAYS)
     kReadWrite,    // existing non-directory kept, anything else created (OPEN_EXISTING / CREATE_ALWAYS)
+    kCreateNew,    // created; fails when the name is taken; write-only (CREATE_NEW)
+  };
+
+  struct Facts {
+    int64_t size = -1;            // full size; -1 when unknown
+    uint32_t dosTime = kAllBits;  // last write, as FileDosDateTime gives it
   };
 
   File() = default;
-  static File Open(const std::string& path, Mode mode);
+  // facts, when given, receives the opened file's size and last-write time,
+  // asked in the same breath (POSIX checks the file is no folder with it).
+  static File Open(const std::string& path, Mode mode, Facts* facts = nullptr);
   ~File();
   File(File&& other) noexcept;
   File& operator=(File&& other) noexcept;

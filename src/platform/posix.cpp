@@ -104,7 +104,7 @@ bool ReadFirstChar(const std::string& path, char* c) {
 
 // --- File ---------------------------------------------------------------------
 
-File File::Open(const std::string& path, Mode mode) {
+File File::Open(const std::string& path, Mode mode, Facts* facts) {
   int flags = O_CLOEXEC;
   switch (mode) {
     case Mode::kRead:
@@ -119,17 +119,26 @@ File File::Open(const std::string& path, Mode mode) {
       // anew (a directory then makes open fail with EISDIR).
       if (!FileExists(path)) flags |= O_CREAT | O_TRUNC;
       break;
+    case Mode::kCreateNew:
+      flags |= O_WRONLY | O_CREAT | O_EXCL;
+      break;
   }
   int fd;
   do {
     fd = ::open(path.c_str(), flags, 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return File();
+  // A new file is never a directory.
+  if (mode == Mode::kCreateNew && facts == nullptr) return File(fd);
   // Linux opens a directory read-only without complaint; Windows does not.
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     ::close(fd);
     return File();
+  }
+  if (facts != nullptr) {
+    facts->size = static_cast<int64_t>(st.st_size);
+    facts->dosTime = DosDateTimeOf(st.st_mtime);
   }
   return File(fd);
 }

@@ -95,7 +95,7 @@ using DiskFreeSpaceExFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER
 
 // --- File ---------------------------------------------------------------------
 
-File File::Open(const std::string& path, Mode mode) {
+File File::Open(const std::string& path, Mode mode, Facts* facts) {
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
@@ -109,10 +109,19 @@ File File::Open(const std::string& path, Mode mode) {
       access = GENERIC_READ | GENERIC_WRITE;
       if (!FileExists(path)) disposition = CREATE_ALWAYS;
       break;
+    case Mode::kCreateNew:
+      access = GENERIC_WRITE;
+      disposition = CREATE_NEW;
+      break;
   }
   const HANDLE h = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return File();
+  BY_HANDLE_FILE_INFORMATION info;
+  if (facts != nullptr && ::GetFileInformationByHandle(h, &info)) {
+    facts->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+    facts->dosTime = DosDateTimeOf(info.ftLastWriteTime);
+  }
   return File(reinterpret_cast<intptr_t>(h));
 }
 

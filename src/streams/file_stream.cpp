@@ -4,6 +4,9 @@ namespace tvx {
 
 namespace {
 
+// The last position a 32-bit stream can report (all bits set means failure).
+constexpr uint64_t kLastPosition = 0xFFFFFFFEu;
+
 // Moves to an absolute position of up to 4 GiB; a single seek from the begin
 // takes only a signed 32-bit offset.
 bool SeekTo(platform::File& file, uint32_t target) {
@@ -15,52 +18,95 @@ bool SeekTo(platform::File& file, uint32_t target) {
 
 }  // namespace
 
+bool FileStream::MoveTo(uint64_t target) {
+  if (target == position_) return true;
+  if (target > kLastPosition || !SeekTo(file_, static_cast<uint32_t>(target))) {
+    position_ = kUnknown;  // a two-step seek may have stopped half-way
+    return false;
+  }
+  position_ = target;
+  return true;
+}
+
+void FileStream::Advance(uint32_t moved) {
+  if (position_ != kUnknown) position_ += moved;
+}
+
 uint32_t FileStream::Seek(int32_t offset, SeekOrigin origin) {
   if (!file_.IsOpen()) return kStreamError;
-  return file_.Seek(offset, origin);  // platform::kAllBits == kStreamError
+  int64_t target;
+  if (origin == kFromBegin) {
+    target = offset;
+  } else if (origin == kFromCurrent && position_ != kUnknown) {
+    target = static_cast<int64_t>(position_) + offset;
+  } else {
+    // The end, or a position lost to a failed seek: the system knows.
+    const uint32_t moved = file_.Seek(offset, origin);  // platform::kAllBits == kStreamError
+    position_ = moved == kStreamError ? kUnknown : moved;
+    return moved;
+  }
+  // Refused targets leave the position where it was, as the file would.
+  if (target < 0 || static_cast<uint64_t>(target) > kLastPosition) return kStreamError;
+  return MoveTo(static_cast<uint64_t>(target)) ? static_cast<uint32_t>(target) : kStreamError;
 }
 
 uint32_t FileStream::Size() {
   if (!file_.IsOpen()) return 0;
-  return file_.Size();
+  if (kind_ != Kind::kReadOnly) return file_.Size();
+  return facts_.size < 0 ? 0 : static_cast<uint32_t>(facts_.size);  // the low 32 bits, as the file gives
 }
 
 bool FileStream::SetSize(uint32_t n) {
   if (kind_ == Kind::kReadOnly || !file_.IsOpen()) return false;
-  const uint32_t previous = file_.Seek(0, kFromCurrent);
+  const uint32_t previous = Position();
   if (previous == kStreamError) return false;
-  if (!SeekTo(file_, n) || !file_.SetEndHere()) return false;
+  if (!MoveTo(n) || !file_.SetEndHere()) return false;
+  writtenEnd_ = n;
   // The position ends as the smaller of the old position and n.
-  return n <= previous || SeekTo(file_, previous);
+  return n <= previous || MoveTo(previous);
 }
 
 uint32_t FileStream::Read(void* buffer, uint32_t count) {
   if (kind_ == Kind::kWriteOnly || count == 0) return 0;
-  return file_.Read(buffer, count);
+  const uint32_t got = file_.Read(buffer, count);
+  Advance(got);  // a read moves the file by exactly what arrived
+  return got;
 }
 
 uint32_t FileStream::Write(const void* buffer, uint32_t count) {
   if (kind_ == Kind::kReadOnly || count == 0) return 0;
   const uint32_t written = file_.Write(buffer, count);
-  // The file must end where this write ended, also after a failed write.
-  // An uncut file may carry stale bytes, so a failed cut fails the write.
-  if (kind_ == Kind::kWriteOnly && !file_.SetEndHere()) return 0;
+  Advance(written);
+  if (kind_ != Kind::kWriteOnly) return written;
+  // The file must end where this write ended, also after a failed write. A
+  // file written front to back already does; otherwise it is cut, and an uncut
+  // file may carry stale bytes, so a failed cut fails the write.
+  if (position_ == kUnknown || position_ < writtenEnd_) {
+    if (!file_.SetEndHere()) return 0;
+  }
+  writtenEnd_ = position_;
   return written;
 }
 
 std::unique_ptr<FileStream> OpenReadFileStream(const std::string& path) {
-  return std::make_unique<FileStream>(platform::File::Open(path, platform::File::Mode::kRead),
-                                      FileStream::Kind::kReadOnly);
+  platform::File::Facts facts;
+  platform::File file = platform::File::Open(path, platform::File::Mode::kRead, &facts);
+  return std::unique_ptr<FileStream>(new FileStream(std::move(file), FileStream::Kind::kReadOnly, facts));
 }
 
 std::unique_ptr<FileStream> CreateWriteFileStream(const std::string& path) {
-  return std::make_unique<FileStream>(
-      platform::File::Open(path, platform::File::Mode::kCreateWrite), FileStream::Kind::kWriteOnly);
+  return std::unique_ptr<FileStream>(new FileStream(
+      platform::File::Open(path, platform::File::Mode::kCreateWrite), FileStream::Kind::kWriteOnly));
+}
+
+std::unique_ptr<FileStream> CreateNewWriteFileStream(const std::string& path) {
+  return std::unique_ptr<FileStream>(
+      new FileStream(platform::File::Open(path, platform::File::Mode::kCreateNew), FileStream::Kind::kWriteOnly));
 }
 
 std::unique_ptr<FileStream> OpenReadWriteFileStream(const std::string& path) {
-  return std::make_unique<FileStream>(
-      platform::File::Open(path, platform::File::Mode::kReadWrite), FileStream::Kind::kReadWrite);
+  return std::unique_ptr<FileStream>(new FileStream(
+      platform::File::Open(path, platform::File::Mode::kReadWrite), FileStream::Kind::kReadWrite));
 }
 
 }  // namespace tvx

@@ -1,6 +1,10 @@
-// Streams over files. Every constructor returns a stream, also when the file
-// could not be opened: then IsOpen() is false, reads and writes return 0, the
-// size is 0 and every seek returns kStreamError.
+// Streams over files. Every factory returns a stream, also when the file could
+// not be opened: then IsOpen() is false, reads and writes return 0, the size is
+// 0 and every seek returns kStreamError.
+//
+// A stream is the only user of its file, so it remembers the file's position
+// (and a read-only stream its size) instead of asking the system each time: in
+// archives of many small entries those questions cost more than the data.
 #ifndef TOLVEX_STREAMS_FILE_STREAM_H
 #define TOLVEX_STREAMS_FILE_STREAM_H
 
@@ -16,30 +20,55 @@ class FileStream : public ByteStream {
  public:
   enum class Kind { kReadOnly, kWriteOnly, kReadWrite };
 
-  FileStream(platform::File file, Kind kind) : file_(std::move(file)), kind_(kind) {}
-
   uint32_t Seek(int32_t offset, SeekOrigin origin) override;
+  // A read-only stream gives the size the file had when it was opened: it is
+  // not expected to change under it.
   uint32_t Size() override;
   // Remembers the position p, moves to n, cuts there, and moves back to p when
   // n > p. False when the file refused.
   bool SetSize(uint32_t n) override;
   uint32_t Read(void* buffer, uint32_t count) override;    // 0 on a write-only stream
-  // On a write-only stream the file is cut after the written bytes, so it
-  // always ends where the last write ended. 0 on a read-only stream.
+  // On a write-only stream the file always ends where the last write ended: a
+  // write that ends before the file's end cuts it there, and a failed cut
+  // fails the write. 0 on a read-only stream.
   uint32_t Write(const void* buffer, uint32_t count) override;
 
+  // A read-only stream's file as it was opened: full size and last-write time.
+  const platform::File::Facts& OpenedFacts() const { return facts_; }
+
   bool IsOpen() const { return file_.IsOpen(); }
-  intptr_t Handle() const { return file_.NativeHandle(); }
 
  private:
+  friend std::unique_ptr<FileStream> OpenReadFileStream(const std::string& path);
+  friend std::unique_ptr<FileStream> CreateWriteFileStream(const std::string& path);
+  friend std::unique_ptr<FileStream> CreateNewWriteFileStream(const std::string& path);
+  friend std::unique_ptr<FileStream> OpenReadWriteFileStream(const std::string& path);
+
+  // A write-only stream starts on an empty file.
+  FileStream(platform::File file, Kind kind, const platform::File::Facts& facts = platform::File::Facts())
+      : file_(std::move(file)), kind_(kind), facts_(facts) {}
+
+  // Moves the file to target when it is not there already.
+  bool MoveTo(uint64_t target);
+  // After a read or write of `moved` bytes.
+  void Advance(uint32_t moved);
+
+  static constexpr uint64_t kUnknown = ~uint64_t{0};
+
   platform::File file_;
   Kind kind_;
+  uint64_t position_ = 0;        // kUnknown when a failed seek left it in doubt
+  uint64_t writtenEnd_ = 0;      // write-only: where the file ends
+  platform::File::Facts facts_;  // read-only: taken when it was opened
 };
 
 // An existing file, for reading; others may read it meanwhile.
 std::unique_ptr<FileStream> OpenReadFileStream(const std::string& path);
 // The file created anew, or emptied when it exists, for writing.
 std::unique_ptr<FileStream> CreateWriteFileStream(const std::string& path);
+// A file that did not exist, created for writing; not open when anything
+// (a file, a folder) already has that name.
+std::unique_ptr<FileStream> CreateNewWriteFileStream(const std::string& path);
 // For reading and writing: an existing file keeps its contents, a missing one
 // (or a path naming a directory) is created.
 std::unique_ptr<FileStream> OpenReadWriteFileStream(const std::string& path);

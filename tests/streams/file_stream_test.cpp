@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -60,12 +61,77 @@ TEST(WriteOnlyFileStream, FailedCutAfterAGoodWriteIsReported) {
   TempFile tmp;
   auto s = CreateWriteFileStream(tmp.path());
   ASSERT_TRUE(s->IsOpen());
+  ASSERT_EQ(s->Write("abcdef", 6), 6u);
+  ASSERT_EQ(s->SetPosition(1), 1u);
   platform::FaultPlan plan;
   plan.failWriteAt = 2;  // the write goes through, the cut after it fails
   plan.failOnce = true;
   FaultPlanGuard guard(plan);
-  EXPECT_EQ(s->Write("abc", 3), 0u);
+  EXPECT_EQ(s->Write("xy", 2), 0u);
   EXPECT_EQ(platform::MutatingCallCount(), 2u);
+}
+
+// Extracting many small files pays per system call: a file written front to
+// back already ends at the last write and needs no cut.
+TEST(WriteOnlyFileStream, WritingFrontToBackNeedsNoCut) {
+  TempFile tmp;
+  {
+    auto s = CreateWriteFileStream(tmp.path());
+    ASSERT_TRUE(s->IsOpen());
+    platform::FaultPlan plan;  // counts only
+    FaultPlanGuard guard(plan);
+    ASSERT_EQ(s->Write("abc", 3), 3u);
+    ASSERT_EQ(s->Write("def", 3), 3u);
+    EXPECT_EQ(platform::MutatingCallCount(), 2u);
+    EXPECT_EQ(s->Position(), 6u);
+  }
+  const auto bytes = FileContents(tmp.path());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "abcdef");
+}
+
+TEST(CreateNewWriteFileStream, NeverTouchesWhatHasTheName) {
+  TempFile tmp;
+  WriteFile(tmp.path(), "keep");
+  EXPECT_FALSE(CreateNewWriteFileStream(tmp.path())->IsOpen());
+  const auto bytes = FileContents(tmp.path());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "keep");
+
+  const std::string folder = tmp.path() + ".d";
+  ASSERT_TRUE(platform::MakeDirectory(folder));
+  EXPECT_FALSE(CreateNewWriteFileStream(folder)->IsOpen());
+  EXPECT_TRUE(platform::DirectoryExists(folder));
+  std::filesystem::remove(folder);
+
+  ASSERT_TRUE(platform::RemoveFile(tmp.path()));
+  auto fresh = CreateNewWriteFileStream(tmp.path());
+  ASSERT_TRUE(fresh->IsOpen());
+  EXPECT_EQ(fresh->Write("new", 3), 3u);
+}
+
+// The stream keeps the position itself; it must agree with the file after
+// every kind of move, including reads cut short at the end.
+TEST(ReadWriteFileStream, KeptPositionFollowsReadsWritesAndSeeks) {
+  TempFile tmp;
+  auto s = OpenReadWriteFileStream(tmp.path());
+  ASSERT_TRUE(s->IsOpen());
+  ASSERT_EQ(s->Write("0123456789", 10), 10u);
+  EXPECT_EQ(s->Position(), 10u);
+  EXPECT_EQ(s->Seek(-4, kFromCurrent), 6u);
+  char buffer[8] = {};
+  EXPECT_EQ(s->Read(buffer, 8), 4u);  // short at the end
+  EXPECT_EQ(std::string(buffer, 4), "6789");
+  EXPECT_EQ(s->Position(), 10u);
+  EXPECT_EQ(s->Seek(-3, kFromEnd), 7u);
+  ASSERT_EQ(s->Write("ab", 2), 2u);
+  EXPECT_EQ(s->Seek(-20, kFromCurrent), kStreamError);  // refused: stays
+  EXPECT_EQ(s->Position(), 9u);
+  ASSERT_EQ(s->SetPosition(0), 0u);
+  EXPECT_EQ(s->Read(buffer, 3), 3u);
+  EXPECT_EQ(std::string(buffer, 3), "012");
+  ASSERT_TRUE(s->SetSize(2));
+  EXPECT_EQ(s->Position(), 2u);
+  const auto bytes = FileContents(tmp.path());
+  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "01");
 }
 
 TEST(ReadWriteFileStream, KeepsTheContentsOfAnExistingFile) {

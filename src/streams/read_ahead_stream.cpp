@@ -1,0 +1,69 @@
+#include "streams/read_ahead_stream.h"
+
+#include <cstring>
+#include <new>
+
+namespace tvx {
+
+namespace {
+// The last position a 32-bit stream can report (all bits set means failure).
+constexpr int64_t kLastPosition = 0xFFFFFFFE;
+}  // namespace
+
+ReadAheadStream::ReadAheadStream(ByteStream& base, uint32_t window)
+    : base_(base), window_(new (std::nothrow) uint8_t[window]) {
+  if (window_) capacity_ = window;
+}
+
+uint32_t ReadAheadStream::Seek(int32_t offset, SeekOrigin origin) {
+  int64_t from;
+  switch (origin) {
+    case kFromBegin: from = 0; break;
+    case kFromCurrent: from = position_; break;
+    case kFromEnd: from = base_.Size(); break;
+    default: return kStreamError;
+  }
+  const int64_t target = from + offset;
+  if (target < 0 || target > kLastPosition) return kStreamError;
+  position_ = static_cast<uint32_t>(target);
+  return position_;
+}
+
+uint32_t ReadAheadStream::ReadBase(uint8_t* buffer, uint32_t count) {
+  // Nothing to read past the end, and seeking a memory stream there would grow it.
+  const uint32_t size = base_.Size();
+  if (size != kStreamError && position_ >= size) return 0;
+  if (base_.SetPosition(position_) != position_) return 0;
+  const uint32_t got = base_.Read(buffer, count);
+  return got == kStreamError || got > count ? 0 : got;
+}
+
+uint32_t ReadAheadStream::Read(void* buffer, uint32_t count) {
+  auto* out = static_cast<uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    if (position_ >= windowStart_ && position_ - windowStart_ < windowLength_) {
+      const uint32_t offset = position_ - windowStart_;
+      uint32_t take = windowLength_ - offset;
+      if (take > count - done) take = count - done;
+      std::memcpy(out + done, window_.get() + offset, take);
+      done += take;
+      position_ += take;
+      continue;
+    }
+    const uint32_t wanted = count - done;
+    if (wanted >= capacity_ / 2) {  // a large read gains nothing from the window
+      const uint32_t got = ReadBase(out + done, wanted);
+      done += got;
+      position_ += got;
+      break;  // complete, or the base ended or failed
+    }
+    windowLength_ = 0;
+    windowStart_ = position_;
+    windowLength_ = ReadBase(window_.get(), capacity_);
+    if (windowLength_ == 0) break;
+  }
+  return done;
+}
+
+}  // namespace tvx
