@@ -24,10 +24,22 @@ namespace tvx::fuzz {
   std::abort();
 }
 
+inline void RemoveTree(const std::string& path) {
+  std::error_code ec;
+  std::filesystem::remove_all(path, ec);
+}
+
+// Removes its folder when the process ends normally (a crash keeps it, with
+// the files the failing input left).
+struct OwnedFolder {
+  std::string path;
+  ~OwnedFolder() { RemoveTree(path); }
+};
+
 // A folder of this process's own, made once, on tmpfs when there is one
 // (every input writes files; memory is much faster than the disk).
 inline const std::string& ScratchRoot() {
-  static const std::string root = [] {
+  static const OwnedFolder root{[] {
     std::string base = "/dev/shm";
     if (::access(base.c_str(), W_OK) != 0) {
       const char* tmp = std::getenv("TMPDIR");
@@ -36,8 +48,8 @@ inline const std::string& ScratchRoot() {
     std::string pattern = base + "/tolvex-fuzz-XXXXXX";
     if (::mkdtemp(&pattern[0]) == nullptr) Fail("cannot make a scratch folder under", base);
     return pattern;
-  }();
-  return root;
+  }()};
+  return root.path;
 }
 
 inline bool WriteBytes(const std::string& path, const uint8_t* data, size_t size) {
@@ -56,11 +68,6 @@ inline std::string ReadBytes(const std::string& path) {
   while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) out.append(buffer, got);
   std::fclose(f);
   return out;
-}
-
-inline void RemoveTree(const std::string& path) {
-  std::error_code ec;
-  std::filesystem::remove_all(path, ec);
 }
 
 inline void MakeFolder(const std::string& path) { ::mkdir(path.c_str(), 0755); }

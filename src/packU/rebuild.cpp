@@ -19,6 +19,7 @@ namespace {
 class DropSet {
  public:
   explicit DropSet(const RebuildPlan& plan) {
+    exact_.reserve(plan.removeNames.size() + plan.additions.size());
     for (const auto& name : plan.removeNames) exact_.insert(name);
     for (const auto& item : plan.additions) exact_.insert(item.entryName);
     for (const auto& folder : plan.removeFolders) folders_.insert(folder);
