@@ -49,6 +49,31 @@ int OpenedArchive::ProcessFile(int operation, const std::string& target) {
   return module_.process_file(handle_, operation, nullptr, name.data());
 }
 
+bool ProcessEveryEntry(const PluginModule& module, const std::string& archive, const HostDialect& dialect,
+                       int64_t total, bool showProgress,
+                       const std::function<void(OpenedArchive&, const ArchiveEntry&)>& onEntry) {
+  OpenedArchive opened(module, archive, PK_OM_EXTRACT);
+  if (!opened.IsOpen()) {
+    ReportError(DescribeResult(opened.OpenResult(), archive));
+    return false;
+  }
+  module.set_process_data_proc(opened.Handle(), ProgressCallback);
+  ProgressBegin(total, showProgress);
+  for (;;) {
+    tHeaderData header;
+    const int rc = opened.ReadHeader(header);
+    if (rc == E_END_ARCHIVE) break;
+    if (rc != 0) {
+      ProgressEnd();
+      ReportError(DescribeResult(E_BAD_ARCHIVE, archive));
+      return false;
+    }
+    onEntry(opened, EntryFromHeader(dialect, header));
+  }
+  ProgressEnd();
+  return true;
+}
+
 ListingResult ReadListing(const PluginModule& module, const std::string& archive) {
   ListingResult result;
   OpenedArchive opened(module, archive, PK_OM_LIST);

@@ -4,6 +4,7 @@
 #define TOLVEX_CLI_ARCHIVE_READER_H
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,14 @@ class OpenedArchive {
   HANDLE_WCX handle_ = nullptr;
   int open_result_ = 0;
 };
+
+// Opens the archive for extraction and calls onEntry for every entry in order;
+// onEntry calls ProcessFile once. Progress over total bytes is shown when
+// wanted. False, after saying why, when the archive cannot be opened or its
+// directory breaks off.
+bool ProcessEveryEntry(const PluginModule& module, const std::string& archive, const HostDialect& dialect,
+                       int64_t total, bool showProgress,
+                       const std::function<void(OpenedArchive&, const ArchiveEntry&)>& onEntry);
 
 struct ListingResult {
   int code = 0;  // 0, or the code that stopped the listing (open or read failure)

@@ -89,51 +89,37 @@ int RunExtract(const Options& options, const PluginModule& module) {
   }
   const std::string base = fs::absolute(dir, ec).lexically_normal().string();
 
-  OpenedArchive opened(module, archive, PK_OM_EXTRACT);
-  if (!opened.IsOpen()) {
-    ReportError(DescribeResult(opened.OpenResult(), archive));
-    return kExitUnusable;
-  }
-  module.set_process_data_proc(opened.Handle(), ProgressCallback);
-  ProgressBegin(total, ProgressWanted(options));
   int extracted = 0;
-  for (;;) {
-    tHeaderData header;
-    const int rc = opened.ReadHeader(header);
-    if (rc == E_END_ARCHIVE) break;
-    if (rc != 0) {
-      ProgressEnd();
-      ReportError(DescribeResult(E_BAD_ARCHIVE, archive));
-      return kExitUnusable;
-    }
-    const ArchiveEntry entry = EntryFromHeader(dialect, header);
-    if (!selection.Chooses(entry.key)) {
-      opened.ProcessFile(PK_SKIP, std::string());
-      continue;
-    }
-    const GuardedName guarded = GuardEntryName(dialect, entry.reported);
-    bool ready = guarded.ok;
-    std::string target;
-    if (!guarded.ok) {
-      ReportError("unsafe name (" + guarded.reason + "), not extracted: " + entry.name);
-    } else {
-      target = TargetPath(base, guarded.relative);
-      ready = entry.directory ? PrepareFolderTarget(target) : PrepareFileTarget(target, options.overwrite);
-    }
-    if (!ready) {
-      ++failed;
-      opened.ProcessFile(PK_SKIP, std::string());
-      continue;
-    }
-    const int result = opened.ProcessFile(PK_EXTRACT, target);
-    if (result != 0) {
-      ++failed;
-      ReportExtractFailure(result, entry, target);
-    } else {
-      ++extracted;
-    }
-  }
-  ProgressEnd();
+  const bool walked = ProcessEveryEntry(
+      module, archive, dialect, total, ProgressWanted(options),
+      [&](OpenedArchive& opened, const ArchiveEntry& entry) {
+        if (!selection.Chooses(entry.key)) {
+          opened.ProcessFile(PK_SKIP, std::string());
+          return;
+        }
+        const GuardedName guarded = GuardEntryName(dialect, entry.reported);
+        bool ready = guarded.ok;
+        std::string target;
+        if (!guarded.ok) {
+          ReportError("unsafe name (" + guarded.reason + "), not extracted: " + entry.name);
+        } else {
+          target = TargetPath(base, guarded.relative);
+          ready = entry.directory ? PrepareFolderTarget(target) : PrepareFileTarget(target, options.overwrite);
+        }
+        if (!ready) {
+          ++failed;
+          opened.ProcessFile(PK_SKIP, std::string());
+          return;
+        }
+        const int result = opened.ProcessFile(PK_EXTRACT, target);
+        if (result != 0) {
+          ++failed;
+          ReportExtractFailure(result, entry, target);
+        } else {
+          ++extracted;
+        }
+      });
+  if (!walked) return kExitUnusable;
   if (!options.quiet) {
     const std::string count = CountOf(extracted, "entry", "entries");
     if (failed)

@@ -95,21 +95,34 @@ std::unique_ptr<FileStream> CreatePartialFile(const std::string& target, std::st
   return file;
 }
 
+// Writes the entry to a file opened for it, and closes the file.
+Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr<FileStream> out) {
+  StreamSink sink(*out);
+  return ReadContent(archive, entry, sink);
+}
+
 }  // namespace
 
 Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target) {
   if (entry.IsDirectory()) {
     return platform::MakeDirectory(target) ? Status::kOk : Status::kCreateFailed;
   }
-  // A target that is a folder is refused by the final move.
+  // A new name is written in place: the file is ours from its creation, so a
+  // failure removes it and nothing of anybody else's is touched.
+  std::unique_ptr<FileStream> out = CreateNewWriteFileStream(target);
+  if (out->IsOpen()) {
+    const Status status = WriteContent(archive, entry, std::move(out));
+    if (status != Status::kOk) platform::RemoveFile(target);
+    return status;
+  }
+  // Something has the name already (or the folder refuses, which the partial
+  // file finds out too): the new content goes beside it and replaces it only
+  // when complete, so a failure leaves the old file as it was. A folder is
+  // refused by the final move.
   std::string partial;
-  Status status;
-  {
-    std::unique_ptr<FileStream> out = CreatePartialFile(target, partial);
-    if (!out->IsOpen()) return Status::kCreateFailed;
-    StreamSink sink(*out);
-    status = ReadContent(archive, entry, sink);
-  }  // closed before it is renamed or removed
+  out = CreatePartialFile(target, partial);
+  if (!out->IsOpen()) return Status::kCreateFailed;
+  Status status = WriteContent(archive, entry, std::move(out));
   if (status == Status::kOk && !platform::MoveReplacing(partial, target)) status = Status::kCreateFailed;
   if (status != Status::kOk) platform::RemoveFile(partial);
   return status;

@@ -11,10 +11,12 @@
 namespace tvx {
 
 // Extracts entry to target (a complete path). A directory entry creates that
-// one folder (an existing folder is fine). A file entry is written to a
-// temporary name beside target and renamed onto it only when all
-// unpackedSize bytes arrived intact, so a damaged entry or a failed write never
-// leaves a damaged file under the target's name, and an existing target
+// one folder (an existing folder is fine). A file entry for a new name is
+// created there, and removed again unless all unpackedSize bytes arrived
+// intact; when the name exists, the entry is written to a temporary name
+// beside it and renamed onto it only when complete. So a damaged entry or a
+// failed write never leaves a damaged file under the target's name (only a
+// killed process can, and only for a new name), and an existing target
 // survives a failed extraction.
 // kCreateFailed: the target (or its temporary) cannot be created;
 // kWriteFailed: a write was short or failed; kBadData: a deflated entry does

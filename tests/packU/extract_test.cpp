@@ -12,6 +12,7 @@
 #include "packU/archive.h"
 #include "packU/archive_bytes.h"
 #include "packU/extract.h"
+#include "platform/platform.h"
 #include "support/test_support.h"
 
 namespace tvx {
@@ -170,6 +171,20 @@ TEST_F(ExtractTest, DamagedEntryLeavesNoFileBehind) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"test.tvx"}));
 }
 
+// A new name is created in place, and a failure removes it again: nothing
+// is left, neither under the name nor beside it.
+TEST_F(ExtractTest, FailedWriteToANewNameLeavesNothing) {
+  const std::string text = test::TextLikeBytes(300000);
+  Archive& archive = Open({{"t.txt", test::ZlibCompress(text), static_cast<int32_t>(text.size())}});
+  platform::FaultPlan plan;
+  plan.failWriteAt = 1;
+  platform::SetFaultPlan(plan);
+  const Status status = ExtractEntry(archive, Entry(0), Target("t.txt"));
+  platform::ClearFaultPlan();
+  EXPECT_EQ(status, Status::kWriteFailed);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"test.tvx"}));
+}
+
 TEST_F(ExtractTest, ExistingFileSurvivesAFailedExtractionUnchanged) {
   const std::string text = test::TextLikeBytes(5000);
   std::string packed = test::ZlibCompress(text);
@@ -183,6 +198,7 @@ TEST_F(ExtractTest, ExistingFileSurvivesAFailedExtractionUnchanged) {
 
 TEST_F(ExtractTest, LeftoverPartialFileDoesNotBlockExtraction) {
   Archive& archive = Open({{"a.txt", "fresh"}});
+  ASSERT_TRUE(test::WriteFileBytes(Target("a.txt"), "old"));  // replaced through a partial file
   ASSERT_TRUE(test::WriteFileBytes(Target("a.txt.tvxpart"), "somebody else's"));
   EXPECT_EQ(ExtractEntry(archive, Entry(0), Target("a.txt")), Status::kOk);
   EXPECT_EQ(Read("a.txt"), "fresh");
@@ -193,6 +209,7 @@ TEST_F(ExtractTest, LeftoverPartialFileDoesNotBlockExtraction) {
 TEST_F(ExtractTest, ExtractionNeverUsesAFileThatAlreadyExistsAsItsPartialFile) {
   Archive& archive = Open({{"a.txt", "fresh"}});
   const std::string target = Target("a.txt");
+  ASSERT_TRUE(test::WriteFileBytes(target, "old"));
   ASSERT_TRUE(test::WriteFileBytes(target + ".tvxpart", "mine"));
   for (int n = 2; n < 1000; ++n) ASSERT_TRUE(test::WriteFileBytes(target + ".tvxpart" + std::to_string(n), "mine"));
   const Status status = ExtractEntry(archive, Entry(0), target);
