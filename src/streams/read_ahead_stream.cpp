@@ -52,7 +52,7 @@ uint32_t ReadAheadStream::Read(void* buffer, uint32_t count) {
       continue;
     }
     const uint32_t wanted = count - done;
-    if (wanted >= capacity_ / 2) {  // a large read gains nothing from the window
+    if (wanted >= capacity_ / 4) {  // a large read gains nothing from the window
       const uint32_t got = ReadBase(out + done, wanted);
       done += got;
       position_ += got;
