@@ -15,14 +15,15 @@ TargetPath TemporaryTarget(DriveQueries& drives) {
   return TargetPath{drives.CreateTempFile(drives.TempDirectory(), "tvx"), true};
 }
 
-// Copies the whole of source over destination (created or emptied).
+// Copies the whole of source over destination (created or emptied), on disk
+// before it may replace anything.
 bool CopyFileContents(const std::string& source, const std::string& destination) {
   std::unique_ptr<FileStream> in = OpenReadFileStream(source);
   if (!in->IsOpen()) return false;
   std::unique_ptr<FileStream> out = CreateWriteFileStream(destination);
   if (!out->IsOpen()) return false;
   const uint32_t size = in->Size();
-  return CopyStream(*out, *in, size).Complete(size);
+  return CopyStream(*out, *in, size).Complete(size) && out->Flush();
 }
 
 // A name beside packedFile that nothing uses yet, for the copy.

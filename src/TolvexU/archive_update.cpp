@@ -35,7 +35,13 @@ int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::un
     return ToHostCode(status);
   }
   if (target.path == packedFile) return E_SUCCESS;
-  return ToHostCode(ReplaceArchiveFile(drives, packedFile, target.path));
+  // The new archive is as private as the old one, from before it takes its
+  // place (a copy across drives is made anew, so it is set there once more).
+  const uint32_t mode = platform::FileAccessMode(packedFile);
+  platform::SetFileAccessMode(target.path, mode);
+  const int replaced = ToHostCode(ReplaceArchiveFile(drives, packedFile, target.path));
+  if (replaced == E_SUCCESS) platform::SetFileAccessMode(packedFile, mode);
+  return replaced;
 }
 
 }  // namespace tvx::host

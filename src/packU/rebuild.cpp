@@ -197,7 +197,9 @@ class Rebuild {
     if (output_->SetPosition(0) != 0 || !WriteAll(*output_, std::string(kMagic, kMagicSize))) {
       return Status::kWriteFailed;
     }
-    return output_->SetPosition(end) == end ? Status::kOk : Status::kWriteFailed;
+    // On disk before the caller lets it replace the old archive or deletes
+    // the files it holds: a power cut must not take both.
+    return output_->SetPosition(end) == end && output_->Flush() ? Status::kOk : Status::kWriteFailed;
   }
 
   const RebuildPlan& plan_;

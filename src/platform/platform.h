@@ -71,6 +71,9 @@ class File {
   uint32_t Size();
   // Cuts or extends the file at the current position (SetEndOfFile). False on failure.
   bool SetEndHere();
+  // Makes the written bytes durable (fsync, FlushFileBuffers) before the file
+  // takes the place of another. False on failure.
+  bool Flush();
 
  private:
   explicit File(intptr_t handle) : handle_(handle) {}
@@ -133,11 +136,17 @@ bool MakeDirectory(const std::string& path);
 // (MoveFileExA with MOVEFILE_REPLACE_EXISTING; rename). Both must be on the
 // same volume. False on failure, and then `to` is unchanged.
 bool MoveReplacing(const std::string& from, const std::string& to);
+// Who may read and write the file: the POSIX permission bits, or kAllBits
+// where there are none to carry over (Windows: a new file takes its folder's).
+uint32_t FileAccessMode(const std::string& path);
+// Gives the file the permissions FileAccessMode returned for another, so a
+// rewritten archive stays as private as it was. False on failure.
+bool SetFileAccessMode(const std::string& path, uint32_t mode);
 
 // --- fault injection (tests only) --------------------------------------------
 //
 // Every mutating call of this layer (File::Write, File::SetEndHere,
-// MoveReplacing) and every File::Read is counted. Tests use this seam to make the
+// File::Flush, MoveReplacing) and every File::Read is counted. Tests use this seam to make the
 // Nth call fail as a full disk or a bad sector would, or to observe the calls
 // (a crash test kills the process from the observer). Off by default; the
 // plug-in never turns it on.

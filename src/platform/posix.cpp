@@ -242,6 +242,15 @@ bool File::SetEndHere() {
   return result == 0;
 }
 
+bool File::Flush() {
+  if (internal::CountMutatingCall() || !IsOpen()) return false;
+  int result;
+  do {
+    result = ::fsync(Fd(handle_));
+  } while (result != 0 && errno == EINTR);
+  return result == 0;
+}
+
 // --- file-system questions ----------------------------------------------------
 
 bool FileExists(const std::string& path) {
@@ -360,6 +369,16 @@ int CompareTextNoCase(const std::string& a, const std::string& b) {
 // --- changes to the file system -------------------------------------------------
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+uint32_t FileAccessMode(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, &st)) return kAllBits;
+  return static_cast<uint32_t>(st.st_mode & 07777);
+}
+
+bool SetFileAccessMode(const std::string& path, uint32_t mode) {
+  return mode != kAllBits && ::chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0;
+}
 
 bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
 

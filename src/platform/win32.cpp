@@ -214,6 +214,11 @@ bool File::SetEndHere() {
   return ::SetEndOfFile(Handle(handle_)) != 0;
 }
 
+bool File::Flush() {
+  if (internal::CountMutatingCall() || !IsOpen()) return false;
+  return ::FlushFileBuffers(Handle(handle_)) != 0;
+}
+
 // --- file-system questions ----------------------------------------------------
 
 bool FileExists(const std::string& path) {
@@ -313,6 +318,12 @@ int CompareTextNoCase(const std::string& a, const std::string& b) {
 // --- changes to the file system -------------------------------------------------
 
 bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+// Windows files carry no permission bits of their own here: a new file takes
+// the access rules of its folder, as the old archive did.
+uint32_t FileAccessMode(const std::string&) { return kAllBits; }
+
+bool SetFileAccessMode(const std::string&, uint32_t mode) { return mode == kAllBits; }
 
 bool RemoveEmptyDirectory(const std::string& path) {
   return ::RemoveDirectoryA(path.c_str()) != 0;

@@ -36,6 +36,9 @@ class FileStream : public ByteStream {
   // A read-only stream's file as it was opened: full size and last-write time.
   const platform::File::Facts& OpenedFacts() const { return facts_; }
 
+  // Makes what was written durable. False when the system refused.
+  bool Flush() { return file_.Flush(); }
+
   bool IsOpen() const { return file_.IsOpen(); }
 
  private:

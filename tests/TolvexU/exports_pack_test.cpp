@@ -108,6 +108,24 @@ TEST_F(PluginPack, PackingAFileAgainReplacesItsEntry) {
   EXPECT_EQ(listing.entries[1].unpSize, 22);
 }
 
+#ifndef _WIN32
+// Every change writes a new file that takes the archive's place: it must not
+// make a private archive readable by others.
+TEST_F(PluginPack, ARewrittenArchiveKeepsItsPermissions) {
+  namespace fs = std::filesystem;
+  const std::string archive = Path("private.tvx");
+  MakeFile("a.txt", "secret");
+  MakeFile("b.txt", "more");
+  ASSERT_EQ(Pack(archive, nullptr, {"a.txt"}, PK_PACK_SAVE_PATHS), 0);
+  fs::permissions(archive, fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_EQ(Pack(archive, nullptr, {"b.txt"}, PK_PACK_SAVE_PATHS), 0);
+  EXPECT_EQ(fs::status(archive).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  ASSERT_EQ(DeleteWith(module(), archive, {"a.txt"}), 0);
+  EXPECT_EQ(fs::status(archive).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(ListArchive(module(), archive).entries.size(), 1u);
+}
+#endif
+
 TEST_F(PluginPack, PackingAgainThroughSubPathReplacesTheEntryToo) {
   const std::string archive = Path("again.tvx");
   MakeFile("a.txt", "first");
