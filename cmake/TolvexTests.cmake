@@ -75,3 +75,10 @@ else()
   add_test(NAME exports.module_elf
     COMMAND sh "${_tolvex_checks}/check_elf_module.sh" "${TOLVEX_NM}" "$<TARGET_FILE:Tolvex>")
 endif()
+
+# --- installing into Double Commander (Linux; skipped where it is not installed) ---------
+if(NOT WIN32 AND TARGET Tolvex)
+  add_test(NAME install.doublecmd
+    COMMAND sh "${CMAKE_SOURCE_DIR}/tests/install/doublecmd_install_test.sh" "$<TARGET_FILE:Tolvex>")
+  set_tests_properties(install.doublecmd PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 400)
+endif()

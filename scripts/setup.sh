@@ -21,6 +21,10 @@ PACKAGES="
   clang
   libclang-rt-14-dev
   zip
+  doublecmd-gtk
+  xvfb
+  xdotool
+  python3
 "
 
 as_root() {
