@@ -3,21 +3,83 @@
 
 #include "commands.h"
 #include "console.h"
+#include "file_checks.h"
+#include "interrupt_cleanup.h"
 #include "progress.h"
 #include "result_text.h"
 #include "source_walk.h"
 
 namespace tvx::cli {
 
+namespace fs = std::filesystem;
+
 namespace {
 
 // The handle argument of SetProcessDataProc while packing: no archive is open.
 HANDLE_WCX const kNoArchiveHandle = reinterpret_cast<HANDLE_WCX>(static_cast<intptr_t>(-1));
 
-std::string PackFailureText(int code, const std::string& archive) {
+std::string FolderOf(const std::string& archive) {
+  const fs::path parent = fs::path(archive).parent_path();
+  return parent.empty() ? std::string(".") : parent.string();
+}
+
+// What the module's failure most likely means, judged by what tolvex can
+// see afterwards; the module's codes do not say which file or why.
+std::string PackFailureText(int code, const std::string& shown, const std::string& archive, int64_t bytes,
+                            const std::string& temp_folder) {
+  const std::string folder = FolderOf(archive);
+  const int64_t free_here = FreeBytes(folder);
+  const int64_t free_temp = temp_folder.empty() ? -1 : FreeBytes(temp_folder);
+  const bool short_here = free_here >= 0 && free_here <= bytes;
+  const bool short_temp = free_temp >= 0 && free_temp <= bytes;
+  if (code == E_ECREATE || code == E_EWRITE) {
+    if (!FolderWritable(folder)) return "cannot write " + shown + ": permission denied in " + folder;
+    if (fs::exists(archive) && !FileWritable(archive)) return "cannot write " + shown + ": the archive is read-only";
+    if (short_here) return "cannot write " + shown + ": not enough free space on its drive";
+    if (short_temp) return "cannot write " + shown + ": not enough free space in the temporary folder";
+    if (code == E_EWRITE) return "write failed: " + shown + " (the disk may be full or failing)";
+    return "cannot create " + shown;
+  }
   // The module does not say which side failed to read.
-  if (code == E_EREAD) return "cannot read a file to add or the archive: " + archive;
-  return DescribeResult(code, archive);
+  if (code == E_EREAD) return "cannot read a file to add or the archive: " + shown;
+  return DescribeResult(code, shown);
+}
+
+// Refusals tolvex can name before the module is asked; empty when none.
+std::string CheckBeforePacking(const std::string& archive, const std::string& shown, int64_t bytes) {
+  std::error_code ec;
+  const std::string folder = FolderOf(archive);
+  if (!fs::is_directory(folder, ec)) return "cannot create " + shown + ": no such folder " + folder;
+  if (!FolderWritable(folder)) return "cannot write " + shown + ": permission denied in " + folder;
+  if (fs::exists(archive, ec) && !FileWritable(archive))
+    return "cannot write " + shown + ": the archive is read-only";
+  const int64_t free_bytes = FreeBytes(folder);
+  if (free_bytes >= 0 && bytes > 0 && free_bytes <= bytes)
+    return "cannot write " + shown + ": not enough free space on its drive (" + std::to_string(free_bytes) +
+           " bytes free, " + std::to_string(bytes) + " to add)";
+  return std::string();
+}
+
+// After a move: the files still there, each with the reason it was kept.
+int ReportKeptSources(const std::vector<SourceItem>& items) {
+  int kept = 0;
+  for (const SourceItem& item : items) {
+    if (item.directory) continue;
+    std::error_code ec;
+    if (!fs::exists(fs::symlink_status(item.full, ec))) continue;
+    ++kept;
+    const uintmax_t size = fs::file_size(item.full, ec);
+    const bool same_size = !ec && static_cast<int64_t>(size) == item.size;
+    const fs::file_time_type modified = fs::last_write_time(item.full, ec);
+    if (!same_size || ec || modified != item.modified) {
+      ReportError("kept " + item.full + ": it changed after it was read, the archive has the older content");
+    } else if (!FolderWritable(fs::path(item.full).parent_path().string())) {
+      ReportError("kept " + item.full + ": could not be deleted (its folder is not writable)");
+    } else {
+      ReportError("kept " + item.full + ": could not be deleted");
+    }
+  }
+  return kept;
 }
 
 }  // namespace
@@ -25,7 +87,8 @@ std::string PackFailureText(int code, const std::string& archive) {
 int RunAdd(const Options& options, const PluginModule& module) {
   const HostDialect& dialect = NativeDialect();
   std::error_code ec;
-  const std::string archive = std::filesystem::absolute(options.operands[0], ec).string();
+  const std::string archive = fs::absolute(options.operands[0], ec).string();
+  const std::string& shown = options.operands[0];
   const std::vector<std::string> paths(options.operands.begin() + 1, options.operands.end());
 
   std::string sub_path;
@@ -37,13 +100,14 @@ int RunAdd(const Options& options, const PluginModule& module) {
       return kExitUnusable;
     }
   }
-  if (std::filesystem::is_directory(archive, ec)) {
-    ReportError("a folder, not an archive: " + options.operands[0]);
+  if (fs::is_directory(archive, ec)) {
+    ReportError("a folder, not an archive: " + shown);
     return kExitUnusable;
   }
 
   SourceSet sources = CollectSources(dialect, paths, archive);
   for (const std::string& note : sources.notes) ReportError(note);
+  for (const std::string& left_out : sources.left_out) ReportError(left_out);
   if (!sources.error.empty()) {
     ReportError(sources.error);
     return kExitUnusable;
@@ -52,28 +116,61 @@ int RunAdd(const Options& options, const PluginModule& module) {
     for (const std::string& path : sources.too_large) ReportError("file too large for the format: " + path);
     return kExitUnusable;
   }
+  bool too_long = false;
+  for (const SourceItem& item : sources.items) {
+    const size_t length = HostNameLength(dialect, sub_path, item);
+    if (length > kHostNameLimit) {
+      ReportError("name too long for the file manager (" + std::to_string(length) + " characters, at most " +
+                  std::to_string(kHostNameLimit) + "): " + item.full);
+      too_long = true;
+    }
+  }
+  if (too_long) return kExitUnusable;
+  const int64_t total = TotalSize(sources.items);
+  const std::string refusal = CheckBeforePacking(archive, shown, total);
+  if (!refusal.empty()) {
+    ReportError(refusal);
+    return kExitUnusable;
+  }
 
-  std::string add_list = BuildAddList(dialect, sources.items);
-  std::string packed_file = archive;
-  std::string src_path = sources.root;
+  InterruptCleanup cleanup;
   const int flags = PK_PACK_SAVE_PATHS | (options.move ? PK_PACK_MOVE_FILES : 0);
-
   module.set_process_data_proc(kNoArchiveHandle, ProgressCallback);
-  ProgressBegin(TotalSize(sources.items), ProgressWanted(options));
-  const int rc = module.pack_files(packed_file.data(), sub_path.empty() ? nullptr : sub_path.data(),
-                                   src_path.data(), add_list.data(), flags);
+  ProgressBegin(total, ProgressWanted(options));
+  // One call per source folder, in the order the folders were given.
+  for (size_t group = 0; group < sources.roots.size(); ++group) {
+    const std::vector<SourceItem> items = GroupItems(sources, group);
+    if (items.empty()) continue;
+    std::string add_list = BuildAddList(dialect, items);
+    std::string packed_file = archive;
+    std::string src_path = sources.roots[group];
+    cleanup.WatchSideFilesOf(archive);
+    const int rc = module.pack_files(packed_file.data(), sub_path.empty() ? nullptr : sub_path.data(),
+                                     src_path.data(), add_list.data(), flags);
+    if (rc != 0) {
+      ProgressEnd();
+      ReportError(PackFailureText(rc, shown, archive, TotalSize(items), cleanup.Folder()));
+      if (group > 0) ReportError("the paths from " + std::to_string(group) + " earlier folder(s) were added");
+      return ExitStatusForArchiveCall(rc);
+    }
+  }
   ProgressEnd();
-  if (rc != 0) {
-    ReportError(PackFailureText(rc, options.operands[0]));
-    return ExitStatusForArchiveCall(rc);
+
+  int kept = 0;
+  if (options.move) {
+    kept = ReportKeptSources(sources.items);
+    // The module deletes moved files; the folders they leave are ours to remove.
+    RemoveEmptiedFolders(sources.items);
   }
-  // The module deletes moved files; the folders they leave are ours to remove.
-  if (options.move) RemoveEmptiedFolders(sources.items);
   if (!options.quiet) {
-    const std::string count = CountOf(static_cast<long long>(sources.items.size()), "entry", "entries");
-    std::printf("%s added to %s\n", count.c_str(), options.operands[0].c_str());
+    std::string summary = CountOf(static_cast<long long>(sources.items.size()), "entry", "entries") +
+                          " added to " + shown;
+    if (!sources.left_out.empty()) summary += ", " + CountOf(static_cast<long long>(sources.left_out.size()),
+                                                             "path", "paths") + " left out";
+    if (kept > 0) summary += ", " + CountOf(kept, "source", "sources") + " kept";
+    std::printf("%s\n", summary.c_str());
   }
-  return kExitOk;
+  return sources.left_out.empty() && kept == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace tvx::cli

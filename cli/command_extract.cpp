@@ -102,6 +102,10 @@ int RunExtract(const Options& options, const PluginModule& module) {
         std::string target;
         if (!guarded.ok) {
           ReportError("unsafe name (" + guarded.reason + "), not extracted: " + entry.name);
+        } else if (const std::string link = LinkOnTheWay(base, guarded.relative, entry.directory); !link.empty()) {
+          ReportError("not extracted, " + link + " is a symbolic link that may lead outside " + dir + ": " +
+                      entry.name);
+          ready = false;
         } else {
           target = TargetPath(base, guarded.relative);
           ready = entry.directory ? PrepareFolderTarget(target) : PrepareFileTarget(target, options.overwrite);

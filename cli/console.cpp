@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "progress.h"
+#include "terminal_text.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -41,7 +42,8 @@ int TerminalColumns() {
 
 void ReportError(const std::string& message) {
   ProgressClearLine();
-  std::fprintf(stderr, "tolvex: %s\n", message.c_str());
+  // Messages carry names from archives and the disk.
+  std::fprintf(stderr, "tolvex: %s\n", TerminalSafe(message).c_str());
   std::fflush(stderr);
 }
 

@@ -4,28 +4,30 @@ namespace tvx::cli {
 
 EntrySelection::EntrySelection(const HostDialect& d, const std::vector<std::string>& names)
     : dialect_(d), given_(names) {
-  for (const std::string& name : names) keys_.push_back(CanonicalKey(d, name));
+  for (const std::string& name : names) {
+    keys_.push_back(MatchKey(d, CanonicalKey(d, name)));
+    chosen_.insert(keys_.back());
+  }
 }
 
 bool EntrySelection::Chooses(const std::string& key) const {
-  if (keys_.empty()) return true;
-  for (const std::string& k : keys_)
-    if (SameKey(dialect_, key, k) || KeyIsBelow(dialect_, key, k)) return true;
-  return false;
+  // An empty name (a lone separator) stands for the whole archive.
+  if (keys_.empty() || chosen_.count(std::string())) return true;
+  return AnyKeyOrFolderAbove(MatchKey(dialect_, key),
+                             [&](const std::string& k) { return chosen_.count(k) != 0; });
 }
 
 std::vector<std::string> EntrySelection::Unmatched(const std::vector<ArchiveEntry>& entries) const {
   std::vector<std::string> missing;
-  for (size_t i = 0; i < keys_.size(); ++i) {
-    bool found = false;
-    for (const ArchiveEntry& e : entries) {
-      if (SameKey(dialect_, e.key, keys_[i]) || KeyIsBelow(dialect_, e.key, keys_[i])) {
-        found = true;
-        break;
-      }
-    }
-    if (!found) missing.push_back(given_[i]);
+  if (keys_.empty()) return missing;
+  // Every entry's key and the folders above it: a name matches when it is one.
+  std::unordered_set<std::string> present;
+  if (!entries.empty()) present.insert(std::string());
+  for (const ArchiveEntry& e : entries) {
+    AnyKeyOrFolderAbove(MatchKey(dialect_, e.key), [&](const std::string& k) { return !present.insert(k).second; });
   }
+  for (size_t i = 0; i < keys_.size(); ++i)
+    if (!present.count(keys_[i])) missing.push_back(given_[i]);
   return missing;
 }
 

@@ -68,6 +68,13 @@ bool SameKey(const HostDialect& d, const std::string& a, const std::string& b) {
   return a.size() == b.size() && PrefixEquals(d, a, b);
 }
 
+std::string MatchKey(const HostDialect& d, const std::string& key) {
+  if (!d.case_insensitive) return key;
+  std::string folded = key;
+  for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return folded;
+}
+
 bool KeyIsBelow(const HostDialect& d, const std::string& key, const std::string& folder) {
   if (folder.empty()) return !key.empty();
   return key.size() > folder.size() && key[folder.size()] == '/' && PrefixEquals(d, key, folder);

@@ -43,6 +43,9 @@ std::string ToHostForm(const HostDialect& d, const std::string& key);
 
 // True when two canonical keys name the same entry.
 bool SameKey(const HostDialect& d, const std::string& a, const std::string& b);
+// The key in the form that compares equal exactly when SameKey says so, for
+// hashing: lower case when the dialect ignores case.
+std::string MatchKey(const HostDialect& d, const std::string& key);
 // True when key lies below folder (both canonical).
 bool KeyIsBelow(const HostDialect& d, const std::string& key, const std::string& folder);
 

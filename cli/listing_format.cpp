@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "terminal_text.h"
+
 namespace tvx::cli {
 
 namespace {
@@ -18,17 +20,6 @@ Totals Sum(const std::vector<ArchiveEntry>& entries) {
     t.packed += e.packed;
   }
   return t;
-}
-
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not one.
-size_t Utf8SequenceLength(const std::string& s, size_t i) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char c = byte(i);
-  size_t n = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
-  if (n == 0 || i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k)
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-  return n;
 }
 
 std::string Plural(int64_t n, const char* one, const char* many) {
@@ -84,6 +75,19 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
+bool IsStoredEntry(const ArchiveEntry& e) { return !e.directory && e.size > 0 && e.packed == e.size; }
+
+std::string HexBytes(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 0xF];
+  }
+  return hex;
+}
+
 std::string FormatListingTable(const HostDialect& d, const std::vector<ArchiveEntry>& entries) {
   std::string out;
   char line[128];
@@ -97,7 +101,7 @@ std::string FormatListingTable(const HostDialect& d, const std::vector<ArchiveEn
                   static_cast<long long>(e.packed), FormatRatio(e.size, e.packed).c_str(),
                   FormatTableTime(EntryTime(d, e.file_time)).c_str());
     out += line;
-    out += e.name;
+    out += TerminalSafe(e.name);
     out += '\n';
   }
   out += rule;
@@ -118,7 +122,9 @@ std::string FormatListingJson(const HostDialect& d, const std::vector<ArchiveEnt
     out += "{\"name\": " + JsonString(e.name) + ", \"size\": " + std::to_string(e.size) +
            ", \"packed\": " + std::to_string(e.packed) +
            ", \"time\": " + (time.empty() ? std::string("null") : JsonString(time)) +
-           ", \"dir\": " + (e.directory ? "true" : "false") + "}";
+           ", \"dir\": " + (e.directory ? "true" : "false") +
+           ", \"stored\": " + (IsStoredEntry(e) ? "true" : "false") + ", \"name_hex\": \"" + HexBytes(e.name) +
+           "\"}";
   }
   const Totals t = Sum(entries);
   out += entries.empty() ? "]," : "\n],";

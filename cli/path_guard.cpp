@@ -73,4 +73,22 @@ std::string TargetPath(const std::string& base, const std::string& relative) {
   return target.string();
 }
 
+std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool include_last) {
+  std::filesystem::path at(base);
+  size_t start = 0;
+  while (start < relative.size()) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    const bool last = end == relative.size();
+    if (last && !include_last) break;
+    at /= relative.substr(start, end - start);
+    std::error_code ec;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(at, ec);
+    if (ec || !std::filesystem::exists(status)) break;  // nothing below exists either
+    if (std::filesystem::is_symlink(status)) return at.string();
+    start = end + 1;
+  }
+  return std::string();
+}
+
 }  // namespace tvx::cli

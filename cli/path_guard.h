@@ -25,6 +25,12 @@ GuardedName GuardEntryName(const HostDialect& d, const std::string& reported);
 // platform's own separators.
 std::string TargetPath(const std::string& base, const std::string& relative);
 
+// The first symbolic link that already exists on the way from base down to
+// base/relative (the last component only when include_last); empty when
+// there is none. Writing through such a link could land outside base, so
+// an entry below one is refused. Links above base are the user's choice.
+std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool include_last);
+
 }  // namespace tvx::cli
 
 #endif

@@ -1,5 +1,7 @@
 #include "progress.h"
 
+#include "terminal_text.h"
+
 #include <chrono>
 #include <cstdio>
 
@@ -69,7 +71,7 @@ int WCX_API ProgressCallback(char* name, int size) {
   const auto now = Clock::now();
   // The first entry always shows; later ones at a calm pace.
   if (g_state.drawn && now - g_state.last_draw < kRedrawInterval) return 1;
-  Draw(name ? DisplayName(NativeDialect(), name) : std::string());
+  Draw(name ? TerminalSafe(DisplayName(NativeDialect(), name)) : std::string());
   return 1;
 }
 

@@ -1,7 +1,11 @@
 #include "source_walk.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
+#include <system_error>
+#include <unordered_map>
 
 namespace tvx::cli {
 
@@ -9,10 +13,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The system's reason for the last failure, e.g. "Permission denied".
+std::string Reason(const std::error_code& ec) { return ec ? " (" + ec.message() + ")" : std::string(); }
+
+// A file that opens for reading now will most likely open for the module too.
+bool OpensForReading(const fs::path& p, std::string& why) {
+  std::FILE* f = std::fopen(p.string().c_str(), "rb");
+  if (!f) {
+    why = std::error_code(errno, std::generic_category()).message();
+    return false;
+  }
+  std::fclose(f);
+  return true;
+}
+
 struct Walker {
   const HostDialect& dialect;
   fs::path archive;  // empty when the archive does not exist yet
   SourceSet& set;
+  size_t group = 0;
 
   bool IsArchive(const fs::path& p) const {
     if (archive.empty()) return false;
@@ -20,60 +39,70 @@ struct Walker {
     return fs::equivalent(p, archive, ec) && !ec;
   }
 
+  void LeaveOut(const std::string& why, const fs::path& p, const std::string& detail = std::string()) {
+    set.left_out.push_back(why + ", left out: " + p.string() + (detail.empty() ? "" : " (" + detail + ")"));
+  }
+
   void AddFile(const fs::path& p, const std::string& relative) {
     if (IsArchive(p)) return;
     std::error_code ec;
     const uintmax_t size = fs::file_size(p, ec);
+    std::string why;
     if (ec) {
-      set.error = "cannot read: " + p.string();
+      LeaveOut("cannot read", p, ec.message());
       return;
     }
-    SourceItem item{p.string(), relative, false, static_cast<int64_t>(size)};
+    if (!OpensForReading(p, why)) {
+      LeaveOut("cannot read", p, why);
+      return;
+    }
+    SourceItem item{p.string(), relative, false, static_cast<int64_t>(size), group, {}};
+    item.modified = fs::last_write_time(p, ec);
     if (item.size >= kFormatSizeLimit) set.too_large.push_back(item.full);
     set.items.push_back(std::move(item));
   }
 
   void AddFolder(const fs::path& p, const std::string& relative) {
-    set.items.push_back(SourceItem{p.string(), relative, true, 0});
     std::error_code ec;
     fs::directory_iterator it(p, ec);
-    if (ec) {
-      set.error = "cannot read: " + p.string();
-      return;
-    }
     std::vector<fs::path> children;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-      if (ec) break;
-      children.push_back(it->path());
+    if (!ec) {
+      for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        children.push_back(it->path());
+      }
     }
     if (ec) {
-      set.error = "cannot read: " + p.string();
+      LeaveOut("cannot read the folder", p, ec.message());
       return;
     }
+    SourceItem item{p.string(), relative, true, 0, group, {}};
+    item.modified = fs::last_write_time(p, ec);
+    set.items.push_back(std::move(item));
     std::sort(children.begin(), children.end());
-    for (const fs::path& child : children) {
-      Add(child, relative + "/" + child.filename().string());
-      if (!set.error.empty()) return;
-    }
+    for (const fs::path& child : children) Add(child, relative + "/" + child.filename().string());
   }
 
   void Add(const fs::path& p, const std::string& relative) {
     std::error_code ec;
     const fs::file_status link = fs::symlink_status(p, ec);
     if (ec || !fs::exists(link)) {
-      set.error = "no such file or folder: " + p.string();
+      LeaveOut("cannot read", p, ec.message());
       return;
     }
-    const fs::file_status target = fs::is_symlink(link) ? fs::status(p, ec) : link;
-    if (fs::is_regular_file(target)) {
+    const bool is_link = fs::is_symlink(link);
+    const fs::file_status target = is_link ? fs::status(p, ec) : link;
+    if (is_link && !fs::exists(target)) {
+      LeaveOut("broken symbolic link", p);
+    } else if (fs::is_regular_file(target)) {
       AddFile(p, relative);
-    } else if (fs::is_directory(target) && !fs::is_symlink(link)) {
+    } else if (fs::is_directory(target) && !is_link) {
       AddFolder(p, relative);
     } else if (fs::is_directory(target)) {
-      // Following folder links could loop; the link is left out.
-      set.notes.push_back("link to a folder not followed: " + p.string());
+      // Following folder links could loop.
+      LeaveOut("symbolic link to a folder, not followed", p);
     } else {
-      set.notes.push_back("not a file or folder, left out: " + p.string());
+      LeaveOut("not a regular file or folder (a device, pipe or socket)", p);
     }
   }
 };
@@ -81,6 +110,12 @@ struct Walker {
 bool SameFolder(const HostDialect& d, const fs::path& a, const fs::path& b) {
   return SameKey(d, CanonicalKey(d, a.generic_string()), CanonicalKey(d, b.generic_string())) &&
          a.root_name() == b.root_name();
+}
+
+std::string WithSeparator(std::string folder) {
+  if (folder.empty() || folder.back() != static_cast<char>(fs::path::preferred_separator))
+    folder += static_cast<char>(fs::path::preferred_separator);
+  return folder;
 }
 
 }  // namespace
@@ -92,12 +127,18 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
   Walker walker{d, fs::path(), set};
   if (fs::exists(archive, ec)) walker.archive = fs::absolute(archive, ec);
 
-  fs::path common;
-  std::vector<fs::path> tops;
+  struct Top {
+    fs::path path;
+    std::string given;
+    size_t group;
+  };
+  std::vector<Top> tops;
+  std::vector<fs::path> folders;
+  std::unordered_map<std::string, const std::string*> top_names;
   for (const std::string& given : paths) {
     fs::path p = fs::absolute(given, ec).lexically_normal();
     if (ec) {
-      set.error = "cannot read: " + given;
+      set.error = "cannot read: " + given + Reason(ec);
       return set;
     }
     if (p.filename().empty()) p = p.parent_path();  // "folder/" names the folder
@@ -105,29 +146,57 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
       set.error = "cannot add a whole drive or root folder: " + given;
       return set;
     }
-    const fs::path parent = p.parent_path();
-    if (tops.empty()) {
-      common = parent;
-    } else if (!SameFolder(d, common, parent)) {
-      set.error = "all paths to add must lie in one folder: " + tops.front().string() + " and " + p.string();
+    if (!fs::exists(fs::symlink_status(p, ec))) {
+      set.error = "no such file or folder: " + given;
       return set;
     }
-    tops.push_back(p);
+    const fs::path parent = p.parent_path();
+    size_t group = 0;
+    while (group < folders.size() && !SameFolder(d, folders[group], parent)) ++group;
+    if (group == folders.size()) folders.push_back(parent);
+    tops.push_back(Top{p, given, group});
+  }
+  // Checked before anything is walked, so nothing is written for a clash.
+  for (const Top& top : tops) {
+    if (walker.IsArchive(top.path)) continue;
+    const auto [it, fresh] =
+        top_names.emplace(MatchKey(d, CanonicalKey(d, top.path.filename().string())), &top.given);
+    if (!fresh) {
+      set.error = "two paths would give the same name " + top.path.filename().string() +
+                  " in the archive: " + *it->second + " and " + top.given;
+      return set;
+    }
   }
 
-  set.root = common.string();
-  if (set.root.empty() || set.root.back() != static_cast<char>(fs::path::preferred_separator))
-    set.root += static_cast<char>(fs::path::preferred_separator);
-  for (const fs::path& top : tops) {
-    if (walker.IsArchive(top)) {
-      set.notes.push_back("the archive itself is not added: " + top.string());
-      continue;
+  for (const fs::path& folder : folders) set.roots.push_back(WithSeparator(folder.string()));
+  set.root = set.roots.front();
+  // Group by group, each in the order given.
+  for (size_t g = 0; g < folders.size(); ++g) {
+    walker.group = g;
+    for (const Top& top : tops) {
+      if (top.group != g) continue;
+      if (walker.IsArchive(top.path)) {
+        set.notes.push_back("the archive itself is not added: " + top.path.string());
+        continue;
+      }
+      walker.Add(top.path, top.path.filename().string());
     }
-    walker.Add(top, top.filename().string());
-    if (!set.error.empty()) return set;
   }
   if (set.items.empty() && set.error.empty()) set.error = "nothing to add";
   return set;
+}
+
+std::vector<SourceItem> GroupItems(const SourceSet& set, size_t group) {
+  std::vector<SourceItem> items;
+  for (const SourceItem& item : set.items)
+    if (item.group == group) items.push_back(item);
+  return items;
+}
+
+size_t HostNameLength(const HostDialect& d, const std::string& sub_path, const SourceItem& item) {
+  size_t length = item.relative.size() + (item.directory ? 1 : 0) + (d.leading_separator ? 1 : 0);
+  if (!sub_path.empty()) length += sub_path.size() + 1;
+  return length;
 }
 
 std::string BuildAddList(const HostDialect& d, const std::vector<SourceItem>& items) {

@@ -5,6 +5,7 @@
 #define TOLVEX_CLI_SOURCE_WALK_H
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -20,20 +21,37 @@ struct SourceItem {
   std::string relative;  // '/' between components, no trailing separator
   bool directory = false;
   int64_t size = 0;
+  size_t group = 0;  // index into SourceSet::roots
+  std::filesystem::file_time_type modified{};  // as seen before packing
 };
 
 struct SourceSet {
-  std::string root;  // the common folder, ending in the platform's separator
-  std::vector<SourceItem> items;  // folders before what they hold
+  std::string root;                // roots.front()
+  std::vector<std::string> roots;  // one folder per group, ending in the platform's separator
+  std::vector<SourceItem> items;   // folders before what they hold, groups in the order given
   std::vector<std::string> too_large;  // files of kFormatSizeLimit or more
-  std::vector<std::string> notes;      // things skipped, worth telling
+  std::vector<std::string> left_out;   // what cannot be packed, and why: the add is incomplete
+  std::vector<std::string> notes;      // things skipped on purpose, worth telling
   std::string error;                   // set when nothing can be packed
 };
 
-// Walks paths (files or folders) recursively. All must lie in one folder.
-// The archive itself is left out when it lies among them.
+// Walks paths (files or folders) recursively. Paths that lie in one folder
+// form one group (one PackFiles call); each path's last component is the top
+// of its names. Two paths giving the same top name are an error. The archive
+// itself is left out when it lies among them; unreadable files, broken links,
+// links to folders and special files are left out with a reason.
 SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& paths,
                          const std::string& archive);
+
+// The items of one group.
+std::vector<SourceItem> GroupItems(const SourceSet& set, size_t group);
+
+// The length of the name the file manager is shown for item packed below
+// sub_path (empty for the archive's top): separators, the leading one of
+// the Windows dialect and a folder's trailing one included.
+size_t HostNameLength(const HostDialect& d, const std::string& sub_path, const SourceItem& item);
+// The longest name the file manager can show (its FileName holds 260 bytes).
+constexpr size_t kHostNameLimit = 259;
 
 // The AddList: each name NUL-terminated, folders with a trailing separator,
 // the list closed by one more NUL.

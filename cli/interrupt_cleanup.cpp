@@ -1,0 +1,180 @@
+#include "interrupt_cleanup.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <dirent.h>
+#include <unistd.h>
+#endif
+
+namespace tvx::cli {
+
+namespace {
+
+// Fixed buffers: the handler may not allocate.
+constexpr size_t kPathCapacity = 4096;
+constexpr int kSideFiles = 9;  // <archive>.tvxnew, .tvxnew2 ... .tvxnew9
+char g_folder[kPathCapacity];
+char g_side_files[kSideFiles][kPathCapacity];
+std::atomic<bool> g_cleaning{false};
+
+bool CopyPath(char* to, const std::string& from) {
+  if (from.size() + 1 > kPathCapacity) return false;
+  std::memcpy(to, from.c_str(), from.size() + 1);
+  return true;
+}
+
+#ifdef _WIN32
+void RemoveFolderContents(const char* folder) {
+  char pattern[kPathCapacity + 4];
+  std::snprintf(pattern, sizeof pattern, "%s\\*", folder);
+  WIN32_FIND_DATAA found;
+  HANDLE h = FindFirstFileA(pattern, &found);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    char path[kPathCapacity + MAX_PATH + 2];
+    std::snprintf(path, sizeof path, "%s\\%s", folder, found.cFileName);
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(path);
+  } while (FindNextFileA(h, &found));
+  FindClose(h);
+}
+
+void CleanUp() {
+  if (g_cleaning.exchange(true)) return;
+  if (g_folder[0]) {
+    RemoveFolderContents(g_folder);
+    RemoveDirectoryA(g_folder);
+  }
+  for (char* side : g_side_files)
+    if (side[0]) DeleteFileA(side);
+}
+
+BOOL WINAPI OnConsoleEvent(DWORD event) {
+  // This runs on a thread of its own while the module works on. A file the
+  // module holds open cannot be deleted yet; it stays in tolvex's own
+  // folder, where it is easy to find.
+  CleanUp();
+  const int signal_number = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2 : 1;
+  ExitProcess(128 + signal_number);
+  return TRUE;
+}
+
+void InstallHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
+void RemoveHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
+
+std::string MakeFolder() {
+  std::error_code ec;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
+  if (ec) return std::string();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::filesystem::path candidate =
+        base / ("tolvex-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt));
+    if (std::filesystem::create_directory(candidate, ec) && !ec) return candidate.string();
+  }
+  return std::string();
+}
+
+void PointEnvironmentAt(const std::string& folder) {
+  SetEnvironmentVariableA("TMP", folder.c_str());
+  SetEnvironmentVariableA("TEMP", folder.c_str());
+}
+#else
+// Only async-signal-safe calls from here on (opendir and readdir are safe on
+// glibc in practice; nothing here allocates after the folder is opened).
+void RemoveFolderContents(const char* folder) {
+  DIR* dir = ::opendir(folder);
+  if (!dir) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+    char path[kPathCapacity + 256];
+    const size_t folder_length = std::strlen(folder);
+    const size_t name_length = std::strlen(entry->d_name);
+    if (folder_length + name_length + 2 > sizeof path) continue;
+    std::memcpy(path, folder, folder_length);
+    path[folder_length] = '/';
+    std::memcpy(path + folder_length + 1, entry->d_name, name_length + 1);
+    ::unlink(path);
+  }
+  ::closedir(dir);
+}
+
+void CleanUp() {
+  if (g_cleaning.exchange(true)) return;
+  if (g_folder[0]) {
+    RemoveFolderContents(g_folder);
+    ::rmdir(g_folder);
+  }
+  for (char* side : g_side_files)
+    if (side[0]) ::unlink(side);
+}
+
+void OnSignal(int signal_number) {
+  CleanUp();
+  ::_exit(128 + signal_number);
+}
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+void InstallHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigfillset(&action.sa_mask);  // one handler at a time
+  for (int s : kSignals) ::sigaction(s, &action, nullptr);
+}
+
+void RemoveHandlers() {
+  for (int s : kSignals) std::signal(s, SIG_DFL);
+}
+
+std::string MakeFolder() {
+  const char* env = std::getenv("TMPDIR");
+  std::string pattern = env && env[0] ? env : "/tmp";
+  if (pattern.back() != '/') pattern += '/';
+  pattern += "tolvex-XXXXXX";
+  if (!::mkdtemp(pattern.data())) return std::string();
+  return pattern;
+}
+
+void PointEnvironmentAt(const std::string& folder) { ::setenv("TMPDIR", folder.c_str(), 1); }
+#endif
+
+}  // namespace
+
+InterruptCleanup::InterruptCleanup() {
+  std::memset(g_side_files, 0, sizeof g_side_files);
+  g_folder[0] = '\0';
+  folder_ = MakeFolder();
+  if (!folder_.empty() && CopyPath(g_folder, folder_)) {
+    PointEnvironmentAt(folder_);
+  } else {
+    folder_.clear();
+  }
+  InstallHandlers();
+}
+
+InterruptCleanup::~InterruptCleanup() {
+  RemoveHandlers();
+  // Side files of a finished call are the module's business; the folder is ours.
+  std::memset(g_side_files, 0, sizeof g_side_files);
+  CleanUp();
+  g_cleaning = false;
+}
+
+void InterruptCleanup::WatchSideFilesOf(const std::string& archive) {
+  std::error_code ec;
+  for (int n = 0; n < kSideFiles; ++n) {
+    const std::string side = archive + ".tvxnew" + (n == 0 ? std::string() : std::to_string(n + 1));
+    g_side_files[n][0] = '\0';
+    if (!std::filesystem::exists(std::filesystem::symlink_status(side, ec))) CopyPath(g_side_files[n], side);
+  }
+}
+
+}  // namespace tvx::cli
