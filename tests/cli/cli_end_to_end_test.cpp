@@ -279,11 +279,20 @@ TEST_F(CliEndToEnd, FileOfTwoGiBIsRefusedBeforePacking) {
   EXPECT_FALSE(PathExists(Archive()));
 }
 
-TEST_F(CliEndToEnd, PathsFromDifferentFoldersAreAUsageError) {
+TEST_F(CliEndToEnd, PathsFromSeveralFoldersArePackedAndSameNamesRefused) {
   ASSERT_TRUE(WriteFileBytes(work_.File("other.txt"), "x"));
-  const CliRun add = RunTolvex({"add", Archive(), src_.File("tree"), work_.File("other.txt")});
-  EXPECT_EQ(add.exit_code, 2);
-  EXPECT_TRUE(Contains(add.err, "one folder")) << add.err;
+  const CliRun add = RunTolvex({"add", Archive(), src_.File("tree") + kSep + "docs", work_.File("other.txt")});
+  ASSERT_EQ(add.exit_code, 0) << add.err;
+  const CliRun list = RunTolvex({"list", Archive()});
+  EXPECT_TRUE(Contains(list.out, " " + Shown("docs/sub/deep.txt") + "\n")) << list.out;
+  EXPECT_TRUE(Contains(list.out, " other.txt\n")) << list.out;
+
+  fs::create_directories(work_.File("docs"));
+  const std::string second = work_.File("b.tvx");
+  const CliRun clash = RunTolvex({"add", second, src_.File("tree") + kSep + "docs", work_.File("docs")});
+  EXPECT_EQ(clash.exit_code, 2);
+  EXPECT_TRUE(Contains(clash.err, "same name docs")) << clash.err;
+  EXPECT_FALSE(PathExists(second));
 }
 
 TEST_F(CliEndToEnd, HelpVersionAndUsage) {
@@ -291,6 +300,9 @@ TEST_F(CliEndToEnd, HelpVersionAndUsage) {
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_TRUE(Contains(help.out, "Usage: tolvex add")) << help.out;
   EXPECT_TRUE(Contains(RunProgram(CliPath(), {"help", "extract"}).out, "--overwrite"));
+  const std::string overview = RunProgram(CliPath(), {"--help"}).out;
+  for (const char* alias : {"list, l ", "test, t ", "extract, x ", "add, a ", "delete, d "})
+    EXPECT_TRUE(Contains(overview, alias)) << alias << "\n" << overview;
 #ifdef TOLVEX_CLI_VERSION
   EXPECT_EQ(RunProgram(CliPath(), {"--version"}).out, std::string("tolvex ") + TOLVEX_CLI_VERSION + "\n");
 #endif

@@ -50,10 +50,22 @@ TEST_F(CliSourceWalk, TrailingSeparatorStillNamesTheFolder) {
   EXPECT_EQ(Relatives(set).front(), "docs/");
 }
 
-TEST_F(CliSourceWalk, PathsFromDifferentFoldersAreRefused) {
-  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree/docs"), dir_.File("single.txt")},
+TEST_F(CliSourceWalk, PathsFromDifferentFoldersFormGroupsAndSameTopNamesAreRefused) {
+  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree/docs"), dir_.File("single.txt"),
+                                                       dir_.File("tree/b.bin")},
                                        dir_.File("out.tvx"));
-  EXPECT_NE(set.error, "");
+  ASSERT_TRUE(set.error.empty()) << set.error;
+  ASSERT_EQ(set.roots.size(), 2u);
+  EXPECT_EQ(set.roots[1], dir_.path() + tvx::test::NativeSeparator());
+  std::vector<std::string> first;
+  for (const SourceItem& item : GroupItems(set, 0)) first.push_back(item.relative);
+  EXPECT_EQ(first, (std::vector<std::string>{"docs", "docs/a.txt", "docs/deep", "docs/deep/z.txt", "b.bin"}));
+  EXPECT_EQ(GroupItems(set, 1).size(), 1u);
+
+  fs::create_directories(dir_.File("other/docs"));
+  const SourceSet clash = CollectSources(kPosixDialect, {dir_.File("tree/docs"), dir_.File("other/docs")},
+                                         dir_.File("out.tvx"));
+  EXPECT_NE(clash.error.find("same name docs"), std::string::npos) << clash.error;
 }
 
 TEST_F(CliSourceWalk, MissingPathIsAnError) {

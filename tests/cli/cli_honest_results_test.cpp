@@ -1,0 +1,255 @@
+// tolvex tells what it did not do: paths left out of an add, sources a move
+// kept, entries whose only check is their size, names a terminal or a script
+// would trip over, refusals named before the module is asked, and an
+// interrupted add that leaves nothing behind. Each case runs the built tool.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <random>
+
+#include "archive_craft.h"
+#include "cli_runner.h"
+#include "support/test_support.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace tvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kSep = NativeSeparator();
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// "a/" -> "612f", as name_hex spells it.
+std::string PlainHex(const std::string& bytes) {
+  std::string hex = Hex(bytes);
+  hex.erase(std::remove(hex.begin(), hex.end(), ' '), hex.end());
+  return hex;
+}
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string bytes(n, '\0');
+  for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
+  return bytes;
+}
+
+class CliHonestResults : public ::testing::Test {
+ protected:
+  std::string Archive() const { return work_.File("a.tvx"); }
+  TempDir src_;
+  TempDir work_;
+};
+
+TEST_F(CliHonestResults, TestSummaryAndJsonCountStoredEntriesWhoseSizeAloneWasChecked) {
+  ASSERT_TRUE(WriteFileBytes(src_.File("text.txt"), std::string(5000, 'a')));
+  ASSERT_TRUE(WriteFileBytes(src_.File("noise.bin"), RandomBytes(3000, 1)));
+  ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("text.txt"), src_.File("noise.bin")}).exit_code, 0);
+
+  const CliRun test = RunTolvex({"t", Archive()});
+  EXPECT_EQ(test.exit_code, 0) << test.err;
+  EXPECT_EQ(test.out, "2 entries tested, all OK; 1 stored entry has no checksum: its size was checked\n");
+  const CliRun json = RunTolvex({"test", Archive(), "--json"});
+  EXPECT_EQ(json.exit_code, 0) << json.err;
+  EXPECT_TRUE(Contains(json.out, "\"tested\": 2, \"damaged\": 0, \"stored_size_checked\": 1")) << json.out;
+  const CliRun list = RunTolvex({"l", Archive(), "--json"});
+  EXPECT_TRUE(Contains(list.out, "\"stored\": true, \"name_hex\": \"6e6f6973652e62696e\"")) << list.out;
+}
+
+TEST_F(CliHonestResults, HostileNamesAreEscapedInTheTableAndValidInJson) {
+  const std::string escape = "red\x1b[31m.txt";
+  // An encoded surrogate, an overlong '/', a code point above U+10FFFF.
+  const std::string broken[] = {"s\xED\xA0\x80.txt", "o\xE0\x80\xAF.txt", "b\xF4\x90\x80\x80.txt"};
+  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{escape, "x"}, {broken[0], "x"}, {broken[1], "x"},
+                                                      {broken[2], "x"}})));
+  const CliRun table = RunTolvex({"list", Archive()});
+  ASSERT_EQ(table.exit_code, 0) << table.err;
+  EXPECT_FALSE(Contains(table.out, "\x1b")) << table.out;
+  EXPECT_TRUE(Contains(table.out, "red\\x1b[31m.txt\n")) << table.out;
+
+  const CliRun json = RunTolvex({"list", Archive(), "--json"});
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  for (const std::string& name : broken) {
+    EXPECT_FALSE(Contains(json.out, name.substr(1, 2))) << Hex(name);
+    EXPECT_TRUE(Contains(json.out, "\"name_hex\": \"" + PlainHex(name) + "\"")) << json.out;
+  }
+#ifndef _WIN32
+  // The exact bytes select the entry again.
+  const CliRun extract = RunTolvex({"x", Archive(), "-C", work_.File("out"), broken[0]});
+  EXPECT_EQ(extract.exit_code, 0) << extract.err;
+#endif
+}
+
+TEST_F(CliHonestResults, DeleteOfManyNamesLooksThemUp) {
+  // 5,000 names against 100,000 entries: comparing each name with each entry
+  // takes about 5 s; looking them up, a fraction of a second.
+  std::vector<CraftedEntry> entries;
+  std::vector<std::string> names;
+  for (int i = 0; i < 100000; ++i) {
+    entries.push_back({"d/f" + std::to_string(i), "x"});
+    if (i % 20 == 0) names.push_back("d/f" + std::to_string(i));
+  }
+  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive(entries)));
+  std::vector<std::string> args{"delete", Archive()};
+  args.insert(args.end(), names.begin(), names.end());
+  const auto start = std::chrono::steady_clock::now();
+  const CliRun del = RunTolvex(args);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  ASSERT_EQ(del.exit_code, 0) << del.err;
+  EXPECT_TRUE(Contains(del.out, "5000 items deleted")) << del.out;
+  EXPECT_LT(seconds, 2.0) << "delete of 5,000 names took " << seconds << " s";
+}
+
+TEST_F(CliHonestResults, NameTooLongForTheFileManagerIsRefusedBeforePacking) {
+  const std::string deep = std::string(120, 'e') + kSep + std::string(120, 'e');
+  fs::create_directories(src_.File("tree") + kSep + deep);
+  ASSERT_TRUE(WriteFileBytes(src_.File("tree") + kSep + deep + kSep + std::string(30, 'f'), "x"));
+  const CliRun add = RunTolvex({"add", Archive(), src_.File("tree")});
+  EXPECT_EQ(add.exit_code, 2);
+  EXPECT_TRUE(Contains(add.err, "name too long for the file manager")) << add.err;
+  EXPECT_TRUE(Contains(add.err, std::string(30, 'f'))) << add.err;
+  EXPECT_FALSE(PathExists(Archive()));
+}
+
+#ifndef _WIN32
+bool RunningAsRoot() { return geteuid() == 0; }
+
+TEST_F(CliHonestResults, AnythingLeftOutOfAnAddIsNamedAndExitsOne) {
+  const std::string tree = src_.File("tree");
+  fs::create_directories(tree);
+  ASSERT_TRUE(WriteFileBytes(tree + "/good.txt", "good"));
+  fs::create_symlink(tree + "/missing", tree + "/dangling");
+  ASSERT_EQ(mkfifo((tree + "/pipe").c_str(), 0644), 0);
+  std::vector<std::string> expected{"broken symbolic link, left out: " + tree + "/dangling",
+                                    "left out: " + tree + "/pipe"};
+  if (!RunningAsRoot()) {
+    ASSERT_TRUE(WriteFileBytes(tree + "/secret.txt", "secret"));
+    chmod((tree + "/secret.txt").c_str(), 0);
+    expected.push_back("cannot read, left out: " + tree + "/secret.txt (Permission denied)");
+  }
+  const CliRun add = RunTolvex({"add", Archive(), tree});
+  EXPECT_EQ(add.exit_code, 1) << add.err;
+  for (const std::string& message : expected) EXPECT_TRUE(Contains(add.err, message)) << add.err;
+  const CliRun list = RunTolvex({"list", Archive()});
+  EXPECT_TRUE(Contains(list.out, " tree/good.txt\n")) << list.out;
+}
+
+// A folder whose files cannot be deleted: read-only for a user, a read-only
+// mount for root (which may delete anything else).
+class ReadOnlyFolder {
+ public:
+  explicit ReadOnlyFolder(const std::string& path) : path_(path) { fs::create_directories(path); }
+  ~ReadOnlyFolder() {
+    if (mounted_) umount(path_.c_str());
+    chmod(path_.c_str(), 0755);
+  }
+  // Creates the file in the folder, then makes the folder read-only.
+  std::string Seal(const std::string& name, const std::string& bytes) {
+    if (RunningAsRoot()) {
+      if (mount("tolvex-test", path_.c_str(), "tmpfs", 0, "size=1m") != 0) return "cannot mount a tmpfs";
+      mounted_ = true;
+    }
+    if (!WriteFileBytes(path_ + "/" + name, bytes)) return "cannot write the file";
+    if (RunningAsRoot()) {
+      if (mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return "cannot remount";
+    } else if (chmod(path_.c_str(), 0555) != 0) {
+      return "cannot chmod";
+    }
+    return std::string();
+  }
+
+ private:
+  std::string path_;
+  bool mounted_ = false;
+};
+
+TEST_F(CliHonestResults, MoveNamesTheSourceItCouldNotDeleteAndExitsOne) {
+  ReadOnlyFolder folder(src_.File("locked"));
+  const std::string why = folder.Seal("kept.txt", "keep me");
+  if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
+  const std::string file = src_.File("locked") + "/kept.txt";
+  const CliRun add = RunTolvex({"add", Archive(), file, "--move"});
+  EXPECT_EQ(add.exit_code, 1) << add.err;
+  EXPECT_TRUE(Contains(add.err, "kept " + file + ": could not be deleted")) << add.err;
+  EXPECT_EQ(ReadFileBytes(file), "keep me");
+  EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
+}
+
+TEST_F(CliHonestResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
+  if (!RunningAsRoot()) GTEST_SKIP() << "mounting a small file system needs root";
+  const std::string small = work_.File("small");
+  fs::create_directories(small);
+  if (mount("tolvex-test", small.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), RandomBytes(1 << 20, 2)));
+  const CliRun add = RunTolvex({"add", small + "/a.tvx", src_.File("big.bin")});
+  umount(small.c_str());
+  EXPECT_EQ(add.exit_code, 2);
+  EXPECT_TRUE(Contains(add.err, "not enough free space on its drive")) << add.err;
+}
+
+TEST_F(CliHonestResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
+  const std::string out = work_.File("out");
+  const std::string elsewhere = work_.File("elsewhere");
+  fs::create_directories(out);
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, out + "/sub");
+  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"sub/f.txt", "outside"}, {"ok.txt", "fine"}})));
+  const CliRun extract = RunTolvex({"extract", Archive(), "-C", out});
+  EXPECT_EQ(extract.exit_code, 1);
+  EXPECT_TRUE(Contains(extract.err, out + "/sub is a symbolic link")) << extract.err;
+  EXPECT_FALSE(PathExists(elsewhere + "/f.txt"));
+  EXPECT_EQ(ReadFileBytes(out + "/ok.txt"), "fine");
+}
+
+TEST_F(CliHonestResults, InterruptedAddLeavesNothingInTheTemporaryFolder) {
+  ASSERT_TRUE(WriteFileBytes(src_.File("first.txt"), "first"));
+  ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("first.txt")}).exit_code, 0);
+  const std::string before = ReadFileBytes(Archive());
+  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), RandomBytes(48 << 20, 3)));
+  TempDir temp;
+
+  const pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    setenv("TMPDIR", temp.path().c_str(), 1);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    dup2(null, 2);
+    const std::string cli = CliPath(), module = ModulePath(), archive = Archive(), big = src_.File("big.bin");
+    execl(cli.c_str(), cli.c_str(), "--plugin", module.c_str(), "add", archive.c_str(), big.c_str(),
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  // Until the module has started its temporary file.
+  bool started = false;
+  for (int i = 0; i < 400 && !started; ++i) {
+    usleep(10000);
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(temp.path(), ec), end; !ec && it != end; it.increment(ec))
+      if (it->is_regular_file(ec)) started = true;
+  }
+  kill(pid, SIGTERM);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  if (!started) GTEST_SKIP() << "the add wrote no temporary file in time";
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) GTEST_SKIP() << "the add finished before the signal";
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + SIGTERM) << status;
+  EXPECT_TRUE(fs::is_empty(temp.path())) << "debris left in the temporary folder";
+  EXPECT_EQ(ReadFileBytes(Archive()), before);
+  EXPECT_FALSE(PathExists(Archive() + ".tvxnew"));
+}
+#endif
+
+}  // namespace
+}  // namespace tvx::test
