@@ -2,7 +2,8 @@
 # Builds the release packages:
 #   dist/Tolvex-VERSION.zip                   Tolvex.wcx (32-bit), Tolvex.wcx64,
 #                                             pluginst.inf, readme.txt
-#   dist/tolvex-VERSION-linux-x86_64.tar.gz   Tolvex.wcx, tolvex, readme.txt
+#   dist/tolvex-VERSION-linux-x86_64.tar.gz   Tolvex.wcx, tolvex, tolvex.1,
+#                                             install-doublecmd.sh, readme.txt
 #
 #   scripts/make-dist.sh [VERSION]
 #
@@ -91,6 +92,10 @@ strip "$LIN/tolvex"
 chmod 0755 "$LIN/tolvex"
 chmod 0644 "$LIN/Tolvex.wcx"
 fill packaging/readme-linux.txt.in "$LIN/readme.txt"
+fill packaging/tolvex.1.in "$LIN/tolvex.1"
+cp scripts/install-doublecmd.sh "$LIN/install-doublecmd.sh"
+chmod 0644 "$LIN/tolvex.1"
+chmod 0755 "$LIN/install-doublecmd.sh"
 
 mkdir -p dist
 ZIP="dist/Tolvex-$VERSION.zip"
