@@ -33,7 +33,8 @@ std::string PackFailureText(int code, const std::string& shown, const std::strin
   const bool short_here = free_here >= 0 && free_here <= bytes;
   const bool short_temp = free_temp >= 0 && free_temp <= bytes;
   if (code == E_ECREATE || code == E_EWRITE) {
-    if (!FolderWritable(folder)) return "cannot write " + shown + ": permission denied in " + folder;
+    if (const std::string why = FolderWriteProblem(folder); !why.empty())
+      return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder;
     if (fs::exists(archive) && !FileWritable(archive)) return "cannot write " + shown + ": the archive is read-only";
     if (short_here) return "cannot write " + shown + ": not enough free space on its drive";
     if (short_temp) return "cannot write " + shown + ": not enough free space in the temporary folder";
@@ -50,7 +51,8 @@ std::string CheckBeforePacking(const std::string& archive, const std::string& sh
   std::error_code ec;
   const std::string folder = FolderOf(archive);
   if (!fs::is_directory(folder, ec)) return "cannot create " + shown + ": no such folder " + folder;
-  if (!FolderWritable(folder)) return "cannot write " + shown + ": permission denied in " + folder;
+  if (const std::string why = FolderWriteProblem(folder); !why.empty())
+    return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder;
   if (fs::exists(archive, ec) && !FileWritable(archive))
     return "cannot write " + shown + ": the archive is read-only";
   const int64_t free_bytes = FreeBytes(folder);
@@ -73,8 +75,9 @@ int ReportKeptSources(const std::vector<SourceItem>& items) {
     const fs::file_time_type modified = fs::last_write_time(item.full, ec);
     if (!same_size || ec || modified != item.modified) {
       ReportError("kept " + item.full + ": it changed after it was read, the archive has the older content");
-    } else if (!FolderWritable(fs::path(item.full).parent_path().string())) {
-      ReportError("kept " + item.full + ": could not be deleted (its folder is not writable)");
+    } else if (const std::string why = FolderWriteProblem(fs::path(item.full).parent_path().string());
+               !why.empty()) {
+      ReportError("kept " + item.full + ": could not be deleted, its folder is not writable (" + why + ")");
     } else {
       ReportError("kept " + item.full + ": could not be deleted");
     }

@@ -1,6 +1,8 @@
 #include "file_checks.h"
 
+#include <cerrno>
 #include <filesystem>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -10,14 +12,15 @@
 
 namespace tvx::cli {
 
-bool FolderWritable(const std::string& folder) {
+std::string FolderWriteProblem(const std::string& folder) {
 #ifdef _WIN32
   // Folder permissions on Windows are ACLs; the read-only attribute of a
   // folder does not stop writing into it. The module's answer tells.
   (void)folder;
-  return true;
+  return std::string();
 #else
-  return ::access(folder.c_str(), W_OK | X_OK) == 0;
+  if (::access(folder.c_str(), W_OK | X_OK) == 0) return std::string();
+  return std::error_code(errno, std::generic_category()).message();
 #endif
 }
 

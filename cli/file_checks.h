@@ -8,8 +8,9 @@
 
 namespace tvx::cli {
 
-// Whether this process may create and delete files in folder.
-bool FolderWritable(const std::string& folder);
+// Empty when this process may create and delete files in folder, else the
+// system's reason ("Permission denied", "Read-only file system").
+std::string FolderWriteProblem(const std::string& folder);
 // Whether this process may write to file (false for a read-only file).
 bool FileWritable(const std::string& file);
 // Bytes free for this process on the drive of path; -1 when unknown.

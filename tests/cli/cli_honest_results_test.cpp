@@ -92,6 +92,7 @@ TEST_F(CliHonestResults, HostileNamesAreEscapedInTheTableAndValidInJson) {
 }
 
 TEST_F(CliHonestResults, DeleteOfManyNamesLooksThemUp) {
+  if (RunningUnderWine()) GTEST_SKIP() << "times under Wine say nothing about the tool";
   // 5,000 names against 100,000 entries: comparing each name with each entry
   // takes about 5 s; looking them up, a fraction of a second.
   std::vector<CraftedEntry> entries;
@@ -112,13 +113,14 @@ TEST_F(CliHonestResults, DeleteOfManyNamesLooksThemUp) {
 }
 
 TEST_F(CliHonestResults, NameTooLongForTheFileManagerIsRefusedBeforePacking) {
-  const std::string deep = std::string(120, 'e') + kSep + std::string(120, 'e');
-  fs::create_directories(src_.File("tree") + kSep + deep);
-  ASSERT_TRUE(WriteFileBytes(src_.File("tree") + kSep + deep + kSep + std::string(30, 'f'), "x"));
-  const CliRun add = RunTolvex({"add", Archive(), src_.File("tree")});
+  // The folder inside the archive makes the name long, so the path on disk
+  // stays short enough for any system.
+  fs::create_directories(src_.File("tree"));
+  ASSERT_TRUE(WriteFileBytes(src_.File("tree") + kSep + "f.txt", "x"));
+  const CliRun add = RunTolvex({"add", Archive(), src_.File("tree"), "--into", std::string(250, 'e')});
   EXPECT_EQ(add.exit_code, 2);
   EXPECT_TRUE(Contains(add.err, "name too long for the file manager")) << add.err;
-  EXPECT_TRUE(Contains(add.err, std::string(30, 'f'))) << add.err;
+  EXPECT_TRUE(Contains(add.err, src_.File("tree") + kSep + "f.txt")) << add.err;
   EXPECT_FALSE(PathExists(Archive()));
 }
 
@@ -196,6 +198,17 @@ TEST_F(CliHonestResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   umount(small.c_str());
   EXPECT_EQ(add.exit_code, 2);
   EXPECT_TRUE(Contains(add.err, "not enough free space on its drive")) << add.err;
+}
+
+TEST_F(CliHonestResults, ArchiveInAFolderWithoutWritePermissionIsNamedBeforePacking) {
+  ReadOnlyFolder folder(work_.File("locked"));
+  const std::string why = folder.Seal("placeholder", "");
+  if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
+  ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f"));
+  const CliRun add = RunTolvex({"add", work_.File("locked") + "/a.tvx", src_.File("f.txt")});
+  EXPECT_EQ(add.exit_code, 2);
+  EXPECT_TRUE(Contains(add.err, "its folder is not writable")) << add.err;
+  EXPECT_FALSE(Contains(add.err, "disk full")) << add.err;
 }
 
 TEST_F(CliHonestResults, ExtractNeverWritesThroughALinkBelowTheDestination) {

@@ -25,6 +25,11 @@ TEST(CliJson, EscapesQuotesControlsAndBrokenUtf8) {
   // A lone Latin-1 byte is not UTF-8; it is escaped instead of breaking the document.
   EXPECT_EQ(JsonString("caf\xE9"), "\"caf\\u00e9\"");
   EXPECT_EQ(JsonString("\xE2\x82"), "\"\\u00e2\\u0082\"");
+  // Well-formed in shape but not UTF-8: surrogate, overlong, above U+10FFFF.
+  EXPECT_EQ(JsonString("\xED\xA0\x80"), "\"\\u00ed\\u00a0\\u0080\"");
+  EXPECT_EQ(JsonString("\xE0\x80\xAF"), "\"\\u00e0\\u0080\\u00af\"");
+  EXPECT_EQ(JsonString("\xF4\x90\x80\x80"), "\"\\u00f4\\u0090\\u0080\\u0080\"");
+  EXPECT_EQ(JsonString("\xF0\x9F\x98\x80"), "\"\xF0\x9F\x98\x80\"");
 }
 
 TEST(CliJson, ListingHasEntriesAndTotals) {
