@@ -21,6 +21,13 @@ for tool in doublecmd xvfb-run xdotool python3; do
     exit 77
   fi
 done
+# The script refuses while any Double Commander runs, a user's included.
+for comm in /proc/[0-9]*/comm; do
+  if [ "$(cat "$comm" 2>/dev/null)" = doublecmd ]; then
+    echo "SKIPPED: a Double Commander is running on this machine"
+    exit 77
+  fi
+done
 if [ -z "${TOLVEX_UNDER_XVFB:-}" ]; then
   TOLVEX_UNDER_XVFB=1 exec xvfb-run -a sh "$0" "$@"
 fi
