@@ -1,5 +1,6 @@
 #include "TolvexU/archive_target.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -26,14 +27,37 @@ bool CopyFileContents(const std::string& source, const std::string& destination)
   return CopyStream(*out, *in, size).Complete(size) && out->Flush();
 }
 
-// A name beside packedFile that nothing uses yet, for the copy.
-std::string FreeNameBeside(DriveQueries& drives, const std::string& packedFile) {
-  std::string name = packedFile + ".tvxnew";
-  for (int n = 2; n < 1000 && drives.NameTaken(name); ++n) name = packedFile + ".tvxnew" + std::to_string(n);
-  return drives.NameTaken(name) ? std::string() : name;
+// The folder part of path, with its separator; "" for a bare name.
+std::string FolderOf(const std::string& path) {
+  for (size_t i = path.size(); i > 0; --i) {
+    if (platform::IsPathSeparator(path[i - 1])) return path.substr(0, i);
+  }
+  return std::string();
+}
+
+bool Usable(DriveQueries& drives, const std::string& name) {
+  return platform::PathFits(name) && !drives.NameTaken(name);
 }
 
 }  // namespace
+
+std::string FreeNameBeside(DriveQueries& drives, const std::string& packedFile) {
+  const std::string first = packedFile + ".tvxnew";
+  if (Usable(drives, first)) return first;
+  if (platform::PathFits(first)) {
+    for (int n = 2; n < 1000; ++n) {
+      const std::string name = first + std::to_string(n);
+      if (Usable(drives, name)) return name;
+    }
+  }
+  // Too long with the suffix: a short name in the same folder.
+  const std::string folder = FolderOf(packedFile);
+  for (int n = 1; n < 1000; ++n) {
+    const std::string name = folder + "tvx" + std::to_string(n) + ".tvxnew";
+    if (Usable(drives, name)) return name;
+  }
+  return std::string();
+}
 
 TargetPath ChooseTargetPath(DriveQueries& drives, const std::string& packedFile, uint64_t needed) {
   const std::string root = drives.DriveRoot(packedFile);
@@ -47,14 +71,19 @@ TargetPath ChooseTargetPath(DriveQueries& drives, const std::string& packedFile,
 
 Status ReplaceArchiveFile(DriveQueries& drives, const std::string& packedFile, const std::string& target) {
   if (drives.SameDrive(packedFile, target)) {
-    if (platform::MoveReplacing(target, packedFile)) return Status::kOk;
-    // The old archive is intact: nothing is lost by dropping the new one.
-    platform::RemoveFile(target);
-    return Status::kWriteFailed;
+    const platform::MoveOutcome moved = platform::MoveReplacingOnVolume(target, packedFile);
+    if (moved == platform::MoveOutcome::kMoved) return Status::kOk;
+    if (moved == platform::MoveOutcome::kFailed) {
+      // The old archive is intact: nothing is lost by dropping the new one.
+      platform::RemoveFile(target);
+      return Status::kWriteFailed;
+    }
+    // Another volume behind the same drive: copied as across drives.
   }
   const int64_t size = platform::FileSize64(target);
+  const std::string root = drives.DriveRoot(packedFile);
   const std::string beside = FreeNameBeside(drives, packedFile);
-  if (!beside.empty() && size >= 0 && HasFreeSpace(drives, drives.DriveRoot(packedFile), static_cast<uint64_t>(size))) {
+  if (!beside.empty() && size >= 0 && HasFreeSpace(drives, root, static_cast<uint64_t>(size))) {
     if (CopyFileContents(target, beside) && platform::MoveReplacing(beside, packedFile)) {
       platform::RemoveFile(target);
       return Status::kOk;
@@ -63,8 +92,16 @@ Status ReplaceArchiveFile(DriveQueries& drives, const std::string& packedFile, c
     platform::RemoveFile(beside);
     return Status::kWriteFailed;
   }
-  // No room (or no free name) for a copy beside the archive: overwrite it. Should this fail,
-  // the archive is incomplete, and target keeps the only complete copy.
+  // No room (or no free name) for a copy beside the archive: overwrite it, but
+  // only when the whole new archive fits once the old one is emptied. A cut
+  // archive would be worse than a refused change.
+  const int64_t oldSize = platform::FileSize64(packedFile);
+  const int64_t free = drives.VolumeFreeBytes(root);
+  if (size < 0 || oldSize < 0 || free < 0 || free > INT64_MAX - oldSize || free + oldSize < size) {
+    platform::RemoveFile(target);
+    return Status::kWriteFailed;
+  }
+  // Should this fail, the archive is incomplete, and target keeps the only complete copy.
   if (!CopyFileContents(target, packedFile)) return Status::kWriteFailed;
   platform::RemoveFile(target);
   return Status::kOk;

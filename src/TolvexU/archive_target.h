@@ -26,14 +26,29 @@ struct TargetPath {
 //     user's is overwritten.
 TargetPath ChooseTargetPath(DriveQueries& drives, const std::string& packedFile, uint64_t needed);
 
+// A free name beside packedFile (in its folder) under which a new archive, or
+// the copy of one from another drive, is written before it is renamed into
+// place. The first choice is always exactly `<packedFile>.tvxnew`: the
+// command-line host removes that name after an interrupted call when it did
+// not exist before. When it is taken: `<packedFile>.tvxnew2`, 3, ... When the
+// long name does not fit (Windows MAX_PATH, a component of more than 255
+// characters): `tvx<N>.tvxnew` in the same folder. "" when no name is free.
+std::string FreeNameBeside(DriveQueries& drives, const std::string& packedFile);
+
 // Puts the finished archive at target in packedFile's place. On the same
 // drive by one atomic rename; should that fail, packedFile is unchanged and
-// target is deleted. Across drives the target is copied in bounded pieces to a
-// free name beside the archive, which is then renamed onto it; only when the
-// archive's volume has no room (or no free name) for that copy is the archive
-// overwritten in place. On success target is gone. A failure across drives
-// (kWriteFailed) keeps target, the finished new archive; packedFile is then
-// unchanged, or incomplete when the in-place overwrite failed.
+// target is deleted. When the system reports the two names on different
+// volumes after all (a bind mount, a junction, a folder mounted below the
+// drive), it goes on as across drives. Across drives the target is copied in
+// bounded pieces to a free name beside the archive, which is then renamed
+// onto it. Only when the archive's volume has no room (or no free name) for
+// that copy is the archive overwritten in place, and only when the volume
+// holds the whole new archive once the old one is emptied (free bytes + old
+// size >= new size); otherwise kWriteFailed, target deleted and packedFile
+// byte for byte as it was. On success target is gone. Any other failure
+// across drives (kWriteFailed) keeps target, the finished new archive;
+// packedFile is then unchanged, or incomplete when the in-place overwrite
+// itself failed.
 Status ReplaceArchiveFile(DriveQueries& drives, const std::string& packedFile, const std::string& target);
 
 }  // namespace tvx::host

@@ -18,11 +18,15 @@ int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archi
 
 int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::unique_ptr<Archive> old,
                     const RebuildPlan& plan, uint64_t needed) {
-  TargetPath target{packedFile, false};
-  if (old) {
+  const bool creating = !old;
+  TargetPath target;
+  if (!creating) {
     target = ChooseTargetPath(drives, packedFile, needed);
-    if (target.path.empty()) return E_ECREATE;
+  } else {
+    // Never a partial file under the final name: written beside, then renamed.
+    target.path = FreeNameBeside(drives, packedFile);
   }
+  if (target.path.empty()) return E_ECREATE;
   if (!HasFreeSpace(drives, drives.DriveRoot(target.path), needed)) {
     if (target.temporaryFile) platform::RemoveFile(target.path);
     return E_ECREATE;
@@ -34,7 +38,11 @@ int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::un
     platform::RemoveFile(target.path);
     return ToHostCode(status);
   }
-  if (target.path == packedFile) return E_SUCCESS;
+  if (creating) {
+    if (platform::MoveReplacing(target.path, packedFile)) return E_SUCCESS;
+    platform::RemoveFile(target.path);
+    return E_ECREATE;
+  }
   // The new archive is as private as the old one, from before it takes its
   // place (a copy across drives is made anew, so it is set there once more).
   const uint32_t mode = platform::FileAccessMode(packedFile);

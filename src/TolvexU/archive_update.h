@@ -20,7 +20,7 @@ int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archi
 // Writes the archive that plan describes and puts it at packedFile. With an
 // old archive (plan.oldArchive, owned by `old`) the new one is written to the
 // place ChooseTargetPath picks and then replaces it; without one it is written
-// at packedFile directly. `needed` is the free space asked for. The old
+// under FreeNameBeside(packedFile) and renamed to packedFile once complete. `needed` is the free space asked for. The old
 // archive is closed before the replacement. Every failure removes what it
 // wrote except a finished archive whose replacement failed.
 int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::unique_ptr<Archive> old,

@@ -17,11 +17,14 @@ bool IsFolderItem(const std::string& item) {
 
 }  // namespace
 
-int DeleteFilesWith(DriveQueries& drives, const std::string& packedFile, const char* deleteList) {
+int DeleteFilesWith(DriveQueries& drives, const std::string& linkOrArchive, const char* deleteList) {
+  // An archive reached through a link is rebuilt where it lies; the link stays.
+  const std::string packedFile = platform::ResolveLink(linkOrArchive);
   if (!platform::FileExists(packedFile)) return E_EOPEN;
   std::unique_ptr<Archive> old;
   const int opened = OpenExistingArchive(packedFile, old);
   if (opened != E_SUCCESS) return opened;
+  if (platform::IsReadOnlyFile(packedFile)) return E_EWRITE;
 
   RebuildPlan plan;
   plan.oldArchive = old.get();

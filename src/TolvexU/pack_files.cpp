@@ -31,15 +31,34 @@ struct PackItem {
   bool folder = false;
 };
 
-// The new entries, in list order. Without saved paths a folder item adds
-// nothing: its name part would be empty.
-std::vector<PackItem> PackItems(const PackRequest& request) {
-  std::vector<PackItem> items;
+// The archive itself, named among the files to pack (directly or through
+// another name for it), is left out: it cannot hold itself.
+bool IsTheArchive(const std::string& sourcePath, const PackRequest& request, const std::string& archivePath) {
+  return sourcePath == request.packedFile || sourcePath == archivePath ||
+         platform::SameFile(sourcePath, archivePath);
+}
+
+// The new entries, in list order, into items; E_EOPEN when a source is
+// missing (a dangling link too) or is neither a regular file nor a folder (a
+// FIFO would block the reader). A folder named without its trailing separator
+// is packed as a folder. Without saved paths a folder item adds nothing: its
+// name part would be empty.
+int PackItems(const PackRequest& request, const std::string& archivePath, std::vector<PackItem>& items) {
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
-  for (const std::string& name : ParseNameList(request.addList)) {
+  for (std::string name : ParseNameList(request.addList)) {
     PackItem item;
-    item.folder = EndsInSeparator(name);
     item.item.sourcePath = request.srcPath + name;
+    item.folder = EndsInSeparator(name);
+    if (item.folder) {
+      if (!platform::DirectoryExists(item.item.sourcePath)) return E_EOPEN;
+    } else if (platform::DirectoryExists(item.item.sourcePath)) {
+      item.folder = true;
+      name += kSeparator;
+    } else if (!platform::RegularFileExists(item.item.sourcePath)) {
+      return E_EOPEN;
+    } else if (IsTheArchive(item.item.sourcePath, request, archivePath)) {
+      continue;
+    }
     const std::string joined = ListItemToEntryName(JoinSubPath(request.subPath, name));
     if (savePaths) {
       item.item.entryName = WithoutLeadingSlashes(joined);
@@ -50,13 +69,27 @@ std::vector<PackItem> PackItems(const PackRequest& request) {
     if (item.item.entryName.empty()) continue;
     items.push_back(std::move(item));
   }
-  return items;
+  return E_SUCCESS;
+}
+
+// Deletes the packed files that are still as they were read; one changed
+// since (edited while the pack ran) holds newer work and stays.
+void RemoveMovedFiles(const std::vector<PackItem>& items, const std::vector<platform::FileStamp>& stamps) {
+  for (size_t i = 0; i < items.size() && i < stamps.size(); ++i) {
+    // A folder stays (the host removes emptied folders itself).
+    if (items[i].folder || stamps[i].size < 0) continue;
+    if (platform::FileStampOf(items[i].item.sourcePath) == stamps[i]) platform::RemoveFile(items[i].item.sourcePath);
+  }
 }
 
 }  // namespace
 
 int PackFilesWith(DriveQueries& drives, const PackRequest& request) {
-  const std::vector<PackItem> items = PackItems(request);
+  // An archive reached through a link is rebuilt where it lies; the link stays.
+  const std::string archivePath = platform::ResolveLink(request.packedFile);
+  std::vector<PackItem> items;
+  const int listed = PackItems(request, archivePath, items);
+  if (listed != E_SUCCESS) return listed;
   RebuildPlan plan;
   uint64_t needed = 0;
   for (const PackItem& item : items) {
@@ -67,24 +100,20 @@ int PackFilesWith(DriveQueries& drives, const PackRequest& request) {
     if (size > 0) needed += static_cast<uint64_t>(size);
     plan.additions.back().size = size;
   }
+  std::vector<platform::FileStamp> stamps;
+  plan.sourceStamps = &stamps;
 
   std::unique_ptr<Archive> old;
-  if (platform::FileExists(request.packedFile)) {
-    const int opened = OpenExistingArchive(request.packedFile, old);
+  if (platform::FileExists(archivePath)) {
+    const int opened = OpenExistingArchive(archivePath, old);
     if (opened != E_SUCCESS) return opened;
+    if (platform::IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
   }
-  const int result = WriteAndReplace(drives, request.packedFile, std::move(old), plan, needed);
+  const int result = WriteAndReplace(drives, archivePath, std::move(old), plan, needed);
   if (result != E_SUCCESS) return result;
 
-  if ((request.flags & PK_PACK_MOVE_FILES) != 0) {
-    for (const PackItem& item : items) {
-      // A folder stays (the host removes emptied folders itself), and so does
-      // the archive should it have been among the files.
-      if (item.folder || item.item.sourcePath == request.packedFile) continue;
-      platform::RemoveFile(item.item.sourcePath);
-    }
-  }
+  if ((request.flags & PK_PACK_MOVE_FILES) != 0) RemoveMovedFiles(items, stamps);
   return E_SUCCESS;
 }
 

@@ -62,6 +62,7 @@ Status PackFileContent(const std::string& sourcePath, ByteStream& output, uint32
   if (facts.size < 0) return Status::kReadFailed;
   if (facts.size > static_cast<int64_t>(kMaxArchiveSize)) return Status::kTooLarge;
   result.dosTime = facts.dosTime;
+  result.stamp = platform::FileStamp{facts.size, facts.modified};
   const auto size = static_cast<uint32_t>(facts.size);
   if (size == 0) return Status::kOk;
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "packU/status.h"
+#include "platform/platform.h"
 #include "streams/byte_stream.h"
 
 namespace tvx {
@@ -14,6 +15,7 @@ struct PackedContent {
   int32_t unpackedSize = 0;  // bytes read from the file
   int32_t packedSize = 0;    // bytes written to the archive
   uint32_t dosTime = 0xFFFFFFFFu;  // the opened file's last write; all bits when not opened
+  platform::FileStamp stamp;       // the opened file's size and last write; size -1 when not opened
 };
 
 // Writes the file at sourcePath to output at its current position: deflated at

@@ -103,6 +103,7 @@ class Rebuild {
     entries_.reserve(kept.size() + plan_.additions.size());
     for (const ArchiveEntry* entry : kept) entries_.push_back(*entry);
     for (const NewItem& item : plan_.additions) entries_.push_back(NewEntry(item));
+    if (plan_.sourceStamps != nullptr) plan_.sourceStamps->assign(plan_.additions.size(), platform::FileStamp{});
 
     output_ = OpenReadWriteFileStream(newPath);
     if (!output_->IsOpen()) return Status::kCreateFailed;
@@ -173,6 +174,7 @@ class Rebuild {
       if (!entry.IsDirectory()) {
         const Status status = PackFileContent(sourcePath, *output_, kMaxArchiveSize, content);
         if (status != Status::kOk) return status;
+        if (plan_.sourceStamps != nullptr) (*plan_.sourceStamps)[i - first] = content.stamp;
         entry.unpackedSize = content.unpackedSize;
         entry.packedSize = content.packedSize;
       }

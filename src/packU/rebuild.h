@@ -10,6 +10,7 @@
 
 #include "packU/archive.h"
 #include "packU/status.h"
+#include "platform/platform.h"
 
 namespace tvx {
 
@@ -32,6 +33,10 @@ struct RebuildPlan {
   // Folder names ending in '/': the folder's own entry and every entry below
   // it are dropped.
   std::vector<std::string> removeFolders;
+  // When set, receives one stamp per addition: its file as it was read (size
+  // -1 for a folder or a file that was not read). A mover deletes only files
+  // that still match.
+  std::vector<platform::FileStamp>* sourceStamps = nullptr;
 };
 
 // Called once per new entry, after its bytes are written.

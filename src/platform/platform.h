@@ -40,6 +40,7 @@ class File {
   struct Facts {
     int64_t size = -1;            // full size; -1 when unknown
     uint32_t dosTime = kAllBits;  // last write, as FileDosDateTime gives it
+    int64_t modified = 0;         // last write at full precision, as FileStampOf gives it
   };
 
   File() = default;
@@ -142,6 +143,42 @@ uint32_t FileAccessMode(const std::string& path);
 // Gives the file the permissions FileAccessMode returned for another, so a
 // rewritten archive stays as private as it was. False on failure.
 bool SetFileAccessMode(const std::string& path, uint32_t mode);
+
+// --- questions and changes of the update path --------------------------------
+
+// True when path names an existing regular file (after links). A folder, a
+// FIFO, a device or a dangling link is not one.
+bool RegularFileExists(const std::string& path);
+// True when the existing file may not be written: POSIX no write bit at all or
+// no write access; Windows FILE_ATTRIBUTE_READONLY.
+bool IsReadOnlyFile(const std::string& path);
+// True when a and b name the same existing file (POSIX: device and inode;
+// Windows: the same path text, '/' and '\' alike, without regard to case).
+bool SameFile(const std::string& a, const std::string& b);
+// The file a symbolic link points to, followed to its end (POSIX); path itself
+// when it is no link (always on Windows). A dangling link still gives the name
+// it points to, so a new archive is created there.
+std::string ResolveLink(const std::string& path);
+// Whether a file of this name can be created here at all: Windows MAX_PATH
+// (259 characters and the NUL, as the ANSI calls take them), and on both
+// systems components of at most 255 characters.
+bool PathFits(const std::string& path);
+
+// A file's size and last write at the system's full precision, to tell later
+// whether it was changed (nanoseconds since 1970 on POSIX, FILETIME ticks on
+// Windows). size is -1 when there is no such file.
+struct FileStamp {
+  int64_t size = -1;
+  int64_t modified = 0;
+  bool operator==(const FileStamp& other) const { return size == other.size && modified == other.modified; }
+};
+FileStamp FileStampOf(const std::string& path);
+
+// How MoveReplacingOnVolume ended: kOtherVolume when the two names lie on
+// different volumes (EXDEV, ERROR_NOT_SAME_DEVICE) and a copy must do.
+enum class MoveOutcome { kMoved, kOtherVolume, kFailed };
+// MoveReplacing that tells a rename across volumes from other failures.
+MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to);
 
 // --- fault injection (tests only) --------------------------------------------
 //

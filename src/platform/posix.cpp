@@ -100,6 +100,10 @@ bool ReadFirstChar(const std::string& path, char* c) {
   return got == 1;
 }
 
+int64_t StampTimeOf(const struct stat& st) {
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 // --- File ---------------------------------------------------------------------
@@ -123,22 +127,33 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
       flags |= O_WRONLY | O_CREAT | O_EXCL;
       break;
   }
+  // Without blocking: opening a FIFO would otherwise wait for a writer (or a
+  // reader) for ever. Whatever is not a regular file is refused below.
+  if (mode != Mode::kCreateNew) flags |= O_NONBLOCK;
   int fd;
   do {
     fd = ::open(path.c_str(), flags, 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return File();
-  // A new file is never a directory.
+  // A new file is always a regular one, opened without O_NONBLOCK.
   if (mode == Mode::kCreateNew && facts == nullptr) return File(fd);
   // Linux opens a directory read-only without complaint; Windows does not.
+  // What is read must be a regular file: a FIFO or a device never ends.
   struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+  const bool reading = mode == Mode::kRead || mode == Mode::kReadWrite;
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (reading && !S_ISREG(st.st_mode))) {
+    ::close(fd);
+    return File();
+  }
+  const int status = ::fcntl(fd, F_GETFL);
+  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
     ::close(fd);
     return File();
   }
   if (facts != nullptr) {
     facts->size = static_cast<int64_t>(st.st_size);
     facts->dosTime = DosDateTimeOf(st.st_mtime);
+    facts->modified = StampTimeOf(st);
   }
   return File(fd);
 }
@@ -390,6 +405,70 @@ bool MakeDirectory(const std::string& path) {
 bool MoveReplacing(const std::string& from, const std::string& to) {
   if (internal::CountMutatingCall()) return false;
   return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+// --- questions and changes of the update path ----------------------------------
+
+bool RegularFileExists(const std::string& path) {
+  struct stat st {};
+  return StatPath(path, &st) && S_ISREG(st.st_mode);
+}
+
+// root passes access(2) whatever the mode, so a file without any write bit
+// counts as read-only as well, as archivers treat it.
+bool IsReadOnlyFile(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, &st)) return false;
+  return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat stA {}, stB {};
+  return StatPath(a, &stA) && StatPath(b, &stB) && stA.st_dev == stB.st_dev && stA.st_ino == stB.st_ino;
+}
+
+std::string ResolveLink(const std::string& path) {
+  std::string current = path;
+  // As many hops as the system itself follows (SYMLOOP_MAX is 40 on Linux).
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat st {};
+    if (current.empty() || ::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(current.c_str(), target, sizeof target - 1);
+    if (length <= 0) return current;
+    const std::string pointed(target, static_cast<size_t>(length));
+    if (pointed[0] == '/') {
+      current = pointed;
+    } else {
+      const size_t slash = current.rfind('/');
+      current = slash == std::string::npos ? pointed : current.substr(0, slash + 1) + pointed;
+    }
+  }
+  return current;
+}
+
+bool PathFits(const std::string& path) {
+  if (path.empty() || path.size() >= PATH_MAX) return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    if (end - start > NAME_MAX) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+FileStamp FileStampOf(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) return FileStamp{};
+  return FileStamp{static_cast<int64_t>(st.st_size), StampTimeOf(st)};
+}
+
+MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) {
+  if (internal::CountMutatingCall()) return MoveOutcome::kFailed;
+  if (::rename(from.c_str(), to.c_str()) == 0) return MoveOutcome::kMoved;
+  return errno == EXDEV ? MoveOutcome::kOtherVolume : MoveOutcome::kFailed;
 }
 
 }  // namespace tvx::platform

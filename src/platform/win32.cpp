@@ -54,6 +54,10 @@ uint32_t DosDateTimeOf(const FILETIME& utc) {
   return (static_cast<uint32_t>(date) << 16) | time;
 }
 
+int64_t TicksOf(const FILETIME& time) {
+  return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
 // The current position and the size as 64-bit values; false when the call
 // failed. Both calls return all bits in the low half on failure, which a
 // valid value can also have, so the last error decides.
@@ -121,6 +125,7 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   if (facts != nullptr && ::GetFileInformationByHandle(h, &info)) {
     facts->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     facts->dosTime = DosDateTimeOf(info.ftLastWriteTime);
+    facts->modified = TicksOf(info.ftLastWriteTime);
   }
   return File(reinterpret_cast<intptr_t>(h));
 }
@@ -340,6 +345,55 @@ bool MoveReplacing(const std::string& from, const std::string& to) {
   if (internal::CountMutatingCall()) return false;
   return ::MoveFileExA(from.c_str(), to.c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+// --- questions and changes of the update path ----------------------------------
+
+// Windows has no FIFOs among files; a device name does not pass the
+// attribute query.
+bool RegularFileExists(const std::string& path) { return FileExists(path); }
+
+bool IsReadOnlyFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// The host passes full paths; the same text names the same file.
+bool SameFile(const std::string& a, const std::string& b) {
+  if (!FileExists(a) || !FileExists(b)) return false;
+  std::string na = a, nb = b;
+  for (char& c : na) if (c == '/') c = '\\';
+  for (char& c : nb) if (c == '/') c = '\\';
+  return CompareTextNoCase(na, nb) == 0;
+}
+
+std::string ResolveLink(const std::string& path) { return path; }
+
+bool PathFits(const std::string& path) {
+  if (path.empty() || path.size() >= MAX_PATH) return false;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find_first_of("\\/", start);
+    if (end == std::string::npos) end = path.size();
+    if (end - start > 255) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+FileStamp FileStampOf(const std::string& path) {
+  WIN32_FIND_DATAA entry;
+  if (!FindEntry(path, &entry) || IsDirectory(entry)) return FileStamp{};
+  return FileStamp{(static_cast<int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow,
+                   TicksOf(entry.ftLastWriteTime)};
+}
+
+MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) {
+  if (internal::CountMutatingCall()) return MoveOutcome::kFailed;
+  if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+    return MoveOutcome::kMoved;
+  }
+  return ::GetLastError() == ERROR_NOT_SAME_DEVICE ? MoveOutcome::kOtherVolume : MoveOutcome::kFailed;
 }
 
 }  // namespace tvx::platform

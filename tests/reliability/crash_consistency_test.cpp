@@ -227,6 +227,9 @@ class CrashConsistency : public ::testing::Test {
       } else if (name == "old___" && s.drives == Drives::kSplit) {
         ++leftovers_[ReadFileBytes(sideFile_) == reference_ ? "side file old___ (complete new archive)"
                                                              : "side file old___ (incomplete)"];
+      } else if (name == "old.tvx.tvxnew" && s.operation == Operation::kCreate) {
+        // A new archive is written under this name and renamed once complete.
+        ++leftovers_["new archive under its temporary name old.tvx.tvxnew"];
       } else if (name.compare(0, 14, "old.tvx.tvxnew") == 0 && s.drives == Drives::kSplitSideFileTaken) {
         ++leftovers_["copy beside the archive old.tvx.tvxnew"];
       } else {
