@@ -46,6 +46,15 @@ class Archive {
   // Index of the entry the host read last; -1 before the first.
   int32_t current = -1;
 
+  // Folders extracted from this archive with their entry times. Writing into
+  // a folder changes its time, so ExtractEntry sets it once more for each of
+  // these when the caller is done (RestoreFolderTimes, extract.h).
+  struct ExtractedFolder {
+    std::string path;
+    int32_t time = 0;
+  };
+  std::vector<ExtractedFolder> extractedFolders;
+
   // The file offset of the entry's bytes (dataStart + dataOffset in 32 bits).
   uint32_t EntryDataPosition(const ArchiveEntry& entry) const;
   // True when all packedSize bytes of the entry lie inside the file.

@@ -141,8 +141,10 @@ class Rebuild {
     std::vector<const ArchiveEntry*> kept;
     if (plan_.oldArchive == nullptr) return kept;
     const DropSet drops(plan_);
-    for (const ArchiveEntry& entry : plan_.oldArchive->entries()) {
-      if (!drops.Drops(entry.name)) kept.push_back(&entry);
+    const std::vector<ArchiveEntry>& old = plan_.oldArchive->entries();
+    for (size_t i = 0; i < old.size(); ++i) {
+      if (i < plan_.dropOld.size() && plan_.dropOld[i]) continue;
+      if (!drops.Drops(old[i].name)) kept.push_back(&old[i]);
     }
     return kept;
   }

@@ -32,6 +32,9 @@ struct RebuildPlan {
   // Folder names ending in '/': the folder's own entry and every entry below
   // it are dropped.
   std::vector<std::string> removeFolders;
+  // Old entries dropped by their place in the old directory, whatever their
+  // names: empty, or one flag per old entry.
+  std::vector<bool> dropOld;
 };
 
 // Called once per new entry, after its bytes are written.
