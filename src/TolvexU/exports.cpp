@@ -55,7 +55,7 @@ int WCX_API ReadHeader(HANDLE_WCX handle, tHeaderData* headerData) {
   const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current + 1);
   if (entry == nullptr) return E_END_ARCHIVE;
   ++archive->current;
-  SetFileName(headerData->FileName, tvx::host::ShownName(archive->entries(), static_cast<size_t>(archive->current)));
+  SetFileName(headerData->FileName, tvx::host::ShownName(*archive, static_cast<size_t>(archive->current)));
   headerData->FileAttr = tvx::host::FileAttrOf(*entry);
   headerData->PackSize = entry->packedSize;
   headerData->UnpSize = entry->unpackedSize;

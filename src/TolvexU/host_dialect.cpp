@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
+#include <unordered_set>
 
 #include "commonsU/entry_time.h"
 #include "iwcxhead/wcxhead.h"
@@ -45,17 +47,27 @@ std::string ShortenedHostForm(const std::string& fullForm, const ArchiveEntry& e
   return shown;
 }
 
-// The longest host form an entry name of `length` bytes can have: a leading
-// separator, and two characters added to each unsafe component.
-size_t LongestHostForm(size_t length) { return 3 * length + 3; }
+}  // namespace
 
-// True when an entry whose name fits shows exactly as `shown`.
-bool ShownByAnotherEntry(const std::vector<ArchiveEntry>& entries, const std::string& shown) {
-  for (const ArchiveEntry& other : entries) {
-    if (LongestHostForm(other.name.size()) < shown.size()) continue;
-    if (FullHostForm(other.name) == shown) return true;
+// The names of the archive's entries whose host form fits unshortened.
+struct ShownNameIndex {
+  std::unordered_set<std::string> fitting;
+};
+
+namespace {
+
+// True when an entry whose name fits shows exactly as `shown`. The index is
+// made once per archive, so a listing of many long names stays linear.
+bool ShownByAnotherEntry(Archive& archive, const std::string& shown) {
+  if (!archive.shownNames) {
+    auto index = std::make_shared<ShownNameIndex>();
+    for (const ArchiveEntry& entry : archive.entries()) {
+      std::string form = FullHostForm(entry.name);
+      if (form.size() <= kMaxFileName) index->fitting.insert(std::move(form));
+    }
+    archive.shownNames = std::move(index);
   }
-  return false;
+  return archive.shownNames->fitting.count(shown) != 0;
 }
 
 }  // namespace
@@ -128,20 +140,20 @@ std::string ReportedName(const ArchiveEntry& entry) {
   return shown.size() <= kMaxFileName ? shown : ShortenedHostForm(shown, entry, 0);
 }
 
-std::string ShownName(const std::vector<ArchiveEntry>& entries, size_t index) {
-  const ArchiveEntry& entry = entries[index];
+std::string ShownName(Archive& archive, size_t index) {
+  const ArchiveEntry& entry = archive.entries()[index];
   const std::string full = FullHostForm(entry.name);
   if (full.size() <= kMaxFileName) return full;
   // Only a name written to collide (another entry named like this one's
   // shortened form) makes a second try necessary.
   for (unsigned attempt = 0;; ++attempt) {
     std::string shown = ShortenedHostForm(full, entry, attempt);
-    if (!ShownByAnotherEntry(entries, shown)) return shown;
+    if (!ShownByAnotherEntry(archive, shown)) return shown;
   }
 }
 
-std::string ShownEntryForm(const std::vector<ArchiveEntry>& entries, size_t index) {
-  std::string shown = ShownName(entries, index);
+std::string ShownEntryForm(Archive& archive, size_t index) {
+  std::string shown = ShownName(archive, index);
   if (!shown.empty() && shown.front() == kSeparator) shown.erase(0, 1);
   return ListItemToEntryName(shown);
 }

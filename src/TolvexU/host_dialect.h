@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "packU/archive.h"
 #include "packU/archive_entry.h"
 
 namespace tvx::host {
@@ -24,14 +25,15 @@ bool IsListSeparator(char c);
 // whole name, and a folder's trailing separator.
 std::string ReportedName(const ArchiveEntry& entry);
 
-// ReportedName of entries[index], which for a shortened name also makes sure
-// that no other entry of the archive is shown under it. ReadHeader uses this.
-std::string ShownName(const std::vector<ArchiveEntry>& entries, size_t index);
+// ReportedName of the archive's entry at index, which for a shortened name
+// also makes sure that no other entry of the archive is shown under it
+// (noting what it needs for that in archive.shownNames). ReadHeader uses this.
+std::string ShownName(Archive& archive, size_t index);
 
 // ShownName as the host names the entry back in its lists, in entry form
 // ('/' separators, no leading separator): what DeleteFiles and the replacing
 // of PackFiles match besides the stored name.
-std::string ShownEntryForm(const std::vector<ArchiveEntry>& entries, size_t index);
+std::string ShownEntryForm(Archive& archive, size_t index);
 
 // True when the entry name's host form fits the host's FileName unshortened.
 bool NameFitsHost(const std::string& entryName);

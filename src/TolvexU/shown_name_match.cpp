@@ -6,14 +6,14 @@
 
 namespace tvx::host {
 
-std::vector<bool> EntriesNamedAsShown(const Archive& archive, const std::vector<std::string>& names,
+std::vector<bool> EntriesNamedAsShown(Archive& archive, const std::vector<std::string>& names,
                                       const std::vector<std::string>& folders) {
   const std::vector<ArchiveEntry>& entries = archive.entries();
   const std::unordered_set<std::string> named(names.begin(), names.end());
   std::vector<bool> drop(entries.size(), false);
   bool anyShownDifferently = false;
   for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string shown = ShownEntryForm(entries, i);
+    const std::string shown = ShownEntryForm(archive, i);
     if (shown == entries[i].name) continue;
     anyShownDifferently = true;
     if (named.count(shown) != 0) {

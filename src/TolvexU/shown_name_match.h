@@ -16,7 +16,7 @@ namespace tvx::host {
 // form) is one of names, or lies in one of folders (each ending in '/').
 // Empty when no shown name differs from its stored name: the stored names
 // then say everything.
-std::vector<bool> EntriesNamedAsShown(const Archive& archive, const std::vector<std::string>& names,
+std::vector<bool> EntriesNamedAsShown(Archive& archive, const std::vector<std::string>& names,
                                       const std::vector<std::string>& folders);
 
 }  // namespace tvx::host

@@ -15,6 +15,10 @@
 
 namespace tvx {
 
+namespace host {
+struct ShownNameIndex;
+}  // namespace host
+
 class Archive {
  public:
   // Always returns an archive; the caller looks at valid() and damaged().
@@ -54,6 +58,10 @@ class Archive {
     int32_t time = 0;
   };
   std::vector<ExtractedFolder> extractedFolders;
+
+  // The plug-in layer's index of the names it shows the host, made when
+  // first needed (host_dialect.h); the archive only keeps it.
+  std::shared_ptr<const host::ShownNameIndex> shownNames;
 
   // The file offset of the entry's bytes (dataStart + dataOffset in 32 bits).
   uint32_t EntryDataPosition(const ArchiveEntry& entry) const;
