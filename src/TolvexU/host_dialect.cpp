@@ -42,7 +42,16 @@ std::string ShortenedHostForm(const std::string& fullForm, const ArchiveEntry& e
   std::string body = fullForm;
   if (folder && !body.empty() && body.back() == kSeparator) body.pop_back();
   const size_t room = kMaxFileName - suffix.size() - (folder ? 1 : 0);
-  std::string shown = TruncateName(body, room, kSeparator) + suffix;
+  std::string shown = TruncateName(body, room, kSeparator);
+  // File systems take 255 bytes per name: the suffix must not push the last
+  // component beyond that.
+  constexpr size_t kMaxComponent = 255;
+  const size_t lastSeparator = shown.rfind(kSeparator);
+  const size_t componentStart = lastSeparator == std::string::npos ? 0 : lastSeparator + 1;
+  if (shown.size() - componentStart + suffix.size() > kMaxComponent) {
+    shown.resize(componentStart + kMaxComponent - suffix.size());
+  }
+  shown += suffix;
   if (folder) shown.push_back(kSeparator);
   return shown;
 }

@@ -34,16 +34,17 @@ TEST_F(PluginShownNames, LongNamesAreShownDistinctAndOfTheirKind) {
       {kDeep + std::string(80, 'e') + "-one.txt", "1"},
       {kDeep + std::string(80, 'e') + "-two.txt", "2"},
       {kDeep + std::string(80, 'e') + "-sub/", ""},
+      {"f/" + std::string(250, 'g') + "/" + std::string(20, 'h'), "3"},  // cut inside a long component
   };
   Listing listing = ListArchive(module(), WriteArchive("long.tvx", entries));
-  ASSERT_EQ(listing.entries.size(), 3u);
+  ASSERT_EQ(listing.entries.size(), 4u);
   // A short entry named exactly like a shortened name must not share it.
   entries.push_back({AsListItem(listing.entries[0].name), "4"});
   for (char& c : entries.back().name) {
     if (c == '\\') c = '/';
   }
   listing = ListArchive(module(), WriteArchive("long.tvx", entries));
-  ASSERT_EQ(listing.entries.size(), 4u);
+  ASSERT_EQ(listing.entries.size(), 5u);
 
   std::set<std::string> names;
   for (size_t i = 0; i < listing.entries.size(); ++i) {
@@ -53,6 +54,8 @@ TEST_F(PluginShownNames, LongNamesAreShownDistinctAndOfTheirKind) {
     EXPECT_EQ(IsFolderAttr(entry.attr), folder) << entry.name;
     EXPECT_EQ(entry.name.back() == NativeSeparator()[0], folder) << entry.name;
     EXPECT_TRUE(names.insert(entry.name).second) << "shown twice: " << entry.name;
+    const size_t lastComponent = entry.name.find_last_of(NativeSeparator(), entry.name.size() - 2);
+    EXPECT_LE(entry.name.size() - lastComponent - 1 - (folder ? 1 : 0), 255u) << entry.name;
   }
 }
 
