@@ -43,7 +43,11 @@ class DropSet {
 // the folder's modification time, else now.
 int32_t NewEntryTime(const std::string& sourcePath) {
   uint32_t dos = platform::FileDosDateTime(sourcePath);
-  if (dos == platform::kAllBits) dos = platform::ModifiedDosDateTime(sourcePath);
+  // A folder comes with its trailing separator, which FindFirstFileA refuses.
+  std::string folder = sourcePath;
+  auto endsInSeparator = [&folder] { return folder.back() != ':' && platform::IsPathSeparator(folder.back()); };
+  while (folder.size() > 1 && endsInSeparator() && folder[folder.size() - 2] != ':') folder.pop_back();
+  if (dos == platform::kAllBits) dos = platform::ModifiedDosDateTime(folder);
   if (dos == platform::kAllBits) dos = platform::CurrentDosDateTime();
   return DosTimeToEntryTime(dos);
 }
