@@ -116,7 +116,7 @@ Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr
 
 // The path without separators at its end: "out/sub/" -> "out/sub".
 std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && platform::IsPathSeparator(path.back())) path.pop_back();
+  while (path.size() > 1 && path.back() != ':' && platform::IsPathSeparator(path.back())) path.pop_back();
   return path;
 }
 
