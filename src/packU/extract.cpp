@@ -114,9 +114,11 @@ Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr
   return ReadContent(archive, entry, sink);
 }
 
-// The path without separators at its end: "out/sub/" -> "out/sub".
+// The path without separators at its end: "out/sub/" -> "out/sub"; a root
+// ("/", "C:\") stays whole.
 std::string WithoutTrailingSeparators(std::string path) {
-  while (path.size() > 1 && path.back() != ':' && platform::IsPathSeparator(path.back())) path.pop_back();
+  auto endsInSeparator = [&path] { return path.back() != ':' && platform::IsPathSeparator(path.back()); };
+  while (path.size() > 1 && endsInSeparator() && path[path.size() - 2] != ':') path.pop_back();
   return path;
 }
 
