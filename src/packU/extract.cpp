@@ -117,8 +117,9 @@ Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr
 // The path without separators at its end: "out/sub/" -> "out/sub"; a root
 // ("/", "C:\") stays whole.
 std::string WithoutTrailingSeparators(std::string path) {
+  const bool drives = platform::IsPathSeparator(':');  // Windows
   auto endsInSeparator = [&path] { return path.back() != ':' && platform::IsPathSeparator(path.back()); };
-  while (path.size() > 1 && endsInSeparator() && path[path.size() - 2] != ':') path.pop_back();
+  while (path.size() > 1 && endsInSeparator() && !(drives && path[path.size() - 2] == ':')) path.pop_back();
   return path;
 }
 

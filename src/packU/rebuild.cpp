@@ -46,7 +46,8 @@ int32_t NewEntryTime(const std::string& sourcePath) {
   // A folder comes with its trailing separator, which FindFirstFileA refuses.
   std::string folder = sourcePath;
   auto endsInSeparator = [&folder] { return folder.back() != ':' && platform::IsPathSeparator(folder.back()); };
-  while (folder.size() > 1 && endsInSeparator() && folder[folder.size() - 2] != ':') folder.pop_back();
+  const bool drives = platform::IsPathSeparator(':');  // Windows: "C:\" stays a root
+  while (folder.size() > 1 && endsInSeparator() && !(drives && folder[folder.size() - 2] == ':')) folder.pop_back();
   if (dos == platform::kAllBits) dos = platform::ModifiedDosDateTime(folder);
   if (dos == platform::kAllBits) dos = platform::CurrentDosDateTime();
   return DosTimeToEntryTime(dos);
