@@ -22,13 +22,17 @@ struct PackRequest {
 // E_BAD_ARCHIVE for a damaged one; E_ECREATE when there is no room or the
 // archive cannot be created; E_EREAD for a file that cannot be read;
 // E_EWRITE when writing or replacing failed; E_NOT_SUPPORTED for a file of
-// 2 GiB or more or an archive that would reach 2 GiB; E_NO_MEMORY.
+// 2 GiB or more, an archive that would reach 2 GiB, or an entry name the host
+// could not be shown whole (NameFitsHost); E_NO_MEMORY. An old entry is
+// replaced when its stored name or the name the host was shown is a new
+// entry's name.
 // With PK_PACK_MOVE_FILES the packed files are deleted only once the new
 // archive is in place.
 int PackFilesWith(DriveQueries& drives, const PackRequest& request);
 
 // Removes the listed entries. An item "folder<sep>*.*" removes the folder and
-// everything in it; any other item removes the entries of exactly that name.
+// everything in it; any other item removes the entries of exactly that name,
+// stored or as the host was shown it (made safe, or shortened).
 // E_EOPEN when the archive does not exist; otherwise as PackFilesWith.
 int DeleteFilesWith(DriveQueries& drives, const std::string& packedFile, const char* deleteList);
 

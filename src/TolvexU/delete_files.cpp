@@ -4,6 +4,7 @@
 #include "TolvexU/archive_update.h"
 #include "TolvexU/host_dialect.h"
 #include "TolvexU/name_list.h"
+#include "TolvexU/shown_name_match.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
 
@@ -35,6 +36,9 @@ int DeleteFilesWith(DriveQueries& drives, const std::string& linkOrArchive, cons
       plan.removeNames.push_back(ListItemToEntryName(item));
     }
   }
+  // The host names entries as ReadHeader showed them: those shown under
+  // another name than stored go too.
+  plan.dropOld = EntriesNamedAsShown(*old, plan.removeNames, plan.removeFolders);
   const int64_t size = platform::FileSize64(packedFile);
   return WriteAndReplace(drives, packedFile, std::move(old), plan, size > 0 ? static_cast<uint64_t>(size) : 0);
 }

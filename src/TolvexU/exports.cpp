@@ -55,7 +55,7 @@ int WCX_API ReadHeader(HANDLE_WCX handle, tHeaderData* headerData) {
   const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current + 1);
   if (entry == nullptr) return E_END_ARCHIVE;
   ++archive->current;
-  SetFileName(headerData->FileName, tvx::host::ReportedName(*entry));
+  SetFileName(headerData->FileName, tvx::host::ShownName(*archive, static_cast<size_t>(archive->current)));
   headerData->FileAttr = tvx::host::FileAttrOf(*entry);
   headerData->PackSize = entry->packedSize;
   headerData->UnpSize = entry->unpackedSize;
@@ -74,13 +74,15 @@ int WCX_API ProcessFile(HANDLE_WCX handle, int operation, char* destPath, char* 
   } else if (operation == PK_TEST) {
     status = tvx::TestEntry(*archive, *entry);
   } else {
-    status = tvx::ExtractEntry(*archive, *entry, Text(destPath) + Text(destName));
+    // Below a DestPath the host named, links found on the way are refused.
+    status = tvx::ExtractEntry(*archive, *entry, Text(destPath) + Text(destName), Text(destPath).size());
   }
   tvx::host::ReportProgress(*entry);
   return tvx::host::ToHostCode(status);
 }
 
 int WCX_API CloseArchive(HANDLE_WCX handle) {
+  if (FromHandle(handle) != nullptr) tvx::RestoreFolderTimes(*FromHandle(handle));
   delete FromHandle(handle);
   return 0;
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <ctime>
+#include <memory>
+#include <unordered_set>
 
 #include "commonsU/entry_time.h"
 #include "iwcxhead/wcxhead.h"
@@ -13,6 +15,70 @@ namespace {
 // The host's FileName is a 260-byte array.
 constexpr size_t kMaxFileName = 259;
 
+// The whole name in host form, made safe, however long (dialect below).
+std::string FullHostForm(const std::string& name);
+
+// 64-bit FNV-1a: two different stored names practically never share it.
+uint64_t NameHash(const std::string& name) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : name) {
+    hash ^= static_cast<unsigned char>(c);
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+// A name that fits the host's FileName and still tells this entry from every
+// other long one: its leading part (cut at a separator when one lies in the
+// second half), then "~" and the hash of the whole stored name (and "-n" on
+// the n-th try), and a folder's trailing separator, so the kind stays visible.
+std::string ShortenedHostForm(const std::string& fullForm, const ArchiveEntry& entry, unsigned attempt) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string suffix = "~";
+  const uint64_t hash = NameHash(entry.name);
+  for (int shift = 60; shift >= 0; shift -= 4) suffix.push_back(kHex[(hash >> shift) & 0xF]);
+  if (attempt > 0) suffix += "-" + std::to_string(attempt);
+  const bool folder = entry.IsDirectory();
+  std::string body = fullForm;
+  if (folder && !body.empty() && body.back() == kSeparator) body.pop_back();
+  const size_t room = kMaxFileName - suffix.size() - (folder ? 1 : 0);
+  std::string shown = TruncateName(body, room, kSeparator);
+  // File systems take 255 bytes per name: the suffix must not push the last
+  // component beyond that.
+  constexpr size_t kMaxComponent = 255;
+  const size_t lastSeparator = shown.rfind(kSeparator);
+  const size_t componentStart = lastSeparator == std::string::npos ? 0 : lastSeparator + 1;
+  if (shown.size() - componentStart + suffix.size() > kMaxComponent) {
+    shown.resize(componentStart + kMaxComponent - suffix.size());
+  }
+  shown += suffix;
+  if (folder) shown.push_back(kSeparator);
+  return shown;
+}
+
+}  // namespace
+
+// The names of the archive's entries whose host form fits unshortened.
+struct ShownNameIndex {
+  std::unordered_set<std::string> fitting;
+};
+
+namespace {
+
+// True when an entry whose name fits shows exactly as `shown`. The index is
+// made once per archive, so a listing of many long names stays linear.
+bool ShownByAnotherEntry(Archive& archive, const std::string& shown) {
+  if (!archive.shownNames) {
+    auto index = std::make_shared<ShownNameIndex>();
+    for (const ArchiveEntry& entry : archive.entries()) {
+      std::string form = FullHostForm(entry.name);
+      if (form.size() <= kMaxFileName) index->fitting.insert(std::move(form));
+    }
+    archive.shownNames = std::move(index);
+  }
+  return archive.shownNames->fitting.count(shown) != 0;
+}
+
 }  // namespace
 
 #ifdef _WIN32
@@ -21,10 +87,11 @@ const char kSeparator = '\\';
 
 bool IsListSeparator(char c) { return c == '\\' || c == '/'; }
 
-std::string ReportedName(const ArchiveEntry& entry) {
-  const std::string safe = SafeEntryName(entry.name, NameSafetyRules{true});
-  return TruncateName(EntryHostName(safe, true, '\\'), kMaxFileName, '\\');
+namespace {
+std::string FullHostForm(const std::string& name) {
+  return EntryHostName(SafeEntryName(name, NameSafetyRules{true}), true, '\\');
 }
+}  // namespace
 
 int FileTimeOf(const ArchiveEntry& entry) { return static_cast<int>(EntryTimeToDosTime(entry.time)); }
 
@@ -36,10 +103,9 @@ const char kSeparator = '/';
 
 bool IsListSeparator(char c) { return c == '/'; }
 
-std::string ReportedName(const ArchiveEntry& entry) {
-  const std::string safe = SafeEntryName(entry.name, NameSafetyRules{false});
-  return TruncateName(safe, kMaxFileName, '/');
-}
+namespace {
+std::string FullHostForm(const std::string& name) { return SafeEntryName(name, NameSafetyRules{false}); }
+}  // namespace
 
 // mktime consults the time-zone files on every call; listings of many
 // entries from the same hour ask for the same offset again and again.
@@ -77,6 +143,31 @@ int FileAttrOf(const ArchiveEntry& entry) {
 }
 
 #endif
+
+std::string ReportedName(const ArchiveEntry& entry) {
+  std::string shown = FullHostForm(entry.name);
+  return shown.size() <= kMaxFileName ? shown : ShortenedHostForm(shown, entry, 0);
+}
+
+std::string ShownName(Archive& archive, size_t index) {
+  const ArchiveEntry& entry = archive.entries()[index];
+  const std::string full = FullHostForm(entry.name);
+  if (full.size() <= kMaxFileName) return full;
+  // Only a name written to collide (another entry named like this one's
+  // shortened form) makes a second try necessary.
+  for (unsigned attempt = 0;; ++attempt) {
+    std::string shown = ShortenedHostForm(full, entry, attempt);
+    if (!ShownByAnotherEntry(archive, shown)) return shown;
+  }
+}
+
+std::string ShownEntryForm(Archive& archive, size_t index) {
+  std::string shown = ShownName(archive, index);
+  if (!shown.empty() && shown.front() == kSeparator) shown.erase(0, 1);
+  return ListItemToEntryName(shown);
+}
+
+bool NameFitsHost(const std::string& entryName) { return FullHostForm(entryName).size() <= kMaxFileName; }
 
 std::string ListItemToEntryName(const std::string& item) {
   std::string name = item;

@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "packU/archive.h"
 #include "packU/archive_entry.h"
 
 namespace tvx::host {
@@ -18,8 +20,23 @@ bool IsListSeparator(char c);
 // An entry's name as the host is shown it (ReadHeader and progress reports):
 // made safe to join to a destination folder, in host form - "\docs\a.txt" on
 // Windows, "docs/a.txt" on Linux (whose host shows nothing for names with a
-// leading '/').
+// leading '/'). A name longer than the host's 259 characters is shortened to
+// a name of its own of the same kind: its leading part, "~" and a hash of the
+// whole name, and a folder's trailing separator.
 std::string ReportedName(const ArchiveEntry& entry);
+
+// ReportedName of the archive's entry at index, which for a shortened name
+// also makes sure that no other entry of the archive is shown under it
+// (noting what it needs for that in archive.shownNames). ReadHeader uses this.
+std::string ShownName(Archive& archive, size_t index);
+
+// ShownName as the host names the entry back in its lists, in entry form
+// ('/' separators, no leading separator): what DeleteFiles and the replacing
+// of PackFiles match besides the stored name.
+std::string ShownEntryForm(Archive& archive, size_t index);
+
+// True when the entry name's host form fits the host's FileName unshortened.
+bool NameFitsHost(const std::string& entryName);
 
 // FileTime: Windows, a DOS date and time of the entry's wall-clock time;
 // Linux, a Unix time: that wall-clock time read as local time.

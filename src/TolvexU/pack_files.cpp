@@ -2,6 +2,7 @@
 #include "TolvexU/archive_update.h"
 #include "TolvexU/host_dialect.h"
 #include "TolvexU/name_list.h"
+#include "TolvexU/shown_name_match.h"
 #include "commonsU/path_text.h"
 #include "iwcxhead/wcxhead.h"
 #include "packU/format.h"
@@ -93,6 +94,9 @@ int PackFilesWith(DriveQueries& drives, const PackRequest& request) {
   RebuildPlan plan;
   uint64_t needed = 0;
   for (const PackItem& item : items) {
+    // A name the host could not be shown whole could not be told from its
+    // neighbours, nor extracted, deleted or replaced under its own name.
+    if (!NameFitsHost(item.item.entryName)) return E_NOT_SUPPORTED;
     plan.additions.push_back(item.item);
     if (item.folder) continue;
     const int64_t size = platform::FileSize64(item.item.sourcePath);
@@ -109,6 +113,10 @@ int PackFilesWith(DriveQueries& drives, const PackRequest& request) {
     if (opened != E_SUCCESS) return opened;
     if (platform::IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
+    // An old entry shown under a new entry's name is replaced by it as well.
+    std::vector<std::string> newNames;
+    for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);
+    plan.dropOld = EntriesNamedAsShown(*old, newNames, {});
   }
   const int result = WriteAndReplace(drives, archivePath, std::move(old), plan, needed);
   if (result != E_SUCCESS) return result;

@@ -15,6 +15,10 @@
 
 namespace tvx {
 
+namespace host {
+struct ShownNameIndex;
+}  // namespace host
+
 class Archive {
  public:
   // Always returns an archive; the caller looks at valid() and damaged().
@@ -45,6 +49,19 @@ class Archive {
 
   // Index of the entry the host read last; -1 before the first.
   int32_t current = -1;
+
+  // Folders extracted from this archive with their entry times. Writing into
+  // a folder changes its time, so ExtractEntry sets it once more for each of
+  // these when the caller is done (RestoreFolderTimes, extract.h).
+  struct ExtractedFolder {
+    std::string path;
+    int32_t time = 0;
+  };
+  std::vector<ExtractedFolder> extractedFolders;
+
+  // The plug-in layer's index of the names it shows the host, made when
+  // first needed (host_dialect.h); the archive only keeps it.
+  std::shared_ptr<const host::ShownNameIndex> shownNames;
 
   // The file offset of the entry's bytes (dataStart + dataOffset in 32 bits).
   uint32_t EntryDataPosition(const ArchiveEntry& entry) const;

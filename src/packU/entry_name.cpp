@@ -11,6 +11,31 @@ bool IsSeparator(char c, const NameSafetyRules& rules) {
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// A name Windows opens as a device in every folder: CON, PRN, AUX, NUL,
+// COM1-COM9, LPT1-LPT9, in any case, with any extension ("con.txt") and with
+// spaces before it ("NUL .x").
+bool IsDeviceName(const char* component, size_t length) {
+  size_t stem = 0;
+  while (stem < length && component[stem] != '.') ++stem;
+  while (stem > 0 && component[stem - 1] == ' ') --stem;
+  if (stem != 3 && stem != 4) return false;
+  char upper[4];
+  for (size_t i = 0; i < stem; ++i) upper[i] = Upper(component[i]);
+  const std::string head(upper, 3);
+  if (stem == 3) return head == "CON" || head == "PRN" || head == "AUX" || head == "NUL";
+  return (head == "COM" || head == "LPT") && upper[3] >= '1' && upper[3] <= '9';
+}
+
+// Windows cannot give a file a name that is a device or ends in a dot or a
+// space (it would drop them, and open another name than was written).
+bool UnusableOnWindows(const char* component, size_t length) {
+  if (length == 0) return false;
+  const char last = component[length - 1];
+  return last == '.' || last == ' ' || IsDeviceName(component, length);
+}
+
 // True when cleaning would change nothing: no drive prefix, no empty, "." or
 // ".." component, no separator but '/', nothing to replace. Listings of large
 // archives meet almost only such names, and one scan is cheaper than a rebuild.
@@ -28,6 +53,7 @@ bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
     if (length == 0 && !(end && i > 0)) return false;  // only a directory's trailing '/' may end empty
     if (length == 1 && name[componentStart] == '.') return false;
     if (length == 2 && name[componentStart] == '.' && name[componentStart + 1] == '.') return false;
+    if (rules.windows && UnusableOnWindows(name.data() + componentStart, length)) return false;
     componentStart = i + 1;
   }
   return true;
@@ -62,6 +88,13 @@ std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules)
       if (c == '\0' || (rules.windows && static_cast<unsigned char>(c) < 0x20)) c = '_';
     }
     if (!component.empty() && component != "." && component != "..") {
+      if (rules.windows && UnusableOnWindows(component.data(), component.size())) {
+        // "CON" -> "_CON", "a." -> "a._": a name of its own that Windows keeps.
+        const bool device = IsDeviceName(component.data(), component.size());
+        const char last = component.back();
+        if (device) component.insert(0, 1, '_');
+        if (last == '.' || last == ' ') component.push_back('_');
+      }
       if (!out.empty()) out.push_back('/');
       out += component;
     }

@@ -14,7 +14,8 @@ std::string EntryHostName(const std::string& name, bool leadingSeparator, char s
 // destination folder.
 struct NameSafetyRules {
   // Also treat '\' and ':' as separators and drop a drive prefix ("C:");
-  // replace control characters (not valid in Windows names).
+  // replace control characters (not valid in Windows names); put '_' before
+  // a device name ("CON", "com1.txt") and after a trailing dot or space.
   bool windows = false;
 };
 

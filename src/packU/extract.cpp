@@ -1,5 +1,7 @@
 #include "packU/extract.h"
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,7 +64,12 @@ Status ExpectStreamEnd(InflateStream& inflate) {
   return got == 0 && inflate.AtStreamEnd() ? Status::kOk : Status::kBadData;
 }
 
+// Sizes of 2 GiB or more read negative: such an entry cannot be produced, so
+// neither testing nor extraction may pass it as empty.
+bool SizesReadNegative(const ArchiveEntry& entry) { return entry.unpackedSize < 0 || entry.packedSize < 0; }
+
 Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sink) {
+  if (SizesReadNegative(entry)) return Status::kBadData;
   // A folder has no content, whatever its record claims: extraction makes the
   // folder only, and testing must agree with it.
   if (entry.IsDirectory() || !entry.HasContent()) return Status::kOk;
@@ -83,10 +90,16 @@ Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sin
 // taken. (Not a mkstemp name: that would give the extracted file private
 // permissions.) Created new, so an existing file is never emptied; not open
 // when no name is free or the folder refuses.
+// When that name would be longer than the system takes (Windows: 259
+// characters), a short "~tvx<n>" in the same folder serves instead.
 std::unique_ptr<FileStream> CreatePartialFile(const std::string& target, std::string& name) {
   std::unique_ptr<FileStream> file;
+  size_t nameStart = target.size();
+  while (nameStart > 0 && !platform::IsPathSeparator(target[nameStart - 1])) --nameStart;
+  const bool shortName = target.size() + std::strlen(".tvxpart") + 1 > platform::MaxPathLength();
   for (int n = 1; n < 1000; ++n) {
-    name = target + ".tvxpart" + (n > 1 ? std::to_string(n) : std::string());
+    name = shortName ? target.substr(0, nameStart) + "~tvx" + std::to_string(n)
+                     : target + ".tvxpart" + (n > 1 ? std::to_string(n) : std::string());
     file = CreateNewWriteFileStream(name);
     if (file->IsOpen()) break;
     // Only a taken name is worth another try; anything else fails the same way.
@@ -101,18 +114,50 @@ Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr
   return ReadContent(archive, entry, sink);
 }
 
+// The path without separators at its end: "out/sub/" -> "out/sub"; a root
+// ("/", "C:\") stays whole.
+std::string WithoutTrailingSeparators(std::string path) {
+  const bool drives = platform::IsPathSeparator(':');  // Windows
+  auto endsInSeparator = [&path] { return path.back() != ':' && platform::IsPathSeparator(path.back()); };
+  while (path.size() > 1 && endsInSeparator() && !(drives && path[path.size() - 2] == ':')) path.pop_back();
+  return path;
+}
+
+// True when a component of target after its first destFolderLength characters
+// (the destination folder as the caller named it), the last one included, is
+// a symbolic link: writing through it could land anywhere.
+bool PassesThroughLink(const std::string& target, size_t destFolderLength) {
+  if (destFolderLength == 0) return false;
+  for (size_t i = destFolderLength + 1; i < target.size(); ++i) {
+    if (!platform::IsPathSeparator(target[i]) || platform::IsPathSeparator(target[i - 1])) continue;
+    if (platform::IsSymbolicLink(target.substr(0, i))) return true;
+  }
+  return platform::IsSymbolicLink(WithoutTrailingSeparators(target));
+}
+
 }  // namespace
 
-Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target) {
+Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
+                    size_t destFolderLength) {
+  if (SizesReadNegative(entry)) return Status::kBadData;
+  if (PassesThroughLink(target, destFolderLength)) return Status::kCreateFailed;
   if (entry.IsDirectory()) {
-    return platform::MakeDirectory(target) ? Status::kOk : Status::kCreateFailed;
+    if (!platform::MakeDirectory(target)) return Status::kCreateFailed;
+    const std::string folder = WithoutTrailingSeparators(target);
+    platform::SetModifiedWallClockTime(folder, entry.time);
+    archive.extractedFolders.push_back({folder, entry.time});
+    return Status::kOk;
   }
   // A new name is written in place: the file is ours from its creation, so a
   // failure removes it and nothing of anybody else's is touched.
   std::unique_ptr<FileStream> out = CreateNewWriteFileStream(target);
   if (out->IsOpen()) {
     const Status status = WriteContent(archive, entry, std::move(out));
-    if (status != Status::kOk) platform::RemoveFile(target);
+    if (status != Status::kOk) {
+      platform::RemoveFile(target);
+    } else {
+      platform::SetModifiedWallClockTime(target, entry.time);
+    }
     return status;
   }
   // Something has the name already (or the folder refuses, which the partial
@@ -123,9 +168,29 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   out = CreatePartialFile(target, partial);
   if (!out->IsOpen()) return Status::kCreateFailed;
   Status status = WriteContent(archive, entry, std::move(out));
-  if (status == Status::kOk && !platform::MoveReplacing(partial, target)) status = Status::kCreateFailed;
+  if (status == Status::kOk) {
+    // The replacement is the same file to its owner: same access, and the
+    // entry's time (a rename keeps both).
+    platform::CarryFileAccess(target, partial);
+    platform::SetModifiedWallClockTime(partial, entry.time);
+    if (!platform::MoveReplacing(partial, target)) status = Status::kCreateFailed;
+  }
   if (status != Status::kOk) platform::RemoveFile(partial);
   return status;
+}
+
+void RestoreFolderTimes(Archive& archive) {
+  std::vector<Archive::ExtractedFolder>& folders = archive.extractedFolders;
+  // A folder's path is longer than its parent's: longest first sets every
+  // folder after its subfolders, whose changes would move its time again.
+  std::stable_sort(folders.begin(), folders.end(),
+                   [](const Archive::ExtractedFolder& a, const Archive::ExtractedFolder& b) {
+                     return a.path.size() > b.path.size();
+                   });
+  for (const Archive::ExtractedFolder& folder : folders) {
+    platform::SetModifiedWallClockTime(folder.path, folder.time);
+  }
+  folders.clear();
 }
 
 Status TestEntry(Archive& archive, const ArchiveEntry& entry) {

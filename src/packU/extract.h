@@ -18,14 +18,30 @@ namespace tvx {
 // failed write never leaves a damaged file under the target's name (only a
 // killed process can, and only for a new name), and an existing target
 // survives a failed extraction.
-// kCreateFailed: the target (or its temporary) cannot be created;
-// kWriteFailed: a write was short or failed; kBadData: a deflated entry does
+// An existing file's permission bits (Windows: hidden, system and archive
+// attributes) carry over to its replacement. The file, or the folder, gets the
+// entry's time (a failure there fails nothing); a folder is also remembered in
+// archive.extractedFolders for RestoreFolderTimes.
+//
+// destFolderLength is the length of the leading part of target that the
+// caller named as the destination folder; when it is above 0 no component of
+// target after it, the last one included, may be a symbolic link, so nothing
+// is ever written outside that folder through a link found there.
+//
+// kCreateFailed: the target (or its temporary) cannot be created, or a link
+// lies in its way; kWriteFailed: a write was short or failed; kBadData: the
+// entry's sizes read negative (nothing is written then), a deflated entry does
 // not inflate to exactly unpackedSize bytes with a good checksum, or a stored
 // entry's bytes run past the end of the archive; kNoMemory: zlib cannot start.
-Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target);
+Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
+                    size_t destFolderLength = 0);
 
-// Reads the entry as extraction would and discards the bytes: kOk, kBadData or
-// kNoMemory. Nothing is written anywhere.
+// Sets the time of every folder extracted from the archive again, deepest
+// first, now that their contents are written; failures are ignored.
+void RestoreFolderTimes(Archive& archive);
+
+// Reads the entry as extraction would and discards the bytes: kOk, kBadData
+// (also for sizes that read negative) or kNoMemory. Nothing is written anywhere.
 Status TestEntry(Archive& archive, const ArchiveEntry& entry);
 
 // Passes over the entry: nothing is read, checked or moved.

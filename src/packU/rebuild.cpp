@@ -43,7 +43,12 @@ class DropSet {
 // the folder's modification time, else now.
 int32_t NewEntryTime(const std::string& sourcePath) {
   uint32_t dos = platform::FileDosDateTime(sourcePath);
-  if (dos == platform::kAllBits) dos = platform::ModifiedDosDateTime(sourcePath);
+  // A folder comes with its trailing separator, which FindFirstFileA refuses.
+  std::string folder = sourcePath;
+  auto endsInSeparator = [&folder] { return folder.back() != ':' && platform::IsPathSeparator(folder.back()); };
+  const bool drives = platform::IsPathSeparator(':');  // Windows: "C:\" stays a root
+  while (folder.size() > 1 && endsInSeparator() && !(drives && folder[folder.size() - 2] == ':')) folder.pop_back();
+  if (dos == platform::kAllBits) dos = platform::ModifiedDosDateTime(folder);
   if (dos == platform::kAllBits) dos = platform::CurrentDosDateTime();
   return DosTimeToEntryTime(dos);
 }
@@ -142,8 +147,10 @@ class Rebuild {
     std::vector<const ArchiveEntry*> kept;
     if (plan_.oldArchive == nullptr) return kept;
     const DropSet drops(plan_);
-    for (const ArchiveEntry& entry : plan_.oldArchive->entries()) {
-      if (!drops.Drops(entry.name)) kept.push_back(&entry);
+    const std::vector<ArchiveEntry>& old = plan_.oldArchive->entries();
+    for (size_t i = 0; i < old.size(); ++i) {
+      if (i < plan_.dropOld.size() && plan_.dropOld[i]) continue;
+      if (!drops.Drops(old[i].name)) kept.push_back(&old[i]);
     }
     return kept;
   }

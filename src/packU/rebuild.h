@@ -37,6 +37,9 @@ struct RebuildPlan {
   // -1 for a folder or a file that was not read). A mover deletes only files
   // that still match.
   std::vector<platform::FileStamp>* sourceStamps = nullptr;
+  // Old entries dropped by their place in the old directory, whatever their
+  // names: empty, or one flag per old entry.
+  std::vector<bool> dropOld;
 };
 
 // Called once per new entry, after its bytes are written.

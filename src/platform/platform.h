@@ -180,6 +180,22 @@ enum class MoveOutcome { kMoved, kOtherVolume, kFailed };
 // MoveReplacing that tells a rename across volumes from other failures.
 MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to);
 
+// --- extracted files ------------------------------------------------------------
+
+// Gives path (a file or folder, never followed if it is a link) the
+// modification time of a wall-clock second count: the local calendar time
+// counted as if it were UTC, as entry times are. False on failure.
+bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds);
+// Gives file `to` what `from` carries about access: the POSIX permission bits,
+// or the Windows attributes hidden, system and archive. False on failure.
+bool CarryFileAccess(const std::string& from, const std::string& to);
+// True when path itself is a symbolic link (Windows: any reparse point, so a
+// junction too). A missing path is no link.
+bool IsSymbolicLink(const std::string& path);
+// The longest path the system's calls accept here: 259 characters on Windows
+// (MAX_PATH less the NUL), PATH_MAX less the NUL on POSIX.
+size_t MaxPathLength();
+
 // --- fault injection (tests only) --------------------------------------------
 //
 // Every mutating call of this layer (File::Write, File::SetEndHere,

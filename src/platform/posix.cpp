@@ -124,7 +124,8 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
       if (!FileExists(path)) flags |= O_CREAT | O_TRUNC;
       break;
     case Mode::kCreateNew:
-      flags |= O_WRONLY | O_CREAT | O_EXCL;
+      // O_EXCL already refuses a link in the name's place; O_NOFOLLOW says so.
+      flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
       break;
   }
   // Without blocking: opening a FIFO would otherwise wait for a writer (or a
@@ -394,6 +395,35 @@ uint32_t FileAccessMode(const std::string& path) {
 bool SetFileAccessMode(const std::string& path, uint32_t mode) {
   return mode != kAllBits && ::chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0;
 }
+
+// --- extracted files ------------------------------------------------------------
+
+bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
+  // The wall-clock fields, then the instant they name on this machine's clock
+  // (mktime decides daylight saving for that date).
+  const time_t asUtc = static_cast<time_t>(wallClockSeconds);
+  struct tm fields {};
+  if (::gmtime_r(&asUtc, &fields) == nullptr) return false;
+  fields.tm_isdst = -1;
+  const time_t instant = ::mktime(&fields);
+  if (instant == static_cast<time_t>(-1) && wallClockSeconds != -1) return false;
+  struct timespec times[2] = {};
+  times[0].tv_nsec = UTIME_OMIT;  // the access time stays the time of extraction
+  times[1].tv_sec = instant;
+  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool CarryFileAccess(const std::string& from, const std::string& to) {
+  struct stat st {};
+  return StatPath(from, &st) && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+size_t MaxPathLength() { return PATH_MAX - 1; }
 
 bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
 

@@ -330,6 +330,47 @@ uint32_t FileAccessMode(const std::string&) { return kAllBits; }
 
 bool SetFileAccessMode(const std::string&, uint32_t mode) { return mode == kAllBits; }
 
+// --- extracted files ------------------------------------------------------------
+
+bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
+  // The wall-clock count read as a local file time (100 ns since 1601), then
+  // converted the way packing converted it the other way.
+  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+  const int64_t ticks = (wallClockSeconds + kSecondsFrom1601To1970) * 10000000;
+  if (ticks < 0) return false;
+  FILETIME local;
+  local.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
+  local.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  FILETIME utc;
+  if (!::LocalFileTimeToFileTime(&local, &utc)) return false;
+  // Attribute access alone works on read-only files; backup semantics opens
+  // folders; a reparse point is changed itself, never what it points to.
+  const HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool set = ::SetFileTime(h, nullptr, nullptr, &utc) != 0;
+  ::CloseHandle(h);
+  return set;
+}
+
+bool CarryFileAccess(const std::string& from, const std::string& to) {
+  const DWORD attributes = ::GetFileAttributesA(from.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  // Not read-only: a read-only file refuses to be replaced anyway, and a
+  // read-only copy could not be deleted when the replacement fails.
+  const DWORD carried = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+  return ::SetFileAttributesA(to.c_str(), carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+bool IsSymbolicLink(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+size_t MaxPathLength() { return MAX_PATH - 1; }
+
 bool RemoveEmptyDirectory(const std::string& path) {
   return ::RemoveDirectoryA(path.c_str()) != 0;
 }

@@ -60,6 +60,19 @@ const SafeNameCase kSafeNames[] = {
     // Control characters cannot be in Windows names.
     {"a\x01" "b", "a_b", "a\x01" "b"},
     {"tab\there/x", "tab_here/x", "tab\there/x"},
+    // Windows opens device names in every folder and drops a trailing dot or
+    // space: such components get a '_'.
+    {"CON", "_CON", "CON"},
+    {"sub/aux.txt", "sub/_aux.txt", "sub/aux.txt"},
+    {"Com1.log/x", "_Com1.log/x", "Com1.log/x"},
+    {"lpt9", "_lpt9", "lpt9"},
+    {"nul .x", "_nul .x", "nul .x"},
+    {"prn/", "_prn/", "prn/"},
+    {"dot./x", "dot._/x", "dot./x"},
+    {"space ", "space _", "space "},
+    {"CONSOLE", "CONSOLE", "CONSOLE"},
+    {"com0", "com0", "com0"},
+    {"lpt10", "lpt10", "lpt10"},
 };
 
 TEST(SafeEntryName, RemovesEverythingThatLeadsOutOfTheDestination) {

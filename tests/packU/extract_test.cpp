@@ -90,9 +90,9 @@ TEST_F(ExtractTest, StoredEntryWithSpareBytesGivesOnlyItsContent) {
 }
 
 TEST_F(ExtractTest, ZeroUnpackedSizeGivesAnEmptyFileWhateverIsPacked) {
-  Archive& archive = Open({{"empty", ""}, {"claims-bytes", "abcde", 0}, {"negative", "abc", -5}});
+  Archive& archive = Open({{"empty", ""}, {"claims-bytes", "abcde", 0}});
   ASSERT_TRUE(test::WriteFileBytes(Target("claims-bytes"), "old content"));
-  for (size_t i = 0; i < 3; ++i) {
+  for (size_t i = 0; i < 2; ++i) {
     const std::string name = Entry(i).name;
     EXPECT_EQ(ExtractEntry(archive, Entry(i), Target(name)), Status::kOk) << name;
     EXPECT_TRUE(test::PathExists(Target(name))) << name;

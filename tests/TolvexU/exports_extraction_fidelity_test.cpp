@@ -1,0 +1,137 @@
+// What extraction through the module keeps of an entry and of the file it
+// replaces: dates, access, and nothing written for impossible sizes or
+// through a link the destination folder does not own.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "TolvexU/host_calls.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace tvx::test {
+namespace {
+
+using PluginExtractionFidelity = PluginTest;
+
+// Sets a 32-bit field of record `index`: field 1 is unpackedSize, 2 packedSize.
+void SetRecordField(std::string& bytes, const std::vector<RawEntry>& entries, size_t index, int field,
+                    uint32_t value) {
+  size_t at = 14;
+  for (size_t i = 0; i < index; ++i) at += 18 + entries[i].name.size();
+  at += 2 + entries[index].name.size() + 4 * static_cast<size_t>(field);
+  for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+TEST_F(PluginExtractionFidelity, FilesAndFoldersGetTheirEntriesTimes) {
+  // Noon, far from any change of daylight saving time.
+  const std::string path = WriteArchive(
+      "dated.tvx", {{"d/", "", -1, 1300017600}, {"d/f.txt", "content", -1, 1118836800}, {"d/e/", "", -1, 1200052800}});
+  const std::string out = Path("out") + NativeSeparator();
+  ASSERT_TRUE(std::filesystem::create_directory(Path("out")));
+  {
+    HostArchive archive(module(), path);
+    for (const std::string& name : {"d" + NativeSeparator(), "d" + NativeSeparator() + "f.txt",
+                                   "d" + NativeSeparator() + "e" + NativeSeparator()}) {
+      ASSERT_EQ(archive.ReadHeader(), 0);
+      ASSERT_EQ(archive.Process(PK_EXTRACT, &out, name), 0) << name;
+    }
+  }  // CloseArchive: the folders' times are set once more, after their contents
+
+  // Packed again, the extracted files and folders must carry the same times.
+  const std::string repacked = Path("repacked.tvx");
+  ASSERT_EQ(PackWith(module(), repacked, nullptr, out,
+                     {ListForm("d/"), ListForm("d/f.txt"), ListForm("d/e/")}, PK_PACK_SAVE_PATHS),
+            0);
+  const Listing before = ListArchive(module(), path);
+  const Listing after = ListArchive(module(), repacked);
+  ASSERT_EQ(after.entries.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(after.entries[i].name, before.entries[i].name);
+    EXPECT_EQ(after.entries[i].time, before.entries[i].time) << before.entries[i].name;
+  }
+}
+
+TEST_F(PluginExtractionFidelity, NegativeSizesAreBadDataAndWriteNothing) {
+  // 2 GiB or more, as another writer could claim.
+  const std::vector<RawEntry> entries = {{"unpacked.txt", "abc"}, {"packed.txt", "abc"}, {"fine.txt", "ok"}};
+  std::string bytes = ArchiveBytes(entries);
+  SetRecordField(bytes, entries, 0, 1, 0x80000003u);
+  SetRecordField(bytes, entries, 1, 2, 0xFFFFFFFDu);
+  const std::string path = Path("negative.tvx");
+  ASSERT_TRUE(WriteFileBytes(path, bytes));
+  EXPECT_EQ(ListedNames(module(), path), ReportedForms({"unpacked.txt", "packed.txt", "fine.txt"}));
+
+  HostArchive archive(module(), path);
+  for (const char* name : {"unpacked.txt", "packed.txt"}) {
+    ASSERT_EQ(archive.ReadHeader(), 0);
+    EXPECT_EQ(archive.Test(), E_BAD_DATA) << name;
+    EXPECT_EQ(archive.ExtractTo(Path(name)), E_BAD_DATA) << name;
+    EXPECT_FALSE(PathExists(Path(name))) << name;
+  }
+  ASSERT_EQ(archive.ReadHeader(), 0);
+  EXPECT_EQ(archive.ExtractTo(Path("fine.txt")), 0);
+}
+
+TEST_F(PluginExtractionFidelity, AReplacedFileKeepsItsAccess) {
+  const std::string target = Path("kept.txt");
+  ASSERT_TRUE(WriteFileBytes(target, "old"));
+#ifdef _WIN32
+  ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
+#else
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+#endif
+  HostArchive archive(module(), WriteArchive("access.tvx", {{"kept.txt", "new content"}}));
+  ASSERT_EQ(archive.ReadHeader(), 0);
+  ASSERT_EQ(archive.ExtractTo(target), 0);
+  EXPECT_EQ(ReadFileBytes(target), "new content");
+#ifdef _WIN32
+  EXPECT_NE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+#else
+  struct stat st {};
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(PluginExtractionFidelity, NothingIsWrittenThroughALinkBelowTheDestination) {
+  // out/sub leads to a folder elsewhere; out/g.txt to a file elsewhere.
+  ASSERT_TRUE(std::filesystem::create_directory(Path("out")));
+  ASSERT_TRUE(std::filesystem::create_directory(Path("elsewhere")));
+  std::filesystem::create_directory_symlink(Path("elsewhere"), Path("out/sub"));
+  std::filesystem::create_symlink(Path("elsewhere/g.txt"), Path("out/g.txt"));
+  HostArchive archive(module(), WriteArchive("links.tvx", {{"sub/f.txt", "escaped"}, {"g.txt", "escaped"}, {"sub/", ""}}));
+  const std::string out = Path("out") + "/";
+  for (const char* name : {"sub/f.txt", "g.txt", "sub/"}) {
+    ASSERT_EQ(archive.ReadHeader(), 0);
+    EXPECT_EQ(archive.Process(PK_EXTRACT, &out, name), E_ECREATE) << name;
+  }
+  EXPECT_EQ(FolderListing(Path("elsewhere")), std::vector<std::string>());
+  EXPECT_TRUE(std::filesystem::is_symlink(Path("out/g.txt")));
+}
+#endif
+
+#ifdef _WIN32
+TEST_F(PluginExtractionFidelity, ReplacingAFileWhosePathNearlyFillsMaxPath) {
+  // A target of 255 characters: "<target>.tvxpart" would not fit in MAX_PATH.
+  const std::string folder = Path("long");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  const std::string target = folder + "\\" + std::string(255 - folder.size() - 1, 'n');
+  ASSERT_EQ(target.size(), 255u);
+  ASSERT_TRUE(WriteFileBytes(target, "old"));
+  HostArchive archive(module(), WriteArchive("long.tvx", {{"n", "new content"}}));
+  ASSERT_EQ(archive.ReadHeader(), 0);
+  EXPECT_EQ(archive.ExtractTo(target), 0);
+  EXPECT_EQ(ReadFileBytes(target), "new content");
+  EXPECT_EQ(FolderListing(folder).size(), 1u) << "a partial file was left behind";
+}
+#endif
+
+}  // namespace
+}  // namespace tvx::test
