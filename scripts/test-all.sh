@@ -54,13 +54,13 @@ runs_here() {
   grep -q '^TOLVEX_RUNS_TARGET_PROGRAMS:INTERNAL=ON$' "$ROOT/build/$1/CMakeCache.txt" 2>/dev/null
 }
 
-# Runs ctest; LAST_COUNT gets its "N tests passed, M failed out of T" line.
+# Runs ctest; LAST_COUNT becomes "T tests, F failed" from its closing line.
 run_ctest() {
   local log
   log=$(mktemp)
   ctest "$@" | tee "$log"
   local status=${PIPESTATUS[0]}
-  LAST_COUNT=$(sed -n 's/^[0-9]*% tests passed, \(.*\)$/\1/p' "$log" | tail -1)
+  LAST_COUNT=$(sed -n 's/^[0-9]*% tests passed, \([0-9]*\) tests* failed out of \([0-9]*\).*/\2 tests, \1 failed/p' "$log" | tail -1)
   rm -f "$log"
   return "$status"
 }
