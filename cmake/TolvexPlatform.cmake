@@ -18,8 +18,8 @@ endif()
 find_package(ZLIB REQUIRED)
 
 # --- static runtime on Windows ----------------------------------------------------
-# libgcc, libstdc++ and winpthread go into every module and program: a file
-# manager loads the module from its own folder, where no MinGW DLLs exist.
+# libgcc and libstdc++ go into every module and program: a file manager loads
+# the module from its own folder, where no MinGW DLLs exist.
 if(WIN32)
   add_link_options(-static -static-libgcc -static-libstdc++)
 endif()
@@ -85,20 +85,41 @@ else()
 endif()
 
 # --- running Windows programs on this host ---------------------------------------------
-# 64-bit Windows programs run under wine64 with a prefix of this build's own, so
-# ctest runs the Windows tests like native ones. 32-bit code cannot run here:
-# that build only builds, and its tests are the static export checks.
+# Windows programs run under Wine with a prefix of this build's own, so ctest
+# runs the Windows tests like native ones: 64-bit ones under wine64, 32-bit
+# ones under Wine's 32-bit loader (/usr/lib/wine/wine, package wine32:i386),
+# in a 32-bit prefix.
 set(TOLVEX_CAN_RUN_TARGET_PROGRAMS ON)
 set(TOLVEX_UNDER_WINE OFF)
 if(CMAKE_CROSSCOMPILING)
   set(TOLVEX_CAN_RUN_TARGET_PROGRAMS OFF)
-  if(WIN32 AND CMAKE_HOST_UNIX AND CMAKE_SIZEOF_VOID_P EQUAL 8
-     AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
-    find_program(TOLVEX_WINE64 NAMES wine64 PATHS /usr/lib/wine /usr/lib64/wine
-                 NO_CMAKE_FIND_ROOT_PATH)
+  if(WIN32 AND CMAKE_HOST_UNIX AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+      set(_tolvex_wine_name wine64)
+      set(TOLVEX_WINEARCH win64)
+    else()
+      set(_tolvex_wine_name wine)
+      set(TOLVEX_WINEARCH win32)
+    endif()
+    # Only the loaders themselves: /usr/bin/wine would pick one by the program.
+    find_program(TOLVEX_WINE NAMES ${_tolvex_wine_name} PATHS /usr/lib/wine /usr/lib64/wine
+                 NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
     find_program(TOLVEX_WINESERVER NAMES wineserver64 wineserver
                  PATHS /usr/lib/wine /usr/lib64/wine NO_CMAKE_FIND_ROOT_PATH)
-    if(TOLVEX_WINE64 AND TOLVEX_WINESERVER)
+    # The loader is a program of the target's word size: where this machine
+    # cannot execute 32-bit code, even its --version fails.
+    set(_tolvex_wine_runs OFF)
+    if(TOLVEX_WINE AND TOLVEX_WINESERVER)
+      execute_process(COMMAND "${TOLVEX_WINE}" --version RESULT_VARIABLE _tolvex_wine_status
+                      OUTPUT_QUIET ERROR_QUIET TIMEOUT 30)
+      if(_tolvex_wine_status EQUAL 0)
+        set(_tolvex_wine_runs ON)
+      else()
+        message(WARNING "${TOLVEX_WINE} does not run on this machine: the Windows tests "
+                        "will be built, not run")
+      endif()
+    endif()
+    if(_tolvex_wine_runs)
       set(TOLVEX_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
       configure_file("${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in"
                      "${CMAKE_BINARY_DIR}/wine-run.sh" @ONLY
@@ -106,8 +127,9 @@ if(CMAKE_CROSSCOMPILING)
                                       GROUP_READ GROUP_EXECUTE
                                       WORLD_READ WORLD_EXECUTE)
       set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_BINARY_DIR}/wine-run.sh")
-    else()
-      message(WARNING "wine64 not found: the Windows tests will be built, not run")
+    elseif(NOT TOLVEX_WINE OR NOT TOLVEX_WINESERVER)
+      message(WARNING "Wine's loader ${_tolvex_wine_name} not found: the Windows tests "
+                      "will be built, not run (scripts/setup.sh installs it)")
     endif()
   endif()
   if(CMAKE_CROSSCOMPILING_EMULATOR)
@@ -117,6 +139,9 @@ if(CMAKE_CROSSCOMPILING)
     endif()
   endif()
 endif()
+# For scripts/test-all.sh: whether this build's tests run or only build here.
+set(TOLVEX_RUNS_TARGET_PROGRAMS ${TOLVEX_CAN_RUN_TARGET_PROGRAMS} CACHE INTERNAL
+    "The test program runs on this host (natively or under Wine)")
 
 # A path of this host as the target program sees it: Wine maps / to drive Z:.
 function(tolvex_target_path out host_path)

@@ -14,6 +14,13 @@ if(CMAKE_CROSSCOMPILING)
   # Win32 threads instead of winpthread's.
   set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
   add_subdirectory("${TOLVEX_GTEST_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/googletest" EXCLUDE_FROM_ALL)
+  if(WIN32)
+    # The Win32-thread compilers have no std::mutex, on which GoogleTest
+    # builds only its Notification: a replacement is forced in.
+    target_compile_definitions(gtest PUBLIC GTEST_HAS_NOTIFICATION_=1)
+    target_compile_options(gtest PUBLIC
+      -include "${CMAKE_SOURCE_DIR}/tests/support/gtest_notification.h")
+  endif()
   set(TOLVEX_GTEST_LIBRARIES gtest gtest_main)
 else()
   find_package(GTest REQUIRED)
@@ -67,6 +74,9 @@ set(_tolvex_checks "${CMAKE_SOURCE_DIR}/tests/exports")
 if(WIN32)
   add_test(NAME exports.module_pe
     COMMAND sh "${_tolvex_checks}/check_pe_module.sh" "${TOLVEX_OBJDUMP}" "$<TARGET_FILE:Tolvex>")
+  add_test(NAME exports.module_imports
+    COMMAND sh "${_tolvex_checks}/check_module_imports.sh" "${TOLVEX_OBJDUMP}" "$<TARGET_FILE:Tolvex>"
+            "${_tolvex_checks}/module_imports.txt")
   if(TARGET tolvex)
     add_test(NAME exports.host_imports
       COMMAND sh "${_tolvex_checks}/check_pe_imports.sh" "${TOLVEX_OBJDUMP}" "$<TARGET_FILE:tolvex>")

@@ -1,5 +1,5 @@
-# Cross-compiles for Windows (x86_64) with MinGW-w64's POSIX-thread compilers
-# (Debian: g++-mingw-w64-x86-64-posix). Libraries come only from the
+# Cross-compiles for Windows (x86_64) with MinGW-w64's Win32-thread compilers
+# (Debian: g++-mingw-w64-x86-64-win32). Libraries come only from the
 # MinGW sysroot, e.g. zlib from libz-mingw-w64-dev.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 set(TOLVEX_MINGW_TRIPLE x86_64-w64-mingw32)

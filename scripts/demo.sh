@@ -3,8 +3,9 @@
 # with the system (/usr/share/doc), copied into build/demo so the tree stays
 # the same while the demo runs. Adds them to a new archive, lists, tests and
 # extracts it, compares the result with the originals, deletes a folder, and
-# reports sizes. Then, when the win64 build and Wine are there, does a smaller
-# round trip with the Windows tool and module under Wine.
+# reports sizes. Then, for each of the win64 and win32 builds that is there
+# with its Wine loader, does a smaller round trip with that Windows tool and
+# module under Wine (wine64, or Wine's 32-bit loader).
 #
 #   scripts/demo.sh
 #
@@ -16,8 +17,6 @@ set -Eeuo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 TOLVEX="$ROOT/build/linux/tolvex"
-WIN_TOLVEX="$ROOT/build/win64/tolvex.exe"
-WINE_RUN="$ROOT/build/win64/wine-run.sh"
 DEMO="$ROOT/build/demo"
 SOURCE=/usr/share/doc
 WANT_FILES=${TOLVEX_DEMO_FILES:-300}
@@ -113,35 +112,52 @@ echo "entries before: $before, after: $after"
 "$TOLVEX" test --quiet demo.tvx
 echo "archive still tests OK, now $(stat -c %s demo.tvx) bytes"
 
-# --- the Windows tool and module under Wine -------------------------------------------
-if [ "${TOLVEX_DEMO_WINE:-1}" = 0 ]; then
-  echo
-  echo "(Windows part skipped: TOLVEX_DEMO_WINE=0)"
-elif [ ! -x "$WINE_RUN" ] || [ ! -f "$WIN_TOLVEX" ] || [ ! -f "$ROOT/build/win64/Tolvex.wcx64" ]; then
-  echo
-  echo "(Windows part skipped: build/win64 has no tolvex.exe, Tolvex.wcx64 or wine-run.sh)"
-else
-  # Windows programs write CRLF; show plain lines.
-  wintolvex() { "$WINE_RUN" "$WIN_TOLVEX" "$@" | tr -d '\r'; }
-  small=${picked[1]:-${picked[0]}}
-
-  step "Windows (Wine): tolvex.exe with Tolvex.wcx64 packs, lists, tests and extracts $small"
-  if [ ! -f "$ROOT/build/win64/wineprefix/system.reg" ]; then
-    echo "(the first Wine run sets up build/win64/wineprefix, which takes a while)"
+# --- the Windows tools and modules under Wine -------------------------------------------
+# windows_round_trip PRESET MODULE: the tool of build/PRESET with its module
+# packs, lists, tests and extracts one folder; then it and the Linux tool test
+# each other's archives. Each preset runs under its own Wine loader (wine64,
+# or the 32-bit wine) with its own prefix; the Wine server is stopped after.
+windows_round_trip() {
+  local preset=$1 module=$2
+  local build="$ROOT/build/$preset"
+  local wine_run="$build/wine-run.sh" win_tolvex="$build/tolvex.exe"
+  if [ ! -x "$wine_run" ] || [ ! -f "$win_tolvex" ] || [ ! -f "$build/$module" ]; then
+    echo
+    echo "($preset part skipped: build/$preset has no tolvex.exe, $module or wine-run.sh)"
+    return 0
   fi
-  mkdir -p win
+  # Windows programs write CRLF; show plain lines.
+  wintolvex() { "$wine_run" "$win_tolvex" "$@" | tr -d '\r'; }
+  local small=${picked[1]:-${picked[0]}}
+
+  step "Windows ($preset, Wine): tolvex.exe with $module packs, lists, tests and extracts $small"
+  if [ ! -f "$build/wineprefix/system.reg" ]; then
+    echo "(the first Wine run sets up build/$preset/wineprefix, which takes a while)"
+  fi
+  rm -rf "$DEMO/$preset"
+  mkdir -p "$DEMO/$preset"
   cd "$DEMO/files"
-  wintolvex add ../win/small.tvx "$small"
-  cd "$DEMO/win"
+  wintolvex add "../$preset/small.tvx" "$small"
+  cd "$DEMO/$preset"
   wintolvex list small.tvx | tail -n 1
   wintolvex test small.tvx
   wintolvex extract small.tvx -C extracted
   diff -r "$DEMO/files/$small" "extracted/$small"
   echo "no differences"
 
-  step "Windows and Linux read each other's archives"
+  step "Windows ($preset) and Linux read each other's archives"
   "$TOLVEX" test small.tvx
   wintolvex test ../demo.tvx
+  cd "$DEMO"
+  WINEPREFIX="$build/wineprefix" /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+}
+
+if [ "${TOLVEX_DEMO_WINE:-1}" = 0 ]; then
+  echo
+  echo "(Windows part skipped: TOLVEX_DEMO_WINE=0)"
+else
+  windows_round_trip win64 Tolvex.wcx64
+  windows_round_trip win32 Tolvex.wcx
 fi
 
 echo

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Installs what building and testing Tolvex needs on Debian 12. Idempotent:
-# asks apt only about packages that are missing, and does nothing when none is.
+# asks apt only about packages that are missing, and prints nothing when none is.
 #
-# Never installs wine32: with it, Wine picks its 32-bit loader. The Windows
-# tests run under /usr/lib/wine/wine64 with a prefix per build folder.
+# The Windows tests run under Wine with a prefix per build folder: the win64
+# ones under /usr/lib/wine/wine64, the win32 ones under Wine's 32-bit loader
+# /usr/lib/wine/wine (wine32, an i386 package: the i386 architecture is added).
 set -eu
 
 PACKAGES="
@@ -18,6 +19,7 @@ PACKAGES="
   binutils-mingw-w64-x86-64
   libz-mingw-w64-dev
   wine64
+  wine32:i386
   clang
   libclang-rt-14-dev
   zip
@@ -60,35 +62,82 @@ missing_packages() {
   done
 }
 
+# wine32 alone would remove wine64 (their shared files conflict unless both
+# come in one go), so whenever either is missing both are named.
+with_wine_pair() {
+  case " $1 " in
+    *" wine64 "*|*" wine32:i386 "*)
+      printf '%s' "$1" | sed 's/wine64 //; s/wine32:i386 //'
+      printf 'wine64 wine32:i386 ' ;;
+    *) printf '%s' "$1" ;;
+  esac
+}
+
+# The apt sources without the security suite, as a folder for
+# Dir::Etc::SourceParts. The security mirror's i386 indexes are sometimes
+# mid-sync ("File has unexpected size"): its amd64 libraries are then newer
+# than its i386 ones, and the resolver refuses wine32 (the two must match).
+# Without the suite both architectures come from the same release.
+sources_without_security() {
+  dir=$(mktemp -d)
+  for file in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$file" ] || continue
+    # Deb822 stanzas are separated by blank lines; drop those naming a
+    # -security suite or the debian-security archive.
+    awk 'BEGIN { RS = ""; ORS = "\n\n" } !/-security|debian-security/' "$file" \
+      >"$dir/$(basename "$file")"
+  done
+  for file in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+    [ -f "$file" ] || continue
+    grep -v -e '-security' -e 'debian-security' "$file" \
+      >"$dir/$(basename "$file" .list).list" || true
+  done
+  printf '%s' "$dir"
+}
+
+# apt-get update + install of the given packages; on failure once more with
+# the sources that leave the security suite out.
+install_packages() {
+  export DEBIAN_FRONTEND=noninteractive
+  # --no-install-recommends keeps the set small (wine64 recommends much more).
+  if as_root apt-get update -qq && as_root apt-get install -y -qq --no-install-recommends "$@"; then
+    return 0
+  fi
+  echo "setup: apt-get failed; retrying without the security suite's indexes" >&2
+  parts=$(sources_without_security)
+  status=0
+  as_root apt-get -o Dir::Etc::SourceParts="$parts" -o Dir::Etc::SourceList=/dev/null update -qq &&
+    as_root apt-get -o Dir::Etc::SourceParts="$parts" -o Dir::Etc::SourceList=/dev/null \
+      install -y -qq --no-install-recommends "$@" || status=$?
+  rm -rf "$parts"
+  return $status
+}
+
 wait_for_package_manager
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "setup: adding the i386 architecture (for wine32)"
+  as_root dpkg --add-architecture i386
+fi
 missing=$(missing_packages)
 if [ -n "$missing" ]; then
+  missing=$(with_wine_pair "$missing")
   echo "setup: installing $missing"
-  export DEBIAN_FRONTEND=noninteractive
-  as_root apt-get update -qq
-  # --no-install-recommends: wine64 recommends wine32.
   # shellcheck disable=SC2086
-  as_root apt-get install -y -qq --no-install-recommends $missing
+  install_packages $missing || true
   missing=$(missing_packages)
   if [ -n "$missing" ]; then
     echo "setup: still missing after apt-get: $missing" >&2
     exit 1
   fi
-else
-  echo "setup: all packages present"
-fi
-
-if is_installed wine32; then
-  echo "setup: warning: wine32 is installed; the Windows tests expect wine64 only" >&2
 fi
 
 # The tools the build calls by name.
 status=0
-for tool in cmake ninja g++ x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix \
+for tool in cmake ninja g++ x86_64-w64-mingw32-g++-win32 i686-w64-mingw32-g++-win32 \
             x86_64-w64-mingw32-objdump i686-w64-mingw32-objdump clang zip; do
   command -v "$tool" >/dev/null 2>&1 || { echo "setup: $tool not found" >&2; status=1; }
 done
-for file in /usr/lib/wine/wine64 /usr/src/googletest/CMakeLists.txt \
+for file in /usr/lib/wine/wine64 /usr/lib/wine/wine /usr/src/googletest/CMakeLists.txt \
             /usr/x86_64-w64-mingw32/lib/libz.a /usr/i686-w64-mingw32/lib/libz.a; do
   [ -e "$file" ] || { echo "setup: $file not found" >&2; status=1; }
 done

@@ -7,6 +7,26 @@
 #include "platform/platform.h"
 
 namespace tvx::host {
+namespace {
+
+// Removes the file of a new archive on the way out until released: an
+// allocation failure that unwinds through the rebuild (the exports turn it
+// into E_NO_MEMORY) leaves no partial archive behind, as a failed write does.
+class UnfinishedFile {
+ public:
+  explicit UnfinishedFile(const std::string& path) : path_(path) {}
+  ~UnfinishedFile() {
+    if (!path_.empty()) platform::RemoveFile(path_);
+  }
+  UnfinishedFile(const UnfinishedFile&) = delete;
+  UnfinishedFile& operator=(const UnfinishedFile&) = delete;
+  void Release() { path_.clear(); }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace
 
 int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archive) {
   archive = Archive::NewArchive(path);
@@ -32,7 +52,9 @@ int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::un
     return E_ECREATE;
   }
 
+  UnfinishedFile unfinished(target.path);
   const Status status = RebuildArchive(target.path, plan, [](const ArchiveEntry& entry) { ReportProgress(entry); });
+  unfinished.Release();
   old.reset();  // closes the old archive: only now may it be replaced
   if (status != Status::kOk) {
     platform::RemoveFile(target.path);

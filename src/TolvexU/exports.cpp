@@ -1,5 +1,10 @@
 // The nine functions the host calls. Each converts the host's arguments, calls
 // the archive code and maps the outcome to the host's result code.
+//
+// No exception may unwind into the host: it would end the host's process. The
+// standard containers throw only when memory runs out (std::bad_alloc,
+// std::length_error), so each export that allocates runs its body through
+// Guarded, which turns any exception into the export's answer for that.
 #include <cstring>
 #include <memory>
 #include <string>
@@ -27,78 +32,108 @@ void SetFileName(char (&fileName)[260], const std::string& name) {
   fileName[length] = '\0';
 }
 
+// body(), or onNoMemory when it throws.
+template <typename Result, typename Body>
+Result Guarded(Result onNoMemory, Body body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    return onNoMemory;
+  }
+}
+
 }  // namespace
 
 extern "C" {
 
 HANDLE_WCX WCX_API OpenArchive(tOpenArchiveData* archiveData) {
   if (archiveData == nullptr) return nullptr;
-  std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(Text(archiveData->ArcName));
-  if (archive->readFailed()) {
-    archiveData->OpenResult = E_EREAD;
-    return nullptr;
-  }
-  if (!archive->valid()) {
-    archiveData->OpenResult = E_UNKNOWN_FORMAT;
-    return nullptr;
-  }
-  if (archive->damaged()) {
-    archiveData->OpenResult = E_BAD_ARCHIVE;
-    return nullptr;
-  }
-  return archive.release();
+  return Guarded<HANDLE_WCX>(nullptr, [archiveData]() -> HANDLE_WCX {
+    archiveData->OpenResult = E_NO_MEMORY;  // stays so only when the body throws
+    std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(Text(archiveData->ArcName));
+    if (archive->readFailed()) {
+      archiveData->OpenResult = E_EREAD;
+      return nullptr;
+    }
+    if (!archive->valid()) {
+      archiveData->OpenResult = E_UNKNOWN_FORMAT;
+      return nullptr;
+    }
+    if (archive->damaged()) {
+      archiveData->OpenResult = E_BAD_ARCHIVE;
+      return nullptr;
+    }
+    archiveData->OpenResult = 0;
+    return archive.release();
+  });
 }
 
 int WCX_API ReadHeader(HANDLE_WCX handle, tHeaderData* headerData) {
-  tvx::Archive* archive = FromHandle(handle);
-  if (archive == nullptr || headerData == nullptr) return E_END_ARCHIVE;
-  const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current + 1);
-  if (entry == nullptr) return E_END_ARCHIVE;
-  ++archive->current;
-  SetFileName(headerData->FileName, tvx::host::ShownName(*archive, static_cast<size_t>(archive->current)));
-  headerData->FileAttr = tvx::host::FileAttrOf(*entry);
-  headerData->PackSize = entry->packedSize;
-  headerData->UnpSize = entry->unpackedSize;
-  headerData->FileTime = tvx::host::FileTimeOf(*entry);
-  return 0;
+  return Guarded(static_cast<int>(E_NO_MEMORY), [handle, headerData] {
+    tvx::Archive* archive = FromHandle(handle);
+    if (archive == nullptr || headerData == nullptr) return static_cast<int>(E_END_ARCHIVE);
+    const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current + 1);
+    if (entry == nullptr) return static_cast<int>(E_END_ARCHIVE);
+    ++archive->current;
+    SetFileName(headerData->FileName, tvx::host::ShownName(*archive, static_cast<size_t>(archive->current)));
+    headerData->FileAttr = tvx::host::FileAttrOf(*entry);
+    headerData->PackSize = entry->packedSize;
+    headerData->UnpSize = entry->unpackedSize;
+    headerData->FileTime = tvx::host::FileTimeOf(*entry);
+    return 0;
+  });
 }
 
 int WCX_API ProcessFile(HANDLE_WCX handle, int operation, char* destPath, char* destName) {
-  tvx::Archive* archive = FromHandle(handle);
-  if (archive == nullptr) return E_END_ARCHIVE;
-  const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current);
-  if (entry == nullptr) return E_END_ARCHIVE;
-  tvx::Status status = tvx::Status::kOk;
-  if (operation == PK_SKIP) {
-    tvx::SkipEntry(*archive, *entry);
-  } else if (operation == PK_TEST) {
-    status = tvx::TestEntry(*archive, *entry);
-  } else {
-    // Below a DestPath the host named, links found on the way are refused.
-    status = tvx::ExtractEntry(*archive, *entry, Text(destPath) + Text(destName), Text(destPath).size());
-  }
-  tvx::host::ReportProgress(*entry);
-  return tvx::host::ToHostCode(status);
+  return Guarded(static_cast<int>(E_NO_MEMORY), [=] {
+    tvx::Archive* archive = FromHandle(handle);
+    if (archive == nullptr) return static_cast<int>(E_END_ARCHIVE);
+    const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current);
+    if (entry == nullptr) return static_cast<int>(E_END_ARCHIVE);
+    tvx::Status status = tvx::Status::kOk;
+    if (operation == PK_SKIP) {
+      tvx::SkipEntry(*archive, *entry);
+    } else if (operation == PK_TEST) {
+      status = tvx::TestEntry(*archive, *entry);
+    } else {
+      // Below a DestPath the host named, links found on the way are refused.
+      status = tvx::ExtractEntry(*archive, *entry, Text(destPath) + Text(destName), Text(destPath).size());
+    }
+    tvx::host::ReportProgress(*entry);
+    return tvx::host::ToHostCode(status);
+  });
 }
 
 int WCX_API CloseArchive(HANDLE_WCX handle) {
-  if (FromHandle(handle) != nullptr) tvx::RestoreFolderTimes(*FromHandle(handle));
-  delete FromHandle(handle);
+  tvx::Archive* archive = FromHandle(handle);
+  if (archive != nullptr) {
+    // Folder times are a courtesy: running out of memory for them must not
+    // keep the archive open.
+    Guarded(0, [archive] {
+      tvx::RestoreFolderTimes(*archive);
+      return 0;
+    });
+  }
+  delete archive;
   return 0;
 }
 
 int WCX_API PackFiles(char* packedFile, char* subPath, char* srcPath, char* addList, int flags) {
-  tvx::host::PackRequest request;
-  request.packedFile = Text(packedFile);
-  request.subPath = Text(subPath);
-  request.srcPath = Text(srcPath);
-  request.addList = addList;
-  request.flags = flags;
-  return tvx::host::PackFilesWith(tvx::host::SystemDriveQueries(), request);
+  return Guarded(static_cast<int>(E_NO_MEMORY), [=] {
+    tvx::host::PackRequest request;
+    request.packedFile = Text(packedFile);
+    request.subPath = Text(subPath);
+    request.srcPath = Text(srcPath);
+    request.addList = addList;
+    request.flags = flags;
+    return tvx::host::PackFilesWith(tvx::host::SystemDriveQueries(), request);
+  });
 }
 
 int WCX_API DeleteFiles(char* packedFile, char* deleteList) {
-  return tvx::host::DeleteFilesWith(tvx::host::SystemDriveQueries(), Text(packedFile), deleteList);
+  return Guarded(static_cast<int>(E_NO_MEMORY), [=] {
+    return tvx::host::DeleteFilesWith(tvx::host::SystemDriveQueries(), Text(packedFile), deleteList);
+  });
 }
 
 int WCX_API GetPackerCaps(void) { return kCapabilities; }
@@ -108,7 +143,7 @@ void WCX_API SetProcessDataProc(HANDLE_WCX, tProcessDataProc processDataProc) {
 }
 
 int WCX_API CanYouHandleThisFile(char* fileName) {
-  return tvx::Archive::NewArchive(Text(fileName))->valid() ? 1 : 0;
+  return Guarded(0, [fileName] { return tvx::Archive::NewArchive(Text(fileName))->valid() ? 1 : 0; });
 }
 
 }  // extern "C"

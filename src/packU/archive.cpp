@@ -58,7 +58,9 @@ bool Archive::ReadDirectory(int32_t entryCount) {
   // hold is damage, found before anything is allocated for it.
   const uint32_t room = fileSize_ > kHeaderSize ? fileSize_ - kHeaderSize : 0;
   if (static_cast<uint32_t>(entryCount) > room / kRecordFixedSize) return false;
-  entries_.reserve(static_cast<size_t>(entryCount));
+  // The list grows with the records actually read, not with the count the
+  // header claims: a damaged or hostile count of millions must not reserve
+  // gigabytes up front (a 32-bit host's address space has no such room).
 
   std::vector<uint8_t> buffer(kDirectoryBlock);
   size_t begin = 0;  // unparsed bytes are buffer[begin, end)

@@ -107,8 +107,9 @@ std::string TempDirectory();
 // the name is chosen race-free (mkstemp).
 std::string CreateTempFile(const std::string& directory, const std::string& prefix);
 
-// Windows: the first three characters of the path (C:\). POSIX: the nearest
-// existing folder of the path (the path itself when it is one).
+// Windows: the first three characters of the path (C:\), or \\server\share\ of
+// a network path. POSIX: the nearest existing folder of the path (the path
+// itself when it is one).
 std::string DriveRoot(const std::string& path);
 // Total free bytes of the volume holding path; 0 when the query fails.
 // (POSIX: a path that does not exist yet is looked up by its nearest folder.)
@@ -116,8 +117,9 @@ int64_t VolumeFreeBytes(const std::string& path);
 // True only for a removable drive (Windows DRIVE_REMOVABLE; POSIX: the block
 // device is marked removable in sysfs). False when unknown.
 bool IsRemovableDrive(const std::string& root);
-// Windows: same first character, case-insensitively. POSIX: the nearest
-// existing folders lie on the same device. An empty path is on no drive.
+// Windows: same first character, case-insensitively; network paths: the same
+// share. POSIX: the nearest existing folders lie on the same device. An empty
+// path is on no drive.
 bool SameDrive(const std::string& a, const std::string& b);
 // 0 when equal without regard to case, negative when a sorts first, positive
 // otherwise. Windows: CompareStringA; POSIX: ASCII case folding.
@@ -137,6 +139,13 @@ bool MakeDirectory(const std::string& path);
 // (MoveFileExA with MOVEFILE_REPLACE_EXISTING; rename). Both must be on the
 // same volume. False on failure, and then `to` is unchanged.
 bool MoveReplacing(const std::string& from, const std::string& to);
+#ifdef _WIN32
+// What MoveReplacing does where the system has no working MoveFileExA (Windows
+// 95, 98, ME): the old file is renamed aside, the new one takes its name, and
+// the old one is deleted; should the second step fail, the old file returns.
+// Not atomic, but `to` is unchanged on failure.
+bool MoveReplacingWithoutMoveFileEx(const std::string& from, const std::string& to);
+#endif
 // Who may read and write the file: the POSIX permission bits, or kAllBits
 // where there are none to carry over (Windows: a new file takes its folder's).
 uint32_t FileAccessMode(const std::string& path);

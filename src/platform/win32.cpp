@@ -1,6 +1,8 @@
 // Win32 implementation of platform.h. Only the ANSI entry points are used, and
 // only calls that every Win32 version the plug-in loads on provides;
-// GetDiskFreeSpaceExA is looked up at run time because early Windows 95 lacks it.
+// GetDiskFreeSpaceExA and MoveFileExA are looked up at run time because early
+// Windows 95 lacks the first and Windows 95/98/ME have only a stub of the second
+// (tests/exports/module_imports.txt lists every import and why it is there).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -280,7 +282,41 @@ std::string CreateTempFile(const std::string& directory, const std::string& pref
   return buffer;
 }
 
-std::string DriveRoot(const std::string& path) { return path.substr(0, 3); }
+namespace {
+
+bool IsSlash(char c) { return c == '\\' || c == '/'; }
+
+// \\server\share\... (either slash): a network path, whose volume is the share.
+bool IsNetworkPath(const std::string& path) {
+  return path.size() > 2 && IsSlash(path[0]) && IsSlash(path[1]) && !IsSlash(path[2]);
+}
+
+// \\server\share\ of a network path, ending in a separator (a '\' is added
+// when the path ends with the share's name).
+std::string NetworkRoot(const std::string& path) {
+  const size_t serverEnd = path.find_first_of("\\/", 2);
+  if (serverEnd == std::string::npos) return path + '\\';
+  const size_t shareEnd = path.find_first_of("\\/", serverEnd + 1);
+  if (shareEnd == std::string::npos) return path + '\\';
+  return path.substr(0, shareEnd + 1);
+}
+
+// The root with '\' for every separator, for comparisons.
+std::string WithBackslashes(std::string path) {
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+}  // namespace
+
+// A network path's root is its share (GetDiskFreeSpaceExA and GetDriveTypeA
+// take \\server\share\); any other path's its first three characters.
+std::string DriveRoot(const std::string& path) {
+  if (IsNetworkPath(path)) return NetworkRoot(path);
+  return path.substr(0, 3);
+}
 
 int64_t VolumeFreeBytes(const std::string& path) {
   if (HasDiskFreeSpaceEx()) {
@@ -308,10 +344,15 @@ bool IsRemovableDrive(const std::string& root) {
   return ::GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE;
 }
 
-// Compares the drive letters as the system sorts them; two paths starting with
-// '\' (UNC or the current drive) count as the same drive.
+// Compares the drive letters as the system sorts them. Network paths are on
+// the same drive only when they name the same share: a file cannot be renamed
+// from one share to another.
 bool SameDrive(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;
+  if (IsNetworkPath(a) || IsNetworkPath(b)) {
+    return IsNetworkPath(a) && IsNetworkPath(b) &&
+           CompareTextNoCase(WithBackslashes(NetworkRoot(a)), WithBackslashes(NetworkRoot(b))) == 0;
+  }
   return CompareTextNoCase(a.substr(0, 1), b.substr(0, 1)) == 0;
 }
 
@@ -380,12 +421,59 @@ bool MakeDirectory(const std::string& path) {
   return ::GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(path);
 }
 
+namespace {
+
+using MoveFileExFn = BOOL(WINAPI*)(LPCSTR, LPCSTR, DWORD);
+
+// MoveFileExA, looked up at run time: Windows 95, 98 and ME export it but only
+// as a stub that fails, and the module must load wherever the host runs.
+bool CallMoveFileEx(const std::string& from, const std::string& to, DWORD flags, bool* missing) {
+  const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  const auto move = kernel == nullptr ? nullptr
+                                      : reinterpret_cast<MoveFileExFn>(reinterpret_cast<void*>(
+                                            ::GetProcAddress(kernel, "MoveFileExA")));
+  *missing = move == nullptr;
+  if (move == nullptr) return false;
+  if (move(from.c_str(), to.c_str(), flags)) return true;
+  *missing = ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
+  return false;
+}
+
+// A name beside path that nothing has, for the old file while the new one
+// takes its place; "" when none is free.
+std::string FreeNameBeside(const std::string& path) {
+  for (int n = 0; n < 100; ++n) {
+    const std::string name = path + ".tvxold" + (n == 0 ? std::string() : std::to_string(n));
+    if (::GetFileAttributesA(name.c_str()) == INVALID_FILE_ATTRIBUTES) return name;
+  }
+  return "";
+}
+
+}  // namespace
+
+// The old file is moved aside rather than deleted first, so that a failed
+// MoveFileA can put it back: `to` is never left missing.
+bool MoveReplacingWithoutMoveFileEx(const std::string& from, const std::string& to) {
+  if (::GetFileAttributesA(to.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return ::MoveFileA(from.c_str(), to.c_str()) != 0;
+  }
+  const std::string aside = FreeNameBeside(to);
+  if (aside.empty() || !::MoveFileA(to.c_str(), aside.c_str())) return false;
+  if (!::MoveFileA(from.c_str(), to.c_str())) {
+    ::MoveFileA(aside.c_str(), to.c_str());
+    return false;
+  }
+  ::DeleteFileA(aside.c_str());
+  return true;
+}
+
 // Write-through: the rename is on disk before the call returns, so a replaced
 // archive is not lost to a crash right after an update.
 bool MoveReplacing(const std::string& from, const std::string& to) {
   if (internal::CountMutatingCall()) return false;
-  return ::MoveFileExA(from.c_str(), to.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  bool missing = false;
+  if (CallMoveFileEx(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, &missing)) return true;
+  return missing && MoveReplacingWithoutMoveFileEx(from, to);
 }
 
 // --- questions and changes of the update path ----------------------------------

@@ -29,6 +29,7 @@ namespace tvx::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using test::PathExists;
 using test::ReadFileBytes;
 using test::TempDir;
 using test::WriteFileBytes;
@@ -356,6 +357,55 @@ TEST(PlatformDrive, WindowsDrivesAreTheirLetters) {
   EXPECT_FALSE(SameDrive("C:\\one", "D:\\one"));
   EXPECT_EQ(DriveRoot("C:\\x\\y"), "C:\\");
   EXPECT_EQ(DriveRoot("C:"), "C:");
+}
+
+// A share is the volume of a network path: its free space is asked of
+// \\server\share\, and a rename works only within the one share.
+TEST(PlatformDrive, WindowsNetworkPathsAreOnTheirShare) {
+  const struct {
+    const char* path;
+    const char* root;
+  } roots[] = {
+      {"\\\\server\\share\\dir\\a.tvx", "\\\\server\\share\\"},
+      {"\\\\server\\share\\a.tvx", "\\\\server\\share\\"},
+      {"\\\\server\\share", "\\\\server\\share\\"},
+      {"//server/share/dir/a.tvx", "//server/share/"},
+  };
+  for (const auto& r : roots) EXPECT_EQ(DriveRoot(r.path), r.root) << r.path;
+
+  const struct {
+    const char* a;
+    const char* b;
+    bool same;
+  } pairs[] = {
+      {"\\\\server\\share\\a.tvx", "\\\\SERVER\\Share\\dir\\a___", true},
+      {"\\\\server\\share\\a.tvx", "//server/share/a.tvxnew", true},
+      {"\\\\server\\share\\a.tvx", "\\\\server\\other\\a.tvx", false},
+      {"\\\\server\\share\\a.tvx", "\\\\elsewhere\\share\\a.tvx", false},
+      {"\\\\server\\share\\a.tvx", "C:\\Temp\\tvx1.tmp", false},
+      {"\\\\server\\share\\a.tvx", "\\Temp\\tvx1.tmp", false},
+  };
+  for (const auto& p : pairs) {
+    EXPECT_EQ(SameDrive(p.a, p.b), p.same) << p.a << " and " << p.b;
+    EXPECT_EQ(SameDrive(p.b, p.a), p.same) << p.b << " and " << p.a;
+  }
+}
+
+// Where MoveFileExA does not work (Windows 95/98/ME) the old file goes aside
+// first, and comes back when the new one cannot take its name.
+TEST(PlatformChanges, WindowsReplacingWithoutMoveFileExKeepsTheOldFileOnFailure) {
+  TempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("old"), "old"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("new"), "new"));
+  EXPECT_FALSE(MoveReplacingWithoutMoveFileEx(dir.File("missing"), dir.File("old")));
+  EXPECT_EQ(ReadFileBytes(dir.File("old")), "old");
+  EXPECT_TRUE(MoveReplacingWithoutMoveFileEx(dir.File("new"), dir.File("old")));
+  EXPECT_EQ(ReadFileBytes(dir.File("old")), "new");
+  EXPECT_FALSE(PathExists(dir.File("new")));
+  EXPECT_FALSE(PathExists(dir.File("old.tvxold")));
+  ASSERT_TRUE(WriteFileBytes(dir.File("newer"), "newer"));
+  EXPECT_TRUE(MoveReplacingWithoutMoveFileEx(dir.File("newer"), dir.File("fresh")));
+  EXPECT_EQ(ReadFileBytes(dir.File("fresh")), "newer");
 }
 #else
 TEST(PlatformDrive, PosixDriveRootIsTheNearestExistingFolder) {

@@ -1,0 +1,54 @@
+#!/bin/sh
+# Fails unless every function the Windows module imports is in the allow-list,
+# and every line of the list says why the name is there. The host's 32-bit
+# edition runs on Windows 2000 and earlier: an import that such a system lacks
+# stops the module from loading at all, so nothing may slip in unnoticed
+# (a runtime library's thread support, say, bringing GetTickCount64).
+#
+#   check_module_imports.sh <objdump> <Tolvex.wcx|Tolvex.wcx64> <module_imports.txt>
+#
+# The list's lines: DLL NAME REASON... ('#' starts a comment line).
+set -u
+objdump=$1
+module=$2
+list=$3
+
+dump=$("$objdump" -p "$module") || { echo "FAIL: $objdump -p $module"; exit 1; }
+[ -r "$list" ] || { echo "FAIL: cannot read $list"; exit 1; }
+
+# "dll name" per import, the DLL in lower case. A line under a DLL that is
+# not "address hint name" is an import by ordinal, which the list cannot allow.
+imports=$(printf '%s\n' "$dump" | awk '
+  /^[[:space:]]*DLL Name:/ { dll = tolower($3); next }
+  /^[[:space:]]*vma:/ { next }
+  dll != "" && /^\t[0-9a-fA-F]+\t/ {
+    if (NF == 3) print dll, $3; else print dll, "<by-ordinal:" $0 ">"
+    next
+  }
+  /^[[:space:]]*$/ { dll = "" }')
+if [ -z "$imports" ]; then
+  echo "FAIL: no imports found in $module (not a Windows image?)"
+  exit 1
+fi
+
+allowed=$(awk '!/^[[:space:]]*(#|$)/ { print tolower($1), $2 }' "$list")
+status=0
+
+unexplained=$(awk '!/^[[:space:]]*(#|$)/ && NF < 3 { print "  line " NR ": " $0 }' "$list")
+if [ -n "$unexplained" ]; then
+  echo "FAIL: allow-list lines without a reason:"
+  printf '%s\n' "$unexplained"
+  status=1
+fi
+
+outside=$(printf '%s\n' "$imports" | while read -r dll name; do
+  printf '%s\n' "$allowed" | grep -qxF "$dll $name" || printf '  %s!%s\n' "$dll" "$name"
+done)
+if [ -n "$outside" ]; then
+  echo "FAIL: $module imports what $list does not allow:"
+  printf '%s\n' "$outside"
+  status=1
+else
+  echo "ok: all $(printf '%s\n' "$imports" | wc -l) imports of $module are allowed"
+fi
+exit $status

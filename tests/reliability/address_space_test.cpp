@@ -1,0 +1,111 @@
+// A host with little address space left (a 32-bit file manager after hours of
+// use) opening files whose header claims millions of entries: the module must
+// answer, not end the host, and must not ask for memory on the header's word
+// alone. Each file is sparse (it costs no disk) and claims as many records as
+// it could hold; the child that opens it may use 512 MB of address space (the
+// fault showed with 1.6 GB as well; the smaller limit runs out sooner, which
+// keeps the test quick).
+#ifndef _WIN32
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+
+#include "iwcxhead/wcxhead.h"
+#include "plugin_module.h"
+#include "reliability/child_process.h"
+#include "support/test_support.h"
+
+namespace tvx::test::reliability {
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
+constexpr rlim_t kAddressSpace = 512ull * 1024 * 1024;
+constexpr uint32_t kRecordWithLongestName = 18 + 0xFFFF;
+
+void PutLe32(std::string& out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+}
+
+// size bytes: the header claiming (size - 14) / 18 records, then zeros or,
+// with longNames, records whose names are 65535 bytes long.
+bool MakeClaimingFile(const std::string& path, uint32_t size, bool longNames) {
+  std::string header = "TOLVEX";
+  PutLe32(header, 100);
+  PutLe32(header, (size - 14) / 18);
+  const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  if (fd < 0) return false;
+  bool ok = ::ftruncate(fd, size) == 0 &&
+            ::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size());
+  const char longest[2] = {'\xFF', '\xFF'};
+  for (uint32_t at = 14; longNames && ok && at + 2 <= size; at += kRecordWithLongestName) {
+    ok = ::pwrite(fd, longest, 2, at) == 2;
+  }
+  return ::close(fd) == 0 && ok;
+}
+
+struct ClaimCase {
+  const char* what;
+  uint32_t size;
+  bool longNames;
+  int canHandle;   // CanYouHandleThisFile's answer
+  int openResult;  // OpenArchive's OpenResult
+};
+
+TEST(AddressSpace, AClaimOfMillionsOfEntriesNeverEndsTheHost) {
+  if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
+  cli::PluginModule::LoadResult loaded = cli::PluginModule::Load(ModulePath());
+  ASSERT_TRUE(loaded.module) << loaded.error;
+  cli::PluginModule& module = *loaded.module;
+  const ClaimCase cases[] = {
+      // 60 million records of 18 zero bytes: 2.9 GB of entries that really are there.
+      {"1 GiB of empty records", 1u << 30, false, 0, E_NO_MEMORY},
+      // The claim would take 700 MB up front, yet the file holds 4096 records;
+      // then it ends: damage, known after reading what is there.
+      {"256 MiB of records with long names", 256u << 20, true, 1, E_BAD_ARCHIVE},
+  };
+  for (const ClaimCase& c : cases) {
+    TempDir dir;
+    std::string path = dir.File("claims.tvx");
+    ASSERT_TRUE(MakeClaimingFile(path, c.size, c.longNames)) << c.what;
+    // noexcept, as the host's call is: an exception out of the module ends
+    // the child (std::terminate) instead of unwinding into the test framework.
+    const auto body = [&]() noexcept {
+      const struct rlimit limit {kAddressSpace, kAddressSpace};
+      if (::setrlimit(RLIMIT_AS, &limit) != 0) return 90;
+      if (module.can_you_handle_this_file(&path[0]) != c.canHandle) return 1;
+      tOpenArchiveData data{};
+      data.ArcName = &path[0];
+      const HANDLE_WCX handle = module.open_archive(&data);
+      if (handle != nullptr) {
+        module.close_archive(handle);
+        return 2;
+      }
+      return data.OpenResult == c.openResult ? 0 : 3;
+    };
+    const ChildOutcome outcome = RunInChild(body);
+    ASSERT_TRUE(outcome.exited) << c.what << ": the child died of signal " << outcome.signal;
+    EXPECT_EQ(outcome.exitCode, 0) << c.what << ": 1 CanYouHandleThisFile answered otherwise, "
+                                      "2 OpenArchive opened it, 3 OpenArchive gave another code";
+  }
+}
+
+}  // namespace
+}  // namespace tvx::test::reliability
+
+#endif  // _WIN32
