@@ -519,9 +519,11 @@ FileStamp FileStampOf(const std::string& path) {
 
 MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) {
   if (internal::CountMutatingCall()) return MoveOutcome::kFailed;
-  if (::MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+  bool missing = false;
+  if (CallMoveFileEx(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, &missing)) {
     return MoveOutcome::kMoved;
   }
+  if (missing) return MoveReplacingWithoutMoveFileEx(from, to) ? MoveOutcome::kMoved : MoveOutcome::kFailed;
   return ::GetLastError() == ERROR_NOT_SAME_DEVICE ? MoveOutcome::kOtherVolume : MoveOutcome::kFailed;
 }
 
