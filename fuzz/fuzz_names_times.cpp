@@ -1,5 +1,6 @@
 // The pure conversions every archive passes through: DOS times to entry times
 // and back, and stored names to names safe to join to a folder.
+#include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,21 @@ bool HasDrivePrefix(const std::string& name) {
 // The form this system writes: '/'-separated non-empty components other than
 // "." and "..", without NUL, an optional trailing '/' (a folder). For the
 // Windows rules also no '\', ':' or control character.
+// Windows opens these as devices in every folder, whatever follows the
+// first dot and however many spaces stand before it.
+bool NamesADevice(const std::string& component) {
+  std::string stem = component.substr(0, component.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+  for (char& c : stem) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  static const char* const kDevices[] = {"CON",  "PRN",  "AUX",  "NUL",  "COM1", "COM2", "COM3", "COM4",
+                                         "COM5", "COM6", "COM7", "COM8", "COM9", "LPT1", "LPT2", "LPT3",
+                                         "LPT4", "LPT5", "LPT6", "LPT7", "LPT8", "LPT9"};
+  for (const char* device : kDevices) {
+    if (stem == device) return true;
+  }
+  return false;
+}
+
 bool IsWrittenForm(const std::string& name, bool windows) {
   if (name.empty()) return false;
   const size_t end = name.back() == '/' ? name.size() - 1 : name.size();
@@ -76,6 +92,7 @@ bool IsWrittenForm(const std::string& name, bool windows) {
       for (char c : component) {
         if (c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
       }
+      if (component.back() == '.' || component.back() == ' ' || NamesADevice(component)) return false;
     }
     start = stop + 1;
   }

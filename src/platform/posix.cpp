@@ -304,7 +304,13 @@ uint32_t ModifiedDosDateTime(const std::string& path) {
   return DosDateTimeOf(st.st_mtime);
 }
 
-uint32_t CurrentDosDateTime() { return DosDateTimeOf(::time(nullptr)); }
+// The fine clock: time() reads a coarse one that can lag a second behind the
+// stamp the file system has just given a new file.
+uint32_t CurrentDosDateTime() {
+  struct timespec now {};
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return DosDateTimeOf(::time(nullptr));
+  return DosDateTimeOf(now.tv_sec);
+}
 
 std::string TempDirectory() {
   const char* env = ::getenv("TMPDIR");

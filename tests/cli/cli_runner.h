@@ -92,12 +92,23 @@ inline CliRun RunProgram(const std::string& program, const std::vector<std::stri
   PROCESS_INFORMATION process{};
   std::vector<char> line(command_line.begin(), command_line.end());
   line.push_back('\0');
-  const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                      cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+  // Wine now and then fails to start a process under load; a second try tells
+  // that apart from a program that cannot start at all.
+  BOOL started = FALSE;
+  DWORD start_error = 0;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt > 0) Sleep(200);
+    started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
+                             cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
+    if (!started) start_error = GetLastError();
+  }
   CloseHandle(out);
   CloseHandle(err);
   CloseHandle(in);
-  if (!started) return run;
+  if (!started) {
+    run.err = "CreateProcessA failed with error " + std::to_string(start_error);
+    return run;
+  }
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
