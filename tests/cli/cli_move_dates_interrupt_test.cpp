@@ -8,7 +8,10 @@
 #include <fstream>
 #include <random>
 
+#include "archive_craft.h"
+#include "archive_reader.h"
 #include "cli_runner.h"
+#include "plugin_module.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32
@@ -161,6 +164,25 @@ TEST_F(CliWhileItRuns, ExtractGivesFilesAndFoldersTheirStoredTimes) {
   ASSERT_EQ(extract.exit_code, 0) << extract.err;
   for (const auto& [name, when] : times)
     EXPECT_EQ(ModifiedAt(out + "/tree/" + name), when) << "tree/" << name;
+}
+
+// extract names the destination folder as DestPath, so a link planted below
+// it after tolvex looked (here: before the module writes) is refused by the
+// module as well.
+TEST_F(CliWhileItRuns, ExtractionBelowTheDestinationRefusesALinkOnTheWay) {
+  const cli::PluginModule::LoadResult loaded = cli::PluginModule::Load(ModulePath());
+  ASSERT_TRUE(loaded.module) << loaded.error;
+  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"sub/f.txt", "outside"}})));
+  const std::string out = work_.File("out"), elsewhere = work_.File("elsewhere");
+  fs::create_directories(out);
+  fs::create_directories(elsewhere);
+  fs::create_directory_symlink(elsewhere, out + "/sub");
+  cli::OpenedArchive opened(*loaded.module, Archive(), PK_OM_EXTRACT);
+  ASSERT_TRUE(opened.IsOpen());
+  tHeaderData header{};
+  ASSERT_EQ(opened.ReadHeader(header), 0);
+  EXPECT_NE(opened.ProcessFile(PK_EXTRACT, out + "/", "sub/f.txt"), 0);
+  EXPECT_FALSE(PathExists(elsewhere + "/f.txt"));
 }
 #endif
 
