@@ -49,6 +49,14 @@ int OpenedArchive::ProcessFile(int operation, const std::string& target) {
   return module_.process_file(handle_, operation, nullptr, name.data());
 }
 
+int OpenedArchive::ProcessFile(int operation, const std::string& folder, const std::string& name) {
+  std::vector<char> path(folder.begin(), folder.end());
+  path.push_back('\0');
+  std::vector<char> below(name.begin(), name.end());
+  below.push_back('\0');
+  return module_.process_file(handle_, operation, path.data(), below.data());
+}
+
 bool ProcessEveryEntry(const PluginModule& module, const std::string& archive, const HostDialect& dialect,
                        int64_t total, bool showProgress,
                        const std::function<void(OpenedArchive&, const ArchiveEntry&)>& onEntry) {

@@ -42,6 +42,9 @@ class OpenedArchive {
   int ReadHeader(tHeaderData& header);
   // ProcessFile with DestPath NULL and DestName the full target (may be empty).
   int ProcessFile(int operation, const std::string& target);
+  // ProcessFile with DestPath folder (ending in a separator) and DestName the
+  // name below it: the module then refuses links met below the folder.
+  int ProcessFile(int operation, const std::string& folder, const std::string& name);
 
  private:
   const PluginModule& module_;

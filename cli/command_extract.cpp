@@ -115,7 +115,11 @@ int RunExtract(const Options& options, const PluginModule& module) {
           opened.ProcessFile(PK_SKIP, std::string());
           return;
         }
-        const int result = opened.ProcessFile(PK_EXTRACT, target);
+        // DestPath is the destination folder (with its separator), DestName
+        // the name below it: the module then refuses links met below it too.
+        const std::string dest_name = fs::path(guarded.relative).make_preferred().string();
+        const std::string dest_path = target.substr(0, target.size() - dest_name.size());
+        const int result = opened.ProcessFile(PK_EXTRACT, dest_path, dest_name);
         if (result != 0) {
           ++failed;
           ReportExtractFailure(result, entry, target);
