@@ -99,22 +99,12 @@ bool IsWrittenForm(const std::string& name, bool windows) {
   return true;
 }
 
-// See fuzz_read_archive.cpp: set while the NUL finding is open, so that long
-// campaigns look for other faults.
-bool SkipOpenFindings() {
-  static const bool skip = [] {
-    const char* value = std::getenv("TOLVEX_FUZZ_SKIP_OPEN_FINDINGS");
-    return value != nullptr && std::strcmp(value, "1") == 0;
-  }();
-  return skip;
-}
-
 void CheckSafeName(const std::string& name, bool windows) {
   const tvx::NameSafetyRules rules{windows};
   const std::string safe = tvx::SafeEntryName(name, rules);
   if (!IsWrittenForm(safe, windows)) Fail("SafeEntryName left an unsafe name", safe);
   // The host reads names up to the first NUL: "..\0x" would read as "..".
-  if (safe.find('\0') != std::string::npos && !SkipOpenFindings()) Fail("SafeEntryName kept a NUL byte");
+  if (safe.find('\0') != std::string::npos) Fail("SafeEntryName kept a NUL byte");
   if (tvx::SafeEntryName(safe, rules) != safe) Fail("SafeEntryName is not idempotent", safe);
   if (IsWrittenForm(name, windows) && safe != name) {
     Fail("SafeEntryName changed a well-formed name", name);
