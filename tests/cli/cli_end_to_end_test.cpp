@@ -321,6 +321,13 @@ TEST_F(CliEndToEnd, UnloadableModuleIsReported) {
 int progressCalls = 0;
 int WCX_API CountProgress(char*, int) { return ++progressCalls, 1; }
 
+// The header's name without the leading separator Windows hosts are given.
+std::string HeaderName(const tHeaderData& header) {
+  const std::string name = header.FileName;
+  const size_t start = name.find_first_not_of(kSep);
+  return start == std::string::npos ? std::string() : name.substr(start);
+}
+
 // Loading finds all nine names; this calls each one through its field, so a
 // field bound to the wrong export fails here.
 TEST(CliPluginModule, LoadsTheBuiltModuleWithAllNineExports) {
@@ -352,7 +359,7 @@ TEST(CliPluginModule, LoadsTheBuiltModuleWithAllNineExports) {
   ASSERT_NE(handle, nullptr);
   tHeaderData header{};
   EXPECT_EQ(m.read_header(handle, &header), 0);
-  EXPECT_STREQ(header.FileName, "x.txt");
+  EXPECT_EQ(HeaderName(header), "x.txt");
   std::string out = dir.File("out.txt");
   EXPECT_EQ(m.process_file(handle, PK_EXTRACT, nullptr, &out[0]), 0);
   EXPECT_EQ(ReadFileBytes(out), "some content");
@@ -364,7 +371,7 @@ TEST(CliPluginModule, LoadsTheBuiltModuleWithAllNineExports) {
   handle = m.open_archive(&open);
   ASSERT_NE(handle, nullptr);
   EXPECT_EQ(m.read_header(handle, &header), 0);
-  EXPECT_STREQ(header.FileName, "y.txt");
+  EXPECT_EQ(HeaderName(header), "y.txt");
   EXPECT_EQ(m.read_header(handle, &header), E_END_ARCHIVE);
   EXPECT_EQ(m.close_archive(handle), 0);
 }
