@@ -22,18 +22,6 @@ using tvx::fuzz::Fail;
 // skipped so one input cannot take minutes.
 constexpr int64_t kContentBudget = 32 << 20;
 
-// With TOLVEX_FUZZ_SKIP_OPEN_FINDINGS=1 in the environment, inputs that only
-// show findings already reported and kept as regression tests
-// (tests/reliability/findings_test.cpp) pass, so that a long campaign looks
-// for new faults instead of finding those again.
-bool SkipOpenFindings() {
-  static const bool skip = [] {
-    const char* value = std::getenv("TOLVEX_FUZZ_SKIP_OPEN_FINDINGS");
-    return value != nullptr && std::strcmp(value, "1") == 0;
-  }();
-  return skip;
-}
-
 // The stored names, as the archive holds them.
 std::vector<std::string> StoredNames(const std::string& path) {
   std::vector<std::string> names;
@@ -42,11 +30,9 @@ std::vector<std::string> StoredNames(const std::string& path) {
   return names;
 }
 
-bool HasNul(const std::string& name) { return name.find('\0') != std::string::npos; }
-
 int WCX_API CheckProgressName(char* fileName, int) {
   if (fileName == nullptr) Fail("progress without a name");
-  if (!tvx::fuzz::HostNameIsSafe(fileName, 260) && !SkipOpenFindings()) Fail("unsafe progress name");
+  if (!tvx::fuzz::HostNameIsSafe(fileName, 260)) Fail("unsafe progress name");
   return 1;
 }
 
@@ -59,10 +45,7 @@ void CheckEntries(HANDLE_WCX handle, const std::string& outFolder, const std::ve
     if (read == E_END_ARCHIVE) return;
     if (read != 0) Fail("ReadHeader returned", std::to_string(read));
     if (static_cast<size_t>(index) >= stored.size()) Fail("more headers than stored records");
-    const std::string& storedName = stored[static_cast<size_t>(index)];
-    const bool knownNul = SkipOpenFindings() && HasNul(storedName);
-    const bool knownFolder = SkipOpenFindings() && !storedName.empty() && storedName.back() == '/';
-    if (!tvx::fuzz::HostNameIsSafe(header.FileName, sizeof header.FileName) && !knownNul) {
+    if (!tvx::fuzz::HostNameIsSafe(header.FileName, sizeof header.FileName)) {
       Fail("unsafe name", header.FileName);
     }
 
@@ -81,7 +64,7 @@ void CheckEntries(HANDLE_WCX handle, const std::string& outFolder, const std::ve
     std::string name = "e" + std::to_string(index);
     const int extracted = ProcessFile(handle, PK_EXTRACT, &folder[0], &name[0]);
     if (extracted == 0) {
-      if (tested != 0 && !knownFolder) Fail("extracted an entry that failed its test", header.FileName);
+      if (tested != 0) Fail("extracted an entry that failed its test", header.FileName);
     } else {
       if (tested == 0) Fail("extraction failed on a good entry", std::to_string(extracted));
       if (tvx::fuzz::FolderNames(outFolder).count(name) != 0) Fail("failed extraction left a file", name);

@@ -45,23 +45,25 @@ CivilTime CivilFromSeconds(int64_t seconds) {
                    static_cast<int>(rest % 60)};
 }
 
-int32_t DosTimeToEntryTime(uint32_t dos) {
-  const int year = 1980 + static_cast<int>(dos >> 25);
-  const int month = static_cast<int>((dos >> 21) & 15);
-  const int day = static_cast<int>((dos >> 16) & 31);
-  const int hour = static_cast<int>((dos >> 11) & 31);
-  const int minute = static_cast<int>((dos >> 5) & 63);
-  const int second = static_cast<int>(dos & 31) * 2;
-  const int64_t seconds = SecondsFromCivil(year, month, day, hour, minute, second);
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(seconds)));
+CivilTime UnpackDosTime(uint32_t dos) {
+  return CivilTime{1980 + static_cast<int>(dos >> 25), static_cast<int>((dos >> 21) & 15),
+                   static_cast<int>((dos >> 16) & 31), static_cast<int>((dos >> 11) & 31),
+                   static_cast<int>((dos >> 5) & 63), static_cast<int>(dos & 31) * 2};
 }
 
-uint32_t EntryTimeToDosTime(int32_t entryTime) {
-  const CivilTime t = CivilFromSeconds(entryTime);
+uint32_t PackDosTime(const CivilTime& t) {
   const uint32_t yearBits = static_cast<uint32_t>(t.year - 1980) << 25;
   return yearBits | (static_cast<uint32_t>(t.month) << 21) | (static_cast<uint32_t>(t.day) << 16) |
          (static_cast<uint32_t>(t.hour) << 11) | (static_cast<uint32_t>(t.minute) << 5) |
          (static_cast<uint32_t>(t.second) >> 1);
 }
+
+int32_t DosTimeToEntryTime(uint32_t dos) {
+  const CivilTime t = UnpackDosTime(dos);
+  const int64_t seconds = SecondsFromCivil(t.year, t.month, t.day, t.hour, t.minute, t.second);
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(seconds)));
+}
+
+uint32_t EntryTimeToDosTime(int32_t entryTime) { return PackDosTime(CivilFromSeconds(entryTime)); }
 
 }  // namespace tvx

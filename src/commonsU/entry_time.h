@@ -32,6 +32,11 @@ struct CivilTime {
 CivilTime CivilFromSeconds(int64_t seconds);
 int64_t SecondsFromCivil(int year, int month, int day, int hour, int minute, int second);
 
+// The DOS date and time's fields as they stand, unchecked (second doubled), and
+// the fields packed; the year bits receive (year - 1980) modulo 128.
+CivilTime UnpackDosTime(uint32_t dosDateTime);
+uint32_t PackDosTime(const CivilTime& t);
+
 }  // namespace tvx
 
 #endif

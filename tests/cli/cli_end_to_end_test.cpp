@@ -318,19 +318,62 @@ TEST_F(CliEndToEnd, UnloadableModuleIsReported) {
   EXPECT_TRUE(Contains(run.err, "cannot load the packer module: " + work_.File("fake.wcx"))) << run.err;
 }
 
+int progressCalls = 0;
+int WCX_API CountProgress(char*, int) { return ++progressCalls, 1; }
+
+// The header's name without the leading separator Windows hosts are given.
+std::string HeaderName(const tHeaderData& header) {
+  const std::string name = header.FileName;
+  const size_t start = name.find_first_not_of(kSep);
+  return start == std::string::npos ? std::string() : name.substr(start);
+}
+
+// Loading finds all nine names; this calls each one through its field, so a
+// field bound to the wrong export fails here.
 TEST(CliPluginModule, LoadsTheBuiltModuleWithAllNineExports) {
   const cli::PluginModule::LoadResult loaded = cli::PluginModule::Load(ModulePath());
   ASSERT_TRUE(loaded.module) << loaded.error;
   const cli::PluginModule& m = *loaded.module;
-  for (const void* f : {reinterpret_cast<const void*>(m.open_archive), reinterpret_cast<const void*>(m.read_header),
-                        reinterpret_cast<const void*>(m.process_file), reinterpret_cast<const void*>(m.close_archive),
-                        reinterpret_cast<const void*>(m.pack_files), reinterpret_cast<const void*>(m.delete_files),
-                        reinterpret_cast<const void*>(m.get_packer_caps),
-                        reinterpret_cast<const void*>(m.set_process_data_proc),
-                        reinterpret_cast<const void*>(m.can_you_handle_this_file)})
-    EXPECT_NE(f, nullptr);
   EXPECT_NE(m.get_packer_caps() & PK_CAPS_NEW, 0);
   EXPECT_FALSE(cli::PluginModule::Load(ModulePath() + ".missing").error.empty());
+
+  TempDir dir;
+  ASSERT_TRUE(WriteFileBytes(dir.File("x.txt"), "some content"));
+  ASSERT_TRUE(WriteFileBytes(dir.File("y.txt"), "more"));
+  std::string archive = dir.File("x.tvx");
+  std::string source = dir.path() + kSep;
+  char addList[] = "x.txt\0y.txt\0";
+  progressCalls = 0;
+  m.set_process_data_proc(nullptr, &CountProgress);
+  EXPECT_EQ(m.pack_files(&archive[0], nullptr, &source[0], addList, 0), 0);
+  m.set_process_data_proc(nullptr, nullptr);
+  EXPECT_GT(progressCalls, 0);
+  EXPECT_NE(m.can_you_handle_this_file(&archive[0]), 0);
+  std::string text = dir.File("x.txt");
+  EXPECT_EQ(m.can_you_handle_this_file(&text[0]), 0);
+
+  tOpenArchiveData open{};
+  open.ArcName = &archive[0];
+  open.OpenMode = PK_OM_EXTRACT;
+  HANDLE_WCX handle = m.open_archive(&open);
+  ASSERT_NE(handle, nullptr);
+  tHeaderData header{};
+  EXPECT_EQ(m.read_header(handle, &header), 0);
+  EXPECT_EQ(HeaderName(header), "x.txt");
+  std::string out = dir.File("out.txt");
+  EXPECT_EQ(m.process_file(handle, PK_EXTRACT, nullptr, &out[0]), 0);
+  EXPECT_EQ(ReadFileBytes(out), "some content");
+  EXPECT_EQ(m.close_archive(handle), 0);
+
+  char deleteList[] = "x.txt\0";
+  EXPECT_EQ(m.delete_files(&archive[0], deleteList), 0);
+  open.OpenMode = PK_OM_LIST;
+  handle = m.open_archive(&open);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_EQ(m.read_header(handle, &header), 0);
+  EXPECT_EQ(HeaderName(header), "y.txt");
+  EXPECT_EQ(m.read_header(handle, &header), E_END_ARCHIVE);
+  EXPECT_EQ(m.close_archive(handle), 0);
 }
 
 #ifndef _WIN32

@@ -286,7 +286,8 @@ TEST_F(ExtractTest, EntriesCanBeProcessedInAnyOrderAndTwice) {
                            {"c", test::ZlibCompress(c), static_cast<int32_t>(c.size())}});
   const std::string expected[] = {a, b, c};
   for (size_t i : {2u, 0u, 1u, 1u, 2u, 0u}) {
-    SkipEntry(archive, Entry((i + 1) % 3));  // moves the file elsewhere in between
+    // Reading another entry first leaves the archive at that entry's bytes.
+    EXPECT_EQ(TestEntry(archive, Entry((i + 1) % 3)), Status::kOk) << i;
     EXPECT_EQ(TestEntry(archive, Entry(i)), Status::kOk) << i;
     EXPECT_EQ(ExtractEntry(archive, Entry(i), Target("out")), Status::kOk) << i;
     EXPECT_TRUE(Read("out") == expected[i]) << i;
