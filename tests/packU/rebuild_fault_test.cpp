@@ -134,7 +134,9 @@ TEST_F(RebuildFaultTest, OneFailedWriteNeverPassesForABrokenArchive) {
     }
     EXPECT_EQ(status, Status::kWriteFailed) << context;
     // As above: only the last call's failure comes after a complete file.
-    if (n < writes) EXPECT_FALSE(Archive::NewArchive(dir_.File("new.tvx"))->valid()) << context;
+    if (n < writes) {
+      EXPECT_FALSE(Archive::NewArchive(dir_.File("new.tvx"))->valid()) << context;
+    }
   }
 }
 

@@ -23,18 +23,6 @@
 namespace tvx::test::reliability {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 constexpr rlim_t kAddressSpace = 512ull * 1024 * 1024;
 constexpr uint32_t kRecordWithLongestName = 18 + 0xFFFF;
 

@@ -39,18 +39,6 @@ constexpr int64_t kMiB = int64_t{1} << 20;
 // The peak resident memory a child may reach while moving gigabytes.
 constexpr long kMemoryLimitKiB = 64 * 1024;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
-
 int64_t FreeBytes(const std::string& path) {
   struct statvfs vfs {};
   if (::statvfs(path.c_str(), &vfs) != 0) return 0;

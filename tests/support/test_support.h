@@ -10,6 +10,20 @@
 
 namespace tvx::test {
 
+// Built with AddressSanitizer: tests that limit the address space or measure
+// memory skip themselves there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+#else
+constexpr bool kSanitized = false;
+#endif
+
 // A fresh, uniquely named directory under the system's temp folder, removed
 // with everything in it when the object is destroyed. Move-only.
 // If it cannot be created, path() is empty (and the test will fail on first use).
