@@ -82,6 +82,7 @@ if(WIN32)
                NO_CMAKE_FIND_ROOT_PATH REQUIRED)
 else()
   find_program(TOLVEX_NM NAMES nm REQUIRED)
+  find_program(TOLVEX_OBJDUMP NAMES objdump REQUIRED)
 endif()
 
 # --- running Windows programs on this host ---------------------------------------------

@@ -34,8 +34,11 @@ tolvex_target_path(TOLVEX_SOURCE_DIR_FOR_TESTS "${CMAKE_SOURCE_DIR}")
 # --- support library -----------------------------------------------------------------
 add_library(tolvex_test_support STATIC
   "${CMAKE_SOURCE_DIR}/tests/support/test_support.cpp"
-  "${CMAKE_SOURCE_DIR}/tests/support/test_support.h")
+  "${CMAKE_SOURCE_DIR}/tests/support/test_support.h"
+  "${CMAKE_SOURCE_DIR}/tests/support/test_system.cpp"
+  "${CMAKE_SOURCE_DIR}/tests/support/test_system.h")
 target_include_directories(tolvex_test_support PUBLIC "${CMAKE_SOURCE_DIR}/tests")
+target_link_libraries(tolvex_test_support PUBLIC tolvex_core)
 target_compile_definitions(tolvex_test_support PUBLIC
   "TOLVEX_MODULE_PATH=\"${TOLVEX_MODULE_PATH_FOR_TESTS}\""
   "TOLVEX_SOURCE_DIR=\"${TOLVEX_SOURCE_DIR_FOR_TESTS}\"")
@@ -85,6 +88,9 @@ else()
   add_test(NAME exports.module_elf
     COMMAND sh "${_tolvex_checks}/check_elf_module.sh" "${TOLVEX_NM}" "$<TARGET_FILE:Tolvex>")
 endif()
+
+add_test(NAME exports.no_test_hooks
+  COMMAND sh "${_tolvex_checks}/check_no_test_hooks.sh" "${TOLVEX_OBJDUMP}" "$<TARGET_FILE:Tolvex>")
 
 # --- installing into Double Commander (Linux; skipped where it is not installed) ---------
 if(NOT WIN32 AND TARGET Tolvex)

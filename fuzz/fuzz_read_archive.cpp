@@ -25,7 +25,7 @@ constexpr int64_t kContentBudget = 32 << 20;
 // The stored names, as the archive holds them.
 std::vector<std::string> StoredNames(const std::string& path) {
   std::vector<std::string> names;
-  std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(path);
+  std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(tvx::platform::OsSystem(), path);
   for (const tvx::ArchiveEntry& entry : archive->entries()) names.push_back(entry.name);
   return names;
 }

@@ -71,7 +71,7 @@ std::string PackedBytes(tvx::Archive& archive, const tvx::ArchiveEntry& entry) {
 
 std::vector<OldEntry> ReadOld(const std::string& path) {
   std::vector<OldEntry> entries;
-  std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(path);
+  std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(tvx::platform::OsSystem(), path);
   if (!archive->valid() || archive->damaged()) return entries;
   int64_t budget = kContentBudget;
   for (const tvx::ArchiveEntry& record : archive->entries()) {
@@ -102,7 +102,7 @@ void CheckNothingLeft(const Scratch& s) {
 // The new archive: the kept old entries in their order, unchanged, then the additions.
 void CheckNewArchive(const Scratch& s, const std::vector<OldEntry>& old, bool (*dropped)(const std::string&),
                      const std::vector<std::string>& added) {
-  std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(s.archive);
+  std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(tvx::platform::OsSystem(), s.archive);
   if (!archive->valid() || archive->damaged()) Fail("the new archive does not open");
   const std::vector<tvx::ArchiveEntry>& entries = archive->entries();
   size_t next = 0;

@@ -1,12 +1,13 @@
 // The two ways the host changes archives. Each writes a complete new archive
 // and then puts it in the old one's place; neither ever edits an archive in
-// place, and on every failure the old archive is left as it was.
+// place, and on every failure the old archive is left as it was. All they ask
+// of files and drives goes through the system given.
 #ifndef TOLVEX_TOLVEXU_ARCHIVE_CHANGES_H
 #define TOLVEX_TOLVEXU_ARCHIVE_CHANGES_H
 
 #include <string>
 
-#include "TolvexU/drive_queries.h"
+#include "platform/platform.h"
 
 namespace tvx::host {
 
@@ -28,13 +29,13 @@ struct PackRequest {
 // entry's name.
 // With PK_PACK_MOVE_FILES the packed files are deleted only once the new
 // archive is in place.
-int PackFilesWith(DriveQueries& drives, const PackRequest& request);
+int PackFilesWith(platform::System& system, const PackRequest& request);
 
 // Removes the listed entries. An item "folder<sep>*.*" removes the folder and
 // everything in it; any other item removes the entries of exactly that name,
 // stored or as the host was shown it (made safe, or shortened).
 // E_EOPEN when the archive does not exist; otherwise as PackFilesWith.
-int DeleteFilesWith(DriveQueries& drives, const std::string& packedFile, const char* deleteList);
+int DeleteFilesWith(platform::System& system, const std::string& packedFile, const char* deleteList);
 
 }  // namespace tvx::host
 

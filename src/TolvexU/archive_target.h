@@ -5,10 +5,16 @@
 #include <cstdint>
 #include <string>
 
-#include "TolvexU/drive_queries.h"
 #include "packU/status.h"
+#include "platform/platform.h"
 
 namespace tvx::host {
+
+// Strictly more free bytes than count on the volume of root; equal is not enough.
+bool HasFreeSpace(platform::System& system, const std::string& root, uint64_t count);
+
+// Whether anything (a file or a folder) has this name.
+bool NameTaken(platform::System& system, const std::string& path);
 
 struct TargetPath {
   std::string path;  // "" when no temporary file could be made
@@ -24,7 +30,7 @@ struct TargetPath {
 //     replaced by "___" (D:\data\backup.arc -> D:\data\backup___). When that
 //     name is taken already, a temporary file as in 1, so that no file of the
 //     user's is overwritten.
-TargetPath ChooseTargetPath(DriveQueries& drives, const std::string& packedFile, uint64_t needed);
+TargetPath ChooseTargetPath(platform::System& system, const std::string& packedFile, uint64_t needed);
 
 // A free name beside packedFile (in its folder) under which a new archive, or
 // the copy of one from another drive, is written before it is renamed into
@@ -33,7 +39,7 @@ TargetPath ChooseTargetPath(DriveQueries& drives, const std::string& packedFile,
 // not exist before. When it is taken: `<packedFile>.tvxnew2`, 3, ... When the
 // long name does not fit (Windows MAX_PATH, a component of more than 255
 // characters): `tvx<N>.tvxnew` in the same folder. "" when no name is free.
-std::string FreeNameBeside(DriveQueries& drives, const std::string& packedFile);
+std::string FreeNameBeside(platform::System& system, const std::string& packedFile);
 
 // Puts the finished archive at target in packedFile's place. On the same
 // drive by one atomic rename; should that fail, packedFile is unchanged and
@@ -49,7 +55,7 @@ std::string FreeNameBeside(DriveQueries& drives, const std::string& packedFile);
 // across drives (kWriteFailed) keeps target, the finished new archive;
 // packedFile is then unchanged, or incomplete when the in-place overwrite
 // itself failed.
-Status ReplaceArchiveFile(DriveQueries& drives, const std::string& packedFile, const std::string& target);
+Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target);
 
 }  // namespace tvx::host
 

@@ -14,63 +14,64 @@ namespace {
 // into E_NO_MEMORY) leaves no partial archive behind, as a failed write does.
 class UnfinishedFile {
  public:
-  explicit UnfinishedFile(const std::string& path) : path_(path) {}
+  UnfinishedFile(platform::System& system, const std::string& path) : system_(system), path_(path) {}
   ~UnfinishedFile() {
-    if (!path_.empty()) platform::RemoveFile(path_);
+    if (!path_.empty()) system_.RemoveFile(path_);
   }
   UnfinishedFile(const UnfinishedFile&) = delete;
   UnfinishedFile& operator=(const UnfinishedFile&) = delete;
   void Release() { path_.clear(); }
 
  private:
+  platform::System& system_;
   std::string path_;
 };
 
 }  // namespace
 
-int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archive) {
-  archive = Archive::NewArchive(path);
+int OpenExistingArchive(platform::System& system, const std::string& path, std::unique_ptr<Archive>& archive) {
+  archive = Archive::NewArchive(system, path);
   if (archive->readFailed()) return E_EREAD;
   if (!archive->valid()) return E_UNKNOWN_FORMAT;
   if (archive->damaged()) return E_BAD_ARCHIVE;
   return E_SUCCESS;
 }
 
-int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::unique_ptr<Archive> old,
+int WriteAndReplace(platform::System& system, const std::string& packedFile, std::unique_ptr<Archive> old,
                     const RebuildPlan& plan, uint64_t needed) {
   const bool creating = !old;
   TargetPath target;
   if (!creating) {
-    target = ChooseTargetPath(drives, packedFile, needed);
+    target = ChooseTargetPath(system, packedFile, needed);
   } else {
     // Never a partial file under the final name: written beside, then renamed.
-    target.path = FreeNameBeside(drives, packedFile);
+    target.path = FreeNameBeside(system, packedFile);
   }
   if (target.path.empty()) return E_ECREATE;
-  if (!HasFreeSpace(drives, drives.DriveRoot(target.path), needed)) {
-    if (target.temporaryFile) platform::RemoveFile(target.path);
+  if (!HasFreeSpace(system, system.DriveRoot(target.path), needed)) {
+    if (target.temporaryFile) system.RemoveFile(target.path);
     return E_ECREATE;
   }
 
-  UnfinishedFile unfinished(target.path);
-  const Status status = RebuildArchive(target.path, plan, [](const ArchiveEntry& entry) { ReportProgress(entry); });
+  UnfinishedFile unfinished(system, target.path);
+  const Status status = RebuildArchive(system, target.path, plan, [](const ArchiveEntry& entry) { ReportProgress(entry); });
   unfinished.Release();
   old.reset();  // closes the old archive: only now may it be replaced
   if (status != Status::kOk) {
-    platform::RemoveFile(target.path);
+    system.RemoveFile(target.path);
     return ToHostCode(status);
   }
   if (creating) {
-    if (platform::MoveReplacing(target.path, packedFile)) return E_SUCCESS;
-    platform::RemoveFile(target.path);
+    if (system.MoveReplacing(target.path, packedFile)) return E_SUCCESS;
+    system.RemoveFile(target.path);
     return E_ECREATE;
   }
   // The new archive is as private as the old one, from before it takes its
   // place (a copy across drives is made anew, so it is set there once more).
-  const uint32_t mode = platform::FileAccessMode(packedFile);
-  platform::SetFileAccessMode(target.path, mode);
-  const int replaced = ToHostCode(ReplaceArchiveFile(drives, packedFile, target.path));
-  if (replaced == E_SUCCESS) platform::SetFileAccessMode(packedFile, mode);
+  const uint32_t mode = system.FileAccessMode(packedFile);
+  system.SetFileAccessMode(target.path, mode);
+  const int replaced = ToHostCode(ReplaceArchiveFile(system, packedFile, target.path));
+  if (replaced == E_SUCCESS) system.SetFileAccessMode(packedFile, mode);
   return replaced;
 }
 

@@ -6,7 +6,6 @@
 #include <memory>
 #include <string>
 
-#include "TolvexU/drive_queries.h"
 #include "packU/archive.h"
 #include "packU/rebuild.h"
 
@@ -15,7 +14,7 @@ namespace tvx::host {
 // Opens the existing archive at path: 0 and archive set, or E_UNKNOWN_FORMAT
 // for a file of another format, E_BAD_ARCHIVE for a damaged directory,
 // E_EREAD when the file could not be read.
-int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archive);
+int OpenExistingArchive(platform::System& system, const std::string& path, std::unique_ptr<Archive>& archive);
 
 // Writes the archive that plan describes and puts it at packedFile. With an
 // old archive (plan.oldArchive, owned by `old`) the new one is written to the
@@ -23,7 +22,7 @@ int OpenExistingArchive(const std::string& path, std::unique_ptr<Archive>& archi
 // under FreeNameBeside(packedFile) and renamed to packedFile once complete. `needed` is the free space asked for. The old
 // archive is closed before the replacement. Every failure removes what it
 // wrote except a finished archive whose replacement failed.
-int WriteAndReplace(DriveQueries& drives, const std::string& packedFile, std::unique_ptr<Archive> old,
+int WriteAndReplace(platform::System& system, const std::string& packedFile, std::unique_ptr<Archive> old,
                     const RebuildPlan& plan, uint64_t needed);
 
 }  // namespace tvx::host

@@ -18,14 +18,14 @@ bool IsFolderItem(const std::string& item) {
 
 }  // namespace
 
-int DeleteFilesWith(DriveQueries& drives, const std::string& linkOrArchive, const char* deleteList) {
+int DeleteFilesWith(platform::System& system, const std::string& linkOrArchive, const char* deleteList) {
   // An archive reached through a link is rebuilt where it lies; the link stays.
-  const std::string packedFile = platform::ResolveLink(linkOrArchive);
-  if (!platform::FileExists(packedFile)) return E_EOPEN;
+  const std::string packedFile = system.ResolveLink(linkOrArchive);
+  if (!system.FileExists(packedFile)) return E_EOPEN;
   std::unique_ptr<Archive> old;
-  const int opened = OpenExistingArchive(packedFile, old);
+  const int opened = OpenExistingArchive(system, packedFile, old);
   if (opened != E_SUCCESS) return opened;
-  if (platform::IsReadOnlyFile(packedFile)) return E_EWRITE;
+  if (system.IsReadOnlyFile(packedFile)) return E_EWRITE;
 
   RebuildPlan plan;
   plan.oldArchive = old.get();
@@ -39,8 +39,8 @@ int DeleteFilesWith(DriveQueries& drives, const std::string& linkOrArchive, cons
   // The host names entries as ReadHeader showed them: those shown under
   // another name than stored go too.
   plan.dropOld = EntriesNamedAsShown(*old, plan.removeNames, plan.removeFolders);
-  const int64_t size = platform::FileSize64(packedFile);
-  return WriteAndReplace(drives, packedFile, std::move(old), plan, size > 0 ? static_cast<uint64_t>(size) : 0);
+  const int64_t size = system.FileSize64(packedFile);
+  return WriteAndReplace(system, packedFile, std::move(old), plan, size > 0 ? static_cast<uint64_t>(size) : 0);
 }
 
 }  // namespace tvx::host

@@ -50,7 +50,7 @@ HANDLE_WCX WCX_API OpenArchive(tOpenArchiveData* archiveData) {
   if (archiveData == nullptr) return nullptr;
   return Guarded<HANDLE_WCX>(nullptr, [archiveData]() -> HANDLE_WCX {
     archiveData->OpenResult = E_NO_MEMORY;  // stays so only when the body throws
-    std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(Text(archiveData->ArcName));
+    std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(tvx::platform::OsSystem(), Text(archiveData->ArcName));
     if (archive->readFailed()) {
       archiveData->OpenResult = E_EREAD;
       return nullptr;
@@ -126,13 +126,13 @@ int WCX_API PackFiles(char* packedFile, char* subPath, char* srcPath, char* addL
     request.srcPath = Text(srcPath);
     request.addList = addList;
     request.flags = flags;
-    return tvx::host::PackFilesWith(tvx::host::SystemDriveQueries(), request);
+    return tvx::host::PackFilesWith(tvx::platform::OsSystem(), request);
   });
 }
 
 int WCX_API DeleteFiles(char* packedFile, char* deleteList) {
   return Guarded(static_cast<int>(E_NO_MEMORY), [=] {
-    return tvx::host::DeleteFilesWith(tvx::host::SystemDriveQueries(), Text(packedFile), deleteList);
+    return tvx::host::DeleteFilesWith(tvx::platform::OsSystem(), Text(packedFile), deleteList);
   });
 }
 
@@ -143,7 +143,7 @@ void WCX_API SetProcessDataProc(HANDLE_WCX, tProcessDataProc processDataProc) {
 }
 
 int WCX_API CanYouHandleThisFile(char* fileName) {
-  return Guarded(0, [fileName] { return tvx::Archive::NewArchive(Text(fileName))->valid() ? 1 : 0; });
+  return Guarded(0, [fileName] { return tvx::Archive::NewArchive(tvx::platform::OsSystem(), Text(fileName))->valid() ? 1 : 0; });
 }
 
 }  // extern "C"

@@ -34,9 +34,9 @@ struct PackItem {
 
 // The archive itself, named among the files to pack (directly or through
 // another name for it), is left out: it cannot hold itself.
-bool IsTheArchive(const std::string& sourcePath, const PackRequest& request, const std::string& archivePath) {
+bool IsTheArchive(platform::System& system, const std::string& sourcePath, const PackRequest& request, const std::string& archivePath) {
   return sourcePath == request.packedFile || sourcePath == archivePath ||
-         platform::SameFile(sourcePath, archivePath);
+         system.SameFile(sourcePath, archivePath);
 }
 
 // The new entries, in list order, into items; E_EOPEN when a source is
@@ -44,20 +44,20 @@ bool IsTheArchive(const std::string& sourcePath, const PackRequest& request, con
 // FIFO would block the reader). A folder named without its trailing separator
 // is packed as a folder. Without saved paths a folder item adds nothing: its
 // name part would be empty.
-int PackItems(const PackRequest& request, const std::string& archivePath, std::vector<PackItem>& items) {
+int PackItems(platform::System& system, const PackRequest& request, const std::string& archivePath, std::vector<PackItem>& items) {
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
   for (std::string name : ParseNameList(request.addList)) {
     PackItem item;
     item.item.sourcePath = request.srcPath + name;
     item.folder = EndsInSeparator(name);
     if (item.folder) {
-      if (!platform::DirectoryExists(item.item.sourcePath)) return E_EOPEN;
-    } else if (platform::DirectoryExists(item.item.sourcePath)) {
+      if (!system.DirectoryExists(item.item.sourcePath)) return E_EOPEN;
+    } else if (system.DirectoryExists(item.item.sourcePath)) {
       item.folder = true;
       name += kSeparator;
-    } else if (!platform::RegularFileExists(item.item.sourcePath)) {
+    } else if (!system.RegularFileExists(item.item.sourcePath)) {
       return E_EOPEN;
-    } else if (IsTheArchive(item.item.sourcePath, request, archivePath)) {
+    } else if (IsTheArchive(system, item.item.sourcePath, request, archivePath)) {
       continue;
     }
     const std::string joined = ListItemToEntryName(JoinSubPath(request.subPath, name));
@@ -75,21 +75,21 @@ int PackItems(const PackRequest& request, const std::string& archivePath, std::v
 
 // Deletes the packed files that are still as they were read; one changed
 // since (edited while the pack ran) holds newer work and stays.
-void RemoveMovedFiles(const std::vector<PackItem>& items, const std::vector<platform::FileStamp>& stamps) {
+void RemoveMovedFiles(platform::System& system, const std::vector<PackItem>& items, const std::vector<platform::FileStamp>& stamps) {
   for (size_t i = 0; i < items.size() && i < stamps.size(); ++i) {
     // A folder stays (the host removes emptied folders itself).
     if (items[i].folder || stamps[i].size < 0) continue;
-    if (platform::FileStampOf(items[i].item.sourcePath) == stamps[i]) platform::RemoveFile(items[i].item.sourcePath);
+    if (system.FileStampOf(items[i].item.sourcePath) == stamps[i]) system.RemoveFile(items[i].item.sourcePath);
   }
 }
 
 }  // namespace
 
-int PackFilesWith(DriveQueries& drives, const PackRequest& request) {
+int PackFilesWith(platform::System& system, const PackRequest& request) {
   // An archive reached through a link is rebuilt where it lies; the link stays.
-  const std::string archivePath = platform::ResolveLink(request.packedFile);
+  const std::string archivePath = system.ResolveLink(request.packedFile);
   std::vector<PackItem> items;
-  const int listed = PackItems(request, archivePath, items);
+  const int listed = PackItems(system, request, archivePath, items);
   if (listed != E_SUCCESS) return listed;
   RebuildPlan plan;
   uint64_t needed = 0;
@@ -99,7 +99,7 @@ int PackFilesWith(DriveQueries& drives, const PackRequest& request) {
     if (!NameFitsHost(item.item.entryName)) return E_NOT_SUPPORTED;
     plan.additions.push_back(item.item);
     if (item.folder) continue;
-    const int64_t size = platform::FileSize64(item.item.sourcePath);
+    const int64_t size = system.FileSize64(item.item.sourcePath);
     if (size > static_cast<int64_t>(kMaxArchiveSize)) return E_NOT_SUPPORTED;
     if (size > 0) needed += static_cast<uint64_t>(size);
     plan.additions.back().size = size;
@@ -108,20 +108,20 @@ int PackFilesWith(DriveQueries& drives, const PackRequest& request) {
   plan.sourceStamps = &stamps;
 
   std::unique_ptr<Archive> old;
-  if (platform::FileExists(archivePath)) {
-    const int opened = OpenExistingArchive(archivePath, old);
+  if (system.FileExists(archivePath)) {
+    const int opened = OpenExistingArchive(system, archivePath, old);
     if (opened != E_SUCCESS) return opened;
-    if (platform::IsReadOnlyFile(archivePath)) return E_EWRITE;
+    if (system.IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
     // An old entry shown under a new entry's name is replaced by it as well.
     std::vector<std::string> newNames;
     for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);
     plan.dropOld = EntriesNamedAsShown(*old, newNames, {});
   }
-  const int result = WriteAndReplace(drives, archivePath, std::move(old), plan, needed);
+  const int result = WriteAndReplace(system, archivePath, std::move(old), plan, needed);
   if (result != E_SUCCESS) return result;
 
-  if ((request.flags & PK_PACK_MOVE_FILES) != 0) RemoveMovedFiles(items, stamps);
+  if ((request.flags & PK_PACK_MOVE_FILES) != 0) RemoveMovedFiles(system, items, stamps);
   return E_SUCCESS;
 }
 

@@ -17,10 +17,10 @@ constexpr uint32_t kReadAheadWindow = 256 * 1024;
 
 }  // namespace
 
-std::unique_ptr<Archive> Archive::NewArchive(const std::string& fileName) {
-  std::unique_ptr<Archive> archive(new Archive());
+std::unique_ptr<Archive> Archive::NewArchive(platform::System& system, const std::string& fileName) {
+  std::unique_ptr<Archive> archive(new Archive(system));
   archive->fileName_ = fileName;
-  archive->stream_ = OpenReadFileStream(fileName);
+  archive->stream_ = OpenReadFileStream(system, fileName);
   archive->reader_ = std::make_unique<ReadAheadStream>(*archive->stream_, kReadAheadWindow);
   archive->ReadHeaderAndDirectory();
   return archive;

@@ -25,8 +25,9 @@ class Archive {
   // A missing, unreadable or foreign file (or one shorter than the magic) is
   // not valid. A file with the magic whose directory cannot be read completely
   // - it ends early, or claims more records than the file can hold - is valid
-  // but damaged, and then holds no entries.
-  static std::unique_ptr<Archive> NewArchive(const std::string& fileName);
+  // but damaged, and then holds no entries. The archive keeps system: what
+  // is done with its entries (extraction) goes through it too.
+  static std::unique_ptr<Archive> NewArchive(platform::System& system, const std::string& fileName);
 
   // The file begins with the magic: it is of this format.
   bool valid() const { return valid_; }
@@ -41,6 +42,7 @@ class Archive {
   uint32_t dataStart() const { return dataStart_; }
   uint32_t fileSize() const { return fileSize_; }
   const std::string& fileName() const { return fileName_; }
+  platform::System& system() const { return *system_; }
 
   std::vector<ArchiveEntry>& entries() { return entries_; }
   const std::vector<ArchiveEntry>& entries() const { return entries_; }
@@ -76,10 +78,11 @@ class Archive {
   ByteStream& stream() { return *reader_; }
 
  private:
-  Archive() = default;
+  explicit Archive(platform::System& system) : system_(&system) {}
   void ReadHeaderAndDirectory();
   bool ReadDirectory(int32_t entryCount);
 
+  platform::System* system_;
   std::unique_ptr<FileStream> stream_;
   std::unique_ptr<ReadAheadStream> reader_;  // over stream_
   std::string fileName_;

@@ -92,18 +92,19 @@ Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sin
 // when no name is free or the folder refuses.
 // When that name would be longer than the system takes (Windows: 259
 // characters), a short "~tvx<n>" in the same folder serves instead.
-std::unique_ptr<FileStream> CreatePartialFile(const std::string& target, std::string& name) {
+std::unique_ptr<FileStream> CreatePartialFile(platform::System& system, const std::string& target,
+                                              std::string& name) {
   std::unique_ptr<FileStream> file;
   size_t nameStart = target.size();
   while (nameStart > 0 && !platform::IsPathSeparator(target[nameStart - 1])) --nameStart;
-  const bool shortName = target.size() + std::strlen(".tvxpart") + 1 > platform::MaxPathLength();
+  const bool shortName = target.size() + std::strlen(".tvxpart") + 1 > system.MaxPathLength();
   for (int n = 1; n < 1000; ++n) {
     name = shortName ? target.substr(0, nameStart) + "~tvx" + std::to_string(n)
                      : target + ".tvxpart" + (n > 1 ? std::to_string(n) : std::string());
-    file = CreateNewWriteFileStream(name);
+    file = CreateNewWriteFileStream(system, name);
     if (file->IsOpen()) break;
     // Only a taken name is worth another try; anything else fails the same way.
-    if (!platform::FileExists(name) && !platform::DirectoryExists(name)) break;
+    if (!system.FileExists(name) && !system.DirectoryExists(name)) break;
   }
   return file;
 }
@@ -126,13 +127,13 @@ std::string WithoutTrailingSeparators(std::string path) {
 // True when a component of target after its first destFolderLength characters
 // (the destination folder as the caller named it), the last one included, is
 // a symbolic link: writing through it could land anywhere.
-bool PassesThroughLink(const std::string& target, size_t destFolderLength) {
+bool PassesThroughLink(platform::System& system, const std::string& target, size_t destFolderLength) {
   if (destFolderLength == 0) return false;
   for (size_t i = destFolderLength + 1; i < target.size(); ++i) {
     if (!platform::IsPathSeparator(target[i]) || platform::IsPathSeparator(target[i - 1])) continue;
-    if (platform::IsSymbolicLink(target.substr(0, i))) return true;
+    if (system.IsSymbolicLink(target.substr(0, i))) return true;
   }
-  return platform::IsSymbolicLink(WithoutTrailingSeparators(target));
+  return system.IsSymbolicLink(WithoutTrailingSeparators(target));
 }
 
 }  // namespace
@@ -140,23 +141,24 @@ bool PassesThroughLink(const std::string& target, size_t destFolderLength) {
 Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
                     size_t destFolderLength) {
   if (SizesReadNegative(entry)) return Status::kBadData;
-  if (PassesThroughLink(target, destFolderLength)) return Status::kCreateFailed;
+  platform::System& system = archive.system();
+  if (PassesThroughLink(system, target, destFolderLength)) return Status::kCreateFailed;
   if (entry.IsDirectory()) {
-    if (!platform::MakeDirectory(target)) return Status::kCreateFailed;
+    if (!system.MakeDirectory(target)) return Status::kCreateFailed;
     const std::string folder = WithoutTrailingSeparators(target);
-    platform::SetModifiedWallClockTime(folder, entry.time);
+    system.SetModifiedWallClockTime(folder, entry.time);
     archive.extractedFolders.push_back({folder, entry.time});
     return Status::kOk;
   }
   // A new name is written in place: the file is ours from its creation, so a
   // failure removes it and nothing of anybody else's is touched.
-  std::unique_ptr<FileStream> out = CreateNewWriteFileStream(target);
+  std::unique_ptr<FileStream> out = CreateNewWriteFileStream(system, target);
   if (out->IsOpen()) {
     const Status status = WriteContent(archive, entry, std::move(out));
     if (status != Status::kOk) {
-      platform::RemoveFile(target);
+      system.RemoveFile(target);
     } else {
-      platform::SetModifiedWallClockTime(target, entry.time);
+      system.SetModifiedWallClockTime(target, entry.time);
     }
     return status;
   }
@@ -165,17 +167,17 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   // when complete, so a failure leaves the old file as it was. A folder is
   // refused by the final move.
   std::string partial;
-  out = CreatePartialFile(target, partial);
+  out = CreatePartialFile(system, target, partial);
   if (!out->IsOpen()) return Status::kCreateFailed;
   Status status = WriteContent(archive, entry, std::move(out));
   if (status == Status::kOk) {
     // The replacement is the same file to its owner: same access, and the
     // entry's time (a rename keeps both).
-    platform::CarryFileAccess(target, partial);
-    platform::SetModifiedWallClockTime(partial, entry.time);
-    if (!platform::MoveReplacing(partial, target)) status = Status::kCreateFailed;
+    system.CarryFileAccess(target, partial);
+    system.SetModifiedWallClockTime(partial, entry.time);
+    if (!system.MoveReplacing(partial, target)) status = Status::kCreateFailed;
   }
-  if (status != Status::kOk) platform::RemoveFile(partial);
+  if (status != Status::kOk) system.RemoveFile(partial);
   return status;
 }
 
@@ -188,7 +190,7 @@ void RestoreFolderTimes(Archive& archive) {
                      return a.path.size() > b.path.size();
                    });
   for (const Archive::ExtractedFolder& folder : folders) {
-    platform::SetModifiedWallClockTime(folder.path, folder.time);
+    archive.system().SetModifiedWallClockTime(folder.path, folder.time);
   }
   folders.clear();
 }

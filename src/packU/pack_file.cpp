@@ -52,11 +52,12 @@ Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t sta
 
 }  // namespace
 
-Status PackFileContent(const std::string& sourcePath, ByteStream& output, uint32_t maxEnd, PackedContent& result) {
+Status PackFileContent(platform::System& system, const std::string& sourcePath, ByteStream& output, uint32_t maxEnd,
+                      PackedContent& result) {
   result = PackedContent{};
-  std::unique_ptr<FileStream> source = OpenReadFileStream(sourcePath);
+  std::unique_ptr<FileStream> source = OpenReadFileStream(system, sourcePath);
   if (!source->IsOpen()) {
-    return platform::FileSizeByName(sourcePath) > 0 ? Status::kReadFailed : Status::kOk;
+    return system.FileSizeByName(sourcePath) > 0 ? Status::kReadFailed : Status::kOk;
   }
   const platform::File::Facts& facts = source->OpenedFacts();
   if (facts.size < 0) return Status::kReadFailed;

@@ -18,14 +18,14 @@ struct PackedContent {
   platform::FileStamp stamp;       // the opened file's size and last write; size -1 when not opened
 };
 
-// Writes the file at sourcePath to output at its current position: deflated at
+// Writes the file at sourcePath (opened through system) to output at its current position: deflated at
 // level 9 when that is strictly shorter than the file, else stored. The output
 // ends right after the bytes written (a longer compressed attempt is cut
 // away). A file that cannot be opened gives an empty entry when it has no
 // size (it vanished, or is empty) and kReadFailed otherwise. The file's size is
 // taken when it is opened, and all of those bytes must arrive; so is its time. Output positions
 // must stay within maxEnd (kTooLarge otherwise).
-Status PackFileContent(const std::string& sourcePath, ByteStream& output, uint32_t maxEnd, PackedContent& result);
+Status PackFileContent(platform::System& system, const std::string& sourcePath, ByteStream& output, uint32_t maxEnd, PackedContent& result);
 
 }  // namespace tvx
 

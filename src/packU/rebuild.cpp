@@ -41,15 +41,15 @@ class DropSet {
 
 // The time a new entry gets: the file's own, else (a folder, a vanished file)
 // the folder's modification time, else now.
-int32_t NewEntryTime(const std::string& sourcePath) {
-  uint32_t dos = platform::FileDosDateTime(sourcePath);
+int32_t NewEntryTime(platform::System& system, const std::string& sourcePath) {
+  uint32_t dos = system.FileDosDateTime(sourcePath);
   // A folder comes with its trailing separator, which FindFirstFileA refuses.
   std::string folder = sourcePath;
   auto endsInSeparator = [&folder] { return folder.back() != ':' && platform::IsPathSeparator(folder.back()); };
   const bool drives = platform::IsPathSeparator(':');  // Windows: "C:\" stays a root
   while (folder.size() > 1 && endsInSeparator() && !(drives && folder[folder.size() - 2] == ':')) folder.pop_back();
-  if (dos == platform::kAllBits) dos = platform::ModifiedDosDateTime(folder);
-  if (dos == platform::kAllBits) dos = platform::CurrentDosDateTime();
+  if (dos == platform::kAllBits) dos = system.ModifiedDosDateTime(folder);
+  if (dos == platform::kAllBits) dos = system.CurrentDosDateTime();
   return DosTimeToEntryTime(dos);
 }
 
@@ -99,7 +99,8 @@ Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, 
 
 class Rebuild {
  public:
-  Rebuild(const RebuildPlan& plan, const NewEntryWritten& onNewEntry) : plan_(plan), onNewEntry_(onNewEntry) {}
+  Rebuild(platform::System& system, const RebuildPlan& plan, const NewEntryWritten& onNewEntry)
+      : system_(system), plan_(plan), onNewEntry_(onNewEntry) {}
 
   Status Run(const std::string& newPath) {
     const Status refused = RefuseOversizedFiles();
@@ -110,7 +111,7 @@ class Rebuild {
     for (const NewItem& item : plan_.additions) entries_.push_back(NewEntry(item));
     if (plan_.sourceStamps != nullptr) plan_.sourceStamps->assign(plan_.additions.size(), platform::FileStamp{});
 
-    output_ = OpenReadWriteFileStream(newPath);
+    output_ = OpenReadWriteFileStream(system_, newPath);
     if (!output_->IsOpen()) return Status::kCreateFailed;
     if (!output_->SetSize(0)) return Status::kWriteFailed;
 
@@ -137,7 +138,7 @@ class Rebuild {
  private:
   Status RefuseOversizedFiles() const {
     for (const NewItem& item : plan_.additions) {
-      const int64_t size = item.size >= 0 ? item.size : platform::FileSize64(item.sourcePath);
+      const int64_t size = item.size >= 0 ? item.size : system_.FileSize64(item.sourcePath);
       if (size > static_cast<int64_t>(kMaxArchiveSize)) return Status::kTooLarge;
     }
     return Status::kOk;
@@ -179,14 +180,14 @@ class Rebuild {
       entry.dataOffset = static_cast<int32_t>(position - dataStart);
       PackedContent content;
       if (!entry.IsDirectory()) {
-        const Status status = PackFileContent(sourcePath, *output_, kMaxArchiveSize, content);
+        const Status status = PackFileContent(system_, sourcePath, *output_, kMaxArchiveSize, content);
         if (status != Status::kOk) return status;
         if (plan_.sourceStamps != nullptr) (*plan_.sourceStamps)[i - first] = content.stamp;
         entry.unpackedSize = content.unpackedSize;
         entry.packedSize = content.packedSize;
       }
       entry.time = content.dosTime != platform::kAllBits ? DosTimeToEntryTime(content.dosTime)
-                                                         : NewEntryTime(sourcePath);
+                                                         : NewEntryTime(system_, sourcePath);
       if (onNewEntry_) onNewEntry_(entry);
     }
     return Status::kOk;
@@ -211,6 +212,7 @@ class Rebuild {
     return output_->SetPosition(end) == end && output_->Flush() ? Status::kOk : Status::kWriteFailed;
   }
 
+  platform::System& system_;
   const RebuildPlan& plan_;
   const NewEntryWritten& onNewEntry_;
   std::vector<ArchiveEntry> entries_;
@@ -219,8 +221,9 @@ class Rebuild {
 
 }  // namespace
 
-Status RebuildArchive(const std::string& newPath, const RebuildPlan& plan, const NewEntryWritten& onNewEntry) {
-  return Rebuild(plan, onNewEntry).Run(newPath);
+Status RebuildArchive(platform::System& system, const std::string& newPath, const RebuildPlan& plan,
+                      const NewEntryWritten& onNewEntry) {
+  return Rebuild(system, plan, onNewEntry).Run(newPath);
 }
 
 }  // namespace tvx

@@ -45,7 +45,8 @@ struct RebuildPlan {
 // Called once per new entry, after its bytes are written.
 using NewEntryWritten = std::function<void(const ArchiveEntry&)>;
 
-// Writes the archive to newPath (created, or emptied when it exists): the kept
+// Writes the archive to newPath (created, or emptied when it exists) through
+// system: the kept
 // entries first, their packed bytes copied unchanged, then one entry per
 // addition, each deflated at zlib level 9 straight into the output and kept
 // when strictly shorter than the file, else stored. A file's unpackedSize is
@@ -60,7 +61,7 @@ using NewEntryWritten = std::function<void(const ArchiveEntry&)>;
 // truncation of the output failed. kReadFailed: a file to add exists but cannot
 // be opened, or yields fewer bytes than its size. kBadArchive: a kept entry's
 // bytes lie beyond the old archive's end. kNoMemory: zlib cannot start.
-Status RebuildArchive(const std::string& newPath, const RebuildPlan& plan, const NewEntryWritten& onNewEntry);
+Status RebuildArchive(platform::System& system, const std::string& newPath, const RebuildPlan& plan, const NewEntryWritten& onNewEntry);
 
 }  // namespace tvx
 

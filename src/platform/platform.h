@@ -1,12 +1,19 @@
 // Everything Tolvex asks of the operating system. This header includes no OS
 // header; win32.cpp and posix.cpp implement it and CMake compiles exactly one.
 //
+// The archive code does not call these functions itself: it asks a `System`
+// (at the end of this header), which the host's entry points give it. The
+// system of the machine passes each question on to the functions here; tests
+// wrap it to fail chosen calls, to stand in for drives this machine lacks, or
+// to stop the process part-way.
+//
 // Paths are 8-bit strings in the system's code page (ANSI on Windows, bytes on
 // POSIX). No function throws; every failure comes back as a value.
 #ifndef TOLVEX_PLATFORM_PLATFORM_H
 #define TOLVEX_PLATFORM_PLATFORM_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace tvx::platform {
@@ -63,7 +70,7 @@ class File {
   // bytes that did arrive).
   uint32_t Read(void* buffer, uint32_t count);
   // Bytes written; 0 on failure. Complete unless the disk refused (full disk,
-  // file size limit, injected fault): the caller compares with count.
+  // file size limit): the caller compares with count.
   uint32_t Write(const void* buffer, uint32_t count);
   // The new position, or kAllBits when the target would lie before the start
   // or beyond 32 bits, or when the file is not open.
@@ -205,25 +212,67 @@ bool IsSymbolicLink(const std::string& path);
 // (MAX_PATH less the NUL), PATH_MAX less the NUL on POSIX.
 size_t MaxPathLength();
 
-// --- fault injection (tests only) --------------------------------------------
-//
-// Every mutating call of this layer (File::Write, File::SetEndHere,
-// File::Flush, MoveReplacing) and every File::Read is counted. Tests use this seam to make the
-// Nth call fail as a full disk or a bad sector would, or to observe the calls
-// (a crash test kills the process from the observer). Off by default; the
-// plug-in never turns it on.
-struct FaultPlan {
-  uint64_t failWriteAt = 0;  // 1-based index of the first mutating call to fail; 0: never
-  uint64_t failReadAt = 0;   // 1-based index of the first read to fail; 0: never
-  bool failOnce = false;     // fail only that call, not every later one
-  void (*beforeWrite)(uint64_t index) = nullptr;  // called before each mutating call
+
+// --- the seam: what the archive code asks of the system ----------------------
+
+// An open file, handed out by a System; the destructor closes it. Read,
+// Write, Seek, Size, SetEndHere and Flush answer as File's do.
+class SystemFile {
+ public:
+  virtual ~SystemFile() = default;
+  virtual uint32_t Read(void* buffer, uint32_t count) = 0;
+  virtual uint32_t Write(const void* buffer, uint32_t count) = 0;
+  virtual uint32_t Seek(int32_t offset, SeekOrigin origin) = 0;
+  virtual uint32_t Size() = 0;
+  virtual bool SetEndHere() = 0;
+  virtual bool Flush() = 0;
 };
-void SetFaultPlan(const FaultPlan& plan);  // also resets the counters
-// Stops failing and observing; the counters go on counting until the next
-// SetFaultPlan.
-void ClearFaultPlan();
-uint64_t MutatingCallCount();
-uint64_t ReadCallCount();
+
+// The files, folders, drives and clock the archive code works with. Each
+// member answers as the free function of the same name above.
+class System {
+ public:
+  virtual ~System() = default;
+
+  // Null when the file could not be opened; facts as File::Open gives them.
+  virtual std::unique_ptr<SystemFile> OpenFile(const std::string& path, File::Mode mode,
+                                               File::Facts* facts) = 0;
+
+  virtual bool FileExists(const std::string& path) = 0;
+  virtual bool DirectoryExists(const std::string& path) = 0;
+  virtual bool RegularFileExists(const std::string& path) = 0;
+  virtual bool IsReadOnlyFile(const std::string& path) = 0;
+  virtual bool IsSymbolicLink(const std::string& path) = 0;
+  virtual bool SameFile(const std::string& a, const std::string& b) = 0;
+  virtual std::string ResolveLink(const std::string& path) = 0;
+  virtual bool PathFits(const std::string& path) = 0;
+  virtual size_t MaxPathLength() = 0;
+  virtual uint32_t FileSizeByName(const std::string& path) = 0;
+  virtual int64_t FileSize64(const std::string& path) = 0;
+  virtual FileStamp FileStampOf(const std::string& path) = 0;
+  virtual uint32_t FileDosDateTime(const std::string& path) = 0;
+  virtual uint32_t ModifiedDosDateTime(const std::string& path) = 0;
+  virtual uint32_t CurrentDosDateTime() = 0;
+
+  virtual std::string TempDirectory() = 0;
+  virtual std::string CreateTempFile(const std::string& directory, const std::string& prefix) = 0;
+  virtual std::string DriveRoot(const std::string& path) = 0;
+  virtual int64_t VolumeFreeBytes(const std::string& path) = 0;
+  virtual bool IsRemovableDrive(const std::string& root) = 0;
+  virtual bool SameDrive(const std::string& a, const std::string& b) = 0;
+
+  virtual bool RemoveFile(const std::string& path) = 0;
+  virtual bool MakeDirectory(const std::string& path) = 0;
+  virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
+  virtual MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) = 0;
+  virtual uint32_t FileAccessMode(const std::string& path) = 0;
+  virtual bool SetFileAccessMode(const std::string& path, uint32_t mode) = 0;
+  virtual bool CarryFileAccess(const std::string& from, const std::string& to) = 0;
+  virtual bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) = 0;
+};
+
+// This machine's system: the functions of this header.
+System& OsSystem();
 
 }  // namespace tvx::platform
 

@@ -19,7 +19,6 @@
 #include <cstring>
 #include <string>
 
-#include "platform/fault_plan_internal.h"
 #include "platform/platform.h"
 
 namespace tvx::platform {
@@ -185,7 +184,7 @@ bool File::IsOpen() const { return handle_ >= 0; }
 intptr_t File::NativeHandle() const { return handle_; }
 
 uint32_t File::Read(void* buffer, uint32_t count) {
-  if (internal::CountReadCall() || !IsOpen()) return 0;
+  if (!IsOpen()) return 0;
   auto* bytes = static_cast<unsigned char*>(buffer);
   uint32_t done = 0;
   while (done < count) {
@@ -199,7 +198,7 @@ uint32_t File::Read(void* buffer, uint32_t count) {
 }
 
 uint32_t File::Write(const void* buffer, uint32_t count) {
-  if (internal::CountMutatingCall() || !IsOpen()) return 0;
+  if (!IsOpen()) return 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   uint32_t done = 0;
   while (done < count) {
@@ -248,7 +247,7 @@ uint32_t File::Size() {
 }
 
 bool File::SetEndHere() {
-  if (internal::CountMutatingCall() || !IsOpen()) return false;
+  if (!IsOpen()) return false;
   const off_t here = ::lseek(Fd(handle_), 0, SEEK_CUR);
   if (here < 0) return false;
   int result;
@@ -259,7 +258,7 @@ bool File::SetEndHere() {
 }
 
 bool File::Flush() {
-  if (internal::CountMutatingCall() || !IsOpen()) return false;
+  if (!IsOpen()) return false;
   int result;
   do {
     result = ::fsync(Fd(handle_));
@@ -439,7 +438,6 @@ bool MakeDirectory(const std::string& path) {
 }
 
 bool MoveReplacing(const std::string& from, const std::string& to) {
-  if (internal::CountMutatingCall()) return false;
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
@@ -502,7 +500,6 @@ FileStamp FileStampOf(const std::string& path) {
 }
 
 MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) {
-  if (internal::CountMutatingCall()) return MoveOutcome::kFailed;
   if (::rename(from.c_str(), to.c_str()) == 0) return MoveOutcome::kMoved;
   return errno == EXDEV ? MoveOutcome::kOtherVolume : MoveOutcome::kFailed;
 }

@@ -14,7 +14,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/fault_plan_internal.h"
 #include "platform/platform.h"
 
 namespace tvx::platform {
@@ -158,7 +157,7 @@ bool File::IsOpen() const { return handle_ != -1; }
 intptr_t File::NativeHandle() const { return handle_; }
 
 uint32_t File::Read(void* buffer, uint32_t count) {
-  if (internal::CountReadCall() || !IsOpen()) return 0;
+  if (!IsOpen()) return 0;
   auto* bytes = static_cast<unsigned char*>(buffer);
   uint32_t done = 0;
   // A disk file delivers everything in one call; the loop covers pipes too.
@@ -171,7 +170,7 @@ uint32_t File::Read(void* buffer, uint32_t count) {
 }
 
 uint32_t File::Write(const void* buffer, uint32_t count) {
-  if (internal::CountMutatingCall() || !IsOpen()) return 0;
+  if (!IsOpen()) return 0;
   const auto* bytes = static_cast<const unsigned char*>(buffer);
   uint32_t done = 0;
   while (done < count) {
@@ -217,12 +216,12 @@ uint32_t File::Size() {
 }
 
 bool File::SetEndHere() {
-  if (internal::CountMutatingCall() || !IsOpen()) return false;
+  if (!IsOpen()) return false;
   return ::SetEndOfFile(Handle(handle_)) != 0;
 }
 
 bool File::Flush() {
-  if (internal::CountMutatingCall() || !IsOpen()) return false;
+  if (!IsOpen()) return false;
   return ::FlushFileBuffers(Handle(handle_)) != 0;
 }
 
@@ -470,7 +469,6 @@ bool MoveReplacingWithoutMoveFileEx(const std::string& from, const std::string& 
 // Write-through: the rename is on disk before the call returns, so a replaced
 // archive is not lost to a crash right after an update.
 bool MoveReplacing(const std::string& from, const std::string& to) {
-  if (internal::CountMutatingCall()) return false;
   bool missing = false;
   if (CallMoveFileEx(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, &missing)) return true;
   return missing && MoveReplacingWithoutMoveFileEx(from, to);
@@ -518,7 +516,6 @@ FileStamp FileStampOf(const std::string& path) {
 }
 
 MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) {
-  if (internal::CountMutatingCall()) return MoveOutcome::kFailed;
   bool missing = false;
   if (CallMoveFileEx(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, &missing)) {
     return MoveOutcome::kMoved;

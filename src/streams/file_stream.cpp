@@ -9,7 +9,7 @@ constexpr uint64_t kLastPosition = 0xFFFFFFFEu;
 
 // Moves to an absolute position of up to 4 GiB; a single seek from the begin
 // takes only a signed 32-bit offset.
-bool SeekTo(platform::File& file, uint32_t target) {
+bool SeekTo(platform::SystemFile& file, uint32_t target) {
   constexpr uint32_t kMaxStep = 0x7FFFFFFFu;
   if (target <= kMaxStep) return file.Seek(static_cast<int32_t>(target), kFromBegin) == target;
   if (file.Seek(static_cast<int32_t>(kMaxStep), kFromBegin) != kMaxStep) return false;
@@ -20,7 +20,7 @@ bool SeekTo(platform::File& file, uint32_t target) {
 
 bool FileStream::MoveTo(uint64_t target) {
   if (target == position_) return true;
-  if (target > kLastPosition || !SeekTo(file_, static_cast<uint32_t>(target))) {
+  if (target > kLastPosition || !SeekTo(*file_, static_cast<uint32_t>(target))) {
     position_ = kUnknown;  // a two-step seek may have stopped half-way
     return false;
   }
@@ -33,7 +33,7 @@ void FileStream::Advance(uint32_t moved) {
 }
 
 uint32_t FileStream::Seek(int32_t offset, SeekOrigin origin) {
-  if (!file_.IsOpen()) return kStreamError;
+  if (!IsOpen()) return kStreamError;
   int64_t target;
   if (origin == kFromBegin) {
     target = offset;
@@ -41,7 +41,7 @@ uint32_t FileStream::Seek(int32_t offset, SeekOrigin origin) {
     target = static_cast<int64_t>(position_) + offset;
   } else {
     // The end, or a position lost to a failed seek: the system knows.
-    const uint32_t moved = file_.Seek(offset, origin);  // platform::kAllBits == kStreamError
+    const uint32_t moved = file_->Seek(offset, origin);  // platform::kAllBits == kStreamError
     position_ = moved == kStreamError ? kUnknown : moved;
     return moved;
   }
@@ -51,62 +51,62 @@ uint32_t FileStream::Seek(int32_t offset, SeekOrigin origin) {
 }
 
 uint32_t FileStream::Size() {
-  if (!file_.IsOpen()) return 0;
-  if (kind_ != Kind::kReadOnly) return file_.Size();
+  if (!IsOpen()) return 0;
+  if (kind_ != Kind::kReadOnly) return file_->Size();
   return facts_.size < 0 ? 0 : static_cast<uint32_t>(facts_.size);  // the low 32 bits, as the file gives
 }
 
 bool FileStream::SetSize(uint32_t n) {
-  if (kind_ == Kind::kReadOnly || !file_.IsOpen()) return false;
+  if (kind_ == Kind::kReadOnly || !IsOpen()) return false;
   const uint32_t previous = Position();
   if (previous == kStreamError) return false;
-  if (!MoveTo(n) || !file_.SetEndHere()) return false;
+  if (!MoveTo(n) || !file_->SetEndHere()) return false;
   writtenEnd_ = n;
   // The position ends as the smaller of the old position and n.
   return n <= previous || MoveTo(previous);
 }
 
 uint32_t FileStream::Read(void* buffer, uint32_t count) {
-  if (kind_ == Kind::kWriteOnly || count == 0) return 0;
-  const uint32_t got = file_.Read(buffer, count);
+  if (kind_ == Kind::kWriteOnly || count == 0 || !IsOpen()) return 0;
+  const uint32_t got = file_->Read(buffer, count);
   Advance(got);  // a read moves the file by exactly what arrived
   return got;
 }
 
 uint32_t FileStream::Write(const void* buffer, uint32_t count) {
-  if (kind_ == Kind::kReadOnly || count == 0) return 0;
-  const uint32_t written = file_.Write(buffer, count);
+  if (kind_ == Kind::kReadOnly || count == 0 || !IsOpen()) return 0;
+  const uint32_t written = file_->Write(buffer, count);
   Advance(written);
   if (kind_ != Kind::kWriteOnly) return written;
   // The file must end where this write ended, also after a failed write. A
   // file written front to back already does; otherwise it is cut, and an uncut
   // file may carry stale bytes, so a failed cut fails the write.
   if (position_ == kUnknown || position_ < writtenEnd_) {
-    if (!file_.SetEndHere()) return 0;
+    if (!file_->SetEndHere()) return 0;
   }
   writtenEnd_ = position_;
   return written;
 }
 
-std::unique_ptr<FileStream> OpenReadFileStream(const std::string& path) {
+std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path) {
   platform::File::Facts facts;
-  platform::File file = platform::File::Open(path, platform::File::Mode::kRead, &facts);
+  std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kRead, &facts);
   return std::unique_ptr<FileStream>(new FileStream(std::move(file), FileStream::Kind::kReadOnly, facts));
 }
 
-std::unique_ptr<FileStream> CreateWriteFileStream(const std::string& path) {
+std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path) {
   return std::unique_ptr<FileStream>(new FileStream(
-      platform::File::Open(path, platform::File::Mode::kCreateWrite), FileStream::Kind::kWriteOnly));
+      system.OpenFile(path, platform::File::Mode::kCreateWrite, nullptr), FileStream::Kind::kWriteOnly));
 }
 
-std::unique_ptr<FileStream> CreateNewWriteFileStream(const std::string& path) {
-  return std::unique_ptr<FileStream>(
-      new FileStream(platform::File::Open(path, platform::File::Mode::kCreateNew), FileStream::Kind::kWriteOnly));
+std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path) {
+  return std::unique_ptr<FileStream>(new FileStream(
+      system.OpenFile(path, platform::File::Mode::kCreateNew, nullptr), FileStream::Kind::kWriteOnly));
 }
 
-std::unique_ptr<FileStream> OpenReadWriteFileStream(const std::string& path) {
+std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path) {
   return std::unique_ptr<FileStream>(new FileStream(
-      platform::File::Open(path, platform::File::Mode::kReadWrite), FileStream::Kind::kReadWrite));
+      system.OpenFile(path, platform::File::Mode::kReadWrite, nullptr), FileStream::Kind::kReadWrite));
 }
 
 }  // namespace tvx

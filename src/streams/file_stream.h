@@ -1,4 +1,4 @@
-// Streams over files. Every factory returns a stream, also when the file could
+// Streams over files, opened through a System. Every factory returns a stream, also when the file could
 // not be opened: then IsOpen() is false, reads and writes return 0, the size is
 // 0 and every seek returns kStreamError.
 //
@@ -37,18 +37,19 @@ class FileStream : public ByteStream {
   const platform::File::Facts& OpenedFacts() const { return facts_; }
 
   // Makes what was written durable. False when the system refused.
-  bool Flush() { return file_.Flush(); }
+  bool Flush() { return file_ != nullptr && file_->Flush(); }
 
-  bool IsOpen() const { return file_.IsOpen(); }
+  bool IsOpen() const { return file_ != nullptr; }
 
  private:
-  friend std::unique_ptr<FileStream> OpenReadFileStream(const std::string& path);
-  friend std::unique_ptr<FileStream> CreateWriteFileStream(const std::string& path);
-  friend std::unique_ptr<FileStream> CreateNewWriteFileStream(const std::string& path);
-  friend std::unique_ptr<FileStream> OpenReadWriteFileStream(const std::string& path);
+  friend std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path);
+  friend std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path);
+  friend std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path);
+  friend std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);
 
   // A write-only stream starts on an empty file.
-  FileStream(platform::File file, Kind kind, const platform::File::Facts& facts = platform::File::Facts())
+  FileStream(std::unique_ptr<platform::SystemFile> file, Kind kind,
+             const platform::File::Facts& facts = platform::File::Facts())
       : file_(std::move(file)), kind_(kind), facts_(facts) {}
 
   // Moves the file to target when it is not there already.
@@ -58,7 +59,7 @@ class FileStream : public ByteStream {
 
   static constexpr uint64_t kUnknown = ~uint64_t{0};
 
-  platform::File file_;
+  std::unique_ptr<platform::SystemFile> file_;  // null when it could not be opened
   Kind kind_;
   uint64_t position_ = 0;        // kUnknown when a failed seek left it in doubt
   uint64_t writtenEnd_ = 0;      // write-only: where the file ends
@@ -66,15 +67,15 @@ class FileStream : public ByteStream {
 };
 
 // An existing file, for reading; others may read it meanwhile.
-std::unique_ptr<FileStream> OpenReadFileStream(const std::string& path);
+std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path);
 // The file created anew, or emptied when it exists, for writing.
-std::unique_ptr<FileStream> CreateWriteFileStream(const std::string& path);
+std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path);
 // A file that did not exist, created for writing; not open when anything
 // (a file, a folder) already has that name.
-std::unique_ptr<FileStream> CreateNewWriteFileStream(const std::string& path);
+std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path);
 // For reading and writing: an existing file keeps its contents, a missing one
 // (or a path naming a directory) is created.
-std::unique_ptr<FileStream> OpenReadWriteFileStream(const std::string& path);
+std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);
 
 }  // namespace tvx
 

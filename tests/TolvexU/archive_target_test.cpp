@@ -9,7 +9,6 @@
 
 #include "TolvexU/archive_changes.h"
 #include "TolvexU/archive_target.h"
-#include "TolvexU/drive_queries.h"
 #include "TolvexU/fake_drives.h"
 #include "TolvexU/host_calls.h"
 #include "iwcxhead/wcxhead.h"
@@ -72,8 +71,8 @@ TEST(ChooseTargetPath, NoTemporaryFileGivesAnEmptyPath) {
 
 #ifdef _WIN32
 TEST(ChooseTargetPath, SystemDrivesCompareDriveLettersWithoutCase) {
-  EXPECT_TRUE(host::SystemDriveQueries().SameDrive("c:\\a.arc", "C:\\Temp\\"));
-  EXPECT_FALSE(host::SystemDriveQueries().SameDrive("D:\\a.arc", "C:\\Temp\\"));
+  EXPECT_TRUE(platform::OsSystem().SameDrive("c:\\a.arc", "C:\\Temp\\"));
+  EXPECT_FALSE(platform::OsSystem().SameDrive("D:\\a.arc", "C:\\Temp\\"));
 }
 #endif
 
@@ -95,7 +94,8 @@ class RealFolders : public ::testing::Test {
   std::string Archive() const { return data_.File("backup.tvx"); }
   std::string Source(const std::string& name) const { return data_.File(name); }
 
-  FakeDrives drives_;
+  FaultySystem faults_;
+  FakeDrives drives_{faults_};
   TempDir temp_;
   TempDir data_;
 };
@@ -107,9 +107,9 @@ TEST_F(ReplaceArchiveFile, OnTheSameDriveOneRenameDoesIt) {
   const std::string target = temp_.File("tvx-new");
   ASSERT_TRUE(WriteFileBytes(Archive(), "old archive"));
   ASSERT_TRUE(WriteFileBytes(target, "new archive"));
-  FaultPlanGuard counting(platform::FaultPlan{});
+  FaultPlanGuard counting(faults_, FaultPlan{});
   EXPECT_EQ(host::ReplaceArchiveFile(drives_, Archive(), target), Status::kOk);
-  EXPECT_EQ(platform::MutatingCallCount(), 1u) << "more than the rename";
+  EXPECT_EQ(faults_.MutatingCalls(), 1u) << "more than the rename";
   EXPECT_EQ(ReadFileBytes(Archive()), "new archive");
   EXPECT_FALSE(PathExists(target));
 }
@@ -120,9 +120,9 @@ TEST_F(ReplaceArchiveFile, AcrossDrivesCopiesBesideTheArchiveThenRenames) {
   const std::string content = Compressible(3 << 20, 'n');  // several copy pieces
   ASSERT_TRUE(WriteFileBytes(Archive(), "old archive"));
   ASSERT_TRUE(WriteFileBytes(target, content));
-  FaultPlanGuard counting(platform::FaultPlan{});
+  FaultPlanGuard counting(faults_, FaultPlan{});
   EXPECT_EQ(host::ReplaceArchiveFile(drives_, Archive(), target), Status::kOk);
-  EXPECT_GT(platform::MutatingCallCount(), 1u) << "a plain rename across drives";
+  EXPECT_GT(faults_.MutatingCalls(), 1u) << "a plain rename across drives";
   EXPECT_EQ(ReadFileBytes(Archive()) == content, true);
   EXPECT_FALSE(PathExists(target));
   EXPECT_EQ(FolderListing(data_.path()), std::vector<std::string>{"backup.tvx"}) << "the copy was left beside";
@@ -206,14 +206,14 @@ TEST_F(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
   static std::string folder;
   seenNow = &seen;
   folder = data_.path();
-  platform::FaultPlan plan;
+  FaultPlan plan;
   plan.beforeWrite = [](uint64_t) {
     for (const std::string& name : FolderListing(folder)) {
       if (std::find(seenNow->begin(), seenNow->end(), name) == seenNow->end()) seenNow->push_back(name);
     }
   };
   {
-    FaultPlanGuard observing(plan);
+    FaultPlanGuard observing(faults_, plan);
     EXPECT_EQ(host::DeleteFilesWith(drives_, Archive(), list.c_str()), 0);
   }
   EXPECT_NE(std::find(seen.begin(), seen.end(), "backup___"), seen.end());

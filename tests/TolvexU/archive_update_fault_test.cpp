@@ -48,7 +48,7 @@ const std::vector<std::string> kSources = {"n1.txt", "n2.txt", "n3.txt"};
 // The names in a finished archive whose every entry reads back intact;
 // {"<unusable>"} otherwise.
 std::vector<std::string> IntactEntryNames(const std::string& path) {
-  std::unique_ptr<Archive> archive = Archive::NewArchive(path);
+  std::unique_ptr<Archive> archive = Archive::NewArchive(platform::OsSystem(), path);
   if (!archive->valid() || archive->damaged()) return {"<unusable>"};
   std::vector<std::string> names;
   for (const ArchiveEntry& entry : archive->entries()) {
@@ -116,7 +116,8 @@ class Scene {
   }
 
   static constexpr int64_t kFreeWhenPacking = 150;
-  FakeDrives drives;
+  FaultySystem faults;
+  FakeDrives drives{faults};
   std::string oldBytes;
 
  private:
@@ -148,10 +149,10 @@ CallCounts CountCleanRun(Layout layout, const Run& run) {
   CallCounts counts;
   int result;
   {
-    FaultPlanGuard counting(platform::FaultPlan{});
+    FaultPlanGuard counting(scene.faults, FaultPlan{});
     result = Perform(scene, run.operation);
-    counts.mutating = platform::MutatingCallCount();
-    counts.reads = platform::ReadCallCount();
+    counts.mutating = scene.faults.MutatingCalls();
+    counts.reads = scene.faults.ReadCalls();
   }
   EXPECT_EQ(result, 0) << LayoutName(layout);
   EXPECT_EQ(IntactEntryNames(scene.ArchivePath()), run.newNames) << LayoutName(layout);
@@ -212,12 +213,12 @@ void FailEachCallInTurn(Failing failing, bool once, Guarantee guarantee,
                      (failing == Failing::kWrites ? ", write " : ", read ") + std::to_string(n) + " of " +
                      std::to_string(calls) + (once ? " fails once" : " and every later one fail"));
         Scene scene(layout);
-        platform::FaultPlan plan;
+        FaultPlan plan;
         (failing == Failing::kWrites ? plan.failWriteAt : plan.failReadAt) = n;
         plan.failOnce = once;
         int result;
         {
-          FaultPlanGuard faults(plan);
+          FaultPlanGuard faults(scene.faults, plan);
           result = Perform(scene, run->operation);
         }
         if (!once) {
@@ -262,11 +263,11 @@ TEST(ArchiveUpdateFaults, FailedCopyAcrossDrivesKeepsTheOldArchiveAndTheNewOne) 
   const CallCounts counts = CountCleanRun(Layout::kCopiedBeside, kDeleteRun);
   ASSERT_GE(counts.mutating, 2u);
   Scene scene(Layout::kCopiedBeside);
-  platform::FaultPlan plan;
+  FaultPlan plan;
   plan.failWriteAt = counts.mutating - 1;  // the copy's last write, before the final rename
   int result;
   {
-    FaultPlanGuard faults(plan);
+    FaultPlanGuard faults(scene.faults, plan);
     result = scene.Delete();
   }
   EXPECT_EQ(result, E_EWRITE);

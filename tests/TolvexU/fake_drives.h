@@ -1,7 +1,8 @@
 // Drives this machine does not have, for the pack and delete drivers: Windows
 // paths (D:\data\backup.arc), removable drives, full disks. Folders that
 // really exist can be "mounted" as drives, so that renames and copies happen
-// for real while the fake decides which drive each folder is on.
+// for real (in the wrapped system) while the fake decides which drive each
+// folder is on.
 #ifndef TOLVEX_TESTS_TOLVEXU_FAKE_DRIVES_H
 #define TOLVEX_TESTS_TOLVEXU_FAKE_DRIVES_H
 
@@ -13,15 +14,17 @@
 #include <utility>
 #include <vector>
 
-#include "TolvexU/drive_queries.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 namespace tvx::test {
 
-class FakeDrives : public host::DriveQueries {
+class FakeDrives : public SystemWrapper {
  public:
   static constexpr int64_t kPlenty = int64_t{1} << 40;
+
+  explicit FakeDrives(platform::System& target = platform::OsSystem()) : SystemWrapper(target) {}
 
   // Every path that begins with folder lies on drive letter.
   void Mount(const std::string& folder, char letter) { mounts_.emplace_back(folder, Lower(letter)); }
@@ -41,7 +44,7 @@ class FakeDrives : public host::DriveQueries {
     if (failTempFiles) return "";
     std::string made;
     if (realFiles) {
-      made = platform::CreateTempFile(directory, prefix);
+      made = target().CreateTempFile(directory, prefix);
     } else {
       made = directory + prefix.substr(0, 3) + std::to_string(tempFilesMade.size() + 1) + ".tmp";
     }
@@ -70,8 +73,13 @@ class FakeDrives : public host::DriveQueries {
     return da != '\0' && da == DriveOf(b);
   }
 
-  bool NameTaken(const std::string& path) override {
-    return takenNames.count(path) != 0 || (realFiles && PathExists(path));
+  // A taken name counts as a file; otherwise the disk is asked only with
+  // realFiles (the fake's Windows paths exist nowhere anyway).
+  bool FileExists(const std::string& path) override {
+    return takenNames.count(path) != 0 || (realFiles && target().FileExists(path));
+  }
+  bool DirectoryExists(const std::string& path) override {
+    return realFiles && target().DirectoryExists(path);
   }
 
  private:
@@ -92,15 +100,6 @@ class FakeDrives : public host::DriveQueries {
   }
 
   std::vector<std::pair<std::string, char>> mounts_;
-};
-
-// Makes the platform layer fail or count calls for the object's life.
-class FaultPlanGuard {
- public:
-  explicit FaultPlanGuard(const platform::FaultPlan& plan) { platform::SetFaultPlan(plan); }
-  ~FaultPlanGuard() { platform::ClearFaultPlan(); }
-  FaultPlanGuard(const FaultPlanGuard&) = delete;
-  FaultPlanGuard& operator=(const FaultPlanGuard&) = delete;
 };
 
 }  // namespace tvx::test

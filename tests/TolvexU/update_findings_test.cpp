@@ -166,11 +166,12 @@ TEST(NewArchive, IsWrittenBesideItsNameAndRenamedIntoPlace) {
     std::vector<std::string> seen;
     g_seen = &seen;
     g_watched = data.path();
-    platform::FaultPlan plan;
+    FaultySystem observed;
+    FaultPlan plan;
     plan.beforeWrite = NoteFolder;
     {
-      FaultPlanGuard observing(plan);
-      EXPECT_EQ(host::PackFilesWith(host::SystemDriveQueries(), request), 0);
+      FaultPlanGuard observing(observed, plan);
+      EXPECT_EQ(host::PackFilesWith(observed, request), 0);
     }
     EXPECT_EQ(std::count(seen.begin(), seen.end(), "new.tvx"), 0) << "a partial archive lay under the final name";
     EXPECT_EQ(std::count(seen.begin(), seen.end(), userFileThere ? "new.tvx.tvxnew2" : "new.tvx.tvxnew"), 1);

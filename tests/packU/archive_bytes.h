@@ -140,16 +140,6 @@ inline std::string TextLikeBytes(size_t n) {
   return out;
 }
 
-// Installs a fault plan for one scope; the plan is always cleared again, also
-// when an assertion leaves the test early.
-class FaultPlanGuard {
- public:
-  explicit FaultPlanGuard(const platform::FaultPlan& plan) { platform::SetFaultPlan(plan); }
-  ~FaultPlanGuard() { platform::ClearFaultPlan(); }
-  FaultPlanGuard(const FaultPlanGuard&) = delete;
-  FaultPlanGuard& operator=(const FaultPlanGuard&) = delete;
-};
-
 }  // namespace tvx::test
 
 #endif

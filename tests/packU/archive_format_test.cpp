@@ -35,7 +35,7 @@ std::unique_ptr<Archive> OpenBytes(const TempDir& dir, const std::string& bytes)
   static int serial = 0;
   const std::string path = dir.File("archive" + std::to_string(++serial) + ".tvx");
   EXPECT_TRUE(test::WriteFileBytes(path, bytes));
-  return Archive::NewArchive(path);
+  return Archive::NewArchive(platform::OsSystem(), path);
 }
 
 // --- records ---------------------------------------------------------------------
@@ -224,7 +224,7 @@ TEST(ArchiveReader, FilesWithoutTheExactMagicAreNotArchives) {
 
 TEST(ArchiveReader, MissingFileIsNotAnArchive) {
   TempDir dir;
-  auto archive = Archive::NewArchive(dir.File("absent.tvx"));
+  auto archive = Archive::NewArchive(platform::OsSystem(), dir.File("absent.tvx"));
   EXPECT_FALSE(archive->valid());
   EXPECT_EQ(archive->version(), 0xFFFFu);
   EXPECT_TRUE(archive->entries().empty());

@@ -14,6 +14,7 @@
 #include "packU/extract.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 namespace tvx {
 namespace {
@@ -39,7 +40,7 @@ class ExtractTest : public ::testing::Test {
     archive_.reset();  // Windows would refuse to replace a file still open
     const std::string path = dir_.File("test.tvx");
     EXPECT_TRUE(test::WriteFileBytes(path, bytes));
-    archive_ = Archive::NewArchive(path);
+    archive_ = Archive::NewArchive(faults_, path);  // extraction goes through it too
     EXPECT_TRUE(archive_->valid());
     EXPECT_FALSE(archive_->damaged());
     return *archive_;
@@ -53,6 +54,7 @@ class ExtractTest : public ::testing::Test {
   // Only the archive (and what a test names) may be in the folder.
   std::vector<std::string> Files() const { return Listing(dir_.path()); }
 
+  test::FaultySystem faults_;  // fails nothing until a test gives it a plan
   TempDir dir_;
   std::unique_ptr<Archive> archive_;
 };
@@ -176,11 +178,11 @@ TEST_F(ExtractTest, DamagedEntryLeavesNoFileBehind) {
 TEST_F(ExtractTest, FailedWriteToANewNameLeavesNothing) {
   const std::string text = test::TextLikeBytes(300000);
   Archive& archive = Open({{"t.txt", test::ZlibCompress(text), static_cast<int32_t>(text.size())}});
-  platform::FaultPlan plan;
+  test::FaultPlan plan;
   plan.failWriteAt = 1;
-  platform::SetFaultPlan(plan);
+  faults_.SetPlan(plan);
   const Status status = ExtractEntry(archive, Entry(0), Target("t.txt"));
-  platform::ClearFaultPlan();
+  faults_.ClearPlan();
   EXPECT_EQ(status, Status::kWriteFailed);
   EXPECT_EQ(Files(), (std::vector<std::string>{"test.tvx"}));
 }

@@ -1,4 +1,4 @@
-// Rebuilds that meet a full disk or a bad sector: the platform layer fails the
+// Rebuilds that meet a full disk or a bad sector: the faulty system fails the
 // Nth write or read, for every N a rebuild reaches. A rebuild may fail, but
 // it must never claim success over an archive that is not whole.
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include "packU/rebuild.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 namespace tvx {
 namespace {
@@ -36,8 +37,9 @@ class RebuildFaultTest : public ::testing::Test {
         test::CraftArchive({{"keep.bin", noiseKept_},
                             {"drop.txt", "dropped"},
                             {"keep.txt", test::ZlibCompress(kept), static_cast<int32_t>(kept.size())}})));
-    // Opened before any fault plan, so its own reads are not counted.
-    old_ = Archive::NewArchive(dir_.File("old.tvx"));
+    // Read through the faulty system too, so that copying its entries meets
+    // the failures; setting a plan resets the counts of opening it.
+    old_ = Archive::NewArchive(faults_, dir_.File("old.tvx"));
     ASSERT_FALSE(old_->damaged());
 
     const std::string text = test::TextLikeBytes(100000);
@@ -57,23 +59,23 @@ class RebuildFaultTest : public ::testing::Test {
                  {"folder/text.txt", text}, {"folder/noise.bin", noise}, {"folder/empty", ""}};
   }
 
-  Status RunWith(const platform::FaultPlan& faults) {
+  Status RunWith(const test::FaultPlan& faults) {
     platform::RemoveFile(dir_.File("new.tvx"));  // nothing left from the run before
-    FaultPlanGuard guard(faults);
-    return RebuildArchive(dir_.File("new.tvx"), plan_, nullptr);
+    FaultPlanGuard guard(faults_, faults);
+    return RebuildArchive(faults_, dir_.File("new.tvx"), plan_, nullptr);
   }
 
   // The rebuild without faults, counting the calls it makes.
   void CountCleanRun(uint64_t& writes, uint64_t& reads) {
-    FaultPlanGuard guard(platform::FaultPlan{});
-    ASSERT_EQ(RebuildArchive(dir_.File("new.tvx"), plan_, nullptr), Status::kOk);
-    writes = platform::MutatingCallCount();
-    reads = platform::ReadCallCount();
+    FaultPlanGuard guard(faults_, test::FaultPlan{});
+    ASSERT_EQ(RebuildArchive(faults_, dir_.File("new.tvx"), plan_, nullptr), Status::kOk);
+    writes = faults_.MutatingCalls();
+    reads = faults_.ReadCalls();
   }
 
   // The new archive holds exactly the expected entries.
   void ExpectWholeArchive(const std::string& context) {
-    auto out = Archive::NewArchive(dir_.File("new.tvx"));
+    auto out = Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"));
     ASSERT_TRUE(out->valid()) << context;
     ASSERT_FALSE(out->damaged()) << context;
     ASSERT_EQ(out->entries().size(), expected_.size()) << context;
@@ -88,6 +90,7 @@ class RebuildFaultTest : public ::testing::Test {
     }
   }
 
+  test::FaultySystem faults_;  // before old_, which reads through it
   TempDir dir_;
   std::string noiseKept_;
   std::unique_ptr<Archive> old_;
@@ -107,14 +110,14 @@ TEST_F(RebuildFaultTest, WritesFailingFromAnyPointOnFailTheRebuild) {
   uint64_t writes = 0, reads = 0;
   CountCleanRun(writes, reads);
   for (uint64_t n = 1; n <= writes; ++n) {
-    platform::FaultPlan faults;
+    test::FaultPlan faults;
     faults.failWriteAt = n;
     EXPECT_NE(RunWith(faults), Status::kOk) << "writes failing from call " << n << " of " << writes;
     // What was written so far must not pass for an archive - but for the last
     // call, which makes the complete file durable: its failure is reported
     // all the same, and the caller removes the file.
     if (n < writes) {
-      EXPECT_FALSE(Archive::NewArchive(dir_.File("new.tvx"))->valid()) << "writes failing from call " << n;
+      EXPECT_FALSE(Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"))->valid()) << "writes failing from call " << n;
     }
   }
 }
@@ -123,7 +126,7 @@ TEST_F(RebuildFaultTest, OneFailedWriteNeverPassesForABrokenArchive) {
   uint64_t writes = 0, reads = 0;
   CountCleanRun(writes, reads);
   for (uint64_t n = 1; n <= writes; ++n) {
-    platform::FaultPlan faults;
+    test::FaultPlan faults;
     faults.failWriteAt = n;
     faults.failOnce = true;
     const std::string context = "write " + std::to_string(n) + " of " + std::to_string(writes) + " failed once";
@@ -135,7 +138,7 @@ TEST_F(RebuildFaultTest, OneFailedWriteNeverPassesForABrokenArchive) {
     EXPECT_EQ(status, Status::kWriteFailed) << context;
     // As above: only the last call's failure comes after a complete file.
     if (n < writes) {
-      EXPECT_FALSE(Archive::NewArchive(dir_.File("new.tvx"))->valid()) << context;
+      EXPECT_FALSE(Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"))->valid()) << context;
     }
   }
 }
@@ -144,7 +147,7 @@ TEST_F(RebuildFaultTest, ReadsFailingFromAnyPointFailTheRebuildAsAReadProblem) {
   uint64_t writes = 0, reads = 0;
   CountCleanRun(writes, reads);
   for (uint64_t n = 1; n <= reads; ++n) {
-    platform::FaultPlan faults;
+    test::FaultPlan faults;
     faults.failReadAt = n;
     const Status status = RunWith(faults);
     EXPECT_TRUE(status == Status::kReadFailed || status == Status::kBadArchive)
@@ -156,7 +159,7 @@ TEST_F(RebuildFaultTest, OneFailedReadNeverPassesForABrokenArchive) {
   uint64_t writes = 0, reads = 0;
   CountCleanRun(writes, reads);
   for (uint64_t n = 1; n <= reads; ++n) {
-    platform::FaultPlan faults;
+    test::FaultPlan faults;
     faults.failReadAt = n;
     faults.failOnce = true;
     const std::string context = "read " + std::to_string(n) + " of " + std::to_string(reads) + " failed once";
@@ -167,7 +170,7 @@ TEST_F(RebuildFaultTest, OneFailedReadNeverPassesForABrokenArchive) {
     }
     EXPECT_TRUE(status == Status::kReadFailed || status == Status::kBadArchive)
         << context << ": status " << static_cast<int>(status);
-    EXPECT_FALSE(Archive::NewArchive(dir_.File("new.tvx"))->valid()) << context;
+    EXPECT_FALSE(Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"))->valid()) << context;
   }
 }
 
@@ -178,7 +181,7 @@ TEST_F(RebuildFaultTest, FailedWritesAreReportedAsWriteFailures) {
   uint64_t writes = 0, reads = 0;
   CountCleanRun(writes, reads);
   for (uint64_t n = 1; n <= writes; ++n) {
-    platform::FaultPlan faults;
+    test::FaultPlan faults;
     faults.failWriteAt = n;
     const Status status = RunWith(faults);
     EXPECT_EQ(status, Status::kWriteFailed) << "writes failing from call " << n << " of " << writes;

@@ -47,7 +47,7 @@ class RebuildTest : public ::testing::Test {
     old_.reset();  // Windows would refuse to replace a file still open
     const std::string path = dir_.File("old.tvx");
     EXPECT_TRUE(test::WriteFileBytes(path, bytes));
-    old_ = Archive::NewArchive(path);
+    old_ = Archive::NewArchive(platform::OsSystem(), path);
     EXPECT_TRUE(old_->valid());
     EXPECT_FALSE(old_->damaged());
     return *old_;
@@ -59,14 +59,14 @@ class RebuildTest : public ::testing::Test {
   Status Rebuild(const RebuildPlan& plan) {
     reported_.clear();
     out_.reset();
-    return RebuildArchive(OutPath(), plan, [this](const ArchiveEntry& e) { reported_.push_back(e); });
+    return RebuildArchive(platform::OsSystem(), OutPath(), plan, [this](const ArchiveEntry& e) { reported_.push_back(e); });
   }
 
   std::string OutBytes() const { return test::ReadFileBytes(OutPath()); }
 
   // The rebuilt archive, opened; it must be intact.
   Archive& Out() {
-    out_ = Archive::NewArchive(OutPath());
+    out_ = Archive::NewArchive(platform::OsSystem(), OutPath());
     EXPECT_TRUE(out_->valid());
     EXPECT_FALSE(out_->damaged());
     EXPECT_EQ(out_->version(), kFormatVersion);
@@ -365,7 +365,7 @@ TEST_F(RebuildTest, OutputInAMissingFolderCannotBeCreated) {
   RebuildPlan plan;
   plan.additions = {{"a", Source("a", "a")}};
   const std::string newPath = dir_.File("missing") + test::NativeSeparator() + "new.tvx";
-  EXPECT_EQ(RebuildArchive(newPath, plan, nullptr), Status::kCreateFailed);
+  EXPECT_EQ(RebuildArchive(platform::OsSystem(), newPath, plan, nullptr), Status::kCreateFailed);
   EXPECT_FALSE(test::PathExists(dir_.File("missing")));
 }
 
@@ -391,7 +391,7 @@ TEST_F(RebuildTest, CallbackReportsEachNewEntryOnceInOrderAfterItsBytes) {
   const std::string newPath = OutPath();
   std::vector<ArchiveEntry> seen;
   std::vector<uint32_t> sizeWhenSeen;
-  ASSERT_EQ(RebuildArchive(newPath, plan,
+  ASSERT_EQ(RebuildArchive(platform::OsSystem(), newPath, plan,
                            [&](const ArchiveEntry& e) {
                              seen.push_back(e);
                              sizeWhenSeen.push_back(platform::FileSizeByName(newPath));

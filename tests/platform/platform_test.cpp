@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -495,83 +496,94 @@ TEST(PlatformChanges, RemovalsRefuseTheWrongKind) {
   EXPECT_FALSE(RemoveFile(dir.File("file")));
 }
 
-// --- fault injection ----------------------------------------------------------
+// --- the fault-injecting system of the tests -------------------------------------
+// The fault sweeps rely on which calls it counts and fails, over this
+// machine's system.
 
-class PlatformFaults : public ::testing::Test {
+class SystemFaults : public ::testing::Test {
  protected:
-  void TearDown() override { ClearFaultPlan(); }
+  std::unique_ptr<SystemFile> Open(const std::string& name, File::Mode mode) {
+    return faults_.OpenFile(dir_.File(name), mode, nullptr);
+  }
+  test::FaultySystem faults_;
   TempDir dir_;
 };
 
 std::vector<uint64_t> g_observed;
 
-TEST_F(PlatformFaults, FailOnceFailsExactlyTheNthWrite) {
-  File f = File::Open(dir_.File("a"), File::Mode::kCreateWrite);
-  f.Write("-", 1);  // before the plan: not part of its count
-  ASSERT_EQ(f.Seek(0, kFromBegin), 0u);  // "a" overwrites it
-  FaultPlan plan;
+TEST_F(SystemFaults, FailOnceFailsExactlyTheNthWrite) {
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite);
+  ASSERT_TRUE(f);
+  f->Write("-", 1);  // before the plan: not part of its count
+  ASSERT_EQ(f->Seek(0, kFromBegin), 0u);  // "a" overwrites it
+  test::FaultPlan plan;
   plan.failWriteAt = 3;
   plan.failOnce = true;
-  SetFaultPlan(plan);
-  EXPECT_EQ(MutatingCallCount(), 0u);
-  EXPECT_EQ(f.Write("a", 1), 1u);
-  EXPECT_EQ(f.Write("b", 1), 1u);
-  EXPECT_EQ(f.Write("c", 1), 0u);
-  EXPECT_EQ(f.Write("d", 1), 1u);
-  f = File();
+  faults_.SetPlan(plan);
+  EXPECT_EQ(faults_.MutatingCalls(), 0u);
+  EXPECT_EQ(f->Write("a", 1), 1u);
+  EXPECT_EQ(f->Write("b", 1), 1u);
+  EXPECT_EQ(f->Write("c", 1), 0u);
+  EXPECT_EQ(f->Write("d", 1), 1u);
+  f.reset();
   EXPECT_EQ(ReadFileBytes(dir_.File("a")), "abd");
 }
 
-TEST_F(PlatformFaults, EveryMutatingCallFailsFromTheNthOn) {
+TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
   WriteFileBytes(dir_.File("from"), "from");
   WriteFileBytes(dir_.File("to"), "to");
-  File f = File::Open(dir_.File("a"), File::Mode::kReadWrite);
-  FaultPlan plan;
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite);
+  ASSERT_TRUE(f);
+  test::FaultPlan plan;
   plan.failWriteAt = 2;
-  SetFaultPlan(plan);
-  EXPECT_EQ(f.Write("abc", 3), 3u);
-  EXPECT_EQ(f.Seek(1, kFromBegin), 1u);  // seeks are not counted
-  EXPECT_FALSE(f.SetEndHere());
-  EXPECT_FALSE(MoveReplacing(dir_.File("from"), dir_.File("to")));
-  EXPECT_EQ(f.Write("x", 1), 0u);
-  EXPECT_EQ(MutatingCallCount(), 4u);
-  EXPECT_EQ(f.Size(), 3u);
+  faults_.SetPlan(plan);
+  EXPECT_EQ(f->Write("abc", 3), 3u);
+  EXPECT_EQ(f->Seek(1, kFromBegin), 1u);  // seeks are not counted
+  EXPECT_FALSE(f->SetEndHere());
+  EXPECT_FALSE(faults_.MoveReplacing(dir_.File("from"), dir_.File("to")));
+  EXPECT_EQ(faults_.MoveReplacingOnVolume(dir_.File("from"), dir_.File("to")), MoveOutcome::kFailed);
+  EXPECT_FALSE(f->Flush());
+  EXPECT_EQ(f->Write("x", 1), 0u);
+  EXPECT_EQ(faults_.MutatingCalls(), 6u);
+  EXPECT_EQ(f->Size(), 3u);
   EXPECT_EQ(ReadFileBytes(dir_.File("to")), "to");
-  ClearFaultPlan();
-  EXPECT_TRUE(f.SetEndHere());
-  EXPECT_EQ(f.Size(), 1u);
+  faults_.ClearPlan();
+  EXPECT_TRUE(f->SetEndHere());
+  EXPECT_EQ(f->Size(), 1u);
 }
 
-TEST_F(PlatformFaults, ObserverSeesEachMutatingCallBeforeItHappens) {
+TEST_F(SystemFaults, ObserverSeesEachMutatingCallBeforeItHappens) {
   WriteFileBytes(dir_.File("from"), "from");
   g_observed.clear();
-  FaultPlan plan;
+  test::FaultPlan plan;
   plan.beforeWrite = [](uint64_t index) { g_observed.push_back(index); };
-  SetFaultPlan(plan);
+  faults_.SetPlan(plan);
   {
-    File f = File::Open(dir_.File("a"), File::Mode::kReadWrite);
-    f.Write("abc", 3);
-    f.SetEndHere();
+    std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite);
+    ASSERT_TRUE(f);
+    f->Write("abc", 3);
+    f->SetEndHere();
   }
-  MoveReplacing(dir_.File("from"), dir_.File("to"));
+  faults_.MoveReplacing(dir_.File("from"), dir_.File("to"));
   EXPECT_EQ(g_observed, (std::vector<uint64_t>{1, 2, 3}));
-  EXPECT_EQ(ReadCallCount(), 0u);
+  EXPECT_EQ(faults_.ReadCalls(), 0u);
 }
 
-TEST_F(PlatformFaults, ReadsAreCountedAndTheNthFails) {
+TEST_F(SystemFaults, ReadsAreCountedAndTheNthFails) {
   WriteFileBytes(dir_.File("a"), "0123456789");
-  File f = File::Open(dir_.File("a"), File::Mode::kRead);
-  FaultPlan plan;
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead);
+  ASSERT_TRUE(f);
+  test::FaultPlan plan;
   plan.failReadAt = 2;
   plan.failOnce = true;
-  SetFaultPlan(plan);
+  faults_.SetPlan(plan);
   char buf[4] = {};
-  EXPECT_EQ(f.Read(buf, 2), 2u);
-  EXPECT_EQ(f.Read(buf, 2), 0u);
-  EXPECT_EQ(f.Read(buf, 2), 2u);
+  EXPECT_EQ(f->Read(buf, 2), 2u);
+  EXPECT_EQ(f->Read(buf, 2), 0u);
+  EXPECT_EQ(f->Read(buf, 2), 2u);
   EXPECT_EQ(std::string(buf, 2), "23");  // the failed read consumed nothing
-  EXPECT_EQ(ReadCallCount(), 3u);
-  EXPECT_EQ(MutatingCallCount(), 0u);
+  EXPECT_EQ(faults_.ReadCalls(), 3u);
+  EXPECT_EQ(faults_.MutatingCalls(), 0u);
 }
 
 }  // namespace

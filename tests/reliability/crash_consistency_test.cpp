@@ -24,12 +24,12 @@
 #include <vector>
 
 #include "TolvexU/archive_changes.h"
-#include "TolvexU/drive_queries.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
 #include "reliability/child_process.h"
 #include "reliability/sample_archive.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 namespace tvx::test::reliability {
 namespace {
@@ -46,23 +46,19 @@ void KillBeforeCall(uint64_t index) {
 
 // A machine whose temporary folder lies on another drive than the archive
 // (both really lie on one file system here, so the renames still work).
-class SplitDrives : public host::DriveQueries {
+class SplitDrives : public SystemWrapper {
  public:
-  SplitDrives(std::string tempFolder, bool nothingFreeBeside)
-      : temp_(std::move(tempFolder)), nothingFreeBeside_(nothingFreeBeside) {}
+  SplitDrives(platform::System& target, std::string tempFolder, bool nothingFreeBeside)
+      : SystemWrapper(target), temp_(std::move(tempFolder)), nothingFreeBeside_(nothingFreeBeside) {}
   std::string TempDirectory() override { return temp_; }
-  std::string CreateTempFile(const std::string& directory, const std::string& prefix) override {
-    return platform::CreateTempFile(directory, prefix);
-  }
-  std::string DriveRoot(const std::string& path) override { return platform::DriveRoot(path); }
-  int64_t VolumeFreeBytes(const std::string& root) override { return platform::VolumeFreeBytes(root); }
   bool IsRemovableDrive(const std::string&) override { return false; }
   bool SameDrive(const std::string& a, const std::string& b) override {
     return !a.empty() && !b.empty() && OnTempDrive(a) == OnTempDrive(b);
   }
-  bool NameTaken(const std::string& path) override {
+  // With nothingFreeBeside every name for a copy beside the archive is taken.
+  bool FileExists(const std::string& path) override {
     if (nothingFreeBeside_ && path.find(".tvxnew") != std::string::npos) return true;
-    return platform::FileExists(path) || platform::DirectoryExists(path);
+    return SystemWrapper::FileExists(path);
   }
 
  private:
@@ -138,20 +134,18 @@ class CrashConsistency : public ::testing::Test {
   }
 
   // The operation as the child runs it; the host's result code.
+  // The operation as the child runs it, through the faulty system (and the
+  // split drives over it); the host's result code.
   int Run(const Scenario& s) {
     ::setenv("TMPDIR", tmpFolder_.c_str(), 1);
-    std::string archive = archive_;
-    std::string folder = srcFolder_;
     std::string list = HostList(listItems_);
+    SplitDrives split(faults_, tmpFolder_, s.drives == Drives::kSplitNothingFreeBeside);
+    platform::System& drives = s.drives == Drives::kSystem ? static_cast<platform::System&>(faults_) : split;
     if (s.operation == Operation::kDelete) {
       std::string names = HostList({"docs/*.*"});
-      if (s.drives == Drives::kSystem) return DeleteFiles(&archive[0], &names[0]);
-      SplitDrives drives(tmpFolder_, s.drives == Drives::kSplitNothingFreeBeside);
       return host::DeleteFilesWith(drives, archive_, names.c_str());
     }
     const int flags = PK_PACK_SAVE_PATHS | (s.operation == Operation::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
-    if (s.drives == Drives::kSystem) return PackFiles(&archive[0], nullptr, &folder[0], &list[0], flags);
-    SplitDrives drives(tmpFolder_, s.drives == Drives::kSplitNothingFreeBeside);
     host::PackRequest request;
     request.packedFile = archive_;
     request.srcPath = srcFolder_;
@@ -165,9 +159,9 @@ class CrashConsistency : public ::testing::Test {
     Reset(s);
     const std::string countFile = dir_.File("count");
     const ChildOutcome outcome = RunInChild([&] {
-      platform::SetFaultPlan(platform::FaultPlan{});
+      faults_.SetPlan(FaultPlan{});
       const int result = Run(s);
-      WriteFileBytes(countFile, std::to_string(platform::MutatingCallCount()));
+      WriteFileBytes(countFile, std::to_string(faults_.MutatingCalls()));
       return result;
     });
     ASSERT_TRUE(outcome.exited);
@@ -259,9 +253,9 @@ class CrashConsistency : public ::testing::Test {
       Reset(s);
       const ChildOutcome outcome = RunInChild([&] {
         g_killAt = n;
-        platform::FaultPlan plan;
+        FaultPlan plan;
         plan.beforeWrite = KillBeforeCall;
-        platform::SetFaultPlan(plan);
+        faults_.SetPlan(plan);
         return Run(s);
       });
       const std::string what = "killed before mutating call " + std::to_string(n) + " of " + std::to_string(calls_);
@@ -278,6 +272,7 @@ class CrashConsistency : public ::testing::Test {
   }
 
   static constexpr const char* kUsersFile = "a file of the user's that happens to have the side file's name";
+  FaultySystem faults_;
   TempDir dir_;
   std::string arcFolder_, srcFolder_, tmpFolder_, archive_, sideFile_;
   std::map<std::string, std::string> sources_;
@@ -323,9 +318,9 @@ TEST_F(CrashConsistency, KilledCreationLeavesNoArchiveThatOpensButIsIncomplete) 
     Reset(s);
     const ChildOutcome outcome = RunInChild([&] {
       g_killAt = n;
-      platform::FaultPlan plan;
+      FaultPlan plan;
       plan.beforeWrite = KillBeforeCall;
-      platform::SetFaultPlan(plan);
+      faults_.SetPlan(plan);
       return Run(s);
     });
     const std::string what = "killed before mutating call " + std::to_string(n) + " of " + std::to_string(calls_);

@@ -22,12 +22,14 @@
 #include <system_error>
 #include <vector>
 
+#include "TolvexU/archive_changes.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
 #include "reliability/archive_bytes.h"
 #include "reliability/child_process.h"
 #include "reliability/sample_archive.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 namespace tvx::test::reliability {
 namespace {
@@ -118,10 +120,13 @@ class FormatLimits : public ::testing::Test {
   // PackFiles of the core linked into this program, with TMPDIR in scratch.
   int Pack(const std::vector<std::string>& items) {
     ::setenv("TMPDIR", tmpFolder_.c_str(), 1);
-    std::string archive = archive_;
-    std::string folder = srcFolder_;
-    std::string list = HostList(items);
-    const int result = PackFiles(&archive[0], nullptr, &folder[0], &list[0], PK_PACK_SAVE_PATHS);
+    const std::string list = HostList(items);
+    host::PackRequest request;  // as PackFiles makes it, through the counting system
+    request.packedFile = archive_;
+    request.srcPath = srcFolder_;
+    request.addList = list.c_str();
+    request.flags = PK_PACK_SAVE_PATHS;
+    const int result = host::PackFilesWith(faults_, request);
     ::unsetenv("TMPDIR");
     return result;
   }
@@ -135,6 +140,7 @@ class FormatLimits : public ::testing::Test {
     return names;
   }
 
+  FaultySystem faults_;
   TempDir dir_;
   std::string srcFolder_, tmpFolder_, archive_;
 };
@@ -146,19 +152,19 @@ TEST_F(FormatLimits, FilesOfTwoGiBOrMoreAreRefusedBeforeAnythingIsWritten) {
     ASSERT_TRUE(WriteFileBytes(srcFolder_ + "small.txt", "fits")) << what;
 
     // A new archive: nothing may be created.
-    platform::SetFaultPlan(platform::FaultPlan{});
+    faults_.SetPlan(FaultPlan{});
     EXPECT_EQ(Pack({"small.txt", "huge.bin"}), E_NOT_SUPPORTED) << what;
-    EXPECT_EQ(platform::MutatingCallCount(), 0u) << what << ": written before refusing";
-    platform::ClearFaultPlan();
+    EXPECT_EQ(faults_.MutatingCalls(), 0u) << what << ": written before refusing";
+    faults_.ClearPlan();
     EXPECT_FALSE(PathExists(archive_)) << what;
 
     // An existing archive: left exactly as it was.
     ASSERT_EQ(Pack({"small.txt"}), 0) << what;
     const std::string old = ReadFileBytes(archive_);
-    platform::SetFaultPlan(platform::FaultPlan{});
+    faults_.SetPlan(FaultPlan{});
     EXPECT_EQ(Pack({"huge.bin"}), E_NOT_SUPPORTED) << what;
-    EXPECT_EQ(platform::MutatingCallCount(), 0u) << what << ": written before refusing";
-    platform::ClearFaultPlan();
+    EXPECT_EQ(faults_.MutatingCalls(), 0u) << what << ": written before refusing";
+    faults_.ClearPlan();
     EXPECT_TRUE(ReadFileBytes(archive_) == old) << what;
     EXPECT_TRUE(TempFiles().empty()) << what;
     fs::remove(archive_);

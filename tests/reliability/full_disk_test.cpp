@@ -1,6 +1,6 @@
 // Full disks and failing I/O. Every write (and, separately, every read) of
 // packing, deleting and extracting is made to fail in turn - through the
-// platform layer's fault plan on every system, and on Linux also through a
+// fault-injecting system wrapper on every system, and on Linux also through a
 // real file size limit (RLIMIT_FSIZE, the kernel's EFBIG). Each time the
 // answer must be a non-zero code, the old archive and the source files must
 // be unchanged, and no temporary, side or partial file may be left.
@@ -16,10 +16,15 @@
 #include <system_error>
 #include <vector>
 
+#include "TolvexU/archive_changes.h"
+#include "TolvexU/result_codes.h"
 #include "iwcxhead/wcxhead.h"
+#include "packU/archive.h"
+#include "packU/extract.h"
 #include "platform/platform.h"
 #include "reliability/sample_archive.h"
 #include "support/test_support.h"
+#include "support/test_system.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -77,11 +82,6 @@ class ScopedTempFolder {
     saved_[name] = {value != nullptr, value != nullptr ? value : ""};
   }
   std::map<std::string, std::pair<bool, std::string>> saved_;
-};
-
-// Turns the fault plan off however a test ends.
-struct FaultPlanGuard {
-  ~FaultPlanGuard() { platform::ClearFaultPlan(); }
 };
 
 std::set<std::string> Names(const std::string& folder) {
@@ -165,19 +165,20 @@ class FullDisk : public ::testing::Test {
     return all;
   }
 
-  // The change, through the exports of the core linked into this program
-  // (the fault plan only reaches that copy of the platform layer).
+  // The change, as the exports make it, through the faulty system.
   int Apply(Change change) {
     ScopedTempFolder temp(tmpFolder_);
-    std::string archive = archive_;
     if (change == Change::kDeleteFromArchive) {
-      std::string names = HostList({"docs" + sep_ + "*.*", "keep.txt"});
-      return DeleteFiles(&archive[0], &names[0]);
+      const std::string names = HostList({"docs" + sep_ + "*.*", "keep.txt"});
+      return host::DeleteFilesWith(faults_, archive_, names.c_str());
     }
-    std::string folder = sources_.folder;
-    std::string list = HostList(sources_.listItems);
-    const int flags = PK_PACK_SAVE_PATHS | (change == Change::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
-    return PackFiles(&archive[0], nullptr, &folder[0], &list[0], flags);
+    const std::string list = HostList(sources_.listItems);
+    host::PackRequest request;
+    request.packedFile = archive_;
+    request.srcPath = sources_.folder;
+    request.addList = list.c_str();
+    request.flags = PK_PACK_SAVE_PATHS | (change == Change::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
+    return host::PackFilesWith(faults_, request);
   }
 
   // After a failed change: everything as it was, nothing left behind.
@@ -204,14 +205,14 @@ class FullDisk : public ::testing::Test {
   // A clean run: the new archive and the number of mutating calls and reads.
   void CleanRun(Change change, std::string& reference, uint64_t& writes, uint64_t& reads) {
     Reset(change);
-    FaultPlanGuard guard;
-    platform::SetFaultPlan(platform::FaultPlan{});
+    FaultPlanGuard guard(faults_, FaultPlan{});
     ASSERT_EQ(Apply(change), 0) << ChangeName(change);
-    writes = platform::MutatingCallCount();
-    reads = platform::ReadCallCount();
+    writes = faults_.MutatingCalls();
+    reads = faults_.ReadCalls();
     reference = ReadFileBytes(archive_);
   }
 
+  FaultySystem faults_;
   TempDir dir_;
   std::string sep_, arcFolder_, tmpFolder_, archive_, old_;
   SampleSources sources_;
@@ -234,13 +235,12 @@ TEST_F(FullDisk, EveryFailedWriteFailsTheChangeAndLeavesEverythingAsItWas) {
     for (const bool once : {false, true}) {  // a full disk, and a single failed write
       for (uint64_t n = 1; n <= writes; ++n) {
         Reset(change);
-        FaultPlanGuard guard;
-        platform::FaultPlan plan;
+        FaultPlan plan;
         plan.failWriteAt = n;
         plan.failOnce = once;
-        platform::SetFaultPlan(plan);
+        faults_.SetPlan(plan);
         const int result = Apply(change);
-        platform::ClearFaultPlan();
+        faults_.ClearPlan();
         const std::string what = std::string(ChangeName(change)) + (once ? ", only" : ", from") + " write " +
                                  std::to_string(n) + " of " + std::to_string(writes) + " failing";
         if (once && result == 0) {
@@ -269,13 +269,12 @@ TEST_F(FullDisk, EveryFailedReadFailsTheChangeOrStillGivesTheCompleteArchive) {
     ASSERT_GT(reads, 0u);
     for (uint64_t n = 1; n <= reads; ++n) {
       Reset(change);
-      FaultPlanGuard guard;
-      platform::FaultPlan plan;
+      FaultPlan plan;
       plan.failReadAt = n;
       plan.failOnce = true;
-      platform::SetFaultPlan(plan);
+      faults_.SetPlan(plan);
       const int result = Apply(change);
-      platform::ClearFaultPlan();
+      faults_.ClearPlan();
       const std::string what = std::string(ChangeName(change)) + ", read " + std::to_string(n) + " of " +
                                std::to_string(reads) + " failing";
       if (result == 0) {
@@ -299,12 +298,11 @@ TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchive) {
   uint64_t reads = 0;
   CleanRun(Change::kPackIntoArchive, reference, writes, reads);
   Reset(Change::kPackIntoArchive);
-  FaultPlanGuard guard;
-  platform::FaultPlan plan;
+  FaultPlan plan;
   plan.failWriteAt = writes;  // the last call of a clean run: the rename
-  platform::SetFaultPlan(plan);
+  faults_.SetPlan(plan);
   const int result = Apply(Change::kPackIntoArchive);
-  platform::ClearFaultPlan();
+  faults_.ClearPlan();
   EXPECT_EQ(result, E_EWRITE);
   EXPECT_TRUE(ReadFileBytes(archive_) == old_) << "the old archive now has " << ReadFileBytes(archive_).size()
                                                << " bytes instead of " << old_.size();
@@ -317,13 +315,12 @@ TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchive) {
 TEST_F(FullDisk, AReadErrorOnTheArchiveIsReportedAsAReadErrorNotAsAForeignFile) {
   for (const Change change : {Change::kPackIntoArchive, Change::kDeleteFromArchive}) {
     Reset(change);
-    FaultPlanGuard guard;
-    platform::FaultPlan plan;
+    FaultPlan plan;
     plan.failReadAt = 1;
     plan.failOnce = true;
-    platform::SetFaultPlan(plan);
+    faults_.SetPlan(plan);
     const int result = Apply(change);
-    platform::ClearFaultPlan();
+    faults_.ClearPlan();
     EXPECT_EQ(result, E_EREAD) << ChangeName(change);
     EXPECT_TRUE(ReadFileBytes(archive_) == old_) << ChangeName(change);
   }
@@ -345,26 +342,20 @@ TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
       std::error_code ec;
       fs::remove_all(out, ec);
       fs::create_directories(out);
-      std::string name = archive_;
-      tOpenArchiveData open{};
-      open.ArcName = &name[0];
-      HANDLE_WCX handle = OpenArchive(&open);
-      ASSERT_NE(handle, nullptr);
-      FaultPlanGuard guard;
-      platform::FaultPlan plan;
+      // As ProcessFile extracts, through the faulty system.
+      std::unique_ptr<Archive> archive = Archive::NewArchive(faults_, archive_);
+      ASSERT_TRUE(archive->valid() && !archive->damaged());
+      FaultPlan plan;
       plan.failWriteAt = n;
-      platform::SetFaultPlan(plan);
+      faults_.SetPlan(plan);
       bool anyFailed = false;
-      for (int index = 0;; ++index) {
-        tHeaderData header{};
-        if (ReadHeader(handle, &header) != 0) break;
-        std::string destPath = out + sep_;
-        std::string destName = "e" + std::to_string(index);
-        const std::string target = destPath + destName;
-        const bool folder = std::string(header.FileName).back() == '/' || std::string(header.FileName).back() == '\\';
-        if (existing && !folder) WriteFileBytes(target, "existing");
-        const int result = ProcessFile(handle, PK_EXTRACT, &destPath[0], &destName[0]);
-        const std::string what = std::string(header.FileName) + ", writes failing from " + std::to_string(n) +
+      for (size_t index = 0; index < archive->entries().size(); ++index) {
+        const ArchiveEntry& entry = archive->entries()[index];
+        const std::string destPath = out + sep_;
+        const std::string target = destPath + "e" + std::to_string(index);
+        if (existing && !entry.IsDirectory()) WriteFileBytes(target, "existing");
+        const int result = host::ToHostCode(ExtractEntry(*archive, entry, target, destPath.size()));
+        const std::string what = entry.name + ", writes failing from " + std::to_string(n) +
                                  (existing ? ", over an existing file" : "");
         EXPECT_FALSE(PathExists(target + ".tvxpart")) << what;
         if (result != 0) {
@@ -378,8 +369,7 @@ TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
         }
         ++cases;
       }
-      platform::ClearFaultPlan();
-      CloseArchive(handle);
+      faults_.ClearPlan();
       if (!anyFailed) break;  // n lies beyond the last write of extraction
     }
   }

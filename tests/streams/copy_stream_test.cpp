@@ -19,7 +19,7 @@ using testing_support::ReadAll;
 using testing_support::TempFile;
 
 void FillFile(const std::string& path, const std::vector<uint8_t>& data) {
-  auto s = CreateWriteFileStream(path);
+  auto s = CreateWriteFileStream(platform::OsSystem(), path);
   ASSERT_TRUE(s->IsOpen());
   ASSERT_EQ(s->Write(data.data(), static_cast<uint32_t>(data.size())), data.size());
 }
@@ -66,7 +66,7 @@ TEST(CopyStreamIntoMemory, ShortSourceLeavesSizeAtPositionPlusCount) {
   TempFile tmp;
   const auto data = RandomBytes(30);
   FillFile(tmp.path(), data);
-  auto from = OpenReadFileStream(tmp.path());
+  auto from = OpenReadFileStream(platform::OsSystem(), tmp.path());
   MemoryStream to;
   FillMemory(to, RandomBytes(8, 99));
   ASSERT_EQ(to.SetPosition(5), 5u);
@@ -81,7 +81,7 @@ TEST(CopyStreamIntoMemory, ShortSourceLeavesSizeAtPositionPlusCount) {
 TEST(CopyStreamIntoMemory, EmptiedDestinationHoldsNoBlockAndCopiesThroughABuffer) {
   TempFile tmp;
   FillFile(tmp.path(), RandomBytes(30));
-  auto from = OpenReadFileStream(tmp.path());
+  auto from = OpenReadFileStream(platform::OsSystem(), tmp.path());
   MemoryStream to;
   FillMemory(to, RandomBytes(8));
   ASSERT_TRUE(to.SetSize(0));
@@ -109,20 +109,20 @@ TEST(CopyStreamThroughBuffer, FileToFileAcrossSeveralChunksIsExact) {
   const auto data = RandomBytes(n);
   FillFile(src.path(), data);
   {
-    auto from = OpenReadFileStream(src.path());
-    auto to = CreateWriteFileStream(dst.path());
+    auto from = OpenReadFileStream(platform::OsSystem(), src.path());
+    auto to = CreateWriteFileStream(platform::OsSystem(), dst.path());
     const CopyResult r = CopyStream(*to, *from, n);
     EXPECT_TRUE(r.Complete(n));
   }
-  auto check = OpenReadFileStream(dst.path());
+  auto check = OpenReadFileStream(platform::OsSystem(), dst.path());
   EXPECT_TRUE(ReadAll(*check, 1u << 16) == data);
 }
 
 TEST(CopyStreamThroughBuffer, StopsAtTheEndOfTheSource) {
   TempFile src, dst;
   FillFile(src.path(), RandomBytes(1000));
-  auto from = OpenReadFileStream(src.path());
-  auto to = CreateWriteFileStream(dst.path());
+  auto from = OpenReadFileStream(platform::OsSystem(), src.path());
+  auto to = CreateWriteFileStream(platform::OsSystem(), dst.path());
   const CopyResult r = CopyStream(*to, *from, 5000);
   EXPECT_EQ(r.read, 1000u);
   EXPECT_EQ(r.written, 1000u);
@@ -134,7 +134,7 @@ TEST(CopyStreamThroughBuffer, StopsAtAShortWrite) {
   TempFile src;
   const uint32_t n = kCopyChunk * 2;
   FillFile(src.path(), RandomBytes(n));
-  auto from = OpenReadFileStream(src.path());
+  auto from = OpenReadFileStream(platform::OsSystem(), src.path());
   LimitedSink to(1000);
   const CopyResult r = CopyStream(to, *from, n);
   EXPECT_EQ(r.written, 1000u);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "stream_test_support.h"
+#include "support/test_system.h"
 
 namespace tvx {
 namespace {
@@ -16,27 +17,20 @@ using testing_support::ReadAll;
 using testing_support::TempFile;
 
 std::vector<uint8_t> FileContents(const std::string& path) {
-  auto s = OpenReadFileStream(path);
+  auto s = OpenReadFileStream(platform::OsSystem(), path);
   return s->IsOpen() ? ReadAll(*s) : std::vector<uint8_t>();
 }
 
 void WriteFile(const std::string& path, const std::string& text) {
-  auto s = CreateWriteFileStream(path);
+  auto s = CreateWriteFileStream(platform::OsSystem(), path);
   ASSERT_TRUE(s->IsOpen());
   ASSERT_EQ(s->Write(text.data(), static_cast<uint32_t>(text.size())), text.size());
 }
 
-// Clears any fault plan a failing test left behind.
-class FaultPlanGuard {
- public:
-  explicit FaultPlanGuard(const platform::FaultPlan& plan) { platform::SetFaultPlan(plan); }
-  ~FaultPlanGuard() { platform::ClearFaultPlan(); }
-};
-
 TEST(WriteOnlyFileStream, FileEndsWhereTheLastWriteEnded) {
   TempFile tmp;
   {
-    auto s = CreateWriteFileStream(tmp.path());
+    auto s = CreateWriteFileStream(platform::OsSystem(), tmp.path());
     ASSERT_TRUE(s->IsOpen());
     const auto data = RandomBytes(100);
     ASSERT_EQ(s->Write(data.data(), 100), 100u);
@@ -49,26 +43,28 @@ TEST(WriteOnlyFileStream, FileEndsWhereTheLastWriteEnded) {
 
 TEST(WriteOnlyFileStream, FailedWriteIsReported) {
   TempFile tmp;
-  auto s = CreateWriteFileStream(tmp.path());
+  test::FaultySystem faults;
+  auto s = CreateWriteFileStream(faults, tmp.path());
   ASSERT_TRUE(s->IsOpen());
-  platform::FaultPlan plan;
+  test::FaultPlan plan;
   plan.failWriteAt = 1;
-  FaultPlanGuard guard(plan);
+  test::FaultPlanGuard guard(faults, plan);
   EXPECT_EQ(s->Write("abc", 3), 0u);
 }
 
 TEST(WriteOnlyFileStream, FailedCutAfterAGoodWriteIsReported) {
   TempFile tmp;
-  auto s = CreateWriteFileStream(tmp.path());
+  test::FaultySystem faults;
+  auto s = CreateWriteFileStream(faults, tmp.path());
   ASSERT_TRUE(s->IsOpen());
   ASSERT_EQ(s->Write("abcdef", 6), 6u);
   ASSERT_EQ(s->SetPosition(1), 1u);
-  platform::FaultPlan plan;
+  test::FaultPlan plan;
   plan.failWriteAt = 2;  // the write goes through, the cut after it fails
   plan.failOnce = true;
-  FaultPlanGuard guard(plan);
+  test::FaultPlanGuard guard(faults, plan);
   EXPECT_EQ(s->Write("xy", 2), 0u);
-  EXPECT_EQ(platform::MutatingCallCount(), 2u);
+  EXPECT_EQ(faults.MutatingCalls(), 2u);
 }
 
 // Extracting many small files pays per system call: a file written front to
@@ -76,13 +72,14 @@ TEST(WriteOnlyFileStream, FailedCutAfterAGoodWriteIsReported) {
 TEST(WriteOnlyFileStream, WritingFrontToBackNeedsNoCut) {
   TempFile tmp;
   {
-    auto s = CreateWriteFileStream(tmp.path());
+    test::FaultySystem faults;
+    auto s = CreateWriteFileStream(faults, tmp.path());
     ASSERT_TRUE(s->IsOpen());
-    platform::FaultPlan plan;  // counts only
-    FaultPlanGuard guard(plan);
+    test::FaultPlan plan;  // counts only
+    test::FaultPlanGuard guard(faults, plan);
     ASSERT_EQ(s->Write("abc", 3), 3u);
     ASSERT_EQ(s->Write("def", 3), 3u);
-    EXPECT_EQ(platform::MutatingCallCount(), 2u);
+    EXPECT_EQ(faults.MutatingCalls(), 2u);
     EXPECT_EQ(s->Position(), 6u);
   }
   const auto bytes = FileContents(tmp.path());
@@ -92,18 +89,18 @@ TEST(WriteOnlyFileStream, WritingFrontToBackNeedsNoCut) {
 TEST(CreateNewWriteFileStream, NeverTouchesWhatHasTheName) {
   TempFile tmp;
   WriteFile(tmp.path(), "keep");
-  EXPECT_FALSE(CreateNewWriteFileStream(tmp.path())->IsOpen());
+  EXPECT_FALSE(CreateNewWriteFileStream(platform::OsSystem(), tmp.path())->IsOpen());
   const auto bytes = FileContents(tmp.path());
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "keep");
 
   const std::string folder = tmp.path() + ".d";
   ASSERT_TRUE(platform::MakeDirectory(folder));
-  EXPECT_FALSE(CreateNewWriteFileStream(folder)->IsOpen());
+  EXPECT_FALSE(CreateNewWriteFileStream(platform::OsSystem(), folder)->IsOpen());
   EXPECT_TRUE(platform::DirectoryExists(folder));
   std::filesystem::remove(folder);
 
   ASSERT_TRUE(platform::RemoveFile(tmp.path()));
-  auto fresh = CreateNewWriteFileStream(tmp.path());
+  auto fresh = CreateNewWriteFileStream(platform::OsSystem(), tmp.path());
   ASSERT_TRUE(fresh->IsOpen());
   EXPECT_EQ(fresh->Write("new", 3), 3u);
 }
@@ -112,7 +109,7 @@ TEST(CreateNewWriteFileStream, NeverTouchesWhatHasTheName) {
 // every kind of move, including reads cut short at the end.
 TEST(ReadWriteFileStream, KeptPositionFollowsReadsWritesAndSeeks) {
   TempFile tmp;
-  auto s = OpenReadWriteFileStream(tmp.path());
+  auto s = OpenReadWriteFileStream(platform::OsSystem(), tmp.path());
   ASSERT_TRUE(s->IsOpen());
   ASSERT_EQ(s->Write("0123456789", 10), 10u);
   EXPECT_EQ(s->Position(), 10u);
@@ -139,7 +136,7 @@ TEST(ReadWriteFileStream, KeepsTheContentsOfAnExistingFile) {
   TempFile tmp;
   WriteFile(tmp.path(), "0123456789");
   {
-    auto s = OpenReadWriteFileStream(tmp.path());
+    auto s = OpenReadWriteFileStream(platform::OsSystem(), tmp.path());
     ASSERT_TRUE(s->IsOpen());
     EXPECT_EQ(s->Size(), 10u);
     ASSERT_EQ(s->SetPosition(2), 2u);
@@ -154,7 +151,7 @@ TEST(ReadWriteFileStream, CreatesAMissingFile) {
   TempFile tmp;
   ASSERT_TRUE(platform::RemoveFile(tmp.path()));
   {
-    auto s = OpenReadWriteFileStream(tmp.path());
+    auto s = OpenReadWriteFileStream(platform::OsSystem(), tmp.path());
     ASSERT_TRUE(s->IsOpen());
     EXPECT_EQ(s->Size(), 0u);
     ASSERT_EQ(s->Write("new", 3), 3u);
@@ -168,7 +165,7 @@ TEST(ReadWriteFileStream, CreatesAMissingFile) {
 
 TEST(ReadWriteFileStream, SetSizeShrinkingMovesThePositionToTheEnd) {
   TempFile tmp;
-  auto s = OpenReadWriteFileStream(tmp.path());
+  auto s = OpenReadWriteFileStream(platform::OsSystem(), tmp.path());
   const auto data = RandomBytes(100);
   ASSERT_EQ(s->Write(data.data(), 100), 100u);
   ASSERT_TRUE(s->SetSize(40));
@@ -178,7 +175,7 @@ TEST(ReadWriteFileStream, SetSizeShrinkingMovesThePositionToTheEnd) {
 
 TEST(ReadWriteFileStream, SetSizeGrowingKeepsThePosition) {
   TempFile tmp;
-  auto s = OpenReadWriteFileStream(tmp.path());
+  auto s = OpenReadWriteFileStream(platform::OsSystem(), tmp.path());
   ASSERT_EQ(s->Write("abc", 3), 3u);
   ASSERT_EQ(s->SetPosition(1), 1u);
   ASSERT_TRUE(s->SetSize(5000));
@@ -188,18 +185,19 @@ TEST(ReadWriteFileStream, SetSizeGrowingKeepsThePosition) {
 
 TEST(ReadWriteFileStream, SetSizeReportsAFailedCut) {
   TempFile tmp;
-  auto s = OpenReadWriteFileStream(tmp.path());
+  test::FaultySystem faults;
+  auto s = OpenReadWriteFileStream(faults, tmp.path());
   ASSERT_EQ(s->Write("abcdef", 6), 6u);
-  platform::FaultPlan plan;
+  test::FaultPlan plan;
   plan.failWriteAt = 1;
-  FaultPlanGuard guard(plan);
+  test::FaultPlanGuard guard(faults, plan);
   EXPECT_FALSE(s->SetSize(2));
 }
 
 TEST(ReadFileStream, MissingFileIsClosedEmptyAndUnseekable) {
   TempFile tmp;
   ASSERT_TRUE(platform::RemoveFile(tmp.path()));
-  auto s = OpenReadFileStream(tmp.path());
+  auto s = OpenReadFileStream(platform::OsSystem(), tmp.path());
   EXPECT_FALSE(s->IsOpen());
   EXPECT_EQ(s->Size(), 0u);
   EXPECT_EQ(s->Seek(0, kFromBegin), kStreamError);

@@ -1,0 +1,63 @@
+#include "support/test_system.h"
+
+namespace tvx::test {
+namespace {
+
+bool FailsAt(const FaultPlan& plan, uint64_t index, uint64_t failAt) {
+  if (failAt == 0) return false;
+  return plan.failOnce ? index == failAt : index >= failAt;
+}
+
+class FaultyFile : public platform::SystemFile {
+ public:
+  FaultyFile(FaultySystem& faults, std::unique_ptr<platform::SystemFile> file)
+      : faults_(faults), file_(std::move(file)) {}
+  uint32_t Read(void* buffer, uint32_t count) override {
+    return faults_.CountReadCall() ? 0 : file_->Read(buffer, count);
+  }
+  uint32_t Write(const void* buffer, uint32_t count) override {
+    return faults_.CountMutatingCall() ? 0 : file_->Write(buffer, count);
+  }
+  uint32_t Seek(int32_t offset, platform::SeekOrigin origin) override { return file_->Seek(offset, origin); }
+  uint32_t Size() override { return file_->Size(); }
+  bool SetEndHere() override { return !faults_.CountMutatingCall() && file_->SetEndHere(); }
+  bool Flush() override { return !faults_.CountMutatingCall() && file_->Flush(); }
+
+ private:
+  FaultySystem& faults_;
+  std::unique_ptr<platform::SystemFile> file_;
+};
+
+}  // namespace
+
+void FaultySystem::SetPlan(const FaultPlan& plan) {
+  plan_ = plan;
+  mutatingCalls_ = 0;
+  readCalls_ = 0;
+}
+
+bool FaultySystem::CountMutatingCall() {
+  const uint64_t index = ++mutatingCalls_;
+  if (plan_.beforeWrite != nullptr) plan_.beforeWrite(index);
+  return FailsAt(plan_, index, plan_.failWriteAt);
+}
+
+bool FaultySystem::CountReadCall() { return FailsAt(plan_, ++readCalls_, plan_.failReadAt); }
+
+std::unique_ptr<platform::SystemFile> FaultySystem::OpenFile(const std::string& path, platform::File::Mode mode,
+                                                             platform::File::Facts* facts) {
+  std::unique_ptr<platform::SystemFile> file = SystemWrapper::OpenFile(path, mode, facts);
+  if (!file) return nullptr;
+  return std::make_unique<FaultyFile>(*this, std::move(file));
+}
+
+bool FaultySystem::MoveReplacing(const std::string& from, const std::string& to) {
+  return !CountMutatingCall() && SystemWrapper::MoveReplacing(from, to);
+}
+
+platform::MoveOutcome FaultySystem::MoveReplacingOnVolume(const std::string& from, const std::string& to) {
+  if (CountMutatingCall()) return platform::MoveOutcome::kFailed;
+  return SystemWrapper::MoveReplacingOnVolume(from, to);
+}
+
+}  // namespace tvx::test

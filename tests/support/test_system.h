@@ -1,0 +1,122 @@
+// Systems for tests, each wrapping another (in the end this machine's):
+// SystemWrapper passes every question on and is the base for stand-ins that
+// change a few answers; FaultySystem fails or watches chosen calls, as a full
+// disk, a bad sector or a killed process would.
+#ifndef TOLVEX_TESTS_SUPPORT_TEST_SYSTEM_H
+#define TOLVEX_TESTS_SUPPORT_TEST_SYSTEM_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace tvx::test {
+
+class SystemWrapper : public platform::System {
+ public:
+  explicit SystemWrapper(platform::System& target) : target_(target) {}
+  platform::System& target() { return target_; }
+
+  std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
+                                                 platform::File::Facts* facts) override {
+    return target_.OpenFile(path, mode, facts);
+  }
+  bool FileExists(const std::string& path) override { return target_.FileExists(path); }
+  bool DirectoryExists(const std::string& path) override { return target_.DirectoryExists(path); }
+  bool RegularFileExists(const std::string& path) override { return target_.RegularFileExists(path); }
+  bool IsReadOnlyFile(const std::string& path) override { return target_.IsReadOnlyFile(path); }
+  bool IsSymbolicLink(const std::string& path) override { return target_.IsSymbolicLink(path); }
+  bool SameFile(const std::string& a, const std::string& b) override { return target_.SameFile(a, b); }
+  std::string ResolveLink(const std::string& path) override { return target_.ResolveLink(path); }
+  bool PathFits(const std::string& path) override { return target_.PathFits(path); }
+  size_t MaxPathLength() override { return target_.MaxPathLength(); }
+  uint32_t FileSizeByName(const std::string& path) override { return target_.FileSizeByName(path); }
+  int64_t FileSize64(const std::string& path) override { return target_.FileSize64(path); }
+  platform::FileStamp FileStampOf(const std::string& path) override { return target_.FileStampOf(path); }
+  uint32_t FileDosDateTime(const std::string& path) override { return target_.FileDosDateTime(path); }
+  uint32_t ModifiedDosDateTime(const std::string& path) override { return target_.ModifiedDosDateTime(path); }
+  uint32_t CurrentDosDateTime() override { return target_.CurrentDosDateTime(); }
+  std::string TempDirectory() override { return target_.TempDirectory(); }
+  std::string CreateTempFile(const std::string& directory, const std::string& prefix) override {
+    return target_.CreateTempFile(directory, prefix);
+  }
+  std::string DriveRoot(const std::string& path) override { return target_.DriveRoot(path); }
+  int64_t VolumeFreeBytes(const std::string& path) override { return target_.VolumeFreeBytes(path); }
+  bool IsRemovableDrive(const std::string& root) override { return target_.IsRemovableDrive(root); }
+  bool SameDrive(const std::string& a, const std::string& b) override { return target_.SameDrive(a, b); }
+  bool RemoveFile(const std::string& path) override { return target_.RemoveFile(path); }
+  bool MakeDirectory(const std::string& path) override { return target_.MakeDirectory(path); }
+  bool MoveReplacing(const std::string& from, const std::string& to) override {
+    return target_.MoveReplacing(from, to);
+  }
+  platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override {
+    return target_.MoveReplacingOnVolume(from, to);
+  }
+  uint32_t FileAccessMode(const std::string& path) override { return target_.FileAccessMode(path); }
+  bool SetFileAccessMode(const std::string& path, uint32_t mode) override {
+    return target_.SetFileAccessMode(path, mode);
+  }
+  bool CarryFileAccess(const std::string& from, const std::string& to) override {
+    return target_.CarryFileAccess(from, to);
+  }
+  bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) override {
+    return target_.SetModifiedWallClockTime(path, wallClockSeconds);
+  }
+
+ private:
+  platform::System& target_;
+};
+
+// Which calls fail, and who watches the mutating ones.
+struct FaultPlan {
+  uint64_t failWriteAt = 0;  // 1-based index of the first mutating call to fail; 0: never
+  uint64_t failReadAt = 0;   // 1-based index of the first read to fail; 0: never
+  bool failOnce = false;     // fail only that call, not every later one
+  void (*beforeWrite)(uint64_t index) = nullptr;  // called before each mutating call (a crash test kills here)
+};
+
+// Counts every read of an open file and every mutating call: a file's Write,
+// SetEndHere and Flush, MoveReplacing and MoveReplacingOnVolume. A call the
+// plan fails does not reach the wrapped system: a read or write gives 0, the
+// others false (kFailed). Without a plan it counts and fails nothing.
+class FaultySystem : public SystemWrapper {
+ public:
+  explicit FaultySystem(platform::System& target = platform::OsSystem()) : SystemWrapper(target) {}
+
+  void SetPlan(const FaultPlan& plan);  // also resets the counters
+  // Stops failing and observing; the counters go on.
+  void ClearPlan() { plan_ = FaultPlan(); }
+  uint64_t MutatingCalls() const { return mutatingCalls_; }
+  uint64_t ReadCalls() const { return readCalls_; }
+
+  // True when this call must fail.
+  bool CountMutatingCall();
+  bool CountReadCall();
+
+  std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
+                                                 platform::File::Facts* facts) override;
+  bool MoveReplacing(const std::string& from, const std::string& to) override;
+  platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override;
+
+ private:
+  FaultPlan plan_;
+  uint64_t mutatingCalls_ = 0;
+  uint64_t readCalls_ = 0;
+};
+
+// The plan holds for the guard's life.
+class FaultPlanGuard {
+ public:
+  FaultPlanGuard(FaultySystem& system, const FaultPlan& plan) : system_(system) { system_.SetPlan(plan); }
+  ~FaultPlanGuard() { system_.ClearPlan(); }
+  FaultPlanGuard(const FaultPlanGuard&) = delete;
+  FaultPlanGuard& operator=(const FaultPlanGuard&) = delete;
+
+ private:
+  FaultySystem& system_;
+};
+
+}  // namespace tvx::test
+
+#endif
