@@ -31,10 +31,7 @@ class UnfinishedFile {
 
 int OpenExistingArchive(platform::System& system, const std::string& path, std::unique_ptr<Archive>& archive) {
   archive = Archive::NewArchive(system, path);
-  if (archive->readFailed()) return E_EREAD;
-  if (!archive->valid()) return E_UNKNOWN_FORMAT;
-  if (archive->damaged()) return E_BAD_ARCHIVE;
-  return E_SUCCESS;
+  return ToHostCode(archive->result());
 }
 
 int WriteAndReplace(platform::System& system, const std::string& packedFile, std::unique_ptr<Archive> old,

@@ -51,20 +51,8 @@ HANDLE_WCX WCX_API OpenArchive(tOpenArchiveData* archiveData) {
   return Guarded<HANDLE_WCX>(nullptr, [archiveData]() -> HANDLE_WCX {
     archiveData->OpenResult = E_NO_MEMORY;  // stays so only when the body throws
     std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(tvx::platform::OsSystem(), Text(archiveData->ArcName));
-    if (archive->readFailed()) {
-      archiveData->OpenResult = E_EREAD;
-      return nullptr;
-    }
-    if (!archive->valid()) {
-      archiveData->OpenResult = E_UNKNOWN_FORMAT;
-      return nullptr;
-    }
-    if (archive->damaged()) {
-      archiveData->OpenResult = E_BAD_ARCHIVE;
-      return nullptr;
-    }
-    archiveData->OpenResult = 0;
-    return archive.release();
+    archiveData->OpenResult = tvx::host::ToHostCode(archive->result());
+    return archive->result() == tvx::Archive::OpenResult::kOk ? archive.release() : nullptr;
   });
 }
 

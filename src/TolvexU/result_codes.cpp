@@ -18,4 +18,14 @@ int ToHostCode(Status status) {
   return E_BAD_DATA;
 }
 
+int ToHostCode(Archive::OpenResult result) {
+  switch (result) {
+    case Archive::OpenResult::kOk: return E_SUCCESS;
+    case Archive::OpenResult::kNotThisFormat: return E_UNKNOWN_FORMAT;
+    case Archive::OpenResult::kDamaged: return E_BAD_ARCHIVE;
+    case Archive::OpenResult::kReadFailed: return E_EREAD;
+  }
+  return E_BAD_ARCHIVE;
+}
+
 }  // namespace tvx::host

@@ -5,6 +5,7 @@
 
 #include "packU/format.h"
 #include "packU/little_endian.h"
+#include "packU/status.h"
 
 namespace tvx {
 namespace {
@@ -22,42 +23,46 @@ std::unique_ptr<Archive> Archive::NewArchive(platform::System& system, const std
   archive->fileName_ = fileName;
   archive->stream_ = OpenReadFileStream(system, fileName);
   archive->reader_ = std::make_unique<ReadAheadStream>(*archive->stream_, kReadAheadWindow);
-  archive->ReadHeaderAndDirectory();
+  archive->result_ = archive->ReadHeaderAndDirectory();
+  if (archive->result_ != OpenResult::kOk) {
+    archive->entries_.clear();
+    archive->entries_.shrink_to_fit();
+  }
   return archive;
 }
 
-void Archive::ReadHeaderAndDirectory() {
+Archive::OpenResult Archive::ShortRead() const {
+  return ArchiveReadStatus(stream_->LastError()) == Status::kReadFailed ? OpenResult::kReadFailed
+                                                                         : OpenResult::kDamaged;
+}
+
+Archive::OpenResult Archive::ReadHeaderAndDirectory() {
   uint8_t header[kHeaderSize];
+  // May be short: a file shorter than the header is foreign or damaged.
   const uint32_t got = stream_->Read(header, kHeaderSize);
   fileSize_ = stream_->Size();
   if (got < kMagicSize || std::memcmp(header, kMagic, kMagicSize) != 0) {
     version_ = 0xFFFF;
-    readFailed_ = stream_->IsOpen() && got < kMagicSize && got < fileSize_;
-    return;
+    const bool readError = stream_->IsOpen() && got < kMagicSize && ShortRead() == OpenResult::kReadFailed;
+    return readError ? OpenResult::kReadFailed : OpenResult::kNotThisFormat;
   }
   valid_ = true;
   if (got < kHeaderSize) {  // the magic, then the file ends inside the header
-    damaged_ = true;
-    readFailed_ = got < fileSize_;
     if (got >= kMagicSize + 4) version_ = ReadLe32(header + kMagicSize);
-    return;
+    return ShortRead();
   }
   version_ = ReadLe32(header + kMagicSize);
   const auto entryCount = static_cast<int32_t>(ReadLe32(header + kMagicSize + 4));
-  if (!ReadDirectory(entryCount)) {
-    damaged_ = true;
-    entries_.clear();
-    entries_.shrink_to_fit();
-  }
+  return ReadDirectory(entryCount);
 }
 
-bool Archive::ReadDirectory(int32_t entryCount) {
+Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
   dataStart_ = kHeaderSize;
-  if (entryCount <= 0) return true;
+  if (entryCount <= 0) return OpenResult::kOk;
   // Every record takes at least kRecordFixedSize bytes: a count the file cannot
   // hold is damage, found before anything is allocated for it.
   const uint32_t room = fileSize_ > kHeaderSize ? fileSize_ - kHeaderSize : 0;
-  if (static_cast<uint32_t>(entryCount) > room / kRecordFixedSize) return false;
+  if (static_cast<uint32_t>(entryCount) > room / kRecordFixedSize) return OpenResult::kDamaged;
   // The list grows with the records actually read, not with the count the
   // header claims: a damaged or hostile count of millions must not reserve
   // gigabytes up front (a 32-bit host's address space has no such room).
@@ -66,6 +71,7 @@ bool Archive::ReadDirectory(int32_t entryCount) {
   size_t begin = 0;  // unparsed bytes are buffer[begin, end)
   size_t end = 0;
   bool atEnd = false;
+  OpenResult ended = OpenResult::kDamaged;  // why the reading stopped
   uint32_t consumed = kHeaderSize;
   while (static_cast<int32_t>(entries_.size()) < entryCount) {
     ArchiveEntry entry;
@@ -76,7 +82,7 @@ bool Archive::ReadDirectory(int32_t entryCount) {
       entries_.push_back(std::move(entry));
       continue;
     }
-    if (atEnd) return false;  // the directory ends inside a record
+    if (atEnd) return ended;  // the directory ends inside a record
     // Keep the partial record and read the next block behind it.
     std::memmove(buffer.data(), buffer.data() + begin, end - begin);
     end -= begin;
@@ -84,14 +90,13 @@ bool Archive::ReadDirectory(int32_t entryCount) {
     const uint32_t got = stream_->Read(buffer.data() + end, static_cast<uint32_t>(buffer.size() - end));
     if (got == 0 || got == kStreamError) {
       atEnd = true;
-      // The file has bytes beyond what arrived: a read error, not an early end.
-      readFailed_ = consumed + (end - begin) < fileSize_;
+      ended = ShortRead();
     } else {
       end += got;
     }
   }
   dataStart_ = consumed;
-  return true;
+  return OpenResult::kOk;
 }
 
 ArchiveEntry* Archive::EntryAt(int32_t index) {

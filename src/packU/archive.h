@@ -21,21 +21,25 @@ struct ShownNameIndex;
 
 class Archive {
  public:
-  // Always returns an archive; the caller looks at valid() and damaged().
-  // A missing, unreadable or foreign file (or one shorter than the magic) is
-  // not valid. A file with the magic whose directory cannot be read completely
-  // - it ends early, or claims more records than the file can hold - is valid
-  // but damaged, and then holds no entries. The archive keeps system: what
-  // is done with its entries (extraction) goes through it too.
+  // How opening went; anything but kOk leaves the archive without entries.
+  enum class OpenResult {
+    kOk,
+    kNotThisFormat,  // missing, not openable, foreign, or shorter than the magic
+    kDamaged,        // the magic, but a directory that ends early or claims more records than fit
+    kReadFailed,     // reading failed where the file has bytes (a bad sector, a dropped share)
+  };
+
+  // Always returns an archive; the caller looks at result(). The archive
+  // keeps system: what is done with its entries (extraction) goes through it.
   static std::unique_ptr<Archive> NewArchive(platform::System& system, const std::string& fileName);
 
+  OpenResult result() const { return result_; }
   // The file begins with the magic: it is of this format.
   bool valid() const { return valid_; }
-  // The directory is unusable; only ever report and free such an archive.
-  bool damaged() const { return damaged_; }
-  // The file could not be read where it has bytes (a bad sector, a dropped
-  // share): neither valid nor damaged tells anything about the format then.
-  bool readFailed() const { return readFailed_; }
+  // Of this format, but the directory is unusable (damaged, or not read
+  // whole); only ever report and free such an archive.
+  bool damaged() const { return valid_ && result_ != OpenResult::kOk; }
+  bool readFailed() const { return result_ == OpenResult::kReadFailed; }
   // The header's version field; 0xFFFF when the magic did not match.
   uint32_t version() const { return version_; }
   // File offset of the data area.
@@ -79,8 +83,10 @@ class Archive {
 
  private:
   explicit Archive(platform::System& system) : system_(&system) {}
-  void ReadHeaderAndDirectory();
-  bool ReadDirectory(int32_t entryCount);
+  OpenResult ReadHeaderAndDirectory();
+  OpenResult ReadDirectory(int32_t entryCount);
+  // A read that stopped short: damage when the file simply ended there.
+  OpenResult ShortRead() const;
 
   platform::System* system_;
   std::unique_ptr<FileStream> stream_;
@@ -88,8 +94,7 @@ class Archive {
   std::string fileName_;
   uint32_t version_ = 0;
   bool valid_ = false;
-  bool damaged_ = false;
-  bool readFailed_ = false;
+  OpenResult result_ = OpenResult::kNotThisFormat;
   uint32_t dataStart_ = 0;
   uint32_t fileSize_ = 0;
   std::vector<ArchiveEntry> entries_;

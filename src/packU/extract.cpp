@@ -38,7 +38,9 @@ class StreamSink : public ContentSink {
   ByteStream& stream_;
 };
 
-// Moves exactly `count` bytes from source to sink, in pieces.
+// Moves exactly `count` bytes from source to sink, in pieces. Data that ends
+// early or does not inflate is damage (kBadData); a failed read of the
+// archive is a disk error (kReadFailed).
 Status Pump(ByteStream& source, uint32_t count, ContentSink& sink) {
   // No bigger than the entry: a large block for a small entry costs a
   // mapping of its own and shows in archives of many small files.
@@ -47,10 +49,10 @@ Status Pump(ByteStream& source, uint32_t count, ContentSink& sink) {
   uint32_t remaining = count;
   while (remaining > 0) {
     const uint32_t want = remaining < kPiece ? remaining : kPiece;
-    const uint32_t got = source.Read(buffer.get(), want);
-    if (got == kStreamError || got != want) return Status::kBadData;
-    if (!sink.Put(buffer.get(), got)) return Status::kWriteFailed;
-    remaining -= got;
+    const Status read = ArchiveReadStatus(ReadExactly(source, buffer.get(), want));
+    if (read != Status::kOk) return read == Status::kBadArchive ? Status::kBadData : read;
+    if (!sink.Put(buffer.get(), want)) return Status::kWriteFailed;
+    remaining -= want;
   }
   return Status::kOk;
 }

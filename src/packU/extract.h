@@ -32,7 +32,8 @@ namespace tvx {
 // lies in its way; kWriteFailed: a write was short or failed; kBadData: the
 // entry's sizes read negative (nothing is written then), a deflated entry does
 // not inflate to exactly unpackedSize bytes with a good checksum, or a stored
-// entry's bytes run past the end of the archive; kNoMemory: zlib cannot start.
+// entry's bytes run past the end of the archive; kReadFailed: reading the
+// archive failed (a disk error, not damage); kNoMemory: zlib cannot start.
 Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
                     size_t destFolderLength = 0);
 
@@ -41,7 +42,7 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
 void RestoreFolderTimes(Archive& archive);
 
 // Reads the entry as extraction would and discards the bytes: kOk, kBadData
-// (also for sizes that read negative) or kNoMemory. Nothing is written anywhere.
+// (also for sizes that read negative), kReadFailed or kNoMemory. Nothing is written anywhere.
 Status TestEntry(Archive& archive, const ArchiveEntry& entry);
 
 // Passes over the entry: nothing is read, checked or moved.

@@ -28,7 +28,7 @@ Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t s
   uint32_t remaining = size;
   while (remaining > 0) {
     const uint32_t want = remaining < kPiece ? remaining : kPiece;
-    if (source.Read(buffer.get(), want) != want) return Status::kReadFailed;
+    if (ReadExactly(source, buffer.get(), want).failed()) return Status::kReadFailed;
     if (deflate->Write(buffer.get(), want) != want) return Status::kWriteFailed;
     if (deflate->BytesOut() >= size) return Status::kOk;
     if (deflate->BytesOut() > maxEnd - start) return Status::kTooLarge;

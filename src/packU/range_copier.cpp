@@ -23,16 +23,15 @@ Status RangeCopier::Load(uint32_t start) {
   windowStart_ = start;
   window_.resize(want);
   if (want == 0) return Status::kBadArchive;
+  platform::IoError error;
   if (source_.SetPosition(start) != start) {
-    window_.clear();
-    return Status::kBadArchive;
+    error = source_.LastError();
+    if (!error.failed()) error.kind = platform::IoErrorKind::kEnd;
+  } else {
+    error = ReadExactly(source_, window_.data(), want);
   }
-  const uint32_t got = source_.Read(window_.data(), want);
-  if (got != want) {
-    window_.clear();
-    return Status::kBadArchive;
-  }
-  return Status::kOk;
+  if (error.failed()) window_.clear();
+  return ArchiveReadStatus(error);
 }
 
 Status RangeCopier::Copy(uint32_t start, uint32_t length) {

@@ -18,8 +18,9 @@ class RangeCopier {
   // destination is written at its current position.
   RangeCopier(ByteStream& source, uint32_t sourceSize, ByteStream& destination);
 
-  // Appends source[start, start + length). kBadArchive when the source yields
-  // fewer bytes, kWriteFailed when the destination refuses.
+  // Appends source[start, start + length). kBadArchive when the source ends
+  // early, kReadFailed when reading it fails (a disk error), kWriteFailed when
+  // the destination refuses.
   Status Copy(uint32_t start, uint32_t length);
   // Writes what is still buffered. Call it before anything else writes to
   // the destination.

@@ -5,25 +5,74 @@
 namespace tvx::platform {
 namespace {
 
+// Remembers why the last call failed, asking the system right after it. A
+// read that falls short without a system error met the end of the file.
 class OsFile : public SystemFile {
  public:
   explicit OsFile(File file) : file_(std::move(file)) {}
-  uint32_t Read(void* buffer, uint32_t count) override { return file_.Read(buffer, count); }
-  uint32_t Write(const void* buffer, uint32_t count) override { return file_.Write(buffer, count); }
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override { return file_.Seek(offset, origin); }
+  IoError LastError() const override { return lastError_; }
+
+  uint32_t Read(void* buffer, uint32_t count) override {
+    Start();
+    const uint32_t got = file_.Read(buffer, count);
+    if (got < count) Failed(IoErrorKind::kEnd);
+    return got;
+  }
+  uint32_t Write(const void* buffer, uint32_t count) override {
+    Start();
+    const uint32_t written = file_.Write(buffer, count);
+    if (written < count) Failed(IoErrorKind::kDiskFull);
+    return written;
+  }
+  uint32_t Seek(int32_t offset, SeekOrigin origin) override {
+    Start();
+    const uint32_t moved = file_.Seek(offset, origin);
+    if (moved == kAllBits) Failed(IoErrorKind::kIo);
+    return moved;
+  }
   uint32_t Size() override { return file_.Size(); }
-  bool SetEndHere() override { return file_.SetEndHere(); }
-  bool Flush() override { return file_.Flush(); }
+  bool SetEndHere() override {
+    Start();
+    return Checked(file_.SetEndHere(), IoErrorKind::kIo);
+  }
+  bool Flush() override {
+    Start();
+    return Checked(file_.Flush(), IoErrorKind::kIo);
+  }
 
  private:
+  // Each call answers for itself: an old failure is forgotten.
+  void Start() {
+    lastError_ = IoError();
+    ClearSystemError();
+  }
+  // withoutCode: the kind when the system set no error code.
+  void Failed(IoErrorKind withoutCode) {
+    lastError_ = LastSystemError();
+    if (!lastError_.failed()) lastError_.kind = withoutCode;
+  }
+  bool Checked(bool ok, IoErrorKind withoutCode) {
+    if (!ok) Failed(withoutCode);
+    return ok;
+  }
+
   File file_;
+  IoError lastError_;
 };
 
 class Os : public System {
  public:
-  std::unique_ptr<SystemFile> OpenFile(const std::string& path, File::Mode mode, File::Facts* facts) override {
+  std::unique_ptr<SystemFile> OpenFile(const std::string& path, File::Mode mode, File::Facts* facts,
+                                       IoError* error) override {
+    ClearSystemError();
     File file = File::Open(path, mode, facts);
-    if (!file.IsOpen()) return nullptr;
+    if (!file.IsOpen()) {
+      if (error != nullptr) {
+        *error = LastSystemError();
+        if (!error->failed()) error->kind = IoErrorKind::kIo;  // refused without a code: a folder, say
+      }
+      return nullptr;
+    }
     return std::make_unique<OsFile>(std::move(file));
   }
 

@@ -30,6 +30,29 @@ enum SeekOrigin : int { kFromBegin = 0, kFromCurrent = 1, kFromEnd = 2 };
 // All bits set: the failure value of 32-bit positions and DOS times.
 constexpr uint32_t kAllBits = 0xFFFFFFFFu;
 
+// What made a file operation fail, as far as the caller can act on it.
+enum class IoErrorKind {
+  kNone,      // no failure
+  kEnd,       // the data ended before the count asked for (no system error)
+  kNotFound,  // no such file or folder
+  kAccess,    // not allowed, or in use by another process
+  kDiskFull,  // no room, or a file size limit
+  kIo,        // the device failed (a bad sector, a dropped share), or anything else
+  kCorrupt,   // the bytes arrived but make no sense (compressed data that does not inflate)
+};
+
+struct IoError {
+  IoErrorKind kind = IoErrorKind::kNone;
+  int osCode = 0;  // errno, or GetLastError(); 0 when the system gave none
+  bool failed() const { return kind != IoErrorKind::kNone; }
+};
+
+// Forgets the system's last error code (errno, SetLastError(0)), so that a
+// later LastSystemError tells whether the calls in between failed.
+void ClearSystemError();
+// The system's last error code, classified; kNone when it is 0.
+IoError LastSystemError();
+
 // An open file, owned. Move-only; the destructor closes it.
 //
 // Windows opens with CreateFileA and shares reading only (FILE_SHARE_READ).
@@ -220,6 +243,9 @@ size_t MaxPathLength();
 class SystemFile {
  public:
   virtual ~SystemFile() = default;
+  // Why the last Read, Write, Seek, SetEndHere or Flush failed or fell short;
+  // kNone when it did not.
+  virtual IoError LastError() const = 0;
   virtual uint32_t Read(void* buffer, uint32_t count) = 0;
   virtual uint32_t Write(const void* buffer, uint32_t count) = 0;
   virtual uint32_t Seek(int32_t offset, SeekOrigin origin) = 0;
@@ -234,9 +260,10 @@ class System {
  public:
   virtual ~System() = default;
 
-  // Null when the file could not be opened; facts as File::Open gives them.
-  virtual std::unique_ptr<SystemFile> OpenFile(const std::string& path, File::Mode mode,
-                                               File::Facts* facts) = 0;
+  // Null when the file could not be opened, and then error (when given) says
+  // why; facts as File::Open gives them.
+  virtual std::unique_ptr<SystemFile> OpenFile(const std::string& path, File::Mode mode, File::Facts* facts,
+                                               IoError* error) = 0;
 
   virtual bool FileExists(const std::string& path) = 0;
   virtual bool DirectoryExists(const std::string& path) = 0;

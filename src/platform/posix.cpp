@@ -266,6 +266,23 @@ bool File::Flush() {
   return result == 0;
 }
 
+// --- errors ------------------------------------------------------------------------
+
+void ClearSystemError() { errno = 0; }
+
+IoError LastSystemError() {
+  const int code = errno;
+  IoError error{IoErrorKind::kIo, code};
+  switch (code) {
+    case 0: error.kind = IoErrorKind::kNone; break;
+    case ENOENT: case ENOTDIR: error.kind = IoErrorKind::kNotFound; break;
+    case EACCES: case EPERM: case EROFS: case ETXTBSY: error.kind = IoErrorKind::kAccess; break;
+    case ENOSPC: case EFBIG: case EDQUOT: error.kind = IoErrorKind::kDiskFull; break;
+    default: break;
+  }
+  return error;
+}
+
 // --- file-system questions ----------------------------------------------------
 
 bool FileExists(const std::string& path) {

@@ -225,6 +225,27 @@ bool File::Flush() {
   return ::FlushFileBuffers(Handle(handle_)) != 0;
 }
 
+// --- errors ------------------------------------------------------------------------
+
+void ClearSystemError() { ::SetLastError(0); }
+
+IoError LastSystemError() {
+  const DWORD code = ::GetLastError();
+  IoError error{IoErrorKind::kIo, static_cast<int>(code)};
+  switch (code) {
+    case ERROR_SUCCESS: error.kind = IoErrorKind::kNone; break;
+    case ERROR_FILE_NOT_FOUND: case ERROR_PATH_NOT_FOUND: case ERROR_INVALID_DRIVE: case ERROR_BAD_NETPATH:
+      error.kind = IoErrorKind::kNotFound;
+      break;
+    case ERROR_ACCESS_DENIED: case ERROR_SHARING_VIOLATION: case ERROR_LOCK_VIOLATION: case ERROR_WRITE_PROTECT:
+      error.kind = IoErrorKind::kAccess;
+      break;
+    case ERROR_DISK_FULL: case ERROR_HANDLE_DISK_FULL: error.kind = IoErrorKind::kDiskFull; break;
+    default: break;
+  }
+  return error;
+}
+
 // --- file-system questions ----------------------------------------------------
 
 bool FileExists(const std::string& path) {

@@ -20,6 +20,12 @@ using platform::kFromEnd;
 
 constexpr uint32_t kStreamError = 0xFFFFFFFFu;
 
+class ByteStream;
+// Reads exactly count bytes, where anything less is an error: kNone when all
+// arrived, else why not (kEnd when the data simply ended). For reads that may
+// be short, call Read itself.
+[[nodiscard]] platform::IoError ReadExactly(ByteStream& stream, void* buffer, uint32_t count);
+
 class ByteStream {
  public:
   virtual ~ByteStream() = default;  // closes what the stream holds
@@ -41,6 +47,9 @@ class ByteStream {
   virtual uint32_t Read(void* buffer, uint32_t count) = 0;
   // Bytes written: fewer than count means the stream refused the rest.
   virtual uint32_t Write(const void* buffer, uint32_t count) = 0;
+  // Why the last read, write or seek failed or fell short, where the stream
+  // can tell (files, and the streams over them); kNone otherwise.
+  virtual platform::IoError LastError() const { return platform::IoError(); }
   // The memory block of a memory stream that holds one; null for every other
   // stream. CopyStream chooses its path by this.
   virtual uint8_t* Memory() { return nullptr; }

@@ -90,23 +90,27 @@ uint32_t FileStream::Write(const void* buffer, uint32_t count) {
 
 std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path) {
   platform::File::Facts facts;
-  std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kRead, &facts);
-  return std::unique_ptr<FileStream>(new FileStream(std::move(file), FileStream::Kind::kReadOnly, facts));
+  platform::IoError error;
+  std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kRead, &facts, &error);
+  return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kReadOnly, facts));
 }
 
 std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path) {
-  return std::unique_ptr<FileStream>(new FileStream(
-      system.OpenFile(path, platform::File::Mode::kCreateWrite, nullptr), FileStream::Kind::kWriteOnly));
+  platform::IoError error;
+  std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kCreateWrite, nullptr, &error);
+  return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kWriteOnly));
 }
 
 std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path) {
-  return std::unique_ptr<FileStream>(new FileStream(
-      system.OpenFile(path, platform::File::Mode::kCreateNew, nullptr), FileStream::Kind::kWriteOnly));
+  platform::IoError error;
+  std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kCreateNew, nullptr, &error);
+  return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kWriteOnly));
 }
 
 std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path) {
-  return std::unique_ptr<FileStream>(new FileStream(
-      system.OpenFile(path, platform::File::Mode::kReadWrite, nullptr), FileStream::Kind::kReadWrite));
+  platform::IoError error;
+  std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kReadWrite, nullptr, &error);
+  return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kReadWrite));
 }
 
 }  // namespace tvx

@@ -40,6 +40,8 @@ class FileStream : public ByteStream {
   bool Flush() { return file_ != nullptr && file_->Flush(); }
 
   bool IsOpen() const { return file_ != nullptr; }
+  // A stream that could not be opened tells why.
+  platform::IoError LastError() const override { return file_ ? file_->LastError() : openError_; }
 
  private:
   friend std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path);
@@ -48,9 +50,9 @@ class FileStream : public ByteStream {
   friend std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);
 
   // A write-only stream starts on an empty file.
-  FileStream(std::unique_ptr<platform::SystemFile> file, Kind kind,
+  FileStream(std::unique_ptr<platform::SystemFile> file, const platform::IoError& openError, Kind kind,
              const platform::File::Facts& facts = platform::File::Facts())
-      : file_(std::move(file)), kind_(kind), facts_(facts) {}
+      : file_(std::move(file)), openError_(openError), kind_(kind), facts_(facts) {}
 
   // Moves the file to target when it is not there already.
   bool MoveTo(uint64_t target);
@@ -60,6 +62,7 @@ class FileStream : public ByteStream {
   static constexpr uint64_t kUnknown = ~uint64_t{0};
 
   std::unique_ptr<platform::SystemFile> file_;  // null when it could not be opened
+  platform::IoError openError_;
   Kind kind_;
   uint64_t position_ = 0;        // kUnknown when a failed seek left it in doubt
   uint64_t writtenEnd_ = 0;      // write-only: where the file ends

@@ -24,6 +24,7 @@ struct InflateStream::State {
   z_stream z;
   bool started = false;  // inflateInit succeeded; inflateEnd still owed
   bool ended = false;    // zlib reported the end with a good checksum
+  platform::IoError error;  // why the last read stopped short
   Bytef buffer[kCompressionBufferSize];
 };
 
@@ -33,8 +34,20 @@ InflateStream::~InflateStream() = default;  // State ends zlib
 
 bool InflateStream::AtStreamEnd() const { return state_->ended; }
 
+platform::IoError InflateStream::LastError() const { return state_->error; }
+
+namespace {
+
+uint32_t Corrupt(platform::IoError& error) {
+  error = platform::IoError{platform::IoErrorKind::kCorrupt, 0};
+  return kStreamError;
+}
+
+}  // namespace
+
 uint32_t InflateStream::Read(void* buffer, uint32_t count) {
   State& s = *state_;
+  s.error = platform::IoError();
   if (count == 0) return 0;
   s.z.next_out = static_cast<Bytef*>(buffer);
   s.z.avail_out = count;
@@ -44,8 +57,12 @@ uint32_t InflateStream::Read(void* buffer, uint32_t count) {
     if (s.ended) return count - s.z.avail_out;
     if (s.z.avail_in == 0) {
       const uint32_t n = s.source.Read(s.buffer, kCompressionBufferSize);
-      if (n == kStreamError || n > kCompressionBufferSize) return kStreamError;
-      if (n == 0) return count - s.z.avail_out;  // the source ran out early
+      if (n == kStreamError || n > kCompressionBufferSize) return Corrupt(s.error);
+      if (n == 0) {  // the source ran out early: its end, or a failed read
+        s.error = s.source.LastError();
+        if (!s.error.failed()) s.error.kind = platform::IoErrorKind::kEnd;
+        return count - s.z.avail_out;
+      }
       s.z.next_in = s.buffer;
       s.z.avail_in = n;
       s.savedPosition = s.source.Position();
@@ -56,11 +73,11 @@ uint32_t InflateStream::Read(void* buffer, uint32_t count) {
     if (result == Z_STREAM_END) {
       s.ended = true;
     } else if (result == Z_NEED_DICT || (result < 0 && result != Z_BUF_ERROR)) {
-      return kStreamError;
+      return Corrupt(s.error);
     } else if (s.z.avail_in == inBefore && s.z.avail_out == outBefore) {
       // With input and room for output, no progress means zlib is stuck on
       // the data: treat it as corrupt rather than spin.
-      return kStreamError;
+      return Corrupt(s.error);
     }
   }
   return count;

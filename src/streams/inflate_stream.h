@@ -31,6 +31,9 @@ class InflateStream : public ByteStream {
   uint32_t Read(void* buffer, uint32_t count) override;
   uint32_t Write(const void*, uint32_t) override { return kStreamError; }
 
+  // kCorrupt after kStreamError; after a short read, why the source ran out.
+  platform::IoError LastError() const override;
+
   // True once zlib has reported the end of the stream with its checksum good.
   bool AtStreamEnd() const;
 

@@ -26,6 +26,7 @@ class ReadAheadStream : public ByteStream {
   // Short only where the base is: at its end, or on failure.
   uint32_t Read(void* buffer, uint32_t count) override;
   uint32_t Write(const void*, uint32_t) override { return 0; }
+  platform::IoError LastError() const override { return base_.LastError(); }
 
  private:
   // Reads count bytes of the base at position_ into buffer; fewer at its end.

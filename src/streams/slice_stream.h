@@ -19,6 +19,7 @@ class SliceStream : public ByteStream {
   bool SetSize(uint32_t) override { return false; }
   // Never reads past the window. Short when the base ends early.
   uint32_t Read(void* buffer, uint32_t count) override;
+  platform::IoError LastError() const override { return base_.LastError(); }
   uint32_t Write(const void*, uint32_t) override { return 0; }
 
  private:

@@ -187,6 +187,25 @@ TEST_F(ExtractTest, FailedWriteToANewNameLeavesNothing) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"test.tvx"}));
 }
 
+// A failed read of the archive is a disk error, not damage: the host says
+// "read error", and the user need not think the archive broken.
+TEST_F(ExtractTest, FailedReadOfTheArchiveIsAReadErrorNotBadData) {
+  const std::string text = test::TextLikeBytes(300000);
+  Archive& archive = Open({{"t.txt", test::ZlibCompress(text), static_cast<int32_t>(text.size())},
+                           {"s.txt", "stored"}});
+  test::FaultPlan plan;
+  plan.failReadAt = 1;
+  for (size_t index : {0, 1}) {
+    faults_.SetPlan(plan);
+    EXPECT_EQ(TestEntry(archive, Entry(index)), Status::kReadFailed) << index;
+    faults_.SetPlan(plan);
+    EXPECT_EQ(ExtractEntry(archive, Entry(index), Target("out")), Status::kReadFailed) << index;
+    faults_.ClearPlan();
+    EXPECT_FALSE(Exists("out")) << index;
+  }
+  EXPECT_EQ(TestEntry(archive, Entry(0)), Status::kOk);
+}
+
 TEST_F(ExtractTest, ExistingFileSurvivesAFailedExtractionUnchanged) {
   const std::string text = test::TextLikeBytes(5000);
   std::string packed = test::ZlibCompress(text);

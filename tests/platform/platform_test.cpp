@@ -496,6 +496,39 @@ TEST(PlatformChanges, RemovalsRefuseTheWrongKind) {
   EXPECT_FALSE(RemoveFile(dir.File("file")));
 }
 
+// --- why a file operation failed ------------------------------------------------
+
+// The kinds decide between "damaged" and "read error" further up, so each
+// must come from what the system said, not from a guess.
+TEST(OsSystemErrors, EachFailureSaysWhatFailed) {
+  TempDir dir;
+  System& os = OsSystem();
+  IoError error;
+  EXPECT_EQ(os.OpenFile(dir.File("missing"), File::Mode::kRead, nullptr, &error), nullptr);
+  EXPECT_EQ(error.kind, IoErrorKind::kNotFound);
+  EXPECT_NE(error.osCode, 0);
+
+  ASSERT_TRUE(WriteFileBytes(dir.File("short"), "abc"));
+  std::unique_ptr<SystemFile> file = os.OpenFile(dir.File("short"), File::Mode::kRead, nullptr, &error);
+  ASSERT_NE(file, nullptr);
+  char buffer[8];
+  EXPECT_EQ(file->Read(buffer, 8), 3u);
+  EXPECT_EQ(file->LastError().kind, IoErrorKind::kEnd) << "the end of the file is no system error";
+  ASSERT_EQ(file->Seek(0, kFromBegin), 0u);
+  EXPECT_EQ(file->Read(buffer, 3), 3u);
+  EXPECT_FALSE(file->LastError().failed()) << "a complete read forgets the failure before it";
+  EXPECT_EQ(file->Write("x", 1), 0u);
+  EXPECT_TRUE(file->LastError().failed()) << "writing a file opened for reading";
+
+#ifndef _WIN32
+  // /dev/full answers every write with ENOSPC, as a full disk does.
+  std::unique_ptr<SystemFile> full = os.OpenFile("/dev/full", File::Mode::kCreateWrite, nullptr, &error);
+  ASSERT_NE(full, nullptr);
+  EXPECT_EQ(full->Write("x", 1), 0u);
+  EXPECT_EQ(full->LastError().kind, IoErrorKind::kDiskFull);
+#endif
+}
+
 // --- the fault-injecting system of the tests -------------------------------------
 // The fault sweeps rely on which calls it counts and fails, over this
 // machine's system.
@@ -503,7 +536,7 @@ TEST(PlatformChanges, RemovalsRefuseTheWrongKind) {
 class SystemFaults : public ::testing::Test {
  protected:
   std::unique_ptr<SystemFile> Open(const std::string& name, File::Mode mode) {
-    return faults_.OpenFile(dir_.File(name), mode, nullptr);
+    return faults_.OpenFile(dir_.File(name), mode, nullptr, nullptr);
   }
   test::FaultySystem faults_;
   TempDir dir_;

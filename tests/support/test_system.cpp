@@ -12,20 +12,30 @@ class FaultyFile : public platform::SystemFile {
  public:
   FaultyFile(FaultySystem& faults, std::unique_ptr<platform::SystemFile> file)
       : faults_(faults), file_(std::move(file)) {}
+  platform::IoError LastError() const override { return injected_.failed() ? injected_ : file_->LastError(); }
   uint32_t Read(void* buffer, uint32_t count) override {
-    return faults_.CountReadCall() ? 0 : file_->Read(buffer, count);
+    return Fails(faults_.CountReadCall(), platform::IoErrorKind::kIo) ? 0 : file_->Read(buffer, count);
   }
   uint32_t Write(const void* buffer, uint32_t count) override {
-    return faults_.CountMutatingCall() ? 0 : file_->Write(buffer, count);
+    return Fails(faults_.CountMutatingCall(), platform::IoErrorKind::kDiskFull) ? 0 : file_->Write(buffer, count);
   }
   uint32_t Seek(int32_t offset, platform::SeekOrigin origin) override { return file_->Seek(offset, origin); }
   uint32_t Size() override { return file_->Size(); }
-  bool SetEndHere() override { return !faults_.CountMutatingCall() && file_->SetEndHere(); }
-  bool Flush() override { return !faults_.CountMutatingCall() && file_->Flush(); }
+  bool SetEndHere() override {
+    return !Fails(faults_.CountMutatingCall(), platform::IoErrorKind::kIo) && file_->SetEndHere();
+  }
+  bool Flush() override { return !Fails(faults_.CountMutatingCall(), platform::IoErrorKind::kIo) && file_->Flush(); }
 
  private:
+  // Notes an injected failure of the given kind; a call passed on clears it.
+  bool Fails(bool injected, platform::IoErrorKind kind) {
+    injected_ = injected ? platform::IoError{kind, 0} : platform::IoError{};
+    return injected;
+  }
+
   FaultySystem& faults_;
   std::unique_ptr<platform::SystemFile> file_;
+  platform::IoError injected_;
 };
 
 }  // namespace
@@ -45,8 +55,8 @@ bool FaultySystem::CountMutatingCall() {
 bool FaultySystem::CountReadCall() { return FailsAt(plan_, ++readCalls_, plan_.failReadAt); }
 
 std::unique_ptr<platform::SystemFile> FaultySystem::OpenFile(const std::string& path, platform::File::Mode mode,
-                                                             platform::File::Facts* facts) {
-  std::unique_ptr<platform::SystemFile> file = SystemWrapper::OpenFile(path, mode, facts);
+                                                             platform::File::Facts* facts, platform::IoError* error) {
+  std::unique_ptr<platform::SystemFile> file = SystemWrapper::OpenFile(path, mode, facts, error);
   if (!file) return nullptr;
   return std::make_unique<FaultyFile>(*this, std::move(file));
 }

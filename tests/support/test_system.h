@@ -19,8 +19,8 @@ class SystemWrapper : public platform::System {
   platform::System& target() { return target_; }
 
   std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
-                                                 platform::File::Facts* facts) override {
-    return target_.OpenFile(path, mode, facts);
+                                                 platform::File::Facts* facts, platform::IoError* error) override {
+    return target_.OpenFile(path, mode, facts, error);
   }
   bool FileExists(const std::string& path) override { return target_.FileExists(path); }
   bool DirectoryExists(const std::string& path) override { return target_.DirectoryExists(path); }
@@ -79,7 +79,8 @@ struct FaultPlan {
 // Counts every read of an open file and every mutating call: a file's Write,
 // SetEndHere and Flush, MoveReplacing and MoveReplacingOnVolume. A call the
 // plan fails does not reach the wrapped system: a read or write gives 0, the
-// others false (kFailed). Without a plan it counts and fails nothing.
+// others false (kFailed), and the file's LastError says kIo (a read, a cut, a
+// flush) or kDiskFull (a write). Without a plan it counts and fails nothing.
 class FaultySystem : public SystemWrapper {
  public:
   explicit FaultySystem(platform::System& target = platform::OsSystem()) : SystemWrapper(target) {}
@@ -95,7 +96,7 @@ class FaultySystem : public SystemWrapper {
   bool CountReadCall();
 
   std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
-                                                 platform::File::Facts* facts) override;
+                                                 platform::File::Facts* facts, platform::IoError* error) override;
   bool MoveReplacing(const std::string& from, const std::string& to) override;
   platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override;
 
