@@ -73,6 +73,29 @@ class RebuildFaultTest : public ::testing::Test {
     reads = faults_.ReadCalls();
   }
 
+  enum class Failing { kWrites, kReads };
+
+  // For every N a clean run reaches, fails the Nth write (or read) - only it
+  // when once, else it and every later one - and hands the rebuild's status
+  // to check, with a description and whether N was the clean run's last call.
+  template <typename Check>
+  void Sweep(Failing failing, bool once, Check check) {
+    uint64_t writes = 0, reads = 0;
+    CountCleanRun(writes, reads);
+    const bool failingWrites = failing == Failing::kWrites;
+    const uint64_t calls = failingWrites ? writes : reads;
+    for (uint64_t n = 1; n <= calls; ++n) {
+      test::FaultPlan faults;
+      (failingWrites ? faults.failWriteAt : faults.failReadAt) = n;
+      faults.failOnce = once;
+      const std::string context = std::string(failingWrites ? "write " : "read ") + std::to_string(n) + " of " +
+                                  std::to_string(calls) + (once ? " failed once" : " and every later one failed");
+      check(RunWith(faults), context, n == calls);
+    }
+  }
+
+  bool NewArchiveOpens() const { return Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"))->valid(); }
+
   // The new archive holds exactly the expected entries.
   void ExpectWholeArchive(const std::string& context) {
     auto out = Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"));
@@ -107,86 +130,57 @@ TEST_F(RebuildFaultTest, CleanRunMakesACompleteArchive) {
 }
 
 TEST_F(RebuildFaultTest, WritesFailingFromAnyPointOnFailTheRebuild) {
-  uint64_t writes = 0, reads = 0;
-  CountCleanRun(writes, reads);
-  for (uint64_t n = 1; n <= writes; ++n) {
-    test::FaultPlan faults;
-    faults.failWriteAt = n;
-    EXPECT_NE(RunWith(faults), Status::kOk) << "writes failing from call " << n << " of " << writes;
+  Sweep(Failing::kWrites, false, [this](Status status, const std::string& context, bool lastCall) {
+    EXPECT_NE(status, Status::kOk) << context;
     // What was written so far must not pass for an archive - but for the last
     // call, which makes the complete file durable: its failure is reported
     // all the same, and the caller removes the file.
-    if (n < writes) {
-      EXPECT_FALSE(Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"))->valid()) << "writes failing from call " << n;
+    if (!lastCall) {
+      EXPECT_FALSE(NewArchiveOpens()) << context;
     }
-  }
+  });
 }
 
 TEST_F(RebuildFaultTest, OneFailedWriteNeverPassesForABrokenArchive) {
-  uint64_t writes = 0, reads = 0;
-  CountCleanRun(writes, reads);
-  for (uint64_t n = 1; n <= writes; ++n) {
-    test::FaultPlan faults;
-    faults.failWriteAt = n;
-    faults.failOnce = true;
-    const std::string context = "write " + std::to_string(n) + " of " + std::to_string(writes) + " failed once";
-    const Status status = RunWith(faults);
+  Sweep(Failing::kWrites, true, [this](Status status, const std::string& context, bool lastCall) {
     if (status == Status::kOk) {
       ExpectWholeArchive(context);
-      continue;
+      return;
     }
     EXPECT_EQ(status, Status::kWriteFailed) << context;
     // As above: only the last call's failure comes after a complete file.
-    if (n < writes) {
-      EXPECT_FALSE(Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"))->valid()) << context;
+    if (!lastCall) {
+      EXPECT_FALSE(NewArchiveOpens()) << context;
     }
-  }
+  });
 }
 
 // A failed read is a disk error, also when it is the old archive that fails
 // to read: the host must not be told the archive is damaged.
 TEST_F(RebuildFaultTest, ReadsFailingFromAnyPointFailTheRebuildAsAReadProblem) {
-  uint64_t writes = 0, reads = 0;
-  CountCleanRun(writes, reads);
-  for (uint64_t n = 1; n <= reads; ++n) {
-    test::FaultPlan faults;
-    faults.failReadAt = n;
-    const Status status = RunWith(faults);
-    EXPECT_EQ(status, Status::kReadFailed)
-        << "reads failing from call " << n << " of " << reads << ": status " << static_cast<int>(status);
-  }
+  Sweep(Failing::kReads, false, [](Status status, const std::string& context, bool) {
+    EXPECT_EQ(status, Status::kReadFailed) << context << ": status " << static_cast<int>(status);
+  });
 }
 
 TEST_F(RebuildFaultTest, OneFailedReadNeverPassesForABrokenArchive) {
-  uint64_t writes = 0, reads = 0;
-  CountCleanRun(writes, reads);
-  for (uint64_t n = 1; n <= reads; ++n) {
-    test::FaultPlan faults;
-    faults.failReadAt = n;
-    faults.failOnce = true;
-    const std::string context = "read " + std::to_string(n) + " of " + std::to_string(reads) + " failed once";
-    const Status status = RunWith(faults);
+  Sweep(Failing::kReads, true, [this](Status status, const std::string& context, bool) {
     if (status == Status::kOk) {
       ExpectWholeArchive(context);
-      continue;
+      return;
     }
     EXPECT_EQ(status, Status::kReadFailed) << context << ": status " << static_cast<int>(status);
-    EXPECT_FALSE(Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"))->valid()) << context;
-  }
+    EXPECT_FALSE(NewArchiveOpens()) << context;
+  });
 }
 
 // A full disk is reported as a write failure, whatever was being copied when
 // the disk filled up - also when a larger copy stops before it has read
 // everything (storing a new file, copying kept entries).
 TEST_F(RebuildFaultTest, FailedWritesAreReportedAsWriteFailures) {
-  uint64_t writes = 0, reads = 0;
-  CountCleanRun(writes, reads);
-  for (uint64_t n = 1; n <= writes; ++n) {
-    test::FaultPlan faults;
-    faults.failWriteAt = n;
-    const Status status = RunWith(faults);
-    EXPECT_EQ(status, Status::kWriteFailed) << "writes failing from call " << n << " of " << writes;
-  }
+  Sweep(Failing::kWrites, false, [](Status status, const std::string& context, bool) {
+    EXPECT_EQ(status, Status::kWriteFailed) << context;
+  });
 }
 
 }  // namespace

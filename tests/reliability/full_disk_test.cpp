@@ -228,8 +228,7 @@ TEST_F(FullDisk, EveryFailedWriteFailsTheChangeAndLeavesEverythingAsItWas) {
   size_t recovered = 0;
   for (const Change change : kAllChanges) {
     std::string reference;
-    uint64_t writes = 0;
-    uint64_t reads = 0;
+    uint64_t writes = 0, reads = 0;
     CleanRun(change, reference, writes, reads);
     ASSERT_GT(writes, 2u);
     for (const bool once : {false, true}) {  // a full disk, and a single failed write
@@ -263,8 +262,7 @@ TEST_F(FullDisk, EveryFailedReadFailsTheChangeOrStillGivesTheCompleteArchive) {
   size_t cases = 0;
   for (const Change change : kAllChanges) {
     std::string reference;
-    uint64_t writes = 0;
-    uint64_t reads = 0;
+    uint64_t writes = 0, reads = 0;
     CleanRun(change, reference, writes, reads);
     ASSERT_GT(reads, 0u);
     for (uint64_t n = 1; n <= reads; ++n) {
@@ -294,8 +292,7 @@ TEST_F(FullDisk, EveryFailedReadFailsTheChangeOrStillGivesTheCompleteArchive) {
 // temporary file). A full disk must never cost the user the archive.
 TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchive) {
   std::string reference;
-  uint64_t writes = 0;
-  uint64_t reads = 0;
+  uint64_t writes = 0, reads = 0;
   CleanRun(Change::kPackIntoArchive, reference, writes, reads);
   Reset(Change::kPackIntoArchive);
   FaultPlan plan;
@@ -331,8 +328,7 @@ TEST_F(FullDisk, AReadErrorOnTheArchiveIsReportedAsAReadErrorNotAsAForeignFile) 
 // file of that name keeps its content.
 TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
   std::string reference;
-  uint64_t writes = 0;
-  uint64_t reads = 0;
+  uint64_t writes = 0, reads = 0;
   CleanRun(Change::kCreateArchive, reference, writes, reads);
   ASSERT_FALSE(reference.empty());
   const std::string out = dir_.File("out");
@@ -398,8 +394,7 @@ TEST_F(FileSizeLimit, EveryLimitBelowTheNewArchivesSizeFailsCleanly) {
   size_t cases = 0;
   for (const Change change : kAllChanges) {
     std::string reference;
-    uint64_t writes = 0;
-    uint64_t reads = 0;
+    uint64_t writes = 0, reads = 0;
     CleanRun(change, reference, writes, reads);
     const size_t size = reference.size();
     ASSERT_GT(size, 0u);
@@ -426,8 +421,7 @@ TEST_F(FileSizeLimit, EveryLimitBelowTheNewArchivesSizeFailsCleanly) {
 
 TEST_F(FileSizeLimit, ExtractionBeyondTheLimitFailsAndLeavesNoFile) {
   std::string reference;
-  uint64_t writes = 0;
-  uint64_t reads = 0;
+  uint64_t writes = 0, reads = 0;
   CleanRun(Change::kCreateArchive, reference, writes, reads);
   const std::string out = dir_.File("out");
   size_t cases = 0;
