@@ -284,29 +284,29 @@ class CrashConsistency : public ::testing::Test {
   std::map<std::string, int> leftovers_;
 };
 
-TEST_F(CrashConsistency, KilledPackLeavesTheOldOrTheNewArchiveAndAtMostATempFile) {
-  KillAtEveryCall({Operation::kPack, Drives::kSystem});
-}
+// Each way of changing an archive, killed before each of its mutating calls.
+struct KillCase {
+  const char* name;
+  Scenario scenario;
+};
 
-TEST_F(CrashConsistency, KilledDeleteLeavesTheOldOrTheNewArchiveAndAtMostATempFile) {
-  KillAtEveryCall({Operation::kDelete, Drives::kSystem});
-}
+void PrintTo(const KillCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_F(CrashConsistency, KilledMoveDeletesNoSourceBeforeTheNewArchiveIsInPlace) {
-  KillAtEveryCall({Operation::kPackAndMove, Drives::kSystem});
-}
+class CrashConsistencyKills : public CrashConsistency, public ::testing::WithParamInterface<KillCase> {};
 
-TEST_F(CrashConsistency, KilledPackThroughTheSideFileLeavesTheOldOrTheNewArchive) {
-  KillAtEveryCall({Operation::kPack, Drives::kSplit});
-}
+TEST_P(CrashConsistencyKills, LeavesTheOldOrTheNewArchiveAndLosesNothing) { KillAtEveryCall(GetParam().scenario); }
 
-TEST_F(CrashConsistency, KilledPackNeverTouchesAUsersFileWithTheSideFilesName) {
-  KillAtEveryCall({Operation::kPack, Drives::kSplitSideFileTaken});
-}
-
-TEST_F(CrashConsistency, KilledInPlaceReplacementStillLeavesTheNewArchiveInTheTempFolder) {
-  KillAtEveryCall({Operation::kPack, Drives::kSplitNothingFreeBeside});
-}
+INSTANTIATE_TEST_SUITE_P(
+    Killed, CrashConsistencyKills,
+    ::testing::Values(
+        KillCase{"PackLeavesTheOldOrTheNewArchiveAndAtMostATempFile", {Operation::kPack, Drives::kSystem}},
+        KillCase{"DeleteLeavesTheOldOrTheNewArchiveAndAtMostATempFile", {Operation::kDelete, Drives::kSystem}},
+        KillCase{"MoveDeletesNoSourceBeforeTheNewArchiveIsInPlace", {Operation::kPackAndMove, Drives::kSystem}},
+        KillCase{"PackThroughTheSideFileLeavesTheOldOrTheNewArchive", {Operation::kPack, Drives::kSplit}},
+        KillCase{"PackNeverTouchesAUsersFileWithTheSideFilesName", {Operation::kPack, Drives::kSplitSideFileTaken}},
+        KillCase{"InPlaceReplacementStillLeavesTheNewArchiveInTheTempFolder",
+                 {Operation::kPack, Drives::kSplitNothingFreeBeside}}),
+    [](const ::testing::TestParamInfo<KillCase>& info) { return std::string(info.param.name); });
 
 // A new archive is written at its own name: a kill must not leave a file
 // there that opens as an archive of empty or missing entries.
