@@ -181,6 +181,19 @@ class FullDisk : public ::testing::Test {
     return host::PackFilesWith(faults_, request);
   }
 
+  // The change from a fresh start, with the Nth write or read failing: only it
+  // (once), or it and every later one.
+  int ApplyFailing(Change change, uint64_t n, bool failingWrites, bool once) {
+    Reset(change);
+    FaultPlan plan;
+    (failingWrites ? plan.failWriteAt : plan.failReadAt) = n;
+    plan.failOnce = once;
+    faults_.SetPlan(plan);
+    const int result = Apply(change);
+    faults_.ClearPlan();
+    return result;
+  }
+
   // After a failed change: everything as it was, nothing left behind.
   void ExpectUnchanged(Change change, int result, const std::string& what) {
     EXPECT_NE(result, 0) << what;
@@ -233,13 +246,7 @@ TEST_F(FullDisk, EveryFailedWriteFailsTheChangeAndLeavesEverythingAsItWas) {
     ASSERT_GT(writes, 2u);
     for (const bool once : {false, true}) {  // a full disk, and a single failed write
       for (uint64_t n = 1; n <= writes; ++n) {
-        Reset(change);
-        FaultPlan plan;
-        plan.failWriteAt = n;
-        plan.failOnce = once;
-        faults_.SetPlan(plan);
-        const int result = Apply(change);
-        faults_.ClearPlan();
+        const int result = ApplyFailing(change, n, true, once);
         const std::string what = std::string(ChangeName(change)) + (once ? ", only" : ", from") + " write " +
                                  std::to_string(n) + " of " + std::to_string(writes) + " failing";
         if (once && result == 0) {
@@ -266,13 +273,7 @@ TEST_F(FullDisk, EveryFailedReadFailsTheChangeOrStillGivesTheCompleteArchive) {
     CleanRun(change, reference, writes, reads);
     ASSERT_GT(reads, 0u);
     for (uint64_t n = 1; n <= reads; ++n) {
-      Reset(change);
-      FaultPlan plan;
-      plan.failReadAt = n;
-      plan.failOnce = true;
-      faults_.SetPlan(plan);
-      const int result = Apply(change);
-      faults_.ClearPlan();
+      const int result = ApplyFailing(change, n, false, true);
       const std::string what = std::string(ChangeName(change)) + ", read " + std::to_string(n) + " of " +
                                std::to_string(reads) + " failing";
       if (result == 0) {
@@ -294,12 +295,8 @@ TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchive) {
   std::string reference;
   uint64_t writes = 0, reads = 0;
   CleanRun(Change::kPackIntoArchive, reference, writes, reads);
-  Reset(Change::kPackIntoArchive);
-  FaultPlan plan;
-  plan.failWriteAt = writes;  // the last call of a clean run: the rename
-  faults_.SetPlan(plan);
-  const int result = Apply(Change::kPackIntoArchive);
-  faults_.ClearPlan();
+  // The last call of a clean run, the rename, and every one after it.
+  const int result = ApplyFailing(Change::kPackIntoArchive, writes, true, false);
   EXPECT_EQ(result, E_EWRITE);
   EXPECT_TRUE(ReadFileBytes(archive_) == old_) << "the old archive now has " << ReadFileBytes(archive_).size()
                                                << " bytes instead of " << old_.size();
@@ -311,13 +308,7 @@ TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchive) {
 // offer to replace it; the answer must be a read error.
 TEST_F(FullDisk, AReadErrorOnTheArchiveIsReportedAsAReadErrorNotAsAForeignFile) {
   for (const Change change : {Change::kPackIntoArchive, Change::kDeleteFromArchive}) {
-    Reset(change);
-    FaultPlan plan;
-    plan.failReadAt = 1;
-    plan.failOnce = true;
-    faults_.SetPlan(plan);
-    const int result = Apply(change);
-    faults_.ClearPlan();
+    const int result = ApplyFailing(change, 1, false, true);
     EXPECT_EQ(result, E_EREAD) << ChangeName(change);
     EXPECT_TRUE(ReadFileBytes(archive_) == old_) << ChangeName(change);
   }
