@@ -49,8 +49,8 @@ install_missing() {
   [[ -e /usr/include/zlib.h ]] || missing+=(zlib1g-dev)
   if ((${#missing[@]})); then
     say "installing ${missing[*]}"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" > /dev/null
+    # setup.sh knows this machine's apt (a security index mid-sync, say).
+    TOLVEX_SETUP_EXTRA="${missing[*]}" "$ROOT/scripts/setup.sh" > /dev/null
   fi
 }
 

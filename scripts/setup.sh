@@ -5,6 +5,9 @@
 # The Windows tests run under Wine with a prefix per build folder: the win64
 # ones under /usr/lib/wine/wine64, the win32 ones under Wine's 32-bit loader
 # /usr/lib/wine/wine (wine32, an i386 package: the i386 architecture is added).
+#
+# TOLVEX_SETUP_EXTRA names further packages to install the same way (the
+# benchmark's other archivers).
 set -eu
 
 PACKAGES="
@@ -28,6 +31,7 @@ PACKAGES="
   xdotool
   python3
 "
+PACKAGES="$PACKAGES ${TOLVEX_SETUP_EXTRA:-}"
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
