@@ -22,6 +22,8 @@ enum SeekOrigin : int { kFromBegin = 0, kFromCurrent = 1, kFromEnd = 2 };
 
 // All bits set: the failure value of 32-bit positions and DOS times.
 constexpr uint32_t kAllBits = 0xFFFFFFFFu;
+// The largest position a 32-bit seek may reach: kAllBits itself is the failure.
+constexpr uint32_t kLastValidPosition = kAllBits - 1;
 
 // An open file, owned. Move-only; the destructor closes it.
 //

@@ -30,8 +30,6 @@ bool IsPathSeparator(char c) { return c == '/'; }
 
 namespace {
 
-// Largest position a 32-bit seek may reach: kAllBits itself means failure.
-constexpr int64_t kLastValidPosition = 0xFFFFFFFE;
 // Keeps one read(2)/write(2) below SSIZE_MAX on 32-bit systems too.
 constexpr uint32_t kMaxChunk = 1u << 30;
 

@@ -25,8 +25,6 @@ bool IsPathSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
 
 namespace {
 
-// Largest position a 32-bit seek may reach: kAllBits itself means failure.
-constexpr int64_t kLastValidPosition = 0xFFFFFFFE;
 constexpr DWORD kPathBufferSize = 261;  // MAX_PATH + 1
 
 HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
