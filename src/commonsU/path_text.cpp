@@ -14,9 +14,4 @@ std::string FileNamePart(const std::string& path, bool (*isSeparator)(char)) {
   return path;
 }
 
-std::string WithTrailingSeparator(const std::string& s, char separator) {
-  if (!s.empty() && s.back() == separator) return s;
-  return s + separator;
-}
-
 }  // namespace tvx

@@ -15,10 +15,6 @@ std::string ReplaceExtension(const std::string& path, const std::string& tail);
 // path when there is none; empty when the path ends in a separator.
 std::string FileNamePart(const std::string& path, bool (*isSeparator)(char));
 
-// s with separator appended unless it already ends in it; "" gives the
-// separator alone.
-std::string WithTrailingSeparator(const std::string& s, char separator);
-
 }  // namespace tvx
 
 #endif

@@ -47,13 +47,5 @@ TEST(FileNamePart, TakesTheTextAfterTheLastSeparator) {
   EXPECT_EQ(FileNamePart("C:\\a\\b.txt", IsSlash), "C:\\a\\b.txt");
 }
 
-TEST(WithTrailingSeparator, AddsTheSeparatorOnlyWhenMissing) {
-  EXPECT_EQ(WithTrailingSeparator("C:\\a", '\\'), "C:\\a\\");
-  EXPECT_EQ(WithTrailingSeparator("C:\\a\\", '\\'), "C:\\a\\");
-  EXPECT_EQ(WithTrailingSeparator("", '\\'), "\\");
-  EXPECT_EQ(WithTrailingSeparator("/tmp/x/", '/'), "/tmp/x/");
-  EXPECT_EQ(WithTrailingSeparator("/tmp/x\\", '/'), "/tmp/x\\/");
-}
-
 }  // namespace
 }  // namespace tvx
