@@ -19,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "commonsU/dos_time.h"
 #include "platform/fault_plan_internal.h"
 #include "platform/platform.h"
 
@@ -45,12 +46,7 @@ uint32_t DosDateTimeOf(time_t t) {
   if (::localtime_r(&t, &local) == nullptr) return kAllBits;
   const int year = local.tm_year + 1900;
   if (year < 1980 || year > 2107) return kAllBits;
-  return (static_cast<uint32_t>(year - 1980) << 25) |
-         (static_cast<uint32_t>(local.tm_mon + 1) << 21) |
-         (static_cast<uint32_t>(local.tm_mday) << 16) |
-         (static_cast<uint32_t>(local.tm_hour) << 11) |
-         (static_cast<uint32_t>(local.tm_min) << 5) |
-         (static_cast<uint32_t>(local.tm_sec) >> 1);
+  return PackDosTime(CivilTime{year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
 }
 
 // The folder that holds path: "a/b/c" -> "a/b", "a" -> ".", "/x" -> "/".
