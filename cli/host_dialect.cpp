@@ -4,6 +4,7 @@
 #include <ctime>
 
 #include "commonsU/dos_time.h"
+#include "commonsU/separators.h"
 
 namespace tvx::cli {
 
@@ -18,9 +19,7 @@ const HostDialect& NativeDialect() {
 #endif
 }
 
-bool IsSeparator(const HostDialect& d, char c) {
-  return c == '/' || (c == '\\' && d.backslash_separates);
-}
+bool IsSeparator(const HostDialect& d, char c) { return IsListSeparatorOf(c, d.backslash_separates); }
 
 std::string DisplayName(const HostDialect& d, const std::string& reported) {
   if (d.leading_separator && !reported.empty() && reported[0] == d.separator) return reported.substr(1);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "commonsU/path_text.h"
 #include "platform/platform.h"
 #include "streams/copy_stream.h"
 #include "streams/file_stream.h"
@@ -114,15 +115,6 @@ Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr
   return ReadContent(archive, entry, sink);
 }
 
-// The path without separators at its end: "out/sub/" -> "out/sub"; a root
-// ("/", "C:\") stays whole.
-std::string WithoutTrailingSeparators(std::string path) {
-  const bool drives = platform::IsPathSeparator(':');  // Windows
-  auto endsInSeparator = [&path] { return path.back() != ':' && platform::IsPathSeparator(path.back()); };
-  while (path.size() > 1 && endsInSeparator() && !(drives && path[path.size() - 2] == ':')) path.pop_back();
-  return path;
-}
-
 // True when a component of target after its first destFolderLength characters
 // (the destination folder as the caller named it), the last one included, is
 // a symbolic link: writing through it could land anywhere.
@@ -132,7 +124,7 @@ bool PassesThroughLink(const std::string& target, size_t destFolderLength) {
     if (!platform::IsPathSeparator(target[i]) || platform::IsPathSeparator(target[i - 1])) continue;
     if (platform::IsSymbolicLink(target.substr(0, i))) return true;
   }
-  return platform::IsSymbolicLink(WithoutTrailingSeparators(target));
+  return platform::IsSymbolicLink(WithoutTrailingSeparators(target, platform::IsPathSeparator));
 }
 
 }  // namespace
@@ -143,7 +135,7 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   if (PassesThroughLink(target, destFolderLength)) return Status::kCreateFailed;
   if (entry.IsDirectory()) {
     if (!platform::MakeDirectory(target)) return Status::kCreateFailed;
-    const std::string folder = WithoutTrailingSeparators(target);
+    const std::string folder = WithoutTrailingSeparators(target, platform::IsPathSeparator);
     platform::SetModifiedWallClockTime(folder, entry.time);
     archive.extractedFolders.push_back({folder, entry.time});
     return Status::kOk;

@@ -14,7 +14,7 @@ namespace tvx::platform {
 // Separator of the platform's own paths: '\' on Windows, '/' on POSIX.
 extern const char kPathSeparator;
 // True for every character that separates path components here
-// ('\', '/' and ':' on Windows; '/' on POSIX).
+// ('\', '/' and ':' on Windows; '/' on POSIX): IsPathSeparatorOf this system.
 bool IsPathSeparator(char c);
 
 // Seek origins, with the values SetFilePointer uses.

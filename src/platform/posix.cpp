@@ -20,6 +20,7 @@
 #include <string>
 
 #include "commonsU/dos_time.h"
+#include "commonsU/separators.h"
 #include "platform/fault_plan_internal.h"
 #include "platform/platform.h"
 
@@ -27,7 +28,7 @@ namespace tvx::platform {
 
 const char kPathSeparator = '/';
 
-bool IsPathSeparator(char c) { return c == '/'; }
+bool IsPathSeparator(char c) { return IsPathSeparatorOf(c, false); }
 
 namespace {
 

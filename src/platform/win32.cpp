@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "commonsU/separators.h"
 #include "platform/fault_plan_internal.h"
 #include "platform/platform.h"
 
@@ -21,7 +22,7 @@ namespace tvx::platform {
 
 const char kPathSeparator = '\\';
 
-bool IsPathSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+bool IsPathSeparator(char c) { return IsPathSeparatorOf(c, true); }
 
 namespace {
 
