@@ -154,19 +154,6 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   return File(fd);
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (handle_ >= 0) {
     // No retry on EINTR: on Linux the descriptor is released either way.

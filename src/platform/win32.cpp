@@ -131,19 +131,6 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   return File(reinterpret_cast<intptr_t>(h));
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (IsOpen()) {
     ::CloseHandle(Handle(handle_));
