@@ -81,6 +81,11 @@ class File {
  private:
   explicit File(intptr_t handle) : handle_(handle) {}
   void Close();
+  // Per system, for Seek: the position and the full size now (false when the
+  // system cannot tell), and the move to a position below 4 GiB.
+  bool PositionNow(int64_t* position) const;
+  bool SizeNow(int64_t* size) const;
+  bool MoveTo(uint32_t target);
   intptr_t handle_ = -1;
 };
 

@@ -195,33 +195,21 @@ uint32_t File::Write(const void* buffer, uint32_t count) {
   return done;
 }
 
-uint32_t File::Seek(int32_t offset, SeekOrigin origin) {
-  if (!IsOpen()) return kAllBits;
-  // The target is computed first so that a refused seek leaves the position.
-  int64_t base = 0;
-  switch (origin) {
-    case kFromBegin:
-      break;
-    case kFromCurrent: {
-      const off_t current = ::lseek(Fd(handle_), 0, SEEK_CUR);
-      if (current < 0) return kAllBits;
-      base = current;
-      break;
-    }
-    case kFromEnd: {
-      struct stat st {};
-      if (::fstat(Fd(handle_), &st) != 0) return kAllBits;
-      base = st.st_size;
-      break;
-    }
-    default:
-      return kAllBits;
-  }
-  const int64_t target = base + offset;
-  if (target < 0 || target > kLastValidPosition) return kAllBits;
-  if (::lseek(Fd(handle_), static_cast<off_t>(target), SEEK_SET) < 0) return kAllBits;
-  return static_cast<uint32_t>(target);
+bool File::PositionNow(int64_t* position) const {
+  const off_t current = ::lseek(Fd(handle_), 0, SEEK_CUR);
+  if (current < 0) return false;
+  *position = current;
+  return true;
 }
+
+bool File::SizeNow(int64_t* size) const {
+  struct stat st {};
+  if (::fstat(Fd(handle_), &st) != 0) return false;
+  *size = st.st_size;
+  return true;
+}
+
+bool File::MoveTo(uint32_t target) { return ::lseek(Fd(handle_), static_cast<off_t>(target), SEEK_SET) >= 0; }
 
 uint32_t File::Size() {
   struct stat st {};
