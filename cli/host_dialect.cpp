@@ -3,6 +3,9 @@
 #include <cctype>
 #include <ctime>
 
+#include "commonsU/dos_time.h"
+#include "commonsU/separators.h"
+
 namespace tvx::cli {
 
 const HostDialect kWindowsDialect{'\\', true, true, true, true};
@@ -16,9 +19,7 @@ const HostDialect& NativeDialect() {
 #endif
 }
 
-bool IsSeparator(const HostDialect& d, char c) {
-  return c == '/' || (c == '\\' && d.backslash_separates);
-}
+bool IsSeparator(const HostDialect& d, char c) { return IsListSeparatorOf(c, d.backslash_separates); }
 
 std::string DisplayName(const HostDialect& d, const std::string& reported) {
   if (d.leading_separator && !reported.empty() && reported[0] == d.separator) return reported.substr(1);
@@ -89,13 +90,13 @@ bool IsDirectoryEntry(const HostDialect& d, const std::string& reported, int fil
 LocalTime EntryTime(const HostDialect& d, int file_time) {
   LocalTime t;
   if (d.dos_time) {
-    const uint32_t v = static_cast<uint32_t>(file_time);
-    t.year = 1980 + static_cast<int>(v >> 25);
-    t.month = static_cast<int>((v >> 21) & 0xF);
-    t.day = static_cast<int>((v >> 16) & 0x1F);
-    t.hour = static_cast<int>((v >> 11) & 0x1F);
-    t.minute = static_cast<int>((v >> 5) & 0x3F);
-    t.second = static_cast<int>(v & 0x1F) * 2;
+    const CivilTime dos = UnpackDosTime(static_cast<uint32_t>(file_time));
+    t.year = dos.year;
+    t.month = dos.month;
+    t.day = dos.day;
+    t.hour = dos.hour;
+    t.minute = dos.minute;
+    t.second = dos.second;
     t.valid = t.month >= 1 && t.month <= 12 && t.day >= 1 && t.hour < 24 && t.minute < 60;
     return t;
   }

@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "commonsU/entry_time.h"
+#include "commonsU/separators.h"
 #include "iwcxhead/wcxhead.h"
 #include "packU/entry_name.h"
 
@@ -85,7 +86,7 @@ bool ShownByAnotherEntry(Archive& archive, const std::string& shown) {
 
 const char kSeparator = '\\';
 
-bool IsListSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsListSeparator(char c) { return IsListSeparatorOf(c, true); }
 
 namespace {
 std::string FullHostForm(const std::string& name) {
@@ -101,7 +102,7 @@ int FileAttrOf(const ArchiveEntry& entry) { return entry.IsDirectory() ? WCX_FIL
 
 const char kSeparator = '/';
 
-bool IsListSeparator(char c) { return c == '/'; }
+bool IsListSeparator(char c) { return IsListSeparatorOf(c, false); }
 
 namespace {
 std::string FullHostForm(const std::string& name) { return SafeEntryName(name, NameSafetyRules{false}); }

@@ -15,6 +15,7 @@ namespace tvx::host {
 
 // The separator in the host's names and lists: '\' on Windows, '/' on Linux.
 extern const char kSeparator;
+// IsListSeparatorOf this host: '/' and on Windows '\', never ':'.
 bool IsListSeparator(char c);
 
 // An entry's name as the host is shown it (ReadHeader and progress reports):

@@ -25,8 +25,6 @@ std::string WithoutLeadingSlashes(std::string name) {
   return name;
 }
 
-bool IsNameSeparator(char c) { return c == '/' || platform::IsPathSeparator(c); }
-
 struct PackItem {
   NewItem item;
   bool folder = false;
@@ -65,7 +63,7 @@ int PackItems(platform::System& system, const PackRequest& request, const std::s
       item.item.entryName = WithoutLeadingSlashes(joined);
     } else {
       if (item.folder) continue;
-      item.item.entryName = FileNamePart(joined, IsNameSeparator);
+      item.item.entryName = FileNamePart(joined, platform::IsPathSeparator);
     }
     if (item.item.entryName.empty()) continue;
     items.push_back(std::move(item));

@@ -45,19 +45,6 @@ CivilTime CivilFromSeconds(int64_t seconds) {
                    static_cast<int>(rest % 60)};
 }
 
-CivilTime UnpackDosTime(uint32_t dos) {
-  return CivilTime{1980 + static_cast<int>(dos >> 25), static_cast<int>((dos >> 21) & 15),
-                   static_cast<int>((dos >> 16) & 31), static_cast<int>((dos >> 11) & 31),
-                   static_cast<int>((dos >> 5) & 63), static_cast<int>(dos & 31) * 2};
-}
-
-uint32_t PackDosTime(const CivilTime& t) {
-  const uint32_t yearBits = static_cast<uint32_t>(t.year - 1980) << 25;
-  return yearBits | (static_cast<uint32_t>(t.month) << 21) | (static_cast<uint32_t>(t.day) << 16) |
-         (static_cast<uint32_t>(t.hour) << 11) | (static_cast<uint32_t>(t.minute) << 5) |
-         (static_cast<uint32_t>(t.second) >> 1);
-}
-
 int32_t DosTimeToEntryTime(uint32_t dos) {
   const CivilTime t = UnpackDosTime(dos);
   const int64_t seconds = SecondsFromCivil(t.year, t.month, t.day, t.hour, t.minute, t.second);

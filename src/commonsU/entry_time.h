@@ -1,11 +1,12 @@
 // Entry times: seconds since 1970-01-01 00:00:00 counted on the local wall
 // clock of the machine that packed the file, as if that clock were UTC.
-// Files reach and leave the archive as DOS dates and times (date in the high
-// 16 bits: year-1980 in 7 bits, month, day; time: hour, minute, seconds / 2).
+// Files reach and leave the archive as DOS dates and times (dos_time.h).
 #ifndef TOLVEX_COMMONSU_ENTRY_TIME_H
 #define TOLVEX_COMMONSU_ENTRY_TIME_H
 
 #include <cstdint>
+
+#include "commonsU/dos_time.h"
 
 namespace tvx {
 
@@ -20,22 +21,9 @@ int32_t DosTimeToEntryTime(uint32_t dosDateTime);
 // Odd seconds become the even second below.
 uint32_t EntryTimeToDosTime(int32_t entryTime);
 
-// Calendar fields of a wall-clock second count (proleptic Gregorian).
-struct CivilTime {
-  int year;
-  int month;   // 1..12
-  int day;     // 1..31
-  int hour;
-  int minute;
-  int second;
-};
+// Calendar fields of a wall-clock second count, and back.
 CivilTime CivilFromSeconds(int64_t seconds);
 int64_t SecondsFromCivil(int year, int month, int day, int hour, int minute, int second);
-
-// The DOS date and time's fields as they stand, unchecked (second doubled), and
-// the fields packed; the year bits receive (year - 1980) modulo 128.
-CivilTime UnpackDosTime(uint32_t dosDateTime);
-uint32_t PackDosTime(const CivilTime& t);
 
 }  // namespace tvx
 

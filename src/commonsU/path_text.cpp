@@ -14,9 +14,11 @@ std::string FileNamePart(const std::string& path, bool (*isSeparator)(char)) {
   return path;
 }
 
-std::string WithTrailingSeparator(const std::string& s, char separator) {
-  if (!s.empty() && s.back() == separator) return s;
-  return s + separator;
+std::string WithoutTrailingSeparators(std::string path, bool (*isSeparator)(char)) {
+  const bool drives = isSeparator(':');
+  auto endsInSeparator = [&] { return path.back() != ':' && isSeparator(path.back()); };
+  while (path.size() > 1 && endsInSeparator() && !(drives && path[path.size() - 2] == ':')) path.pop_back();
+  return path;
 }
 
 }  // namespace tvx

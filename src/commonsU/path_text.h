@@ -15,9 +15,9 @@ std::string ReplaceExtension(const std::string& path, const std::string& tail);
 // path when there is none; empty when the path ends in a separator.
 std::string FileNamePart(const std::string& path, bool (*isSeparator)(char));
 
-// s with separator appended unless it already ends in it; "" gives the
-// separator alone.
-std::string WithTrailingSeparator(const std::string& s, char separator);
+// The path without the separators at its end: "out/sub/" -> "out/sub". A root
+// ("/", and where isSeparator takes ':' a drive: "C:\", "C:") stays whole.
+std::string WithoutTrailingSeparators(std::string path, bool (*isSeparator)(char));
 
 }  // namespace tvx
 

@@ -2,7 +2,6 @@
 
 #include "packU/format.h"
 #include "packU/little_endian.h"
-#include "streams/byte_stream.h"
 
 namespace tvx {
 
@@ -18,13 +17,6 @@ void AppendRecord(const ArchiveEntry& entry, std::string& out) {
   AppendLe32(out, static_cast<uint32_t>(entry.unpackedSize));
   AppendLe32(out, static_cast<uint32_t>(entry.packedSize));
   AppendLe32(out, static_cast<uint32_t>(entry.dataOffset));
-}
-
-bool WriteRecord(const ArchiveEntry& entry, ByteStream& destination) {
-  std::string bytes;
-  AppendRecord(entry, bytes);
-  const auto size = static_cast<uint32_t>(bytes.size());
-  return destination.Write(bytes.data(), size) == size;
 }
 
 bool ParseRecord(const uint8_t* data, size_t size, size_t& pos, ArchiveEntry& entry) {

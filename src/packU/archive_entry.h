@@ -7,8 +7,6 @@
 
 namespace tvx {
 
-class ByteStream;
-
 struct ArchiveEntry {
   std::string name;          // '/' as separator, trailing '/' for a directory
   int32_t time = 0;          // wall-clock seconds since 1970
@@ -28,8 +26,6 @@ struct ArchiveEntry {
 // Appends the record's bytes to out: the low 16 bits of the name's length,
 // exactly that many name bytes, then the four numbers.
 void AppendRecord(const ArchiveEntry& entry, std::string& out);
-// Writes one record. False when the stream took fewer bytes.
-bool WriteRecord(const ArchiveEntry& entry, ByteStream& destination);
 
 // Parses one record at data[pos..size). On success fills entry, advances pos
 // and returns true; false (entry and pos unspecified) when the record runs past

@@ -2,12 +2,14 @@
 
 #include <vector>
 
+#include "commonsU/separators.h"
+
 namespace tvx {
 namespace {
 
-bool IsSeparator(char c, const NameSafetyRules& rules) {
-  return c == '/' || (rules.windows && (c == '\\' || c == ':'));
-}
+// A stored name is read as a path of the system it is extracted on, whichever
+// system built the module: the rules say which.
+bool IsSeparator(char c, const NameSafetyRules& rules) { return IsPathSeparatorOf(c, rules.windows); }
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "commonsU/path_text.h"
 #include "platform/platform.h"
 #include "streams/copy_stream.h"
 #include "streams/file_stream.h"
@@ -117,15 +118,6 @@ Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr
   return ReadContent(archive, entry, sink);
 }
 
-// The path without separators at its end: "out/sub/" -> "out/sub"; a root
-// ("/", "C:\") stays whole.
-std::string WithoutTrailingSeparators(std::string path) {
-  const bool drives = platform::IsPathSeparator(':');  // Windows
-  auto endsInSeparator = [&path] { return path.back() != ':' && platform::IsPathSeparator(path.back()); };
-  while (path.size() > 1 && endsInSeparator() && !(drives && path[path.size() - 2] == ':')) path.pop_back();
-  return path;
-}
-
 // True when a component of target after its first destFolderLength characters
 // (the destination folder as the caller named it), the last one included, is
 // a symbolic link: writing through it could land anywhere.
@@ -135,7 +127,7 @@ bool PassesThroughLink(platform::System& system, const std::string& target, size
     if (!platform::IsPathSeparator(target[i]) || platform::IsPathSeparator(target[i - 1])) continue;
     if (system.IsSymbolicLink(target.substr(0, i))) return true;
   }
-  return system.IsSymbolicLink(WithoutTrailingSeparators(target));
+  return system.IsSymbolicLink(WithoutTrailingSeparators(target, platform::IsPathSeparator));
 }
 
 }  // namespace
@@ -147,7 +139,7 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   if (PassesThroughLink(system, target, destFolderLength)) return Status::kCreateFailed;
   if (entry.IsDirectory()) {
     if (!system.MakeDirectory(target)) return Status::kCreateFailed;
-    const std::string folder = WithoutTrailingSeparators(target);
+    const std::string folder = WithoutTrailingSeparators(target, platform::IsPathSeparator);
     system.SetModifiedWallClockTime(folder, entry.time);
     archive.extractedFolders.push_back({folder, entry.time});
     return Status::kOk;

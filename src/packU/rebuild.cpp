@@ -5,6 +5,7 @@
 #include <unordered_set>
 
 #include "commonsU/entry_time.h"
+#include "commonsU/path_text.h"
 #include "packU/format.h"
 #include "packU/little_endian.h"
 #include "packU/pack_file.h"
@@ -44,10 +45,7 @@ class DropSet {
 int32_t NewEntryTime(platform::System& system, const std::string& sourcePath) {
   uint32_t dos = system.FileDosDateTime(sourcePath);
   // A folder comes with its trailing separator, which FindFirstFileA refuses.
-  std::string folder = sourcePath;
-  auto endsInSeparator = [&folder] { return folder.back() != ':' && platform::IsPathSeparator(folder.back()); };
-  const bool drives = platform::IsPathSeparator(':');  // Windows: "C:\" stays a root
-  while (folder.size() > 1 && endsInSeparator() && !(drives && folder[folder.size() - 2] == ':')) folder.pop_back();
+  const std::string folder = WithoutTrailingSeparators(sourcePath, platform::IsPathSeparator);
   if (dos == platform::kAllBits) dos = system.ModifiedDosDateTime(folder);
   if (dos == platform::kAllBits) dos = system.CurrentDosDateTime();
   return DosTimeToEntryTime(dos);

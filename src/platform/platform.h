@@ -21,7 +21,7 @@ namespace tvx::platform {
 // Separator of the platform's own paths: '\' on Windows, '/' on POSIX.
 extern const char kPathSeparator;
 // True for every character that separates path components here
-// ('\', '/' and ':' on Windows; '/' on POSIX).
+// ('\', '/' and ':' on Windows; '/' on POSIX): IsPathSeparatorOf this system.
 bool IsPathSeparator(char c);
 
 // Seek origins, with the values SetFilePointer uses.
@@ -29,6 +29,8 @@ enum SeekOrigin : int { kFromBegin = 0, kFromCurrent = 1, kFromEnd = 2 };
 
 // All bits set: the failure value of 32-bit positions and DOS times.
 constexpr uint32_t kAllBits = 0xFFFFFFFFu;
+// The largest position a 32-bit seek may reach: kAllBits itself is the failure.
+constexpr uint32_t kLastValidPosition = kAllBits - 1;
 
 // What made a file operation fail, as far as the caller can act on it.
 enum class IoErrorKind {
@@ -109,6 +111,11 @@ class File {
  private:
   explicit File(intptr_t handle) : handle_(handle) {}
   void Close();
+  // Per system, for Seek: the position and the full size now (false when the
+  // system cannot tell), and the move to a position below 4 GiB.
+  bool PositionNow(int64_t* position) const;
+  bool SizeNow(int64_t* size) const;
+  bool MoveTo(uint32_t target);
   intptr_t handle_ = -1;
 };
 

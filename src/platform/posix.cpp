@@ -19,18 +19,18 @@
 #include <cstring>
 #include <string>
 
+#include "commonsU/dos_time.h"
+#include "commonsU/separators.h"
 #include "platform/platform.h"
 
 namespace tvx::platform {
 
 const char kPathSeparator = '/';
 
-bool IsPathSeparator(char c) { return c == '/'; }
+bool IsPathSeparator(char c) { return IsPathSeparatorOf(c, false); }
 
 namespace {
 
-// Largest position a 32-bit seek may reach: kAllBits itself means failure.
-constexpr int64_t kLastValidPosition = 0xFFFFFFFE;
 // Keeps one read(2)/write(2) below SSIZE_MAX on 32-bit systems too.
 constexpr uint32_t kMaxChunk = 1u << 30;
 
@@ -46,12 +46,7 @@ uint32_t DosDateTimeOf(time_t t) {
   if (::localtime_r(&t, &local) == nullptr) return kAllBits;
   const int year = local.tm_year + 1900;
   if (year < 1980 || year > 2107) return kAllBits;
-  return (static_cast<uint32_t>(year - 1980) << 25) |
-         (static_cast<uint32_t>(local.tm_mon + 1) << 21) |
-         (static_cast<uint32_t>(local.tm_mday) << 16) |
-         (static_cast<uint32_t>(local.tm_hour) << 11) |
-         (static_cast<uint32_t>(local.tm_min) << 5) |
-         (static_cast<uint32_t>(local.tm_sec) >> 1);
+  return PackDosTime(CivilTime{year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
 }
 
 // The folder that holds path: "a/b/c" -> "a/b", "a" -> ".", "/x" -> "/".
@@ -158,19 +153,6 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   return File(fd);
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (handle_ >= 0) {
     // No retry on EINTR: on Linux the descriptor is released either way.
@@ -212,33 +194,21 @@ uint32_t File::Write(const void* buffer, uint32_t count) {
   return done;
 }
 
-uint32_t File::Seek(int32_t offset, SeekOrigin origin) {
-  if (!IsOpen()) return kAllBits;
-  // The target is computed first so that a refused seek leaves the position.
-  int64_t base = 0;
-  switch (origin) {
-    case kFromBegin:
-      break;
-    case kFromCurrent: {
-      const off_t current = ::lseek(Fd(handle_), 0, SEEK_CUR);
-      if (current < 0) return kAllBits;
-      base = current;
-      break;
-    }
-    case kFromEnd: {
-      struct stat st {};
-      if (::fstat(Fd(handle_), &st) != 0) return kAllBits;
-      base = st.st_size;
-      break;
-    }
-    default:
-      return kAllBits;
-  }
-  const int64_t target = base + offset;
-  if (target < 0 || target > kLastValidPosition) return kAllBits;
-  if (::lseek(Fd(handle_), static_cast<off_t>(target), SEEK_SET) < 0) return kAllBits;
-  return static_cast<uint32_t>(target);
+bool File::PositionNow(int64_t* position) const {
+  const off_t current = ::lseek(Fd(handle_), 0, SEEK_CUR);
+  if (current < 0) return false;
+  *position = current;
+  return true;
 }
+
+bool File::SizeNow(int64_t* size) const {
+  struct stat st {};
+  if (::fstat(Fd(handle_), &st) != 0) return false;
+  *size = st.st_size;
+  return true;
+}
+
+bool File::MoveTo(uint32_t target) { return ::lseek(Fd(handle_), static_cast<off_t>(target), SEEK_SET) >= 0; }
 
 uint32_t File::Size() {
   struct stat st {};

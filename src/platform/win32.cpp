@@ -14,18 +14,17 @@
 #include <cstdint>
 #include <string>
 
+#include "commonsU/separators.h"
 #include "platform/platform.h"
 
 namespace tvx::platform {
 
 const char kPathSeparator = '\\';
 
-bool IsPathSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+bool IsPathSeparator(char c) { return IsPathSeparatorOf(c, true); }
 
 namespace {
 
-// Largest position a 32-bit seek may reach: kAllBits itself means failure.
-constexpr int64_t kLastValidPosition = 0xFFFFFFFE;
 constexpr DWORD kPathBufferSize = 261;  // MAX_PATH + 1
 
 HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
@@ -131,19 +130,6 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   return File(reinterpret_cast<intptr_t>(h));
 }
 
-File::~File() { Close(); }
-
-File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = -1;
-  }
-  return *this;
-}
-
 void File::Close() {
   if (IsOpen()) {
     ::CloseHandle(Handle(handle_));
@@ -182,31 +168,15 @@ uint32_t File::Write(const void* buffer, uint32_t count) {
   return done;
 }
 
-uint32_t File::Seek(int32_t offset, SeekOrigin origin) {
-  if (!IsOpen()) return kAllBits;
-  // The target is computed first so that a refused seek leaves the position;
-  // SetFilePointer alone would move beyond 4 GiB and report the low half.
-  int64_t base = 0;
-  switch (origin) {
-    case kFromBegin:
-      break;
-    case kFromCurrent:
-      if (!CurrentPosition(Handle(handle_), &base)) return kAllBits;
-      break;
-    case kFromEnd:
-      if (!SizeOf(Handle(handle_), &base)) return kAllBits;
-      break;
-    default:
-      return kAllBits;
-  }
-  const int64_t target = base + offset;
-  if (target < 0 || target > kLastValidPosition) return kAllBits;
+bool File::PositionNow(int64_t* position) const { return CurrentPosition(Handle(handle_), position); }
+
+bool File::SizeNow(int64_t* size) const { return SizeOf(Handle(handle_), size); }
+
+bool File::MoveTo(uint32_t target) {
   // With a high half, SetFilePointer reads the low half as unsigned (2-4 GiB).
   LONG high = 0;
-  const DWORD low = ::SetFilePointer(Handle(handle_), static_cast<LONG>(static_cast<DWORD>(target)),
-                                     &high, FILE_BEGIN);
-  if (low == INVALID_SET_FILE_POINTER) return kAllBits;  // never a valid target
-  return low;
+  const DWORD low = ::SetFilePointer(Handle(handle_), static_cast<LONG>(target), &high, FILE_BEGIN);
+  return low != INVALID_SET_FILE_POINTER;  // never a valid target
 }
 
 uint32_t File::Size() {

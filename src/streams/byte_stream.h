@@ -17,8 +17,26 @@ using platform::SeekOrigin;
 using platform::kFromBegin;
 using platform::kFromCurrent;
 using platform::kFromEnd;
+using platform::kLastValidPosition;
 
 constexpr uint32_t kStreamError = 0xFFFFFFFFu;
+
+// Where Seek(offset, origin) lands in a stream at position current that ends
+// at end; kStreamError for an unknown origin or a target before 0 or beyond
+// last (at most kLastValidPosition, so a target is never kStreamError).
+inline uint32_t SeekTarget(int32_t offset, SeekOrigin origin, uint64_t current, uint64_t end,
+                           uint64_t last = kLastValidPosition) {
+  uint64_t from;
+  switch (origin) {
+    case kFromBegin: from = 0; break;
+    case kFromCurrent: from = current; break;
+    case kFromEnd: from = end; break;
+    default: return kStreamError;
+  }
+  const int64_t target = static_cast<int64_t>(from) + offset;
+  if (target < 0 || static_cast<uint64_t>(target) > last) return kStreamError;
+  return static_cast<uint32_t>(target);
+}
 
 class ByteStream;
 // Reads exactly count bytes, where anything less is an error: kNone when all

@@ -42,9 +42,9 @@ struct DeflateStream::State {
 
 DeflateStream::DeflateStream(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
-DeflateStream::~DeflateStream() {
-  if (state_) Finish();
-}
+// An unfinished stream is abandoned, not finished: a failure here could not
+// be reported, and a caller that gives up on compressing wants no more bytes.
+DeflateStream::~DeflateStream() = default;
 
 uint32_t DeflateStream::Seek(int32_t offset, SeekOrigin origin) {
   if (offset != 0 || origin != kFromCurrent) return kStreamError;

@@ -3,9 +3,10 @@
 // this header.
 //
 // Compressed bytes reach the destination only in whole blocks of
-// kCompressionBufferSize while writing; Finish() (or the destructor) writes the
-// rest and the Adler-32 trailer. The destination is borrowed, must outlive the
-// stream, and is put back at the stream's saved position if someone moved it.
+// kCompressionBufferSize while writing; only Finish() writes the rest and the
+// Adler-32 trailer, and a stream destroyed unfinished writes nothing more. The
+// destination is borrowed, must outlive the stream, and is put back at the
+// stream's saved position if someone moved it.
 #ifndef TOLVEX_STREAMS_DEFLATE_STREAM_H
 #define TOLVEX_STREAMS_DEFLATE_STREAM_H
 
@@ -21,7 +22,7 @@ class DeflateStream : public ByteStream {
  public:
   struct State;  // zlib state and the I/O buffer
   explicit DeflateStream(std::unique_ptr<State> state);
-  ~DeflateStream() override;  // Finish() when not yet done
+  ~DeflateStream() override;  // ends zlib's state; never writes
 
   // Only Seek(0, kFromCurrent) works: it returns the bytes accepted so far.
   uint32_t Seek(int32_t offset, SeekOrigin origin) override;
@@ -34,7 +35,7 @@ class DeflateStream : public ByteStream {
 
   // Ends the zlib stream and writes everything still pending. True when all of
   // it reached the destination. Further calls return the first answer.
-  bool Finish();
+  [[nodiscard]] bool Finish();
   // Compressed bytes handed to the destination so far.
   uint32_t BytesOut() const;
 

@@ -4,9 +4,6 @@ namespace tvx {
 
 namespace {
 
-// The last position a 32-bit stream can report (all bits set means failure).
-constexpr uint64_t kLastPosition = 0xFFFFFFFEu;
-
 // Moves to an absolute position of up to 4 GiB; a single seek from the begin
 // takes only a signed 32-bit offset.
 bool SeekTo(platform::SystemFile& file, uint32_t target) {
@@ -20,7 +17,7 @@ bool SeekTo(platform::SystemFile& file, uint32_t target) {
 
 bool FileStream::MoveTo(uint64_t target) {
   if (target == position_) return true;
-  if (target > kLastPosition || !SeekTo(*file_, static_cast<uint32_t>(target))) {
+  if (target > kLastValidPosition || !SeekTo(*file_, static_cast<uint32_t>(target))) {
     position_ = kUnknown;  // a two-step seek may have stopped half-way
     return false;
   }
@@ -34,20 +31,16 @@ void FileStream::Advance(uint32_t moved) {
 
 uint32_t FileStream::Seek(int32_t offset, SeekOrigin origin) {
   if (!IsOpen()) return kStreamError;
-  int64_t target;
-  if (origin == kFromBegin) {
-    target = offset;
-  } else if (origin == kFromCurrent && position_ != kUnknown) {
-    target = static_cast<int64_t>(position_) + offset;
-  } else {
+  if (origin != kFromBegin && (origin != kFromCurrent || position_ == kUnknown)) {
     // The end, or a position lost to a failed seek: the system knows.
     const uint32_t moved = file_->Seek(offset, origin);  // platform::kAllBits == kStreamError
     position_ = moved == kStreamError ? kUnknown : moved;
     return moved;
   }
   // Refused targets leave the position where it was, as the file would.
-  if (target < 0 || static_cast<uint64_t>(target) > kLastPosition) return kStreamError;
-  return MoveTo(static_cast<uint64_t>(target)) ? static_cast<uint32_t>(target) : kStreamError;
+  const uint32_t target = SeekTarget(offset, origin, position_, 0);
+  if (target == kStreamError) return kStreamError;
+  return MoveTo(target) ? target : kStreamError;
 }
 
 uint32_t FileStream::Size() {

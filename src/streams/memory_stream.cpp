@@ -23,19 +23,10 @@ bool CapacityFor(uint32_t n, uint32_t& capacity) {
 MemoryStream::~MemoryStream() { std::free(memory_); }
 
 uint32_t MemoryStream::Seek(int32_t offset, SeekOrigin origin) {
-  int64_t base;
-  switch (origin) {
-    case kFromBegin: base = 0; break;
-    case kFromCurrent: base = position_; break;
-    case kFromEnd: base = size_; break;
-    default: return kStreamError;
-  }
-  const int64_t target = base + offset;
-  // kStreamError itself can never be a position.
-  if (target < 0 || target >= static_cast<int64_t>(kStreamError)) return kStreamError;
-  const uint32_t t = static_cast<uint32_t>(target);
-  if (t > size_ && !SetSize(t)) return kStreamError;
-  position_ = t;
+  const uint32_t target = SeekTarget(offset, origin, position_, size_);
+  if (target == kStreamError) return kStreamError;
+  if (target > size_ && !SetSize(target)) return kStreamError;
+  position_ = target;
   return position_;
 }
 

@@ -5,28 +5,17 @@
 
 namespace tvx {
 
-namespace {
-// The last position a 32-bit stream can report (all bits set means failure).
-constexpr int64_t kLastPosition = 0xFFFFFFFE;
-}  // namespace
-
 ReadAheadStream::ReadAheadStream(ByteStream& base, uint32_t window)
     : base_(base), window_(new (std::nothrow) uint8_t[window]) {
   if (window_) capacity_ = window;
 }
 
 uint32_t ReadAheadStream::Seek(int32_t offset, SeekOrigin origin) {
-  int64_t from;
-  switch (origin) {
-    case kFromBegin: from = 0; break;
-    case kFromCurrent: from = position_; break;
-    case kFromEnd: from = base_.Size(); break;
-    default: return kStreamError;
-  }
-  const int64_t target = from + offset;
-  if (target < 0 || target > kLastPosition) return kStreamError;
-  position_ = static_cast<uint32_t>(target);
-  return position_;
+  // The base's size only when it is asked for: a file may have to ask the system.
+  const uint32_t end = origin == kFromEnd ? base_.Size() : 0;
+  const uint32_t target = SeekTarget(offset, origin, position_, end);
+  if (target != kStreamError) position_ = target;
+  return target;
 }
 
 uint32_t ReadAheadStream::ReadBase(uint8_t* buffer, uint32_t count) {

@@ -16,17 +16,9 @@ bool SeekBaseTo(ByteStream& base, uint32_t target) {
 }  // namespace
 
 uint32_t SliceStream::Seek(int32_t offset, SeekOrigin origin) {
-  int64_t base;
-  switch (origin) {
-    case kFromBegin: base = 0; break;
-    case kFromCurrent: base = position_; break;
-    case kFromEnd: base = length_; break;
-    default: return kStreamError;
-  }
-  const int64_t target = base + offset;
-  if (target < 0 || target > static_cast<int64_t>(length_)) return kStreamError;
-  position_ = static_cast<uint32_t>(target);
-  return position_;
+  const uint32_t target = SeekTarget(offset, origin, position_, length_, length_);
+  if (target != kStreamError) position_ = target;
+  return target;
 }
 
 uint32_t SliceStream::Read(void* buffer, uint32_t count) {

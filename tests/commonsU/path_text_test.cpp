@@ -47,12 +47,22 @@ TEST(FileNamePart, TakesTheTextAfterTheLastSeparator) {
   EXPECT_EQ(FileNamePart("C:\\a\\b.txt", IsSlash), "C:\\a\\b.txt");
 }
 
-TEST(WithTrailingSeparator, AddsTheSeparatorOnlyWhenMissing) {
-  EXPECT_EQ(WithTrailingSeparator("C:\\a", '\\'), "C:\\a\\");
-  EXPECT_EQ(WithTrailingSeparator("C:\\a\\", '\\'), "C:\\a\\");
-  EXPECT_EQ(WithTrailingSeparator("", '\\'), "\\");
-  EXPECT_EQ(WithTrailingSeparator("/tmp/x/", '/'), "/tmp/x/");
-  EXPECT_EQ(WithTrailingSeparator("/tmp/x\\", '/'), "/tmp/x\\/");
+bool IsWindowsSeparator(char c) { return c == '\\' || c == '/' || c == ':'; }
+
+TEST(WithoutTrailingSeparators, DropsThemButKeepsARoot) {
+  struct Case {
+    const char* path;
+    bool (*isSeparator)(char);
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"out/sub//", IsSlash, "out/sub"},      {"out/sub", IsSlash, "out/sub"},
+      {"/", IsSlash, "/"},                    {"//", IsSlash, "/"},
+      {"a:/", IsSlash, "a:"},                 {"C:\\out\\/", IsWindowsSeparator, "C:\\out"},
+      {"C:\\", IsWindowsSeparator, "C:\\"}, {"C:\\\\", IsWindowsSeparator, "C:\\"},
+      {"C:", IsWindowsSeparator, "C:"},       {"\\\\srv\\share\\", IsWindowsSeparator, "\\\\srv\\share"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(WithoutTrailingSeparators(c.path, c.isSeparator), c.expected) << c.path;
 }
 
 }  // namespace
