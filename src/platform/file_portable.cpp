@@ -1,7 +1,8 @@
 // What File does the same way on every system: it is the sole owner of one
-// handle, handed on by moving and closed by its destructor, and it checks a
-// seek's target before it moves. Opening, closing, the I/O and the questions
-// a seek asks are the system's (posix.cpp, win32.cpp).
+// handle, handed on by moving and closed by its destructor; it checks a
+// seek's target before it moves, and repeats a read or write until it is
+// whole. Opening, closing, each single transfer and the questions a seek asks
+// are the system's (posix.cpp, win32.cpp).
 #include "platform/platform.h"
 
 namespace tvx::platform {
@@ -17,6 +18,32 @@ File& File::operator=(File&& other) noexcept {
     other.handle_ = -1;
   }
   return *this;
+}
+
+// A disk file usually delivers everything in one call; the loop covers pipes,
+// signals and reads beyond the system's largest single transfer.
+uint32_t File::Read(void* buffer, uint32_t count) {
+  if (!IsOpen()) return 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    const uint32_t got = ReadOnce(bytes + done, count - done);
+    if (got == 0) break;  // end of file, or an error after `done` bytes
+    done += got;
+  }
+  return done;
+}
+
+uint32_t File::Write(const void* buffer, uint32_t count) {
+  if (!IsOpen()) return 0;
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    const uint32_t put = WriteOnce(bytes + done, count - done);
+    if (put == 0) break;  // the disk refused the rest: report what made it
+    done += put;
+  }
+  return done;
 }
 
 uint32_t File::Seek(int32_t offset, SeekOrigin origin) {

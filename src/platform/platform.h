@@ -116,6 +116,10 @@ class File {
   bool PositionNow(int64_t* position) const;
   bool SizeNow(int64_t* size) const;
   bool MoveTo(uint32_t target);
+  // Per system, for Read and Write: one call of the system, which may move
+  // fewer bytes than asked; 0 at the end of the file or on failure.
+  uint32_t ReadOnce(unsigned char* bytes, uint32_t count);
+  uint32_t WriteOnce(const unsigned char* bytes, uint32_t count);
   intptr_t handle_ = -1;
 };
 

@@ -165,33 +165,21 @@ bool File::IsOpen() const { return handle_ >= 0; }
 
 intptr_t File::NativeHandle() const { return handle_; }
 
-uint32_t File::Read(void* buffer, uint32_t count) {
-  if (!IsOpen()) return 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  uint32_t done = 0;
-  while (done < count) {
-    const uint32_t chunk = count - done < kMaxChunk ? count - done : kMaxChunk;
-    const ssize_t got = ::read(Fd(handle_), bytes + done, chunk);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;  // end of file, or an error after `done` bytes
-    done += static_cast<uint32_t>(got);
-  }
-  return done;
+uint32_t File::ReadOnce(unsigned char* bytes, uint32_t count) {
+  ssize_t got;
+  do {
+    got = ::read(Fd(handle_), bytes, count < kMaxChunk ? count : kMaxChunk);
+  } while (got < 0 && errno == EINTR);
+  return got > 0 ? static_cast<uint32_t>(got) : 0;
 }
 
-uint32_t File::Write(const void* buffer, uint32_t count) {
-  if (!IsOpen()) return 0;
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  uint32_t done = 0;
-  while (done < count) {
-    const uint32_t chunk = count - done < kMaxChunk ? count - done : kMaxChunk;
-    const ssize_t put = ::write(Fd(handle_), bytes + done, chunk);
-    if (put < 0 && errno == EINTR) continue;
-    // ENOSPC, EFBIG (when SIGXFSZ is ignored), EIO...: report what made it.
-    if (put <= 0) break;
-    done += static_cast<uint32_t>(put);
-  }
-  return done;
+// ENOSPC, EFBIG (when SIGXFSZ is ignored), EIO...: 0, and errno says which.
+uint32_t File::WriteOnce(const unsigned char* bytes, uint32_t count) {
+  ssize_t put;
+  do {
+    put = ::write(Fd(handle_), bytes, count < kMaxChunk ? count : kMaxChunk);
+  } while (put < 0 && errno == EINTR);
+  return put > 0 ? static_cast<uint32_t>(put) : 0;
 }
 
 bool File::PositionNow(int64_t* position) const {

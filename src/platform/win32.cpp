@@ -142,30 +142,15 @@ bool File::IsOpen() const { return handle_ != -1; }
 
 intptr_t File::NativeHandle() const { return handle_; }
 
-uint32_t File::Read(void* buffer, uint32_t count) {
-  if (!IsOpen()) return 0;
-  auto* bytes = static_cast<unsigned char*>(buffer);
-  uint32_t done = 0;
-  // A disk file delivers everything in one call; the loop covers pipes too.
-  while (done < count) {
-    DWORD got = 0;
-    if (!::ReadFile(Handle(handle_), bytes + done, count - done, &got, nullptr) || got == 0) break;
-    done += got;
-  }
-  return done;
+uint32_t File::ReadOnce(unsigned char* bytes, uint32_t count) {
+  DWORD got = 0;
+  return ::ReadFile(Handle(handle_), bytes, count, &got, nullptr) ? got : 0;
 }
 
-uint32_t File::Write(const void* buffer, uint32_t count) {
-  if (!IsOpen()) return 0;
-  const auto* bytes = static_cast<const unsigned char*>(buffer);
-  uint32_t done = 0;
-  while (done < count) {
-    DWORD put = 0;
-    // A failure (disk full) reports the bytes that made it before it.
-    if (!::WriteFile(Handle(handle_), bytes + done, count - done, &put, nullptr) || put == 0) break;
-    done += put;
-  }
-  return done;
+// A failure (disk full) reports the bytes that made it before it.
+uint32_t File::WriteOnce(const unsigned char* bytes, uint32_t count) {
+  DWORD put = 0;
+  return ::WriteFile(Handle(handle_), bytes, count, &put, nullptr) ? put : 0;
 }
 
 bool File::PositionNow(int64_t* position) const { return CurrentPosition(Handle(handle_), position); }

@@ -245,22 +245,29 @@ class CrashConsistency : public ::testing::Test {
     ++cases_;
   }
 
+  // Runs the operation from a fresh start in a child that is killed before
+  // its nth mutating call, and checks what the kill left.
+  void KillAt(const Scenario& s, uint64_t n) {
+    Reset(s);
+    const ChildOutcome outcome = RunInChild([&] {
+      g_killAt = n;
+      FaultPlan plan;
+      plan.beforeWrite = KillBeforeCall;
+      faults_.SetPlan(plan);
+      return Run(s);
+    });
+    const std::string what = "killed before mutating call " + std::to_string(n) + " of " + std::to_string(calls_);
+    ASSERT_EQ(outcome.signal, SIGKILL) << what;
+    CheckAfterKill(s, what);
+  }
+
   // Kills the operation before each of its mutating calls in turn.
   void KillAtEveryCall(const Scenario& s) {
     CleanRun(s);
     if (HasFatalFailure()) return;
     for (uint64_t n = 1; n <= calls_; ++n) {
-      Reset(s);
-      const ChildOutcome outcome = RunInChild([&] {
-        g_killAt = n;
-        FaultPlan plan;
-        plan.beforeWrite = KillBeforeCall;
-        faults_.SetPlan(plan);
-        return Run(s);
-      });
-      const std::string what = "killed before mutating call " + std::to_string(n) + " of " + std::to_string(calls_);
-      ASSERT_EQ(outcome.signal, SIGKILL) << what;
-      CheckAfterKill(s, what);
+      KillAt(s, n);
+      if (HasFatalFailure()) return;
     }
     Report(std::to_string(calls_) + " mutating calls in a clean run");
   }
@@ -315,17 +322,9 @@ TEST_F(CrashConsistency, KilledCreationLeavesNoArchiveThatOpensButIsIncomplete) 
   CleanRun(s);
   ASSERT_FALSE(HasFatalFailure());
   for (uint64_t n = 1; n <= calls_; ++n) {
-    Reset(s);
-    const ChildOutcome outcome = RunInChild([&] {
-      g_killAt = n;
-      FaultPlan plan;
-      plan.beforeWrite = KillBeforeCall;
-      faults_.SetPlan(plan);
-      return Run(s);
-    });
+    KillAt(s, n);
+    ASSERT_FALSE(HasFatalFailure());
     const std::string what = "killed before mutating call " + std::to_string(n) + " of " + std::to_string(calls_);
-    ASSERT_EQ(outcome.signal, SIGKILL) << what;
-    CheckAfterKill(s, what);
     if (PathExists(archive_) && ReadFileBytes(archive_) != reference_) {
       std::string name = archive_;
       tOpenArchiveData open{};
