@@ -11,7 +11,7 @@
 #include "TolvexU/archive_target.h"
 #include "TolvexU/drive_queries.h"
 #include "TolvexU/fake_drives.h"
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 #include "iwcxhead/wcxhead.h"
 
 namespace tvx::test {

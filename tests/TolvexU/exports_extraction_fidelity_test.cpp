@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -2,10 +2,11 @@
 // the flags, replacing entries, moving files, and what a failure leaves.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -238,7 +239,7 @@ TEST_F(PluginPack, ForeignOrDamagedTargetIsRefusedAndLeftAlone) {
 }
 
 TEST_F(PluginPack, EmptyAddListRewritesAnArchiveUnchangedAndCreatesAnEmptyOne) {
-  const std::string existing = WriteArchive("existing.tvx", {{"docs/", ""}, DeflatedEntry("docs/a.txt", Compressible(900))});
+  const std::string existing = WriteArchive("existing.tvx", {{"docs/", ""}, Deflated("docs/a.txt", Compressible(900))});
   const std::string before = ReadFileBytes(existing);
   EXPECT_EQ(Pack(existing, nullptr, {""}, PK_PACK_SAVE_PATHS), 0);
   EXPECT_EQ(Hex(ReadFileBytes(existing)), Hex(before));
@@ -249,7 +250,7 @@ TEST_F(PluginPack, EmptyAddListRewritesAnArchiveUnchangedAndCreatesAnEmptyOne) {
 }
 
 TEST_F(PluginPack, KeptEntriesKeepTheirBytes) {
-  const std::vector<RawEntry> old = {{"docs/", ""}, DeflatedEntry("docs/a.txt", Compressible(900)), {"s.txt", "stored"}};
+  const std::vector<RawEntry> old = {{"docs/", ""}, Deflated("docs/a.txt", Compressible(900)), {"s.txt", "stored"}};
   const std::string archive = WriteArchive("kept.tvx", old);
   MakeFile("n.txt", "new");
   ASSERT_EQ(Pack(archive, nullptr, {"n.txt"}, 0), 0);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {

@@ -12,7 +12,7 @@
 
 #include "TolvexU/archive_changes.h"
 #include "TolvexU/fake_drives.h"
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 #include "iwcxhead/wcxhead.h"
 
 #ifndef _WIN32

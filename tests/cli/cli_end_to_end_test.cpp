@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <map>
 
-#include "archive_craft.h"
-#include "cli_runner.h"
+#include "support/archive_bytes.h"
+#include "support/cli_runner.h"
 #include "listing_format.h"
 #include "plugin_module.h"
 #include "support/test_support.h"
@@ -188,7 +188,7 @@ TEST_F(CliEndToEnd, DeleteOfAnUnknownNameFailsWithoutTouchingTheArchive) {
 
 TEST_F(CliEndToEnd, DamagedEntryFailsTestAndIsNamed) {
   const std::string good = "plain stored bytes";
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"good.txt", good},
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"good.txt", good},
                                                        {"broken.txt", std::string(40, '\x5a'), 5000}})));
   const CliRun test = RunTolvex({"test", Archive()});
   EXPECT_EQ(test.exit_code, 1) << test.err;
@@ -213,7 +213,7 @@ TEST_F(CliEndToEnd, ForeignOrMissingArchiveIsUnusable) {
 }
 
 TEST_F(CliEndToEnd, DamagedDirectoryIsUnusable) {
-  std::string bytes = CraftArchive({{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
+  std::string bytes = ArchiveBytes({{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
   bytes.resize(bytes.size() - 12);  // cuts into the records
   ASSERT_TRUE(WriteFileBytes(Archive(), bytes));
   const CliRun list = RunTolvex({"list", Archive()});
@@ -222,7 +222,7 @@ TEST_F(CliEndToEnd, DamagedDirectoryIsUnusable) {
 }
 
 TEST_F(CliEndToEnd, ExtractNeverWritesOutsideTheDestination) {
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"../evil", "evil"},
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"../evil", "evil"},
                                                        {"sub/../../evil2", "evil"},
                                                        {"ok.txt", "fine"}})));
   const std::string out = work_.File("dest") + kSep + "out";

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <random>
 
-#include "archive_craft.h"
-#include "cli_runner.h"
+#include "support/archive_bytes.h"
+#include "support/cli_runner.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32
@@ -71,7 +71,7 @@ TEST_F(CliHonestResults, HostileNamesAreEscapedInTheTableAndValidInJson) {
   const std::string escape = "red\x1b[31m.txt";
   // An encoded surrogate, an overlong '/', a code point above U+10FFFF.
   const std::string broken[] = {"s\xED\xA0\x80.txt", "o\xE0\x80\xAF.txt", "b\xF4\x90\x80\x80.txt"};
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{escape, "x"}, {broken[0], "x"}, {broken[1], "x"},
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{escape, "x"}, {broken[0], "x"}, {broken[1], "x"},
                                                       {broken[2], "x"}})));
   const CliRun table = RunTolvex({"list", Archive()});
   ASSERT_EQ(table.exit_code, 0) << table.err;
@@ -98,13 +98,13 @@ TEST_F(CliHonestResults, DeleteOfManyNamesLooksThemUp) {
   if (RunningUnderWine()) GTEST_SKIP() << "times under Wine say nothing about the tool";
   // 5,000 names against 100,000 entries: comparing each name with each entry
   // takes about 5 s; looking them up, a fraction of a second.
-  std::vector<CraftedEntry> entries;
+  std::vector<RawEntry> entries;
   std::vector<std::string> names;
   for (int i = 0; i < 100000; ++i) {
     entries.push_back({"d/f" + std::to_string(i), "x"});
     if (i % 20 == 0) names.push_back("d/f" + std::to_string(i));
   }
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive(entries)));
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes(entries)));
   std::vector<std::string> args{"delete", Archive()};
   args.insert(args.end(), names.begin(), names.end());
   const auto start = std::chrono::steady_clock::now();
@@ -220,7 +220,7 @@ TEST_F(CliHonestResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
   fs::create_directories(out);
   fs::create_directories(elsewhere);
   fs::create_directory_symlink(elsewhere, out + "/sub");
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"sub/f.txt", "outside"}, {"ok.txt", "fine"}})));
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"sub/f.txt", "outside"}, {"ok.txt", "fine"}})));
   const CliRun extract = RunTolvex({"extract", Archive(), "-C", out});
   EXPECT_EQ(extract.exit_code, 1);
   EXPECT_TRUE(Contains(extract.err, out + "/sub is a symbolic link")) << extract.err;

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <random>
 
-#include "archive_craft.h"
+#include "support/archive_bytes.h"
 #include "archive_reader.h"
-#include "cli_runner.h"
+#include "support/cli_runner.h"
 #include "plugin_module.h"
 #include "support/test_support.h"
 
@@ -172,7 +172,7 @@ TEST_F(CliWhileItRuns, ExtractGivesFilesAndFoldersTheirStoredTimes) {
 TEST_F(CliWhileItRuns, ExtractionBelowTheDestinationRefusesALinkOnTheWay) {
   const cli::PluginModule::LoadResult loaded = cli::PluginModule::Load(ModulePath());
   ASSERT_TRUE(loaded.module) << loaded.error;
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"sub/f.txt", "outside"}})));
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"sub/f.txt", "outside"}})));
   const std::string out = work_.File("out"), elsewhere = work_.File("elsewhere");
   fs::create_directories(out);
   fs::create_directories(elsewhere);

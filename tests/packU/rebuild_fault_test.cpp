@@ -33,7 +33,7 @@ class RebuildFaultTest : public ::testing::Test {
     noiseKept_ = test::NoiseBytes(1200000, 5);  // copied in two pieces
     ASSERT_TRUE(test::WriteFileBytes(
         dir_.File("old.tvx"),
-        test::CraftArchive({{"keep.bin", noiseKept_},
+        test::ArchiveBytes({{"keep.bin", noiseKept_},
                             {"drop.txt", "dropped"},
                             {"keep.txt", test::ZlibCompress(kept), static_cast<int32_t>(kept.size())}})));
     // Opened before any fault plan, so its own reads are not counted.

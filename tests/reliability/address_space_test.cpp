@@ -17,7 +17,7 @@
 
 #include "iwcxhead/wcxhead.h"
 #include "plugin_module.h"
-#include "reliability/child_process.h"
+#include "support/child_process.h"
 #include "support/test_support.h"
 
 namespace tvx::test::reliability {

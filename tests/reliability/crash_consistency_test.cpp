@@ -27,8 +27,8 @@
 #include "TolvexU/drive_queries.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
-#include "reliability/child_process.h"
-#include "reliability/sample_archive.h"
+#include "support/child_process.h"
+#include "support/sample_data.h"
 #include "support/test_support.h"
 
 namespace tvx::test::reliability {
@@ -104,7 +104,7 @@ class CrashConsistency : public ::testing::Test {
     fs::create_directories(oldSources.File("docs"));
     WriteFileBytes(oldSources.File("keep.bin"), NoiseBytes(40 * 1024, 3));
     WriteFileBytes(oldSources.File("docs/old.txt"), TextBytes(5000));
-    std::string list = HostList({"keep.bin", "docs/", "docs/old.txt"});
+    std::string list = NameList({"keep.bin", "docs/", "docs/old.txt"});
     std::string folder = oldSources.path() + "/";
     std::string archive = archive_;
     ASSERT_EQ(PackFiles(&archive[0], nullptr, &folder[0], &list[0], PK_PACK_SAVE_PATHS), 0);
@@ -142,9 +142,9 @@ class CrashConsistency : public ::testing::Test {
     ::setenv("TMPDIR", tmpFolder_.c_str(), 1);
     std::string archive = archive_;
     std::string folder = srcFolder_;
-    std::string list = HostList(listItems_);
+    std::string list = NameList(listItems_);
     if (s.operation == Operation::kDelete) {
-      std::string names = HostList({"docs/*.*"});
+      std::string names = NameList({"docs/*.*"});
       if (s.drives == Drives::kSystem) return DeleteFiles(&archive[0], &names[0]);
       SplitDrives drives(tmpFolder_, s.drives == Drives::kSplitNothingFreeBeside);
       return host::DeleteFilesWith(drives, archive_, names.c_str());

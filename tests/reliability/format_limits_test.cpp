@@ -24,9 +24,9 @@
 
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
-#include "reliability/archive_bytes.h"
-#include "reliability/child_process.h"
-#include "reliability/sample_archive.h"
+#include "support/archive_bytes.h"
+#include "support/child_process.h"
+#include "support/sample_data.h"
 #include "support/test_support.h"
 
 namespace tvx::test::reliability {
@@ -120,7 +120,7 @@ class FormatLimits : public ::testing::Test {
     ::setenv("TMPDIR", tmpFolder_.c_str(), 1);
     std::string archive = archive_;
     std::string folder = srcFolder_;
-    std::string list = HostList(items);
+    std::string list = NameList(items);
     const int result = PackFiles(&archive[0], nullptr, &folder[0], &list[0], PK_PACK_SAVE_PATHS);
     ::unsetenv("TMPDIR");
     return result;
@@ -211,7 +211,7 @@ TEST_F(FormatLimits, AnArchiveThatWouldReachTwoGiBIsRefusedAndTheOldOneKept) {
   const int64_t total = 2 * kGiB - 1 - 1000;  // 1,000 bytes below the largest possible archive
   const int64_t dataStart = static_cast<int64_t>(kHeaderBytes + 2 + name.size() + kRecordNumbersBytes);
   const auto entrySize = static_cast<int32_t>(total - dataStart);
-  std::string head = ArchiveHeader(1);
+  std::string head = HeaderBytes(1);
   PutLe(head, static_cast<uint32_t>(name.size()), 2);
   head += name;
   PutLe(head, 1600000000, 4);

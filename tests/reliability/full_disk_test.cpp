@@ -18,7 +18,7 @@
 
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
-#include "reliability/sample_archive.h"
+#include "support/sample_data.h"
 #include "support/test_support.h"
 
 #ifdef _WIN32
@@ -33,7 +33,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 
-#include "reliability/child_process.h"
+#include "support/child_process.h"
 #endif
 
 namespace tvx::test::reliability {
@@ -129,7 +129,7 @@ class FullDisk : public ::testing::Test {
     ASSERT_TRUE(WriteFileBytes(oldSources.File("keep.txt"), TextBytes(3000)));
     fs::create_directories(oldSources.File("docs"));
     ASSERT_TRUE(WriteFileBytes(oldSources.File("docs" + sep_ + "old.bin"), NoiseBytes(70000, 9)));
-    std::string list = HostList({"keep.txt", "docs" + sep_, "docs" + sep_ + "old.bin"});
+    std::string list = NameList({"keep.txt", "docs" + sep_, "docs" + sep_ + "old.bin"});
     std::string folder = oldSources.path() + sep_;
     std::string archive = archive_;
     ASSERT_EQ(PackFiles(&archive[0], nullptr, &folder[0], &list[0], PK_PACK_SAVE_PATHS), 0);
@@ -171,11 +171,11 @@ class FullDisk : public ::testing::Test {
     ScopedTempFolder temp(tmpFolder_);
     std::string archive = archive_;
     if (change == Change::kDeleteFromArchive) {
-      std::string names = HostList({"docs" + sep_ + "*.*", "keep.txt"});
+      std::string names = NameList({"docs" + sep_ + "*.*", "keep.txt"});
       return DeleteFiles(&archive[0], &names[0]);
     }
     std::string folder = sources_.folder;
-    std::string list = HostList(sources_.listItems);
+    std::string list = NameList(sources_.listItems);
     const int flags = PK_PACK_SAVE_PATHS | (change == Change::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
     return PackFiles(&archive[0], nullptr, &folder[0], &list[0], flags);
   }
