@@ -11,8 +11,8 @@
 #include "TolvexU/archive_target.h"
 #include "TolvexU/drive_queries.h"
 #include "TolvexU/fake_drives.h"
-#include "support/plugin_test.h"
 #include "iwcxhead/wcxhead.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {

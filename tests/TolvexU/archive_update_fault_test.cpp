@@ -12,10 +12,10 @@
 
 #include "TolvexU/archive_changes.h"
 #include "TolvexU/fake_drives.h"
-#include "support/plugin_test.h"
 #include "iwcxhead/wcxhead.h"
 #include "packU/archive.h"
 #include "packU/extract.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {

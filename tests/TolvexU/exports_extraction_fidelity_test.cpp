@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/plugin_test.h"
+#include "support/windows_headers.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

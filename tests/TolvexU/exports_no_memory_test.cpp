@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "support/plugin_test.h"
 #include "iwcxhead/wcxhead.h"
+#include "support/plugin_test.h"
 #include "support/test_support.h"
 
 namespace {

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <random>
 
 #include "support/archive_bytes.h"
 #include "support/cli_runner.h"
@@ -29,8 +28,6 @@ namespace fs = std::filesystem;
 
 const std::string kSep = NativeSeparator();
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // "a/" -> "612f", as name_hex spells it.
 std::string PlainHex(const std::string& bytes) {
   std::string hex = Hex(bytes);
@@ -38,23 +35,11 @@ std::string PlainHex(const std::string& bytes) {
   return hex;
 }
 
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(n, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
-  return bytes;
-}
-
-class CliHonestResults : public ::testing::Test {
- protected:
-  std::string Archive() const { return work_.File("a.tvx"); }
-  TempDir src_;
-  TempDir work_;
-};
+using CliHonestResults = CliTest;
 
 TEST_F(CliHonestResults, TestSummaryAndJsonCountStoredEntriesWhoseSizeAloneWasChecked) {
   ASSERT_TRUE(WriteFileBytes(src_.File("text.txt"), std::string(5000, 'a')));
-  ASSERT_TRUE(WriteFileBytes(src_.File("noise.bin"), RandomBytes(3000, 1)));
+  ASSERT_TRUE(WriteFileBytes(src_.File("noise.bin"), NoiseBytes(3000, 1)));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("text.txt"), src_.File("noise.bin")}).exit_code, 0);
 
   const CliRun test = RunTolvex({"t", Archive()});
@@ -196,7 +181,7 @@ TEST_F(CliHonestResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   const std::string small = work_.File("small");
   fs::create_directories(small);
   if (mount("tolvex-test", small.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
-  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), RandomBytes(1 << 20, 2)));
+  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(1 << 20, 2)));
   const CliRun add = RunTolvex({"add", small + "/a.tvx", src_.File("big.bin")});
   umount(small.c_str());
   EXPECT_EQ(add.exit_code, 2);
@@ -232,7 +217,7 @@ TEST_F(CliHonestResults, InterruptedAddLeavesNothingInTheTemporaryFolder) {
   ASSERT_TRUE(WriteFileBytes(src_.File("first.txt"), "first"));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("first.txt")}).exit_code, 0);
   const std::string before = ReadFileBytes(Archive());
-  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), RandomBytes(48 << 20, 3)));
+  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(48 << 20, 3)));
   TempDir temp;
 
   const pid_t pid = fork();

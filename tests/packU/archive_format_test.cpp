@@ -12,8 +12,8 @@
 
 #include "packU/archive.h"
 #include "packU/archive_entry.h"
-#include "support/archive_bytes.h"
 #include "packU/format.h"
+#include "support/archive_bytes.h"
 #include "support/test_support.h"
 
 namespace tvx {

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "packU/archive.h"
-#include "support/archive_bytes.h"
 #include "packU/extract.h"
 #include "platform/platform.h"
+#include "support/archive_bytes.h"
 #include "support/test_support.h"
 
 namespace tvx {

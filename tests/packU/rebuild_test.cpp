@@ -11,11 +11,11 @@
 
 #include "commonsU/entry_time.h"
 #include "packU/archive.h"
-#include "support/archive_bytes.h"
 #include "packU/extract.h"
 #include "packU/format.h"
 #include "packU/rebuild.h"
 #include "platform/platform.h"
+#include "support/archive_bytes.h"
 #include "support/test_support.h"
 
 namespace tvx {

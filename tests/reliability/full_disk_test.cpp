@@ -22,13 +22,7 @@
 #include "support/test_support.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/windows_headers.h"
 #else
 #include <signal.h>
 #include <sys/resource.h>

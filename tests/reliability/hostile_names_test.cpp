@@ -9,8 +9,8 @@
 #include <system_error>
 #include <vector>
 
-#include "support/cli_runner.h"
 #include "support/archive_bytes.h"
+#include "support/cli_runner.h"
 #include "support/module_driver.h"
 #include "support/test_support.h"
 

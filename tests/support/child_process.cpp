@@ -1,13 +1,7 @@
 #include "support/child_process.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/windows_headers.h"
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -16,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <thread>
 #endif
 
@@ -123,24 +118,33 @@ bool Redirect(const std::string& path, int fd, int flags) {
 
 }  // namespace
 
-ChildOutcome RunChildProgram(const std::vector<std::string>& argv, const ProgramIo& io) {
-  if (argv.empty()) return ChildOutcome{};
+int StartChildProgram(const std::vector<std::string>& argv, const ProgramIo& io) {
+  if (argv.empty()) return -1;
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   const pid_t pid = ::fork();
-  if (pid < 0) return ChildOutcome{};
-  if (pid == 0) {
-    const int write = O_WRONLY | O_CREAT | O_TRUNC;
-    if (!Redirect(std::string(), STDIN_FILENO, O_RDONLY) || !Redirect(io.stdoutPath, STDOUT_FILENO, write) ||
-        (!io.stderrPath.empty() && !Redirect(io.stderrPath, STDERR_FILENO, write))) {
-      ::_exit(126);
-    }
-    if (!io.cwd.empty() && ::chdir(io.cwd.c_str()) != 0) ::_exit(126);
-    ::execvp(args[0], args.data());
-    ::_exit(127);
+  if (pid != 0) return pid < 0 ? -1 : static_cast<int>(pid);
+  const int write = O_WRONLY | O_CREAT | O_TRUNC;
+  if (!Redirect(std::string(), STDIN_FILENO, O_RDONLY) || !Redirect(io.stdoutPath, STDOUT_FILENO, write) ||
+      (!io.stderrPath.empty() && !Redirect(io.stderrPath, STDERR_FILENO, write))) {
+    ::_exit(126);
   }
-  return Wait(pid);
+  if (!io.cwd.empty() && ::chdir(io.cwd.c_str()) != 0) ::_exit(126);
+  for (const std::string& setting : io.environment) {
+    const size_t equals = setting.find('=');
+    if (equals == std::string::npos) ::_exit(126);
+    ::setenv(setting.substr(0, equals).c_str(), setting.c_str() + equals + 1, 1);
+  }
+  ::execvp(args[0], args.data());
+  ::_exit(127);
+}
+
+ChildOutcome WaitForChild(int pid) { return Wait(static_cast<pid_t>(pid)); }
+
+ChildOutcome RunChildProgram(const std::vector<std::string>& argv, const ProgramIo& io) {
+  const int pid = StartChildProgram(argv, io);
+  return pid < 0 ? ChildOutcome{} : Wait(static_cast<pid_t>(pid));
 }
 
 ChildOutcome RunInChild(const std::function<int()>& body) {

@@ -27,6 +27,7 @@ struct ProgramIo {
   std::string cwd;         // empty: ours
   std::string stdoutPath;  // empty: discarded
   std::string stderrPath;  // empty: ours (POSIX), discarded (Windows)
+  std::vector<std::string> environment;  // "NAME=value", set for the child (POSIX)
 };
 
 // Runs argv[0] (a path, or on POSIX a name looked up in PATH) with the rest
@@ -34,6 +35,11 @@ struct ProgramIo {
 ChildOutcome RunChildProgram(const std::vector<std::string>& argv, const ProgramIo& io = ProgramIo());
 
 #ifndef _WIN32
+// Starts argv as RunChildProgram does but does not wait: the child's process
+// id, or -1. WaitForChild collects it.
+int StartChildProgram(const std::vector<std::string>& argv, const ProgramIo& io = ProgramIo());
+ChildOutcome WaitForChild(int pid);
+
 // Runs body in a forked child; its result (0..255) becomes the exit code. The
 // child never returns into the caller's code.
 ChildOutcome RunInChild(const std::function<int()>& body);

@@ -1,7 +1,5 @@
 #include "support/cli_runner.h"
 
-#include "support/child_process.h"
-#include "support/test_support.h"
 
 namespace tvx::test {
 namespace {
@@ -59,5 +57,15 @@ CliRun RunTolvex(std::vector<std::string> args, const std::string& cwd) {
   args.insert(args.begin(), {"--plugin", ModulePath()});
   return RunProgram(CliPath(), args, cwd);
 }
+
+#ifndef _WIN32
+int StartTolvex(const std::vector<std::string>& args, const ProgramIo& io) {
+  std::vector<std::string> argv{CliPath(), "--plugin", ModulePath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return StartChildProgram(argv, io);
+}
+#endif
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 }  // namespace tvx::test

@@ -3,8 +3,13 @@
 #ifndef TOLVEX_TESTS_SUPPORT_CLI_RUNNER_H
 #define TOLVEX_TESTS_SUPPORT_CLI_RUNNER_H
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
+
+#include "support/child_process.h"
+#include "support/test_support.h"
 
 namespace tvx::test {
 
@@ -24,6 +29,24 @@ CliRun RunProgram(const std::string& program, const std::vector<std::string>& ar
 
 // Runs tolvex with the module under test (never the one a PATH might find).
 CliRun RunTolvex(std::vector<std::string> args, const std::string& cwd = std::string());
+
+#ifndef _WIN32
+// Starts tolvex with the module under test without waiting for it: its
+// process id, or -1 (see StartChildProgram).
+int StartTolvex(const std::vector<std::string>& args, const ProgramIo& io);
+#endif
+
+// True when part occurs in text.
+bool Contains(const std::string& text, const std::string& part);
+
+// The fixture of the command-line tests: a folder of sources and one of work,
+// the archive in the latter.
+class CliTest : public ::testing::Test {
+ protected:
+  std::string Archive() const { return work_.File("a.tvx"); }
+  TempDir src_;
+  TempDir work_;
+};
 
 }  // namespace tvx::test
 

@@ -110,6 +110,12 @@ std::vector<std::string> ListedNames(cli::PluginModule& module, const std::strin
   return names;
 }
 
+NamesAndSizes ListedNamesAndSizes(cli::PluginModule& module, const std::string& path) {
+  NamesAndSizes listed;
+  for (const ListedEntry& entry : ListArchive(module, path).entries) listed.emplace_back(entry.name, entry.unpSize);
+  return listed;
+}
+
 std::vector<int> ExtractEach(cli::PluginModule& module, const std::string& path, const std::string& folder) {
   std::vector<int> results;
   HostArchive archive(module, path, PK_OM_EXTRACT);

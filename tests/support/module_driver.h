@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "iwcxhead/wcxhead.h"
@@ -83,6 +84,10 @@ inline Listing ListAndTest(cli::PluginModule& module, const std::string& path) {
 // The reported names in archive order; one "<not opened: N>" item when
 // OpenArchive refused.
 std::vector<std::string> ListedNames(cli::PluginModule& module, const std::string& path);
+
+// (reported name, unpacked size) of every entry, in archive order.
+using NamesAndSizes = std::vector<std::pair<std::string, int>>;
+NamesAndSizes ListedNamesAndSizes(cli::PluginModule& module, const std::string& path);
 
 // Extracts every entry as folder/e0, folder/e1... (flat names: the folder
 // layout is the host's business). The results in entry order; empty when the

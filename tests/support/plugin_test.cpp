@@ -5,15 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
+#include "support/windows_headers.h"
 
 namespace tvx::test {
 namespace {
