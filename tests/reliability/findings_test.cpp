@@ -107,13 +107,10 @@ TEST_F(Findings, AnEntryTimeIn1901IsReportedAsAnEarlyTimeWithoutOverflow) {
     entry.time = c.time;
     std::string path = dir_.File(std::string("time-") + c.zone + ".tvx");
     ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({entry})));
-    tOpenArchiveData open{};
-    open.ArcName = &path[0];
-    HANDLE_WCX handle = module_->open_archive(&open);
-    ASSERT_NE(handle, nullptr);
+    HostArchive archive(*module_, path, PK_OM_LIST);
+    ASSERT_NE(archive.handle(), nullptr);
     tHeaderData header{};
-    ASSERT_EQ(module_->read_header(handle, &header), 0);
-    module_->close_archive(handle);
+    ASSERT_EQ(archive.ReadHeader(header), 0);
     EXPECT_LE(header.FileTime, 0) << c.zone << ": entry time " << c.time << " reported as " << header.FileTime;
   }
 }
