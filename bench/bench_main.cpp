@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
 #include "file_tree.h"
 #include "generate.h"
 #include "module_ops.h"
@@ -14,6 +13,7 @@
 #include "report.h"
 #include "results.h"
 #include "stopwatch.h"
+#include "support/child_process.h"
 #include "zlib_limit.h"
 
 namespace tvx::bench {
@@ -122,15 +122,19 @@ int RunModuleCommand(const Args& args, const std::string& command, const std::ve
 }
 
 int RunExec(const Args& args, const std::vector<std::string>& argv) {
-  const ChildCost cost = RunChild(argv, args.Option("cwd"));
-  if (!cost.ok) {
-    std::fprintf(stderr, "exec %s: exit %d\n", argv.empty() ? "" : argv[0].c_str(), cost.exitCode);
+  test::ProgramIo io;
+  io.cwd = args.Option("cwd");
+  const double start = Seconds(CLOCK_MONOTONIC);
+  const test::ChildOutcome child = test::RunChildProgram(argv, io);
+  const double wall = Seconds(CLOCK_MONOTONIC) - start;
+  if (!child.exited || child.exitCode != 0) {
+    std::fprintf(stderr, "exec %s: exit %d\n", argv.empty() ? "" : argv[0].c_str(), child.exitCode);
     return 1;
   }
   Result r = Base(args, args.Option("tool", "tool"), args.Option("op", "op"));
-  r.wall = cost.wall;
-  r.cpu = cost.cpu;
-  r.maxRssKib = cost.maxRssKib;
+  r.wall = wall;
+  r.cpu = child.cpuSeconds;
+  r.maxRssKib = child.maxRssKiB;
   const std::string output = args.Option("output");
   if (!output.empty()) r.bytes = FileSizeOf(output);
   EmitResult(r);

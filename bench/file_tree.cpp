@@ -29,16 +29,6 @@ class Fd {
   int fd_;
 };
 
-bool WriteAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t put = write(fd, data, size);
-    if (put <= 0) return false;
-    data += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
 std::vector<std::string> SortedNames(const std::string& folder) {
   std::vector<std::string> names;
   DIR* dir = opendir(folder.c_str());
@@ -106,7 +96,7 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& data) {
 
 bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size) {
   Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-  return fd.ok() && WriteAll(fd.get(), data, size);
+  return fd.ok() && WriteFrom(fd.get(), data, size);
 }
 
 bool MakeFolders(const std::string& path) {
@@ -135,8 +125,28 @@ bool CopyFile(const std::string& from, const std::string& to) {
     const ssize_t got = read(in.get(), buffer.get(), kCopyBuffer);
     if (got < 0) return false;
     if (got == 0) return true;
-    if (!WriteAll(out.get(), buffer.get(), static_cast<size_t>(got))) return false;
+    if (!WriteFrom(out.get(), buffer.get(), static_cast<size_t>(got))) return false;
   }
+}
+
+bool ReadInto(int fd, uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t got = read(fd, data, size);
+    if (got <= 0) return false;
+    data += got;
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+bool WriteFrom(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    const ssize_t put = write(fd, data, size);
+    if (put <= 0) return false;
+    data += put;
+    size -= static_cast<size_t>(put);
+  }
+  return true;
 }
 
 }  // namespace tvx::bench

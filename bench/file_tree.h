@@ -4,6 +4,7 @@
 #ifndef TOLVEX_BENCH_FILE_TREE_H
 #define TOLVEX_BENCH_FILE_TREE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -35,6 +36,10 @@ bool WriteWholeFile(const std::string& path, const uint8_t* data, size_t size);
 bool MakeFolders(const std::string& path);
 bool RemoveTree(const std::string& path);
 uint64_t FileSizeOf(const std::string& path);
+// Exactly size bytes from or to an open descriptor; false on an error or an
+// early end.
+bool ReadInto(int fd, uint8_t* data, size_t size);
+bool WriteFrom(int fd, const uint8_t* data, size_t size);
 // Plain copy through one buffer, as a user's copy of the file would cost.
 bool CopyFile(const std::string& from, const std::string& to);
 

@@ -45,26 +45,6 @@ void Allocate(std::vector<FileData>& files, const Tree& tree) {
   }
 }
 
-bool ReadInto(int fd, uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t got = read(fd, data, size);
-    if (got <= 0) return false;
-    data += got;
-    size -= static_cast<size_t>(got);
-  }
-  return true;
-}
-
-bool WriteFrom(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    const ssize_t put = write(fd, data, size);
-    if (put <= 0) return false;
-    data += put;
-    size -= static_cast<size_t>(put);
-  }
-  return true;
-}
-
 bool ReadFiles(const std::string& root, const Tree& tree, std::vector<FileData>& files) {
   size_t f = 0;
   for (const TreeItem& item : tree.items) {

@@ -12,6 +12,7 @@
 #include "fuzz_scratch.h"
 #include "iwcxhead/wcxhead.h"
 #include "packU/archive.h"
+#include "support/host_name_check.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ std::vector<std::string> StoredNames(const std::string& path) {
 
 int WCX_API CheckProgressName(char* fileName, int) {
   if (fileName == nullptr) Fail("progress without a name");
-  if (!tvx::fuzz::HostNameIsSafe(fileName, 260)) Fail("unsafe progress name");
+  if (!tvx::test::HostNameIsSafe(fileName, 260)) Fail("unsafe progress name");
   return 1;
 }
 
@@ -45,7 +46,7 @@ void CheckEntries(HANDLE_WCX handle, const std::string& outFolder, const std::ve
     if (read == E_END_ARCHIVE) return;
     if (read != 0) Fail("ReadHeader returned", std::to_string(read));
     if (static_cast<size_t>(index) >= stored.size()) Fail("more headers than stored records");
-    if (!tvx::fuzz::HostNameIsSafe(header.FileName, sizeof header.FileName)) {
+    if (!tvx::test::HostNameIsSafe(header.FileName, sizeof header.FileName)) {
       Fail("unsafe name", header.FileName);
     }
 

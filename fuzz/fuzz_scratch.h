@@ -9,7 +9,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <set>
 #include <string>
@@ -80,26 +79,6 @@ inline std::set<std::string> FolderNames(const std::string& folder) {
     names.insert(it->path().filename().string());
   }
   return names;
-}
-
-// A name the Linux host may join to a destination folder: not empty, no
-// leading '/', no "." or ".." component, no empty one but after a folder's
-// trailing '/', NUL-terminated inside FileName[260].
-inline bool HostNameIsSafe(const char* fileName, size_t capacity) {
-  const void* nul = std::memchr(fileName, '\0', capacity);
-  if (nul == nullptr) return false;
-  const std::string name(fileName);
-  if (name.empty() || name[0] == '/') return false;
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = name.find('/', start);
-    if (end == std::string::npos) end = name.size();
-    const std::string component = name.substr(start, end - start);
-    if (component == "." || component == "..") return false;
-    if (component.empty() && end != name.size()) return false;
-    start = end + 1;
-  }
-  return true;
 }
 
 }  // namespace tvx::fuzz

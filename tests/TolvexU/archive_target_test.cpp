@@ -10,8 +10,8 @@
 #include "TolvexU/archive_changes.h"
 #include "TolvexU/archive_target.h"
 #include "TolvexU/fake_drives.h"
-#include "TolvexU/host_calls.h"
 #include "iwcxhead/wcxhead.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {

@@ -12,10 +12,10 @@
 
 #include "TolvexU/archive_changes.h"
 #include "TolvexU/fake_drives.h"
-#include "TolvexU/host_calls.h"
 #include "iwcxhead/wcxhead.h"
 #include "packU/archive.h"
 #include "packU/extract.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {
@@ -40,7 +40,7 @@ const char* LayoutName(Layout layout) {
 
 const std::vector<RawEntry> kOldEntries = {
     {"docs/", ""},
-    DeflatedEntry("docs/a.txt", Compressible(3000, 'a')),
+    Deflated("docs/a.txt", Compressible(3000, 'a')),
     {"b.txt", "stored bravo"},
 };
 const std::vector<std::string> kSources = {"n1.txt", "n2.txt", "n3.txt"};

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {
@@ -73,8 +73,8 @@ TEST_F(PluginDelete, DeletingEveryEntryLeavesTheEmptyArchive) {
 
 TEST_F(PluginDelete, RemainingEntriesStillExtract) {
   const std::string archive =
-      WriteArchive("mixed.tvx", {DeflatedEntry("gone.txt", Compressible(700, 'g')), {"s.txt", "stored"},
-                                 DeflatedEntry("kept.txt", Compressible(800, 'k'))});
+      WriteArchive("mixed.tvx", {Deflated("gone.txt", Compressible(700, 'g')), {"s.txt", "stored"},
+                                 Deflated("kept.txt", Compressible(800, 'k'))});
   ASSERT_EQ(DeleteWith(module(), archive, {"gone.txt"}), 0);
   HostArchive reopened(module(), archive);
   ASSERT_EQ(reopened.ReadHeader(), 0);

@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
+#include "support/windows_headers.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 
 #ifndef _WIN32
 #include <time.h>
@@ -59,7 +59,7 @@ TEST_F(PluginListing, ThreeEntriesGiveThreeHeadersThenTheEndRepeatedly) {
 
 TEST_F(PluginListing, NamesAttributesAndSizesFollowTheHostDialect) {
   const std::string content = Compressible(1000);
-  const std::string path = WriteArchive("dialect.tvx", {{"docs/", ""}, DeflatedEntry("docs/a.txt", content)});
+  const std::string path = WriteArchive("dialect.tvx", {{"docs/", ""}, Deflated("docs/a.txt", content)});
   const Listing listing = ListArchive(module(), path);
   ASSERT_TRUE(listing.opened);
   ASSERT_EQ(listing.entries.size(), 2u);
@@ -78,7 +78,7 @@ TEST_F(PluginListing, NamesAttributesAndSizesFollowTheHostDialect) {
 #endif
   EXPECT_EQ(folder.unpSize, 0);
   EXPECT_EQ(file.unpSize, 1000);
-  EXPECT_EQ(file.packSize, static_cast<int>(DeflatedEntry("x", content).data.size()));
+  EXPECT_EQ(file.packSize, static_cast<int>(Deflated("x", content).data.size()));
 }
 
 #ifdef _WIN32

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
 #include "iwcxhead/wcxhead.h"
+#include "support/plugin_test.h"
 #include "support/test_support.h"
 
 namespace {
@@ -85,7 +85,7 @@ void CloseOpen() {
 }
 
 void WriteArchive(const TempDir& dir) {
-  gWritten = ArchiveBytes({DeflatedEntry("docs/a name too long to be held inline.txt", Compressible(5000)), RawEntry{"b.txt", "bee"}});
+  gWritten = ArchiveBytes({Deflated("docs/a name too long to be held inline.txt", Compressible(5000)), RawEntry{"b.txt", "bee"}});
   ASSERT_TRUE(WriteFileBytes(dir.File("a.tvx"), gWritten));
   ASSERT_TRUE(WriteFileBytes(dir.File("new.txt"), Compressible(3000, 'n')));
   gArcName = dir.File("a.tvx");

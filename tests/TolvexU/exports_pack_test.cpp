@@ -2,10 +2,12 @@
 // the flags, replacing entries, moving files, and what a failure leaves.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
+#include "support/windows_headers.h"
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -101,11 +103,7 @@ TEST_F(PluginPack, PackingAFileAgainReplacesItsEntry) {
   MakeFile("a.txt", "second, longer version");
   ASSERT_EQ(Pack(archive, nullptr, {"a.txt"}, PK_PACK_SAVE_PATHS), 0);
 
-  const Listing listing = ListArchive(module(), archive);
-  ASSERT_EQ(listing.entries.size(), 2u);
-  EXPECT_EQ(listing.entries[0].name, ReportedForm("b.txt"));
-  EXPECT_EQ(listing.entries[1].name, ReportedForm("a.txt"));
-  EXPECT_EQ(listing.entries[1].unpSize, 22);
+  EXPECT_EQ(ListedNamesAndSizes(module(), archive), (NamesAndSizes{{ReportedForm("b.txt"), 5}, {ReportedForm("a.txt"), 22}}));
 }
 
 #ifndef _WIN32
@@ -238,7 +236,7 @@ TEST_F(PluginPack, ForeignOrDamagedTargetIsRefusedAndLeftAlone) {
 }
 
 TEST_F(PluginPack, EmptyAddListRewritesAnArchiveUnchangedAndCreatesAnEmptyOne) {
-  const std::string existing = WriteArchive("existing.tvx", {{"docs/", ""}, DeflatedEntry("docs/a.txt", Compressible(900))});
+  const std::string existing = WriteArchive("existing.tvx", {{"docs/", ""}, Deflated("docs/a.txt", Compressible(900))});
   const std::string before = ReadFileBytes(existing);
   EXPECT_EQ(Pack(existing, nullptr, {""}, PK_PACK_SAVE_PATHS), 0);
   EXPECT_EQ(Hex(ReadFileBytes(existing)), Hex(before));
@@ -249,7 +247,7 @@ TEST_F(PluginPack, EmptyAddListRewritesAnArchiveUnchangedAndCreatesAnEmptyOne) {
 }
 
 TEST_F(PluginPack, KeptEntriesKeepTheirBytes) {
-  const std::vector<RawEntry> old = {{"docs/", ""}, DeflatedEntry("docs/a.txt", Compressible(900)), {"s.txt", "stored"}};
+  const std::vector<RawEntry> old = {{"docs/", ""}, Deflated("docs/a.txt", Compressible(900)), {"s.txt", "stored"}};
   const std::string archive = WriteArchive("kept.tvx", old);
   MakeFile("n.txt", "new");
   ASSERT_EQ(Pack(archive, nullptr, {"n.txt"}, 0), 0);

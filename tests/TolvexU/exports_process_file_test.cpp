@@ -3,10 +3,11 @@
 // destination folder.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {
@@ -17,7 +18,7 @@ const std::string kGoodContent = Compressible(4000, 'g');
 const std::string kDamagedContent = Compressible(4000, 'd');
 
 std::vector<RawEntry> GoodAndDamaged() {
-  return {DeflatedEntry("good.txt", kGoodContent), DamagedDeflatedEntry("damaged.txt", kDamagedContent),
+  return {Deflated("good.txt", kGoodContent), DamagedDeflated("damaged.txt", kDamagedContent),
           {"stored.txt", "stored bytes"}};
 }
 
@@ -33,7 +34,7 @@ TEST_F(PluginProcessFile, TestVerifiesTheDataOfEachEntry) {
 }
 
 TEST_F(PluginProcessFile, TestFindsDeflatedDataThatEndsEarly) {
-  RawEntry truncated = DeflatedEntry("short.txt", kGoodContent);
+  RawEntry truncated = Deflated("short.txt", kGoodContent);
   truncated.data.resize(truncated.data.size() / 2);
   HostArchive archive(module(), WriteArchive("short.tvx", {truncated}));
   ASSERT_EQ(archive.ReadHeader(), 0);
@@ -50,7 +51,7 @@ TEST_F(PluginProcessFile, SkipReadsNothingAndSoSucceedsOnDamagedData) {
 }
 
 TEST_F(PluginProcessFile, AnyOtherOperationExtractsLikeExtract) {
-  HostArchive archive(module(), WriteArchive("good.tvx", {DeflatedEntry("good.txt", kGoodContent)}));
+  HostArchive archive(module(), WriteArchive("good.tvx", {Deflated("good.txt", kGoodContent)}));
   ASSERT_EQ(archive.ReadHeader(), 0);
   const std::string target = Path("by-operation-3.txt");
   EXPECT_EQ(archive.Process(3, nullptr, target), 0);
@@ -97,7 +98,7 @@ TEST_F(PluginProcessFile, DamagedEntryIsBadDataAndLeavesNoFile) {
 }
 
 TEST_F(PluginProcessFile, DamagedEntryKeepsAnExistingFileOfThatName) {
-  HostArchive archive(module(), WriteArchive("damaged.tvx", {DamagedDeflatedEntry("d.txt", kDamagedContent)}));
+  HostArchive archive(module(), WriteArchive("damaged.tvx", {DamagedDeflated("d.txt", kDamagedContent)}));
   ASSERT_EQ(archive.ReadHeader(), 0);
   ASSERT_TRUE(WriteFileBytes(Path("d.txt"), "the user's file"));
   EXPECT_EQ(archive.ExtractTo(Path("d.txt")), E_BAD_DATA);

@@ -1,11 +1,12 @@
 // The progress callback set with SetProcessDataProc, as the host sees it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "TolvexU/host_calls.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {
@@ -34,9 +35,9 @@ class PluginProgress : public PluginTest {
 TEST_F(PluginProgress, EachProcessFileReportsTheNameAndTheUnpackedSizeOnce) {
   const std::string big = Compressible(5000);
   HostArchive archive(module(), WriteArchive("p.tvx", {{"docs/", ""},
-                                                        DeflatedEntry("docs/big.txt", big),
+                                                        Deflated("docs/big.txt", big),
                                                         {"small.txt", "12345"},
-                                                        DamagedDeflatedEntry("bad.txt", big)}));
+                                                        DamagedDeflated("bad.txt", big)}));
   ASSERT_NE(archive.handle(), nullptr);
   Listen();
   ASSERT_EQ(archive.ReadHeader(), 0);

@@ -12,8 +12,8 @@
 
 #include "TolvexU/archive_changes.h"
 #include "TolvexU/fake_drives.h"
-#include "TolvexU/host_calls.h"
 #include "iwcxhead/wcxhead.h"
+#include "support/plugin_test.h"
 
 #ifndef _WIN32
 #include <fcntl.h>

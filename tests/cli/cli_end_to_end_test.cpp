@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <map>
 
-#include "archive_craft.h"
-#include "cli_runner.h"
 #include "listing_format.h"
 #include "plugin_module.h"
+#include "support/archive_bytes.h"
+#include "support/cli_runner.h"
 #include "support/test_support.h"
 
 #ifdef _WIN32
@@ -62,23 +62,18 @@ std::string Shown(const std::string& slashed) {
   return name;
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-class CliEndToEnd : public ::testing::Test {
+class CliEndToEnd : public CliTest {
  protected:
   void SetUp() override {
     ASSERT_FALSE(CliPath().empty()) << "TOLVEX_CLI_PATH is not set for this test program";
     MakeTree(src_.path());
   }
-  std::string Archive() const { return work_.File("a.tvx"); }
   CliRun AddTree(std::vector<std::string> extra = {}) {
     std::vector<std::string> args{"add", Archive(), src_.File("tree")};
     args.insert(args.end(), extra.begin(), extra.end());
     return RunTolvex(args);
   }
-
-  TempDir src_;
-  TempDir work_;
 };
 
 TEST_F(CliEndToEnd, AddListTestExtractGivesBackTheSameTree) {
@@ -101,15 +96,7 @@ TEST_F(CliEndToEnd, AddListTestExtractGivesBackTheSameTree) {
 }
 
 TEST_F(CliEndToEnd, JsonListingCarriesSizesDirsAndLocalTime) {
-  std::tm local{};
-  local.tm_year = 2021 - 1900;
-  local.tm_mon = 5;
-  local.tm_mday = 15;
-  local.tm_hour = 12;
-  local.tm_min = 34;
-  local.tm_sec = 56;
-  local.tm_isdst = -1;
-  const std::time_t when = std::mktime(&local);
+  const std::time_t when = LocalTime(2021, 6, 15, 12, 34, 56);
   const std::string file = src_.File("tree") + kSep + "docs" + kSep + "a.txt";
 #ifdef _WIN32
   struct _utimbuf times{when, when};
@@ -188,7 +175,7 @@ TEST_F(CliEndToEnd, DeleteOfAnUnknownNameFailsWithoutTouchingTheArchive) {
 
 TEST_F(CliEndToEnd, DamagedEntryFailsTestAndIsNamed) {
   const std::string good = "plain stored bytes";
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"good.txt", good},
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"good.txt", good},
                                                        {"broken.txt", std::string(40, '\x5a'), 5000}})));
   const CliRun test = RunTolvex({"test", Archive()});
   EXPECT_EQ(test.exit_code, 1) << test.err;
@@ -213,7 +200,7 @@ TEST_F(CliEndToEnd, ForeignOrMissingArchiveIsUnusable) {
 }
 
 TEST_F(CliEndToEnd, DamagedDirectoryIsUnusable) {
-  std::string bytes = CraftArchive({{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
+  std::string bytes = ArchiveBytes({{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
   bytes.resize(bytes.size() - 12);  // cuts into the records
   ASSERT_TRUE(WriteFileBytes(Archive(), bytes));
   const CliRun list = RunTolvex({"list", Archive()});
@@ -222,7 +209,7 @@ TEST_F(CliEndToEnd, DamagedDirectoryIsUnusable) {
 }
 
 TEST_F(CliEndToEnd, ExtractNeverWritesOutsideTheDestination) {
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"../evil", "evil"},
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"../evil", "evil"},
                                                        {"sub/../../evil2", "evil"},
                                                        {"ok.txt", "fine"}})));
   const std::string out = work_.File("dest") + kSep + "out";

@@ -7,10 +7,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <random>
 
-#include "archive_craft.h"
-#include "cli_runner.h"
+#include "support/archive_bytes.h"
+#include "support/cli_runner.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32
@@ -29,8 +28,6 @@ namespace fs = std::filesystem;
 
 const std::string kSep = NativeSeparator();
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 // "a/" -> "612f", as name_hex spells it.
 std::string PlainHex(const std::string& bytes) {
   std::string hex = Hex(bytes);
@@ -38,23 +35,11 @@ std::string PlainHex(const std::string& bytes) {
   return hex;
 }
 
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(n, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
-  return bytes;
-}
-
-class CliHonestResults : public ::testing::Test {
- protected:
-  std::string Archive() const { return work_.File("a.tvx"); }
-  TempDir src_;
-  TempDir work_;
-};
+using CliHonestResults = CliTest;
 
 TEST_F(CliHonestResults, TestSummaryAndJsonCountStoredEntriesWhoseSizeAloneWasChecked) {
   ASSERT_TRUE(WriteFileBytes(src_.File("text.txt"), std::string(5000, 'a')));
-  ASSERT_TRUE(WriteFileBytes(src_.File("noise.bin"), RandomBytes(3000, 1)));
+  ASSERT_TRUE(WriteFileBytes(src_.File("noise.bin"), NoiseBytes(3000, 1)));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("text.txt"), src_.File("noise.bin")}).exit_code, 0);
 
   const CliRun test = RunTolvex({"t", Archive()});
@@ -71,7 +56,7 @@ TEST_F(CliHonestResults, HostileNamesAreEscapedInTheTableAndValidInJson) {
   const std::string escape = "red\x1b[31m.txt";
   // An encoded surrogate, an overlong '/', a code point above U+10FFFF.
   const std::string broken[] = {"s\xED\xA0\x80.txt", "o\xE0\x80\xAF.txt", "b\xF4\x90\x80\x80.txt"};
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{escape, "x"}, {broken[0], "x"}, {broken[1], "x"},
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{escape, "x"}, {broken[0], "x"}, {broken[1], "x"},
                                                       {broken[2], "x"}})));
   const CliRun table = RunTolvex({"list", Archive()});
   ASSERT_EQ(table.exit_code, 0) << table.err;
@@ -98,13 +83,13 @@ TEST_F(CliHonestResults, DeleteOfManyNamesLooksThemUp) {
   if (RunningUnderWine()) GTEST_SKIP() << "times under Wine say nothing about the tool";
   // 5,000 names against 100,000 entries: comparing each name with each entry
   // takes about 5 s; looking them up, a fraction of a second.
-  std::vector<CraftedEntry> entries;
+  std::vector<RawEntry> entries;
   std::vector<std::string> names;
   for (int i = 0; i < 100000; ++i) {
     entries.push_back({"d/f" + std::to_string(i), "x"});
     if (i % 20 == 0) names.push_back("d/f" + std::to_string(i));
   }
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive(entries)));
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes(entries)));
   std::vector<std::string> args{"delete", Archive()};
   args.insert(args.end(), names.begin(), names.end());
   const auto start = std::chrono::steady_clock::now();
@@ -196,7 +181,7 @@ TEST_F(CliHonestResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   const std::string small = work_.File("small");
   fs::create_directories(small);
   if (mount("tolvex-test", small.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
-  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), RandomBytes(1 << 20, 2)));
+  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(1 << 20, 2)));
   const CliRun add = RunTolvex({"add", small + "/a.tvx", src_.File("big.bin")});
   umount(small.c_str());
   EXPECT_EQ(add.exit_code, 2);
@@ -220,7 +205,7 @@ TEST_F(CliHonestResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
   fs::create_directories(out);
   fs::create_directories(elsewhere);
   fs::create_directory_symlink(elsewhere, out + "/sub");
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"sub/f.txt", "outside"}, {"ok.txt", "fine"}})));
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"sub/f.txt", "outside"}, {"ok.txt", "fine"}})));
   const CliRun extract = RunTolvex({"extract", Archive(), "-C", out});
   EXPECT_EQ(extract.exit_code, 1);
   EXPECT_TRUE(Contains(extract.err, out + "/sub is a symbolic link")) << extract.err;
@@ -232,7 +217,7 @@ TEST_F(CliHonestResults, InterruptedAddLeavesNothingInTheTemporaryFolder) {
   ASSERT_TRUE(WriteFileBytes(src_.File("first.txt"), "first"));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("first.txt")}).exit_code, 0);
   const std::string before = ReadFileBytes(Archive());
-  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), RandomBytes(48 << 20, 3)));
+  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(48 << 20, 3)));
   TempDir temp;
 
   const pid_t pid = fork();

@@ -6,12 +6,11 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <random>
 
-#include "archive_craft.h"
 #include "archive_reader.h"
-#include "cli_runner.h"
 #include "plugin_module.h"
+#include "support/archive_bytes.h"
+#include "support/cli_runner.h"
 #include "support/test_support.h"
 
 #ifndef _WIN32
@@ -29,32 +28,13 @@ namespace {
 namespace fs = std::filesystem;
 
 #ifndef _WIN32
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  std::string bytes(n, '\0');
-  for (char& c : bytes) c = static_cast<char>(rng() & 0xFF);
-  return bytes;
-}
-
-// tolvex started in the background with TMPDIR pointing at temp; stderr
-// goes to err_file, stdout nowhere.
-pid_t StartTolvex(const std::vector<std::string>& args, const std::string& temp, const std::string& err_file) {
-  const pid_t pid = fork();
-  if (pid != 0) return pid;
-  setenv("TMPDIR", temp.c_str(), 1);
-  const int null = open("/dev/null", O_WRONLY);
-  const int err = open(err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  dup2(null, 1);
-  dup2(err, 2);
-  std::vector<std::string> all{CliPath(), "--plugin", ModulePath()};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : all) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  execv(argv[0], argv.data());
-  _exit(127);
+// tolvex in the background with TMPDIR pointing at temp; stderr goes to
+// errFile, stdout nowhere.
+ProgramIo InTemp(const std::string& temp, const std::string& errFile) {
+  ProgramIo io;
+  io.stderrPath = errFile;
+  io.environment = {"TMPDIR=" + temp};
+  return io;
 }
 
 // Waits until path holds more than bytes, or the process has ended.
@@ -68,11 +48,8 @@ bool GrowsPast(const std::string& path, pid_t pid, off_t bytes) {
   return false;
 }
 
-class CliWhileItRuns : public ::testing::Test {
+class CliWhileItRuns : public CliTest {
  protected:
-  std::string Archive() const { return work_.File("new.tvx"); }
-  TempDir src_;
-  TempDir work_;
   TempDir temp_;
 };
 
@@ -81,9 +58,9 @@ TEST_F(CliWhileItRuns, MoveKeepsASourceEditedAfterItWasRead) {
   // a.txt edited and tolvex let go on: nothing races with the edit.
   const std::string edited = src_.File("a.txt");
   ASSERT_TRUE(WriteFileBytes(edited, "old"));
-  ASSERT_TRUE(WriteFileBytes(src_.File("b.bin"), RandomBytes(24 << 20, 5)));
-  const pid_t pid = StartTolvex({"add", Archive(), edited, src_.File("b.bin"), "--move"}, temp_.path(),
-                                work_.File("err.txt"));
+  ASSERT_TRUE(WriteFileBytes(src_.File("b.bin"), NoiseBytes(24 << 20, 5)));
+  const pid_t pid = StartTolvex({"add", Archive(), edited, src_.File("b.bin"), "--move"},
+                                InTemp(temp_.path(), work_.File("err.txt")));
   ASSERT_GT(pid, 0);
   const bool caught = GrowsPast(Archive() + ".tvxnew", pid, 1 << 20) && kill(pid, SIGSTOP) == 0;
   const bool still_there = caught && PathExists(edited);
@@ -105,10 +82,10 @@ TEST_F(CliWhileItRuns, MoveKeepsASourceEditedAfterItWasRead) {
 }
 
 TEST_F(CliWhileItRuns, InterruptedAddOfANewArchiveLeavesNothingAndTheNextAddWorks) {
-  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), RandomBytes(48 << 20, 6)));
+  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(48 << 20, 6)));
   for (const int signal_number : {SIGINT, SIGTERM}) {
     SCOPED_TRACE(signal_number);
-    const pid_t pid = StartTolvex({"add", Archive(), src_.File("big.bin")}, temp_.path(), "/dev/null");
+    const pid_t pid = StartTolvex({"add", Archive(), src_.File("big.bin")}, InTemp(temp_.path(), "/dev/null"));
     ASSERT_GT(pid, 0);
     const bool caught = GrowsPast(Archive() + ".tvxnew", pid, 1 << 20);
     kill(pid, signal_number);
@@ -124,18 +101,6 @@ TEST_F(CliWhileItRuns, InterruptedAddOfANewArchiveLeavesNothingAndTheNextAddWork
   const CliRun add = RunTolvex({"add", Archive(), src_.File("small.txt")});
   EXPECT_EQ(add.exit_code, 0) << add.err;
   EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " small.txt\n"));
-}
-
-std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-  std::tm local{};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = second;
-  local.tm_isdst = -1;
-  return std::mktime(&local);
 }
 
 std::time_t ModifiedAt(const std::string& path) {
@@ -172,7 +137,7 @@ TEST_F(CliWhileItRuns, ExtractGivesFilesAndFoldersTheirStoredTimes) {
 TEST_F(CliWhileItRuns, ExtractionBelowTheDestinationRefusesALinkOnTheWay) {
   const cli::PluginModule::LoadResult loaded = cli::PluginModule::Load(ModulePath());
   ASSERT_TRUE(loaded.module) << loaded.error;
-  ASSERT_TRUE(WriteFileBytes(Archive(), CraftArchive({{"sub/f.txt", "outside"}})));
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"sub/f.txt", "outside"}})));
   const std::string out = work_.File("out"), elsewhere = work_.File("elsewhere");
   fs::create_directories(out);
   fs::create_directories(elsewhere);

@@ -5,6 +5,8 @@
 
 #include <ctime>
 
+#include "support/test_support.h"
+
 namespace tvx::cli {
 namespace {
 
@@ -60,15 +62,7 @@ TEST(CliHostDialect, DosTimeDecodesEachField) {
 }
 
 TEST(CliHostDialect, UnixTimeIsShownInLocalTime) {
-  std::tm fields{};
-  fields.tm_year = 2021 - 1900;
-  fields.tm_mon = 5;
-  fields.tm_mday = 15;
-  fields.tm_hour = 12;
-  fields.tm_min = 34;
-  fields.tm_sec = 56;
-  fields.tm_isdst = -1;
-  const LocalTime t = EntryTime(kPosixDialect, static_cast<int>(std::mktime(&fields)));
+  const LocalTime t = EntryTime(kPosixDialect, static_cast<int>(test::LocalTime(2021, 6, 15, 12, 34, 56)));
   ASSERT_TRUE(t.valid);
   EXPECT_EQ(t.year, 2021);
   EXPECT_EQ(t.month, 6);

@@ -12,8 +12,8 @@
 
 #include "packU/archive.h"
 #include "packU/archive_entry.h"
-#include "packU/archive_bytes.h"
 #include "packU/format.h"
+#include "support/archive_bytes.h"
 #include "support/test_support.h"
 
 namespace tvx {
@@ -146,7 +146,7 @@ TEST(ArchiveReader, ReadsTheFieldsOfAOneFolderArchive) {
 TEST(ArchiveReader, StoredFileDataBeginsRightAfterTheDirectory) {
   TempDir dir;
   const std::string content = "0123456789";
-  auto archive = OpenBytes(dir, test::CraftArchive({{"a.txt", content}}));
+  auto archive = OpenBytes(dir, test::ArchiveBytes({{"a.txt", content}}));
   ASSERT_TRUE(archive->valid());
   ASSERT_EQ(archive->entries().size(), 1u);
   const ArchiveEntry& a = archive->entries()[0];
@@ -159,7 +159,7 @@ TEST(ArchiveReader, StoredFileDataBeginsRightAfterTheDirectory) {
 
 TEST(ArchiveReader, DataStartCountsEveryRecord) {
   TempDir dir;
-  auto archive = OpenBytes(dir, test::CraftArchive({{"a.txt", "x"}, {"docs/", ""}}));
+  auto archive = OpenBytes(dir, test::ArchiveBytes({{"a.txt", "x"}, {"docs/", ""}}));
   ASSERT_EQ(archive->entries().size(), 2u);
   EXPECT_EQ(archive->dataStart(), 60u);  // 14 + 23 + 23
   EXPECT_EQ(archive->entries()[1].name, "docs/");
@@ -167,7 +167,7 @@ TEST(ArchiveReader, DataStartCountsEveryRecord) {
 
 TEST(ArchiveReader, RecordWithEmptyNameIsAFileEntry) {
   TempDir dir;
-  auto archive = OpenBytes(dir, test::CraftArchive({{"", "abc"}}));
+  auto archive = OpenBytes(dir, test::ArchiveBytes({{"", "abc"}}));
   ASSERT_FALSE(archive->damaged());
   ASSERT_EQ(archive->entries().size(), 1u);
   EXPECT_EQ(archive->entries()[0].name, "");
@@ -190,7 +190,7 @@ TEST(ArchiveReader, ZeroOrNegativeCountMeansNoEntriesAndNoDamage) {
 
 TEST(ArchiveReader, OtherVersionsAreReadAndReported) {
   TempDir dir;
-  auto archive = OpenBytes(dir, test::CraftArchive({{"a", "1"}}, 7));
+  auto archive = OpenBytes(dir, test::ArchiveBytes({{"a", "1"}}, 7));
   EXPECT_TRUE(archive->valid());
   EXPECT_FALSE(archive->damaged());
   EXPECT_EQ(archive->version(), 7u);
@@ -237,7 +237,7 @@ TEST(ArchiveReader, DamagedDirectoriesAreValidButHoldNoEntries) {
   const std::string a = RecordBytes({"a.txt", 1, 1, 1, 0});
   const std::string b = RecordBytes({"b.txt", 1, 1, 1, 1});
   std::string nameTooLong = test::HeaderBytes(1);
-  test::PutLe16(nameTooLong, 40);  // claims 40 name bytes, the file has 20 after it
+  test::PutLe(nameTooLong, 40, 2);  // claims 40 name bytes, the file has 20 after it
   nameTooLong += std::string(20, 'n');
   struct Case {
     const char* what;

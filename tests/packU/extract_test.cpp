@@ -10,16 +10,16 @@
 #include <vector>
 
 #include "packU/archive.h"
-#include "packU/archive_bytes.h"
 #include "packU/extract.h"
 #include "platform/platform.h"
+#include "support/archive_bytes.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 
 namespace tvx {
 namespace {
 
-using test::CraftEntry;
+using test::RawEntry;
 using test::TempDir;
 
 // The names in a folder, sorted.
@@ -45,7 +45,7 @@ class ExtractTest : public ::testing::Test {
     EXPECT_FALSE(archive_->damaged());
     return *archive_;
   }
-  Archive& Open(const std::vector<CraftEntry>& entries) { return Open(test::CraftArchive(entries)); }
+  Archive& Open(const std::vector<RawEntry>& entries) { return Open(test::ArchiveBytes(entries)); }
 
   const ArchiveEntry& Entry(size_t index) { return archive_->entries().at(index); }
   std::string Target(const std::string& name) const { return dir_.File(name); }
@@ -249,18 +249,18 @@ TEST_F(ExtractTest, WrongSizesAndMissingBytesAreBadData) {
     const char* what;
     std::string bytes;  // the whole archive
   };
-  std::string storedPastEnd = test::CraftArchive({{"s", std::string(50, 's')}});
+  std::string storedPastEnd = test::ArchiveBytes({{"s", std::string(50, 's')}});
   storedPastEnd.resize(storedPastEnd.size() - 1);
-  std::string deflatedPastEnd = test::CraftArchive({{"d", z, size}});
+  std::string deflatedPastEnd = test::ArchiveBytes({{"d", z, size}});
   deflatedPastEnd.resize(deflatedPastEnd.size() - 6);
   const std::vector<Case> cases = {
       {"stored entry running past the end", storedPastEnd},
       {"deflated entry running past the end", deflatedPastEnd},
-      {"stream inflates to more than unpackedSize", test::CraftArchive({{"d", z, size - 1}})},
-      {"stream inflates to fewer than unpackedSize", test::CraftArchive({{"d", z, size + 1}})},
-      {"stream much shorter than unpackedSize", test::CraftArchive({{"d", z, 1 << 22}})},
-      {"not a zlib stream", test::CraftArchive({{"d", std::string(30, 'x'), 500}})},
-      {"zlib stream cut before its checksum", test::CraftArchive({{"d", z.substr(0, z.size() - 4), size}})},
+      {"stream inflates to more than unpackedSize", test::ArchiveBytes({{"d", z, size - 1}})},
+      {"stream inflates to fewer than unpackedSize", test::ArchiveBytes({{"d", z, size + 1}})},
+      {"stream much shorter than unpackedSize", test::ArchiveBytes({{"d", z, 1 << 22}})},
+      {"not a zlib stream", test::ArchiveBytes({{"d", std::string(30, 'x'), 500}})},
+      {"zlib stream cut before its checksum", test::ArchiveBytes({{"d", z.substr(0, z.size() - 4), size}})},
   };
   for (const Case& c : cases) {
     Archive& archive = Open(c.bytes);

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "packU/archive.h"
-#include "packU/archive_bytes.h"
 #include "packU/extract.h"
 #include "packU/rebuild.h"
 #include "platform/platform.h"
+#include "support/archive_bytes.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 
@@ -34,7 +34,7 @@ class RebuildFaultTest : public ::testing::Test {
     noiseKept_ = test::NoiseBytes(1200000, 5);  // copied in two pieces
     ASSERT_TRUE(test::WriteFileBytes(
         dir_.File("old.tvx"),
-        test::CraftArchive({{"keep.bin", noiseKept_},
+        test::ArchiveBytes({{"keep.bin", noiseKept_},
                             {"drop.txt", "dropped"},
                             {"keep.txt", test::ZlibCompress(kept), static_cast<int32_t>(kept.size())}})));
     // Read through the faulty system too, so that copying its entries meets

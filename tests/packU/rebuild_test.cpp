@@ -11,17 +11,17 @@
 
 #include "commonsU/entry_time.h"
 #include "packU/archive.h"
-#include "packU/archive_bytes.h"
 #include "packU/extract.h"
 #include "packU/format.h"
 #include "packU/rebuild.h"
 #include "platform/platform.h"
+#include "support/archive_bytes.h"
 #include "support/test_support.h"
 
 namespace tvx {
 namespace {
 
-using test::CraftEntry;
+using test::RawEntry;
 using test::FromHex;
 using test::Hex;
 using test::TempDir;
@@ -125,7 +125,7 @@ TEST_F(RebuildTest, FolderItemBecomesAnEntryWithoutBytes) {
 
 TEST_F(RebuildTest, RemovingNothingRewritesACanonicalArchiveIdentically) {
   const std::string text = test::TextLikeBytes(30000);
-  const std::vector<CraftEntry> entries = {
+  const std::vector<RawEntry> entries = {
       {"a.txt", "0123456789", -1, 1118836800},
       {"docs/", "", -1, 1118836802},
       {"docs/t.txt", test::ZlibCompress(text), static_cast<int32_t>(text.size()), -7},
@@ -133,27 +133,27 @@ TEST_F(RebuildTest, RemovingNothingRewritesACanonicalArchiveIdentically) {
       {"", "nameless", -1, 42},
   };
   for (const uint32_t version : {100u, 7u, 0xFFFFFFFFu}) {
-    const std::string oldBytes = test::CraftArchive(entries, version);
+    const std::string oldBytes = test::ArchiveBytes(entries, version);
     RebuildPlan plan;
     plan.oldArchive = &Old(oldBytes);
     plan.removeNames = {"absent", "docs", "A.TXT"};
     plan.removeFolders = {"nothing/"};
     ASSERT_EQ(Rebuild(plan), Status::kOk) << version;
-    EXPECT_EQ(Hex(OutBytes()), Hex(test::CraftArchive(entries, 100))) << version;
+    EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes(entries, 100))) << version;
     EXPECT_TRUE(reported_.empty());
   }
 }
 
 TEST_F(RebuildTest, DeletingTheFirstOfThreeKeepsTheOthersUnchanged) {
   const std::string text = test::TextLikeBytes(5000);
-  const CraftEntry a{"a", "first entry", -1, 1000};
-  const CraftEntry b{"b", test::ZlibCompress(text), static_cast<int32_t>(text.size()), 2000};
-  const CraftEntry c{"c", "third", -1, 3000};
+  const RawEntry a{"a", "first entry", -1, 1000};
+  const RawEntry b{"b", test::ZlibCompress(text), static_cast<int32_t>(text.size()), 2000};
+  const RawEntry c{"c", "third", -1, 3000};
   RebuildPlan plan;
-  plan.oldArchive = &Old(test::CraftArchive({a, b, c}));
+  plan.oldArchive = &Old(test::ArchiveBytes({a, b, c}));
   plan.removeNames = {"a"};
   ASSERT_EQ(Rebuild(plan), Status::kOk);
-  EXPECT_EQ(Hex(OutBytes()), Hex(test::CraftArchive({b, c})));
+  EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes({b, c})));
   Archive& out = Out();
   ASSERT_EQ(out.entries().size(), 2u);
   EXPECT_EQ(out.entries()[0].dataOffset, 0);
@@ -166,7 +166,7 @@ TEST_F(RebuildTest, DeletingTheFirstOfThreeKeepsTheOthersUnchanged) {
 
 TEST_F(RebuildTest, DeletingEveryEntryGivesTheEmptyArchive) {
   RebuildPlan plan;
-  plan.oldArchive = &Old(test::CraftArchive({{"a", "1"}, {"d/", ""}, {"d/b", "22"}}));
+  plan.oldArchive = &Old(test::ArchiveBytes({{"a", "1"}, {"d/", ""}, {"d/b", "22"}}));
   plan.removeNames = {"a"};
   plan.removeFolders = {"d/"};
   ASSERT_EQ(Rebuild(plan), Status::kOk);
@@ -177,7 +177,7 @@ TEST_F(RebuildTest, DeletingEveryEntryGivesTheEmptyArchive) {
 
 TEST_F(RebuildTest, AddingAnExistingNameReplacesItAtTheEnd) {
   RebuildPlan plan;
-  plan.oldArchive = &Old(test::CraftArchive({{"docs/a.txt", "old a"}, {"Docs/a.txt", "other case"}, {"z", "zz"}}));
+  plan.oldArchive = &Old(test::ArchiveBytes({{"docs/a.txt", "old a"}, {"Docs/a.txt", "other case"}, {"z", "zz"}}));
   plan.additions = {{"docs/a.txt", Source("a.txt", "new content of a")}};
   ASSERT_EQ(Rebuild(plan), Status::kOk);
   Archive& out = Out();
@@ -192,7 +192,7 @@ TEST_F(RebuildTest, AddingAnExistingNameReplacesItAtTheEnd) {
 
 TEST_F(RebuildTest, RemovingAFolderDropsEverythingBelowItOnly) {
   RebuildPlan plan;
-  plan.oldArchive = &Old(test::CraftArchive({{"docs/", ""},
+  plan.oldArchive = &Old(test::ArchiveBytes({{"docs/", ""},
                                              {"docs/x", "x"},
                                              {"docs/sub/y", "y"},
                                              {"docsx/y", "dx"},
@@ -220,7 +220,7 @@ TEST_F(RebuildTest, KeptDataIsCompactedAndPutInDirectoryOrder) {
   RebuildPlan plan;
   plan.oldArchive = &Old(bytes);
   ASSERT_EQ(Rebuild(plan), Status::kOk);
-  EXPECT_EQ(Hex(OutBytes()), Hex(test::CraftArchive({{"one", "one", -1, 1},
+  EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes({{"one", "one", -1, 1},
                                                      {"two", "two", -1, 2},
                                                      {"three", "THREE", -1, 3},
                                                      {"again", "two", -1, 4}})));
@@ -300,7 +300,7 @@ TEST_F(RebuildTest, MixedFilesAllExtractAsTheyWere) {
       {"tail.txt", test::TextLikeBytes(777)},
   };
   RebuildPlan plan;
-  plan.oldArchive = &Old(test::CraftArchive({{"kept.txt", "kept bytes"}}));
+  plan.oldArchive = &Old(test::ArchiveBytes({{"kept.txt", "kept bytes"}}));
   plan.additions.push_back({"dir/", Folder("dir")});
   for (const auto& f : files) plan.additions.push_back({"dir/" + f.first, Source(f.first, f.second)});
   ASSERT_EQ(Rebuild(plan), Status::kOk);
@@ -370,7 +370,7 @@ TEST_F(RebuildTest, OutputInAMissingFolderCannotBeCreated) {
 }
 
 TEST_F(RebuildTest, KeptEntryBeyondTheOldFilesEndIsABadArchive) {
-  std::string bytes = test::CraftArchive({{"a", "aaaa"}, {"b", std::string(100, 'b')}});
+  std::string bytes = test::ArchiveBytes({{"a", "aaaa"}, {"b", std::string(100, 'b')}});
   bytes.resize(bytes.size() - 1);
   RebuildPlan plan;
   plan.oldArchive = &Old(bytes);
@@ -378,7 +378,7 @@ TEST_F(RebuildTest, KeptEntryBeyondTheOldFilesEndIsABadArchive) {
   // Dropping the damaged entry makes the rest usable again.
   plan.removeNames = {"b"};
   ASSERT_EQ(Rebuild(plan), Status::kOk);
-  EXPECT_EQ(Hex(OutBytes()), Hex(test::CraftArchive({{"a", "aaaa"}})));
+  EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes({{"a", "aaaa"}})));
 }
 
 // --- progress -----------------------------------------------------------------------------
@@ -386,7 +386,7 @@ TEST_F(RebuildTest, KeptEntryBeyondTheOldFilesEndIsABadArchive) {
 TEST_F(RebuildTest, CallbackReportsEachNewEntryOnceInOrderAfterItsBytes) {
   const std::string big = test::TextLikeBytes(400000);
   RebuildPlan plan;
-  plan.oldArchive = &Old(test::CraftArchive({{"old1", "11"}, {"old2", "22"}}));
+  plan.oldArchive = &Old(test::ArchiveBytes({{"old1", "11"}, {"old2", "22"}}));
   plan.additions = {{"f1", Source("f1", big)}, {"d/", Folder("d")}, {"f2", Source("f2", "second")}};
   const std::string newPath = OutPath();
   std::vector<ArchiveEntry> seen;

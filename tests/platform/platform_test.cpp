@@ -12,13 +12,7 @@
 #include "support/test_system.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/windows_headers.h"
 #else
 #include <fcntl.h>
 #include <signal.h>
@@ -58,15 +52,7 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
   CloseHandle(h);
   return ok;
 #else
-  std::tm local = {};
-  local.tm_year = year - 1900;
-  local.tm_mon = month - 1;
-  local.tm_mday = day;
-  local.tm_hour = hour;
-  local.tm_min = minute;
-  local.tm_sec = second;
-  local.tm_isdst = -1;
-  const std::time_t t = std::mktime(&local);
+  const std::time_t t = test::LocalTime(year, month, day, hour, minute, second);
   const struct utimbuf times = {t, t};
   return t != static_cast<std::time_t>(-1) && utime(path.c_str(), &times) == 0;
 #endif

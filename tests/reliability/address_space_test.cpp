@@ -16,8 +16,8 @@
 #include <string>
 
 #include "iwcxhead/wcxhead.h"
-#include "plugin_module.h"
-#include "reliability/child_process.h"
+#include "support/child_process.h"
+#include "support/module_driver.h"
 #include "support/test_support.h"
 
 namespace tvx::test::reliability {
@@ -57,9 +57,9 @@ struct ClaimCase {
 
 TEST(AddressSpace, AClaimOfMillionsOfEntriesNeverEndsTheHost) {
   if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
-  cli::PluginModule::LoadResult loaded = cli::PluginModule::Load(ModulePath());
-  ASSERT_TRUE(loaded.module) << loaded.error;
-  cli::PluginModule& module = *loaded.module;
+  std::string error;
+  cli::PluginModule* module = LoadedModule(&error);
+  ASSERT_NE(module, nullptr) << error;
   const ClaimCase cases[] = {
       // 60 million records of 18 zero bytes: 2.9 GB of entries that really are there.
       {"1 GiB of empty records", 1u << 30, false, 0, E_NO_MEMORY},
@@ -76,15 +76,10 @@ TEST(AddressSpace, AClaimOfMillionsOfEntriesNeverEndsTheHost) {
     const auto body = [&]() noexcept {
       const struct rlimit limit {kAddressSpace, kAddressSpace};
       if (::setrlimit(RLIMIT_AS, &limit) != 0) return 90;
-      if (module.can_you_handle_this_file(&path[0]) != c.canHandle) return 1;
-      tOpenArchiveData data{};
-      data.ArcName = &path[0];
-      const HANDLE_WCX handle = module.open_archive(&data);
-      if (handle != nullptr) {
-        module.close_archive(handle);
-        return 2;
-      }
-      return data.OpenResult == c.openResult ? 0 : 3;
+      if (CanHandle(*module, path) != c.canHandle) return 1;
+      HostArchive archive(*module, path, PK_OM_LIST);
+      if (archive.handle() != nullptr) return 2;
+      return archive.openResult() == c.openResult ? 0 : 3;
     };
     const ChildOutcome outcome = RunInChild(body);
     ASSERT_TRUE(outcome.exited) << c.what << ": the child died of signal " << outcome.signal;

@@ -26,8 +26,8 @@
 #include "TolvexU/archive_changes.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
-#include "reliability/child_process.h"
-#include "reliability/sample_archive.h"
+#include "support/child_process.h"
+#include "support/sample_data.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 
@@ -100,7 +100,7 @@ class CrashConsistency : public ::testing::Test {
     fs::create_directories(oldSources.File("docs"));
     WriteFileBytes(oldSources.File("keep.bin"), NoiseBytes(40 * 1024, 3));
     WriteFileBytes(oldSources.File("docs/old.txt"), TextBytes(5000));
-    std::string list = HostList({"keep.bin", "docs/", "docs/old.txt"});
+    std::string list = NameList({"keep.bin", "docs/", "docs/old.txt"});
     std::string folder = oldSources.path() + "/";
     std::string archive = archive_;
     ASSERT_EQ(PackFiles(&archive[0], nullptr, &folder[0], &list[0], PK_PACK_SAVE_PATHS), 0);
@@ -133,16 +133,15 @@ class CrashConsistency : public ::testing::Test {
     ::utimes((srcFolder_ + "docs").c_str(), times);
   }
 
-  // The operation as the child runs it; the host's result code.
   // The operation as the child runs it, through the faulty system (and the
   // split drives over it); the host's result code.
   int Run(const Scenario& s) {
     ::setenv("TMPDIR", tmpFolder_.c_str(), 1);
-    std::string list = HostList(listItems_);
+    std::string list = NameList(listItems_);
     SplitDrives split(faults_, tmpFolder_, s.drives == Drives::kSplitNothingFreeBeside);
     platform::System& drives = s.drives == Drives::kSystem ? static_cast<platform::System&>(faults_) : split;
     if (s.operation == Operation::kDelete) {
-      std::string names = HostList({"docs/*.*"});
+      std::string names = NameList({"docs/*.*"});
       return host::DeleteFilesWith(drives, archive_, names.c_str());
     }
     const int flags = PK_PACK_SAVE_PATHS | (s.operation == Operation::kPackAndMove ? PK_PACK_MOVE_FILES : 0);

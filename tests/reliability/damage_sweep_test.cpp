@@ -13,10 +13,9 @@
 #include <system_error>
 #include <vector>
 
-#include "reliability/archive_bytes.h"
-#include "reliability/module_api.h"
-#include "reliability/module_listing.h"
-#include "reliability/sample_archive.h"
+#include "support/archive_bytes.h"
+#include "support/module_driver.h"
+#include "support/sample_data.h"
 #include "support/test_support.h"
 
 namespace tvx::test::reliability {
@@ -33,10 +32,10 @@ std::string ContentOf(const std::string& path) {
 class DamageSweep : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(module_.loaded()) << ModulePath();
+    ASSERT_NE(module_, nullptr) << ModulePath();
     const SampleSources sources = WriteSampleSources(dir_);
     const std::string archive = dir_.File("good.tvx");
-    ASSERT_EQ(PackSample(module_, sources, archive), 0);
+    ASSERT_EQ(PackSample(*module_, sources, archive), 0);
     good_ = ReadFileBytes(archive);
     layout_ = ParseLayout(good_);
     ASSERT_TRUE(layout_.ok);
@@ -57,7 +56,7 @@ class DamageSweep : public ::testing::Test {
   std::vector<std::string> ExtractedContents(const std::string& archive) {
     TempDir out;
     std::vector<std::string> contents;
-    const std::vector<int> results = ExtractEach(module_, archive, out.path());
+    const std::vector<int> results = ExtractEach(*module_, archive, out.path());
     for (size_t i = 0; i < results.size(); ++i) {
       const std::string file = out.File("e" + std::to_string(i));
       contents.push_back(results[i] == 0 ? ContentOf(file) : "<code " + std::to_string(results[i]) + ">");
@@ -67,7 +66,7 @@ class DamageSweep : public ::testing::Test {
 
   // The answers every damaged archive must give, whatever the damage.
   void ExpectAnAnswer(const Listing& listing, const std::string& what) {
-    if (!listing.opened()) {
+    if (!listing.opened) {
       EXPECT_TRUE(listing.openResult == E_UNKNOWN_FORMAT || listing.openResult == E_BAD_ARCHIVE)
           << what << ": OpenResult " << listing.openResult;
       return;
@@ -84,7 +83,7 @@ class DamageSweep : public ::testing::Test {
   std::vector<std::string> ExpectExtractionMatchesTest(const std::string& archive, const Listing& listing,
                                                        const std::string& what) {
     TempDir out;
-    const std::vector<int> results = ExtractEach(module_, archive, out.path());
+    const std::vector<int> results = ExtractEach(*module_, archive, out.path());
     std::vector<std::string> contents(results.size());
     EXPECT_EQ(results.size(), listing.entries.size()) << what;
     for (size_t i = 0; i < results.size() && i < listing.entries.size(); ++i) {
@@ -100,7 +99,7 @@ class DamageSweep : public ::testing::Test {
     return contents;
   }
 
-  ModuleApi module_;
+  cli::PluginModule* module_ = LoadedModule();
   TempDir dir_;
   std::string good_;
   ArchiveLayout layout_;
@@ -112,14 +111,14 @@ TEST_F(DamageSweep, EveryTruncationIsRefusedOrReportsExactlyTheCutEntriesAsBadDa
   for (size_t length = 0; length < good_.size(); ++length) {
     const std::string what = "cut at " + std::to_string(length);
     ASSERT_TRUE(WriteFileBytes(path, good_.substr(0, length)));
-    const Listing listing = ListAndTest(module_, path);
+    const Listing listing = ListAndTest(*module_, path);
     ExpectAnAnswer(listing, what);
     if (length < 6) {
       EXPECT_EQ(listing.openResult, E_UNKNOWN_FORMAT) << what;
     } else if (length < layout_.dataStart) {
       EXPECT_EQ(listing.openResult, E_BAD_ARCHIVE) << what;  // the directory is incomplete
     } else {
-      ASSERT_TRUE(listing.opened()) << what;
+      ASSERT_TRUE(listing.opened) << what;
       ASSERT_EQ(listing.entries.size(), layout_.records.size()) << what;
       for (size_t i = 0; i < layout_.records.size(); ++i) {
         const RecordLayout& r = layout_.records[i];
@@ -135,7 +134,7 @@ TEST_F(DamageSweep, ExtractingFromATruncatedArchiveLeavesOnlyCompleteFiles) {
   for (size_t length = layout_.dataStart; length < good_.size(); ++length) {
     const std::string what = "cut at " + std::to_string(length);
     ASSERT_TRUE(WriteFileBytes(path, good_.substr(0, length)));
-    const Listing listing = ListAndTest(module_, path);
+    const Listing listing = ListAndTest(*module_, path);
     const std::vector<std::string> contents = ExpectExtractionMatchesTest(path, listing, what);
     for (size_t i = 0; i < contents.size() && i < listing.entries.size(); ++i) {
       if (listing.entries[i].testResult == 0) {
@@ -181,7 +180,7 @@ class FlipSweep : public DamageSweep {
         size_t record = 0;
         const Region region = RegionOf(at, record);
         const std::string what = "byte " + std::to_string(at) + " xor " + std::to_string(mask);
-        check(what, ListAndTest(module_, path), region, record, path);
+        check(what, ListAndTest(*module_, path), region, record, path);
         ++cases_;
       }
     }
@@ -197,7 +196,7 @@ TEST_F(FlipSweep, EveryFlipIsAnsweredWithACodeAndExtractionAgreesWithTheTest) {
   ForEveryFlip([&](const std::string& what, const Listing& listing, Region region, size_t, const std::string& path) {
     ExpectAnAnswer(listing, what);
     EXPECT_EQ(listing.openResult == E_UNKNOWN_FORMAT, region == Region::kMagic) << what;
-    if (!listing.opened()) {
+    if (!listing.opened) {
       ++refused;
       return;
     }
@@ -209,7 +208,7 @@ TEST_F(FlipSweep, EveryFlipIsAnsweredWithACodeAndExtractionAgreesWithTheTest) {
       }
       // Whatever a good test promised, extraction delivers: UnpSize bytes.
       if (contents[i] == kFolder) continue;
-      const size_t claimed = listing.entries[i].unpackedSize > 0 ? listing.entries[i].unpackedSize : 0;
+      const size_t claimed = listing.entries[i].unpSize > 0 ? listing.entries[i].unpSize : 0;
       EXPECT_EQ(contents[i].size(), claimed) << what << ": entry " << i;
       if (i < contents_.size() && contents[i] != contents_[i]) ++silentlyDifferent;
     }
@@ -223,7 +222,7 @@ TEST_F(FlipSweep, EveryFlipIsAnsweredWithACodeAndExtractionAgreesWithTheTest) {
 TEST_F(FlipSweep, AFlipInsideDeflatedDataIsAlwaysBadDataAndStaysInItsEntry) {
   ForEveryFlip([&](const std::string& what, const Listing& listing, Region region, size_t record, const std::string&) {
     if (region != Region::kDeflatedData) return;
-    ASSERT_TRUE(listing.opened()) << what;
+    ASSERT_TRUE(listing.opened) << what;
     ASSERT_EQ(listing.entries.size(), layout_.records.size()) << what;
     for (size_t i = 0; i < listing.entries.size(); ++i) {
       EXPECT_EQ(listing.entries[i].testResult, i == record ? E_BAD_DATA : 0) << what << ": entry " << i;
@@ -234,7 +233,7 @@ TEST_F(FlipSweep, AFlipInsideDeflatedDataIsAlwaysBadDataAndStaysInItsEntry) {
 TEST_F(FlipSweep, AFlipInOneRecordsSizesOrOffsetLeavesTheOtherEntriesIntact) {
   ForEveryFlip([&](const std::string& what, const Listing& listing, Region region, size_t record, const std::string& path) {
     if (region != Region::kNumbers && region != Region::kTime && region != Region::kName) return;
-    ASSERT_TRUE(listing.opened()) << what;
+    ASSERT_TRUE(listing.opened) << what;
     ASSERT_EQ(listing.entries.size(), layout_.records.size()) << what;
     const std::vector<std::string> contents = ExpectExtractionMatchesTest(path, listing, what);
     for (size_t i = 0; i < listing.entries.size(); ++i) {
@@ -246,7 +245,7 @@ TEST_F(FlipSweep, AFlipInOneRecordsSizesOrOffsetLeavesTheOtherEntriesIntact) {
     // tests good, its bytes are the original ones, wherever the record points.
     const RecordLayout& r = layout_.records[record];
     const ListedEntry& flipped = listing.entries[record];
-    const bool sameClaim = flipped.unpackedSize == r.unpackedSize && flipped.packedSize < flipped.unpackedSize;
+    const bool sameClaim = flipped.unpSize == r.unpackedSize && flipped.packSize < flipped.unpSize;
     if (r.deflated() && sameClaim && flipped.testResult == 0) {
       EXPECT_TRUE(contents[record] == contents_[record]) << what;
     }

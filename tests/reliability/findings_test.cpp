@@ -9,9 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "reliability/archive_bytes.h"
-#include "reliability/module_api.h"
-#include "reliability/module_listing.h"
+#include "support/archive_bytes.h"
+#include "support/module_driver.h"
 #include "support/test_support.h"
 
 namespace tvx::test::reliability {
@@ -19,15 +18,15 @@ namespace {
 
 class Findings : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(module_.loaded()) << ModulePath(); }
+  void SetUp() override { ASSERT_NE(module_, nullptr) << ModulePath(); }
 
   Listing ListCrafted(const std::vector<RawEntry>& entries) {
     const std::string path = dir_.File("crafted.tvx");
-    EXPECT_TRUE(WriteFileBytes(path, WriteArchive(entries)));
-    return ListAndTest(module_, path);
+    EXPECT_TRUE(WriteFileBytes(path, ArchiveBytes(entries)));
+    return ListAndTest(*module_, path);
   }
 
-  ModuleApi module_;
+  cli::PluginModule* module_ = LoadedModule();
   TempDir dir_;
 };
 
@@ -40,7 +39,7 @@ TEST_F(Findings, AStoredNameWithNulBytesIsNeverReportedEmptyOrClimbing) {
                                           std::string("docs/..\0/", 9), std::string("\0/evil", 6)};
   for (const std::string& name : names) {
     const Listing listing = ListCrafted({Stored(name, "x")});
-    ASSERT_TRUE(listing.opened());
+    ASSERT_TRUE(listing.opened);
     ASSERT_EQ(listing.entries.size(), 1u);
     EXPECT_TRUE(listing.entries[0].nameSafe) << "stored " << Hex(name) << " reported as \"" << listing.entries[0].name
                                              << "\"";
@@ -54,11 +53,11 @@ TEST_F(Findings, TestAndExtractionAgreeOnAFolderRecordThatClaimsContent) {
   RawEntry folder = Stored("docs/", "");
   folder.unpackedSize = 100;
   const std::string path = dir_.File("folder.tvx");
-  ASSERT_TRUE(WriteFileBytes(path, WriteArchive({folder})));
-  const Listing listing = ListAndTest(module_, path);
+  ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({folder})));
+  const Listing listing = ListAndTest(*module_, path);
   ASSERT_EQ(listing.entries.size(), 1u);
   TempDir out;
-  const std::vector<int> extracted = ExtractEach(module_, path, out.path());
+  const std::vector<int> extracted = ExtractEach(*module_, path, out.path());
   ASSERT_EQ(extracted.size(), 1u);
   EXPECT_EQ(listing.entries[0].testResult, extracted[0]);
 }
@@ -107,14 +106,11 @@ TEST_F(Findings, AnEntryTimeIn1901IsReportedAsAnEarlyTimeWithoutOverflow) {
     RawEntry entry = Stored("old.txt", "x");
     entry.time = c.time;
     std::string path = dir_.File(std::string("time-") + c.zone + ".tvx");
-    ASSERT_TRUE(WriteFileBytes(path, WriteArchive({entry})));
-    tOpenArchiveData open{};
-    open.ArcName = &path[0];
-    HANDLE_WCX handle = module_.OpenArchive(&open);
-    ASSERT_NE(handle, nullptr);
+    ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({entry})));
+    HostArchive archive(*module_, path, PK_OM_LIST);
+    ASSERT_NE(archive.handle(), nullptr);
     tHeaderData header{};
-    ASSERT_EQ(module_.ReadHeader(handle, &header), 0);
-    module_.CloseArchive(handle);
+    ASSERT_EQ(archive.ReadHeader(header), 0);
     EXPECT_LE(header.FileTime, 0) << c.zone << ": entry time " << c.time << " reported as " << header.FileTime;
   }
 }

@@ -25,9 +25,9 @@
 #include "TolvexU/archive_changes.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
-#include "reliability/archive_bytes.h"
-#include "reliability/child_process.h"
-#include "reliability/sample_archive.h"
+#include "support/archive_bytes.h"
+#include "support/child_process.h"
+#include "support/sample_data.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 
@@ -117,10 +117,10 @@ class FormatLimits : public ::testing::Test {
     if (free < bytes) GTEST_SKIP() << "needs " << bytes / kMiB << " MiB free, " << free / kMiB << " MiB available";
   }
 
-  // PackFiles of the core linked into this program, with TMPDIR in scratch.
+  // Packing as PackFiles does, through the counting system, with TMPDIR in scratch.
   int Pack(const std::vector<std::string>& items) {
     ::setenv("TMPDIR", tmpFolder_.c_str(), 1);
-    const std::string list = HostList(items);
+    const std::string list = NameList(items);
     host::PackRequest request;  // as PackFiles makes it, through the counting system
     request.packedFile = archive_;
     request.srcPath = srcFolder_;
@@ -217,7 +217,7 @@ TEST_F(FormatLimits, AnArchiveThatWouldReachTwoGiBIsRefusedAndTheOldOneKept) {
   const int64_t total = 2 * kGiB - 1 - 1000;  // 1,000 bytes below the largest possible archive
   const int64_t dataStart = static_cast<int64_t>(kHeaderBytes + 2 + name.size() + kRecordNumbersBytes);
   const auto entrySize = static_cast<int32_t>(total - dataStart);
-  std::string head = ArchiveHeader(1);
+  std::string head = HeaderBytes(1);
   PutLe(head, static_cast<uint32_t>(name.size()), 2);
   head += name;
   PutLe(head, 1600000000, 4);

@@ -22,23 +22,17 @@
 #include "packU/archive.h"
 #include "packU/extract.h"
 #include "platform/platform.h"
-#include "reliability/sample_archive.h"
+#include "support/sample_data.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 
 #ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "support/windows_headers.h"
 #else
 #include <signal.h>
 #include <sys/resource.h>
 
-#include "reliability/child_process.h"
+#include "support/child_process.h"
 #endif
 
 namespace tvx::test::reliability {
@@ -129,7 +123,7 @@ class FullDisk : public ::testing::Test {
     ASSERT_TRUE(WriteFileBytes(oldSources.File("keep.txt"), TextBytes(3000)));
     fs::create_directories(oldSources.File("docs"));
     ASSERT_TRUE(WriteFileBytes(oldSources.File("docs" + sep_ + "old.bin"), NoiseBytes(70000, 9)));
-    std::string list = HostList({"keep.txt", "docs" + sep_, "docs" + sep_ + "old.bin"});
+    std::string list = NameList({"keep.txt", "docs" + sep_, "docs" + sep_ + "old.bin"});
     std::string folder = oldSources.path() + sep_;
     std::string archive = archive_;
     ASSERT_EQ(PackFiles(&archive[0], nullptr, &folder[0], &list[0], PK_PACK_SAVE_PATHS), 0);
@@ -169,10 +163,10 @@ class FullDisk : public ::testing::Test {
   int Apply(Change change) {
     ScopedTempFolder temp(tmpFolder_);
     if (change == Change::kDeleteFromArchive) {
-      const std::string names = HostList({"docs" + sep_ + "*.*", "keep.txt"});
+      const std::string names = NameList({"docs" + sep_ + "*.*", "keep.txt"});
       return host::DeleteFilesWith(faults_, archive_, names.c_str());
     }
-    const std::string list = HostList(sources_.listItems);
+    const std::string list = NameList(sources_.listItems);
     host::PackRequest request;
     request.packedFile = archive_;
     request.srcPath = sources_.folder;

@@ -9,10 +9,9 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/cli_runner.h"
-#include "reliability/archive_bytes.h"
-#include "reliability/module_api.h"
-#include "reliability/module_listing.h"
+#include "support/archive_bytes.h"
+#include "support/cli_runner.h"
+#include "support/module_driver.h"
 #include "support/test_support.h"
 
 namespace tvx::test::reliability {
@@ -85,7 +84,7 @@ void WalkTree(const fs::path& folder, Visit visit) {
 class HostileNames : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(module_.loaded()) << ModulePath();
+    ASSERT_NE(module_, nullptr) << ModulePath();
     // scratch/l1/l2/outer holds the archive, scratch/l1/l2/outer/dest is DIR.
     outer_ = scratch_.File("l1") + NativeSeparator() + "l2" + NativeSeparator() + "outer";
     dest_ = outer_ + NativeSeparator() + "dest";
@@ -96,18 +95,18 @@ class HostileNames : public ::testing::Test {
       entries.push_back(Stored(name, "content of entry " + std::to_string(entries.size())));
     }
     names_ = entries.size();
-    ASSERT_TRUE(WriteFileBytes(archive_, WriteArchive(entries)));
+    ASSERT_TRUE(WriteFileBytes(archive_, ArchiveBytes(entries)));
   }
 
-  ModuleApi module_;
+  cli::PluginModule* module_ = LoadedModule();
   TempDir scratch_;
   std::string outer_, dest_, archive_;
   size_t names_ = 0;
 };
 
 TEST_F(HostileNames, EveryNameIsListedSafelyAndTerminatedWithinTheHostsBuffer) {
-  const Listing listing = ListAndTest(module_, archive_);
-  ASSERT_TRUE(listing.opened()) << listing.openResult;
+  const Listing listing = ListAndTest(*module_, archive_);
+  ASSERT_TRUE(listing.opened) << listing.openResult;
   ASSERT_EQ(listing.entries.size(), names_);
   const std::vector<std::string> names = ClimbingNames(scratch_.path());
   for (size_t i = 0; i < listing.entries.size(); ++i) {

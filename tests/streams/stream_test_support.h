@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "streams/byte_stream.h"
+#include "support/archive_bytes.h"
 
 namespace tvx::testing_support {
 
@@ -30,28 +31,14 @@ class TempFile {
 
 // Incompressible bytes, the same for the same seed.
 inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed = 12345) {
-  std::vector<uint8_t> out(n);
-  uint32_t x = seed ? seed : 1;
-  for (auto& b : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    b = static_cast<uint8_t>(x >> 24);
-  }
-  return out;
+  const std::string bytes = test::NoiseBytes(n, seed);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 // Text-like bytes that compress well but not trivially.
 inline std::vector<uint8_t> TextBytes(size_t n) {
-  static const char kWords[] = "packer archive entry header stream block window tree ";
-  std::vector<uint8_t> out(n);
-  uint32_t x = 7;
-  for (size_t i = 0; i < n; ++i) {
-    x = x * 1103515245u + 12345u;
-    out[i] = (x >> 28) == 0 ? static_cast<uint8_t>('0' + (x >> 16) % 10)
-                            : static_cast<uint8_t>(kWords[i % (sizeof kWords - 1)]);
-  }
-  return out;
+  const std::string bytes = test::TextLikeBytes(n);
+  return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
 // Everything a stream yields from its position to its end, read in pieces.

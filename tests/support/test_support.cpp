@@ -9,15 +9,7 @@
 #include <random>
 #include <system_error>
 
-#ifdef _WIN32
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
-#endif
+#include "support/windows_headers.h"
 
 namespace fs = std::filesystem;
 
@@ -154,6 +146,18 @@ bool RunningUnderWine() {
 #else
   return false;
 #endif
+}
+
+std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_sec = second;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
 }
 
 }  // namespace tvx::test

@@ -6,6 +6,7 @@
 #ifndef TOLVEX_TESTS_SUPPORT_TEST_SUPPORT_H
 #define TOLVEX_TESTS_SUPPORT_TEST_SUPPORT_H
 
+#include <ctime>
 #include <string>
 
 namespace tvx::test {
@@ -66,6 +67,10 @@ std::string SourceDir();
 // Use it to skip a case that depends on behaviour Wine does not reproduce:
 //   if (tvx::test::RunningUnderWine()) GTEST_SKIP() << "why";
 bool RunningUnderWine();
+
+// The local date and time as a time_t, as mktime reads it (daylight saving
+// decided by the system); -1 when it cannot be represented.
+std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second);
 
 }  // namespace tvx::test
 

@@ -1,0 +1,95 @@
+// Archives as bytes, laid down independently of the module's writer: ones the
+// module would never write (hostile names, records pointing anywhere, broken
+// streams), the layout of a real one so damage can be aimed at a known field,
+// and the zlib streams and sample bytes the entries hold.
+#ifndef TOLVEX_TESTS_SUPPORT_ARCHIVE_BYTES_H
+#define TOLVEX_TESTS_SUPPORT_ARCHIVE_BYTES_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tvx::test {
+
+constexpr size_t kHeaderBytes = 14;         // "TOLVEX", version, entry count
+constexpr size_t kRecordNumbersBytes = 16;  // time, unpacked, packed, offset
+
+// value as `bytes` little-endian bytes.
+void PutLe(std::string& out, uint32_t value, int bytes);
+// `count` little-endian bytes at `at` (the caller keeps them inside bytes).
+uint32_t GetLe(const std::string& bytes, size_t at, int count);
+
+// "54 4F 4C" -> the three bytes; anything but hex digits is ignored.
+std::string FromHex(const std::string& text);
+
+// One entry as it will be written. offset < 0 places the data right after the
+// previous entry's; otherwise the record points there and no data is added.
+struct RawEntry {
+  std::string name;           // '/' separators, a trailing '/' for a folder
+  std::string data;           // bytes as stored in the data area
+  int32_t unpackedSize = -1;  // -1: data.size(), i.e. stored
+  int32_t time = 1600000000;
+  int32_t offset = -1;
+};
+
+// One record's fields exactly as given, for records no entry list produces.
+struct RawRecord {
+  std::string name;
+  int32_t time = 0;
+  int32_t unpackedSize = 0;
+  int32_t packedSize = 0;
+  int32_t dataOffset = 0;
+};
+
+std::string HeaderBytes(uint32_t entryCount, uint32_t version = 100);
+std::string RecordBytes(const RawRecord& record);
+// Header, records, data area: the format exactly as the module writes it.
+std::string ArchiveBytes(const std::vector<RawEntry>& entries, uint32_t version = 100);
+// The archive with no entries: header only.
+inline std::string EmptyArchiveBytes() { return ArchiveBytes({}); }
+
+// One zlib stream of the bytes, made by zlib itself at level 9; empty on failure.
+std::string ZlibCompress(const std::string& bytes);
+RawEntry Stored(const std::string& name, const std::string& content);
+// A deflated entry: one zlib stream of content.
+RawEntry Deflated(const std::string& name, const std::string& content);
+// Inflates to the right bytes, but its checksum (the stream's last byte) is wrong.
+RawEntry DamagedDeflated(const std::string& name, const std::string& content);
+
+// Bytes without repetition that deflate cannot shrink; the same for a seed.
+std::string NoiseBytes(size_t count, uint32_t seed = 2463534242u);
+// Text that compresses well but not trivially.
+std::string TextLikeBytes(size_t count);
+// Compresses well, so that packed and unpacked sizes differ.
+inline std::string Compressible(size_t size, char fill = 'x') { return std::string(size, fill); }
+
+// Where one record's pieces lie in the file (absolute byte positions).
+struct RecordLayout {
+  std::string name;
+  size_t lengthAt = 0;  // the uint16 name length
+  size_t nameAt = 0;
+  size_t timeAt = 0;
+  size_t unpackedAt = 0;
+  size_t packedAt = 0;
+  size_t offsetAt = 0;
+  int32_t unpackedSize = 0;
+  int32_t packedSize = 0;
+  size_t dataBegin = 0;  // the entry's packed bytes: [dataBegin, dataEnd)
+  size_t dataEnd = 0;
+  bool deflated() const { return packedSize < unpackedSize; }
+};
+
+struct ArchiveLayout {
+  bool ok = false;
+  size_t dataStart = 0;
+  std::vector<RecordLayout> records;
+};
+
+// The layout of a well-formed archive (as the module writes them); ok is false
+// when the directory does not fit in the bytes.
+ArchiveLayout ParseLayout(const std::string& bytes);
+
+}  // namespace tvx::test
+
+#endif

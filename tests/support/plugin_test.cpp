@@ -1,0 +1,94 @@
+#include "support/plugin_test.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "support/windows_headers.h"
+
+namespace tvx::test {
+namespace {
+#ifdef _WIN32
+constexpr const char* kTempVariables[] = {"TMP", "TEMP"};
+#else
+constexpr const char* kTempVariables[] = {"TMPDIR"};
+#endif
+}  // namespace
+
+TempFolderRedirect::TempFolderRedirect(const std::string& folder) {
+  for (const char* name : kTempVariables) {
+#ifdef _WIN32
+    char buffer[32768];
+    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+    const bool had = length > 0 && length < sizeof buffer;
+    saved_.push_back(had ? std::string(buffer, length) : std::string());
+    had_.push_back(had);
+    SetEnvironmentVariableA(name, folder.c_str());
+#else
+    const char* old = std::getenv(name);
+    had_.push_back(old != nullptr);
+    saved_.push_back(old != nullptr ? old : "");
+    setenv(name, folder.c_str(), 1);
+#endif
+  }
+}
+
+TempFolderRedirect::~TempFolderRedirect() {
+  for (size_t i = 0; i < had_.size(); ++i) {
+#ifdef _WIN32
+    SetEnvironmentVariableA(kTempVariables[i], had_[i] ? saved_[i].c_str() : nullptr);
+#else
+    if (had_[i]) {
+      setenv(kTempVariables[i], saved_[i].c_str(), 1);
+    } else {
+      unsetenv(kTempVariables[i]);
+    }
+#endif
+  }
+}
+
+std::vector<std::string> FolderListing(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    names.push_back(it->path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> TemporaryFilesIn(const std::string& folder) {
+  std::vector<std::string> found;
+  for (const std::string& name : FolderListing(folder)) {
+    if (name.size() >= 3 && (name[0] | 0x20) == 't' && (name[1] | 0x20) == 'v' && (name[2] | 0x20) == 'x') {
+      found.push_back(name);
+    }
+  }
+  return found;
+}
+
+void PluginTest::SetUp() {
+  std::string error;
+  module_ = LoadedModule(&error);
+  ASSERT_NE(module_, nullptr) << error;
+  ASSERT_FALSE(work_.path().empty());
+  ASSERT_FALSE(temp_.path().empty());
+  redirect_ = std::make_unique<TempFolderRedirect>(temp_.path());
+  module_->set_process_data_proc(nullptr, nullptr);
+}
+
+void PluginTest::TearDown() {
+  if (module_ != nullptr) module_->set_process_data_proc(nullptr, nullptr);
+  redirect_.reset();
+  EXPECT_EQ(TemporaryFilesIn(temp_.path()), std::vector<std::string>())
+      << "the module left a temporary file behind";
+}
+
+std::string PluginTest::WriteArchive(const std::string& name, const std::vector<RawEntry>& entries) {
+  const std::string path = Path(name);
+  EXPECT_TRUE(WriteFileBytes(path, ArchiveBytes(entries)));
+  return path;
+}
+
+}  // namespace tvx::test
