@@ -99,6 +99,7 @@ set(TOLVEX_TEST_SOURCES
   tests/streams/memory_stream_test.cpp
   tests/streams/read_ahead_stream_test.cpp
   tests/streams/slice_stream_test.cpp
+  tests/streams/stream_results_test.cpp
   tests/support/plugin_test.cpp)
 add_executable(tolvex_tests ${TOLVEX_TEST_SOURCES})
 target_link_libraries(tolvex_tests PRIVATE tolvex_core tolvex_test_support)

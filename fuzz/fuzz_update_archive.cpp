@@ -64,8 +64,7 @@ std::string PackedBytes(tvx::Archive& archive, const tvx::ArchiveEntry& entry) {
   if (entry.packedSize <= 0 || !archive.EntryDataPresent(entry)) return bytes;
   tvx::SliceStream slice = archive.EntryData(entry);
   bytes.resize(static_cast<size_t>(entry.packedSize));
-  const uint32_t got = slice.Read(&bytes[0], static_cast<uint32_t>(bytes.size()));
-  bytes.resize(got == tvx::kStreamError ? 0 : got);
+  bytes.resize(slice.TryRead(&bytes[0], static_cast<uint32_t>(bytes.size())).count);
   return bytes;
 }
 

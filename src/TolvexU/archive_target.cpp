@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "commonsU/path_text.h"
 #include "platform/platform.h"
@@ -13,7 +14,8 @@ namespace tvx::host {
 namespace {
 
 TargetPath TemporaryTarget(platform::System& system) {
-  return TargetPath{system.CreateTempFile(system.TempDirectory(), "tvx"), true};
+  platform::PathResult made = system.CreateTempFile(system.TempDirectory(), "tvx");
+  return TargetPath{std::move(made.path), !made.failed(), made.error};
 }
 
 // Copies the whole of source over destination (created or emptied), on disk
@@ -50,7 +52,7 @@ bool NameTaken(platform::System& system, const std::string& path) {
   return system.FileExists(path) || system.DirectoryExists(path);
 }
 
-std::string FreeNameBeside(platform::System& system, const std::string& packedFile) {
+std::optional<std::string> FreeNameBeside(platform::System& system, const std::string& packedFile) {
   const std::string first = packedFile + ".tvxnew";
   if (Usable(system, first)) return first;
   if (system.PathFits(first)) {
@@ -65,7 +67,7 @@ std::string FreeNameBeside(platform::System& system, const std::string& packedFi
     const std::string name = folder + "tvx" + std::to_string(n) + ".tvxnew";
     if (Usable(system, name)) return name;
   }
-  return std::string();
+  return std::nullopt;
 }
 
 TargetPath ChooseTargetPath(platform::System& system, const std::string& packedFile, uint64_t needed) {
@@ -75,7 +77,7 @@ TargetPath ChooseTargetPath(platform::System& system, const std::string& packedF
   if (!HasFreeSpace(system, root, needed)) return TemporaryTarget(system);
   const std::string side = ReplaceExtension(packedFile, "___");
   if (NameTaken(system, side)) return TemporaryTarget(system);
-  return TargetPath{side, false};
+  return TargetPath{side, false, platform::IoError()};
 }
 
 Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target) {
@@ -91,14 +93,14 @@ Status ReplaceArchiveFile(platform::System& system, const std::string& packedFil
   }
   const int64_t size = system.FileSize64(target);
   const std::string root = system.DriveRoot(packedFile);
-  const std::string beside = FreeNameBeside(system, packedFile);
-  if (!beside.empty() && size >= 0 && HasFreeSpace(system, root, static_cast<uint64_t>(size))) {
-    if (CopyFileContents(system, target, beside) && system.MoveReplacing(beside, packedFile)) {
+  const std::optional<std::string> beside = FreeNameBeside(system, packedFile);
+  if (beside && size >= 0 && HasFreeSpace(system, root, static_cast<uint64_t>(size))) {
+    if (CopyFileContents(system, target, *beside) && system.MoveReplacing(*beside, packedFile)) {
       system.RemoveFile(target);
       return Status::kOk;
     }
     // The old archive is intact; the finished new one stays at target.
-    system.RemoveFile(beside);
+    system.RemoveFile(*beside);
     return Status::kWriteFailed;
   }
   // No room (or no free name) for a copy beside the archive: overwrite it, but

@@ -3,6 +3,7 @@
 #define TOLVEX_TOLVEXU_ARCHIVE_TARGET_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "packU/status.h"
@@ -17,8 +18,10 @@ bool HasFreeSpace(platform::System& system, const std::string& root, uint64_t co
 bool NameTaken(platform::System& system, const std::string& path);
 
 struct TargetPath {
-  std::string path;  // "" when no temporary file could be made
+  std::string path;            // empty when failed()
   bool temporaryFile = false;  // made empty in the temporary folder; remove it on every failure
+  platform::IoError error;     // why no temporary file could be made
+  bool failed() const { return error.failed(); }
 };
 
 // For an existing archive, the first rule that applies:
@@ -38,8 +41,8 @@ TargetPath ChooseTargetPath(platform::System& system, const std::string& packedF
 // command-line host removes that name after an interrupted call when it did
 // not exist before. When it is taken: `<packedFile>.tvxnew2`, 3, ... When the
 // long name does not fit (Windows MAX_PATH, a component of more than 255
-// characters): `tvx<N>.tvxnew` in the same folder. "" when no name is free.
-std::string FreeNameBeside(platform::System& system, const std::string& packedFile);
+// characters): `tvx<N>.tvxnew` in the same folder. Nothing when no name is free.
+std::optional<std::string> FreeNameBeside(platform::System& system, const std::string& packedFile);
 
 // Puts the finished archive at target in packedFile's place. On the same
 // drive by one atomic rename; should that fail, packedFile is unchanged and

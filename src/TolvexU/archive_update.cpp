@@ -1,5 +1,8 @@
 #include "TolvexU/archive_update.h"
 
+#include <optional>
+#include <string>
+
 #include "TolvexU/archive_target.h"
 #include "TolvexU/progress.h"
 #include "TolvexU/result_codes.h"
@@ -42,9 +45,11 @@ int WriteAndReplace(platform::System& system, const std::string& packedFile, std
     target = ChooseTargetPath(system, packedFile, needed);
   } else {
     // Never a partial file under the final name: written beside, then renamed.
-    target.path = FreeNameBeside(system, packedFile);
+    const std::optional<std::string> beside = FreeNameBeside(system, packedFile);
+    if (!beside) return E_ECREATE;
+    target.path = *beside;
   }
-  if (target.path.empty()) return E_ECREATE;
+  if (target.failed()) return E_ECREATE;
   if (!HasFreeSpace(system, system.DriveRoot(target.path), needed)) {
     if (target.temporaryFile) system.RemoveFile(target.path);
     return E_ECREATE;

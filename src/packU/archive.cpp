@@ -31,25 +31,25 @@ std::unique_ptr<Archive> Archive::NewArchive(platform::System& system, const std
   return archive;
 }
 
-Archive::OpenResult Archive::ShortRead() const {
-  return ArchiveReadStatus(stream_->LastError()) == Status::kReadFailed ? OpenResult::kReadFailed
-                                                                         : OpenResult::kDamaged;
+Archive::OpenResult Archive::ShortRead(const platform::IoError& error) {
+  return ArchiveReadStatus(error) == Status::kReadFailed ? OpenResult::kReadFailed : OpenResult::kDamaged;
 }
 
 Archive::OpenResult Archive::ReadHeaderAndDirectory() {
   uint8_t header[kHeaderSize];
   // May be short: a file shorter than the header is foreign or damaged.
-  const uint32_t got = stream_->Read(header, kHeaderSize);
+  const Transfer read = stream_->TryRead(header, kHeaderSize);
+  const uint32_t got = read.count;
   fileSize_ = stream_->Size();
   if (got < kMagicSize || std::memcmp(header, kMagic, kMagicSize) != 0) {
     version_ = 0xFFFF;
-    const bool readError = stream_->IsOpen() && got < kMagicSize && ShortRead() == OpenResult::kReadFailed;
+    const bool readError = stream_->IsOpen() && got < kMagicSize && ShortRead(read.error) == OpenResult::kReadFailed;
     return readError ? OpenResult::kReadFailed : OpenResult::kNotThisFormat;
   }
   valid_ = true;
   if (got < kHeaderSize) {  // the magic, then the file ends inside the header
     if (got >= kMagicSize + 4) version_ = ReadLe32(header + kMagicSize);
-    return ShortRead();
+    return ShortRead(read.error);
   }
   version_ = ReadLe32(header + kMagicSize);
   const auto entryCount = static_cast<int32_t>(ReadLe32(header + kMagicSize + 4));
@@ -87,12 +87,11 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
     std::memmove(buffer.data(), buffer.data() + begin, end - begin);
     end -= begin;
     begin = 0;
-    const uint32_t got = stream_->Read(buffer.data() + end, static_cast<uint32_t>(buffer.size() - end));
-    if (got == 0 || got == kStreamError) {
+    const Transfer got = stream_->TryRead(buffer.data() + end, static_cast<uint32_t>(buffer.size() - end));
+    end += got.count;
+    if (got.count == 0) {
       atEnd = true;
-      ended = ShortRead();
-    } else {
-      end += got;
+      ended = ShortRead(got.error);
     }
   }
   dataStart_ = consumed;

@@ -86,7 +86,7 @@ class Archive {
   OpenResult ReadHeaderAndDirectory();
   OpenResult ReadDirectory(int32_t entryCount);
   // A read that stopped short: damage when the file simply ended there.
-  OpenResult ShortRead() const;
+  static OpenResult ShortRead(const platform::IoError& error);
 
   platform::System* system_;
   std::unique_ptr<FileStream> stream_;

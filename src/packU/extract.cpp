@@ -33,7 +33,7 @@ class DiscardSink : public ContentSink {
 class StreamSink : public ContentSink {
  public:
   explicit StreamSink(ByteStream& stream) : stream_(stream) {}
-  bool Put(const uint8_t* data, uint32_t count) override { return stream_.Write(data, count) == count; }
+  bool Put(const uint8_t* data, uint32_t count) override { return !stream_.TryWrite(data, count).failed(); }
 
  private:
   ByteStream& stream_;
@@ -63,8 +63,7 @@ Status Pump(ByteStream& source, uint32_t count, ContentSink& sink) {
 Status ExpectStreamEnd(InflateStream& inflate) {
   if (inflate.AtStreamEnd()) return Status::kOk;
   uint8_t extra;
-  const uint32_t got = inflate.Read(&extra, 1);
-  return got == 0 && inflate.AtStreamEnd() ? Status::kOk : Status::kBadData;
+  return inflate.TryRead(&extra, 1).count == 0 && inflate.AtStreamEnd() ? Status::kOk : Status::kBadData;
 }
 
 // Sizes of 2 GiB or more read negative: such an entry cannot be produced, so

@@ -29,7 +29,7 @@ Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t s
   while (remaining > 0) {
     const uint32_t want = remaining < kPiece ? remaining : kPiece;
     if (ReadExactly(source, buffer.get(), want).failed()) return Status::kReadFailed;
-    if (deflate->Write(buffer.get(), want) != want) return Status::kWriteFailed;
+    if (deflate->TryWrite(buffer.get(), want).failed()) return Status::kWriteFailed;
     if (deflate->BytesOut() >= size) return Status::kOk;
     if (deflate->BytesOut() > maxEnd - start) return Status::kTooLarge;
     remaining -= want;
@@ -41,7 +41,7 @@ Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t s
 }
 
 Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start) {
-  if (output.SetPosition(start) != start || source.SetPosition(0) != 0) return Status::kWriteFailed;
+  if (output.TrySetPosition(start).failed() || source.TrySetPosition(0).failed()) return Status::kWriteFailed;
   const CopyResult copy = CopyStream(output, source, size);
   // A copy stops at the first refused write, so fewer bytes written than read
   // is the disk's fault, whatever else fell short.
@@ -67,8 +67,9 @@ Status PackFileContent(platform::System& system, const std::string& sourcePath, 
   const auto size = static_cast<uint32_t>(facts.size);
   if (size == 0) return Status::kOk;
 
-  const uint32_t start = output.Position();
-  if (start == kStreamError || start > maxEnd) return Status::kTooLarge;
+  const Placement at = output.TryPosition();
+  if (at.failed() || at.position > maxEnd) return Status::kTooLarge;
+  const uint32_t start = at.position;
   Attempt attempt = Attempt::kNotSmaller;
   uint32_t compressedSize = 0;
   const Status status = Deflate(*source, size, output, start, maxEnd, attempt, compressedSize);

@@ -24,7 +24,8 @@ Status RangeCopier::Load(uint32_t start) {
   window_.resize(want);
   if (want == 0) return Status::kBadArchive;
   platform::IoError error;
-  if (source_.SetPosition(start) != start) {
+  if (source_.TrySetPosition(start).failed()) {
+    // Without a reason from the system, the archive points where its data cannot lie.
     error = source_.LastError();
     if (!error.failed()) error.kind = platform::IoErrorKind::kEnd;
   } else {
@@ -58,9 +59,9 @@ Status RangeCopier::Copy(uint32_t start, uint32_t length) {
 Status RangeCopier::Flush() {
   if (pending_.empty()) return Status::kOk;
   const auto size = static_cast<uint32_t>(pending_.size());
-  const uint32_t written = destination_.Write(pending_.data(), size);
+  const Transfer written = destination_.TryWrite(pending_.data(), size);
   pending_.clear();
-  return written == size ? Status::kOk : Status::kWriteFailed;
+  return written.failed() ? Status::kWriteFailed : Status::kOk;
 }
 
 }  // namespace tvx

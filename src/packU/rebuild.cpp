@@ -61,8 +61,7 @@ std::string DirectoryBytes(const std::vector<ArchiveEntry>& entries) {
 }
 
 bool WriteAll(ByteStream& output, const std::string& bytes) {
-  const auto size = static_cast<uint32_t>(bytes.size());
-  return output.Write(bytes.data(), size) == size;
+  return !output.TryWrite(bytes.data(), static_cast<uint32_t>(bytes.size())).failed();
 }
 
 // Gives each kept entry its new dataOffset: their bytes follow each other in
@@ -173,9 +172,9 @@ class Rebuild {
     for (size_t i = first; i < entries_.size(); ++i) {
       ArchiveEntry& entry = entries_[i];
       const std::string& sourcePath = plan_.additions[i - first].sourcePath;
-      const uint32_t position = output_->Position();
-      if (position == kStreamError) return Status::kWriteFailed;
-      entry.dataOffset = static_cast<int32_t>(position - dataStart);
+      const Placement at = output_->TryPosition();
+      if (at.failed()) return Status::kWriteFailed;
+      entry.dataOffset = static_cast<int32_t>(at.position - dataStart);
       PackedContent content;
       if (!entry.IsDirectory()) {
         const Status status = PackFileContent(system_, sourcePath, *output_, kMaxArchiveSize, content);
@@ -195,19 +194,19 @@ class Rebuild {
   // whose writing was cut short (a killed process) is never taken for a
   // complete archive.
   Status Finish(bool directoryChanged) {
-    const uint32_t end = output_->Position();
-    if (end == kStreamError) return Status::kWriteFailed;
+    const Placement end = output_->TryPosition();
+    if (end.failed()) return Status::kWriteFailed;
     if (directoryChanged) {
-      if (output_->SetPosition(kHeaderSize) != kHeaderSize || !WriteAll(*output_, DirectoryBytes(entries_))) {
+      if (output_->TrySetPosition(kHeaderSize).failed() || !WriteAll(*output_, DirectoryBytes(entries_))) {
         return Status::kWriteFailed;
       }
     }
-    if (output_->SetPosition(0) != 0 || !WriteAll(*output_, std::string(kMagic, kMagicSize))) {
+    if (output_->TrySetPosition(0).failed() || !WriteAll(*output_, std::string(kMagic, kMagicSize))) {
       return Status::kWriteFailed;
     }
     // On disk before the caller lets it replace the old archive or deletes
     // the files it holds: a power cut must not take both.
-    return output_->SetPosition(end) == end && output_->Flush() ? Status::kOk : Status::kWriteFailed;
+    return !output_->TrySetPosition(end.position).failed() && output_->Flush() ? Status::kOk : Status::kWriteFailed;
   }
 
   platform::System& system_;

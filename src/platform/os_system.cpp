@@ -93,7 +93,7 @@ class Os : public System {
   uint32_t CurrentDosDateTime() override { return platform::CurrentDosDateTime(); }
 
   std::string TempDirectory() override { return platform::TempDirectory(); }
-  std::string CreateTempFile(const std::string& directory, const std::string& prefix) override {
+  PathResult CreateTempFile(const std::string& directory, const std::string& prefix) override {
     return platform::CreateTempFile(directory, prefix);
   }
   std::string DriveRoot(const std::string& path) override { return platform::DriveRoot(path); }

@@ -49,6 +49,13 @@ struct IoError {
   bool failed() const { return kind != IoErrorKind::kNone; }
 };
 
+// A name the system made, or why it could not make one.
+struct PathResult {
+  std::string path;  // empty exactly when failed()
+  IoError error;
+  bool failed() const { return error.failed(); }
+};
+
 // Forgets the system's last error code (errno, SetLastError(0)), so that a
 // later LastSystemError tells whether the calls in between failed.
 void ClearSystemError();
@@ -144,9 +151,9 @@ uint32_t CurrentDosDateTime();
 // The temporary folder, ending in the platform's separator.
 std::string TempDirectory();
 // A new empty file in directory whose name starts with the first three
-// characters of prefix; the empty string when none could be made. On POSIX
-// the name is chosen race-free (mkstemp).
-std::string CreateTempFile(const std::string& directory, const std::string& prefix);
+// characters of prefix, or why none could be made. On POSIX the name is
+// chosen race-free (mkstemp).
+PathResult CreateTempFile(const std::string& directory, const std::string& prefix);
 
 // Windows: the first three characters of the path (C:\), or \\server\share\ of
 // a network path. POSIX: the nearest existing folder of the path (the path
@@ -293,7 +300,7 @@ class System {
   virtual uint32_t CurrentDosDateTime() = 0;
 
   virtual std::string TempDirectory() = 0;
-  virtual std::string CreateTempFile(const std::string& directory, const std::string& prefix) = 0;
+  virtual PathResult CreateTempFile(const std::string& directory, const std::string& prefix) = 0;
   virtual std::string DriveRoot(const std::string& path) = 0;
   virtual int64_t VolumeFreeBytes(const std::string& path) = 0;
   virtual bool IsRemovableDrive(const std::string& root) = 0;

@@ -293,18 +293,21 @@ std::string TempDirectory() {
   return dir;
 }
 
-std::string CreateTempFile(const std::string& directory, const std::string& prefix) {
+PathResult CreateTempFile(const std::string& directory, const std::string& prefix) {
   std::string pattern = directory;
   if (!pattern.empty() && pattern.back() != '/') pattern += '/';
   pattern += prefix.substr(0, 3);
   pattern += "XXXXXX";
   const int fd = ::mkstemp(&pattern[0]);
-  if (fd < 0) return "";
+  if (fd < 0) {
+    const IoError error = LastSystemError();
+    return PathResult{std::string(), error.failed() ? error : IoError{IoErrorKind::kIo, 0}};
+  }
   // mkstemp makes the file 0600. The temp file often replaces an archive, so
   // give it the permissions File::Open would have given it.
   ::fchmod(fd, 0644 & ~CurrentUmask());
   ::close(fd);
-  return pattern;
+  return PathResult{pattern, IoError()};
 }
 
 std::string DriveRoot(const std::string& path) {

@@ -251,10 +251,14 @@ std::string TempDirectory() {
   return dir;
 }
 
-std::string CreateTempFile(const std::string& directory, const std::string& prefix) {
+PathResult CreateTempFile(const std::string& directory, const std::string& prefix) {
   char buffer[kPathBufferSize] = {};
-  if (::GetTempFileNameA(directory.c_str(), prefix.c_str(), 0, buffer) == 0) return "";
-  return buffer;
+  ClearSystemError();
+  if (::GetTempFileNameA(directory.c_str(), prefix.c_str(), 0, buffer) == 0) {
+    const IoError error = LastSystemError();
+    return PathResult{std::string(), error.failed() ? error : IoError{IoErrorKind::kIo, 0}};
+  }
+  return PathResult{buffer, IoError()};
 }
 
 namespace {

@@ -1,9 +1,12 @@
 // The one stream interface through which every byte is read or written.
 //
 // Positions and sizes are unsigned 32-bit; seek offsets are signed 32-bit.
-// Nothing throws: a failed seek returns kStreamError (all bits set), a failed
-// read or write returns fewer bytes than asked (0 when nothing moved). Each
-// caller decides what a short count means.
+// Nothing throws. The virtual calls answer with the stream's own values: a
+// failed seek returns kStreamError (all bits set), a failed read or write
+// fewer bytes than asked (0 when nothing moved), and a compression stream's
+// read kStreamError for corrupt data - which is also a possible byte count.
+// Callers therefore use TryRead, TryWrite and TrySeek (or ReadExactly), which
+// read those values once and say what moved and why it fell short.
 #ifndef TOLVEX_STREAMS_BYTE_STREAM_H
 #define TOLVEX_STREAMS_BYTE_STREAM_H
 
@@ -37,6 +40,20 @@ inline uint32_t SeekTarget(int32_t offset, SeekOrigin origin, uint64_t current, 
   if (target < 0 || static_cast<uint64_t>(target) > last) return kStreamError;
   return static_cast<uint32_t>(target);
 }
+
+// What one read or write moved, and why it fell short.
+struct Transfer {
+  uint32_t count = 0;       // bytes moved; never more than were asked for
+  platform::IoError error;  // kNone when all of them moved; a read that met the end of the data says kEnd
+  bool failed() const { return error.failed(); }
+};
+
+// Where a seek landed, or why it did not.
+struct Placement {
+  uint32_t position = 0;    // valid only when the seek succeeded
+  platform::IoError error;  // kNone on success
+  bool failed() const { return error.failed(); }
+};
 
 class ByteStream;
 // Reads exactly count bytes, where anything less is an error: kNone when all
@@ -74,6 +91,18 @@ class ByteStream {
 
   uint32_t Position() { return Seek(0, kFromCurrent); }
   uint32_t SetPosition(uint32_t n) { return Seek(static_cast<int32_t>(n), kFromBegin); }
+
+  // Read, whose count may fall short: at the end of the data (kEnd) or on a
+  // failure (the stream's own error; kCorrupt for data that does not inflate,
+  // and then count is 0).
+  [[nodiscard]] Transfer TryRead(void* buffer, uint32_t count);
+  // Write, where anything less than count is a failure (kDiskFull, kIo ...).
+  [[nodiscard]] Transfer TryWrite(const void* buffer, uint32_t count);
+  // Seek, Position and SetPosition, with a failure kept apart from a position.
+  [[nodiscard]] Placement TrySeek(int32_t offset, SeekOrigin origin);
+  [[nodiscard]] Placement TryPosition() { return TrySeek(0, kFromCurrent); }
+  // Fails also when the stream lands anywhere but n.
+  [[nodiscard]] Placement TrySetPosition(uint32_t n);
 };
 
 }  // namespace tvx

@@ -7,23 +7,36 @@ namespace tvx {
 
 namespace {
 
+using platform::IoError;
+using platform::IoErrorKind;
+
 struct FreeDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 
+// A read that fell short for another reason than the end of the data.
+bool SourceFailed(const Transfer& got) { return got.failed() && got.error.kind != IoErrorKind::kEnd; }
+
 // Path 1: the source holds its bytes in one block; hand them over in one write.
 CopyResult CopyFromBlock(ByteStream& destination, ByteStream& source, uint32_t count) {
   CopyResult result;
-  const uint32_t position = source.Position();
+  const Placement at = source.TryPosition();
   const uint32_t size = source.Size();
-  if (position == kStreamError || position >= size) return result;
-  if (count > size - position) count = size - position;
+  if (at.failed() || at.position >= size) {
+    if (count > 0) result.error = at.failed() ? at.error : IoError{IoErrorKind::kEnd, 0};
+    return result;
+  }
+  const uint32_t position = at.position;
+  if (count > size - position) {
+    count = size - position;
+    result.error = IoError{IoErrorKind::kEnd, 0};
+  }
   result.read = count;
   if (count == 0) return result;
-  const uint32_t accepted = destination.Write(source.Memory() + position, count);
-  // A destination reporting more than it was given is broken; trust nothing.
-  result.written = accepted <= count ? accepted : 0;
-  source.Seek(static_cast<int32_t>(result.written), kFromCurrent);
+  const Transfer written = destination.TryWrite(source.Memory() + position, count);
+  result.written = written.count;
+  if (written.failed()) result.error = written.error;
+  (void)source.TrySeek(static_cast<int32_t>(result.written), kFromCurrent);  // within the block: cannot fail
   return result;
 }
 
@@ -33,23 +46,26 @@ CopyResult CopyFromBlock(ByteStream& destination, ByteStream& source, uint32_t c
 CopyResult CopyIntoBlock(ByteStream& destination, ByteStream& source, uint32_t count) {
   CopyResult result;
   if (count == 0) return result;
-  const uint32_t position = destination.Position();
-  if (position == kStreamError) return result;
-  const uint64_t end = static_cast<uint64_t>(position) + count;
-  if (end >= kStreamError) return result;
-  if (end > destination.Size() && !destination.SetSize(static_cast<uint32_t>(end))) return result;
-  // Growing may have moved the block: ask for it only now.
-  uint8_t* block = destination.Memory();
-  if (block == nullptr) return result;
-  const uint32_t got = source.Read(block + position, count);
-  if (got == kStreamError) {
-    result.sourceFailed = true;
+  const Placement at = destination.TryPosition();
+  const uint64_t end = static_cast<uint64_t>(at.position) + count;
+  if (at.failed() || end >= kStreamError ||
+      (end > destination.Size() && !destination.SetSize(static_cast<uint32_t>(end)))) {
+    result.error = at.failed() ? at.error : IoError{IoErrorKind::kDiskFull, 0};  // no room for the block
     return result;
   }
-  const uint32_t delivered = got <= count ? got : 0;
-  result.read = delivered;
-  result.written = delivered;
-  destination.Seek(static_cast<int32_t>(delivered), kFromCurrent);
+  // Growing may have moved the block: ask for it only now.
+  uint8_t* block = destination.Memory();
+  if (block == nullptr) {
+    result.error = IoError{IoErrorKind::kDiskFull, 0};
+    return result;
+  }
+  const Transfer got = source.TryRead(block + at.position, count);
+  result.error = got.error;
+  result.sourceFailed = SourceFailed(got);
+  if (result.sourceFailed) return result;
+  result.read = got.count;
+  result.written = got.count;
+  (void)destination.TrySeek(static_cast<int32_t>(got.count), kFromCurrent);  // within the block: cannot fail
   return result;
 }
 
@@ -59,21 +75,28 @@ CopyResult CopyThroughBuffer(ByteStream& destination, ByteStream& source, uint32
   if (count == 0) return result;
   const uint32_t chunk = count < kCopyChunk ? count : kCopyChunk;
   std::unique_ptr<uint8_t, FreeDeleter> buffer(static_cast<uint8_t*>(std::malloc(chunk)));
-  if (!buffer) return result;
+  if (!buffer) {
+    result.error = IoError{IoErrorKind::kIo, 0};
+    return result;
+  }
   uint32_t remaining = count;
   while (remaining > 0) {
     const uint32_t want = remaining < chunk ? remaining : chunk;
-    const uint32_t got = source.Read(buffer.get(), want);
-    if (got == kStreamError || got > want) {
-      result.sourceFailed = true;
+    const Transfer got = source.TryRead(buffer.get(), want);
+    if (SourceFailed(got) || got.count == 0) {
+      result.error = got.error;
+      result.sourceFailed = SourceFailed(got);
       break;
     }
-    if (got == 0) break;
-    result.read += got;
-    const uint32_t accepted = destination.Write(buffer.get(), got);
-    if (accepted <= got) result.written += accepted;
-    if (accepted != got) break;
-    remaining -= got;
+    result.read += got.count;
+    const Transfer written = destination.TryWrite(buffer.get(), got.count);
+    result.written += written.count;
+    if (written.failed()) {
+      result.error = written.error;
+      break;
+    }
+    // A short piece is the end of the source, or a failure the next read tells.
+    remaining -= got.count;
   }
   return result;
 }

@@ -11,7 +11,8 @@ namespace tvx {
 struct CopyResult {
   uint32_t read = 0;         // bytes the source delivered
   uint32_t written = 0;      // bytes the destination accepted
-  bool sourceFailed = false; // the source reported an error (kStreamError), not just an end
+  bool sourceFailed = false; // the source reported an error, not just an end
+  platform::IoError error;   // why the copy stopped short: the failing side's reason, or kEnd
   bool Complete(uint32_t count) const { return read == count && written == count && !sourceFailed; }
 };
 
@@ -25,8 +26,8 @@ struct CopyResult {
 //     written piece by piece until count bytes moved, the source ends or a side
 //     fails. A compression stream sees the same byte sequence as with one
 //     buffer of the whole count.
-// A source's kStreamError is never passed on as a byte count: the copy stops
-// and sets sourceFailed.
+// A source's failure (kStreamError from a compression stream) is never passed
+// on as a byte count: the copy stops and sets sourceFailed.
 constexpr uint32_t kCopyChunk = 1u << 20;
 CopyResult CopyStream(ByteStream& destination, ByteStream& source, uint32_t count);
 

@@ -21,9 +21,9 @@ struct DeflateStream::State {
   }
   // Hands the first n buffered bytes to the destination. False when it took fewer.
   bool Flush(uint32_t n) {
-    const uint32_t accepted = destination.Write(buffer, n);
-    if (accepted <= n) bytesOut += accepted;
-    if (accepted != n) return false;
+    const Transfer taken = destination.TryWrite(buffer, n);
+    bytesOut += taken.count;
+    if (taken.failed()) return false;
     savedPosition = destination.Position();
     z.next_out = buffer;
     z.avail_out = kCompressionBufferSize;

@@ -56,15 +56,15 @@ uint32_t InflateStream::Read(void* buffer, uint32_t count) {
     // Whatever follows the end of the zlib stream is not ours to decode.
     if (s.ended) return count - s.z.avail_out;
     if (s.z.avail_in == 0) {
-      const uint32_t n = s.source.Read(s.buffer, kCompressionBufferSize);
-      if (n == kStreamError || n > kCompressionBufferSize) return Corrupt(s.error);
-      if (n == 0) {  // the source ran out early: its end, or a failed read
-        s.error = s.source.LastError();
-        if (!s.error.failed()) s.error.kind = platform::IoErrorKind::kEnd;
+      // Short pieces are normal: the source's end or failure shows as nothing read.
+      const Transfer got = s.source.TryRead(s.buffer, kCompressionBufferSize);
+      if (got.count == 0) {
+        if (got.error.kind == platform::IoErrorKind::kCorrupt) return Corrupt(s.error);
+        s.error = got.error;  // the source ran out early: its end, or a failed read
         return count - s.z.avail_out;
       }
       s.z.next_in = s.buffer;
-      s.z.avail_in = n;
+      s.z.avail_in = got.count;
       s.savedPosition = s.source.Position();
     }
     const uInt inBefore = s.z.avail_in;

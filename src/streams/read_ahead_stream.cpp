@@ -22,9 +22,8 @@ uint32_t ReadAheadStream::ReadBase(uint8_t* buffer, uint32_t count) {
   // Nothing to read past the end, and seeking a memory stream there would grow it.
   const uint32_t size = base_.Size();
   if (size != kStreamError && position_ >= size) return 0;
-  if (base_.SetPosition(position_) != position_) return 0;
-  const uint32_t got = base_.Read(buffer, count);
-  return got == kStreamError || got > count ? 0 : got;
+  if (base_.TrySetPosition(position_).failed()) return 0;
+  return base_.TryRead(buffer, count).count;  // short at the end or on a failure, never more
 }
 
 uint32_t ReadAheadStream::Read(void* buffer, uint32_t count) {

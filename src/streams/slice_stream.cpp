@@ -8,9 +8,10 @@ namespace {
 // takes only a signed 32-bit offset).
 bool SeekBaseTo(ByteStream& base, uint32_t target) {
   constexpr uint32_t kMaxStep = 0x7FFFFFFFu;
-  if (target <= kMaxStep) return base.SetPosition(target) == target;
-  if (base.SetPosition(kMaxStep) != kMaxStep) return false;
-  return base.Seek(static_cast<int32_t>(target - kMaxStep), kFromCurrent) == target;
+  if (target <= kMaxStep) return !base.TrySetPosition(target).failed();
+  if (base.TrySetPosition(kMaxStep).failed()) return false;
+  const Placement placed = base.TrySeek(static_cast<int32_t>(target - kMaxStep), kFromCurrent);
+  return !placed.failed() && placed.position == target;
 }
 
 }  // namespace
@@ -33,10 +34,9 @@ uint32_t SliceStream::Read(void* buffer, uint32_t count) {
   if (absolute >= kStreamError) return 0;
   // Others may have moved the base since the last read.
   if (!SeekBaseTo(base_, static_cast<uint32_t>(absolute))) return 0;
-  const uint32_t got = base_.Read(buffer, count);
-  if (got == kStreamError || got > count) return 0;
-  position_ += got;
-  return got;
+  const Transfer got = base_.TryRead(buffer, count);
+  position_ += got.count;
+  return got.count;
 }
 
 }  // namespace tvx

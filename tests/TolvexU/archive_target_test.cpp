@@ -62,11 +62,13 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
   }
 }
 
-TEST(ChooseTargetPath, NoTemporaryFileGivesAnEmptyPath) {
+TEST(ChooseTargetPath, NoTemporaryFileIsAFailureWithoutAPath) {
   FakeDrives drives;
   drives.failTempFiles = true;
   const host::TargetPath target = host::ChooseTargetPath(drives, "C:\\a.arc", kNeeded);
   EXPECT_EQ(target.path, "");
+  EXPECT_TRUE(target.failed());
+  EXPECT_FALSE(target.temporaryFile);  // nothing to remove
 }
 
 #ifdef _WIN32

@@ -40,15 +40,15 @@ class FakeDrives : public SystemWrapper {
 
   std::string TempDirectory() override { return tempDirectory; }
 
-  std::string CreateTempFile(const std::string& directory, const std::string& prefix) override {
-    if (failTempFiles) return "";
-    std::string made;
+  platform::PathResult CreateTempFile(const std::string& directory, const std::string& prefix) override {
+    if (failTempFiles) return platform::PathResult{"", platform::IoError{platform::IoErrorKind::kAccess, 0}};
+    platform::PathResult made;
     if (realFiles) {
       made = target().CreateTempFile(directory, prefix);
     } else {
-      made = directory + prefix.substr(0, 3) + std::to_string(tempFilesMade.size() + 1) + ".tmp";
+      made.path = directory + prefix.substr(0, 3) + std::to_string(tempFilesMade.size() + 1) + ".tmp";
     }
-    if (!made.empty()) tempFilesMade.push_back(made);
+    if (!made.failed()) tempFilesMade.push_back(made.path);
     return made;
   }
 

@@ -315,8 +315,8 @@ TEST(PlatformTemp, TempDirectoryEndsWithTheSeparatorAndExists) {
 
 TEST(PlatformTemp, CreateTempFileMakesANewEmptyFileWithThePrefix) {
   TempDir dir;
-  const std::string first = CreateTempFile(dir.path(), "tvxabc");
-  const std::string second = CreateTempFile(dir.path(), "tvxabc");
+  const std::string first = CreateTempFile(dir.path(), "tvxabc").path;
+  const std::string second = CreateTempFile(dir.path(), "tvxabc").path;
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, second);
   EXPECT_TRUE(FileExists(first));
@@ -326,7 +326,12 @@ TEST(PlatformTemp, CreateTempFileMakesANewEmptyFileWithThePrefix) {
 
 TEST(PlatformTemp, CreateTempFileInAMissingFolderFails) {
   TempDir dir;
-  EXPECT_EQ(CreateTempFile(dir.File("missing"), "tvx"), "");
+  const PathResult made = CreateTempFile(dir.File("missing"), "tvx");
+  EXPECT_EQ(made.path, "");
+  EXPECT_TRUE(made.failed());
+#ifndef _WIN32
+  EXPECT_EQ(made.error.kind, IoErrorKind::kNotFound);  // the folder is missing, not the disk full
+#endif
 }
 
 // --- drives --------------------------------------------------------------------

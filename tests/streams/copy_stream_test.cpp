@@ -127,6 +127,7 @@ TEST(CopyStreamThroughBuffer, StopsAtTheEndOfTheSource) {
   EXPECT_EQ(r.read, 1000u);
   EXPECT_EQ(r.written, 1000u);
   EXPECT_FALSE(r.sourceFailed);
+  EXPECT_EQ(r.error.kind, platform::IoErrorKind::kEnd);
   EXPECT_FALSE(r.Complete(5000));
 }
 
@@ -139,6 +140,8 @@ TEST(CopyStreamThroughBuffer, StopsAtAShortWrite) {
   const CopyResult r = CopyStream(to, *from, n);
   EXPECT_EQ(r.written, 1000u);
   EXPECT_EQ(r.read, kCopyChunk);  // no second chunk after the refusal
+  EXPECT_TRUE(r.error.failed());
+  EXPECT_NE(r.error.kind, platform::IoErrorKind::kEnd);  // the destination failed, the source did not end
   EXPECT_FALSE(r.Complete(n));
 }
 
@@ -149,6 +152,7 @@ TEST(CopyStreamThroughBuffer, SourceErrorStopsAndKeepsWhatCameBefore) {
   EXPECT_TRUE(r.sourceFailed);
   EXPECT_EQ(r.read, 300u);
   EXPECT_EQ(r.written, 300u);
+  EXPECT_EQ(r.error.kind, platform::IoErrorKind::kCorrupt);  // all bits set from the source
   EXPECT_FALSE(r.Complete(1000));
 }
 

@@ -17,7 +17,7 @@ namespace tvx::testing_support {
 // A fresh empty file in the temporary folder, deleted again at the end.
 class TempFile {
  public:
-  TempFile() : path_(platform::CreateTempFile(platform::TempDirectory(), "tvs")) {}
+  TempFile() : path_(platform::CreateTempFile(platform::TempDirectory(), "tvs").path) {}
   ~TempFile() {
     if (!path_.empty()) platform::RemoveFile(path_);
   }

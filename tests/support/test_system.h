@@ -38,7 +38,7 @@ class SystemWrapper : public platform::System {
   uint32_t ModifiedDosDateTime(const std::string& path) override { return target_.ModifiedDosDateTime(path); }
   uint32_t CurrentDosDateTime() override { return target_.CurrentDosDateTime(); }
   std::string TempDirectory() override { return target_.TempDirectory(); }
-  std::string CreateTempFile(const std::string& directory, const std::string& prefix) override {
+  platform::PathResult CreateTempFile(const std::string& directory, const std::string& prefix) override {
     return target_.CreateTempFile(directory, prefix);
   }
   std::string DriveRoot(const std::string& path) override { return target_.DriveRoot(path); }
