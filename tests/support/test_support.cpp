@@ -160,4 +160,10 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute, int se
   return std::mktime(&local);
 }
 
+std::string ClockText(int year, int month, int day, int hour, int minute, int second) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+  return text;
+}
+
 }  // namespace tvx::test

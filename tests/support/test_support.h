@@ -72,6 +72,14 @@ bool RunningUnderWine();
 // decided by the system); -1 when it cannot be represented.
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second);
 
+// "YYYY-MM-DD hh:mm:ss" of anything with the six calendar fields, so that a
+// test compares a whole time at once and a failure shows all of it.
+std::string ClockText(int year, int month, int day, int hour, int minute, int second);
+template <typename Time>
+std::string ClockText(const Time& t) {
+  return ClockText(t.year, t.month, t.day, t.hour, t.minute, t.second);
+}
+
 }  // namespace tvx::test
 
 #endif
