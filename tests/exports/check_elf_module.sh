@@ -6,6 +6,7 @@
 set -u
 nm=$1
 module=$2
+. "$(dirname "$0")/same_lists.sh"
 
 expected='CanYouHandleThisFile
 CloseArchive
@@ -22,14 +23,8 @@ actual=$(printf '%s\n' "$symbols" | awk 'NF >= 3 { print $3 }' | LC_ALL=C sort)
 not_code=$(printf '%s\n' "$symbols" | awk 'NF >= 3 && $2 != "T" { print $3 }')
 
 status=0
-if [ "$actual" != "$expected" ]; then
-  echo "FAIL: dynamic symbols of $module differ from the nine interface functions"
-  echo "--- expected"; printf '%s\n' "$expected"
-  echo "--- actual"; printf '%s\n' "${actual:-<none>}"
-  status=1
-else
-  echo "ok: exports exactly the nine functions"
-fi
+same_lists "dynamic symbols of $module differ from the nine interface functions" "$expected" "$actual" \
+  "exports exactly the nine functions" || status=1
 if [ -n "$not_code" ]; then
   echo "FAIL: exported but not functions in .text: $not_code"
   status=1

@@ -8,6 +8,7 @@ set -u
 objdump=$1
 module=$2
 here=$(dirname "$0")
+. "$here/same_lists.sh"
 
 dump=$("$objdump" -p "$module") || { echo "FAIL: $objdump -p $module"; exit 1; }
 
@@ -38,14 +39,8 @@ actual=$(printf '%s\n' "$dump" | awk '
 slots=$(printf '%s\n' "$dump" | awk '/^[[:space:]]*Export Address Table[[:space:]]+[0-9a-fA-F]+$/ { print $NF; exit }')
 
 status=0
-if [ "$actual" != "$expected" ]; then
-  echo "FAIL: exports of $module differ from the nine interface functions"
-  echo "--- expected (ordinal name)"; printf '%s\n' "$expected"
-  echo "--- actual"; printf '%s\n' "${actual:-<none>}"
-  status=1
-else
-  echo "ok: exports the nine functions, ordinals 1..9, undecorated"
-fi
+same_lists "exports of $module differ from the nine interface functions (ordinal name)" "$expected" "$actual" \
+  "exports the nine functions, ordinals 1..9, undecorated" || status=1
 if [ "$slots" != "00000009" ]; then
   echo "FAIL: the export address table has ${slots:-no} entries, expected 9"
   status=1
