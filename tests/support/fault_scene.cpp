@@ -1,0 +1,226 @@
+#include "support/fault_scene.h"
+
+#include <memory>
+#include <system_error>
+
+#include "packU/archive.h"
+#include "packU/extract.h"
+#include "platform/platform.h"
+#include "support/module_driver.h"
+#include "support/plugin_test.h"
+#include "support/sample_data.h"
+
+#ifndef _WIN32
+#include <signal.h>
+#endif
+
+namespace fs = std::filesystem;
+
+namespace tvx::test {
+namespace {
+
+bool IsFolder(const std::string& name) { return !name.empty() && name.back() == '/'; }
+
+bool Deleted(const FaultScene& scene, const std::string& name) {
+  for (const std::string& file : scene.deletedFiles) {
+    if (name == file) return true;
+  }
+  for (const std::string& folder : scene.deletedFolders) {
+    if (name.compare(0, folder.size(), folder) == 0) return true;
+  }
+  return false;
+}
+
+std::vector<SceneEntry> Kept(const FaultScene& scene) {
+  std::vector<SceneEntry> kept;
+  for (const SceneEntry& entry : scene.oldContent) {
+    if (!Deleted(scene, entry.name)) kept.push_back(entry);
+  }
+  return kept;
+}
+
+std::vector<SceneEntry> Joined(std::vector<SceneEntry> first, const std::vector<SceneEntry>& then) {
+  first.insert(first.end(), then.begin(), then.end());
+  return first;
+}
+
+#ifndef _WIN32
+uint64_t g_killBefore = 0;
+void KillBeforeCall(uint64_t index) {
+  if (index == g_killBefore) ::raise(SIGKILL);
+}
+#endif
+
+}  // namespace
+
+std::vector<SceneEntry> FaultScene::AfterPack() const { return Joined(oldContent, packed); }
+std::vector<SceneEntry> FaultScene::AfterDelete() const { return Kept(*this); }
+std::vector<SceneEntry> FaultScene::AfterDeleteAndPack() const { return Joined(Kept(*this), packed); }
+
+uint64_t FaultScene::PackedBytes() const {
+  uint64_t bytes = 0;
+  for (const SceneEntry& entry : packed) bytes += entry.content.size();
+  return bytes;
+}
+
+FaultScene MakeFaultScene(size_t bigBytes) {
+  FaultScene scene;
+  const std::string kept = NoiseBytes(bigBytes, 5);
+  const std::string keptText = TextBytes(400);
+  const std::string oldText = TextBytes(100);
+  scene.oldContent = {{"keep.bin", kept}, {"keep.txt", keptText}, {"docs/", ""}, {"docs/old.txt", oldText},
+                      {"drop.txt", "dropped"}};
+  scene.oldEntries = {Stored("keep.bin", kept), Deflated("keep.txt", keptText), Stored("docs/", ""),
+                      Deflated("docs/old.txt", oldText), Stored("drop.txt", "dropped")};
+  scene.packed = {{"new/", ""},
+                  {"new/text.txt", TextBytes(2500)},
+                  {"new/empty.txt", ""},
+                  {"noise.bin", NoiseBytes(bigBytes - bigBytes / 12)}};
+  scene.deletedFiles = {"drop.txt"};
+  scene.deletedFolders = {"docs/"};
+  return scene;
+}
+
+::testing::AssertionResult ArchiveHolds(const std::string& path, const std::vector<SceneEntry>& expected) {
+  std::unique_ptr<Archive> archive = Archive::NewArchive(platform::OsSystem(), path);
+  if (!archive->valid() || archive->damaged()) {
+    return ::testing::AssertionFailure() << path << " does not open whole";
+  }
+  const std::vector<ArchiveEntry>& entries = archive->entries();
+  if (entries.size() != expected.size()) {
+    return ::testing::AssertionFailure() << path << " holds " << entries.size() << " entries, not "
+                                         << expected.size();
+  }
+  TempDir scratch;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (entries[i].name != expected[i].name) {
+      return ::testing::AssertionFailure() << "entry " << i << " is " << entries[i].name << ", not "
+                                           << expected[i].name;
+    }
+    if (entries[i].IsDirectory()) continue;
+    const std::string target = scratch.File("e" + std::to_string(i));
+    const Status status = ExtractEntry(*archive, entries[i], target);
+    if (status != Status::kOk) {
+      return ::testing::AssertionFailure() << expected[i].name << " does not extract: status "
+                                           << static_cast<int>(status);
+    }
+    if (ReadFileBytes(target) != expected[i].content) {
+      return ::testing::AssertionFailure() << expected[i].name << " extracts to other bytes";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+SceneFolders::SceneFolders(const FaultScene& scene) : scene_(scene), oldBytes_(ArchiveBytes(scene.oldEntries)) {
+  std::error_code ec;
+  fixedTime_ = fs::file_time_type::clock::now();
+  fs::create_directories(archiveFolder(), ec);
+  fs::create_directories(sourceFolder(), ec);
+  fs::create_directories(tempFolder(), ec);
+}
+
+std::string SceneFolders::SourcePath(const std::string& entryName) const {
+  std::string path = SrcPath() + ListForm(entryName);
+  if (IsFolder(entryName)) path.pop_back();
+  return path;
+}
+
+void SceneFolders::Reset(bool withArchive) {
+  std::error_code ec;
+  for (const std::string& folder : {archiveFolder(), sourceFolder(), tempFolder()}) {
+    fs::remove_all(folder, ec);
+    fs::create_directories(folder, ec);
+  }
+  if (withArchive) WriteFileBytes(archive(), oldBytes_);
+  for (const SceneEntry& entry : scene_.packed) {
+    const std::string path = SourcePath(entry.name);
+    if (IsFolder(entry.name)) {
+      fs::create_directories(path, ec);
+    } else {
+      WriteFileBytes(path, entry.content);
+    }
+  }
+  // Times last: writing a file changes its folder's.
+  for (const SceneEntry& entry : scene_.packed) fs::last_write_time(SourcePath(entry.name), fixedTime_, ec);
+}
+
+std::string SceneFolders::PackList() const {
+  std::vector<std::string> names;
+  for (const SceneEntry& entry : scene_.packed) names.push_back(ListForm(entry.name));
+  return NameList(names);
+}
+
+std::string SceneFolders::DeleteList() const {
+  std::vector<std::string> names;
+  for (const std::string& name : scene_.deletedFiles) names.push_back(ListForm(name));
+  for (const std::string& folder : scene_.deletedFolders) names.push_back(ListForm(folder + "*.*"));
+  return NameList(names);
+}
+
+std::vector<std::string> SceneFolders::Leftovers() const {
+  std::vector<std::string> found;
+  for (const std::string& name : FolderListing(archiveFolder())) {
+    if (name != "old.tvx") found.push_back(archiveFolder() + NativeSeparator() + name);
+  }
+  for (const std::string& name : FolderListing(tempFolder())) found.push_back(tempFolder() + NativeSeparator() + name);
+  for (const std::string& name : FolderListing(sourceFolder())) {
+    bool packed = false;
+    for (const SceneEntry& entry : scene_.packed) packed = packed || entry.name.substr(0, entry.name.find('/')) == name;
+    if (!packed) found.push_back(sourceFolder() + NativeSeparator() + name);
+  }
+  return found;
+}
+
+::testing::AssertionResult SceneFolders::SourcesIntact(bool missingAllowed) const {
+  for (const SceneEntry& entry : scene_.packed) {
+    if (IsFolder(entry.name)) continue;
+    const std::string path = SourcePath(entry.name);
+    if (!PathExists(path)) {
+      if (missingAllowed) continue;
+      return ::testing::AssertionFailure() << "source " << entry.name << " is gone";
+    }
+    if (ReadFileBytes(path) != entry.content) {
+      return ::testing::AssertionFailure() << "source " << entry.name << " changed";
+    }
+  }
+  return ::testing::AssertionSuccess();
+}
+
+CallCounts CountsOf(const FaultySystem& cleanRun) { return {cleanRun.MutatingCalls(), cleanRun.ReadCalls()}; }
+
+uint64_t CallsSwept(const FaultCase& c, const CallCounts& cleanRun) {
+  return c.failing == Failing::kReads ? cleanRun.reads : cleanRun.mutating;
+}
+
+FaultPlan PlanFor(const FaultCase& c, uint64_t n) {
+  FaultPlan plan;
+  switch (c.failing) {
+    case Failing::kWrites: plan.failWriteAt = n; break;
+    case Failing::kReads: plan.failReadAt = n; break;
+    case Failing::kKill:
+#ifndef _WIN32
+      g_killBefore = n;
+      plan.beforeWrite = KillBeforeCall;
+#endif
+      break;
+  }
+  plan.failOnce = c.once;
+  return plan;
+}
+
+std::string Describe(const FaultCase& c, uint64_t n, uint64_t calls) {
+  const std::string of = std::to_string(n) + " of " + std::to_string(calls);
+  if (c.failing == Failing::kKill) return "killed before mutating call " + of;
+  return std::string(c.failing == Failing::kWrites ? "write " : "read ") + of +
+         (c.once ? " failed once" : " and every later one failed");
+}
+
+void ForEveryCall(const FaultCase& c, uint64_t calls,
+                  const std::function<void(const FaultPlan& plan, const std::string& what)>& step) {
+  for (uint64_t n = 1; n <= calls; ++n) {
+    step(PlanFor(c, n), Describe(c, n, calls));
+    if (::testing::Test::HasFatalFailure()) return;
+  }
+}
+
+}  // namespace tvx::test
