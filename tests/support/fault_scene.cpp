@@ -208,6 +208,12 @@ FaultPlan PlanFor(const FaultCase& c, uint64_t n) {
   return plan;
 }
 
+std::string Describe(const FaultCase& c) {
+  if (c.failing == Failing::kKill) return "a kill before the Nth mutating call";
+  const char* call = c.failing == Failing::kWrites ? "write" : "read";
+  return c.once ? std::string("the Nth ") + call + " alone" : std::string("every ") + call + " from the Nth on";
+}
+
 std::string Describe(const FaultCase& c, uint64_t n, uint64_t calls) {
   const std::string of = std::to_string(n) + " of " + std::to_string(calls);
   if (c.failing == Failing::kKill) return "killed before mutating call " + of;

@@ -124,6 +124,9 @@ CallCounts CountsOf(const FaultySystem& cleanRun);
 uint64_t CallsSwept(const FaultCase& c, const CallCounts& cleanRun);
 // The plan that fails (or kills before) call n.
 FaultPlan PlanFor(const FaultCase& c, uint64_t n);
+// "the Nth write alone", "every write from the Nth on", "a kill before the
+// Nth mutating call".
+std::string Describe(const FaultCase& c);
 // "write 3 of 12 failed once", "read 2 of 7 and every later one failed",
 // "killed before mutating call 5 of 14".
 std::string Describe(const FaultCase& c, uint64_t n, uint64_t calls);
