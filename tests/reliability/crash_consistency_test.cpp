@@ -204,7 +204,7 @@ class CrashConsistency : public ::testing::Test {
   void KillAtEveryCall(const Scenario& s, const std::function<void(const std::string& what)>& check = nullptr) {
     CleanRun(s);
     if (HasFatalFailure()) return;
-    ForEveryCall(kKill, calls_, [&](const FaultPlan& plan, const std::string& what) {
+    ForEveryCall(kKill, CallCounts{calls_, 0}, [&](const FaultPlan& plan, const std::string& what) {
       KillAt(s, plan, what);
       if (check && !HasFatalFailure()) check(what);
     });

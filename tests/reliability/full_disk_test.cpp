@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -138,7 +139,7 @@ TEST_P(FullDiskSweep, FailsTheChangeAndLeavesEverythingAsItWasOrGivesTheComplete
     CallCounts counts;
     CleanRun(change, reference, counts);
     ASSERT_GT(CallsSwept(c, counts), c.failing == Failing::kWrites ? 2u : 0u);
-    ForEveryCall(c, CallsSwept(c, counts), [&](const FaultPlan& plan, const std::string& failure) {
+    ForEveryCall(c, counts, [&](const FaultPlan& plan, const std::string& failure) {
       const int result = ApplyFailing(change, plan);
       const std::string what = std::string(ChangeName(change)) + ", " + failure;
       if (c.once && result == 0) {
@@ -150,7 +151,8 @@ TEST_P(FullDiskSweep, FailsTheChangeAndLeavesEverythingAsItWasOrGivesTheComplete
       ++cases;
     });
   }
-  std::cout << "[ figures  ] " << Describe(c) << ": " << cases << " cases (" << recovered << " single failures worked around with the complete new archive)" << std::endl;
+  std::cout << "[ figures  ] " << Describe(c) << ": " << cases << " cases (" << recovered
+            << " single failures worked around with the complete new archive)" << std::endl;
 }
 
 // Rows: a full disk (every write from the Nth on), a single failed write, a
@@ -246,14 +248,18 @@ TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
 // writes, then EFBIG) rather than in the platform layer.
 class FileSizeLimit : public FullDisk {
  protected:
-  // Runs the change in a child whose files may not grow beyond limit bytes.
-  int ApplyLimited(Change change, rlim_t limit) {
-    const ChildOutcome outcome = RunInChild([&] {
+  // Runs body in a child whose files may not grow beyond limit bytes.
+  static ChildOutcome RunLimited(rlim_t limit, const std::function<int()>& body) {
+    return RunInChild([&] {
       ::signal(SIGXFSZ, SIG_IGN);
       const struct rlimit cap = {limit, limit};
       ::setrlimit(RLIMIT_FSIZE, &cap);
-      return Apply(change);
+      return body();
     });
+  }
+
+  int ApplyLimited(Change change, rlim_t limit) {
+    const ChildOutcome outcome = RunLimited(limit, [&] { return Apply(change); });
     EXPECT_TRUE(outcome.exited) << "signal " << outcome.signal;
     return outcome.exitCode;
   }
@@ -298,10 +304,7 @@ TEST_F(FileSizeLimit, ExtractionBeyondTheLimitFailsAndLeavesNoFile) {
     std::error_code ec;
     fs::remove_all(out, ec);
     fs::create_directories(out);
-    const ChildOutcome outcome = RunInChild([&] {
-      ::signal(SIGXFSZ, SIG_IGN);
-      const struct rlimit cap = {limit, limit};
-      ::setrlimit(RLIMIT_FSIZE, &cap);
+    const ChildOutcome outcome = RunLimited(limit, [&] {
       std::string name = folders_.archive();
       tOpenArchiveData open{};
       open.ArcName = &name[0];

@@ -68,8 +68,8 @@ FaultScene MakeFaultScene(size_t bigBytes) {
   const std::string kept = NoiseBytes(bigBytes, 5);
   const std::string keptText = TextBytes(400);
   const std::string oldText = TextBytes(100);
-  scene.oldContent = {{"keep.bin", kept}, {"keep.txt", keptText}, {"docs/", ""}, {"docs/old.txt", oldText},
-                      {"drop.txt", "dropped"}};
+  scene.oldContent = {
+      {"keep.bin", kept}, {"keep.txt", keptText}, {"docs/", ""}, {"docs/old.txt", oldText}, {"drop.txt", "dropped"}};
   scene.oldEntries = {Stored("keep.bin", kept), Deflated("keep.txt", keptText), Stored("docs/", ""),
                       Deflated("docs/old.txt", oldText), Stored("drop.txt", "dropped")};
   scene.packed = {{"new/", ""},
@@ -88,21 +88,20 @@ FaultScene MakeFaultScene(size_t bigBytes) {
   }
   const std::vector<ArchiveEntry>& entries = archive->entries();
   if (entries.size() != expected.size()) {
-    return ::testing::AssertionFailure() << path << " holds " << entries.size() << " entries, not "
-                                         << expected.size();
+    return ::testing::AssertionFailure() << path << " holds " << entries.size() << " entries, not " << expected.size();
   }
   TempDir scratch;
   for (size_t i = 0; i < expected.size(); ++i) {
     if (entries[i].name != expected[i].name) {
-      return ::testing::AssertionFailure() << "entry " << i << " is " << entries[i].name << ", not "
-                                           << expected[i].name;
+      return ::testing::AssertionFailure()
+             << "entry " << i << " is " << entries[i].name << ", not " << expected[i].name;
     }
     if (entries[i].IsDirectory()) continue;
     const std::string target = scratch.File("e" + std::to_string(i));
     const Status status = ExtractEntry(*archive, entries[i], target);
     if (status != Status::kOk) {
-      return ::testing::AssertionFailure() << expected[i].name << " does not extract: status "
-                                           << static_cast<int>(status);
+      return ::testing::AssertionFailure()
+             << expected[i].name << " does not extract: status " << static_cast<int>(status);
     }
     if (ReadFileBytes(target) != expected[i].content) {
       return ::testing::AssertionFailure() << expected[i].name << " extracts to other bytes";
@@ -195,8 +194,12 @@ uint64_t CallsSwept(const FaultCase& c, const CallCounts& cleanRun) {
 FaultPlan PlanFor(const FaultCase& c, uint64_t n) {
   FaultPlan plan;
   switch (c.failing) {
-    case Failing::kWrites: plan.failWriteAt = n; break;
-    case Failing::kReads: plan.failReadAt = n; break;
+    case Failing::kWrites:
+      plan.failWriteAt = n;
+      break;
+    case Failing::kReads:
+      plan.failReadAt = n;
+      break;
     case Failing::kKill:
 #ifndef _WIN32
       g_killBefore = n;
@@ -221,8 +224,13 @@ std::string Describe(const FaultCase& c, uint64_t n, uint64_t calls) {
          (c.once ? " failed once" : " and every later one failed");
 }
 
-void ForEveryCall(const FaultCase& c, uint64_t calls,
+void ForEveryCall(const FaultCase& c, const CallCounts& cleanRun,
                   const std::function<void(const FaultPlan& plan, const std::string& what)>& step) {
+  const uint64_t calls = CallsSwept(c, cleanRun);
+  if (calls == 0) {
+    ADD_FAILURE() << "the clean run made no call to fail: " << Describe(c);
+    return;
+  }
   for (uint64_t n = 1; n <= calls; ++n) {
     step(PlanFor(c, n), Describe(c, n, calls));
     if (::testing::Test::HasFatalFailure()) return;

@@ -32,9 +32,9 @@ struct SceneEntry {
 // folder with a text that deflates and an empty file, and an incompressible
 // file whose deflate attempt loses to storing.
 struct FaultScene {
-  std::vector<RawEntry> oldEntries;    // the archive before, as its bytes are written
-  std::vector<SceneEntry> oldContent;  // the same entries, unpacked
-  std::vector<SceneEntry> packed;      // the files to pack, each folder before its files
+  std::vector<RawEntry> oldEntries;         // the archive before, as its bytes are written
+  std::vector<SceneEntry> oldContent;       // the same entries, unpacked
+  std::vector<SceneEntry> packed;           // the files to pack, each folder before its files
   std::vector<std::string> deletedFiles;    // entries a delete names one by one
   std::vector<std::string> deletedFolders;  // folders ("docs/") a delete removes with all below them
 
@@ -131,9 +131,10 @@ std::string Describe(const FaultCase& c);
 // "killed before mutating call 5 of 14".
 std::string Describe(const FaultCase& c, uint64_t n, uint64_t calls);
 
-// For every N from 1 to the calls a clean run made: step with the plan for N
-// and its description. Stops at a fatal failure.
-void ForEveryCall(const FaultCase& c, uint64_t calls,
+// For every N from 1 to the calls of the case's kind that the clean run made
+// (a failure when it made none): step with the plan for N and its
+// description. Stops at a fatal failure.
+void ForEveryCall(const FaultCase& c, const CallCounts& cleanRun,
                   const std::function<void(const FaultPlan& plan, const std::string& what)>& step);
 
 }  // namespace tvx::test
