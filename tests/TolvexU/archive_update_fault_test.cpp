@@ -174,9 +174,9 @@ struct UpdateCase {
 
 void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
 
-class ArchiveUpdateFaults : public ::testing::TestWithParam<UpdateCase> {};
+class ArchiveUpdateSweep : public ::testing::TestWithParam<UpdateCase> {};
 
-TEST_P(ArchiveUpdateFaults, LoseNothing) {
+TEST_P(ArchiveUpdateSweep, LosesNothing) {
   const UpdateCase& c = GetParam();
   for (Layout layout : *c.layouts) {
     for (const UpdateRun* run : {&kPackRun, &kDeleteRun}) {
@@ -203,7 +203,7 @@ TEST_P(ArchiveUpdateFaults, LoseNothing) {
 // failure there is reported and the finished archive kept (the first two).
 // Every other way in leaves the old archive untouched on any failure.
 INSTANTIATE_TEST_SUITE_P(
-    Sweeps, ArchiveUpdateFaults,
+    ArchiveUpdateFaults, ArchiveUpdateSweep,
     ::testing::Values(
         UpdateCase{"EveryFailingWriteLosesNothing", {Failing::kWrites, false}, Guarantee::kNothingLost, &kAllLayouts},
         UpdateCase{"EveryFailingReadLosesNothing", {Failing::kReads, false}, Guarantee::kNothingLost, &kAllLayouts},
@@ -218,7 +218,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
 // The copy across drives is the last step; the new archive is finished by then.
-TEST(ArchiveUpdateFaultsAcrossDrives, FailedCopyKeepsTheOldArchiveAndTheNewOne) {
+TEST(ArchiveUpdateFaults, FailedCopyAcrossDrivesKeepsTheOldArchiveAndTheNewOne) {
   const CallCounts counts = CountCleanRun(Layout::kCopiedBeside, kDeleteRun);
   ASSERT_GE(counts.mutating, 2u);
   Scene scene(Layout::kCopiedBeside);

@@ -113,7 +113,7 @@ TEST_P(RebuildFaults, NeverPassOffABrokenArchive) {
 // up - also when a larger copy stops before it has read everything (storing a
 // new file, copying kept entries).
 INSTANTIATE_TEST_SUITE_P(
-    Sweeps, RebuildFaults,
+    RebuildFaultTest, RebuildFaults,
     ::testing::Values(
         RebuildCase{"WritesFailingFromAnyPointOnFailTheRebuild", {Failing::kWrites, false}, Status::kOk, true},
         RebuildCase{"OneFailedWriteNeverPassesForABrokenArchive", {Failing::kWrites, true}, Status::kWriteFailed,

@@ -128,10 +128,17 @@ class FullDisk : public ::testing::Test {
 // Every write (or read) of every change failed in turn. Where only one call
 // fails, the change may work around it (a single failed rename: a copy beside
 // the archive); then the result must be the complete new archive.
-class FullDiskSweep : public FullDisk, public ::testing::WithParamInterface<FaultCase> {};
+struct FullDiskCase {
+  const char* name;
+  FaultCase faults;
+};
 
-TEST_P(FullDiskSweep, FailsTheChangeAndLeavesEverythingAsItWasOrGivesTheCompleteArchive) {
-  const FaultCase& c = GetParam();
+void PrintTo(const FullDiskCase& c, std::ostream* os) { *os << c.name; }
+
+class FullDiskSweep : public FullDisk, public ::testing::WithParamInterface<FullDiskCase> {};
+
+TEST_P(FullDiskSweep, EveryChange) {
+  const FaultCase& c = GetParam().faults;
   size_t cases = 0;
   size_t recovered = 0;
   for (const Change change : kAllChanges) {
@@ -155,16 +162,15 @@ TEST_P(FullDiskSweep, FailsTheChangeAndLeavesEverythingAsItWasOrGivesTheComplete
             << " single failures worked around with the complete new archive)" << std::endl;
 }
 
-// Rows: a full disk (every write from the Nth on), a single failed write, a
-// single failed read.
-INSTANTIATE_TEST_SUITE_P(Failing, FullDiskSweep,
-                         ::testing::Values(FaultCase{Failing::kWrites, false}, FaultCase{Failing::kWrites, true},
-                                           FaultCase{Failing::kReads, true}),
-                         [](const ::testing::TestParamInfo<FaultCase>& info) {
-                           const FaultCase& c = info.param;
-                           if (c.failing == Failing::kReads) return std::string("EveryFailedRead");
-                           return std::string(c.once ? "ASingleFailedWrite" : "EveryWriteFromTheNthOn");
-                         });
+// A full disk (every write from the Nth on), a single failed write, a single
+// failed read.
+INSTANTIATE_TEST_SUITE_P(
+    FullDisk, FullDiskSweep,
+    ::testing::Values(
+        FullDiskCase{"EveryFailedWriteFailsTheChangeAndLeavesEverythingAsItWas", {Failing::kWrites, false}},
+        FullDiskCase{"ASingleFailedWriteFailsTheChangeOrGivesTheCompleteArchive", {Failing::kWrites, true}},
+        FullDiskCase{"EveryFailedReadFailsTheChangeOrStillGivesTheCompleteArchive", {Failing::kReads, true}}),
+    [](const ::testing::TestParamInfo<FullDiskCase>& info) { return std::string(info.param.name); });
 
 // Full-disk sweep: when the rename that puts the new archive in place failed
 // and every write after it failed too, the old archive was truncated by the

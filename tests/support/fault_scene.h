@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -127,6 +128,7 @@ FaultPlan PlanFor(const FaultCase& c, uint64_t n);
 // "the Nth write alone", "every write from the Nth on", "a kill before the
 // Nth mutating call".
 std::string Describe(const FaultCase& c);
+inline void PrintTo(const FaultCase& c, std::ostream* os) { *os << Describe(c); }
 // "write 3 of 12 failed once", "read 2 of 7 and every later one failed",
 // "killed before mutating call 5 of 14".
 std::string Describe(const FaultCase& c, uint64_t n, uint64_t calls);
