@@ -56,7 +56,7 @@ class Scene {
   }
 
   static const FaultScene& Shared() {
-    static const FaultScene scene = MakeFaultScene();
+    static const FaultScene scene = MakeFaultScene(kTinyScene);
     return scene;
   }
 

@@ -1,5 +1,6 @@
 #include "support/fault_scene.h"
 
+#include <algorithm>
 #include <memory>
 #include <system_error>
 
@@ -65,15 +66,16 @@ uint64_t FaultScene::PackedBytes() const {
 
 FaultScene MakeFaultScene(size_t bigBytes) {
   FaultScene scene;
+  const size_t lines = std::min<size_t>(bigBytes / 80, 2500);  // 40 bytes a line
   const std::string kept = NoiseBytes(bigBytes, 5);
-  const std::string keptText = TextBytes(400);
+  const std::string keptText = TextBytes(lines / 6);
   const std::string oldText = TextBytes(100);
   scene.oldContent = {
       {"keep.bin", kept}, {"keep.txt", keptText}, {"docs/", ""}, {"docs/old.txt", oldText}, {"drop.txt", "dropped"}};
   scene.oldEntries = {Stored("keep.bin", kept), Deflated("keep.txt", keptText), Stored("docs/", ""),
                       Deflated("docs/old.txt", oldText), Stored("drop.txt", "dropped")};
   scene.packed = {{"new/", ""},
-                  {"new/text.txt", TextBytes(2500)},
+                  {"new/text.txt", TextBytes(lines)},
                   {"new/empty.txt", ""},
                   {"noise.bin", NoiseBytes(bigBytes - bigBytes / 12)}};
   scene.deletedFiles = {"drop.txt"};

@@ -50,13 +50,16 @@ struct FaultScene {
   uint64_t PackedBytes() const;
 };
 
-// The large files' size: the old archive's stored file has bigBytes, the
-// incompressible file to pack a twelfth less. Above the 1 MiB copy piece
-// (kLargeScene) every copy, store and deflate attempt takes several pieces;
-// the default keeps the sweeps short and still fills several 64 KiB pieces of
-// deflate output.
-constexpr size_t kSmallScene = 200 * 1024;
+// The scene's size: the old archive's stored file has bigBytes, the
+// incompressible file to pack a twelfth less, the texts grow with it up to
+// 100 KB. Above the 1 MiB copy piece (kLargeScene) every copy, store and
+// deflate attempt takes several pieces; the default still fills several 64 KiB
+// pieces of deflate output; kTinyScene keeps the sweeps that run over many
+// drive layouts short. In each the files packed add less than the old archive
+// holds.
 constexpr size_t kLargeScene = 1200000;
+constexpr size_t kSmallScene = 200 * 1024;
+constexpr size_t kTinyScene = 16 * 1024;
 FaultScene MakeFaultScene(size_t bigBytes = kSmallScene);
 
 // Whether the archive at path opens undamaged and holds exactly these entries
