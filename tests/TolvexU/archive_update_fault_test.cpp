@@ -180,10 +180,11 @@ TEST_P(ArchiveUpdateSweep, LosesNothing) {
   const UpdateCase& c = GetParam();
   for (Layout layout : *c.layouts) {
     for (const UpdateRun* run : {&kPackRun, &kDeleteRun}) {
+      Scene scene(layout);
       ForEveryCall(c.faults, CountCleanRun(layout, *run), [&](const FaultPlan& plan, const std::string& what) {
         const char* operation = run->operation == Operation::kPack ? ", pack, " : ", delete, ";
         SCOPED_TRACE(std::string(LayoutName(layout)) + operation + what);
-        Scene scene(layout);
+        scene.folders.Reset();
         int result;
         {
           FaultPlanGuard faults(scene.faults, plan);

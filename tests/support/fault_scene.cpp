@@ -136,11 +136,7 @@ FaultScene MakeFaultScene(size_t bigBytes) {
 }
 
 SceneFolders::SceneFolders(const FaultScene& scene) : scene_(scene), oldBytes_(ArchiveBytes(scene.oldEntries)) {
-  std::error_code ec;
   fixedTime_ = fs::file_time_type::clock::now();
-  fs::create_directories(archiveFolder(), ec);
-  fs::create_directories(sourceFolder(), ec);
-  fs::create_directories(tempFolder(), ec);
 }
 
 std::string SceneFolders::SourcePath(const std::string& entryName) const {

@@ -66,8 +66,9 @@ FaultScene MakeFaultScene(size_t bigBytes = kSmallScene);
 // in this order, each file extracting to its content.
 ::testing::AssertionResult ArchiveHolds(const std::string& path, const std::vector<SceneEntry>& expected);
 
-// The scene on disk, in a fresh folder: arc/ holds the archive (old.tvx),
-// src/ the files to pack, tmp/ serves as the temporary folder.
+// The scene on disk, in a fresh folder, once Reset has laid it out: arc/
+// holds the archive (old.tvx), src/ the files to pack, tmp/ serves as the
+// temporary folder.
 class SceneFolders {
  public:
   explicit SceneFolders(const FaultScene& scene);
