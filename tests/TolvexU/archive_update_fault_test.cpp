@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/archive_changes.h"
 #include "TolvexU/fake_drives.h"
 #include "iwcxhead/wcxhead.h"
 #include "support/fault_scene.h"
@@ -67,20 +66,9 @@ class Scene {
     return static_cast<int64_t>(std::min<uint64_t>(Shared().PackedBytes(), ArchiveBytes(Shared().oldEntries).size()));
   }
 
-  int Pack() {
-    if (drives.freeBytes.count('d') != 0) drives.freeBytes['d'] = FreeWhenPacking();
-    const std::string list = folders.PackList();
-    host::PackRequest request;
-    request.packedFile = folders.archive();
-    request.srcPath = folders.SrcPath();
-    request.addList = list.c_str();
-    request.flags = PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES;
-    return host::PackFilesWith(drives, request);
-  }
-
-  int Delete() {
-    const std::string list = folders.DeleteList();
-    return host::DeleteFilesWith(drives, folders.archive(), list.c_str());
+  int Apply(SceneChange change) {
+    if (change != SceneChange::kDelete && drives.freeBytes.count('d') != 0) drives.freeBytes['d'] = FreeWhenPacking();
+    return folders.Apply(drives, change);
   }
 
   SceneFolders folders;
@@ -88,34 +76,23 @@ class Scene {
   FakeDrives drives{faults};
 };
 
-enum class Operation { kPack, kDelete };
-
-struct UpdateRun {
-  Operation operation;
-  std::vector<SceneEntry> after;  // the archive after a clean run
-};
-
-const UpdateRun kPackRun{Operation::kPack, Scene::Shared().AfterPack()};
-const UpdateRun kDeleteRun{Operation::kDelete, Scene::Shared().AfterDelete()};
-
-int Perform(Scene& scene, Operation operation) {
-  return operation == Operation::kPack ? scene.Pack() : scene.Delete();
-}
+// Packing moves the files; deleting removes a file and a folder.
+constexpr SceneChange kChanges[] = {SceneChange::kPackAndMove, SceneChange::kDelete};
 
 // The clean run, watched by the faulty system: the calls it counted.
-CallCounts CountCleanRun(Layout layout, const UpdateRun& run) {
+CallCounts CountCleanRun(Layout layout, SceneChange change) {
   Scene scene(layout);
   CallCounts counts;
   int result;
   {
     FaultPlanGuard counting(scene.faults, FaultPlan{});
-    result = Perform(scene, run.operation);
+    result = scene.Apply(change);
     counts = CountsOf(scene.faults);
   }
   EXPECT_EQ(result, 0) << LayoutName(layout);
-  EXPECT_TRUE(ArchiveHolds(scene.folders.archive(), run.after)) << LayoutName(layout);
+  EXPECT_TRUE(ArchiveHolds(scene.folders.archive(), Scene::Shared().After(change))) << LayoutName(layout);
   EXPECT_EQ(scene.folders.Leftovers(), std::vector<std::string>()) << LayoutName(layout);
-  if (layout == Layout::kTempOnOtherDrive && run.operation == Operation::kPack) {
+  if (layout == Layout::kTempOnOtherDrive && change != SceneChange::kDelete) {
     const int64_t grown = static_cast<int64_t>(ReadFileBytes(scene.folders.archive()).size());
     const int64_t added = grown - static_cast<int64_t>(scene.folders.oldBytes().size());
     EXPECT_LE(added, Scene::FreeWhenPacking()) << "the new archive no longer fits over the old one";
@@ -134,14 +111,15 @@ enum class Guarantee {
 };
 
 // What a failed or recovered operation may leave.
-void ExpectNothingLostOrHalfDone(Scene& scene, const UpdateRun& run, int result, Guarantee guarantee) {
+void ExpectNothingLostOrHalfDone(Scene& scene, SceneChange change, int result, Guarantee guarantee) {
+  const std::vector<SceneEntry> after = Scene::Shared().After(change);
   const std::vector<std::string> leftovers = scene.folders.Leftovers();
   if (result == 0) {
-    EXPECT_TRUE(ArchiveHolds(scene.folders.archive(), run.after)) << "success reported, but the archive is wrong";
+    EXPECT_TRUE(ArchiveHolds(scene.folders.archive(), after)) << "success reported, but the archive is wrong";
     EXPECT_EQ(leftovers, std::vector<std::string>());
     return;
   }
-  if (run.operation == Operation::kPack) {
+  if (change != SceneChange::kDelete) {
     EXPECT_TRUE(scene.folders.SourcesIntact()) << "a source was deleted";
   }
   const std::string now = ReadFileBytes(scene.folders.archive());
@@ -154,7 +132,7 @@ void ExpectNothingLostOrHalfDone(Scene& scene, const UpdateRun& run, int result,
   // A finished archive whose replacement failed is kept, never anything else.
   ASSERT_EQ(leftovers.size(), 1u) << leftovers[0] << " and more were left";
   EXPECT_EQ(result, E_EWRITE) << "a file was left after a failure before the archive was finished";
-  EXPECT_TRUE(ArchiveHolds(leftovers[0], run.after)) << leftovers[0] << " was left, but is no finished archive";
+  EXPECT_TRUE(ArchiveHolds(leftovers[0], after)) << leftovers[0] << " was left, but is no finished archive";
 }
 
 const std::vector<Layout> kAllLayouts = {Layout::kTempOnArchiveDrive, Layout::kSideFile, Layout::kTempOnOtherDrive,
@@ -179,21 +157,20 @@ class ArchiveUpdateSweep : public ::testing::TestWithParam<UpdateCase> {};
 TEST_P(ArchiveUpdateSweep, LosesNothing) {
   const UpdateCase& c = GetParam();
   for (Layout layout : *c.layouts) {
-    for (const UpdateRun* run : {&kPackRun, &kDeleteRun}) {
+    for (const SceneChange change : kChanges) {
       Scene scene(layout);
-      ForEveryCall(c.faults, CountCleanRun(layout, *run), [&](const FaultPlan& plan, const std::string& what) {
-        const char* operation = run->operation == Operation::kPack ? ", pack, " : ", delete, ";
-        SCOPED_TRACE(std::string(LayoutName(layout)) + operation + what);
+      ForEveryCall(c.faults, CountCleanRun(layout, change), [&](const FaultPlan& plan, const std::string& what) {
+        SCOPED_TRACE(std::string(LayoutName(layout)) + ", " + ChangeName(change) + ", " + what);
         scene.folders.Reset();
         int result;
         {
           FaultPlanGuard faults(scene.faults, plan);
-          result = Perform(scene, run->operation);
+          result = scene.Apply(change);
         }
         if (!c.faults.once) {
           EXPECT_NE(result, 0) << "a failing disk went unnoticed";
         }
-        ExpectNothingLostOrHalfDone(scene, *run, result, c.guarantee);
+        ExpectNothingLostOrHalfDone(scene, change, result, c.guarantee);
       });
       if (::testing::Test::HasFatalFailure()) return;
     }
@@ -220,7 +197,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The copy across drives is the last step; the new archive is finished by then.
 TEST(ArchiveUpdateFaults, FailedCopyAcrossDrivesKeepsTheOldArchiveAndTheNewOne) {
-  const CallCounts counts = CountCleanRun(Layout::kCopiedBeside, kDeleteRun);
+  const CallCounts counts = CountCleanRun(Layout::kCopiedBeside, SceneChange::kDelete);
   ASSERT_GE(counts.mutating, 2u);
   Scene scene(Layout::kCopiedBeside);
   FaultPlan plan;
@@ -228,12 +205,13 @@ TEST(ArchiveUpdateFaults, FailedCopyAcrossDrivesKeepsTheOldArchiveAndTheNewOne) 
   int result;
   {
     FaultPlanGuard faults(scene.faults, plan);
-    result = scene.Delete();
+    result = scene.Apply(SceneChange::kDelete);
   }
   EXPECT_EQ(result, E_EWRITE);
   EXPECT_TRUE(ReadFileBytes(scene.folders.archive()) == scene.folders.oldBytes()) << "the old archive was changed";
   ASSERT_EQ(scene.drives.tempFilesMade.size(), 1u);
-  EXPECT_TRUE(ArchiveHolds(scene.drives.tempFilesMade[0], kDeleteRun.after)) << "the finished new archive was lost";
+  EXPECT_TRUE(ArchiveHolds(scene.drives.tempFilesMade[0], Scene::Shared().AfterDelete()))
+      << "the finished new archive was lost";
 }
 
 }  // namespace

@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/archive_changes.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
 #include "support/child_process.h"
@@ -53,7 +52,7 @@ class SplitDrives : public SystemWrapper {
   bool nothingFreeBeside_;
 };
 
-enum class Operation { kPack, kPackAndMove, kDelete, kCreate };
+using Operation = SceneChange;
 // kSplit...: the temporary folder lies on another drive. SideFileTaken: a
 // file of the user's holds the side file's name. NothingFreeBeside: in
 // addition no name beside the archive is free for a copy, so the new archive
@@ -84,7 +83,7 @@ class CrashConsistency : public ::testing::Test {
 
   // Puts the world back as it was before the operation.
   void Reset(const Scenario& s) {
-    folders_.Reset(s.operation != Operation::kCreate);
+    folders_.ResetFor(s.operation);
     if (SideFileTaken(s)) WriteFileBytes(SideFile(), kUsersFile);
   }
 
@@ -94,22 +93,7 @@ class CrashConsistency : public ::testing::Test {
     ::setenv("TMPDIR", folders_.tempFolder().c_str(), 1);
     SplitDrives split(faults_, folders_.tempFolder() + "/", s.drives == Drives::kSplitNothingFreeBeside);
     platform::System& drives = s.drives == Drives::kSystem ? static_cast<platform::System&>(faults_) : split;
-    if (s.operation == Operation::kDelete) {
-      const std::string names = folders_.DeleteList();
-      return host::DeleteFilesWith(drives, folders_.archive(), names.c_str());
-    }
-    const std::string list = folders_.PackList();
-    host::PackRequest request;
-    request.packedFile = folders_.archive();
-    request.srcPath = folders_.SrcPath();
-    request.addList = list.c_str();
-    request.flags = PK_PACK_SAVE_PATHS | (s.operation == Operation::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
-    return host::PackFilesWith(drives, request);
-  }
-
-  static std::vector<SceneEntry> After(const Scenario& s) {
-    if (s.operation == Operation::kDelete) return Scene().AfterDelete();
-    return s.operation == Operation::kCreate ? Scene().AfterCreate() : Scene().AfterPack();
+    return folders_.Apply(drives, s.operation);
   }
 
   // A clean run: the reference archive and how many mutating calls it makes.
@@ -125,7 +109,7 @@ class CrashConsistency : public ::testing::Test {
     ASSERT_TRUE(outcome.exited);
     ASSERT_EQ(outcome.exitCode, 0);
     reference_ = ReadFileBytes(folders_.archive());
-    ASSERT_TRUE(ArchiveHolds(folders_.archive(), After(s)));
+    ASSERT_TRUE(ArchiveHolds(folders_.archive(), Scene().After(s.operation)));
     ASSERT_NE(reference_, folders_.oldBytes());
     calls_ = std::strtoull(ReadFileBytes(countFile).c_str(), nullptr, 10);
     ASSERT_GT(calls_, 2u);

@@ -15,7 +15,6 @@
 #include <system_error>
 #include <vector>
 
-#include "TolvexU/archive_changes.h"
 #include "TolvexU/result_codes.h"
 #include "iwcxhead/wcxhead.h"
 #include "packU/archive.h"
@@ -36,20 +35,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-enum class Change { kPackIntoArchive, kPackAndMove, kCreateArchive, kDeleteFromArchive };
-
-const char* ChangeName(Change change) {
-  switch (change) {
-    case Change::kPackIntoArchive: return "pack into the archive";
-    case Change::kPackAndMove: return "pack and move";
-    case Change::kCreateArchive: return "create an archive";
-    case Change::kDeleteFromArchive: return "delete from the archive";
-  }
-  return "";
-}
-
-constexpr Change kAllChanges[] = {Change::kPackIntoArchive, Change::kPackAndMove, Change::kCreateArchive,
-                                  Change::kDeleteFromArchive};
+using Change = SceneChange;
+constexpr Change kAllChanges[] = {Change::kPack, Change::kPackAndMove, Change::kCreate, Change::kDelete};
 
 // The shared scene; tmp/ is the process's temporary folder while a change runs.
 class FullDisk : public ::testing::Test {
@@ -59,32 +46,12 @@ class FullDisk : public ::testing::Test {
     return scene;
   }
 
-  static std::vector<SceneEntry> After(Change change) {
-    switch (change) {
-      case Change::kPackIntoArchive:
-      case Change::kPackAndMove: return Scene().AfterPack();
-      case Change::kCreateArchive: return Scene().AfterCreate();
-      case Change::kDeleteFromArchive: return Scene().AfterDelete();
-    }
-    return {};
-  }
-
-  void Reset(Change change) { folders_.Reset(change != Change::kCreateArchive); }
+  void Reset(Change change) { folders_.ResetFor(change); }
 
   // The change, as the exports make it, through the faulty system.
   int Apply(Change change) {
     TempFolderRedirect temp(folders_.tempFolder());
-    if (change == Change::kDeleteFromArchive) {
-      const std::string names = folders_.DeleteList();
-      return host::DeleteFilesWith(faults_, folders_.archive(), names.c_str());
-    }
-    const std::string list = folders_.PackList();
-    host::PackRequest request;
-    request.packedFile = folders_.archive();
-    request.srcPath = folders_.SrcPath();
-    request.addList = list.c_str();
-    request.flags = PK_PACK_SAVE_PATHS | (change == Change::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
-    return host::PackFilesWith(faults_, request);
+    return folders_.Apply(faults_, change);
   }
 
   // The change from a fresh start under the plan.
@@ -101,7 +68,7 @@ class FullDisk : public ::testing::Test {
     EXPECT_TRUE(result == E_EWRITE || result == E_ECREATE || result == E_EREAD || result == E_BAD_ARCHIVE ||
                 result == E_UNKNOWN_FORMAT)
         << what << ": result " << result;
-    if (change == Change::kCreateArchive) {
+    if (change == Change::kCreate) {
       EXPECT_FALSE(PathExists(folders_.archive())) << what << ": a failed creation left a file";
     } else {
       EXPECT_TRUE(ReadFileBytes(folders_.archive()) == folders_.oldBytes()) << what << ": the old archive changed";
@@ -118,7 +85,7 @@ class FullDisk : public ::testing::Test {
     ASSERT_EQ(Apply(change), 0) << ChangeName(change);
     counts = CountsOf(faults_);
     reference = ReadFileBytes(folders_.archive());
-    ASSERT_TRUE(ArchiveHolds(folders_.archive(), After(change))) << ChangeName(change);
+    ASSERT_TRUE(ArchiveHolds(folders_.archive(), Scene().After(change))) << ChangeName(change);
   }
 
   FaultySystem faults_;
@@ -179,9 +146,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchive) {
   std::string reference;
   CallCounts counts;
-  CleanRun(Change::kPackIntoArchive, reference, counts);
+  CleanRun(Change::kPack, reference, counts);
   // The last call of a clean run, the rename, and every one after it.
-  const int result = ApplyFailing(Change::kPackIntoArchive, PlanFor({Failing::kWrites, false}, counts.mutating));
+  const int result = ApplyFailing(Change::kPack, PlanFor({Failing::kWrites, false}, counts.mutating));
   EXPECT_EQ(result, E_EWRITE);
   const std::string now = ReadFileBytes(folders_.archive());
   EXPECT_TRUE(now == folders_.oldBytes()) << "the old archive now has " << now.size() << " bytes instead of "
@@ -193,7 +160,7 @@ TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchive) {
 // an archive of this kind" - for a perfectly good archive. A host may then
 // offer to replace it; the answer must be a read error.
 TEST_F(FullDisk, AReadErrorOnTheArchiveIsReportedAsAReadErrorNotAsAForeignFile) {
-  for (const Change change : {Change::kPackIntoArchive, Change::kDeleteFromArchive}) {
+  for (const Change change : {Change::kPack, Change::kDelete}) {
     const int result = ApplyFailing(change, PlanFor({Failing::kReads, true}, 1));
     EXPECT_EQ(result, E_EREAD) << ChangeName(change);
     EXPECT_TRUE(ReadFileBytes(folders_.archive()) == folders_.oldBytes()) << ChangeName(change);
@@ -206,7 +173,7 @@ TEST_F(FullDisk, AReadErrorOnTheArchiveIsReportedAsAReadErrorNotAsAForeignFile) 
 TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
   std::string reference;
   CallCounts counts;
-  CleanRun(Change::kCreateArchive, reference, counts);
+  CleanRun(Change::kCreate, reference, counts);
   ASSERT_FALSE(reference.empty());
   const std::string out = folders_.root() + NativeSeparator() + "out";
   size_t cases = 0;
@@ -303,7 +270,7 @@ TEST_F(FileSizeLimit, EveryLimitBelowTheNewArchivesSizeFailsCleanly) {
 TEST_F(FileSizeLimit, ExtractionBeyondTheLimitFailsAndLeavesNoFile) {
   std::string reference;
   CallCounts counts;
-  CleanRun(Change::kCreateArchive, reference, counts);
+  CleanRun(Change::kCreate, reference, counts);
   const std::string out = folders_.root() + NativeSeparator() + "out";
   size_t cases = 0;
   for (const rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{4095}, rlim_t{65536}, rlim_t{150000}}) {

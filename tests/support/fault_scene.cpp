@@ -6,6 +6,8 @@
 #include <memory>
 #include <system_error>
 
+#include "TolvexU/archive_changes.h"
+#include "iwcxhead/wcxhead.h"
 #include "packU/archive.h"
 #include "packU/extract.h"
 #include "platform/platform.h"
@@ -70,6 +72,33 @@ void KillBeforeCall(uint64_t index) {
 
 }  // namespace
 
+const char* ChangeName(SceneChange change) {
+  switch (change) {
+    case SceneChange::kPack:
+      return "pack into the archive";
+    case SceneChange::kPackAndMove:
+      return "pack and move";
+    case SceneChange::kCreate:
+      return "create an archive";
+    case SceneChange::kDelete:
+      return "delete from the archive";
+  }
+  return "";
+}
+
+std::vector<SceneEntry> FaultScene::After(SceneChange change) const {
+  switch (change) {
+    case SceneChange::kPack:
+    case SceneChange::kPackAndMove:
+      return AfterPack();
+    case SceneChange::kCreate:
+      return AfterCreate();
+    case SceneChange::kDelete:
+      return AfterDelete();
+  }
+  return {};
+}
+
 std::vector<SceneEntry> FaultScene::AfterPack() const { return Joined(oldContent, packed); }
 std::vector<SceneEntry> FaultScene::AfterDelete() const { return Kept(*this); }
 std::vector<SceneEntry> FaultScene::AfterDeleteAndPack() const { return Joined(Kept(*this), packed); }
@@ -111,13 +140,13 @@ FaultScene MakeFaultScene(size_t bigBytes) {
   }
   for (size_t i = 0; i < expected.size(); ++i) {
     if (entries[i].name != expected[i].name) {
-      return ::testing::AssertionFailure() << "entry " << i << " is " << entries[i].name << ", not "
-                                           << expected[i].name;
+      return ::testing::AssertionFailure()
+             << "entry " << i << " is " << entries[i].name << ", not " << expected[i].name;
     }
     const Status status = TestEntry(*archive, entries[i]);
     if (status != Status::kOk) {
-      return ::testing::AssertionFailure() << expected[i].name << " does not read back: status "
-                                           << static_cast<int>(status);
+      return ::testing::AssertionFailure()
+             << expected[i].name << " does not read back: status " << static_cast<int>(status);
     }
   }
   // As the bytes lie, decoded here: every entry's content.
@@ -175,6 +204,20 @@ std::string SceneFolders::DeleteList() const {
   for (const std::string& name : scene_.deletedFiles) names.push_back(ListForm(name));
   for (const std::string& folder : scene_.deletedFolders) names.push_back(ListForm(folder + "*.*"));
   return NameList(names);
+}
+
+int SceneFolders::Apply(platform::System& system, SceneChange change) const {
+  if (change == SceneChange::kDelete) {
+    const std::string names = DeleteList();
+    return host::DeleteFilesWith(system, archive(), names.c_str());
+  }
+  const std::string list = PackList();
+  host::PackRequest request;
+  request.packedFile = archive();
+  request.srcPath = SrcPath();
+  request.addList = list.c_str();
+  request.flags = PK_PACK_SAVE_PATHS | (change == SceneChange::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
+  return host::PackFilesWith(system, request);
 }
 
 std::vector<std::string> SceneFolders::Leftovers() const {

@@ -21,6 +21,11 @@
 
 namespace tvx::test {
 
+// What the host does to the scene's archive through the exports: packing
+// into it (and deleting the packed files), creating it, deleting from it.
+enum class SceneChange { kPack, kPackAndMove, kCreate, kDelete };
+const char* ChangeName(SceneChange change);
+
 // An entry as the archive must hold it: '/' separators, a trailing '/' for a
 // folder, the content unpacked.
 struct SceneEntry {
@@ -44,6 +49,7 @@ struct FaultScene {
   std::vector<SceneEntry> AfterPack() const;
   std::vector<SceneEntry> AfterDelete() const;
   std::vector<SceneEntry> AfterCreate() const { return packed; }
+  std::vector<SceneEntry> After(SceneChange change) const;
   // Both at once, as a rebuild can do.
   std::vector<SceneEntry> AfterDeleteAndPack() const;
   // The bytes of the files to pack.
@@ -63,7 +69,8 @@ constexpr size_t kTinyScene = 16 * 1024;
 FaultScene MakeFaultScene(size_t bigBytes = kSmallScene);
 
 // Whether the archive at path opens undamaged and holds exactly these entries
-// in this order, each file extracting to its content.
+// in this order: each reads back through the module, and its bytes, decoded
+// here, are its content.
 ::testing::AssertionResult ArchiveHolds(const std::string& path, const std::vector<SceneEntry>& expected);
 
 // The scene on disk, in a fresh folder, once Reset has laid it out: arc/
@@ -89,6 +96,11 @@ class SceneFolders {
   // false: the change creates it), the files to pack with one fixed time, so
   // that every run writes the same archive, and nothing else in the folders.
   void Reset(bool withArchive = true);
+  void ResetFor(SceneChange change) { Reset(change != SceneChange::kCreate); }
+
+  // The change as PackFiles or DeleteFiles makes it, through system: the
+  // host's result code.
+  int Apply(platform::System& system, SceneChange change) const;
 
   // The host's AddList and DeleteList for the scene.
   std::string PackList() const;
