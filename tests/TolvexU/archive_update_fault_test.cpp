@@ -10,11 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "TolvexU/archive_changes.h"
 #include "TolvexU/fake_drives.h"
 #include "iwcxhead/wcxhead.h"
-#include "packU/archive.h"
-#include "packU/extract.h"
+#include "support/fault_scene.h"
 #include "support/plugin_test.h"
 
 namespace tvx::test {
@@ -23,7 +21,7 @@ namespace {
 // Where the new archive is written before it replaces the old one.
 enum class Layout {
   kTempOnArchiveDrive,  // a temporary file, renamed into place
-  kSideFile,            // backup___ beside the archive, renamed into place
+  kSideFile,            // old___ beside the archive, renamed into place
   kTempOnOtherDrive,    // a temporary file on another drive; no room beside: copied over the archive
   kCopiedBeside,        // a temporary file on another drive (removable), copied beside and renamed
 };
@@ -38,125 +36,68 @@ const char* LayoutName(Layout layout) {
   return "?";
 }
 
-const std::vector<RawEntry> kOldEntries = {
-    {"docs/", ""},
-    Deflated("docs/a.txt", Compressible(3000, 'a')),
-    {"b.txt", "stored bravo"},
-};
-const std::vector<std::string> kSources = {"n1.txt", "n2.txt", "n3.txt"};
-
-// The names in a finished archive whose every entry reads back intact;
-// {"<unusable>"} otherwise.
-std::vector<std::string> IntactEntryNames(const std::string& path) {
-  std::unique_ptr<Archive> archive = Archive::NewArchive(platform::OsSystem(), path);
-  if (!archive->valid() || archive->damaged()) return {"<unusable>"};
-  std::vector<std::string> names;
-  for (const ArchiveEntry& entry : archive->entries()) {
-    if (TestEntry(*archive, entry) != Status::kOk) return {"<unusable>"};
-    names.push_back(entry.name);
-  }
-  return names;
-}
-
-// One archive with three entries, three files to pack, a temporary folder
-// and a fake that puts them on drives as the layout says.
+// The scene's old archive, files and deletions, with a fake that puts its
+// folders on drives as the layout says.
 class Scene {
  public:
-  explicit Scene(Layout layout) {
+  explicit Scene(Layout layout) : folders(Shared()) {
     drives.realFiles = true;
-    drives.tempDirectory = temp_.path() + NativeSeparator();
+    drives.tempDirectory = folders.tempFolder() + NativeSeparator();
     const bool sameDrive = layout == Layout::kTempOnArchiveDrive;
-    drives.Mount(temp_.path(), sameDrive ? 'c' : 't');
-    drives.Mount(data_.path(), sameDrive ? 'c' : 'd');
+    drives.Mount(folders.tempFolder(), sameDrive ? 'c' : 't');
+    drives.Mount(folders.archiveFolder(), sameDrive ? 'c' : 'd');
+    drives.Mount(folders.sourceFolder(), sameDrive ? 'c' : 'd');
     // No room beside the archive, but room for the new one once the old one
-    // is emptied (a delete shrinks the archive, the pack grows it by 104 bytes).
+    // is emptied (a delete shrinks the archive; see FreeWhenPacking).
     if (layout == Layout::kTempOnOtherDrive) drives.freeBytes['d'] = 1;
     if (layout == Layout::kCopiedBeside) drives.removable.insert('d');
-    oldBytes = ArchiveBytes(kOldEntries);
-    WriteFileBytes(ArchivePath(), oldBytes);
-    WriteFileBytes(data_.File("n1.txt"), Compressible(5000, '1'));
-    WriteFileBytes(data_.File("n2.txt"), "two");
-    WriteFileBytes(data_.File("n3.txt"), std::string());
+    folders.Reset();
   }
 
-  std::string ArchivePath() const { return data_.File("backup.tvx"); }
-
-  int Pack() {
-    if (drives.freeBytes.count('d') != 0) drives.freeBytes['d'] = kFreeWhenPacking;
-    const std::string list = NameList(kSources);
-    host::PackRequest request;
-    request.packedFile = ArchivePath();
-    request.srcPath = data_.path() + NativeSeparator();
-    request.addList = list.c_str();
-    request.flags = PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES;
-    return host::PackFilesWith(drives, request);
+  static const FaultScene& Shared() {
+    static const FaultScene scene = MakeFaultScene(kTinyScene);
+    return scene;
   }
 
-  int Delete() {
-    const std::string list = NameList({"b.txt", ListForm("docs/*.*")});
-    return host::DeleteFilesWith(drives, ArchivePath(), list.c_str());
+  // No more than the files to pack (so the new archive goes to the other
+  // drive) and than the old archive (so no copy fits beside it, the new one
+  // being larger), yet at least what the pack adds (checked by the clean run).
+  static int64_t FreeWhenPacking() {
+    return static_cast<int64_t>(std::min<uint64_t>(Shared().PackedBytes(), ArchiveBytes(Shared().oldEntries).size()));
   }
 
-  bool AllSourcesExist() const {
-    for (const std::string& name : kSources) {
-      if (!PathExists(data_.File(name))) return false;
-    }
-    return true;
+  int Apply(SceneChange change) {
+    if (change != SceneChange::kDelete && drives.freeBytes.count('d') != 0) drives.freeBytes['d'] = FreeWhenPacking();
+    return folders.Apply(drives, change);
   }
 
-  // Everything in the two folders besides the archive and the sources.
-  std::vector<std::string> Leftovers() const {
-    std::vector<std::string> found;
-    for (const std::string& name : FolderListing(temp_.path())) found.push_back(temp_.File(name));
-    for (const std::string& name : FolderListing(data_.path())) {
-      if (name == "backup.tvx" || std::find(kSources.begin(), kSources.end(), name) != kSources.end()) continue;
-      found.push_back(data_.File(name));
-    }
-    return found;
-  }
-
-  static constexpr int64_t kFreeWhenPacking = 150;
+  SceneFolders folders;
   FaultySystem faults;
   FakeDrives drives{faults};
-  std::string oldBytes;
-
- private:
-  TempDir temp_;
-  TempDir data_;
 };
 
-enum class Operation { kPack, kDelete };
+// Packing moves the files; deleting removes a file and a folder.
+constexpr SceneChange kChanges[] = {SceneChange::kPackAndMove, SceneChange::kDelete};
 
-struct Run {
-  Operation operation;
-  std::vector<std::string> newNames;  // the archive's entries after a clean run
-};
-
-const Run kPackRun{Operation::kPack, {"docs/", "docs/a.txt", "b.txt", "n1.txt", "n2.txt", "n3.txt"}};
-const Run kDeleteRun{Operation::kDelete, {}};
-
-int Perform(Scene& scene, Operation operation) {
-  return operation == Operation::kPack ? scene.Pack() : scene.Delete();
-}
-
-struct CallCounts {
-  uint64_t mutating = 0;
-  uint64_t reads = 0;
-};
-
-CallCounts CountCleanRun(Layout layout, const Run& run) {
+// The clean run, watched by the faulty system: the calls it counted.
+CallCounts CountCleanRun(Layout layout, SceneChange change) {
   Scene scene(layout);
   CallCounts counts;
   int result;
   {
     FaultPlanGuard counting(scene.faults, FaultPlan{});
-    result = Perform(scene, run.operation);
-    counts.mutating = scene.faults.MutatingCalls();
-    counts.reads = scene.faults.ReadCalls();
+    result = scene.Apply(change);
+    counts = CountsOf(scene.faults);
   }
   EXPECT_EQ(result, 0) << LayoutName(layout);
-  EXPECT_EQ(IntactEntryNames(scene.ArchivePath()), run.newNames) << LayoutName(layout);
-  EXPECT_EQ(scene.Leftovers(), std::vector<std::string>()) << LayoutName(layout);
+  EXPECT_TRUE(ArchiveHolds(scene.folders.archive(), Scene::Shared().After(change))) << LayoutName(layout);
+  EXPECT_EQ(scene.folders.Leftovers(), std::vector<std::string>()) << LayoutName(layout);
+  if (layout == Layout::kTempOnOtherDrive && change != SceneChange::kDelete) {
+    const int64_t grown = static_cast<int64_t>(ReadFileBytes(scene.folders.archive()).size());
+    const int64_t added = grown - static_cast<int64_t>(scene.folders.oldBytes().size());
+    EXPECT_LE(added, Scene::FreeWhenPacking()) << "the new archive no longer fits over the old one";
+    EXPECT_LT(Scene::FreeWhenPacking(), grown) << "a copy of the new archive now fits beside the old one";
+  }
   return counts;
 }
 
@@ -170,30 +111,29 @@ enum class Guarantee {
 };
 
 // What a failed or recovered operation may leave.
-void ExpectNothingLostOrHalfDone(Scene& scene, const Run& run, int result, Guarantee guarantee) {
-  const std::vector<std::string> leftovers = scene.Leftovers();
+void ExpectNothingLostOrHalfDone(Scene& scene, SceneChange change, int result, Guarantee guarantee) {
+  const std::vector<SceneEntry> after = Scene::Shared().After(change);
+  const std::vector<std::string> leftovers = scene.folders.Leftovers();
   if (result == 0) {
-    EXPECT_EQ(IntactEntryNames(scene.ArchivePath()), run.newNames) << "success reported, but the archive is wrong";
+    EXPECT_TRUE(ArchiveHolds(scene.folders.archive(), after)) << "success reported, but the archive is wrong";
     EXPECT_EQ(leftovers, std::vector<std::string>());
     return;
   }
-  if (run.operation == Operation::kPack) {
-    EXPECT_TRUE(scene.AllSourcesExist()) << "a source was deleted";
+  if (change != SceneChange::kDelete) {
+    EXPECT_TRUE(scene.folders.SourcesIntact()) << "a source was deleted";
   }
-  const std::string now = ReadFileBytes(scene.ArchivePath());
+  const std::string now = ReadFileBytes(scene.folders.archive());
   if (leftovers.empty() || guarantee == Guarantee::kOldArchiveUnchanged) {
-    EXPECT_TRUE(now == scene.oldBytes) << "the old archive was changed (" << now.size() << " bytes now, "
-                                       << scene.oldBytes.size() << " before; result " << result << ", "
-                                       << leftovers.size() << " file(s) left)";
+    EXPECT_TRUE(now == scene.folders.oldBytes())
+        << "the old archive was changed (" << now.size() << " bytes now, " << scene.folders.oldBytes().size()
+        << " before; result " << result << ", " << leftovers.size() << " file(s) left)";
   }
   if (leftovers.empty()) return;
   // A finished archive whose replacement failed is kept, never anything else.
   ASSERT_EQ(leftovers.size(), 1u) << leftovers[0] << " and more were left";
   EXPECT_EQ(result, E_EWRITE) << "a file was left after a failure before the archive was finished";
-  EXPECT_EQ(IntactEntryNames(leftovers[0]), run.newNames) << leftovers[0] << " was left, but is no finished archive";
+  EXPECT_TRUE(ArchiveHolds(leftovers[0], after)) << leftovers[0] << " was left, but is no finished archive";
 }
-
-enum class Failing { kWrites, kReads };
 
 const std::vector<Layout> kAllLayouts = {Layout::kTempOnArchiveDrive, Layout::kSideFile, Layout::kTempOnOtherDrive,
                                          Layout::kCopiedBeside};
@@ -201,66 +141,63 @@ const std::vector<Layout> kAllLayouts = {Layout::kTempOnArchiveDrive, Layout::kS
 const std::vector<Layout> kLayoutsBesideTheArchive = {Layout::kTempOnArchiveDrive, Layout::kSideFile,
                                                       Layout::kCopiedBeside};
 
-void FailEachCallInTurn(Failing failing, bool once, Guarantee guarantee,
-                        const std::vector<Layout>& layouts = kAllLayouts) {
-  for (Layout layout : layouts) {
-    for (const Run* run : {&kPackRun, &kDeleteRun}) {
-      const CallCounts counts = CountCleanRun(layout, *run);
-      const uint64_t calls = failing == Failing::kWrites ? counts.mutating : counts.reads;
-      ASSERT_GT(calls, 0u);
-      for (uint64_t n = 1; n <= calls; ++n) {
-        SCOPED_TRACE(std::string(LayoutName(layout)) + (run->operation == Operation::kPack ? ", pack" : ", delete") +
-                     (failing == Failing::kWrites ? ", write " : ", read ") + std::to_string(n) + " of " +
-                     std::to_string(calls) + (once ? " fails once" : " and every later one fail"));
-        Scene scene(layout);
-        FaultPlan plan;
-        (failing == Failing::kWrites ? plan.failWriteAt : plan.failReadAt) = n;
-        plan.failOnce = once;
+// One sweep: which calls fail, what must hold, on which layouts (pack and
+// delete on each).
+struct UpdateCase {
+  const char* name;
+  FaultCase faults;
+  Guarantee guarantee;
+  const std::vector<Layout>* layouts;
+};
+
+void PrintTo(const UpdateCase& c, std::ostream* os) { *os << c.name; }
+
+class ArchiveUpdateSweep : public ::testing::TestWithParam<UpdateCase> {};
+
+TEST_P(ArchiveUpdateSweep, LosesNothing) {
+  const UpdateCase& c = GetParam();
+  for (Layout layout : *c.layouts) {
+    for (const SceneChange change : kChanges) {
+      Scene scene(layout);
+      ForEveryCall(c.faults, CountCleanRun(layout, change), [&](const FaultPlan& plan, const std::string& what) {
+        SCOPED_TRACE(std::string(LayoutName(layout)) + ", " + ChangeName(change) + ", " + what);
+        scene.folders.Reset();
         int result;
         {
           FaultPlanGuard faults(scene.faults, plan);
-          result = Perform(scene, run->operation);
+          result = scene.Apply(change);
         }
-        if (!once) {
+        if (!c.faults.once) {
           EXPECT_NE(result, 0) << "a failing disk went unnoticed";
         }
-        ExpectNothingLostOrHalfDone(scene, *run, result, guarantee);
-        if (::testing::Test::HasFatalFailure()) return;
-      }
+        ExpectNothingLostOrHalfDone(scene, change, result, c.guarantee);
+      });
+      if (::testing::Test::HasFatalFailure()) return;
     }
   }
 }
 
-TEST(ArchiveUpdateFaults, EveryFailingWriteLosesNothing) {
-  FailEachCallInTurn(Failing::kWrites, false, Guarantee::kNothingLost);
-}
-
-TEST(ArchiveUpdateFaults, EveryFailingReadLosesNothing) {
-  FailEachCallInTurn(Failing::kReads, false, Guarantee::kNothingLost);
-}
-
 // Without room beside the archive the new one can only be copied over it; a
-// failure there is reported and the finished archive kept (the cases above).
+// failure there is reported and the finished archive kept (the first two).
 // Every other way in leaves the old archive untouched on any failure.
-TEST(ArchiveUpdateFaults, ASingleFailedWriteEndsInTheOldOrTheNewArchiveNeverInBetween) {
-  FailEachCallInTurn(Failing::kWrites, true, Guarantee::kOldArchiveUnchanged, kLayoutsBesideTheArchive);
-}
-
-TEST(ArchiveUpdateFaults, ASingleFailedReadEndsInTheOldOrTheNewArchiveNeverInBetween) {
-  FailEachCallInTurn(Failing::kReads, true, Guarantee::kOldArchiveUnchanged, kLayoutsBesideTheArchive);
-}
-
-TEST(ArchiveUpdateFaults, EveryFailingWriteLeavesTheOldArchiveUnchanged) {
-  FailEachCallInTurn(Failing::kWrites, false, Guarantee::kOldArchiveUnchanged, kLayoutsBesideTheArchive);
-}
-
-TEST(ArchiveUpdateFaults, EveryFailingReadLeavesTheOldArchiveUnchanged) {
-  FailEachCallInTurn(Failing::kReads, false, Guarantee::kOldArchiveUnchanged, kLayoutsBesideTheArchive);
-}
+INSTANTIATE_TEST_SUITE_P(
+    ArchiveUpdateFaults, ArchiveUpdateSweep,
+    ::testing::Values(
+        UpdateCase{"EveryFailingWriteLosesNothing", {Failing::kWrites, false}, Guarantee::kNothingLost, &kAllLayouts},
+        UpdateCase{"EveryFailingReadLosesNothing", {Failing::kReads, false}, Guarantee::kNothingLost, &kAllLayouts},
+        UpdateCase{"ASingleFailedWriteEndsInTheOldOrTheNewArchiveNeverInBetween", {Failing::kWrites, true},
+                   Guarantee::kOldArchiveUnchanged, &kLayoutsBesideTheArchive},
+        UpdateCase{"ASingleFailedReadEndsInTheOldOrTheNewArchiveNeverInBetween", {Failing::kReads, true},
+                   Guarantee::kOldArchiveUnchanged, &kLayoutsBesideTheArchive},
+        UpdateCase{"EveryFailingWriteLeavesTheOldArchiveUnchanged", {Failing::kWrites, false},
+                   Guarantee::kOldArchiveUnchanged, &kLayoutsBesideTheArchive},
+        UpdateCase{"EveryFailingReadLeavesTheOldArchiveUnchanged", {Failing::kReads, false},
+                   Guarantee::kOldArchiveUnchanged, &kLayoutsBesideTheArchive}),
+    [](const ::testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
 // The copy across drives is the last step; the new archive is finished by then.
 TEST(ArchiveUpdateFaults, FailedCopyAcrossDrivesKeepsTheOldArchiveAndTheNewOne) {
-  const CallCounts counts = CountCleanRun(Layout::kCopiedBeside, kDeleteRun);
+  const CallCounts counts = CountCleanRun(Layout::kCopiedBeside, SceneChange::kDelete);
   ASSERT_GE(counts.mutating, 2u);
   Scene scene(Layout::kCopiedBeside);
   FaultPlan plan;
@@ -268,12 +205,12 @@ TEST(ArchiveUpdateFaults, FailedCopyAcrossDrivesKeepsTheOldArchiveAndTheNewOne) 
   int result;
   {
     FaultPlanGuard faults(scene.faults, plan);
-    result = scene.Delete();
+    result = scene.Apply(SceneChange::kDelete);
   }
   EXPECT_EQ(result, E_EWRITE);
-  EXPECT_TRUE(ReadFileBytes(scene.ArchivePath()) == scene.oldBytes) << "the old archive was changed";
+  EXPECT_TRUE(ReadFileBytes(scene.folders.archive()) == scene.folders.oldBytes()) << "the old archive was changed";
   ASSERT_EQ(scene.drives.tempFilesMade.size(), 1u);
-  EXPECT_EQ(IntactEntryNames(scene.drives.tempFilesMade[0]), kDeleteRun.newNames)
+  EXPECT_TRUE(ArchiveHolds(scene.drives.tempFilesMade[0], Scene::Shared().AfterDelete()))
       << "the finished new archive was lost";
 }
 

@@ -5,183 +5,125 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "packU/archive.h"
-#include "packU/extract.h"
 #include "packU/rebuild.h"
 #include "platform/platform.h"
-#include "support/archive_bytes.h"
-#include "support/test_support.h"
-#include "support/test_system.h"
+#include "support/fault_scene.h"
 
 namespace tvx {
 namespace {
 
+using test::FaultCase;
 using test::FaultPlanGuard;
-using test::TempDir;
+using test::Failing;
 
-// What the rebuild below must produce: names and contents, in order.
-struct Expected {
-  std::string name;
-  std::string content;
-};
-
+// The scene large enough that every copy, store and deflate attempt takes
+// several pieces; the new archive is written beside the old one.
 class RebuildFaultTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    const std::string kept = test::TextLikeBytes(20000);
-    noiseKept_ = test::NoiseBytes(1200000, 5);  // copied in two pieces
-    ASSERT_TRUE(test::WriteFileBytes(
-        dir_.File("old.tvx"),
-        test::ArchiveBytes({{"keep.bin", noiseKept_},
-                            {"drop.txt", "dropped"},
-                            {"keep.txt", test::ZlibCompress(kept), static_cast<int32_t>(kept.size())}})));
-    // Read through the faulty system too, so that copying its entries meets
-    // the failures; setting a plan resets the counts of opening it.
-    old_ = Archive::NewArchive(faults_, dir_.File("old.tvx"));
-    ASSERT_FALSE(old_->damaged());
-
-    const std::string text = test::TextLikeBytes(100000);
-    const std::string noise = test::NoiseBytes(1100000);  // stored after a given-up deflate, in two pieces
-    ASSERT_TRUE(test::WriteFileBytes(dir_.File("text.txt"), text));
-    ASSERT_TRUE(test::WriteFileBytes(dir_.File("noise.bin"), noise));
-    ASSERT_TRUE(test::WriteFileBytes(dir_.File("empty"), ""));
-    ASSERT_TRUE(platform::MakeDirectory(dir_.File("folder")));
-
-    plan_.oldArchive = old_.get();
-    plan_.removeNames = {"drop.txt"};
-    plan_.additions = {{"folder/", dir_.File("folder")},
-                       {"folder/text.txt", dir_.File("text.txt")},
-                       {"folder/noise.bin", dir_.File("noise.bin")},
-                       {"folder/empty", dir_.File("empty")}};
-    expected_ = {{"keep.bin", noiseKept_}, {"keep.txt", kept},         {"folder/", ""},
-                 {"folder/text.txt", text}, {"folder/noise.bin", noise}, {"folder/empty", ""}};
+  static const test::FaultScene& Scene() {
+    static const test::FaultScene scene = test::MakeFaultScene(test::kLargeScene);
+    return scene;
   }
 
+  void SetUp() override {
+    folders_.Reset();
+    // Read through the faulty system too, so that copying its entries meets
+    // the failures; setting a plan resets the counts of opening it.
+    old_ = Archive::NewArchive(faults_, folders_.archive());
+    ASSERT_FALSE(old_->damaged());
+    plan_.oldArchive = old_.get();
+    plan_.removeNames = Scene().deletedFiles;
+    plan_.removeFolders = Scene().deletedFolders;
+    for (const test::SceneEntry& entry : Scene().packed) {
+      plan_.additions.push_back({entry.name, folders_.SourcePath(entry.name)});
+    }
+  }
+
+  std::string NewPath() const { return folders_.archiveFolder() + test::NativeSeparator() + "new.tvx"; }
+
   Status RunWith(const test::FaultPlan& faults) {
-    platform::RemoveFile(dir_.File("new.tvx"));  // nothing left from the run before
+    platform::RemoveFile(NewPath());  // nothing left from the run before
     FaultPlanGuard guard(faults_, faults);
-    return RebuildArchive(faults_, dir_.File("new.tvx"), plan_, nullptr);
+    return RebuildArchive(faults_, NewPath(), plan_, nullptr);
   }
 
   // The rebuild without faults, counting the calls it makes.
-  void CountCleanRun(uint64_t& writes, uint64_t& reads) {
+  test::CallCounts CountCleanRun() {
     FaultPlanGuard guard(faults_, test::FaultPlan{});
-    ASSERT_EQ(RebuildArchive(faults_, dir_.File("new.tvx"), plan_, nullptr), Status::kOk);
-    writes = faults_.MutatingCalls();
-    reads = faults_.ReadCalls();
+    EXPECT_EQ(RebuildArchive(faults_, NewPath(), plan_, nullptr), Status::kOk);
+    return test::CountsOf(faults_);
   }
 
-  enum class Failing { kWrites, kReads };
-
-  // For every N a clean run reaches, fails the Nth write (or read) - only it
-  // when once, else it and every later one - and hands the rebuild's status
-  // to check, with a description and whether N was the clean run's last call.
-  template <typename Check>
-  void Sweep(Failing failing, bool once, Check check) {
-    uint64_t writes = 0, reads = 0;
-    CountCleanRun(writes, reads);
-    const bool failingWrites = failing == Failing::kWrites;
-    const uint64_t calls = failingWrites ? writes : reads;
-    for (uint64_t n = 1; n <= calls; ++n) {
-      test::FaultPlan faults;
-      (failingWrites ? faults.failWriteAt : faults.failReadAt) = n;
-      faults.failOnce = once;
-      const std::string context = std::string(failingWrites ? "write " : "read ") + std::to_string(n) + " of " +
-                                  std::to_string(calls) + (once ? " failed once" : " and every later one failed");
-      check(RunWith(faults), context, n == calls);
-    }
-  }
-
-  bool NewArchiveOpens() const { return Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"))->valid(); }
-
-  // The new archive holds exactly the expected entries.
-  void ExpectWholeArchive(const std::string& context) {
-    auto out = Archive::NewArchive(platform::OsSystem(), dir_.File("new.tvx"));
-    ASSERT_TRUE(out->valid()) << context;
-    ASSERT_FALSE(out->damaged()) << context;
-    ASSERT_EQ(out->entries().size(), expected_.size()) << context;
-    for (size_t i = 0; i < expected_.size(); ++i) {
-      const ArchiveEntry& e = out->entries()[i];
-      ASSERT_EQ(e.name, expected_[i].name) << context;
-      const std::string target = dir_.File("check.out");
-      platform::RemoveFile(target);
-      if (e.IsDirectory()) continue;
-      ASSERT_EQ(ExtractEntry(*out, e, target), Status::kOk) << context << " " << e.name;
-      ASSERT_TRUE(test::ReadFileBytes(target) == expected_[i].content) << context << " " << e.name;
-    }
-  }
+  bool NewArchiveOpens() const { return Archive::NewArchive(platform::OsSystem(), NewPath())->valid(); }
 
   test::FaultySystem faults_;  // before old_, which reads through it
-  TempDir dir_;
-  std::string noiseKept_;
+  test::SceneFolders folders_{Scene()};
   std::unique_ptr<Archive> old_;
   RebuildPlan plan_;
-  std::vector<Expected> expected_;
 };
 
 TEST_F(RebuildFaultTest, CleanRunMakesACompleteArchive) {
-  uint64_t writes = 0, reads = 0;
-  CountCleanRun(writes, reads);
-  EXPECT_GT(writes, 5u);
-  EXPECT_GT(reads, 3u);
-  ExpectWholeArchive("clean run");
+  const test::CallCounts counts = CountCleanRun();
+  EXPECT_GT(counts.mutating, 5u);
+  EXPECT_GT(counts.reads, 3u);
+  EXPECT_TRUE(test::ArchiveHolds(NewPath(), Scene().AfterDeleteAndPack()));
 }
 
-TEST_F(RebuildFaultTest, WritesFailingFromAnyPointOnFailTheRebuild) {
-  Sweep(Failing::kWrites, false, [this](Status status, const std::string& context, bool lastCall) {
-    EXPECT_NE(status, Status::kOk) << context;
-    // What was written so far must not pass for an archive - but for the last
-    // call, which makes the complete file durable: its failure is reported
-    // all the same, and the caller removes the file.
-    if (!lastCall) {
-      EXPECT_FALSE(NewArchiveOpens()) << context;
-    }
-  });
-}
+// A rebuild may fail, but it must never claim success over an archive that is
+// not whole, nor leave what passes for one.
+struct RebuildCase {
+  const char* name;
+  FaultCase faults;        // a single failure may be worked around: then the archive is whole
+  Status failure;          // what a failed rebuild answers; kOk: any failure
+  bool brokenNeverOpens;   // what was written must not pass for an archive - but after the
+                           // last write, which makes the complete file durable: its failure is
+                           // reported all the same, and the caller removes the file
+};
 
-TEST_F(RebuildFaultTest, OneFailedWriteNeverPassesForABrokenArchive) {
-  Sweep(Failing::kWrites, true, [this](Status status, const std::string& context, bool lastCall) {
+void PrintTo(const RebuildCase& c, std::ostream* os) { *os << c.name; }
+
+class RebuildFaults : public RebuildFaultTest, public ::testing::WithParamInterface<RebuildCase> {};
+
+TEST_P(RebuildFaults, NeverPassOffABrokenArchive) {
+  const RebuildCase& c = GetParam();
+  const test::CallCounts counts = CountCleanRun();
+  ASSERT_FALSE(HasFailure());
+  test::ForEveryCall(c.faults, counts,
+                     [&](const test::FaultPlan& plan, const std::string& what) {
+    const Status status = RunWith(plan);
     if (status == Status::kOk) {
-      ExpectWholeArchive(context);
+      EXPECT_TRUE(c.faults.once) << what << ": a failing disk went unnoticed";
+      EXPECT_TRUE(test::ArchiveHolds(NewPath(), Scene().AfterDeleteAndPack())) << what;
       return;
     }
-    EXPECT_EQ(status, Status::kWriteFailed) << context;
-    // As above: only the last call's failure comes after a complete file.
-    if (!lastCall) {
-      EXPECT_FALSE(NewArchiveOpens()) << context;
+    if (c.failure != Status::kOk) {
+      EXPECT_EQ(status, c.failure) << what << ": status " << static_cast<int>(status);
+    }
+    if (c.brokenNeverOpens && plan.failWriteAt != counts.mutating) {
+      EXPECT_FALSE(NewArchiveOpens()) << what;
     }
   });
 }
 
 // A failed read is a disk error, also when it is the old archive that fails
-// to read: the host must not be told the archive is damaged.
-TEST_F(RebuildFaultTest, ReadsFailingFromAnyPointFailTheRebuildAsAReadProblem) {
-  Sweep(Failing::kReads, false, [](Status status, const std::string& context, bool) {
-    EXPECT_EQ(status, Status::kReadFailed) << context << ": status " << static_cast<int>(status);
-  });
-}
-
-TEST_F(RebuildFaultTest, OneFailedReadNeverPassesForABrokenArchive) {
-  Sweep(Failing::kReads, true, [this](Status status, const std::string& context, bool) {
-    if (status == Status::kOk) {
-      ExpectWholeArchive(context);
-      return;
-    }
-    EXPECT_EQ(status, Status::kReadFailed) << context << ": status " << static_cast<int>(status);
-    EXPECT_FALSE(NewArchiveOpens()) << context;
-  });
-}
-
-// A full disk is reported as a write failure, whatever was being copied when
-// the disk filled up - also when a larger copy stops before it has read
-// everything (storing a new file, copying kept entries).
-TEST_F(RebuildFaultTest, FailedWritesAreReportedAsWriteFailures) {
-  Sweep(Failing::kWrites, false, [](Status status, const std::string& context, bool) {
-    EXPECT_EQ(status, Status::kWriteFailed) << context;
-  });
-}
+// to read: the host must not be told the archive is damaged. A full disk is
+// reported as a write failure, whatever was being copied when the disk filled
+// up - also when a larger copy stops before it has read everything (storing a
+// new file, copying kept entries).
+INSTANTIATE_TEST_SUITE_P(
+    RebuildFaultTest, RebuildFaults,
+    ::testing::Values(
+        RebuildCase{"WritesFailingFromAnyPointOnFailTheRebuild", {Failing::kWrites, false}, Status::kOk, true},
+        RebuildCase{"OneFailedWriteNeverPassesForABrokenArchive", {Failing::kWrites, true}, Status::kWriteFailed,
+                    true},
+        RebuildCase{"ReadsFailingFromAnyPointFailTheRebuildAsAReadProblem", {Failing::kReads, false},
+                    Status::kReadFailed, false},
+        RebuildCase{"OneFailedReadNeverPassesForABrokenArchive", {Failing::kReads, true}, Status::kReadFailed, true},
+        RebuildCase{"FailedWritesAreReportedAsWriteFailures", {Failing::kWrites, false}, Status::kWriteFailed,
+                    false}),
+    [](const ::testing::TestParamInfo<RebuildCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tvx

@@ -8,41 +8,26 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <sys/time.h>
+#include <signal.h>
 
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
+#include <functional>
 #include <iostream>
 #include <map>
 #include <random>
-#include <set>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "TolvexU/archive_changes.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
 #include "support/child_process.h"
-#include "support/sample_data.h"
-#include "support/test_support.h"
-#include "support/test_system.h"
+#include "support/fault_scene.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test::reliability {
 namespace {
-
-namespace fs = std::filesystem;
-
-// Fixed times make the new archive of every run identical to the reference.
-constexpr time_t kFixedTime = 1600000000;
-
-uint64_t g_killAt = 0;
-void KillBeforeCall(uint64_t index) {
-  if (index == g_killAt) ::raise(SIGKILL);
-}
 
 // A machine whose temporary folder lies on another drive than the archive
 // (both really lie on one file system here, so the renames still work).
@@ -67,7 +52,7 @@ class SplitDrives : public SystemWrapper {
   bool nothingFreeBeside_;
 };
 
-enum class Operation { kPack, kPackAndMove, kDelete, kCreate };
+using Operation = SceneChange;
 // kSplit...: the temporary folder lies on another drive. SideFileTaken: a
 // file of the user's holds the side file's name. NothingFreeBeside: in
 // addition no name beside the archive is free for a copy, so the new archive
@@ -79,34 +64,16 @@ struct Scenario {
   Drives drives;
 };
 
-// One scratch world: arc/ holds the archive, src/ the files to add, tmp/ is
-// the child's TMPDIR.
+// The shared scene; tmp/ is the child's TMPDIR. Its fixed times make the new
+// archive of every run identical to the reference.
 class CrashConsistency : public ::testing::Test {
  protected:
-  void SetUp() override {
-    arcFolder_ = dir_.File("arc") + "/";
-    srcFolder_ = dir_.File("src") + "/";
-    tmpFolder_ = dir_.File("tmp") + "/";
-    archive_ = arcFolder_ + "old.tvx";
-    sideFile_ = arcFolder_ + "old___";
-    sources_ = {{"docs/readme.txt", TextBytes(60)},
-                {"big.txt", TextBytes(40000)},
-                {"data.bin", NoiseBytes(96 * 1024, 11)},
-                {"empty.txt", ""}};
-    listItems_ = {"docs/", "docs/readme.txt", "big.txt", "data.bin", "empty.txt"};
-    // The old archive, made before any fault plan is set.
-    fs::create_directories(arcFolder_);
-    TempDir oldSources;
-    fs::create_directories(oldSources.File("docs"));
-    WriteFileBytes(oldSources.File("keep.bin"), NoiseBytes(40 * 1024, 3));
-    WriteFileBytes(oldSources.File("docs/old.txt"), TextBytes(5000));
-    std::string list = NameList({"keep.bin", "docs/", "docs/old.txt"});
-    std::string folder = oldSources.path() + "/";
-    std::string archive = archive_;
-    ASSERT_EQ(PackFiles(&archive[0], nullptr, &folder[0], &list[0], PK_PACK_SAVE_PATHS), 0);
-    old_ = ReadFileBytes(archive_);
-    ASSERT_FALSE(old_.empty());
+  static const FaultScene& Scene() {
+    static const FaultScene scene = MakeFaultScene();
+    return scene;
   }
+
+  std::string SideFile() const { return folders_.archiveFolder() + "/old___"; }
 
   // The side-file name is taken by a file of the user's, so the new archive
   // goes to the temporary folder on the other drive.
@@ -116,47 +83,23 @@ class CrashConsistency : public ::testing::Test {
 
   // Puts the world back as it was before the operation.
   void Reset(const Scenario& s) {
-    std::error_code ec;
-    fs::remove_all(arcFolder_, ec);
-    fs::remove_all(srcFolder_, ec);
-    fs::remove_all(tmpFolder_, ec);
-    fs::create_directories(arcFolder_);
-    fs::create_directories(srcFolder_ + "docs");
-    fs::create_directories(tmpFolder_);
-    if (s.operation != Operation::kCreate) WriteFileBytes(archive_, old_);
-    if (SideFileTaken(s)) WriteFileBytes(sideFile_, kUsersFile);
-    const struct timeval times[2] = {{kFixedTime, 0}, {kFixedTime, 0}};
-    for (const auto& file : sources_) {
-      WriteFileBytes(srcFolder_ + file.first, file.second);
-      ::utimes((srcFolder_ + file.first).c_str(), times);
-    }
-    ::utimes((srcFolder_ + "docs").c_str(), times);
+    folders_.ResetFor(s.operation);
+    if (SideFileTaken(s)) WriteFileBytes(SideFile(), kUsersFile);
   }
 
   // The operation as the child runs it, through the faulty system (and the
   // split drives over it); the host's result code.
   int Run(const Scenario& s) {
-    ::setenv("TMPDIR", tmpFolder_.c_str(), 1);
-    std::string list = NameList(listItems_);
-    SplitDrives split(faults_, tmpFolder_, s.drives == Drives::kSplitNothingFreeBeside);
+    ::setenv("TMPDIR", folders_.tempFolder().c_str(), 1);
+    SplitDrives split(faults_, folders_.tempFolder() + "/", s.drives == Drives::kSplitNothingFreeBeside);
     platform::System& drives = s.drives == Drives::kSystem ? static_cast<platform::System&>(faults_) : split;
-    if (s.operation == Operation::kDelete) {
-      std::string names = NameList({"docs/*.*"});
-      return host::DeleteFilesWith(drives, archive_, names.c_str());
-    }
-    const int flags = PK_PACK_SAVE_PATHS | (s.operation == Operation::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
-    host::PackRequest request;
-    request.packedFile = archive_;
-    request.srcPath = srcFolder_;
-    request.addList = list.c_str();
-    request.flags = flags;
-    return host::PackFilesWith(drives, request);
+    return folders_.Apply(drives, s.operation);
   }
 
   // A clean run: the reference archive and how many mutating calls it makes.
   void CleanRun(const Scenario& s) {
     Reset(s);
-    const std::string countFile = dir_.File("count");
+    const std::string countFile = folders_.root() + "/count";
     const ChildOutcome outcome = RunInChild([&] {
       faults_.SetPlan(FaultPlan{});
       const int result = Run(s);
@@ -165,36 +108,27 @@ class CrashConsistency : public ::testing::Test {
     });
     ASSERT_TRUE(outcome.exited);
     ASSERT_EQ(outcome.exitCode, 0);
-    reference_ = ReadFileBytes(archive_);
-    ASSERT_FALSE(reference_.empty());
-    ASSERT_NE(reference_, old_);
+    reference_ = ReadFileBytes(folders_.archive());
+    ASSERT_TRUE(ArchiveHolds(folders_.archive(), Scene().After(s.operation)));
+    ASSERT_NE(reference_, folders_.oldBytes());
     calls_ = std::strtoull(ReadFileBytes(countFile).c_str(), nullptr, 10);
     ASSERT_GT(calls_, 2u);
   }
 
-  std::set<std::string> Names(const std::string& folder) const {
-    std::set<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-      names.insert(it->path().filename().string());
-    }
-    return names;
-  }
-
   // Checks the world after a killed run; counts what was left where.
   void CheckAfterKill(const Scenario& s, const std::string& what) {
-    const bool archiveExists = PathExists(archive_);
-    const std::string archive = archiveExists ? ReadFileBytes(archive_) : std::string();
-    const bool isOld = s.operation != Operation::kCreate ? archive == old_ : !archiveExists;
+    const bool archiveExists = PathExists(folders_.archive());
+    const std::string archive = archiveExists ? ReadFileBytes(folders_.archive()) : std::string();
+    const bool isOld = s.operation != Operation::kCreate ? archive == folders_.oldBytes() : !archiveExists;
     const bool isNew = archiveExists && archive == reference_;
 
     // Temporary files: at most one, a "tvx" file in the temporary folder.
-    const std::set<std::string> temps = Names(tmpFolder_);
+    const std::vector<std::string> temps = FolderListing(folders_.tempFolder());
     EXPECT_LE(temps.size(), 1u) << what;
     bool tempHoldsNew = false;
     for (const std::string& name : temps) {
       EXPECT_EQ(name.compare(0, 3, "tvx"), 0) << what << ": " << name;
-      tempHoldsNew = ReadFileBytes(tmpFolder_ + name) == reference_;
+      tempHoldsNew = ReadFileBytes(folders_.tempFolder() + "/" + name) == reference_;
       ++leftovers_["temporary file " + std::string(tempHoldsNew ? "(complete new archive)" : "(incomplete)")];
     }
 
@@ -213,12 +147,12 @@ class CrashConsistency : public ::testing::Test {
     }
 
     // Beside the archive: the side file, the user's file of that name, or a copy.
-    for (const std::string& name : Names(arcFolder_)) {
+    for (const std::string& name : FolderListing(folders_.archiveFolder())) {
       if (name == "old.tvx") continue;
       if (name == "old___" && SideFileTaken(s)) {
-        EXPECT_TRUE(ReadFileBytes(sideFile_) == kUsersFile) << what << ": the user's file was changed";
+        EXPECT_TRUE(ReadFileBytes(SideFile()) == kUsersFile) << what << ": the user's file was changed";
       } else if (name == "old___" && s.drives == Drives::kSplit) {
-        ++leftovers_[ReadFileBytes(sideFile_) == reference_ ? "side file old___ (complete new archive)"
+        ++leftovers_[ReadFileBytes(SideFile()) == reference_ ? "side file old___ (complete new archive)"
                                                              : "side file old___ (incomplete)"];
       } else if (name == "old.tvx.tvxnew" && s.operation == Operation::kCreate) {
         // A new archive is written under this name and renamed once complete.
@@ -231,43 +165,33 @@ class CrashConsistency : public ::testing::Test {
     }
 
     // Sources: gone only when the new archive that holds them is in place.
-    for (const auto& file : sources_) {
-      const std::string path = srcFolder_ + file.first;
-      if (!PathExists(path)) {
-        EXPECT_EQ(s.operation, Operation::kPackAndMove) << what << ": " << file.first << " vanished";
-        EXPECT_TRUE(isNew) << what << ": " << file.first << " deleted before the new archive was in place";
-        ++leftovers_["moved source deleted (new archive in place)"];
-      } else {
-        EXPECT_TRUE(ReadFileBytes(path) == file.second) << what << ": " << file.first << " changed";
-      }
-    }
+    const bool moved = s.operation == Operation::kPackAndMove && isNew;
+    EXPECT_TRUE(folders_.SourcesIntact(moved)) << what << (moved ? "" : " (and the new archive is not in place)");
+    if (moved && !folders_.SourcesIntact()) ++leftovers_["moved sources deleted (new archive in place)"];
     ++cases_;
   }
 
-  // Runs the operation from a fresh start in a child that is killed before
-  // its nth mutating call, and checks what the kill left.
-  void KillAt(const Scenario& s, uint64_t n) {
+  // Runs the operation from a fresh start in a child that the plan kills,
+  // and checks what the kill left.
+  void KillAt(const Scenario& s, const FaultPlan& plan, const std::string& what) {
     Reset(s);
     const ChildOutcome outcome = RunInChild([&] {
-      g_killAt = n;
-      FaultPlan plan;
-      plan.beforeWrite = KillBeforeCall;
       faults_.SetPlan(plan);
       return Run(s);
     });
-    const std::string what = "killed before mutating call " + std::to_string(n) + " of " + std::to_string(calls_);
     ASSERT_EQ(outcome.signal, SIGKILL) << what;
     CheckAfterKill(s, what);
   }
 
-  // Kills the operation before each of its mutating calls in turn.
-  void KillAtEveryCall(const Scenario& s) {
+  // Kills the operation before each of its mutating calls in turn, checking
+  // each with check (after CheckAfterKill).
+  void KillAtEveryCall(const Scenario& s, const std::function<void(const std::string& what)>& check = nullptr) {
     CleanRun(s);
     if (HasFatalFailure()) return;
-    for (uint64_t n = 1; n <= calls_; ++n) {
-      KillAt(s, n);
-      if (HasFatalFailure()) return;
-    }
+    ForEveryCall(kKill, CallCounts{calls_, 0}, [&](const FaultPlan& plan, const std::string& what) {
+      KillAt(s, plan, what);
+      if (check && !HasFatalFailure()) check(what);
+    });
     Report(std::to_string(calls_) + " mutating calls in a clean run");
   }
 
@@ -278,12 +202,9 @@ class CrashConsistency : public ::testing::Test {
   }
 
   static constexpr const char* kUsersFile = "a file of the user's that happens to have the side file's name";
+  static constexpr FaultCase kKill{Failing::kKill, true};
   FaultySystem faults_;
-  TempDir dir_;
-  std::string arcFolder_, srcFolder_, tmpFolder_, archive_, sideFile_;
-  std::map<std::string, std::string> sources_;
-  std::vector<std::string> listItems_;
-  std::string old_;
+  SceneFolders folders_{Scene()};
   std::string reference_;
   uint64_t calls_ = 0;
   size_t cases_ = 0;
@@ -317,32 +238,25 @@ INSTANTIATE_TEST_SUITE_P(
 // A new archive is written at its own name: a kill must not leave a file
 // there that opens as an archive of empty or missing entries.
 TEST_F(CrashConsistency, KilledCreationLeavesNoArchiveThatOpensButIsIncomplete) {
-  const Scenario s{Operation::kCreate, Drives::kSystem};
-  CleanRun(s);
-  ASSERT_FALSE(HasFatalFailure());
-  for (uint64_t n = 1; n <= calls_; ++n) {
-    KillAt(s, n);
-    ASSERT_FALSE(HasFatalFailure());
-    const std::string what = "killed before mutating call " + std::to_string(n) + " of " + std::to_string(calls_);
-    if (PathExists(archive_) && ReadFileBytes(archive_) != reference_) {
-      std::string name = archive_;
-      tOpenArchiveData open{};
-      open.ArcName = &name[0];
-      HANDLE_WCX handle = OpenArchive(&open);
-      if (handle == nullptr) continue;
-      int entries = 0;
-      int testedGood = 0;
-      tHeaderData header{};
-      while (ReadHeader(handle, &header) == 0) {
-        ++entries;
-        if (ProcessFile(handle, PK_TEST, nullptr, nullptr) == 0) ++testedGood;
-      }
-      CloseArchive(handle);
-      ADD_FAILURE() << what << ": the incomplete archive opens; " << testedGood << " of its " << entries
-                    << " entries test good";
+  KillAtEveryCall({Operation::kCreate, Drives::kSystem}, [this](const std::string& what) {
+    const std::string archive = folders_.archive();
+    if (!PathExists(archive) || ReadFileBytes(archive) == reference_) return;
+    std::string name = archive;
+    tOpenArchiveData open{};
+    open.ArcName = &name[0];
+    HANDLE_WCX handle = OpenArchive(&open);
+    if (handle == nullptr) return;
+    int entries = 0;
+    int testedGood = 0;
+    tHeaderData header{};
+    while (ReadHeader(handle, &header) == 0) {
+      ++entries;
+      if (ProcessFile(handle, PK_TEST, nullptr, nullptr) == 0) ++testedGood;
     }
-  }
-  Report(std::to_string(calls_) + " mutating calls in a clean run");
+    CloseArchive(handle);
+    ADD_FAILURE() << what << ": the incomplete archive opens; " << testedGood << " of its " << entries
+                  << " entries test good";
+  });
 }
 
 TEST_F(CrashConsistency, KillsAtRandomMomentsLeaveTheOldOrTheNewArchive) {
