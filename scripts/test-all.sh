@@ -79,7 +79,7 @@ stage_static_checks() {
 # The fuzz targets (fuzz/), each for a bounded time from its seeds; any crash,
 # leak or broken invariant fails the stage. TOLVEX_FUZZ_SECONDS changes the time.
 stage_fuzz() {
-  "$ROOT/fuzz/run.sh" "${TOLVEX_FUZZ_SECONDS:-60}"
+  "$ROOT/fuzz/run.sh" "${TOLVEX_FUZZ_SECONDS:-40}"
 }
 
 # The Windows tests leave a Wine server running for a while; stop ours.
@@ -119,7 +119,7 @@ for preset in "${PRESETS[@]}"; do
 done
 stop_wine
 
-run_stage "fuzz ${TOLVEX_FUZZ_SECONDS:-60}s per target" stage_fuzz
+run_stage "fuzz ${TOLVEX_FUZZ_SECONDS:-40}s per target" stage_fuzz
 
 print_summary
 exit $FAILED
