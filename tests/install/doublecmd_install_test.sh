@@ -75,10 +75,11 @@ EOF
 run_doublecmd() {
   HOME="$WORK/home" doublecmd --config-dir="$1" >"$WORK/doublecmd.log" 2>&1 &
   DC_PID=$!
-  # It writes shortcuts.scf once its main window is built; closing it sooner
-  # can crash it.
+  # It writes shortcuts.scf once its main window is built, and maps that
+  # window; closing it sooner can crash it. (On a second start the file is
+  # there already: only the mapped window tells.)
   seconds=0
-  until [ -f "$1/shortcuts.scf" ] && xdotool search --pid "$DC_PID" >/dev/null 2>&1; do
+  until [ -f "$1/shortcuts.scf" ] && xdotool search --onlyvisible --pid "$DC_PID" >/dev/null 2>&1; do
     sleep 1
     seconds=$((seconds + 1))
     [ "$seconds" -lt 90 ] || fail "Double Commander did not start in 90 s"
@@ -86,9 +87,10 @@ run_doublecmd() {
   sleep 5
   seconds=0
   while kill -0 "$DC_PID" 2>/dev/null; do
-    if [ $((seconds % 20)) -eq 0 ]; then
+    if [ $((seconds % 5)) -eq 0 ]; then
+      # A window may go between the search and the message: that is no failure.
       # shellcheck disable=SC2046
-      python3 "$WORK/close.py" $(xdotool search --pid "$DC_PID" 2>/dev/null)
+      python3 "$WORK/close.py" $(xdotool search --pid "$DC_PID" 2>/dev/null) 2>/dev/null || true
     fi
     sleep 1
     seconds=$((seconds + 1))
