@@ -54,10 +54,7 @@ class Scene {
     folders.Reset();
   }
 
-  static const FaultScene& Shared() {
-    static const FaultScene scene = MakeFaultScene(kTinyScene);
-    return scene;
-  }
+  static const FaultScene& Shared() { return SharedFaultScene(kTinyScene); }
 
   // No more than the files to pack (so the new archive goes to the other
   // drive) and than the old archive (so no copy fits beside it, the new one

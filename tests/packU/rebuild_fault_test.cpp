@@ -22,10 +22,7 @@ using test::Failing;
 // several pieces; the new archive is written beside the old one.
 class RebuildFaultTest : public ::testing::Test {
  protected:
-  static const test::FaultScene& Scene() {
-    static const test::FaultScene scene = test::MakeFaultScene(test::kLargeScene);
-    return scene;
-  }
+  static const test::FaultScene& Scene() { return test::SharedFaultScene(test::kLargeScene); }
 
   void SetUp() override {
     folders_.Reset();

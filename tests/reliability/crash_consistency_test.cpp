@@ -68,10 +68,7 @@ struct Scenario {
 // archive of every run identical to the reference.
 class CrashConsistency : public ::testing::Test {
  protected:
-  static const FaultScene& Scene() {
-    static const FaultScene scene = MakeFaultScene();
-    return scene;
-  }
+  static const FaultScene& Scene() { return SharedFaultScene(); }
 
   std::string SideFile() const { return folders_.archiveFolder() + "/old___"; }
 

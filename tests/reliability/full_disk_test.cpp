@@ -41,10 +41,7 @@ constexpr Change kAllChanges[] = {Change::kPack, Change::kPackAndMove, Change::k
 // The shared scene; tmp/ is the process's temporary folder while a change runs.
 class FullDisk : public ::testing::Test {
  protected:
-  static const FaultScene& Scene() {
-    static const FaultScene scene = MakeFaultScene();
-    return scene;
-  }
+  static const FaultScene& Scene() { return SharedFaultScene(); }
 
   void Reset(Change change) { folders_.ResetFor(change); }
 

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <map>
 #include <memory>
 #include <system_error>
 
@@ -126,6 +127,13 @@ FaultScene MakeFaultScene(size_t bigBytes) {
   scene.deletedFiles = {"drop.txt"};
   scene.deletedFolders = {"docs/"};
   return scene;
+}
+
+const FaultScene& SharedFaultScene(size_t bigBytes) {
+  static std::map<size_t, FaultScene> made;  // map nodes never move: references stay valid
+  auto found = made.find(bigBytes);
+  if (found == made.end()) found = made.emplace(bigBytes, MakeFaultScene(bigBytes)).first;
+  return found->second;
 }
 
 ::testing::AssertionResult ArchiveHolds(const std::string& path, const std::vector<SceneEntry>& expected) {

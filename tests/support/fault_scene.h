@@ -67,6 +67,8 @@ constexpr size_t kLargeScene = 1200000;
 constexpr size_t kSmallScene = 200 * 1024;
 constexpr size_t kTinyScene = 16 * 1024;
 FaultScene MakeFaultScene(size_t bigBytes = kSmallScene);
+// The scene of that size, made once per test program: its data is large.
+const FaultScene& SharedFaultScene(size_t bigBytes = kSmallScene);
 
 // Whether the archive at path opens undamaged and holds exactly these entries
 // in this order: each reads back through the module, and its bytes, decoded
