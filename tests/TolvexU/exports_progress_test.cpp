@@ -67,7 +67,9 @@ TEST_F(PluginProgress, ReadHeaderAloneReportsNothing) {
   EXPECT_TRUE(Reports().empty());
 }
 
-TEST_F(PluginProgress, PackingReportsEachNewEntryButNoKeptOne) {
+// The kept entries' copy as a share of the current item, which leaves the
+// host's byte count to the files added.
+TEST_F(PluginProgress, PackingReportsTheKeptCopyAsAShareThenEachNewEntry) {
   const std::string archivePath = WriteArchive("p.tvx", {{"kept.txt", "kept"}});
   ASSERT_TRUE(std::filesystem::create_directory(Path("docs")));
   ASSERT_TRUE(WriteFileBytes(Path("docs") + NativeSeparator() + "a.txt", Compressible(3000)));
@@ -77,6 +79,7 @@ TEST_F(PluginProgress, PackingReportsEachNewEntryButNoKeptOne) {
                      {ListForm("docs/"), ListForm("docs/a.txt"), "b.txt"}, PK_PACK_SAVE_PATHS),
             0);
   const std::vector<Report> expected = {
+      {ReportedForm("kept.txt"), -100},
       {ReportedForm("docs/"), 0},
       {ReportedForm("docs/a.txt"), 3000},
       {ReportedForm("b.txt"), 3},
