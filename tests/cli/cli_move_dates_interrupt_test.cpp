@@ -17,6 +17,7 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <stdlib.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -103,6 +104,46 @@ TEST_F(CliWhileItRuns, InterruptedAddOfANewArchiveLeavesNothingAndTheNextAddWork
   const CliRun add = RunTolvex({"add", Archive(), src_.File("small.txt")});
   EXPECT_EQ(add.exit_code, 0) << add.err;
   EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " small.txt\n"));
+}
+
+// The bar is drawn on a terminal only: stderr on a pseudo-terminal, and
+// every percentage shown under name.
+TEST_F(CliWhileItRuns, TheProgressBarMovesWithinALargeFile) {
+  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(16 << 20, 8)));
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const std::string terminal = ptsname(master);
+  const int slave = open(terminal.c_str(), O_RDWR | O_NOCTTY);  // keeps what is drawn readable
+  ASSERT_GE(slave, 0);
+  ProgramIo io = InTemp(temp_.path(), terminal);
+  const pid_t pid = StartTolvex({"add", Archive(), src_.File("big.bin")}, io);
+  ASSERT_GT(pid, 0);
+  std::string drawn;
+  int status = 0;
+  for (bool running = true; running;) {
+    running = waitpid(pid, &status, WNOHANG) == 0;
+    char buffer[4096];
+    fcntl(master, F_SETFL, O_NONBLOCK);
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) drawn.append(buffer, static_cast<size_t>(n));
+    if (running) usleep(10000);
+  }
+  close(slave);
+  close(master);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::vector<int> shown;
+  for (size_t at = drawn.find('['); at != std::string::npos; at = drawn.find('[', at + 1)) {
+    const size_t line_end = drawn.find('\r', at);
+    const std::string line = drawn.substr(at, line_end == std::string::npos ? std::string::npos : line_end - at);
+    const size_t percent = line.find("%");
+    if (percent == std::string::npos || !Contains(line, "big.bin") || percent < 3) continue;
+    const int value = std::atoi(line.substr(percent - 3, 3).c_str());
+    if (shown.empty() || shown.back() != value) shown.push_back(value);
+  }
+  size_t between = 0;
+  for (int value : shown) between += value > 0 && value < 100 ? 1 : 0;
+  EXPECT_GE(between, 2u) << drawn;
 }
 
 std::time_t ModifiedAt(const std::string& path) {
