@@ -45,13 +45,12 @@ Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t s
 // (and can be stopped) as it is copied.
 Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start, EntryMeter& meter) {
   if (output.TrySetPosition(start).failed() || source.TrySetPosition(0).failed()) return Status::kWriteFailed;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size < kPiece ? size : kPiece]);
+  if (!buffer) return Status::kNoMemory;
   for (uint32_t done = 0; done < size;) {
     const uint32_t want = size - done < kPiece ? size - done : kPiece;
-    const CopyResult copy = CopyStream(output, source, want);
-    // A copy stops at the first refused write, so fewer bytes written than
-    // read is the disk's fault, whatever else fell short.
-    if (copy.written < copy.read) return Status::kWriteFailed;
-    if (copy.read != want || copy.sourceFailed) return Status::kReadFailed;
+    if (ReadExactly(source, buffer.get(), want).failed()) return Status::kReadFailed;
+    if (output.TryWrite(buffer.get(), want).failed()) return Status::kWriteFailed;
     done += want;
     if (!meter.ReachedTo(done)) return Status::kCancelled;
   }
