@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console.h"
+#include "interrupt_cleanup.h"
 #include "progress.h"
 #include "result_text.h"
 
@@ -77,6 +78,9 @@ bool ProcessEveryEntry(const PluginModule& module, const std::string& archive, c
       return false;
     }
     onEntry(opened, EntryFromHeader(dialect, header));
+    // Stopped as by Cancel: the archive is closed, which finishes what was
+    // extracted before (folder times).
+    if (InterruptCleanup::Signal() != 0) break;
   }
   ProgressEnd();
   return true;

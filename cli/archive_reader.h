@@ -55,7 +55,7 @@ class OpenedArchive {
 
 // Opens the archive for extraction and calls onEntry for every entry in order;
 // onEntry calls ProcessFile once. Progress over total bytes is shown when
-// wanted. False, after saying why, when the archive cannot be opened or its
+// wanted. A signal (InterruptCleanup) ends the walk after the entry it stopped. False, after saying why, when the archive cannot be opened or its
 // directory breaks off.
 bool ProcessEveryEntry(const PluginModule& module, const std::string& archive, const HostDialect& dialect,
                        int64_t total, bool showProgress,

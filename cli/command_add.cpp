@@ -156,6 +156,11 @@ int RunAdd(const Options& options, const PluginModule& module) {
     cleanup.WatchSideFilesOf(archive);
     const int rc = module.pack_files(packed_file.data(), sub_path.empty() ? nullptr : sub_path.data(),
                                      src_path.data(), add_list.data(), flags);
+    if (InterruptCleanup::Signal() != 0) {
+      // Stopped as by Cancel: this call changed nothing, earlier ones stay.
+      ProgressEnd();
+      return InterruptExitStatus(kExitSomeFailed);
+    }
     if (rc != 0) {
       ProgressEnd();
       ReportError(PackFailureText(rc, shown, archive, TotalSize(items), cleanup.Folder()));

@@ -1,9 +1,11 @@
 #include <cstdio>
+#include <filesystem>
 
 #include "archive_reader.h"
 #include "commands.h"
 #include "console.h"
 #include "delete_list.h"
+#include "interrupt_cleanup.h"
 #include "progress.h"
 #include "result_text.h"
 
@@ -28,10 +30,17 @@ int RunDelete(const Options& options, const PluginModule& module) {
 
   std::string packed_file = archive;
   std::string delete_list = plan.list;
+  InterruptCleanup cleanup;
   module.set_process_data_proc(kNoArchiveHandle, ProgressCallback);
-  ProgressBegin(0, false);
+  // The module reports a delete as shares of the whole: the archive's size
+  // stands for it.
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(archive, ec);
+  ProgressBegin(ec ? 0 : static_cast<int64_t>(size), ProgressWanted(options));
+  cleanup.WatchSideFilesOf(archive);
   const int rc = module.delete_files(packed_file.data(), delete_list.data());
   ProgressEnd();
+  if (InterruptCleanup::Signal() != 0) return InterruptExitStatus(kExitSomeFailed);
   if (rc != 0) {
     ReportError(DescribeResult(rc, archive));
     return ExitStatusForArchiveCall(rc);

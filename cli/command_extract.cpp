@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "console.h"
 #include "entry_selection.h"
+#include "interrupt_cleanup.h"
 #include "path_guard.h"
 #include "progress.h"
 #include "result_text.h"
@@ -89,6 +90,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
   }
   const std::string base = fs::absolute(dir, ec).lexically_normal().string();
 
+  InterruptCleanup cleanup;
   int extracted = 0;
   const bool walked = ProcessEveryEntry(
       module, archive, dialect, total, ProgressWanted(options),
@@ -120,6 +122,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
         const std::string dest_name = fs::path(guarded.relative).make_preferred().string();
         const std::string dest_path = target.substr(0, target.size() - dest_name.size());
         const int result = opened.ProcessFile(PK_EXTRACT, dest_path, dest_name);
+        if (result == E_EABORTED && InterruptCleanup::Signal() != 0) return;
         if (result != 0) {
           ++failed;
           ReportExtractFailure(result, entry, target);
@@ -128,6 +131,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
         }
       });
   if (!walked) return kExitUnusable;
+  if (InterruptCleanup::Signal() != 0) return InterruptExitStatus(kExitSomeFailed);
   if (!options.quiet) {
     const std::string count = CountOf(extracted, "entry", "entries");
     if (failed)

@@ -3,6 +3,7 @@
 #include "archive_reader.h"
 #include "commands.h"
 #include "console.h"
+#include "interrupt_cleanup.h"
 #include "listing_format.h"
 #include "progress.h"
 #include "result_text.h"
@@ -20,6 +21,7 @@ int RunTest(const Options& options, const PluginModule& module) {
 
   // A compressed entry is checked by its zlib stream's checksum; a stored
   // entry carries none, so only its size can be checked.
+  InterruptCleanup cleanup;
   int tested = 0;
   int stored = 0;
   std::vector<std::string> damaged;
@@ -27,6 +29,7 @@ int RunTest(const Options& options, const PluginModule& module) {
       module, archive, NativeDialect(), total, ProgressWanted(options) && !options.json,
       [&](OpenedArchive& opened, const ArchiveEntry& entry) {
         const int result = opened.ProcessFile(PK_TEST, std::string());
+        if (result == E_EABORTED && InterruptCleanup::Signal() != 0) return;
         ++tested;
         if (result != 0) {
           damaged.push_back(entry.name);
@@ -36,6 +39,7 @@ int RunTest(const Options& options, const PluginModule& module) {
         }
       });
   if (!walked) return kExitUnusable;
+  if (InterruptCleanup::Signal() != 0) return InterruptExitStatus(kExitSomeFailed);
   if (options.json) {
     std::string out = "{\"tested\": " + std::to_string(tested) + ", \"damaged\": " + std::to_string(damaged.size()) +
                       ", \"stored_size_checked\": " + std::to_string(stored) + ", \"damaged_entries\": [";

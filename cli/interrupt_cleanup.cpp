@@ -25,6 +25,15 @@ constexpr int kSideFiles = 9;  // <archive>.tvxnew, .tvxnew2 ... .tvxnew9
 char g_folder[kPathCapacity];
 char g_side_files[kSideFiles][kPathCapacity];
 std::atomic<bool> g_cleaning{false};
+// The first signal's number: the work stops at the module's next report.
+std::atomic<int> g_signal{0};
+
+// Notes the first signal; true when one was noted before (the second asks
+// not to wait).
+bool NoteSignal(int signal_number) {
+  int none = 0;
+  return !g_signal.compare_exchange_strong(none, signal_number);
+}
 
 bool CopyPath(char* to, const std::string& from) {
   if (from.size() + 1 > kPathCapacity) return false;
@@ -58,12 +67,19 @@ void CleanUp() {
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
-  // This runs on a thread of its own while the module works on. A file the
-  // module holds open cannot be deleted yet; it stays in tolvex's own
-  // folder, where it is easy to find.
+  // This runs on a thread of its own while the module works on.
+  const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+  const int signal_number = interrupt ? 2 : 1;
+  if (!NoteSignal(signal_number)) {
+    if (interrupt) return TRUE;
+    // A closed console ends the process once this returns: the main thread
+    // gets a few seconds to stop the module's work and exit first.
+    Sleep(4000);
+  }
+  // A file the module holds open cannot be deleted yet; it stays in
+  // tolvex's own folder, where it is easy to find.
   CleanUp();
-  const int signal_number = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 2 : 1;
-  ExitProcess(128 + signal_number);
+  ExitProcess(128 + g_signal.load());
   return TRUE;
 }
 
@@ -117,8 +133,9 @@ void CleanUp() {
 }
 
 void OnSignal(int signal_number) {
+  if (!NoteSignal(signal_number)) return;
   CleanUp();
-  ::_exit(128 + signal_number);
+  ::_exit(128 + g_signal.load());
 }
 
 constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
@@ -158,6 +175,13 @@ InterruptCleanup::InterruptCleanup() {
     folder_.clear();
   }
   InstallHandlers();
+}
+
+int InterruptCleanup::Signal() { return g_signal.load(); }
+
+int InterruptExitStatus(int status) {
+  const int signal_number = g_signal.load();
+  return signal_number != 0 ? 128 + signal_number : status;
 }
 
 InterruptCleanup::~InterruptCleanup() {

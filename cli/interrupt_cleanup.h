@@ -1,9 +1,14 @@
-// What an interrupted `add` leaves behind, removed on the way out: the module
-// gets a temporary folder of tolvex's own (TMPDIR, or TMP and TEMP on
-// Windows), and a new archive's side file (<archive>.tvxnew) that did not
-// exist before the call. On SIGINT, SIGTERM or SIGHUP (Ctrl-C, Ctrl-Break or
-// a closed console on Windows) both go and the process exits with 128 + the
-// signal's number.
+// Stopping add, delete, extract and test on SIGINT, SIGTERM or SIGHUP
+// (Ctrl-C, Ctrl-Break or a closed console on Windows) the way the file
+// manager's Cancel does: the signal is noted, the progress callback answers 0
+// at the module's next report, the module stops and removes what it wrote of
+// the unfinished work, the command returns, and the process exits with 128 +
+// the signal's number (InterruptExitStatus).
+//
+// A second signal does not wait: what the first would have left is removed on
+// the spot and the process exits at once. That is the module's temporary
+// folder of tolvex's own (TMPDIR, or TMP and TEMP on Windows) and a new
+// archive's side file (<archive>.tvxnew) that did not exist before the call.
 #ifndef TOLVEX_CLI_INTERRUPT_CLEANUP_H
 #define TOLVEX_CLI_INTERRUPT_CLEANUP_H
 
@@ -24,13 +29,19 @@ class InterruptCleanup {
 
   const std::string& Folder() const { return folder_; }
 
-  // Before each PackFiles call: the archive's side files that do not exist
-  // now are removed when the call is interrupted.
+  // The number of the signal that asks to stop, 0 while none came.
+  static int Signal();
+
+  // Before each PackFiles or DeleteFiles call: the archive's side files that
+  // do not exist now are removed when a second signal cuts the call short.
   void WatchSideFilesOf(const std::string& archive);
 
  private:
   std::string folder_;
 };
+
+// 128 + the signal's number after a signal asked to stop, else status.
+int InterruptExitStatus(int status);
 
 }  // namespace tvx::cli
 

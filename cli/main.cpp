@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "console.h"
 #include "help_text.h"
+#include "interrupt_cleanup.h"
 #include "plugin_module.h"
 #include "result_text.h"
 
@@ -65,5 +66,7 @@ int main(int argc, char** argv) {
     ReportError(loaded.error);
     return kExitUnusable;
   }
-  return Dispatch(options, *loaded.module);
+  // A signal that came when no work of the module could stop for it still
+  // says so in the exit status.
+  return InterruptExitStatus(Dispatch(options, *loaded.module));
 }

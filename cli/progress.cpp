@@ -7,6 +7,7 @@
 
 #include "console.h"
 #include "host_dialect.h"
+#include "interrupt_cleanup.h"
 
 namespace tvx::cli {
 
@@ -66,7 +67,16 @@ void ProgressClearLine() { Erase(); }
 int64_t ProgressDone() { return g_state.done; }
 
 int WCX_API ProgressCallback(char* name, int size) {
-  if (size > 0) g_state.done += size;
+  if (size > 0) {
+    g_state.done += size;
+  } else if (size <= -1000 && size >= -1100) {
+    // A share of the whole operation (a delete's copy of what stays).
+    g_state.done = g_state.total * (-size - 1000) / 100;
+  }
+  // -1..-100, a share of the current item (the copy of kept entries while
+  // adding), moves no byte count: the total counts the files added.
+  // A signal stops the work as the file manager's Cancel does.
+  if (InterruptCleanup::Signal() != 0) return 0;
   if (!g_state.enabled) return 1;
   const auto now = Clock::now();
   // The first entry always shows; later ones at a calm pace.

@@ -20,7 +20,9 @@ void ProgressClearLine();
 // Bytes reported so far since ProgressBegin.
 int64_t ProgressDone();
 
-// Given to SetProcessDataProc: counts size bytes done after name.
+// Given to SetProcessDataProc: counts size bytes done after name (or, for
+// -1000..-1100, sets the share of the whole done). Answers 0, which stops the
+// module's work, once a signal asked to stop (InterruptCleanup).
 int WCX_API ProgressCallback(char* name, int size);
 
 // One line of the bar fitting width columns, e.g.

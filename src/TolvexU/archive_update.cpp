@@ -38,7 +38,7 @@ int OpenExistingArchive(platform::System& system, const std::string& path, std::
 }
 
 int WriteAndReplace(platform::System& system, const std::string& packedFile, std::unique_ptr<Archive> old,
-                    const RebuildPlan& plan, uint64_t needed) {
+                    RebuildPlan plan, uint64_t needed, HostProgress::KeptCopy keptCopy) {
   const bool creating = !old;
   TargetPath target;
   if (!creating) {
@@ -56,7 +56,9 @@ int WriteAndReplace(platform::System& system, const std::string& packedFile, std
   }
 
   UnfinishedFile unfinished(system, target.path);
-  const Status status = RebuildArchive(system, target.path, plan, [](const ArchiveEntry& entry) { ReportProgress(entry); });
+  HostProgress progress(keptCopy);
+  plan.progress = &progress;
+  const Status status = RebuildArchive(system, target.path, plan, nullptr);
   unfinished.Release();
   old.reset();  // closes the old archive: only now may it be replaced
   if (status != Status::kOk) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "packU/archive.h"
+#include "TolvexU/progress.h"
 #include "packU/rebuild.h"
 
 namespace tvx::host {
@@ -21,9 +22,11 @@ int OpenExistingArchive(platform::System& system, const std::string& path, std::
 // place ChooseTargetPath picks and then replaces it; without one it is written
 // under FreeNameBeside(packedFile) and renamed to packedFile once complete. `needed` is the free space asked for. The old
 // archive is closed before the replacement. Every failure removes what it
-// wrote except a finished archive whose replacement failed.
+// wrote except a finished archive whose replacement failed; the host's
+// Cancel too (E_EABORTED). keptCopy: how copying kept entries is reported.
 int WriteAndReplace(platform::System& system, const std::string& packedFile, std::unique_ptr<Archive> old,
-                    const RebuildPlan& plan, uint64_t needed);
+                    RebuildPlan plan, uint64_t needed,
+                    HostProgress::KeptCopy keptCopy = HostProgress::KeptCopy::kCurrentItem);
 
 }  // namespace tvx::host
 

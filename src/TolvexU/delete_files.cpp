@@ -40,7 +40,9 @@ int DeleteFilesWith(platform::System& system, const std::string& linkOrArchive, 
   // another name than stored go too.
   plan.dropOld = EntriesNamedAsShown(*old, plan.removeNames, plan.removeFolders);
   const int64_t size = system.FileSize64(packedFile);
-  return WriteAndReplace(system, packedFile, std::move(old), plan, size > 0 ? static_cast<uint64_t>(size) : 0);
+  // Copying what stays is all the work there is: its share is the whole's.
+  return WriteAndReplace(system, packedFile, std::move(old), std::move(plan), size > 0 ? static_cast<uint64_t>(size) : 0,
+                         HostProgress::KeptCopy::kWholeOperation);
 }
 
 }  // namespace tvx::host

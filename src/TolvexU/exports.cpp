@@ -81,19 +81,23 @@ int WCX_API ProcessFile(HANDLE_WCX handle, int operation, char* destPath, char* 
     const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current);
     if (entry == nullptr || !archive->currentPending) return static_cast<int>(E_END_ARCHIVE);
     archive->currentPending = false;
+    // The host's Cancel stops the entry; CloseArchive still finishes what
+    // was extracted before it.
+    tvx::host::HostProgress progress;
     tvx::Status status = tvx::Status::kOk;
     if (operation == PK_SKIP) {
       tvx::SkipEntry(*archive, *entry);
+      const auto size = static_cast<uint32_t>(entry->unpackedSize > 0 ? entry->unpackedSize : 0);
+      if (!progress.EntryBytesDone(*entry, size)) status = tvx::Status::kCancelled;
     } else if (operation == PK_TEST) {
-      status = tvx::TestEntry(*archive, *entry);
+      status = tvx::TestEntry(*archive, *entry, &progress);
     } else {
       // Below a DestPath the host named, links found on the way are refused.
       const std::string folder = Text(destPath);
       const std::string target = tvx::JoinPath(folder, Text(destName), tvx::platform::kPathSeparator,
                                                tvx::platform::IsPathSeparator);
-      status = tvx::ExtractEntry(*archive, *entry, target, folder.size());
+      status = tvx::ExtractEntry(*archive, *entry, target, folder.size(), &progress);
     }
-    tvx::host::ReportProgress(*entry);
     return tvx::host::ToHostCode(status);
   });
 }

@@ -9,15 +9,26 @@ namespace {
 
 tProcessDataProc processDataProc = nullptr;
 
+// The callback's answer; true (go on) when there is none.
+bool Report(const ArchiveEntry& entry, int size) {
+  tProcessDataProc callback = processDataProc;
+  if (callback == nullptr) return true;
+  std::string name = ReportedName(entry);
+  return callback(&name[0], size) != 0;
+}
+
 }  // namespace
 
 void SetProgressCallback(tProcessDataProc callback) { processDataProc = callback; }
 
-void ReportProgress(const ArchiveEntry& entry) {
-  tProcessDataProc callback = processDataProc;
-  if (callback == nullptr) return;
-  std::string name = ReportedName(entry);
-  callback(&name[0], entry.unpackedSize);
+bool HostProgress::EntryBytesDone(const ArchiveEntry& entry, uint32_t bytes) {
+  return Report(entry, static_cast<int>(bytes));
+}
+
+bool HostProgress::KeptCopied(const ArchiveEntry& entry, int percent) {
+  if (keptCopy_ == KeptCopy::kWholeOperation) return Report(entry, -(1000 + percent));
+  // -0 would read as a count of 0 bytes.
+  return Report(entry, -(percent > 0 ? percent : 1));
 }
 
 }  // namespace tvx::host

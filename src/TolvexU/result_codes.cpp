@@ -14,6 +14,7 @@ int ToHostCode(Status status) {
     case Status::kBadArchive: return E_BAD_ARCHIVE;
     case Status::kNoMemory: return E_NO_MEMORY;
     case Status::kTooLarge: return E_NOT_SUPPORTED;
+    case Status::kCancelled: return E_EABORTED;
   }
   return E_BAD_DATA;
 }

@@ -39,10 +39,10 @@ class StreamSink : public ContentSink {
   ByteStream& stream_;
 };
 
-// Moves exactly `count` bytes from source to sink, in pieces. Data that ends
-// early or does not inflate is damage (kBadData); a failed read of the
-// archive is a disk error (kReadFailed).
-Status Pump(ByteStream& source, uint32_t count, ContentSink& sink) {
+// Moves exactly `count` bytes from source to sink, in pieces, each reported
+// once it is in the sink. Data that ends early or does not inflate is damage
+// (kBadData); a failed read of the archive is a disk error (kReadFailed).
+Status Pump(ByteStream& source, uint32_t count, ContentSink& sink, EntryMeter& meter) {
   // No bigger than the entry: a large block for a small entry costs a
   // mapping of its own and shows in archives of many small files.
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[count < kPiece ? count : kPiece]);
@@ -54,6 +54,7 @@ Status Pump(ByteStream& source, uint32_t count, ContentSink& sink) {
     if (read != Status::kOk) return read == Status::kBadArchive ? Status::kBadData : read;
     if (!sink.Put(buffer.get(), want)) return Status::kWriteFailed;
     remaining -= want;
+    if (!meter.ReachedTo(count - remaining)) return Status::kCancelled;
   }
   return Status::kOk;
 }
@@ -70,7 +71,7 @@ Status ExpectStreamEnd(InflateStream& inflate) {
 // neither testing nor extraction may pass it as empty.
 bool SizesReadNegative(const ArchiveEntry& entry) { return entry.unpackedSize < 0 || entry.packedSize < 0; }
 
-Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sink) {
+Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sink, EntryMeter& meter) {
   if (SizesReadNegative(entry)) return Status::kBadData;
   // A folder has no content, whatever its record claims: extraction makes the
   // folder only, and testing must agree with it.
@@ -79,11 +80,11 @@ Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sin
   SliceStream packed = archive.EntryData(entry);
   if (!entry.IsDeflated()) {
     if (!archive.EntryDataPresent(entry)) return Status::kBadData;
-    return Pump(packed, size, sink);
+    return Pump(packed, size, sink, meter);
   }
   std::unique_ptr<InflateStream> inflate = NewInflateStream(packed);
   if (!inflate) return Status::kNoMemory;
-  const Status status = Pump(*inflate, size, sink);
+  const Status status = Pump(*inflate, size, sink, meter);
   return status == Status::kOk ? ExpectStreamEnd(*inflate) : status;
 }
 
@@ -112,9 +113,34 @@ std::unique_ptr<FileStream> CreatePartialFile(platform::System& system, const st
 }
 
 // Writes the entry to a file opened for it, and closes the file.
-Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr<FileStream> out) {
+Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr<FileStream> out, EntryMeter& meter) {
   StreamSink sink(*out);
-  return ReadContent(archive, entry, sink);
+  return ReadContent(archive, entry, sink, meter);
+}
+
+// The entry's size as reported: what a report of a whole entry says.
+uint32_t ReportedSize(const ArchiveEntry& entry) {
+  return entry.unpackedSize > 0 ? static_cast<uint32_t>(entry.unpackedSize) : 0;
+}
+
+// Whether the work on the entry reports pieces as it goes; the others get
+// their one report before anything is done, so that a stop leaves nothing.
+bool ReportsPieces(const ArchiveEntry& entry) {
+  return !SizesReadNegative(entry) && !entry.IsDirectory() && entry.HasContent();
+}
+
+// Runs work, which reports the entry's pieces to meter, between the entry's
+// other reports: its single report first for an entry without pieces, and
+// after a failure whatever was not reported, so that the reports of every
+// entry add up to its size. kCancelled when a report said stop.
+template <typename Work>
+Status Reported(WorkProgress* progress, const ArchiveEntry& entry, Work work) {
+  EntryMeter meter(progress, entry);
+  if (!ReportsPieces(entry) && !meter.Finish(ReportedSize(entry))) return Status::kCancelled;
+  const Status status = work(meter);
+  // A failed entry's last report cannot stop what has stopped already.
+  if (status != Status::kCancelled) (void)meter.Finish(ReportedSize(entry));
+  return status;
 }
 
 // True when a component of target after its first destFolderLength characters
@@ -131,8 +157,10 @@ bool PassesThroughLink(platform::System& system, const std::string& target, size
 
 }  // namespace
 
-Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
-                    size_t destFolderLength) {
+namespace {
+
+Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::string& target,
+                        size_t destFolderLength, EntryMeter& meter) {
   if (SizesReadNegative(entry)) return Status::kBadData;
   platform::System& system = archive.system();
   if (PassesThroughLink(system, target, destFolderLength)) return Status::kCreateFailed;
@@ -147,7 +175,7 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   // failure removes it and nothing of anybody else's is touched.
   std::unique_ptr<FileStream> out = CreateNewWriteFileStream(system, target);
   if (out->IsOpen()) {
-    const Status status = WriteContent(archive, entry, std::move(out));
+    const Status status = WriteContent(archive, entry, std::move(out), meter);
     if (status != Status::kOk) {
       system.RemoveFile(target);
     } else {
@@ -162,7 +190,7 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   std::string partial;
   out = CreatePartialFile(system, target, partial);
   if (!out->IsOpen()) return Status::kCreateFailed;
-  Status status = WriteContent(archive, entry, std::move(out));
+  Status status = WriteContent(archive, entry, std::move(out), meter);
   if (status == Status::kOk) {
     // The replacement is the same file to its owner: same access, and the
     // entry's time (a rename keeps both).
@@ -172,6 +200,15 @@ Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::stri
   }
   if (status != Status::kOk) system.RemoveFile(partial);
   return status;
+}
+
+}  // namespace
+
+Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
+                    size_t destFolderLength, WorkProgress* progress) {
+  return Reported(progress, entry, [&](EntryMeter& meter) {
+    return ExtractWithMeter(archive, entry, target, destFolderLength, meter);
+  });
 }
 
 void RestoreFolderTimes(Archive& archive) {
@@ -188,10 +225,12 @@ void RestoreFolderTimes(Archive& archive) {
   folders.clear();
 }
 
-Status TestEntry(Archive& archive, const ArchiveEntry& entry) {
-  DiscardSink sink;
-  const Status status = ReadContent(archive, entry, sink);
-  return status == Status::kWriteFailed ? Status::kBadData : status;
+Status TestEntry(Archive& archive, const ArchiveEntry& entry, WorkProgress* progress) {
+  return Reported(progress, entry, [&](EntryMeter& meter) {
+    DiscardSink sink;
+    const Status status = ReadContent(archive, entry, sink, meter);
+    return status == Status::kWriteFailed ? Status::kBadData : status;
+  });
 }
 
 // Every read positions the archive afresh, so passing over an entry needs no

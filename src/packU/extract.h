@@ -7,6 +7,7 @@
 
 #include "packU/archive.h"
 #include "packU/status.h"
+#include "packU/work_progress.h"
 
 namespace tvx {
 
@@ -34,8 +35,15 @@ namespace tvx {
 // not inflate to exactly unpackedSize bytes with a good checksum, or a stored
 // entry's bytes run past the end of the archive; kReadFailed: reading the
 // archive failed (a disk error, not damage); kNoMemory: zlib cannot start.
+//
+// progress, when given, is told of the entry: a file's content in pieces as
+// they are written (about every MiB), any other entry once before anything
+// is done; the pieces add up to unpackedSize (0 when it reads negative), also
+// when the extraction fails. When it answers stop: kCancelled, and nothing of
+// the entry stays (the file or its temporary removed, an existing target as
+// it was).
 Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
-                    size_t destFolderLength = 0);
+                    size_t destFolderLength = 0, WorkProgress* progress = nullptr);
 
 // Sets the time of every folder extracted from the archive again, deepest
 // first, now that their contents are written; failures are ignored.
@@ -43,7 +51,8 @@ void RestoreFolderTimes(Archive& archive);
 
 // Reads the entry as extraction would and discards the bytes: kOk, kBadData
 // (also for sizes that read negative), kReadFailed or kNoMemory. Nothing is written anywhere.
-Status TestEntry(Archive& archive, const ArchiveEntry& entry);
+// progress as for ExtractEntry; kCancelled when it says stop.
+Status TestEntry(Archive& archive, const ArchiveEntry& entry, WorkProgress* progress = nullptr);
 
 // Passes over the entry: nothing is read, checked or moved.
 void SkipEntry(Archive& archive, const ArchiveEntry& entry);

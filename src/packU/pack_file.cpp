@@ -20,7 +20,7 @@ enum class Attempt { kCompressed, kNotSmaller };
 // Deflates size bytes of source into output. Gives up as soon as the
 // compressed form reaches the file's size: the file will be stored anyway.
 Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start, uint32_t maxEnd,
-               Attempt& attempt, uint32_t& compressedSize) {
+               EntryMeter& meter, Attempt& attempt, uint32_t& compressedSize) {
   std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size < kPiece ? size : kPiece]);
   std::unique_ptr<DeflateStream> deflate = NewDeflateStream(kBestCompression, output);
   if (!buffer || !deflate) return Status::kNoMemory;
@@ -30,9 +30,10 @@ Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t s
     const uint32_t want = remaining < kPiece ? remaining : kPiece;
     if (ReadExactly(source, buffer.get(), want).failed()) return Status::kReadFailed;
     if (deflate->TryWrite(buffer.get(), want).failed()) return Status::kWriteFailed;
+    remaining -= want;
+    if (remaining > 0 && !meter.ReachedTo(size - remaining)) return Status::kCancelled;
     if (deflate->BytesOut() >= size) return Status::kOk;
     if (deflate->BytesOut() > maxEnd - start) return Status::kTooLarge;
-    remaining -= want;
   }
   if (!deflate->Finish()) return Status::kWriteFailed;
   compressedSize = deflate->BytesOut();
@@ -40,20 +41,26 @@ Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t s
   return Status::kOk;
 }
 
-Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start) {
+// In pieces, so that what the deflate attempt did not get to is reported
+// (and can be stopped) as it is copied.
+Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t start, EntryMeter& meter) {
   if (output.TrySetPosition(start).failed() || source.TrySetPosition(0).failed()) return Status::kWriteFailed;
-  const CopyResult copy = CopyStream(output, source, size);
-  // A copy stops at the first refused write, so fewer bytes written than read
-  // is the disk's fault, whatever else fell short.
-  if (copy.written < copy.read) return Status::kWriteFailed;
-  if (copy.read != size || copy.sourceFailed) return Status::kReadFailed;
+  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size < kPiece ? size : kPiece]);
+  if (!buffer) return Status::kNoMemory;
+  for (uint32_t done = 0; done < size;) {
+    const uint32_t want = size - done < kPiece ? size - done : kPiece;
+    if (ReadExactly(source, buffer.get(), want).failed()) return Status::kReadFailed;
+    if (output.TryWrite(buffer.get(), want).failed()) return Status::kWriteFailed;
+    done += want;
+    if (done < size && !meter.ReachedTo(done)) return Status::kCancelled;
+  }
   return output.SetSize(start + size) ? Status::kOk : Status::kWriteFailed;
 }
 
 }  // namespace
 
 Status PackFileContent(platform::System& system, const std::string& sourcePath, ByteStream& output, uint32_t maxEnd,
-                      PackedContent& result) {
+                      EntryMeter& meter, PackedContent& result) {
   result = PackedContent{};
   std::unique_ptr<FileStream> source = OpenReadFileStream(system, sourcePath);
   if (!source->IsOpen()) {
@@ -72,13 +79,13 @@ Status PackFileContent(platform::System& system, const std::string& sourcePath, 
   const uint32_t start = at.position;
   Attempt attempt = Attempt::kNotSmaller;
   uint32_t compressedSize = 0;
-  const Status status = Deflate(*source, size, output, start, maxEnd, attempt, compressedSize);
+  const Status status = Deflate(*source, size, output, start, maxEnd, meter, attempt, compressedSize);
   if (status != Status::kOk) return status;
   if (attempt == Attempt::kCompressed) {
     result.packedSize = static_cast<int32_t>(compressedSize);
   } else {
     if (size > maxEnd - start) return Status::kTooLarge;
-    const Status stored = Store(*source, size, output, start);
+    const Status stored = Store(*source, size, output, start, meter);
     if (stored != Status::kOk) return stored;
     result.packedSize = static_cast<int32_t>(size);
   }

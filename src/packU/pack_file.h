@@ -6,6 +6,7 @@
 #include <string>
 
 #include "packU/status.h"
+#include "packU/work_progress.h"
 #include "platform/platform.h"
 #include "streams/byte_stream.h"
 
@@ -24,8 +25,12 @@ struct PackedContent {
 // away). A file that cannot be opened gives an empty entry when it has no
 // size (it vanished, or is empty) and kReadFailed otherwise. The file's size is
 // taken when it is opened, and all of those bytes must arrive; so is its time. Output positions
-// must stay within maxEnd (kTooLarge otherwise).
-Status PackFileContent(platform::System& system, const std::string& sourcePath, ByteStream& output, uint32_t maxEnd, PackedContent& result);
+// must stay within maxEnd (kTooLarge otherwise). The bytes read are reported
+// to meter piece by piece as they are worked on, all but the last piece,
+// which the caller reports once the file is closed (a host may look at it
+// then); kCancelled when it says stop.
+Status PackFileContent(platform::System& system, const std::string& sourcePath, ByteStream& output, uint32_t maxEnd,
+                       EntryMeter& meter, PackedContent& result);
 
 }  // namespace tvx
 

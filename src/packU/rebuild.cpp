@@ -11,6 +11,7 @@
 #include "packU/pack_file.h"
 #include "packU/range_copier.h"
 #include "platform/platform.h"
+#include "streams/copy_stream.h"
 #include "streams/file_stream.h"
 
 namespace tvx {
@@ -84,12 +85,33 @@ Status PlaceKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept,
 
 // Copies the kept entries' bytes in old directory order. Neighbours need not
 // lie back to back: the copier reads the old file in large blocks either way.
-Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, ByteStream& output) {
+// Reports the share copied about every copy block, and once at the end.
+Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, ByteStream& output,
+                    WorkProgress* progress) {
+  uint64_t total = 0;
+  for (const ArchiveEntry* entry : kept) total += static_cast<uint32_t>(entry->packedSize);
   RangeCopier copier(old.stream(), old.fileSize(), output);
+  uint64_t copied = 0;
+  uint64_t reportedAt = 0;
   for (const ArchiveEntry* entry : kept) {
-    if (entry->packedSize == 0) continue;
-    const Status status = copier.Copy(old.EntryDataPosition(*entry), static_cast<uint32_t>(entry->packedSize));
-    if (status != Status::kOk) return status;
+    const uint32_t start = old.EntryDataPosition(*entry);
+    const auto size = static_cast<uint32_t>(entry->packedSize);
+    for (uint32_t done = 0; done < size;) {
+      const uint32_t piece = size - done < kCopyChunk ? size - done : kCopyChunk;
+      const Status status = copier.Copy(start + done, piece);
+      if (status != Status::kOk) return status;
+      done += piece;
+      copied += piece;
+      const bool last = copied == total;
+      if (progress != nullptr && (last || copied - reportedAt >= kCopyChunk)) {
+        if (last) {
+          const Status flushed = copier.Flush();
+          if (flushed != Status::kOk) return flushed;
+        }
+        reportedAt = copied;
+        if (!progress->KeptCopied(*entry, static_cast<int>(copied * 100 / total))) return Status::kCancelled;
+      }
+    }
   }
   return copier.Flush();
 }
@@ -125,7 +147,7 @@ class Rebuild {
     if (!WriteAll(*output_, Header()) || !WriteAll(*output_, DirectoryBytes(entries_))) return Status::kWriteFailed;
 
     Status status = Status::kOk;
-    if (plan_.oldArchive != nullptr) status = CopyKeptData(*plan_.oldArchive, kept, *output_);
+    if (plan_.oldArchive != nullptr) status = CopyKeptData(*plan_.oldArchive, kept, *output_, plan_.progress);
     if (status != Status::kOk) return status;
     status = WriteNewData(kept.size(), dataStart);
     if (status != Status::kOk) return status;
@@ -176,8 +198,9 @@ class Rebuild {
       if (at.failed()) return Status::kWriteFailed;
       entry.dataOffset = static_cast<int32_t>(at.position - dataStart);
       PackedContent content;
+      EntryMeter meter(plan_.progress, entry);
       if (!entry.IsDirectory()) {
-        const Status status = PackFileContent(system_, sourcePath, *output_, kMaxArchiveSize, content);
+        const Status status = PackFileContent(system_, sourcePath, *output_, kMaxArchiveSize, meter, content);
         if (status != Status::kOk) return status;
         if (plan_.sourceStamps != nullptr) (*plan_.sourceStamps)[i - first] = content.stamp;
         entry.unpackedSize = content.unpackedSize;
@@ -185,6 +208,7 @@ class Rebuild {
       }
       entry.time = content.dosTime != platform::kAllBits ? DosTimeToEntryTime(content.dosTime)
                                                          : NewEntryTime(system_, sourcePath);
+      if (!meter.Finish(static_cast<uint32_t>(entry.unpackedSize))) return Status::kCancelled;
       if (onNewEntry_) onNewEntry_(entry);
     }
     return Status::kOk;

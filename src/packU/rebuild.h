@@ -10,6 +10,7 @@
 
 #include "packU/archive.h"
 #include "packU/status.h"
+#include "packU/work_progress.h"
 #include "platform/platform.h"
 
 namespace tvx {
@@ -40,6 +41,11 @@ struct RebuildPlan {
   // Old entries dropped by their place in the old directory, whatever their
   // names: empty, or one flag per old entry.
   std::vector<bool> dropOld;
+  // When set, told of the work as it goes: each new entry's bytes in pieces
+  // as they are read (a folder or an empty file once with 0), and the share
+  // of the kept entries' bytes copied. When it answers stop, the rebuild
+  // ends with kCancelled.
+  WorkProgress* progress = nullptr;
 };
 
 // Called once per new entry, after its bytes are written.
@@ -61,6 +67,7 @@ using NewEntryWritten = std::function<void(const ArchiveEntry&)>;
 // truncation of the output failed. kReadFailed: a file to add exists but cannot
 // be opened, or yields fewer bytes than its size. kBadArchive: a kept entry's
 // bytes lie beyond the old archive's end. kNoMemory: zlib cannot start.
+// kCancelled: plan.progress asked to stop.
 Status RebuildArchive(platform::System& system, const std::string& newPath, const RebuildPlan& plan, const NewEntryWritten& onNewEntry);
 
 }  // namespace tvx

@@ -17,6 +17,7 @@ enum class [[nodiscard]] Status {
   kBadArchive,    // the archive's directory or data area is damaged
   kNoMemory,      // zlib could not start or a buffer could not be allocated
   kTooLarge,      // beyond the format's range: entries and archives stay below 2 GiB
+  kCancelled,     // the progress report's answer asked to stop
 };
 
 // How a read that had to be complete failed, for data of an archive: an early
