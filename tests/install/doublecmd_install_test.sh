@@ -15,36 +15,9 @@ MODULE=$1
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 INSTALL="$ROOT/scripts/install-doublecmd.sh"
 
-for tool in doublecmd xvfb-run xdotool python3; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIPPED: $tool is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
-done
-# The script refuses while any Double Commander runs, a user's included.
-for comm in /proc/[0-9]*/comm; do
-  if [ "$(cat "$comm" 2>/dev/null)" = doublecmd ]; then
-    echo "SKIPPED: a Double Commander is running on this machine"
-    exit 77
-  fi
-done
-if [ -z "${TOLVEX_UNDER_XVFB:-}" ]; then
-  TOLVEX_UNDER_XVFB=1 exec xvfb-run -a sh "$0" "$@"
-fi
-
-WORK=$(mktemp -d)
-DC_PID=
+. "$ROOT/tests/install/doublecmd_common.sh"
+dc_start_under_xvfb "$0" "$@"
 FAKE_PID=
-cleanup() {
-  [ -z "$DC_PID" ] || kill -9 "$DC_PID" 2>/dev/null || true
-  [ -z "$FAKE_PID" ] || kill "$FAKE_PID" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
 
 # Asks each of a process's windows to close, as a window manager's close
 # button does (WM_DELETE_WINDOW), through libX11.
