@@ -34,7 +34,8 @@ dc_start_under_xvfb() {
 }
 
 dc_cleanup() {
-  [ -z "$DC_PID" ] || kill -9 "$DC_PID" 2>/dev/null || true
+  # shellcheck disable=SC2086
+  [ -z "$DC_PID" ] || kill -9 $DC_PID 2>/dev/null || true
   [ -z "${FAKE_PID:-}" ] || kill "$FAKE_PID" 2>/dev/null || true
   rm -rf "$WORK"
 }
