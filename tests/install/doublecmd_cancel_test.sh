@@ -74,10 +74,12 @@ copy_and_cancel() {
   xdotool windowfocus --sync "$dialog" key Return
   progress=$(dc_wait_window "$2" 10) || fail "no $2 window"
   eval "$(xdotool getwindowgeometry --shell "$progress")"
-  # Cancel is the second button from the right in the bottom row.
-  xdotool mousemove --window "$progress" $((WIDTH - 100)) $((HEIGHT - 22)) click 1
+  # Cancel is the second button from the right in the bottom row; clicked
+  # again while the window stays (a click as it shows may land before its
+  # buttons do).
   seconds=0
   while [ -n "$(dc_windows "$2")" ]; do
+    xdotool mousemove --window "$progress" $((WIDTH - 100)) $((HEIGHT - 22)) click 1
     sleep 1
     seconds=$((seconds + 1))
     [ "$seconds" -lt 60 ] || fail "the $2 window stayed for 60 s"

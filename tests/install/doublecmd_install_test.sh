@@ -106,7 +106,7 @@ tvx = [p for p in root.iter("WcxPlugin") if (p.findtext("ArchiveExt") or "") == 
 assert len(tvx) == 1, "%d tvx plug-ins" % len(tvx)
 module = os.path.join(os.path.dirname(config), "plugins/wcx/tolvex/Tolvex.wcx")
 assert tvx[0].findtext("Path") == module, tvx[0].findtext("Path")
-assert tvx[0].get("Enabled") == "True", tvx[0].get("Enabled")
+assert tvx[0].get("Enabled") == "True", "Enabled=%s" % tvx[0].get("Enabled")
 assert tvx[0].findtext("Flags") == "79", tvx[0].findtext("Flags")
 assert len(list(root.iter("WcxPlugin"))) > 1, "the other plug-ins are gone"
 if original:
