@@ -32,8 +32,8 @@ class InterruptCleanup {
   // The number of the signal that asks to stop, 0 while none came.
   static int Signal();
 
-  // Before each PackFiles call: the archive's side files that do not exist
-  // now are removed when the call is interrupted.
+  // Before each PackFiles or DeleteFiles call: the archive's side files that
+  // do not exist now are removed when a second signal cuts the call short.
   void WatchSideFilesOf(const std::string& archive);
 
  private:

@@ -31,7 +31,7 @@ Status Deflate(ByteStream& source, uint32_t size, ByteStream& output, uint32_t s
     if (ReadExactly(source, buffer.get(), want).failed()) return Status::kReadFailed;
     if (deflate->TryWrite(buffer.get(), want).failed()) return Status::kWriteFailed;
     remaining -= want;
-    if (!meter.ReachedTo(size - remaining)) return Status::kCancelled;
+    if (remaining > 0 && !meter.ReachedTo(size - remaining)) return Status::kCancelled;
     if (deflate->BytesOut() >= size) return Status::kOk;
     if (deflate->BytesOut() > maxEnd - start) return Status::kTooLarge;
   }
@@ -52,7 +52,7 @@ Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t sta
     if (ReadExactly(source, buffer.get(), want).failed()) return Status::kReadFailed;
     if (output.TryWrite(buffer.get(), want).failed()) return Status::kWriteFailed;
     done += want;
-    if (!meter.ReachedTo(done)) return Status::kCancelled;
+    if (done < size && !meter.ReachedTo(done)) return Status::kCancelled;
   }
   return output.SetSize(start + size) ? Status::kOk : Status::kWriteFailed;
 }

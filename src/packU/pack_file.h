@@ -26,7 +26,9 @@ struct PackedContent {
 // size (it vanished, or is empty) and kReadFailed otherwise. The file's size is
 // taken when it is opened, and all of those bytes must arrive; so is its time. Output positions
 // must stay within maxEnd (kTooLarge otherwise). The bytes read are reported
-// to meter piece by piece as they are worked on; kCancelled when it says stop.
+// to meter piece by piece as they are worked on, all but the last piece,
+// which the caller reports once the file is closed (a host may look at it
+// then); kCancelled when it says stop.
 Status PackFileContent(platform::System& system, const std::string& sourcePath, ByteStream& output, uint32_t maxEnd,
                        EntryMeter& meter, PackedContent& result);
 
