@@ -73,7 +73,8 @@ copy_and_cancel() {
   sleep 0.5
   xdotool windowfocus --sync "$dialog" key Return
   progress=$(dc_wait_window "$2" 10) || fail "no $2 window"
-  eval "$(xdotool getwindowgeometry --shell "$progress")"
+  geometry=$(xdotool getwindowgeometry --shell "$progress") || fail "the $2 window went before Cancel"
+  eval "$geometry"
   # Cancel is the second button from the right in the bottom row; clicked
   # again while the window stays (a click as it shows may land before its
   # buttons do).
