@@ -141,11 +141,16 @@ add_test(NAME exports.no_test_hooks
 if(NOT WIN32)
   add_test(NAME install.doublecmd
     COMMAND sh "${CMAKE_SOURCE_DIR}/tests/install/doublecmd_install_test.sh" "$<TARGET_FILE:Tolvex>")
-  add_test(NAME install.doublecmd_cancel
-    COMMAND sh "${CMAKE_SOURCE_DIR}/tests/install/doublecmd_cancel_test.sh"
-            "$<TARGET_FILE:Tolvex>" "$<TARGET_FILE:tolvex>")
+  set(_tolvex_dc_tests install.doublecmd)
+  # Double Commander cannot load a module built with sanitizers (their runtime
+  # must come first in the process).
+  if(NOT TOLVEX_SANITIZE)
+    add_test(NAME install.doublecmd_cancel
+      COMMAND sh "${CMAKE_SOURCE_DIR}/tests/install/doublecmd_cancel_test.sh"
+              "$<TARGET_FILE:Tolvex>" "$<TARGET_FILE:tolvex>")
+    list(APPEND _tolvex_dc_tests install.doublecmd_cancel)
+  endif()
   # Skipped (77) is never passed. One Double Commander at a time: the install
   # script refuses while any runs.
-  set_tests_properties(install.doublecmd install.doublecmd_cancel PROPERTIES
-    SKIP_RETURN_CODE 77 TIMEOUT 400 RESOURCE_LOCK doublecmd)
+  set_tests_properties(${_tolvex_dc_tests} PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 400 RESOURCE_LOCK doublecmd)
 endif()
