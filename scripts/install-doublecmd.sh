@@ -7,11 +7,14 @@
 # MODULE defaults to the Tolvex.wcx beside this script (the Linux package) or
 # build/linux/Tolvex.wcx (the source tree). DIR defaults to
 # ~/.config/doublecmd. The module is copied to DIR/plugins/wcx/tolvex/ and a
-# WcxPlugin element for it is added to DIR/doublecmd.xml: the file is created
-# when missing; when present everything else in it stays byte for byte, and the
-# old file is kept as doublecmd.xml.tolvex-backup. A second run changes
-# nothing. Refuses while Double Commander runs: it writes its configuration
-# when it closes, which would undo the change.
+# WcxPlugin element for it, enabled, is written into DIR/doublecmd.xml: the
+# file is created when missing; when present, a tvx element already there is
+# replaced (another plug-in's too, enabled or not), everything else stays byte
+# for byte, the old file is kept as doublecmd.xml.tolvex-backup, and a
+# doublecmd.xml that is a symbolic link stays one (the file it leads to is
+# edited). A second run changes nothing. Needs python3. Refuses while Double
+# Commander runs: it writes its configuration when it closes, which would undo
+# the change.
 set -eu
 
 # What the module reports from GetPackerCaps: create, modify, several files,
@@ -29,7 +32,7 @@ while [ $# -gt 0 ]; do
   case $1 in
     --config-dir) [ $# -ge 2 ] || fail "--config-dir needs a folder"; CONFIG_DIR=$2; shift 2 ;;
     --config-dir=*) CONFIG_DIR=${1#--config-dir=}; shift ;;
-    -h|--help) sed -n '2,14p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     -*) fail "unknown option: $1" ;;
     *) [ -z "$MODULE" ] || fail "more than one module given: $1"; MODULE=$1; shift ;;
   esac
@@ -44,6 +47,7 @@ if [ -z "$MODULE" ]; then
 fi
 [ -f "$MODULE" ] || fail "no such module: $MODULE"
 head -c 4 "$MODULE" | grep -q ELF || fail "not a Linux module: $MODULE"
+command -v python3 >/dev/null 2>&1 || fail "python3 is needed to edit doublecmd.xml; install it"
 
 # Double Commander's process name, for any user on this machine: reading /proc
 # needs no procps.
@@ -56,7 +60,9 @@ for comm in /proc/[0-9]*/comm; do
 done
 
 mkdir -p "$CONFIG_DIR" || fail "cannot create $CONFIG_DIR"
-CONFIG_DIR=$(cd "$CONFIG_DIR" && pwd)
+# The dot keeps a newline that ends the folder's name.
+CONFIG_DIR=$(cd "$CONFIG_DIR" && pwd && echo .) || fail "cannot enter $CONFIG_DIR"
+CONFIG_DIR=${CONFIG_DIR%??}
 CONFIG="$CONFIG_DIR/doublecmd.xml"
 PLUGIN_DIR="$CONFIG_DIR/plugins/wcx/tolvex"
 TARGET="$PLUGIN_DIR/Tolvex.wcx"
@@ -71,139 +77,169 @@ if ! cmp -s "$MODULE" "$TARGET"; then
   echo "install-doublecmd: module copied to $TARGET"
 fi
 
-xml_escape() {
-  printf '%s' "$1" | sed 's/&/\&amp;/g; s/</\&lt;/g; s/>/\&gt;/g'
-}
-PATH_XML=$(xml_escape "$TARGET")
+# The edit, through Python's XML parser: it finds the elements and their byte
+# offsets, and the new text is spliced in there, so the rest of the file stays
+# byte for byte whatever its names or layout hold.
+#   - a WcxPlugin for tvx that is enabled, with this Path and these Flags:
+#     nothing to do;
+#   - another WcxPlugin for tvx (another plug-in's, a disabled one): replaced;
+#   - otherwise the new element goes last into WcxPlugins, making WcxPlugins in
+#     Plugins and Plugins in doublecmd where missing.
+python3 - "$CONFIG" "$TARGET" "$FLAGS" <<'EOF'
+import os, shutil, sys
+import xml.parsers.expat
+from xml.sax.saxutils import escape
 
-if [ ! -f "$CONFIG" ]; then
-  cat >"$CONFIG" <<EOF || fail "cannot write $CONFIG"
-<?xml version="1.0" encoding="UTF-8"?>
-<doublecmd>
-  <Plugins>
-    <WcxPlugins>
-      <WcxPlugin Enabled="True">
-        <ArchiveExt>tvx</ArchiveExt>
-        <Path>$PATH_XML</Path>
-        <Flags>$FLAGS</Flags>
-      </WcxPlugin>
-    </WcxPlugins>
-  </Plugins>
-</doublecmd>
+config, target, flags = sys.argv[1], sys.argv[2], sys.argv[3]
+# A name that is no UTF-8 is shown with its bytes.
+sys.stdout.reconfigure(errors="surrogateescape")
+sys.stderr.reconfigure(errors="surrogateescape")
+
+def fail(message):
+    sys.stderr.write("install-doublecmd: %s\n" % message)
+    sys.exit(1)
+
+def element(indent, nl):
+    lines = ['<WcxPlugin Enabled="True">',
+             '  <ArchiveExt>tvx</ArchiveExt>',
+             '  <Path>%s</Path>' % escape(target),
+             '  <Flags>%s</Flags>' % flags,
+             '</WcxPlugin>']
+    # surrogateescape: a name that is no UTF-8 keeps its bytes.
+    return nl.join((indent + line).encode("utf-8", "surrogateescape") for line in lines)
+
+# A doublecmd.xml that is a link stays one: the file it leads to is written.
+real = os.path.realpath(config)
+if not os.path.exists(real):
+    nl = b"\n"
+    text = nl.join([b'<?xml version="1.0" encoding="UTF-8"?>', b"<doublecmd>", b"  <Plugins>",
+                    b"    <WcxPlugins>", element("      ", nl), b"    </WcxPlugins>", b"  </Plugins>",
+                    b"</doublecmd>", b""])
+    try:
+        with open(real, "xb") as out:
+            out.write(text)
+    except OSError as error:
+        fail("cannot write %s: %s" % (config, error.strerror))
+    print("install-doublecmd: created %s with Tolvex registered for tvx" % config)
+    sys.exit(0)
+
+try:
+    with open(real, "rb") as source:
+        data = source.read()
+except OSError as error:
+    fail("cannot read %s: %s" % (config, error.strerror))
+
+class Node:
+    def __init__(self, name, attrs, start, parent):
+        self.name, self.attrs, self.start, self.parent = name, attrs, start, parent
+        self.children, self.text, self.end, self.close = [], "", None, None
+
+def tag_end(pos):
+    # The offset after the tag that starts at pos ('>' may stand in quotes).
+    quote = None
+    while True:
+        c = data[pos:pos + 1]
+        if quote:
+            if c == quote:
+                quote = None
+        elif c in (b'"', b"'"):
+            quote = c
+        elif c == b">":
+            return pos + 1
+        pos += 1
+
+stack, roots = [], []
+parser = xml.parsers.expat.ParserCreate()
+def on_start(name, attrs):
+    node = Node(name, attrs, parser.CurrentByteIndex, stack[-1] if stack else None)
+    (stack[-1].children if stack else roots).append(node)
+    stack.append(node)
+def on_end(name):
+    node = stack.pop()
+    node.end = tag_end(node.start)
+    if data[node.end - 2:node.end] != b"/>":
+        node.close = parser.CurrentByteIndex
+        node.end = tag_end(node.close)
+def on_text(text):
+    stack[-1].text += text
+parser.StartElementHandler, parser.EndElementHandler = on_start, on_end
+parser.CharacterDataHandler = on_text
+try:
+    parser.Parse(data, True)
+except xml.parsers.expat.ExpatError as error:
+    fail("%s is not well-formed XML (%s); not changed" % (config, error))
+root = roots[0]
+if root.name != "doublecmd":
+    fail("not a Double Commander configuration (no <doublecmd> element): %s" % config)
+
+def child(node, name):
+    return next((c for c in node.children if c.name == name), None)
+def child_text(node, name):
+    found = child(node, name)
+    return found.text.strip() if found else ""
+def line_start(pos):
+    return data.rfind(b"\n", 0, pos) + 1
+def indent_of(pos):
+    # The blanks before a tag that starts its line; none for any other.
+    prefix = data[line_start(pos):pos]
+    return "" if prefix.strip(b" \t") else prefix.decode()
+
+nl = b"\r\n" if b"\r\n" in data else b"\n"
+plugins = child(root, "Plugins")
+wcx = child(plugins, "WcxPlugins") if plugins else None
+tvx = next((p for p in (wcx.children if wcx else []) if p.name == "WcxPlugin" and child_text(p, "ArchiveExt") == "tvx"), None)
+
+if tvx is not None:
+    if (tvx.attrs.get("Enabled", "").lower() == "true" and child_text(tvx, "Path") == target
+            and child_text(tvx, "Flags") == flags):
+        print("install-doublecmd: Tolvex is already registered for tvx in %s" % config)
+        sys.exit(0)
+    indent = indent_of(tvx.start)
+    start, end, new = tvx.start, tvx.end, element(indent, nl)[len(indent):]
+else:
+    # The one that gets the element, and those to make in it, outermost first.
+    if wcx:
+        parent, missing = wcx, []
+    elif plugins:
+        parent, missing = plugins, ["WcxPlugins"]
+    else:
+        parent, missing = root, ["Plugins", "WcxPlugins"]
+    indent = indent_of(parent.start)
+    inner = indent + "  "
+    body = []
+    for name in missing:
+        body.append(("%s<%s>" % (inner, name)).encode())
+        inner += "  "
+    body.append(element(inner, nl))
+    for name in reversed(missing):
+        inner = inner[:-2]
+        body.append(("%s</%s>" % (inner, name)).encode())
+    body = nl.join(body) + nl
+    if parent.close is None:
+        # <Name/>: opened, filled and closed in its place.
+        start, end = parent.start, parent.end
+        new = data[start:end - 2].rstrip() + b">" + nl + body + indent.encode() + b"</" + parent.name.encode() + b">"
+    elif not data[line_start(parent.close):parent.close].strip(b" \t"):
+        # The closing tag starts its line: the new lines go before that line.
+        start = end = line_start(parent.close)
+        new = body
+    else:
+        start = end = parent.close
+        new = nl + body + indent.encode()
+
+edited = real + ".tolvex-new"
+backup = config + ".tolvex-backup"
+try:
+    with open(edited, "wb") as out:
+        out.write(data[:start] + new + data[end:])
+    shutil.copymode(real, edited)
+    shutil.copy2(real, backup)
+    os.replace(edited, real)
+except OSError as error:
+    try:
+        os.unlink(edited)
+    except OSError:
+        pass
+    fail("cannot write %s: %s" % (error.filename or config, error.strerror))
+print("install-doublecmd: Tolvex registered for tvx in %s (the old file is %s)" % (config, backup))
 EOF
-  echo "install-doublecmd: created $CONFIG with Tolvex registered for tvx"
-  exit 0
-fi
-
-# The edit, as awk over the lines Double Commander writes (one element a line):
-#   - a WcxPlugin for tvx with this Path: nothing to do (exit 3);
-#   - a WcxPlugin for tvx with another Path: that Path line is replaced;
-#   - otherwise the new element goes before </WcxPlugins>, or replaces
-#     <WcxPlugins/>, or a WcxPlugins list goes into <Plugins> or, lacking that,
-#     before </doublecmd>.
-# Lines are printed as read, so the rest of the file stays byte for byte.
-EDITED="$CONFIG.tolvex-new"
-status=0
-awk -v path="$PATH_XML" -v flags="$FLAGS" '
-function element(indent) {
-  return indent "<WcxPlugin Enabled=\"True\">\n" \
-         indent "  <ArchiveExt>tvx</ArchiveExt>\n" \
-         indent "  <Path>" path "</Path>\n" \
-         indent "  <Flags>" flags "</Flags>\n" \
-         indent "</WcxPlugin>\n"
-}
-function indent_of(line) { match(line, /^[ \t]*/); return substr(line, 1, RLENGTH) }
-{ lines[NR] = $0 }
-/<WcxPlugin[ >]/ { in_plugin = 1; start = NR; is_tvx = 0; path_line = 0 }
-in_plugin && /<ArchiveExt>tvx<\/ArchiveExt>/ { is_tvx = 1 }
-in_plugin && /<Path>/ { path_line = NR; path_text = $0 }
-in_plugin && /<\/WcxPlugin>/ {
-  in_plugin = 0
-  if (is_tvx && !tvx_path_line) {
-    tvx_path_line = path_line
-    if (index(path_text, "<Path>" path "</Path>")) registered = 1
-  }
-}
-/<\/WcxPlugins>/ && !close_line { close_line = NR }
-/<WcxPlugins\/>/ && !empty_line { empty_line = NR }
-/<Plugins>/ && !plugins_line { plugins_line = NR }
-/<Plugins\/>/ && !plugins_empty { plugins_empty = NR }
-/<\/doublecmd>/ { root_close = NR }
-END {
-  if (registered) exit 3
-  for (i = 1; i <= NR; i++) {
-    line = lines[i]
-    if (tvx_path_line) {
-      if (i == tvx_path_line) {
-        ind = indent_of(line)
-        print ind "<Path>" path "</Path>"
-        continue
-      }
-    } else if (close_line) {
-      if (i == close_line) {
-        ind = indent_of(line)
-        printf "%s", element(ind "  ")
-      }
-    } else if (empty_line) {
-      if (i == empty_line) {
-        ind = indent_of(line)
-        pos = index(line, "<WcxPlugins/>")
-        print substr(line, 1, pos - 1) "<WcxPlugins>"
-        printf "%s", element(ind "  ")
-        print ind "</WcxPlugins>" substr(line, pos + length("<WcxPlugins/>"))
-        continue
-      }
-    } else if (plugins_line) {
-      if (i == plugins_line) {
-        print line
-        ind = indent_of(line) "  "
-        print ind "<WcxPlugins>"
-        printf "%s", element(ind "  ")
-        print ind "</WcxPlugins>"
-        continue
-      }
-    } else if (plugins_empty) {
-      if (i == plugins_empty) {
-        ind = indent_of(line)
-        pos = index(line, "<Plugins/>")
-        print substr(line, 1, pos - 1) "<Plugins>"
-        print ind "  <WcxPlugins>"
-        printf "%s", element(ind "    ")
-        print ind "  </WcxPlugins>"
-        print ind "</Plugins>" substr(line, pos + length("<Plugins/>"))
-        continue
-      }
-    } else if (i == root_close) {
-      print "  <Plugins>"
-      print "    <WcxPlugins>"
-      printf "%s", element("      ")
-      print "    </WcxPlugins>"
-      print "  </Plugins>"
-    }
-    print line
-  }
-  if (!tvx_path_line && !close_line && !empty_line && !plugins_line && !plugins_empty && !root_close) exit 4
-}' "$CONFIG" >"$EDITED" || status=$?
-
-case $status in
-  0) ;;
-  3)
-    rm -f "$EDITED"
-    echo "install-doublecmd: Tolvex is already registered for tvx in $CONFIG"
-    exit 0
-    ;;
-  4) rm -f "$EDITED"; fail "not a Double Commander configuration (no <doublecmd> element): $CONFIG" ;;
-  *) rm -f "$EDITED"; fail "cannot edit $CONFIG" ;;
-esac
-
-# A file that ends without a newline keeps that ending (awk adds one).
-if [ -n "$(tail -c 1 "$CONFIG")" ]; then
-  size=$(wc -c <"$EDITED")
-  head -c $((size - 1)) "$EDITED" >"$EDITED.trim" && mv -f "$EDITED.trim" "$EDITED"
-fi
-
-BACKUP="$CONFIG.tolvex-backup"
-cp -p "$CONFIG" "$BACKUP" || fail "cannot write the backup $BACKUP"
-chmod --reference="$CONFIG" "$EDITED" 2>/dev/null || true
-mv -f "$EDITED" "$CONFIG" || fail "cannot replace $CONFIG"
-echo "install-doublecmd: Tolvex registered for tvx in $CONFIG (the old file is $BACKUP)"

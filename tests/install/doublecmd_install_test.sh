@@ -3,7 +3,9 @@
 # itself wrote: Double Commander runs under Xvfb with a configuration folder of
 # its own, is closed (it writes doublecmd.xml then), and the script's edit is
 # checked with an XML parser, byte for byte against the original, for a second
-# run, while Double Commander runs, and by Double Commander reading it again.
+# run, while Double Commander runs, and by Double Commander reading it again;
+# then for a tvx element of another plug-in, disabled, a doublecmd.xml that is
+# a link, and newlines in the folder's name.
 #
 #   doublecmd_install_test.sh MODULE
 #
@@ -15,36 +17,9 @@ MODULE=$1
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 INSTALL="$ROOT/scripts/install-doublecmd.sh"
 
-for tool in doublecmd xvfb-run xdotool python3; do
-  if ! command -v "$tool" >/dev/null 2>&1; then
-    echo "SKIPPED: $tool is not installed (scripts/setup.sh installs it)"
-    exit 77
-  fi
-done
-# The script refuses while any Double Commander runs, a user's included.
-for comm in /proc/[0-9]*/comm; do
-  if [ "$(cat "$comm" 2>/dev/null)" = doublecmd ]; then
-    echo "SKIPPED: a Double Commander is running on this machine"
-    exit 77
-  fi
-done
-if [ -z "${TOLVEX_UNDER_XVFB:-}" ]; then
-  TOLVEX_UNDER_XVFB=1 exec xvfb-run -a sh "$0" "$@"
-fi
-
-WORK=$(mktemp -d)
-DC_PID=
+. "$ROOT/tests/install/doublecmd_common.sh"
+dc_start_under_xvfb "$0" "$@"
 FAKE_PID=
-cleanup() {
-  [ -z "$DC_PID" ] || kill -9 "$DC_PID" 2>/dev/null || true
-  [ -z "$FAKE_PID" ] || kill "$FAKE_PID" 2>/dev/null || true
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAILED: $*" >&2
-  exit 1
-}
 
 # Asks each of a process's windows to close, as a window manager's close
 # button does (WM_DELETE_WINDOW), through libX11.
@@ -70,81 +45,95 @@ for window in sys.argv[1:]:
 x.XFlush(display)
 EOF
 
-# run_doublecmd DIR: starts Double Commander on DIR, waits until its main
-# window is up, closes it and waits until it has written its configuration.
+# run_doublecmd DIR...: starts a Double Commander on each DIR, waits until
+# their main windows are up, closes them and waits until each has written its
+# configuration.
 run_doublecmd() {
-  HOME="$WORK/home" doublecmd --config-dir="$1" >"$WORK/doublecmd.log" 2>&1 &
-  DC_PID=$!
+  DC_PID=
+  for dir in "$@"; do
+    mkdir -p "$dir.home"
+    HOME="$dir.home" doublecmd --config-dir="$dir" >>"$WORK/doublecmd.log" 2>&1 &
+    DC_PID="$DC_PID $!"
+  done
   # It writes shortcuts.scf once its main window is built, and maps that
   # window; closing it sooner can crash it. (On a second start the file is
   # there already: only the mapped window tells.)
   seconds=0
-  until [ -f "$1/shortcuts.scf" ] && xdotool search --onlyvisible --pid "$DC_PID" >/dev/null 2>&1; do
+  until all_started "$@"; do
     sleep 1
     seconds=$((seconds + 1))
     [ "$seconds" -lt 90 ] || fail "Double Commander did not start in 90 s"
   done
   sleep 5
   seconds=0
-  while kill -0 "$DC_PID" 2>/dev/null; do
+  while running; do
     if [ $((seconds % 5)) -eq 0 ]; then
-      # A window may go between the search and the message: that is no failure.
-      # shellcheck disable=SC2046
-      python3 "$WORK/close.py" $(xdotool search --pid "$DC_PID" 2>/dev/null) 2>/dev/null || true
+      for pid in $DC_PID; do
+        # A window may go between the search and the message: that is no failure.
+        # shellcheck disable=SC2046
+        python3 "$WORK/close.py" $(xdotool search --pid "$pid" 2>/dev/null) 2>/dev/null || true
+      done
     fi
     sleep 1
     seconds=$((seconds + 1))
     [ "$seconds" -lt 60 ] || fail "Double Commander did not close in 60 s"
   done
-  wait "$DC_PID" || true
+  for pid in $DC_PID; do wait "$pid" || true; done
   DC_PID=
-  [ -f "$1/doublecmd.xml" ] || { tail -20 "$WORK/doublecmd.log" >&2; ls -la "$1" >&2; fail "Double Commander wrote no $1/doublecmd.xml"; }
+  for dir in "$@"; do
+    [ -f "$dir/doublecmd.xml" ] || { tail -20 "$WORK/doublecmd.log" >&2; fail "Double Commander wrote no $dir/doublecmd.xml"; }
+  done
+}
+all_started() {
+  for dir in "$@"; do [ -f "$dir/shortcuts.scf" ] || return 1; done
+  for pid in $DC_PID; do xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1 || return 1; done
+}
+running() {
+  for pid in $DC_PID; do kill -0 "$pid" 2>/dev/null && return 0; done
+  return 1
 }
 
-# check_registered CONFIG PATH: exactly one WcxPlugin for tvx, with PATH.
+# check_registered CONFIG [ORIGINAL]: one WcxPlugin for tvx, enabled, with the
+# module's path and capabilities, beside the other plug-ins; without it the
+# file is ORIGINAL without its tvx element, byte for byte.
 check_registered() {
-  python3 - "$1" "$2" <<'EOF' || fail "$1 does not register the module as expected"
-import sys, xml.etree.ElementTree as ET
-root = ET.parse(sys.argv[1]).getroot()
+  python3 - "$1" "${2:-}" <<'EOF' || fail "$1 does not register the module as expected"
+import os, re, sys, xml.etree.ElementTree as ET
+config, original = sys.argv[1], sys.argv[2]
+root = ET.parse(config).getroot()
 assert root.tag == "doublecmd", root.tag
 tvx = [p for p in root.iter("WcxPlugin") if (p.findtext("ArchiveExt") or "") == "tvx"]
 assert len(tvx) == 1, "%d tvx plug-ins" % len(tvx)
-assert tvx[0].findtext("Path") == sys.argv[2], tvx[0].findtext("Path")
+module = os.path.join(os.path.dirname(config), "plugins/wcx/tolvex/Tolvex.wcx")
+assert tvx[0].findtext("Path") == module, tvx[0].findtext("Path")
+assert tvx[0].get("Enabled") == "True", "Enabled=%s" % tvx[0].get("Enabled")
 assert tvx[0].findtext("Flags") == "79", tvx[0].findtext("Flags")
-others = [p for p in root.iter("WcxPlugin") if p is not tvx[0]]
-assert others, "the other plug-ins are gone"
+assert len(list(root.iter("WcxPlugin"))) > 1, "the other plug-ins are gone"
+if original:
+    element = re.compile(rb"[ \t]*<WcxPlugin [^>]*>\s*<ArchiveExt>tvx</ArchiveExt>.*?</WcxPlugin>\n", re.S)
+    with open(config, "rb") as edited, open(original, "rb") as before:
+        assert element.sub(b"", edited.read()) == element.sub(b"", before.read()), "the rest of the file changed"
 EOF
+}
+
+# install_checked DIR ORIGINAL: installs into DIR, whose doublecmd.xml was
+# ORIGINAL; checks the edit, the backup, and that a second run changes nothing.
+install_checked() {
+  sh "$INSTALL" --config-dir "$1" "$MODULE" >/dev/null || fail "the install into $1 failed"
+  check_registered "$1/doublecmd.xml" "$2"
+  cmp -s "$2" "$1/doublecmd.xml.tolvex-backup" || fail "the backup in $1 differs from the original"
+  cp "$1/doublecmd.xml" "$WORK/installed.xml"
+  out=$(sh "$INSTALL" --config-dir "$1" "$MODULE") || fail "the second run into $1 failed"
+  cmp -s "$WORK/installed.xml" "$1/doublecmd.xml" || fail "the second run changed $1/doublecmd.xml"
+  case $out in *"already registered"*) ;; *) fail "the second run said: $out" ;; esac
 }
 
 CONFIG_DIR="$WORK/config"
 CONFIG="$CONFIG_DIR/doublecmd.xml"
-EXPECTED_MODULE="$CONFIG_DIR/plugins/wcx/tolvex/Tolvex.wcx"
-mkdir -p "$CONFIG_DIR" "$WORK/home"
-
 run_doublecmd "$CONFIG_DIR"
 cp "$CONFIG" "$WORK/original.xml"
-
-sh "$INSTALL" --config-dir "$CONFIG_DIR" "$MODULE" || fail "the install failed"
-check_registered "$CONFIG" "$EXPECTED_MODULE"
-cmp -s "$MODULE" "$EXPECTED_MODULE" || fail "the module was not copied to $EXPECTED_MODULE"
-cmp -s "$WORK/original.xml" "$CONFIG.tolvex-backup" || fail "the backup differs from the original"
-# Without the five lines of the new element, the file is the original.
-grep -v -e '<ArchiveExt>tvx</ArchiveExt>' -e "<Path>$EXPECTED_MODULE</Path>" "$CONFIG" |
-  awk '
-    /<WcxPlugin Enabled="True">/ { held = $0; next }
-    held != "" && /<Flags>79<\/Flags>/ { skip = 1; next }
-    held != "" && skip && /<\/WcxPlugin>/ { held = ""; skip = 0; next }
-    held != "" { print held; held = "" }
-    { print }' >"$WORK/without.xml"
-cmp -s "$WORK/original.xml" "$WORK/without.xml" || {
-  diff "$WORK/original.xml" "$WORK/without.xml" >&2 || true
-  fail "the rest of the configuration changed"
-}
-
-cp "$CONFIG" "$WORK/installed.xml"
-out=$(sh "$INSTALL" --config-dir "$CONFIG_DIR" "$MODULE") || fail "the second run failed"
-cmp -s "$WORK/installed.xml" "$CONFIG" || fail "the second run changed the configuration"
-case $out in *"already registered"*) ;; *) fail "the second run said: $out" ;; esac
+install_checked "$CONFIG_DIR" "$WORK/original.xml"
+cmp -s "$MODULE" "$CONFIG_DIR/plugins/wcx/tolvex/Tolvex.wcx" || fail "the module was not copied"
 
 # A process named doublecmd stands for a running Double Commander.
 cp "$(command -v sleep)" "$WORK/doublecmd"
@@ -162,10 +151,44 @@ wait "$FAKE_PID" 2>/dev/null || true
 FAKE_PID=
 cp "$WORK/installed.xml" "$CONFIG"
 
-# Double Commander reads the edited file and keeps the plug-in when it
-# writes its configuration again.
-run_doublecmd "$CONFIG_DIR"
-check_registered "$CONFIG" "$EXPECTED_MODULE"
+# Double Commander reads the edited file and keeps the plug-in when it writes
+# its configuration again. Beside it, a second one writes a configuration
+# where tvx belongs to another plug-in, disabled.
+DISABLED_DIR="$WORK/disabled"
+mkdir -p "$DISABLED_DIR"
+python3 - "$WORK/original.xml" "$DISABLED_DIR/doublecmd.xml" <<'EOF'
+import sys
+with open(sys.argv[1]) as source:
+    text = source.read()
+end = text.index("    </WcxPlugins>")
+with open(sys.argv[2], "w") as out:
+    out.write(text[:end] + '      <WcxPlugin Enabled="False">\n        <ArchiveExt>tvx</ArchiveExt>\n'
+              '        <Path>%commander_path%/plugins/wcx/zip/zip.wcx</Path>\n        <Flags>0</Flags>\n'
+              '      </WcxPlugin>\n' + text[end:])
+EOF
+run_doublecmd "$CONFIG_DIR" "$DISABLED_DIR"
+check_registered "$CONFIG"
+
+grep -q '<WcxPlugin Enabled="False">' "$DISABLED_DIR/doublecmd.xml" ||
+  fail "Double Commander did not keep the disabled plug-in"
+cp "$DISABLED_DIR/doublecmd.xml" "$WORK/disabled.xml"
+install_checked "$DISABLED_DIR" "$WORK/disabled.xml"
+
+# doublecmd.xml a link into a dotfiles folder: the file there gets the edit,
+# the link stays.
+mkdir -p "$WORK/linked" "$WORK/dotfiles"
+cp "$WORK/original.xml" "$WORK/dotfiles/doublecmd.xml"
+ln -s ../dotfiles/doublecmd.xml "$WORK/linked/doublecmd.xml"
+install_checked "$WORK/linked" "$WORK/original.xml"
+[ "$(readlink "$WORK/linked/doublecmd.xml")" = ../dotfiles/doublecmd.xml ] || fail "the link was replaced"
+
+# Newlines in the configuration folder's name, one of them last.
+NEWLINE_DIR="$WORK/double
+commander
+"
+mkdir -p "$NEWLINE_DIR"
+cp "$WORK/original.xml" "$NEWLINE_DIR/doublecmd.xml"
+install_checked "$NEWLINE_DIR" "$WORK/original.xml"
 
 # No configuration yet: the script writes one that parses.
 sh "$INSTALL" --config-dir "$WORK/fresh" "$MODULE" >/dev/null || fail "the install into an empty folder failed"
