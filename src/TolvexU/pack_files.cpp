@@ -105,7 +105,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   std::vector<platform::FileStamp> stamps;
   plan.sourceStamps = &stamps;
 
-  std::unique_ptr<Archive> old;
+  OldArchive old;
   if (system.FileExists(archivePath)) {
     const int opened = OpenExistingArchive(system, archivePath, old);
     if (opened != E_SUCCESS) return opened;
