@@ -23,9 +23,29 @@ int ArchiveHold::Take(platform::System& system, const std::string& path) {
   }
   platform::UpdateLock::Outcome outcome = platform::UpdateLock::Outcome::kUnavailable;
   lock_ = system.LockForUpdate(path, kUpdateWaitMilliseconds, &outcome);
+  return Finish(system, path, outcome, false);
+}
+
+// Re-entry shows only once held (what is held is the lock's to say): the
+// lock a call of this thread holds is met again at once on Windows, and on
+// POSIX after the wait.
+int ArchiveHold::TakeName(platform::System& system, const std::string& path) {
+  platform::UpdateLock::Outcome outcome = platform::UpdateLock::Outcome::kUnavailable;
+  lock_ = system.LockNameForCreation(path, kUpdateWaitMilliseconds, &outcome);
+  return Finish(system, path, outcome, true);
+}
+
+int ArchiveHold::Finish(platform::System& system, const std::string& path, platform::UpdateLock::Outcome outcome,
+                        bool name) {
   if (outcome == platform::UpdateLock::Outcome::kBusy) return E_EWRITE;
   // Read after the lock is held, as the previous holder left the file.
-  identity_ = lock_->held() ? lock_->identity() : system.FileIdentityOf(path);
+  identity_ = lock_->held() ? lock_->identity() : (name ? platform::FileIdentity{} : system.FileIdentityOf(path));
+  for (const ArchiveHold* held = tInnermost; held != nullptr; held = held->outer_) {
+    if (held->identity_.SameFileAs(identity_)) {
+      lock_.reset();
+      return E_EWRITE;
+    }
+  }
   outer_ = tInnermost;
   tInnermost = this;
   listed_ = true;

@@ -31,11 +31,16 @@ class ArchiveHold {
   // progress callback: waiting would never end, and going on would undo or
   // be undone by the outer change).
   int Take(platform::System& system, const std::string& path);
+  // The same for an archive that does not exist yet: its name is held, so a
+  // second call creating it waits, then finds it and updates it instead.
+  int TakeName(platform::System& system, const std::string& path);
   // True when path still leads to the file this update read, of the same
   // size and last write: nothing outside the holders changed it meanwhile.
   bool Unchanged(platform::System& system, const std::string& path) const;
 
  private:
+  int Finish(platform::System& system, const std::string& path, platform::UpdateLock::Outcome outcome, bool name);
+
   std::unique_ptr<platform::SystemLock> lock_;
   platform::FileIdentity identity_;
   const ArchiveHold* outer_ = nullptr;  // the update this thread holds besides, if any

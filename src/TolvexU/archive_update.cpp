@@ -42,6 +42,17 @@ int OpenExistingArchive(platform::System& system, const std::string& path, OldAr
   return opened;
 }
 
+int HoldForPacking(platform::System& system, const std::string& path, OldArchive& old) {
+  if (!system.FileExists(path)) {
+    old.hold = std::make_unique<ArchiveHold>();
+    const int held = old.hold->TakeName(system, path);
+    if (held != E_SUCCESS) return held;
+    if (!system.FileExists(path)) return E_SUCCESS;
+    old.hold.reset();  // made by the call that held the name before: add to it
+  }
+  return OpenExistingArchive(system, path, old);
+}
+
 int WriteAndReplace(platform::System& system, const std::string& packedFile, OldArchive old,
                     const RebuildPlan& plan, uint64_t needed) {
   const bool creating = !old.archive;
@@ -69,7 +80,8 @@ int WriteAndReplace(platform::System& system, const std::string& packedFile, Old
     return ToHostCode(status);
   }
   if (creating) {
-    if (!system.MoveReplacing(target.path, packedFile)) {
+    // Made meanwhile by a program that does not hold names: never replaced.
+    if (system.FileExists(packedFile) || !system.MoveReplacing(target.path, packedFile)) {
       system.RemoveFile(target.path);
       return E_ECREATE;
     }

@@ -27,6 +27,12 @@ struct OldArchive {
 // when another update holds it (ArchiveHold::Take).
 int OpenExistingArchive(platform::System& system, const std::string& path, OldArchive& old);
 
+// For packing: the existing archive held and opened as OpenExistingArchive
+// does, or, when there is none, its name held (old.archive stays null) so
+// that the call may create it. A second call creating the same archive waits
+// for the first and then adds to its archive.
+int HoldForPacking(platform::System& system, const std::string& path, OldArchive& old);
+
 // Writes the archive that plan describes and puts it at packedFile. With an
 // old archive (plan.oldArchive, owned by `old`) the new one is written to the
 // place ChooseTargetPath picks and then replaces it; without one it is written

@@ -106,9 +106,9 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   plan.sourceStamps = &stamps;
 
   OldArchive old;
-  if (system.FileExists(archivePath)) {
-    const int opened = OpenExistingArchive(system, archivePath, old);
-    if (opened != E_SUCCESS) return opened;
+  const int opened = HoldForPacking(system, archivePath, old);
+  if (opened != E_SUCCESS) return opened;
+  if (old.archive) {
     if (system.IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
     // An old entry shown under a new entry's name is replaced by it as well.

@@ -135,6 +135,10 @@ class Os : public System {
                                             UpdateLock::Outcome* outcome) override {
     return std::make_unique<OsLock>(UpdateLock::Acquire(path, waitMilliseconds, outcome));
   }
+  std::unique_ptr<SystemLock> LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
+                                                  UpdateLock::Outcome* outcome) override {
+    return std::make_unique<OsLock>(UpdateLock::AcquireName(path, waitMilliseconds, outcome));
+  }
   bool SyncFolderOf(const std::string& path) override { return platform::SyncFolderOf(path); }
 };
 

@@ -276,6 +276,11 @@ class UpdateLock {
   // to the file it holds (the previous holder may have renamed a new file
   // over it) and holds that file instead when not.
   static UpdateLock Acquire(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome);
+  // The same for a file not made yet: its name is held (POSIX: flock on its
+  // folder, so creations in one folder take turns; Windows: a named mutex of
+  // the path), so that two calls creating it do not both write it.
+  // identity() tells what is held (the folder; on Windows the path's hash).
+  static UpdateLock AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome);
   ~UpdateLock();
   UpdateLock(UpdateLock&& other) noexcept;
   UpdateLock& operator=(UpdateLock&& other) noexcept;
@@ -390,6 +395,8 @@ class System {
   // (and outcome says why) when it could not be taken.
   virtual std::unique_ptr<SystemLock> LockForUpdate(const std::string& path, uint32_t waitMilliseconds,
                                                     UpdateLock::Outcome* outcome) = 0;
+  virtual std::unique_ptr<SystemLock> LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
+                                                          UpdateLock::Outcome* outcome) = 0;
   virtual bool SyncFolderOf(const std::string& path) = 0;
 };
 

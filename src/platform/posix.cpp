@@ -504,6 +504,17 @@ void SleepMilliseconds(long milliseconds) {
   }
 }
 
+// flock(fd) with LOCK_NB until it is held or the deadline has passed.
+UpdateLock::Outcome LockBefore(int fd, int64_t deadline) {
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return UpdateLock::Outcome::kHeld;
+    // ENOLCK, EINVAL: the volume cannot lock.
+    if (errno != EWOULDBLOCK && errno != EINTR) return UpdateLock::Outcome::kUnavailable;
+    if (MonotonicMilliseconds() >= deadline) return UpdateLock::Outcome::kBusy;
+    SleepMilliseconds(5);
+  }
+}
+
 }  // namespace
 
 FileIdentity FileIdentityOf(const std::string& path) {
@@ -524,32 +535,33 @@ UpdateLock UpdateLock::Acquire(const std::string& path, uint32_t waitMillisecond
       *outcome = Outcome::kUnavailable;
       return UpdateLock();
     }
-    bool locked = false;
-    for (;;) {
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        locked = true;
-        break;
-      }
-      if (errno != EWOULDBLOCK && errno != EINTR) break;  // ENOLCK, EINVAL: the volume cannot lock
-      if (MonotonicMilliseconds() >= deadline) {
-        ::close(fd);
-        *outcome = Outcome::kBusy;
-        return UpdateLock();
-      }
-      SleepMilliseconds(5);
-    }
-    if (!locked) {
+    *outcome = LockBefore(fd, deadline);
+    if (*outcome != Outcome::kHeld) {
       ::close(fd);
-      *outcome = Outcome::kUnavailable;
       return UpdateLock();
     }
     struct stat now {};
     if (::fstat(fd, &st) == 0 && StatPath(path, &now) && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
-      *outcome = Outcome::kHeld;
       return UpdateLock(fd, IdentityOf(st));
     }
     ::close(fd);  // replaced meanwhile: hold the file the name leads to now
   }
+}
+
+UpdateLock UpdateLock::AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+  const int fd = ::open(ParentFolder(path).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (fd >= 0) ::close(fd);
+    *outcome = Outcome::kUnavailable;
+    return UpdateLock();
+  }
+  *outcome = LockBefore(fd, MonotonicMilliseconds() + waitMilliseconds);
+  if (*outcome != Outcome::kHeld) {
+    ::close(fd);
+    return UpdateLock();
+  }
+  return UpdateLock(fd, IdentityOf(st));
 }
 
 void UpdateLock::Release() {

@@ -528,6 +528,17 @@ void AppendHex(std::string& out, uint64_t value, int digits) {
   for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += "0123456789ABCDEF"[(value >> shift) & 0xF];
 }
 
+// FNV-1a of the path, '/' as '\\', without regard to ASCII case.
+uint64_t PathHash(const std::string& path) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : path) {
+    unsigned char u = static_cast<unsigned char>(c == '/' ? '\\' : c);
+    if (u >= 'a' && u <= 'z') u = static_cast<unsigned char>(u - 'a' + 'A');
+    hash = (hash ^ u) * 1099511628211ull;
+  }
+  return hash;
+}
+
 // One name per file on this machine, whatever path leads to it. A volume
 // that gives no file index (some network shares) is named by the path text.
 std::string MutexNameOf(const std::string& path, const FileIdentity& identity) {
@@ -536,17 +547,22 @@ std::string MutexNameOf(const std::string& path, const FileIdentity& identity) {
     AppendHex(name, identity.volume, 8);
     name += '-';
     AppendHex(name, identity.file, 16);
-    return name;
+  } else {
+    name += "path-";
+    AppendHex(name, PathHash(path), 16);
   }
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a of the path, '/' as '\\', without regard to ASCII case
-  for (char c : path) {
-    unsigned char u = static_cast<unsigned char>(c == '/' ? '\\' : c);
-    if (u >= 'a' && u <= 'z') u = static_cast<unsigned char>(u - 'a' + 'A');
-    hash = (hash ^ u) * 1099511628211ull;
-  }
-  name += "path-";
-  AppendHex(name, hash, 16);
   return name;
+}
+
+// Waits for the mutex until start + waitMilliseconds. WAIT_ABANDONED: the
+// holder ended without releasing it; its update replaced nothing, or did so
+// whole, so what it left is as good as released.
+UpdateLock::Outcome WaitForMutex(HANDLE mutex, DWORD start, uint32_t waitMilliseconds) {
+  const DWORD spent = ::GetTickCount() - start;
+  const DWORD left = spent >= waitMilliseconds ? 0 : waitMilliseconds - spent;
+  const DWORD waited = ::WaitForSingleObject(mutex, left);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return UpdateLock::Outcome::kHeld;
+  return waited == WAIT_TIMEOUT ? UpdateLock::Outcome::kBusy : UpdateLock::Outcome::kUnavailable;
 }
 
 }  // namespace
@@ -561,33 +577,40 @@ UpdateLock UpdateLock::Acquire(const std::string& path, uint32_t waitMillisecond
   const DWORD start = ::GetTickCount();
   for (;;) {
     const FileIdentity before = IdentityByHandle(path);
-    if (!before.exists()) {
-      *outcome = Outcome::kUnavailable;
-      return UpdateLock();
-    }
-    const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, MutexNameOf(path, before).c_str());
+    const HANDLE mutex = before.exists() ? ::CreateMutexA(nullptr, FALSE, MutexNameOf(path, before).c_str()) : nullptr;
     if (mutex == nullptr) {
       *outcome = Outcome::kUnavailable;
       return UpdateLock();
     }
-    const DWORD spent = ::GetTickCount() - start;
-    const DWORD left = spent >= waitMilliseconds ? 0 : waitMilliseconds - spent;
-    const DWORD waited = ::WaitForSingleObject(mutex, left);
-    // WAIT_ABANDONED: the holder ended without releasing it; its update never
-    // replaced anything (or did so whole), so the file is as it was left.
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    *outcome = WaitForMutex(mutex, start, waitMilliseconds);
+    if (*outcome != Outcome::kHeld) {
       ::CloseHandle(mutex);
-      *outcome = waited == WAIT_TIMEOUT ? Outcome::kBusy : Outcome::kUnavailable;
       return UpdateLock();
     }
     const FileIdentity now = IdentityByHandle(path);
     if (now.SameFileAs(before) || (before.file == 0 && now.exists())) {
-      *outcome = Outcome::kHeld;
       return UpdateLock(reinterpret_cast<intptr_t>(mutex), now);
     }
     ::ReleaseMutex(mutex);
     ::CloseHandle(mutex);  // replaced meanwhile: hold the file the name leads to now
   }
+}
+
+UpdateLock UpdateLock::AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+  const uint64_t hash = PathHash(path);
+  std::string name = "TolvexCreate-";
+  AppendHex(name, hash, 16);
+  const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) {
+    *outcome = Outcome::kUnavailable;
+    return UpdateLock();
+  }
+  *outcome = WaitForMutex(mutex, ::GetTickCount(), waitMilliseconds);
+  if (*outcome != Outcome::kHeld) {
+    ::CloseHandle(mutex);
+    return UpdateLock();
+  }
+  return UpdateLock(reinterpret_cast<intptr_t>(mutex), FileIdentity{0, hash, 0, 0});
 }
 
 void UpdateLock::Release() {

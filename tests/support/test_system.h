@@ -68,6 +68,10 @@ class SystemWrapper : public platform::System {
                                                       platform::UpdateLock::Outcome* outcome) override {
     return target_.LockForUpdate(path, waitMilliseconds, outcome);
   }
+  std::unique_ptr<platform::SystemLock> LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
+                                                            platform::UpdateLock::Outcome* outcome) override {
+    return target_.LockNameForCreation(path, waitMilliseconds, outcome);
+  }
   bool SyncFolderOf(const std::string& path) override { return target_.SyncFolderOf(path); }
 
  private:
