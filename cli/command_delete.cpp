@@ -42,7 +42,11 @@ int RunDelete(const Options& options, const PluginModule& module) {
   ProgressEnd();
   if (InterruptCleanup::Signal() != 0) return InterruptExitStatus(kExitSomeFailed);
   if (rc != 0) {
-    ReportError(DescribeResult(rc, archive));
+    // An update that waited its time for another one, or found the archive
+    // rewritten meanwhile, answers as a failed write does.
+    ReportError(rc == E_EWRITE ? "write failed: " + archive +
+                                     " (the archive may be being changed by another program, or the disk is full)"
+                               : DescribeResult(rc, archive));
     return ExitStatusForArchiveCall(rc);
   }
   if (!options.quiet)

@@ -72,7 +72,7 @@ Status ExpectStreamEnd(InflateStream& inflate) {
 bool SizesReadNegative(const ArchiveEntry& entry) { return entry.unpackedSize < 0 || entry.packedSize < 0; }
 
 Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sink, EntryMeter& meter) {
-  if (SizesReadNegative(entry)) return Status::kBadData;
+  if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
   // A folder has no content, whatever its record claims: extraction makes the
   // folder only, and testing must agree with it.
   if (entry.IsDirectory() || !entry.HasContent()) return Status::kOk;
@@ -161,7 +161,7 @@ namespace {
 
 Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::string& target,
                         size_t destFolderLength, EntryMeter& meter) {
-  if (SizesReadNegative(entry)) return Status::kBadData;
+  if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
   platform::System& system = archive.system();
   if (PassesThroughLink(system, target, destFolderLength)) return Status::kCreateFailed;
   if (entry.IsDirectory()) {
