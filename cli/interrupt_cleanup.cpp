@@ -24,6 +24,8 @@ constexpr size_t kPathCapacity = 4096;
 constexpr int kSideFiles = 9;  // <archive>.tvxnew, .tvxnew2 ... .tvxnew9
 char g_folder[kPathCapacity];
 char g_side_files[kSideFiles][kPathCapacity];
+// An extraction's target and its partial files, while the module writes them.
+char g_extracted_files[kSideFiles + 1][kPathCapacity];
 std::atomic<bool> g_cleaning{false};
 // The first signal's number: the work stops at the module's next report.
 std::atomic<int> g_signal{0};
@@ -35,9 +37,13 @@ bool NoteSignal(int signal_number) {
   return !g_signal.compare_exchange_strong(none, signal_number);
 }
 
+// The first character goes last: a handler that runs in between sees an empty
+// path, never a new start on an old end (which could name another file).
 bool CopyPath(char* to, const std::string& from) {
-  if (from.size() + 1 > kPathCapacity) return false;
-  std::memcpy(to, from.c_str(), from.size() + 1);
+  if (from.empty() || from.size() + 1 > kPathCapacity) return false;
+  std::memcpy(to + 1, from.c_str() + 1, from.size());
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  to[0] = from[0];
   return true;
 }
 
@@ -64,6 +70,8 @@ void CleanUp() {
   }
   for (char* side : g_side_files)
     if (side[0]) DeleteFileA(side);
+  for (char* extracted : g_extracted_files)
+    if (extracted[0]) DeleteFileA(extracted);
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -130,6 +138,8 @@ void CleanUp() {
   }
   for (char* side : g_side_files)
     if (side[0]) ::unlink(side);
+  for (char* extracted : g_extracted_files)
+    if (extracted[0]) ::unlink(extracted);
 }
 
 void OnSignal(int signal_number) {
@@ -167,6 +177,7 @@ void PointEnvironmentAt(const std::string& folder) { ::setenv("TMPDIR", folder.c
 
 InterruptCleanup::InterruptCleanup() {
   std::memset(g_side_files, 0, sizeof g_side_files);
+  std::memset(g_extracted_files, 0, sizeof g_extracted_files);
   g_folder[0] = '\0';
   folder_ = MakeFolder();
   if (!folder_.empty() && CopyPath(g_folder, folder_)) {
@@ -188,6 +199,7 @@ InterruptCleanup::~InterruptCleanup() {
   RemoveHandlers();
   // Side files of a finished call are the module's business; the folder is ours.
   std::memset(g_side_files, 0, sizeof g_side_files);
+  std::memset(g_extracted_files, 0, sizeof g_extracted_files);
   CleanUp();
   g_cleaning = false;
 }
@@ -199,6 +211,20 @@ void InterruptCleanup::WatchSideFilesOf(const std::string& archive) {
     g_side_files[n][0] = '\0';
     if (!std::filesystem::exists(std::filesystem::symlink_status(side, ec))) CopyPath(g_side_files[n], side);
   }
+}
+
+void InterruptCleanup::WatchExtractionTo(const std::string& target) {
+  std::error_code ec;
+  for (int n = 0; n <= kSideFiles; ++n) {
+    const std::string file =
+        n == 0 ? target : target + ".tvxpart" + (n == 1 ? std::string() : std::to_string(n));
+    g_extracted_files[n][0] = '\0';
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) CopyPath(g_extracted_files[n], file);
+  }
+}
+
+void InterruptCleanup::ExtractionDone() {
+  for (char* extracted : g_extracted_files) extracted[0] = '\0';
 }
 
 }  // namespace tvx::cli

@@ -7,8 +7,9 @@
 //
 // A second signal does not wait: what the first would have left is removed on
 // the spot and the process exits at once. That is the module's temporary
-// folder of tolvex's own (TMPDIR, or TMP and TEMP on Windows) and a new
-// archive's side file (<archive>.tvxnew) that did not exist before the call.
+// folder of tolvex's own (TMPDIR, or TMP and TEMP on Windows), a new
+// archive's side file (<archive>.tvxnew) that did not exist before the call,
+// and the file being extracted or its partial file.
 #ifndef TOLVEX_CLI_INTERRUPT_CLEANUP_H
 #define TOLVEX_CLI_INTERRUPT_CLEANUP_H
 
@@ -35,6 +36,13 @@ class InterruptCleanup {
   // Before each PackFiles or DeleteFiles call: the archive's side files that
   // do not exist now are removed when a second signal cuts the call short.
   void WatchSideFilesOf(const std::string& archive);
+
+  // Around each extraction of a file: what the module writes for target that
+  // does not exist now (the file itself, or its .tvxpart files when target
+  // exists) is removed when a second signal cuts the extraction short, so
+  // that no cut file stays under a name of the archive's.
+  void WatchExtractionTo(const std::string& target);
+  void ExtractionDone();
 
  private:
   std::string folder_;
