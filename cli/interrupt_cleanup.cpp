@@ -24,8 +24,9 @@ constexpr size_t kPathCapacity = 4096;
 constexpr int kSideFiles = 9;  // <archive>.tvxnew, .tvxnew2 ... .tvxnew9
 char g_folder[kPathCapacity];
 char g_side_files[kSideFiles][kPathCapacity];
-// An extraction's target and its partial files, while the module writes them.
-char g_extracted_files[kSideFiles + 1][kPathCapacity];
+// The file an extraction writes (the target or its partial file) while the
+// module writes it.
+char g_extracted_file[kPathCapacity];
 std::atomic<bool> g_cleaning{false};
 // The first signal's number: the work stops at the module's next report.
 std::atomic<int> g_signal{0};
@@ -70,8 +71,7 @@ void CleanUp() {
   }
   for (char* side : g_side_files)
     if (side[0]) DeleteFileA(side);
-  for (char* extracted : g_extracted_files)
-    if (extracted[0]) DeleteFileA(extracted);
+  if (g_extracted_file[0]) DeleteFileA(g_extracted_file);
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -138,8 +138,7 @@ void CleanUp() {
   }
   for (char* side : g_side_files)
     if (side[0]) ::unlink(side);
-  for (char* extracted : g_extracted_files)
-    if (extracted[0]) ::unlink(extracted);
+  if (g_extracted_file[0]) ::unlink(g_extracted_file);
 }
 
 void OnSignal(int signal_number) {
@@ -177,7 +176,7 @@ void PointEnvironmentAt(const std::string& folder) { ::setenv("TMPDIR", folder.c
 
 InterruptCleanup::InterruptCleanup() {
   std::memset(g_side_files, 0, sizeof g_side_files);
-  std::memset(g_extracted_files, 0, sizeof g_extracted_files);
+  g_extracted_file[0] = '\0';
   g_folder[0] = '\0';
   folder_ = MakeFolder();
   if (!folder_.empty() && CopyPath(g_folder, folder_)) {
@@ -199,7 +198,7 @@ InterruptCleanup::~InterruptCleanup() {
   RemoveHandlers();
   // Side files of a finished call are the module's business; the folder is ours.
   std::memset(g_side_files, 0, sizeof g_side_files);
-  std::memset(g_extracted_files, 0, sizeof g_extracted_files);
+  g_extracted_file[0] = '\0';
   CleanUp();
   g_cleaning = false;
 }
@@ -214,17 +213,20 @@ void InterruptCleanup::WatchSideFilesOf(const std::string& archive) {
 }
 
 void InterruptCleanup::WatchExtractionTo(const std::string& target) {
+  ExtractionDone();
+  // A new name is written in place; an existing one is replaced through the
+  // first free partial name, as the module picks it.
   std::error_code ec;
   for (int n = 0; n <= kSideFiles; ++n) {
     const std::string file =
         n == 0 ? target : target + ".tvxpart" + (n == 1 ? std::string() : std::to_string(n));
-    g_extracted_files[n][0] = '\0';
-    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) CopyPath(g_extracted_files[n], file);
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+      CopyPath(g_extracted_file, file);
+      return;
+    }
   }
 }
 
-void InterruptCleanup::ExtractionDone() {
-  for (char* extracted : g_extracted_files) extracted[0] = '\0';
-}
+void InterruptCleanup::ExtractionDone() { g_extracted_file[0] = '\0'; }
 
 }  // namespace tvx::cli

@@ -37,10 +37,10 @@ class InterruptCleanup {
   // do not exist now are removed when a second signal cuts the call short.
   void WatchSideFilesOf(const std::string& archive);
 
-  // Around each extraction of a file: what the module writes for target that
-  // does not exist now (the file itself, or its .tvxpart files when target
-  // exists) is removed when a second signal cuts the extraction short, so
-  // that no cut file stays under a name of the archive's.
+  // Around each extraction of a file: what the module will write for target
+  // (target itself when it does not exist, else its first free .tvxpart
+  // name) is removed when a second signal cuts the extraction short, so that
+  // no cut file stays under a name of the archive's.
   void WatchExtractionTo(const std::string& target);
   void ExtractionDone();
 
