@@ -43,6 +43,7 @@ int RunDelete(const Options& options, const PluginModule& module) {
   if (InterruptCleanup::Signal() != 0) return InterruptExitStatus(kExitSomeFailed);
   if (rc != 0) {
     ReportError(DescribeResult(rc, archive));
+    for (const std::string& kept : cleanup.KeptFiles()) ReportError("the new archive is kept as " + kept);
     return ExitStatusForArchiveCall(rc);
   }
   if (!options.quiet)

@@ -12,6 +12,7 @@
 #else
 #include <csignal>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -24,6 +25,12 @@ constexpr size_t kPathCapacity = 4096;
 constexpr int kSideFiles = 9;  // <archive>.tvxnew, .tvxnew2 ... .tvxnew9
 char g_folder[kPathCapacity];
 char g_side_files[kSideFiles][kPathCapacity];
+// The archive a PackFiles or DeleteFiles call changes, as it was before.
+char g_archive[kPathCapacity];
+#ifndef _WIN32
+struct stat g_archive_before;
+bool g_archive_existed = false;
+#endif
 // The file an extraction writes (the target or its partial file) while the
 // module writes it.
 char g_extracted_file[kPathCapacity];
@@ -91,6 +98,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   return TRUE;
 }
 
+// A file the module works on is open and cannot be deleted: the finished new
+// archive it copies over the old one stays.
+void RecordArchive(const std::string&) {}
+
+void RemoveFolderIfEmpty(const char* folder) { RemoveDirectoryA(folder); }
+
 void InstallHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 void RemoveHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
 
@@ -130,16 +143,37 @@ void RemoveFolderContents(const char* folder) {
   ::closedir(dir);
 }
 
+// Once the archive is no longer what it was, the module is putting the new
+// one in its place: overwritten in place (the last resort), the finished new
+// archive in the temporary folder may be the only whole copy.
+bool ArchiveChanged() {
+  if (!g_archive[0]) return false;
+  struct stat now {};
+  if (::stat(g_archive, &now) != 0) return g_archive_existed;
+  const struct stat& was = g_archive_before;
+  return !g_archive_existed || now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
+         now.st_size != was.st_size || now.st_mtim.tv_sec != was.st_mtim.tv_sec ||
+         now.st_mtim.tv_nsec != was.st_mtim.tv_nsec;
+}
+
 void CleanUp() {
   if (g_cleaning.exchange(true)) return;
   if (g_folder[0]) {
-    RemoveFolderContents(g_folder);
+    if (!ArchiveChanged()) RemoveFolderContents(g_folder);
     ::rmdir(g_folder);
   }
   for (char* side : g_side_files)
     if (side[0]) ::unlink(side);
   if (g_extracted_file[0]) ::unlink(g_extracted_file);
 }
+
+void RecordArchive(const std::string& archive) {
+  g_archive[0] = '\0';
+  g_archive_existed = ::stat(archive.c_str(), &g_archive_before) == 0;
+  CopyPath(g_archive, archive);
+}
+
+void RemoveFolderIfEmpty(const char* folder) { ::rmdir(folder); }
 
 void OnSignal(int signal_number) {
   if (!NoteSignal(signal_number)) return;
@@ -177,6 +211,7 @@ void PointEnvironmentAt(const std::string& folder) { ::setenv("TMPDIR", folder.c
 InterruptCleanup::InterruptCleanup() {
   std::memset(g_side_files, 0, sizeof g_side_files);
   g_extracted_file[0] = '\0';
+  g_archive[0] = '\0';
   g_folder[0] = '\0';
   folder_ = MakeFolder();
   if (!folder_.empty() && CopyPath(g_folder, folder_)) {
@@ -196,14 +231,27 @@ int InterruptExitStatus(int status) {
 
 InterruptCleanup::~InterruptCleanup() {
   RemoveHandlers();
-  // Side files of a finished call are the module's business; the folder is ours.
+  // Side files of a finished call are the module's business, and so is what
+  // it left in the folder: only a finished new archive it could not put in
+  // the old one's place (KeptFiles).
   std::memset(g_side_files, 0, sizeof g_side_files);
   g_extracted_file[0] = '\0';
-  CleanUp();
-  g_cleaning = false;
+  g_archive[0] = '\0';
+  if (g_folder[0]) RemoveFolderIfEmpty(g_folder);
+}
+
+std::vector<std::string> InterruptCleanup::KeptFiles() const {
+  std::vector<std::string> kept;
+  std::error_code ec;
+  if (folder_.empty()) return kept;
+  for (std::filesystem::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+    kept.push_back(it->path().string());
+  }
+  return kept;
 }
 
 void InterruptCleanup::WatchSideFilesOf(const std::string& archive) {
+  RecordArchive(archive);
   std::error_code ec;
   for (int n = 0; n < kSideFiles; ++n) {
     const std::string side = archive + ".tvxnew" + (n == 0 ? std::string() : std::to_string(n + 1));

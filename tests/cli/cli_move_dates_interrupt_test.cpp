@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "archive_reader.h"
+#include "interrupt_cleanup.h"
 #include "plugin_module.h"
 #include "support/archive_bytes.h"
 #include "support/cli_runner.h"
@@ -316,6 +317,41 @@ TEST_F(CliWhileItRuns, ExtractionBelowTheDestinationRefusesALinkOnTheWay) {
   ASSERT_EQ(opened.ReadHeader(header), 0);
   EXPECT_NE(opened.ProcessFile(PK_EXTRACT, out + "/", "sub/f.txt"), 0);
   EXPECT_FALSE(PathExists(elsewhere + "/f.txt"));
+}
+
+// Where the archive's drive has no room for a copy, the module overwrites the
+// archive in place from the finished new one in tolvex's temporary folder,
+// and keeps that one when the overwrite fails. Neither the end of the command
+// nor a second signal during the overwrite may delete that only whole copy.
+TEST_F(CliWhileItRuns, TheNewArchiveInTheTemporaryFolderOutlivesAFailedOrInterruptedReplacement) {
+  for (const bool signalled : {false, true}) {
+    SCOPED_TRACE(signalled ? "two signals during the overwrite" : "the overwrite failed");
+    ASSERT_TRUE(WriteFileBytes(Archive(), "old archive"));
+    const std::string temp = work_.File(signalled ? "signalled" : "failed");
+    fs::create_directories(temp);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("TMPDIR", temp.c_str(), 1);
+      {
+        cli::InterruptCleanup cleanup;
+        cleanup.WatchSideFilesOf(Archive());
+        const std::string kept = cleanup.Folder() + "/tvxKEPT";
+        WriteFileBytes(kept, "new archive");
+        WriteFileBytes(Archive(), "overwrit");
+        if (signalled) {
+          raise(SIGINT);
+          raise(SIGTERM);
+        }
+        if (cleanup.KeptFiles() != std::vector<std::string>{kept}) _exit(3);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (signalled ? 128 + SIGINT : 0)) << status;
+    EXPECT_EQ(Contents(temp).size(), 2u) << "the kept archive went";
+  }
 }
 #endif
 
