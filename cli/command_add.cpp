@@ -166,6 +166,7 @@ int RunAdd(const Options& options, const PluginModule& module) {
     if (rc != 0) {
       ProgressEnd();
       ReportError(PackFailureText(rc, shown, archive, TotalSize(items), cleanup.Folder()));
+      for (const std::string& kept : cleanup.KeptFiles()) ReportError("the new archive is kept as " + kept);
       if (group > 0) ReportError("the paths from " + std::to_string(group) + " earlier folder(s) were added");
       return ExitStatusForArchiveCall(rc);
     }

@@ -47,6 +47,7 @@ int RunDelete(const Options& options, const PluginModule& module) {
     ReportError(rc == E_EWRITE ? "write failed: " + archive +
                                      " (the archive may be being changed by another program, or the disk is full)"
                                : DescribeResult(rc, archive));
+    for (const std::string& kept : cleanup.KeptFiles()) ReportError("the new archive is kept as " + kept);
     return ExitStatusForArchiveCall(rc);
   }
   if (!options.quiet)

@@ -121,7 +121,9 @@ int RunExtract(const Options& options, const PluginModule& module) {
         // the name below it: the module then refuses links met below it too.
         const std::string dest_name = fs::path(guarded.relative).make_preferred().string();
         const std::string dest_path = target.substr(0, target.size() - dest_name.size());
+        if (!entry.directory) cleanup.WatchExtractionTo(target);
         const int result = opened.ProcessFile(PK_EXTRACT, dest_path, dest_name);
+        cleanup.ExtractionDone();
         if (result == E_EABORTED && InterruptCleanup::Signal() != 0) return;
         if (result != 0) {
           ++failed;

@@ -12,6 +12,7 @@
 #else
 #include <csignal>
 #include <dirent.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -24,6 +25,15 @@ constexpr size_t kPathCapacity = 4096;
 constexpr int kSideFiles = 9;  // <archive>.tvxnew, .tvxnew2 ... .tvxnew9
 char g_folder[kPathCapacity];
 char g_side_files[kSideFiles][kPathCapacity];
+// The archive a PackFiles or DeleteFiles call changes, as it was before.
+char g_archive[kPathCapacity];
+#ifndef _WIN32
+struct stat g_archive_before;
+bool g_archive_existed = false;
+#endif
+// The file an extraction writes (the target or its partial file) while the
+// module writes it.
+char g_extracted_file[kPathCapacity];
 std::atomic<bool> g_cleaning{false};
 // The first signal's number: the work stops at the module's next report.
 std::atomic<int> g_signal{0};
@@ -35,9 +45,13 @@ bool NoteSignal(int signal_number) {
   return !g_signal.compare_exchange_strong(none, signal_number);
 }
 
+// The first character goes last: a handler that runs in between sees an empty
+// path, never a new start on an old end (which could name another file).
 bool CopyPath(char* to, const std::string& from) {
-  if (from.size() + 1 > kPathCapacity) return false;
-  std::memcpy(to, from.c_str(), from.size() + 1);
+  if (from.empty() || from.size() + 1 > kPathCapacity) return false;
+  std::memcpy(to + 1, from.c_str() + 1, from.size());
+  std::atomic_thread_fence(std::memory_order_seq_cst);
+  to[0] = from[0];
   return true;
 }
 
@@ -64,6 +78,7 @@ void CleanUp() {
   }
   for (char* side : g_side_files)
     if (side[0]) DeleteFileA(side);
+  if (g_extracted_file[0]) DeleteFileA(g_extracted_file);
 }
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
@@ -82,6 +97,12 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
   ExitProcess(128 + g_signal.load());
   return TRUE;
 }
+
+// A file the module works on is open and cannot be deleted: the finished new
+// archive it copies over the old one stays.
+void RecordArchive(const std::string&) {}
+
+void RemoveFolderIfEmpty(const char* folder) { RemoveDirectoryA(folder); }
 
 void InstallHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 void RemoveHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
@@ -122,15 +143,37 @@ void RemoveFolderContents(const char* folder) {
   ::closedir(dir);
 }
 
+// Once the archive is no longer what it was, the module is putting the new
+// one in its place: overwritten in place (the last resort), the finished new
+// archive in the temporary folder may be the only whole copy.
+bool ArchiveChanged() {
+  if (!g_archive[0]) return false;
+  struct stat now {};
+  if (::stat(g_archive, &now) != 0) return g_archive_existed;
+  const struct stat& was = g_archive_before;
+  return !g_archive_existed || now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
+         now.st_size != was.st_size || now.st_mtim.tv_sec != was.st_mtim.tv_sec ||
+         now.st_mtim.tv_nsec != was.st_mtim.tv_nsec;
+}
+
 void CleanUp() {
   if (g_cleaning.exchange(true)) return;
   if (g_folder[0]) {
-    RemoveFolderContents(g_folder);
+    if (!ArchiveChanged()) RemoveFolderContents(g_folder);
     ::rmdir(g_folder);
   }
   for (char* side : g_side_files)
     if (side[0]) ::unlink(side);
+  if (g_extracted_file[0]) ::unlink(g_extracted_file);
 }
+
+void RecordArchive(const std::string& archive) {
+  g_archive[0] = '\0';
+  g_archive_existed = ::stat(archive.c_str(), &g_archive_before) == 0;
+  CopyPath(g_archive, archive);
+}
+
+void RemoveFolderIfEmpty(const char* folder) { ::rmdir(folder); }
 
 void OnSignal(int signal_number) {
   if (!NoteSignal(signal_number)) return;
@@ -167,6 +210,8 @@ void PointEnvironmentAt(const std::string& folder) { ::setenv("TMPDIR", folder.c
 
 InterruptCleanup::InterruptCleanup() {
   std::memset(g_side_files, 0, sizeof g_side_files);
+  g_extracted_file[0] = '\0';
+  g_archive[0] = '\0';
   g_folder[0] = '\0';
   folder_ = MakeFolder();
   if (!folder_.empty() && CopyPath(g_folder, folder_)) {
@@ -186,13 +231,27 @@ int InterruptExitStatus(int status) {
 
 InterruptCleanup::~InterruptCleanup() {
   RemoveHandlers();
-  // Side files of a finished call are the module's business; the folder is ours.
+  // Side files of a finished call are the module's business, and so is what
+  // it left in the folder: only a finished new archive it could not put in
+  // the old one's place (KeptFiles).
   std::memset(g_side_files, 0, sizeof g_side_files);
-  CleanUp();
-  g_cleaning = false;
+  g_extracted_file[0] = '\0';
+  g_archive[0] = '\0';
+  if (g_folder[0]) RemoveFolderIfEmpty(g_folder);
+}
+
+std::vector<std::string> InterruptCleanup::KeptFiles() const {
+  std::vector<std::string> kept;
+  std::error_code ec;
+  if (folder_.empty()) return kept;
+  for (std::filesystem::directory_iterator it(folder_, ec), end; !ec && it != end; it.increment(ec)) {
+    kept.push_back(it->path().string());
+  }
+  return kept;
 }
 
 void InterruptCleanup::WatchSideFilesOf(const std::string& archive) {
+  RecordArchive(archive);
   std::error_code ec;
   for (int n = 0; n < kSideFiles; ++n) {
     const std::string side = archive + ".tvxnew" + (n == 0 ? std::string() : std::to_string(n + 1));
@@ -200,5 +259,22 @@ void InterruptCleanup::WatchSideFilesOf(const std::string& archive) {
     if (!std::filesystem::exists(std::filesystem::symlink_status(side, ec))) CopyPath(g_side_files[n], side);
   }
 }
+
+void InterruptCleanup::WatchExtractionTo(const std::string& target) {
+  ExtractionDone();
+  // A new name is written in place; an existing one is replaced through the
+  // first free partial name, as the module picks it.
+  std::error_code ec;
+  for (int n = 0; n <= kSideFiles; ++n) {
+    const std::string file =
+        n == 0 ? target : target + ".tvxpart" + (n == 1 ? std::string() : std::to_string(n));
+    if (!std::filesystem::exists(std::filesystem::symlink_status(file, ec))) {
+      CopyPath(g_extracted_file, file);
+      return;
+    }
+  }
+}
+
+void InterruptCleanup::ExtractionDone() { g_extracted_file[0] = '\0'; }
 
 }  // namespace tvx::cli

@@ -7,12 +7,14 @@
 //
 // A second signal does not wait: what the first would have left is removed on
 // the spot and the process exits at once. That is the module's temporary
-// folder of tolvex's own (TMPDIR, or TMP and TEMP on Windows) and a new
-// archive's side file (<archive>.tvxnew) that did not exist before the call.
+// folder of tolvex's own (TMPDIR, or TMP and TEMP on Windows), a new
+// archive's side file (<archive>.tvxnew) that did not exist before the call,
+// and the file being extracted or its partial file.
 #ifndef TOLVEX_CLI_INTERRUPT_CLEANUP_H
 #define TOLVEX_CLI_INTERRUPT_CLEANUP_H
 
 #include <string>
+#include <vector>
 
 namespace tvx::cli {
 
@@ -22,7 +24,7 @@ class InterruptCleanup {
   // the environment at it. Folder() is empty when it could not be made; the
   // module then uses the system's folder as before.
   InterruptCleanup();
-  // Removes the folder with whatever is left in it.
+  // Removes the folder when the module left nothing in it.
   ~InterruptCleanup();
   InterruptCleanup(const InterruptCleanup&) = delete;
   InterruptCleanup& operator=(const InterruptCleanup&) = delete;
@@ -32,9 +34,22 @@ class InterruptCleanup {
   // The number of the signal that asks to stop, 0 while none came.
   static int Signal();
 
+  // What the module left in the folder after a failed call: a finished new
+  // archive it could not put in the old one's place.
+  std::vector<std::string> KeptFiles() const;
+
   // Before each PackFiles or DeleteFiles call: the archive's side files that
-  // do not exist now are removed when a second signal cuts the call short.
+  // do not exist now are removed when a second signal cuts the call short, and
+  // so is the folder's content unless the archive has changed since (it is
+  // then being replaced, perhaps overwritten from the folder's new archive).
   void WatchSideFilesOf(const std::string& archive);
+
+  // Around each extraction of a file: what the module will write for target
+  // (target itself when it does not exist, else its first free .tvxpart
+  // name) is removed when a second signal cuts the extraction short, so that
+  // no cut file stays under a name of the archive's.
+  void WatchExtractionTo(const std::string& target);
+  void ExtractionDone();
 
  private:
   std::string folder_;

@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "archive_reader.h"
+#include "interrupt_cleanup.h"
 #include "plugin_module.h"
 #include "support/archive_bytes.h"
 #include "support/cli_runner.h"
@@ -183,13 +184,23 @@ struct Interrupted {
   Work work;
   int signal_number;
   const char* what;
+  int second_signal = 0;  // one more, handled before the work could stop for the first
 };
+
+// Sends both signals while pid is stopped, so that both handlers run before
+// the work goes on.
+bool SendTwoSignals(pid_t pid, int first, int second) {
+  int status = 0;
+  if (kill(pid, SIGSTOP) != 0 || waitpid(pid, &status, WUNTRACED) != pid || !WIFSTOPPED(status)) return false;
+  return kill(pid, first) == 0 && kill(pid, second) == 0 && kill(pid, SIGCONT) == 0;
+}
 
 // A signal in the middle of a large entry stops the work as the file
 // manager's Cancel does, and the exit status still names the signal: the
 // archive stays byte for byte as it was, every source stays, nothing is left
 // in the temporary folder or beside the archive; an extraction leaves no cut
-// file and no partial one, and the folder it made has its stored date.
+// file and no partial one, and the folder it made has its stored date. A
+// second signal does not wait for the work, and still leaves nothing cut.
 TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
   constexpr std::time_t kFolderTime = 1600000000;
   const std::string big = NoiseBytes(48 << 20, 7);
@@ -200,6 +211,8 @@ TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
       {Work::kAdd, SIGINT, "add"},          {Work::kAddMove, SIGTERM, "add --move"},
       {Work::kDelete, SIGHUP, "delete"},    {Work::kExtract, SIGINT, "extract"},
       {Work::kExtractOver, SIGTERM, "extract --overwrite"}, {Work::kTest, SIGHUP, "test"},
+      {Work::kExtract, SIGINT, "extract, two signals", SIGTERM},
+      {Work::kExtractOver, SIGINT, "extract --overwrite, two signals", SIGTERM},
   };
   std::vector<std::string> late;
   for (const Interrupted& c : cases) {
@@ -225,7 +238,9 @@ TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
     io.stdoutPath = work_.File("out.txt");
     const pid_t pid = StartTolvex(args, io);
     ASSERT_GT(pid, 0);
-    const bool caught = HasReadPast(pid, 4 << 20) && kill(pid, c.signal_number) == 0;
+    const bool caught = HasReadPast(pid, 4 << 20) && (c.second_signal != 0
+                                                          ? SendTwoSignals(pid, c.signal_number, c.second_signal)
+                                                          : kill(pid, c.signal_number) == 0);
     int status = 0;
     waitpid(pid, &status, 0);
     // On a busy machine the work may be done before the signal lands: it
@@ -253,7 +268,7 @@ TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
     EXPECT_EQ(left, expected) << "a cut or partial file";
     if (c.work == Work::kExtractOver) {
       EXPECT_EQ(ReadFileBytes(out + "/tree/big.bin"), "there before");
-    } else {
+    } else if (c.second_signal == 0) {
       // Stored as a wall-clock time, set as local time: within a day of it.
       EXPECT_LT(std::abs(ModifiedAt(out + "/tree") - kFolderTime), 86400);
     }
@@ -302,6 +317,41 @@ TEST_F(CliWhileItRuns, ExtractionBelowTheDestinationRefusesALinkOnTheWay) {
   ASSERT_EQ(opened.ReadHeader(header), 0);
   EXPECT_NE(opened.ProcessFile(PK_EXTRACT, out + "/", "sub/f.txt"), 0);
   EXPECT_FALSE(PathExists(elsewhere + "/f.txt"));
+}
+
+// Where the archive's drive has no room for a copy, the module overwrites the
+// archive in place from the finished new one in tolvex's temporary folder,
+// and keeps that one when the overwrite fails. Neither the end of the command
+// nor a second signal during the overwrite may delete that only whole copy.
+TEST_F(CliWhileItRuns, TheNewArchiveInTheTemporaryFolderOutlivesAFailedOrInterruptedReplacement) {
+  for (const bool signalled : {false, true}) {
+    SCOPED_TRACE(signalled ? "two signals during the overwrite" : "the overwrite failed");
+    ASSERT_TRUE(WriteFileBytes(Archive(), "old archive"));
+    const std::string temp = work_.File(signalled ? "signalled" : "failed");
+    fs::create_directories(temp);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      setenv("TMPDIR", temp.c_str(), 1);
+      {
+        cli::InterruptCleanup cleanup;
+        cleanup.WatchSideFilesOf(Archive());
+        const std::string kept = cleanup.Folder() + "/tvxKEPT";
+        WriteFileBytes(kept, "new archive");
+        WriteFileBytes(Archive(), "overwrit");
+        if (signalled) {
+          raise(SIGINT);
+          raise(SIGTERM);
+        }
+        if (cleanup.KeptFiles() != std::vector<std::string>{kept}) _exit(3);
+      }
+      _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == (signalled ? 128 + SIGINT : 0)) << status;
+    EXPECT_EQ(Contents(temp).size(), 2u) << "the kept archive went";
+  }
 }
 #endif
 
