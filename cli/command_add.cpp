@@ -158,8 +158,10 @@ int RunAdd(const Options& options, const PluginModule& module) {
     cleanup.WatchSideFilesOf(archive);
     const int rc = module.pack_files(packed_file.data(), sub_path.empty() ? nullptr : sub_path.data(),
                                      src_path.data(), add_list.data(), flags);
-    if (InterruptCleanup::Signal() != 0) {
-      // Stopped as by Cancel: this call changed nothing, earlier ones stay.
+    // Stopped as by Cancel: this call changed nothing, earlier ones stay. A
+    // signal after the call's last report stops only the calls still to come.
+    const bool more = group + 1 < sources.roots.size();
+    if ((more && InterruptCleanup::Signal() != 0) || InterruptCleanup::StoppedTheCall(rc)) {
       ProgressEnd();
       return InterruptExitStatus(kExitSomeFailed);
     }

@@ -40,7 +40,7 @@ int RunDelete(const Options& options, const PluginModule& module) {
   cleanup.WatchSideFilesOf(archive);
   const int rc = module.delete_files(packed_file.data(), delete_list.data());
   ProgressEnd();
-  if (InterruptCleanup::Signal() != 0) return InterruptExitStatus(kExitSomeFailed);
+  if (InterruptCleanup::StoppedTheCall(rc)) return InterruptExitStatus(kExitSomeFailed);
   if (rc != 0) {
     // An update that waited its time for another one, or found the archive
     // rewritten meanwhile, answers as a failed write does.

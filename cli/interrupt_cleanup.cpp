@@ -16,6 +16,8 @@
 #include <unistd.h>
 #endif
 
+#include "iwcxhead/wcxhead.h"
+
 namespace tvx::cli {
 
 namespace {
@@ -223,6 +225,13 @@ InterruptCleanup::InterruptCleanup() {
 }
 
 int InterruptCleanup::Signal() { return g_signal.load(); }
+
+bool InterruptCleanup::StoppedTheCall(int result) {
+  if (g_signal.load() == 0) return false;
+  if (result == E_EABORTED) return true;
+  g_signal.store(0);
+  return false;
+}
 
 int InterruptExitStatus(int status) {
   const int signal_number = g_signal.load();

@@ -34,6 +34,12 @@ class InterruptCleanup {
   // The number of the signal that asks to stop, 0 while none came.
   static int Signal();
 
+  // After a call of the module while a signal was noted: whether the signal
+  // stopped it (E_EABORTED). A call that finished all the same, the signal
+  // having come after its last report, did its work: the signal is then
+  // forgotten, so the command reports that work as done.
+  static bool StoppedTheCall(int result);
+
   // What the module left in the folder after a failed call: a finished new
   // archive it could not put in the old one's place.
   std::vector<std::string> KeptFiles() const;

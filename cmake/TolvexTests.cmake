@@ -108,6 +108,16 @@ tolvex_warnings(tolvex_tests)
 # Tests load the module and run the command-line host by path, so both must
 # be built first.
 add_dependencies(tolvex_tests Tolvex tolvex)
+if(NOT WIN32)
+  # The real module with a Ctrl-C that lands after PackFiles and DeleteFiles.
+  add_library(tolvex_late_signal_module MODULE tests/support/late_signal_module.cpp)
+  target_include_directories(tolvex_late_signal_module PRIVATE "${CMAKE_SOURCE_DIR}/src")
+  target_compile_definitions(tolvex_late_signal_module PRIVATE "TOLVEX_MODULE_PATH=\"$<TARGET_FILE:Tolvex>\"")
+  target_link_libraries(tolvex_late_signal_module PRIVATE ${CMAKE_DL_LIBS})
+  target_compile_definitions(tolvex_tests PRIVATE
+    "TOLVEX_LATE_SIGNAL_MODULE=\"$<TARGET_FILE:tolvex_late_signal_module>\"")
+  add_dependencies(tolvex_tests tolvex_late_signal_module)
+endif()
 
 if(TOLVEX_CAN_RUN_TARGET_PROGRAMS)
   # Listed when ctest starts rather than after the build: a Wine start-up

@@ -277,6 +277,21 @@ TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
   for (const std::string& what : late) std::printf("[ note     ] %s finished before its signal\n", what.c_str());
 }
 
+// A signal after the module's last report comes too late to stop the call:
+// its work is done, and the command says so (the late-signal module raises
+// SIGINT right after PackFiles and DeleteFiles return).
+TEST_F(CliWhileItRuns, ASignalAfterTheWorkIsDoneReportsTheWorkAsDone) {
+  ASSERT_TRUE(WriteFileBytes(src_.File("a.txt"), "a"));
+  const std::string late_module = TOLVEX_LATE_SIGNAL_MODULE;
+  const CliRun added = RunProgram(CliPath(), {"--plugin", late_module, "add", Archive(), src_.File("a.txt"), "--move"});
+  EXPECT_EQ(added.exit_code, 0) << added.err;
+  EXPECT_TRUE(Contains(added.out, "1 entry added")) << added.out;
+  EXPECT_FALSE(fs::exists(src_.File("a.txt")));
+  const CliRun deleted = RunProgram(CliPath(), {"--plugin", late_module, "delete", Archive(), "a.txt"});
+  EXPECT_EQ(deleted.exit_code, 0) << deleted.err;
+  EXPECT_TRUE(Contains(deleted.out, "1 item deleted")) << deleted.out;
+}
+
 TEST_F(CliWhileItRuns, ExtractGivesFilesAndFoldersTheirStoredTimes) {
   const std::string tree = src_.File("tree");
   fs::create_directories(tree + "/docs/empty");
