@@ -26,7 +26,7 @@ int OpenExistingArchive(platform::System& system, const std::string& path, std::
 // Cancel too (E_EABORTED). keptCopy: how copying kept entries is reported.
 int WriteAndReplace(platform::System& system, const std::string& packedFile, std::unique_ptr<Archive> old,
                     RebuildPlan plan, uint64_t needed,
-                    HostProgress::KeptCopy keptCopy = HostProgress::KeptCopy::kCurrentItem);
+                    HostProgress::KeptCopy keptCopy = HostProgress::KeptCopy::kBesideAdditions);
 
 }  // namespace tvx::host
 
