@@ -73,8 +73,8 @@ int WCX_API ProgressCallback(char* name, int size) {
     // A share of the whole operation (a delete's copy of what stays).
     g_state.done = g_state.total * (-size - 1000) / 100;
   }
-  // -1..-100, a share of the current item (the copy of kept entries while
-  // adding), moves no byte count: the total counts the files added.
+  // -1..-100, the same delete's share read as of the current item, moves no
+  // byte count; 0, the copy of kept entries while adding, neither.
   // A signal stops the work as the file manager's Cancel does.
   if (InterruptCleanup::Signal() != 0) return 0;
   if (!g_state.enabled) return 1;

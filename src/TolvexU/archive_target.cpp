@@ -80,7 +80,8 @@ TargetPath ChooseTargetPath(platform::System& system, const std::string& packedF
   return TargetPath{side, false, platform::IoError()};
 }
 
-Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target) {
+Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target,
+                          UnfinishedFile* unfinished) {
   if (system.SameDrive(packedFile, target)) {
     const platform::MoveOutcome moved = system.MoveReplacingOnVolume(target, packedFile);
     if (moved == platform::MoveOutcome::kMoved) return Status::kOk;
@@ -95,7 +96,9 @@ Status ReplaceArchiveFile(platform::System& system, const std::string& packedFil
   const std::string root = system.DriveRoot(packedFile);
   const std::optional<std::string> beside = FreeNameBeside(system, packedFile);
   if (beside && size >= 0 && HasFreeSpace(system, root, static_cast<uint64_t>(size))) {
+    UnfinishedFile copy(system, &*beside);
     if (CopyFileContents(system, target, *beside) && system.MoveReplacing(*beside, packedFile)) {
+      copy.Release();
       system.RemoveFile(target);
       return Status::kOk;
     }
@@ -113,6 +116,7 @@ Status ReplaceArchiveFile(platform::System& system, const std::string& packedFil
     return Status::kWriteFailed;
   }
   // Should this fail, the archive is incomplete, and target keeps the only complete copy.
+  if (unfinished != nullptr) unfinished->Release();
   if (!CopyFileContents(system, target, packedFile)) return Status::kWriteFailed;
   system.RemoveFile(target);
   return Status::kOk;

@@ -44,6 +44,27 @@ TargetPath ChooseTargetPath(platform::System& system, const std::string& packedF
 // characters): `tvx<N>.tvxnew` in the same folder. Nothing when no name is free.
 std::optional<std::string> FreeNameBeside(platform::System& system, const std::string& packedFile);
 
+// Removes a file on the way out unless released: an allocation failure that
+// unwinds through writing or replacing an archive (the exports turn it into
+// E_NO_MEMORY) leaves no file of it behind, as a failed write does. It keeps
+// the caller's path, not a copy: guarding allocates nothing.
+class UnfinishedFile {
+ public:
+  explicit UnfinishedFile(platform::System& system, const std::string* path = nullptr)
+      : system_(system), path_(path) {}
+  ~UnfinishedFile() {
+    if (path_ != nullptr) system_.RemoveFile(*path_);
+  }
+  UnfinishedFile(const UnfinishedFile&) = delete;
+  UnfinishedFile& operator=(const UnfinishedFile&) = delete;
+  void Guard(const std::string& path) { path_ = &path; }
+  void Release() { path_ = nullptr; }
+
+ private:
+  platform::System& system_;
+  const std::string* path_;
+};
+
 // Puts the finished archive at target in packedFile's place. On the same
 // drive by one atomic rename; should that fail, packedFile is unchanged and
 // target is deleted. When the system reports the two names on different
@@ -57,8 +78,11 @@ std::optional<std::string> FreeNameBeside(platform::System& system, const std::s
 // byte for byte as it was. On success target is gone. Any other failure
 // across drives (kWriteFailed) keeps target, the finished new archive;
 // packedFile is then unchanged, or incomplete when the in-place overwrite
-// itself failed.
-Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target);
+// itself failed. unfinished, when given, guards target and is released once
+// the in-place overwrite begins: from then on target may be the only complete
+// copy.
+Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target,
+                          UnfinishedFile* unfinished = nullptr);
 
 }  // namespace tvx::host
 

@@ -10,27 +10,6 @@
 #include "platform/platform.h"
 
 namespace tvx::host {
-namespace {
-
-// Removes the file of a new archive on the way out until released: an
-// allocation failure that unwinds through the rebuild (the exports turn it
-// into E_NO_MEMORY) leaves no partial archive behind, as a failed write does.
-class UnfinishedFile {
- public:
-  UnfinishedFile(platform::System& system, const std::string& path) : system_(system), path_(path) {}
-  ~UnfinishedFile() {
-    if (!path_.empty()) system_.RemoveFile(path_);
-  }
-  UnfinishedFile(const UnfinishedFile&) = delete;
-  UnfinishedFile& operator=(const UnfinishedFile&) = delete;
-  void Release() { path_.clear(); }
-
- private:
-  platform::System& system_;
-  std::string path_;
-};
-
-}  // namespace
 
 int OpenExistingArchive(platform::System& system, const std::string& path, OldArchive& old) {
   old.hold = std::make_unique<ArchiveHold>();
@@ -66,40 +45,32 @@ int WriteAndReplace(platform::System& system, const std::string& packedFile, Old
     target.path = *beside;
   }
   if (target.failed()) return E_ECREATE;
-  if (!HasFreeSpace(system, system.DriveRoot(target.path), needed)) {
-    if (target.temporaryFile) system.RemoveFile(target.path);
-    return E_ECREATE;
-  }
+  // A temporary file is made already; any other name is taken by the rebuild.
+  UnfinishedFile unfinished(system, target.temporaryFile ? &target.path : nullptr);
+  if (!HasFreeSpace(system, system.DriveRoot(target.path), needed)) return E_ECREATE;
 
-  UnfinishedFile unfinished(system, target.path);
+  unfinished.Guard(target.path);
   HostProgress progress(keptCopy);
   plan.progress = &progress;
   const Status status = RebuildArchive(system, target.path, plan, nullptr);
-  unfinished.Release();
   old.archive.reset();  // closes the old archive: only now may it be replaced
-  if (status != Status::kOk) {
-    system.RemoveFile(target.path);
-    return ToHostCode(status);
-  }
+  if (status != Status::kOk) return ToHostCode(status);
   if (creating) {
     // Made meanwhile by a program that does not hold names: never replaced.
-    if (system.FileExists(packedFile) || !system.MoveReplacing(target.path, packedFile)) {
-      system.RemoveFile(target.path);
-      return E_ECREATE;
-    }
+    if (system.FileExists(packedFile) || !system.MoveReplacing(target.path, packedFile)) return E_ECREATE;
+    unfinished.Release();
     return system.SyncFolderOf(packedFile) ? E_SUCCESS : E_EWRITE;
   }
   // Changed by a program that does not hold archives for its updates: its
   // change is not in the new archive, so the new archive must not replace it.
-  if (!old.hold->Unchanged(system, packedFile)) {
-    system.RemoveFile(target.path);
-    return E_EWRITE;
-  }
+  if (!old.hold->Unchanged(system, packedFile)) return E_EWRITE;
   // The new archive is as private as the old one, from before it takes its
   // place (a copy across drives is made anew, so it is set there once more).
   const uint32_t mode = system.FileAccessMode(packedFile);
   system.SetFileAccessMode(target.path, mode);
-  const int replaced = ToHostCode(ReplaceArchiveFile(system, packedFile, target.path));
+  const int replaced = ToHostCode(ReplaceArchiveFile(system, packedFile, target.path, &unfinished));
+  // Gone, or kept on purpose as ReplaceArchiveFile says.
+  unfinished.Release();
   if (replaced != E_SUCCESS) return replaced;
   system.SetFileAccessMode(packedFile, mode);
   // A power cut must not keep the deleted sources and lose the rename.

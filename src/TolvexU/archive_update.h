@@ -46,7 +46,7 @@ int HoldForPacking(platform::System& system, const std::string& path, OldArchive
 // (E_EABORTED). keptCopy: how copying kept entries is reported.
 int WriteAndReplace(platform::System& system, const std::string& packedFile, OldArchive old,
                     RebuildPlan plan, uint64_t needed,
-                    HostProgress::KeptCopy keptCopy = HostProgress::KeptCopy::kCurrentItem);
+                    HostProgress::KeptCopy keptCopy = HostProgress::KeptCopy::kBesideAdditions);
 
 }  // namespace tvx::host
 

@@ -26,9 +26,9 @@ bool HostProgress::EntryBytesDone(const ArchiveEntry& entry, uint32_t bytes) {
 }
 
 bool HostProgress::KeptCopied(const ArchiveEntry& entry, int percent) {
-  if (keptCopy_ == KeptCopy::kWholeOperation) return Report(entry, -(1000 + percent));
+  if (keptCopy_ == KeptCopy::kBesideAdditions) return Report(entry, 0);
   // -0 would read as a count of 0 bytes.
-  return Report(entry, -(percent > 0 ? percent : 1));
+  return Report(entry, -(percent > 0 ? percent : 1)) && Report(entry, -(1000 + percent));
 }
 
 }  // namespace tvx::host

@@ -15,15 +15,18 @@ void SetProgressCallback(tProcessDataProc callback);
 
 // The archive code's reports passed to the callback as it is at each report.
 // An entry's bytes go as counts under the entry's reported name. The copy of
-// kept entries goes as the host's negative percentages: of the current item
-// (-1..-100) while packing, where the host's total counts the files added,
-// and of the whole operation (-1000..-1100) while deleting, which is nothing
-// but that copy. The callback answering 0 (the user's Cancel) stops the work;
-// without a callback nothing is reported and nothing stops.
+// kept entries is no part of the host's byte total, and the hosts read the
+// negative percentages the other way round (Double Commander takes -1..-100
+// for the whole and -1000..-1100 for the current item). While packing, where
+// the total counts the files added, the copy goes as reports of 0 bytes: the
+// bar stays, Cancel still lands. While deleting, which is nothing but that
+// copy, it goes in both forms at once, so each host sees its bars at the same
+// share. The callback answering 0 (the user's Cancel) stops the work; without
+// a callback nothing is reported and nothing stops.
 class HostProgress : public WorkProgress {
  public:
-  enum class KeptCopy { kCurrentItem, kWholeOperation };
-  explicit HostProgress(KeptCopy keptCopy = KeptCopy::kCurrentItem) : keptCopy_(keptCopy) {}
+  enum class KeptCopy { kBesideAdditions, kWholeOperation };
+  explicit HostProgress(KeptCopy keptCopy = KeptCopy::kBesideAdditions) : keptCopy_(keptCopy) {}
 
   bool EntryBytesDone(const ArchiveEntry& entry, uint32_t bytes) override;
   bool KeptCopied(const ArchiveEntry& entry, int percent) override;

@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "commonsU/dos_time.h"
 #include "commonsU/separators.h"
@@ -308,7 +309,8 @@ PathResult CreateTempFile(const std::string& directory, const std::string& prefi
   // give it the permissions File::Open would have given it.
   ::fchmod(fd, 0644 & ~CurrentUmask());
   ::close(fd);
-  return PathResult{pattern, IoError()};
+  // Moved, not copied: no allocation may fail once the file exists.
+  return PathResult{std::move(pattern), IoError()};
 }
 
 std::string DriveRoot(const std::string& path) {

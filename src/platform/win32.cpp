@@ -12,7 +12,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "commonsU/separators.h"
 #include "platform/platform.h"
@@ -252,13 +254,15 @@ std::string TempDirectory() {
 }
 
 PathResult CreateTempFile(const std::string& directory, const std::string& prefix) {
-  char buffer[kPathBufferSize] = {};
+  // Made before the file: no allocation may fail once the file exists.
+  std::string name(kPathBufferSize, '\0');
   ClearSystemError();
-  if (::GetTempFileNameA(directory.c_str(), prefix.c_str(), 0, buffer) == 0) {
+  if (::GetTempFileNameA(directory.c_str(), prefix.c_str(), 0, &name[0]) == 0) {
     const IoError error = LastSystemError();
     return PathResult{std::string(), error.failed() ? error : IoError{IoErrorKind::kIo, 0}};
   }
-  return PathResult{buffer, IoError()};
+  name.resize(std::strlen(name.c_str()));
+  return PathResult{std::move(name), IoError()};
 }
 
 namespace {

@@ -137,6 +137,8 @@ TEST(ExportsWithoutMemory, EveryFailedAllocationAnswersNoMemory) {
        },
        [] { return DeleteFiles(&gArcName[0], &gList[0]); }, E_NO_MEMORY},
   };
+  TempDir temp;  // the module's temporary folder, checked after every failure
+  TempFolderRedirect redirect(temp.path());
   for (const NoMemoryCase& c : cases) {
     int granted = 0;  // the answer with every allocation granted
     {
@@ -166,6 +168,7 @@ TEST(ExportsWithoutMemory, EveryFailedAllocationAnswersNoMemory) {
       std::set<std::string> names = NamesIn(dir);
       names.erase("out.txt");  // ProcessFile's target: what extraction leaves is its own affair
       ASSERT_EQ(names, (std::set<std::string>{"a.tvx", "new.txt"})) << c.exportName << ", allocation " << n + 1;
+      ASSERT_EQ(TemporaryFilesIn(temp.path()), std::vector<std::string>()) << c.exportName << ", allocation " << n + 1;
     }
     EXPECT_GT(n, 0) << c.exportName << " allocated nothing";
   }

@@ -77,9 +77,9 @@ TEST_F(PluginProgress, ReadHeaderAloneReportsNothing) {
   EXPECT_TRUE(Reports().empty());
 }
 
-// The kept entries' copy as a share of the current item, which leaves the
-// host's byte count to the files added.
-TEST_F(PluginProgress, PackingReportsTheKeptCopyAsAShareThenEachNewEntry) {
+// The kept entries' copy as reports of no bytes, which leave the host's byte
+// count and bar to the files added.
+TEST_F(PluginProgress, PackingReportsTheKeptCopyAsNoBytesThenEachNewEntry) {
   const std::string archivePath = WriteArchive("p.tvx", {{"kept.txt", "kept"}});
   ASSERT_TRUE(std::filesystem::create_directory(Path("docs")));
   ASSERT_TRUE(WriteFileBytes(Path("docs") + NativeSeparator() + "a.txt", Compressible(3000)));
@@ -89,7 +89,7 @@ TEST_F(PluginProgress, PackingReportsTheKeptCopyAsAShareThenEachNewEntry) {
                      {ListForm("docs/"), ListForm("docs/a.txt"), "b.txt"}, PK_PACK_SAVE_PATHS),
             0);
   const std::vector<Report> expected = {
-      {ReportedForm("kept.txt"), -100},
+      {ReportedForm("kept.txt"), 0},
       {ReportedForm("docs/"), 0},
       {ReportedForm("docs/a.txt"), 3000},
       {ReportedForm("b.txt"), 3},
@@ -194,16 +194,23 @@ class PluginCancel : public PluginProgress, public ::testing::WithParamInterface
     return run;  // CloseArchive follows, as the host closes the archive after a failure
   }
 
-  // Every entry's pieces add up to its size, each at most a MiB; the copy of
-  // kept entries comes as rising shares that end complete.
+  // Every entry's pieces add up to its size, each at most a MiB. The copy of
+  // kept entries comes first: while packing as reports of no bytes, while
+  // deleting as rising shares in both forms that end complete.
   void ExpectPiecesOf(Work work) const {
-    std::vector<SceneEntry> expected = work == Work::kCreate || work == Work::kPack || work == Work::kPackAndMove
-                                           ? scene_.packed
-                                           : (work == Work::kDelete ? std::vector<SceneEntry>() : scene_.oldContent);
+    const bool packing = work == Work::kCreate || work == Work::kPack || work == Work::kPackAndMove;
+    std::vector<SceneEntry> expected =
+        packing ? scene_.packed : (work == Work::kDelete ? std::vector<SceneEntry>() : scene_.oldContent);
+    size_t first = 0;  // the first report of an entry's content
+    while (packing && first < Reports().size() && Reports()[first].first != ReportedForm(expected[0].name)) {
+      EXPECT_EQ(Reports()[first].second, 0) << Reports()[first].first;
+      ++first;
+    }
     std::vector<std::pair<std::string, long long>> sums;
     std::vector<int> shares;
     size_t mostPieces = 0, pieces = 0;
-    for (const Report& report : Reports()) {
+    for (size_t i = first; i < Reports().size(); ++i) {
+      const Report& report = Reports()[i];
       if (report.second < 0) {
         shares.push_back(report.second);
         continue;
@@ -224,15 +231,23 @@ class PluginCancel : public PluginProgress, public ::testing::WithParamInterface
     if (!expected.empty()) {
       EXPECT_GE(mostPieces, 3u) << "a large entry in one report";
     }
-    if (work == Work::kCreate || !Changes(work)) {
+    if (work != Work::kDelete) {
       EXPECT_TRUE(shares.empty());
+      if (work != Work::kCreate && Changes(work)) {
+        EXPECT_GE(first, 3u) << "the kept copy in one report";
+      }
       return;
     }
-    // Packing: a share of the current item; deleting: of the whole.
-    const int complete = work == Work::kDelete ? -1100 : -100;
-    ASSERT_GE(shares.size(), 3u);
-    EXPECT_EQ(shares.back(), complete);
-    for (size_t i = 1; i < shares.size(); ++i) EXPECT_LT(shares[i], shares[i - 1]);
+    // -P for the current item, then -(1000 + P) for the whole.
+    ASSERT_GE(shares.size(), 6u);
+    ASSERT_EQ(shares.size() % 2, 0u);
+    for (size_t i = 0; i < shares.size(); i += 2) {
+      EXPECT_EQ(shares[i + 1], shares[i] - 1000);
+      if (i > 0) {
+        EXPECT_LT(shares[i], shares[i - 2]);
+      }
+    }
+    EXPECT_EQ(shares.back(), -1100);
   }
 
   const FaultScene& scene_;

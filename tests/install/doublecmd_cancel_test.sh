@@ -4,7 +4,8 @@
 # large file into an archive and a large entry out of it, and its Cancel
 # button is clicked as soon as each progress window shows. Afterwards the
 # archive is byte for byte as it was, and no temporary or partial file is
-# left: not beside the archive, not in the target folder, not in TMPDIR.
+# left: not beside the archive, not in the target folder, not in TMPDIR; the
+# progress window's title never shows more than 100 %.
 #
 #   doublecmd_cancel_test.sh MODULE TOLVEX
 #
@@ -75,6 +76,18 @@ copy_and_cancel() {
   progress=$(dc_wait_window "$2" 10) || fail "no $2 window"
   geometry=$(xdotool getwindowgeometry --shell "$progress") || fail "the $2 window went before Cancel"
   eval "$geometry"
+  # For a second its title's percentage stays within 100 (the old archive's
+  # copy taken for a share of the whole would pass it as the new file comes).
+  tries=10
+  while [ "$tries" -gt 0 ] && title=$(xdotool getwindowname "$progress" 2>/dev/null); do
+    percent=$(printf '%s\n' "$title" | sed -n 's/^\([0-9][0-9]*\)%.*/\1/p')
+    if [ -n "$percent" ] && [ "$percent" -gt 100 ]; then
+      problem "the $2 window showed \"$title\""
+      break
+    fi
+    sleep 0.1
+    tries=$((tries - 1))
+  done
   # Cancel is the second button from the right in the bottom row; clicked
   # again while the window stays (a click as it shows may land before its
   # buttons do).
