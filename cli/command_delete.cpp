@@ -23,6 +23,9 @@ int RunDelete(const Options& options, const PluginModule& module) {
   std::vector<ArchiveEntry> entries;
   if (!ReadListingOrReport(module, archive, entries)) return kExitUnusable;
   const DeletePlan plan = PlanDelete(dialect, entries, names);
+  // A name that could mean either of two entries deletes neither.
+  for (const std::string& text : plan.ambiguous) ReportError(text);
+  if (!plan.ambiguous.empty()) return kExitSomeFailed;
   for (const std::string& name : plan.unmatched) ReportError("not in the archive: " + name);
   if (plan.count == 0) return kExitSomeFailed;
 

@@ -111,10 +111,12 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
     if (opened != E_SUCCESS) return opened;
     if (system.IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
+    SpellFoldersAsShown(*old, plan.additions);
     // An old entry shown under a new entry's name is replaced by it as well.
     std::vector<std::string> newNames;
     for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);
     plan.dropOld = EntriesNamedAsShown(*old, newNames, {});
+    DropEntriesNamedInAnotherCase(*old, plan.additions, plan.dropOld);
   }
   const int result = WriteAndReplace(system, archivePath, std::move(old), plan, needed);
   if (result != E_SUCCESS) return result;

@@ -1,5 +1,6 @@
 #include "TolvexU/progress.h"
 
+#include <atomic>
 #include <string>
 
 #include "TolvexU/host_dialect.h"
@@ -7,14 +8,15 @@
 namespace tvx::host {
 namespace {
 
-tProcessDataProc processDataProc = nullptr;
+// Set and read from whichever threads the host calls in on.
+std::atomic<tProcessDataProc> processDataProc{nullptr};
 
 }  // namespace
 
 void SetProgressCallback(tProcessDataProc callback) { processDataProc = callback; }
 
 void ReportProgress(const ArchiveEntry& entry) {
-  tProcessDataProc callback = processDataProc;
+  const tProcessDataProc callback = processDataProc.load();
   if (callback == nullptr) return;
   std::string name = ReportedName(entry);
   callback(&name[0], entry.unpackedSize);
