@@ -4,6 +4,7 @@
 #include "commands.h"
 #include "console.h"
 #include "delete_list.h"
+#include "file_checks.h"
 #include "progress.h"
 #include "result_text.h"
 
@@ -36,7 +37,7 @@ int RunDelete(const Options& options, const PluginModule& module) {
   const int rc = module.delete_files(packed_file.data(), delete_list.data());
   ProgressEnd();
   if (rc != 0) {
-    ReportError(DescribeResult(rc, archive));
+    ReportError(ArchiveFailureText(rc, archive));
     return ExitStatusForArchiveCall(rc);
   }
   if (!options.quiet)
