@@ -111,9 +111,9 @@ TEST_F(PluginShownNames, DeviceNamesTrailingDotsAndForbiddenCharactersAreShownMa
   const std::vector<std::string> shown = Names(archive);
   EXPECT_EQ(shown, (std::vector<std::string>{"\\_CON", "\\_aux.txt", "\\sub\\_com1.log", "\\dot._", "\\_Lpt3\\",
                                              "\\a_b__c_.txt", "\\_q___.txt"}));
-  // Each extracts under the name shown.
+  // Each extracts under the name shown, into the folders the host makes.
   const std::string out = Path("out") + NativeSeparator();
-  ASSERT_TRUE(std::filesystem::create_directory(Path("out")));
+  ASSERT_TRUE(std::filesystem::create_directories(Path("out") + NativeSeparator() + "sub"));
   HostArchive opened(module(), archive);
   for (const std::string& name : shown) {
     ASSERT_EQ(opened.ReadHeader(), 0);

@@ -194,15 +194,6 @@ int64_t UtcModifiedTime(const std::string& path) {
   return static_cast<int64_t>(ticks) / kTicksPerSecond - kSecondsFrom1601To1970;
 }
 
-TimeZoneGuard::TimeZoneGuard(const char* zone) {
-  char old[256];
-  const DWORD length = GetEnvironmentVariableA("TZ", old, sizeof old);
-  had_ = length > 0 && length < sizeof old;
-  if (had_) saved_ = old;
-  SetEnvironmentVariableA("TZ", zone);
-}
-
-TimeZoneGuard::~TimeZoneGuard() { SetEnvironmentVariableA("TZ", had_ ? saved_.c_str() : nullptr); }
 #else
 bool SetUtcModifiedTime(const std::string& path, int64_t utcSeconds) {
   const struct utimbuf times = {static_cast<time_t>(utcSeconds), static_cast<time_t>(utcSeconds)};

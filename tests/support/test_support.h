@@ -78,8 +78,10 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute, int se
 bool SetUtcModifiedTime(const std::string& path, int64_t utcSeconds);
 int64_t UtcModifiedTime(const std::string& path);
 
-// Sets TZ for the object's life: for the programs the test starts, and on
-// POSIX for the test itself (the module reads the same C library state).
+#ifndef _WIN32
+// Sets TZ for the object's life, for the test itself (the module reads the
+// same C library state) and the programs it starts. (Windows programs under
+// Wine take the zone they started in, whatever a parent sets.)
 class TimeZoneGuard {
  public:
   explicit TimeZoneGuard(const char* zone);
@@ -91,6 +93,7 @@ class TimeZoneGuard {
   bool had_ = false;
   std::string saved_;
 };
+#endif
 
 // "YYYY-MM-DD hh:mm:ss" of anything with the six calendar fields, so that a
 // test compares a whole time at once and a failure shows all of it.
