@@ -88,7 +88,9 @@ constexpr const char* kDelete =
     "Usage: tolvex delete ARCHIVE NAME|FOLDER...   (short: tolvex d)\n"
     "\n"
     "Removes entries, named as `tolvex list` shows them. A folder is removed\n"
-    "with everything under it.\n";
+    "with everything under it. On Windows another case stands in for a name\n"
+    "only where it fits one entry; a name that fits several entries differing\n"
+    "only in case is refused and nothing is removed.\n";
 
 }  // namespace
 

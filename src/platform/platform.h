@@ -27,7 +27,7 @@ bool IsPathSeparator(char c);
 // Seek origins, with the values SetFilePointer uses.
 enum SeekOrigin : int { kFromBegin = 0, kFromCurrent = 1, kFromEnd = 2 };
 
-// All bits set: the failure value of 32-bit positions and DOS times.
+// All bits set: the failure value of 32-bit positions and access modes.
 constexpr uint32_t kAllBits = 0xFFFFFFFFu;
 // The largest position a 32-bit seek may reach: kAllBits itself is the failure.
 constexpr uint32_t kLastValidPosition = kAllBits - 1;
