@@ -121,26 +121,26 @@ TEST_F(PluginListing, FileTimeIsTheEntrysWallClockReadAsLocalTime) {
 
 #endif
 
+#ifdef _WIN32
+struct ThreadTask {
+  const std::function<void(int)>* job;
+  int index;
+};
+
+DWORD WINAPI RunThreadTask(LPVOID parameter) {
+  const ThreadTask* task = static_cast<const ThreadTask*>(parameter);
+  (*task->job)(task->index);
+  return 0;
+}
+#endif
+
 // Runs job(0), job(1) ... job(count - 1) on threads of their own, all at once.
 void OnThreads(int count, const std::function<void(int)>& job) {
 #ifdef _WIN32
-  struct Task {
-    const std::function<void(int)>* job;
-    int index;
-  };
-  std::vector<Task> tasks;
+  std::vector<ThreadTask> tasks;
   for (int i = 0; i < count; ++i) tasks.push_back({&job, i});
   std::vector<HANDLE> threads;
-  for (Task& task : tasks) {
-    threads.push_back(CreateThread(
-        nullptr, 0,
-        [](LPVOID p) -> DWORD {
-          const Task* t = static_cast<const Task*>(p);
-          (*t->job)(t->index);
-          return 0;
-        },
-        &task, 0, nullptr));
-  }
+  for (ThreadTask& task : tasks) threads.push_back(CreateThread(nullptr, 0, RunThreadTask, &task, 0, nullptr));
   for (HANDLE thread : threads) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
