@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "console.h"
+#include "file_checks.h"
 #include "interrupt_cleanup.h"
 #include "progress.h"
 #include "result_text.h"
@@ -124,7 +125,7 @@ bool ReadListingOrReport(const PluginModule& module, const std::string& archive,
   if (listing.code != 0) {
     // A header that cannot be read means the directory is damaged.
     const int code = listing.code == E_BAD_DATA ? E_BAD_ARCHIVE : listing.code;
-    ReportError(DescribeResult(code, archive));
+    ReportError(ArchiveFailureText(code, archive));
     return false;
   }
   entries = std::move(listing.entries);

@@ -33,15 +33,15 @@ std::string PackFailureText(int code, const std::string& shown, const std::strin
   const int64_t free_temp = temp_folder.empty() ? -1 : FreeBytes(temp_folder);
   const bool short_here = free_here >= 0 && free_here <= bytes;
   const bool short_temp = free_temp >= 0 && free_temp <= bytes;
+  if (InUseByAnotherProgram(archive)) return ArchiveFailureText(code, archive, shown);
   if (code == E_ECREATE || code == E_EWRITE) {
+    if (const std::string why = TempFolderProblem(); !why.empty()) return "cannot write " + shown + ": " + why;
     if (const std::string why = FolderWriteProblem(folder); !why.empty())
       return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder;
     if (fs::exists(archive) && !FileWritable(archive)) return "cannot write " + shown + ": the archive is read-only";
     if (short_here) return "cannot write " + shown + ": not enough free space on its drive";
     if (short_temp) return "cannot write " + shown + ": not enough free space in the temporary folder";
-    if (code == E_EWRITE)
-      return "write failed: " + shown +
-             " (the archive may be being changed by another program, or the disk is full or failing)";
+    if (code == E_EWRITE) return ArchiveFailureText(code, archive, shown);
     return "cannot create " + shown;
   }
   // The module does not say which side failed to read.
@@ -58,6 +58,7 @@ std::string CheckBeforePacking(const std::string& archive, const std::string& sh
     return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder;
   if (fs::exists(archive, ec) && !FileWritable(archive))
     return "cannot write " + shown + ": the archive is read-only";
+  if (InUseByAnotherProgram(archive)) return ArchiveFailureText(E_EOPEN, archive, shown);
   const int64_t free_bytes = FreeBytes(folder);
   if (free_bytes >= 0 && bytes > 0 && free_bytes <= bytes)
     return "cannot write " + shown + ": not enough free space on its drive (" + std::to_string(free_bytes) +

@@ -5,6 +5,7 @@
 #include "commands.h"
 #include "console.h"
 #include "delete_list.h"
+#include "file_checks.h"
 #include "interrupt_cleanup.h"
 #include "progress.h"
 #include "result_text.h"
@@ -25,6 +26,9 @@ int RunDelete(const Options& options, const PluginModule& module) {
   std::vector<ArchiveEntry> entries;
   if (!ReadListingOrReport(module, archive, entries)) return kExitUnusable;
   const DeletePlan plan = PlanDelete(dialect, entries, names);
+  // A name that could mean either of two entries deletes neither.
+  for (const std::string& text : plan.ambiguous) ReportError(text);
+  if (!plan.ambiguous.empty()) return kExitSomeFailed;
   for (const std::string& name : plan.unmatched) ReportError("not in the archive: " + name);
   if (plan.count == 0) return kExitSomeFailed;
 
@@ -42,11 +46,7 @@ int RunDelete(const Options& options, const PluginModule& module) {
   ProgressEnd();
   if (InterruptCleanup::StoppedTheCall(rc)) return InterruptExitStatus(kExitSomeFailed);
   if (rc != 0) {
-    // An update that waited its time for another one, or found the archive
-    // rewritten meanwhile, answers as a failed write does.
-    ReportError(rc == E_EWRITE ? "write failed: " + archive +
-                                     " (the archive may be being changed by another program, or the disk is full)"
-                               : DescribeResult(rc, archive));
+    ReportError(ArchiveFailureText(rc, archive));
     for (const std::string& kept : cleanup.KeptFiles()) ReportError("the new archive is kept as " + kept);
     return ExitStatusForArchiveCall(rc);
   }

@@ -71,9 +71,12 @@ int RunExtract(const Options& options, const PluginModule& module) {
 
   std::vector<ArchiveEntry> listed;
   if (!ReadListingOrReport(module, archive, listed)) return kExitUnusable;
-  const EntrySelection selection(dialect, names);
+  const EntrySelection selection(dialect, names, listed);
+  // A name that could mean either of two entries extracts neither.
+  for (const std::string& text : selection.Ambiguous()) ReportError(text);
+  if (!selection.Ambiguous().empty()) return kExitSomeFailed;
   int failed = 0;
-  for (const std::string& name : selection.Unmatched(listed)) {
+  for (const std::string& name : selection.Unmatched()) {
     ReportError("not in the archive: " + name);
     ++failed;
   }

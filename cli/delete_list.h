@@ -14,11 +14,12 @@ struct DeletePlan {
   std::string list;                    // NUL-terminated items, closed by one more NUL
   int count = 0;                       // items in list
   std::vector<std::string> unmatched;  // names that match no entry
+  std::vector<std::string> ambiguous;  // AmbiguityText of names several entries could be meant by
 };
 
 // A folder (a name ending in a separator, naming a folder entry, or having
 // entries below it) becomes "FOLDER/*.*" in the dialect's separators; a file
-// is sent by its name as the archive spells it.
+// is sent by its name as the archive spells it (ArchiveSpellings).
 DeletePlan PlanDelete(const HostDialect& d, const std::vector<ArchiveEntry>& entries,
                       const std::vector<std::string>& names);
 

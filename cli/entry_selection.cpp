@@ -1,34 +1,69 @@
 #include "entry_selection.h"
 
+#include <algorithm>
+
 namespace tvx::cli {
 
-EntrySelection::EntrySelection(const HostDialect& d, const std::vector<std::string>& names)
-    : dialect_(d), given_(names) {
+ArchiveSpellings::ArchiveSpellings(const HostDialect& d, const std::vector<ArchiveEntry>& entries) : dialect_(d) {
+  std::unordered_set<std::string> seen;
+  for (const ArchiveEntry& e : entries) {
+    AnyKeyOrFolderAbove(e.key, [&](const std::string& k) {
+      if (!seen.insert(k).second) return true;
+      by_match_key_[MatchKey(d, k)].push_back(k);
+      return false;
+    });
+  }
+}
+
+ArchiveSpellings::Found ArchiveSpellings::Find(const std::string& key) const {
+  Found found;
+  const auto it = by_match_key_.find(MatchKey(dialect_, key));
+  if (it == by_match_key_.end()) return found;
+  const std::vector<std::string>& spellings = it->second;
+  if (spellings.size() == 1 || std::find(spellings.begin(), spellings.end(), key) != spellings.end()) {
+    found.spelling = spellings.size() == 1 ? spellings[0] : key;
+  } else {
+    found.choices = spellings;
+    std::sort(found.choices.begin(), found.choices.end());
+  }
+  return found;
+}
+
+std::string AmbiguityText(const std::string& name, const std::vector<std::string>& choices) {
+  std::string text = "ambiguous, the archive holds ";
+  for (size_t i = 0; i < choices.size(); ++i) {
+    if (i > 0) text += i + 1 == choices.size() ? " and " : ", ";
+    text += choices[i];
+  }
+  return text + " (names that differ only in case); give one as spelled there: " + name;
+}
+
+EntrySelection::EntrySelection(const HostDialect& d, const std::vector<std::string>& names,
+                               const std::vector<ArchiveEntry>& entries) {
+  everything_ = names.empty();
+  const ArchiveSpellings spellings(d, entries);
   for (const std::string& name : names) {
-    keys_.push_back(MatchKey(d, CanonicalKey(d, name)));
-    chosen_.insert(keys_.back());
+    const std::string key = CanonicalKey(d, name);
+    // An empty name (a lone separator) stands for the whole archive.
+    if (key.empty()) {
+      if (entries.empty()) unmatched_.push_back(name);
+      everything_ = true;
+      continue;
+    }
+    const ArchiveSpellings::Found found = spellings.Find(key);
+    if (!found.spelling.empty()) {
+      chosen_.insert(found.spelling);
+    } else if (!found.choices.empty()) {
+      ambiguous_.push_back(AmbiguityText(name, found.choices));
+    } else {
+      unmatched_.push_back(name);
+    }
   }
 }
 
 bool EntrySelection::Chooses(const std::string& key) const {
-  // An empty name (a lone separator) stands for the whole archive.
-  if (keys_.empty() || chosen_.count(std::string())) return true;
-  return AnyKeyOrFolderAbove(MatchKey(dialect_, key),
-                             [&](const std::string& k) { return chosen_.count(k) != 0; });
-}
-
-std::vector<std::string> EntrySelection::Unmatched(const std::vector<ArchiveEntry>& entries) const {
-  std::vector<std::string> missing;
-  if (keys_.empty()) return missing;
-  // Every entry's key and the folders above it: a name matches when it is one.
-  std::unordered_set<std::string> present;
-  if (!entries.empty()) present.insert(std::string());
-  for (const ArchiveEntry& e : entries) {
-    AnyKeyOrFolderAbove(MatchKey(dialect_, e.key), [&](const std::string& k) { return !present.insert(k).second; });
-  }
-  for (size_t i = 0; i < keys_.size(); ++i)
-    if (!present.count(keys_[i])) missing.push_back(given_[i]);
-  return missing;
+  if (everything_) return true;
+  return AnyKeyOrFolderAbove(key, [&](const std::string& k) { return chosen_.count(k) != 0; });
 }
 
 }  // namespace tvx::cli

@@ -1,9 +1,10 @@
-// The NAME|FOLDER operands of extract: which entries they choose. Names are
-// looked up in a set, so many names cost no more per entry than one.
+// The NAME|FOLDER operands of extract and delete: which entries they choose.
+// Names are looked up in sets, so many names cost no more per entry than one.
 #ifndef TOLVEX_CLI_ENTRY_SELECTION_H
 #define TOLVEX_CLI_ENTRY_SELECTION_H
 
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
@@ -11,23 +12,6 @@
 #include "host_dialect.h"
 
 namespace tvx::cli {
-
-class EntrySelection {
- public:
-  // No names: everything is chosen.
-  EntrySelection(const HostDialect& d, const std::vector<std::string>& names);
-
-  // True for an entry named, or lying below a folder named.
-  bool Chooses(const std::string& key) const;
-  // The given names that match no entry at all.
-  std::vector<std::string> Unmatched(const std::vector<ArchiveEntry>& entries) const;
-
- private:
-  const HostDialect& dialect_;
-  std::vector<std::string> given_;
-  std::vector<std::string> keys_;          // MatchKey of each given name
-  std::unordered_set<std::string> chosen_;  // the same, for lookups
-};
 
 // Calls visit with key and each folder above it ("a/b/c", "a/b", "a"),
 // stopping when visit returns true. Returns whether it did.
@@ -41,6 +25,49 @@ bool AnyKeyOrFolderAbove(const std::string& key, Visit visit) {
     prefix.resize(slash);
   }
 }
+
+// How the archive spells its entries and the folders above them. Where the
+// dialect ignores case, an archive may still hold names that differ only in
+// case (written on Linux, or by another tool): a name given as the archive
+// spells it always means that one, and a name that differs from it in case
+// only when no other spelling could be meant.
+class ArchiveSpellings {
+ public:
+  ArchiveSpellings(const HostDialect& d, const std::vector<ArchiveEntry>& entries);
+
+  struct Found {
+    std::string spelling;              // the archive's spelling of key; empty when none or several
+    std::vector<std::string> choices;  // the spellings that could be meant, when several
+  };
+  Found Find(const std::string& key) const;
+
+ private:
+  const HostDialect& dialect_;
+  std::unordered_map<std::string, std::vector<std::string>> by_match_key_;
+};
+
+// Text for a name that several entries could be meant by.
+std::string AmbiguityText(const std::string& name, const std::vector<std::string>& choices);
+
+class EntrySelection {
+ public:
+  // No names: everything is chosen.
+  EntrySelection(const HostDialect& d, const std::vector<std::string>& names,
+                 const std::vector<ArchiveEntry>& entries);
+
+  // True for an entry (by its key) named, or lying below a folder named.
+  bool Chooses(const std::string& key) const;
+  // The given names that match no entry at all.
+  const std::vector<std::string>& Unmatched() const { return unmatched_; }
+  // One text per given name that entries of several spellings could be meant by.
+  const std::vector<std::string>& Ambiguous() const { return ambiguous_; }
+
+ private:
+  bool everything_ = false;
+  std::unordered_set<std::string> chosen_;  // the archive's spellings of the given names
+  std::vector<std::string> unmatched_;
+  std::vector<std::string> ambiguous_;
+};
 
 }  // namespace tvx::cli
 

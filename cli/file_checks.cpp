@@ -1,8 +1,12 @@
 #include "file_checks.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
+
+#include "iwcxhead/wcxhead.h"
+#include "result_text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -38,6 +42,54 @@ int64_t FreeBytes(const std::string& path) {
   const std::filesystem::space_info space = std::filesystem::space(path, ec);
   if (ec || space.available == static_cast<std::uintmax_t>(-1)) return -1;
   return static_cast<int64_t>(space.available);
+}
+
+bool InUseByAnotherProgram(const std::string& file) {
+#ifdef _WIN32
+  // Everything the module needs of the archive, sharing all of it: only a
+  // program that keeps others from writing or deleting makes this fail.
+  const HANDLE h = CreateFileA(file.c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h != INVALID_HANDLE_VALUE) {
+    CloseHandle(h);
+    return false;
+  }
+  const DWORD error = GetLastError();
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+#else
+  (void)file;
+  return false;
+#endif
+}
+
+std::string ArchiveFailureText(int code, const std::string& archive, const std::string& shown) {
+  const std::string& name = shown.empty() ? archive : shown;
+  if (InUseByAnotherProgram(archive)) return "in use by another program (close it and try again): " + name;
+  // An update that waited its time for another one, or found the archive
+  // rewritten meanwhile, answers as a failed write does.
+  if (code == E_EWRITE)
+    return "write failed: " + name + " (the archive may be being changed by another program, or the disk is full or failing)";
+  return DescribeResult(code, name);
+}
+
+std::string TempFolderProblem() {
+#ifdef _WIN32
+  const char* const kNames[] = {"TMP", "TEMP"};
+#else
+  const char* const kNames[] = {"TMPDIR"};
+#endif
+  for (const char* name : kNames) {
+    const char* value = std::getenv(name);
+    if (value == nullptr || value[0] == '\0') continue;
+    std::error_code ec;
+    const auto status = std::filesystem::status(value, ec);
+    if (std::filesystem::is_directory(status)) return std::string();
+    const std::string variable = name;
+    if (!std::filesystem::exists(status)) return variable + " names a folder that does not exist: " + value;
+    return variable + " names a file, not a folder: " + value;
+  }
+  return std::string();
 }
 
 }  // namespace tvx::cli

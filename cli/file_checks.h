@@ -15,6 +15,16 @@ std::string FolderWriteProblem(const std::string& folder);
 bool FileWritable(const std::string& file);
 // Bytes free for this process on the drive of path; -1 when unknown.
 int64_t FreeBytes(const std::string& path);
+// True when another program holds file open so that it may not be written,
+// replaced or deleted (Windows sharing modes; never on POSIX, which has none).
+bool InUseByAnotherProgram(const std::string& file);
+// The archive's failure as a sentence naming it as shown (archive itself when
+// empty): that another program holds it open where it does, else DescribeResult.
+std::string ArchiveFailureText(int code, const std::string& archive, const std::string& shown = std::string());
+// Empty when the variable that names the temporary folder (TMPDIR; TMP or
+// TEMP on Windows) is unset or names a folder; else what is wrong with it,
+// e.g. "TMPDIR names a folder that does not exist: /x".
+std::string TempFolderProblem();
 
 }  // namespace tvx::cli
 

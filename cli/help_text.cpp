@@ -57,7 +57,12 @@ constexpr const char* kExtract =
     "current folder by default. A FOLDER selects everything under it.\n"
     "Files and folders get the dates stored in the archive. Names that\n"
     "would land outside DIR, also through a symbolic link below DIR, are\n"
-    "refused.\n"
+    "refused. The format stores no permission bits: every file comes back\n"
+    "with the permissions the umask gives a new file (an executable is no\n"
+    "longer executable, a private file may become readable by others).\n"
+    "On Windows names are found without regard to case, but a name spelled\n"
+    "as the archive has it always means that entry; one that fits several\n"
+    "entries differing only in case is refused.\n"
     "\n"
     "  -C, --directory DIR   unpack below DIR (created when missing)\n"
     "  -o, --overwrite       replace existing files (default: keep them and\n"
@@ -84,7 +89,9 @@ constexpr const char* kDelete =
     "Usage: tolvex delete ARCHIVE NAME|FOLDER...   (short: tolvex d)\n"
     "\n"
     "Removes entries, named as `tolvex list` shows them. A folder is removed\n"
-    "with everything under it.\n";
+    "with everything under it. On Windows another case stands in for a name\n"
+    "only where it fits one entry; a name that fits several entries differing\n"
+    "only in case is refused and nothing is removed.\n";
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 // tolvex: the command-line host of the Tolvex packer module.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -30,9 +32,19 @@ int Dispatch(const Options& options, const PluginModule& module) {
   }
 }
 
-}  // namespace
+// Output that never reached its file (a full disk, /dev/full) is a failure
+// like any other: a listing cut short must not pass for a whole one. A reader
+// that went away (a closed pipe) asked for no more, and hears nothing.
+int WithOutputWritten(int status) {
+  errno = 0;
+  const bool flushed = std::fflush(stdout) == 0;
+  if (flushed && !std::ferror(stdout)) return status;
+  if (errno == EPIPE) return status;
+  ReportError(std::string("cannot write the output: ") + (errno != 0 ? std::strerror(errno) : "write error"));
+  return kExitUnusable;
+}
 
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
     std::fputs(HelpText("").c_str(), stderr);
@@ -70,3 +82,7 @@ int main(int argc, char** argv) {
   // says so in the exit status.
   return InterruptExitStatus(Dispatch(options, *loaded.module));
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return WithOutputWritten(Run(argc, argv)); }

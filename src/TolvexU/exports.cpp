@@ -69,7 +69,7 @@ int WCX_API ReadHeader(HANDLE_WCX handle, tHeaderData* headerData) {
     headerData->FileAttr = tvx::host::FileAttrOf(*entry);
     headerData->PackSize = entry->packedSize;
     headerData->UnpSize = entry->unpackedSize;
-    headerData->FileTime = tvx::host::FileTimeOf(*entry);
+    headerData->FileTime = tvx::host::FileTimeOf(*archive, *entry);
     return 0;
   });
 }

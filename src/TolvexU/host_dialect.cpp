@@ -85,6 +85,7 @@ bool ShownByAnotherEntry(Archive& archive, const std::string& shown) {
 #ifdef _WIN32
 
 const char kSeparator = '\\';
+const bool kCaseBlindNames = true;
 
 bool IsListSeparator(char c) { return IsListSeparatorOf(c, true); }
 
@@ -94,13 +95,15 @@ std::string FullHostForm(const std::string& name) {
 }
 }  // namespace
 
-int FileTimeOf(const ArchiveEntry& entry) { return static_cast<int>(EntryTimeToDosTime(entry.time)); }
+// The host reads only DOS dates: a time outside them is shown as the nearest.
+int FileTimeOf(Archive&, const ArchiveEntry& entry) { return static_cast<int>(NearestDosTime(entry.time)); }
 
 int FileAttrOf(const ArchiveEntry& entry) { return entry.IsDirectory() ? WCX_FILE_ATTRIBUTE_DIRECTORY : 0; }
 
 #else
 
 const char kSeparator = '/';
+const bool kCaseBlindNames = false;
 
 bool IsListSeparator(char c) { return IsListSeparatorOf(c, false); }
 
@@ -109,11 +112,10 @@ std::string FullHostForm(const std::string& name) { return SafeEntryName(name, N
 }  // namespace
 
 // mktime consults the time-zone files on every call; listings of many
-// entries from the same hour ask for the same offset again and again.
-int64_t LocalTimeOfHour(int64_t wallClockHourStart) {
-  static int64_t cachedHour = INT64_MIN;
-  static int64_t cachedResult = 0;
-  if (wallClockHourStart == cachedHour) return cachedResult;
+// entries from the same hour ask for the same offset again and again, so the
+// archive remembers the last answer.
+int64_t LocalTimeOfHour(Archive::LocalHour& cache, int64_t wallClockHourStart) {
+  if (wallClockHourStart == cache.wallClock) return cache.local;
   const CivilTime t = CivilFromSeconds(wallClockHourStart);
   std::tm local{};
   local.tm_year = t.year - 1900;
@@ -121,15 +123,15 @@ int64_t LocalTimeOfHour(int64_t wallClockHourStart) {
   local.tm_mday = t.day;
   local.tm_hour = t.hour;
   local.tm_isdst = -1;
-  cachedResult = static_cast<int64_t>(std::mktime(&local));
-  cachedHour = wallClockHourStart;
-  return cachedResult;
+  cache.local = static_cast<int64_t>(std::mktime(&local));
+  cache.wallClock = wallClockHourStart;
+  return cache.local;
 }
 
-int FileTimeOf(const ArchiveEntry& entry) {
+int FileTimeOf(Archive& archive, const ArchiveEntry& entry) {
   const int64_t seconds = entry.time;
   const int64_t hourStart = seconds - ((seconds % 3600) + 3600) % 3600;
-  const int64_t local = LocalTimeOfHour(hourStart) + (seconds - hourStart);
+  const int64_t local = LocalTimeOfHour(archive.localHour, hourStart) + (seconds - hourStart);
   // Wall-clock times near the ends of the 32-bit range can fall outside it
   // once read as local time: report the nearest time FileTime can hold.
   if (local < INT32_MIN) return INT32_MIN;

@@ -17,6 +17,9 @@ namespace tvx::host {
 extern const char kSeparator;
 // IsListSeparatorOf this host: '/' and on Windows '\', never ':'.
 bool IsListSeparator(char c);
+// True where the host's file system takes names that differ only in case
+// for the same name (Windows), so its lists name entries in any case.
+extern const bool kCaseBlindNames;
 
 // An entry's name as the host is shown it (ReadHeader and progress reports):
 // made safe to join to a destination folder, in host form - "\docs\a.txt" on
@@ -39,9 +42,11 @@ std::string ShownEntryForm(Archive& archive, size_t index);
 // True when the entry name's host form fits the host's FileName unshortened.
 bool NameFitsHost(const std::string& entryName);
 
-// FileTime: Windows, a DOS date and time of the entry's wall-clock time;
-// Linux, a Unix time: that wall-clock time read as local time.
-int FileTimeOf(const ArchiveEntry& entry);
+// FileTime of an entry of archive: Windows, a DOS date and time of the
+// entry's wall-clock time (the nearest one for times before 1980); Linux, a
+// Unix time: that wall-clock time read as local time. Only this archive's
+// state is used, so handles on different threads may ask at the same time.
+int FileTimeOf(Archive& archive, const ArchiveEntry& entry);
 
 // FileAttr: Windows 16 for a folder, 0 otherwise; Linux a Unix mode
 // (S_IFDIR | 0755, S_IFREG | 0644).

@@ -115,8 +115,10 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   if (old.archive) {
     if (system.IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
+    SpellFoldersAsShown(*old, plan.additions);
     // An old entry shown under a new entry's name is replaced by it as well.
     plan.dropOld = EntriesNamedAsShown(*old, newNames, {});
+    DropEntriesNamedInAnotherCase(*old, plan.additions, plan.dropOld);
   }
   // Entries that could not all be extracted are never written.
   if (NamesClash(newNames, ExtractedNames(old.get()))) return E_NOT_SUPPORTED;

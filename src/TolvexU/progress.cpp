@@ -1,5 +1,6 @@
 #include "TolvexU/progress.h"
 
+#include <atomic>
 #include <string>
 
 #include "TolvexU/host_dialect.h"
@@ -7,11 +8,12 @@
 namespace tvx::host {
 namespace {
 
-tProcessDataProc processDataProc = nullptr;
+// Set and read from whichever threads the host calls in on.
+std::atomic<tProcessDataProc> processDataProc{nullptr};
 
 // The callback's answer; true (go on) when there is none.
 bool Report(const ArchiveEntry& entry, int size) {
-  tProcessDataProc callback = processDataProc;
+  const tProcessDataProc callback = processDataProc.load();
   if (callback == nullptr) return true;
   std::string name = ReportedName(entry);
   return callback(&name[0], size) != 0;

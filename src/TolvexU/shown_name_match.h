@@ -1,7 +1,7 @@
 // Which old entries the host means when it names entries back: it names them
 // as ReadHeader showed them, which differs from the stored name for names made
 // safe (an empty name, a leading '/', "..", a drive, a device name) or
-// shortened to fit.
+// shortened to fit, and on Windows it names them in any case.
 #ifndef TOLVEX_TOLVEXU_SHOWN_NAME_MATCH_H
 #define TOLVEX_TOLVEXU_SHOWN_NAME_MATCH_H
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "packU/archive.h"
+#include "packU/rebuild.h"
 
 namespace tvx::host {
 
@@ -18,6 +19,18 @@ namespace tvx::host {
 // then say everything.
 std::vector<bool> EntriesNamedAsShown(Archive& archive, const std::vector<std::string>& names,
                                       const std::vector<std::string>& folders);
+
+// Where the host's file system takes names that differ only in case for the
+// same name (Windows): each addition's folders take the spelling the archive
+// already shows for them ("DOCS/g" joins "docs/"), as a copied folder joins
+// the one already there. Elsewhere names stay byte-exact and nothing changes.
+void SpellFoldersAsShown(Archive& archive, std::vector<NewItem>& additions);
+
+// Where names differ only in case for the same name (Windows): sets the flag
+// (see EntriesNamedAsShown; dropOld is sized when empty) of every old entry
+// shown under an addition's name in another case, which the addition replaces.
+void DropEntriesNamedInAnotherCase(Archive& archive, const std::vector<NewItem>& additions,
+                                   std::vector<bool>& dropOld);
 
 }  // namespace tvx::host
 

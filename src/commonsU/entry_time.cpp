@@ -1,5 +1,7 @@
 #include "commonsU/entry_time.h"
 
+#include <cstdint>
+
 namespace tvx {
 namespace {
 
@@ -45,12 +47,27 @@ CivilTime CivilFromSeconds(int64_t seconds) {
                    static_cast<int>(rest % 60)};
 }
 
+int32_t EntryTimeOfWallClock(int64_t seconds) {
+  constexpr int64_t kFirst = INT32_MIN;
+  constexpr int64_t kLast = INT32_MAX - 1;  // even
+  if (seconds <= kFirst) return INT32_MIN;
+  if (seconds >= kLast) return static_cast<int32_t>(kLast);
+  return static_cast<int32_t>(seconds - (seconds % 2 + 2) % 2);
+}
+
 int32_t DosTimeToEntryTime(uint32_t dos) {
   const CivilTime t = UnpackDosTime(dos);
-  const int64_t seconds = SecondsFromCivil(t.year, t.month, t.day, t.hour, t.minute, t.second);
-  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(seconds)));
+  return EntryTimeOfWallClock(SecondsFromCivil(t.year, t.month, t.day, t.hour, t.minute, t.second));
 }
 
 uint32_t EntryTimeToDosTime(int32_t entryTime) { return PackDosTime(CivilFromSeconds(entryTime)); }
+
+uint32_t NearestDosTime(int64_t entryTime) {
+  constexpr int64_t kFirst = 315532800;   // 1980-01-01 00:00:00
+  constexpr int64_t kLast = 4354819198;   // 2107-12-31 23:59:58
+  if (entryTime < kFirst) return PackDosTime(CivilTime{1980, 1, 1, 0, 0, 0});
+  if (entryTime > kLast) return PackDosTime(CivilTime{2107, 12, 31, 23, 59, 58});
+  return PackDosTime(CivilFromSeconds(entryTime));
+}
 
 }  // namespace tvx

@@ -105,7 +105,11 @@ typedef int(WCX_API* tProcessDataProc)(char* FileName, int Size);
 // The archive handle the host passes back.
 typedef void* HANDLE_WCX;
 
-// The nine exports.
+// The nine exports. Each may be called from several threads at once as long
+// as they work on different archive handles (and PackFiles and DeleteFiles on
+// different archive files): all state lives in the handle or in the call.
+// The progress callback is the one exception, shared by all of them as the
+// interface makes it: SetProcessDataProc replaces it for every thread.
 WCX_EXPORT HANDLE_WCX WCX_API OpenArchive(tOpenArchiveData* ArchiveData);
 WCX_EXPORT int WCX_API ReadHeader(HANDLE_WCX hArcData, tHeaderData* HeaderData);
 WCX_EXPORT int WCX_API ProcessFile(HANDLE_WCX hArcData, int Operation, char* DestPath, char* DestName);

@@ -73,6 +73,15 @@ class Archive {
   // first needed (host_dialect.h); the archive only keeps it.
   std::shared_ptr<const host::ShownNameIndex> shownNames;
 
+  // The plug-in layer's last wall-clock hour and the local time it names
+  // (host_dialect.h): kept per archive, so handles used on other threads at
+  // the same time never share it.
+  struct LocalHour {
+    int64_t wallClock = INT64_MIN;
+    int64_t local = 0;
+  };
+  LocalHour localHour;
+
   // The file offset of the entry's bytes (dataStart + dataOffset in 32 bits).
   uint32_t EntryDataPosition(const ArchiveEntry& entry) const;
   // True when all packedSize bytes of the entry lie inside the file.

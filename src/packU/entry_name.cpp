@@ -1,5 +1,6 @@
 #include "packU/entry_name.h"
 
+#include <cstring>
 #include <unordered_set>
 #include <vector>
 
@@ -15,6 +16,15 @@ bool IsSeparator(char c, const NameSafetyRules& rules) { return IsPathSeparatorO
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// A character that cannot stand in a name: NUL everywhere (it would end the
+// name early for the host, "..\0x" reads as ".."), and on Windows every control
+// character and the ones Windows reserves for wildcards, pipes and streams.
+bool Replaced(char c, const NameSafetyRules& rules) {
+  if (c == '\0') return true;
+  if (!rules.windows) return false;
+  return static_cast<unsigned char>(c) < 0x20 || std::strchr("<>\"|?*", c) != nullptr;
+}
 
 // A name Windows opens as a device in every folder: CON, PRN, AUX, NUL,
 // COM1-COM9, LPT1-LPT9, in any case, with any extension ("con.txt") and with
@@ -49,7 +59,7 @@ bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
   for (size_t i = 0; i <= name.size(); ++i) {
     const bool end = i == name.size();
     const char c = end ? '/' : name[i];
-    if (c == '\0' || (rules.windows && static_cast<unsigned char>(c) < 0x20)) return false;
+    if (Replaced(c, rules)) return false;
     if (!end && !IsSeparator(c, rules)) continue;
     if (c != '/') return false;
     const size_t length = i - componentStart;
@@ -146,8 +156,7 @@ std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules)
     while (end < rest.size() && !IsSeparator(rest[end], rules)) ++end;
     std::string component = rest.substr(start, end - start);
     for (char& c : component) {
-      // A NUL would end the name early for the host ("..\0x" reads as "..").
-      if (c == '\0' || (rules.windows && static_cast<unsigned char>(c) < 0x20)) c = '_';
+      if (Replaced(c, rules)) c = '_';
     }
     if (!component.empty() && component != "." && component != "..") {
       if (rules.windows && UnusableOnWindows(component.data(), component.size())) {

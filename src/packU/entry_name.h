@@ -15,15 +15,16 @@ std::string EntryHostName(const std::string& name, bool leadingSeparator, char s
 // destination folder.
 struct NameSafetyRules {
   // Also treat '\' and ':' as separators and drop a drive prefix ("C:");
-  // replace control characters (not valid in Windows names); put '_' before
-  // a device name ("CON", "com1.txt") and after a trailing dot or space.
+  // replace control characters and < > " | ? * (not valid in Windows names)
+  // with '_'; put '_' before a device name ("CON", "com1.txt") and after a
+  // trailing dot or space.
   bool windows = false;
 };
 
 // The name with every component that could lead outside a destination folder
 // removed: ".", "..", empty components (and so leading separators), and on
-// Windows a drive prefix. NUL bytes (and on Windows every control character)
-// become '_'. Separators become '/', a directory keeps its trailing
+// Windows a drive prefix. NUL bytes (and on Windows every control character
+// and every character Windows forbids in names) become '_'. Separators become '/', a directory keeps its trailing
 // '/'. A name that ends up empty becomes "_" ("_/" for a directory). Names the
 // plug-in writes itself come back unchanged.
 std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules);

@@ -69,7 +69,7 @@ Status PackFileContent(platform::System& system, const std::string& sourcePath, 
   const platform::File::Facts& facts = source->OpenedFacts();
   if (facts.size < 0) return Status::kReadFailed;
   if (facts.size > static_cast<int64_t>(kMaxArchiveSize)) return Status::kTooLarge;
-  result.dosTime = facts.dosTime;
+  result.wallClock = facts.wallClock;
   result.stamp = platform::FileStamp{facts.size, facts.modified};
   const auto size = static_cast<uint32_t>(facts.size);
   if (size == 0) return Status::kOk;

@@ -15,7 +15,7 @@ namespace tvx {
 struct PackedContent {
   int32_t unpackedSize = 0;  // bytes read from the file
   int32_t packedSize = 0;    // bytes written to the archive
-  uint32_t dosTime = 0xFFFFFFFFu;  // the opened file's last write; all bits when not opened
+  int64_t wallClock = platform::kNoWallClock;  // the opened file's last write (FileWallClockTime)
   platform::FileStamp stamp;       // the opened file's size and last write; size -1 when not opened
 };
 

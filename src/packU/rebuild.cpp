@@ -44,12 +44,12 @@ class DropSet {
 // The time a new entry gets: the file's own, else (a folder, a vanished file)
 // the folder's modification time, else now.
 int32_t NewEntryTime(platform::System& system, const std::string& sourcePath) {
-  uint32_t dos = system.FileDosDateTime(sourcePath);
+  int64_t time = system.FileWallClockTime(sourcePath);
   // A folder comes with its trailing separator, which FindFirstFileA refuses.
   const std::string folder = WithoutTrailingSeparators(sourcePath, platform::IsPathSeparator);
-  if (dos == platform::kAllBits) dos = system.ModifiedDosDateTime(folder);
-  if (dos == platform::kAllBits) dos = system.CurrentDosDateTime();
-  return DosTimeToEntryTime(dos);
+  if (time == platform::kNoWallClock) time = system.ModifiedWallClockTime(folder);
+  if (time == platform::kNoWallClock) time = system.CurrentWallClockTime();
+  return EntryTimeOfWallClock(time);
 }
 
 std::string DirectoryBytes(const std::vector<ArchiveEntry>& entries) {
@@ -206,8 +206,8 @@ class Rebuild {
         entry.unpackedSize = content.unpackedSize;
         entry.packedSize = content.packedSize;
       }
-      entry.time = content.dosTime != platform::kAllBits ? DosTimeToEntryTime(content.dosTime)
-                                                         : NewEntryTime(system_, sourcePath);
+      entry.time = content.wallClock != platform::kNoWallClock ? EntryTimeOfWallClock(content.wallClock)
+                                                               : NewEntryTime(system_, sourcePath);
       if (!meter.Finish(static_cast<uint32_t>(entry.unpackedSize))) return Status::kCancelled;
       if (onNewEntry_) onNewEntry_(entry);
     }

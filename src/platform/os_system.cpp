@@ -98,9 +98,9 @@ class Os : public System {
   uint32_t FileSizeByName(const std::string& path) override { return platform::FileSizeByName(path); }
   int64_t FileSize64(const std::string& path) override { return platform::FileSize64(path); }
   FileStamp FileStampOf(const std::string& path) override { return platform::FileStampOf(path); }
-  uint32_t FileDosDateTime(const std::string& path) override { return platform::FileDosDateTime(path); }
-  uint32_t ModifiedDosDateTime(const std::string& path) override { return platform::ModifiedDosDateTime(path); }
-  uint32_t CurrentDosDateTime() override { return platform::CurrentDosDateTime(); }
+  int64_t FileWallClockTime(const std::string& path) override { return platform::FileWallClockTime(path); }
+  int64_t ModifiedWallClockTime(const std::string& path) override { return platform::ModifiedWallClockTime(path); }
+  int64_t CurrentWallClockTime() override { return platform::CurrentWallClockTime(); }
 
   std::string TempDirectory() override { return platform::TempDirectory(); }
   PathResult CreateTempFile(const std::string& directory, const std::string& prefix) override {

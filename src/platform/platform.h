@@ -27,10 +27,12 @@ bool IsPathSeparator(char c);
 // Seek origins, with the values SetFilePointer uses.
 enum SeekOrigin : int { kFromBegin = 0, kFromCurrent = 1, kFromEnd = 2 };
 
-// All bits set: the failure value of 32-bit positions and DOS times.
+// All bits set: the failure value of 32-bit positions and access modes.
 constexpr uint32_t kAllBits = 0xFFFFFFFFu;
 // The largest position a 32-bit seek may reach: kAllBits itself is the failure.
 constexpr uint32_t kLastValidPosition = kAllBits - 1;
+// The failure value of wall-clock times (below).
+constexpr int64_t kNoWallClock = INT64_MIN;
 
 // What made a file operation fail, as far as the caller can act on it.
 enum class IoErrorKind {
@@ -78,7 +80,7 @@ class File {
 
   struct Facts {
     int64_t size = -1;            // full size; -1 when unknown
-    uint32_t dosTime = kAllBits;  // last write, as FileDosDateTime gives it
+    int64_t wallClock = kNoWallClock;  // last write, as FileWallClockTime gives it
     int64_t modified = 0;         // last write at full precision, as FileStampOf gives it
   };
 
@@ -140,13 +142,15 @@ bool DirectoryExists(const std::string& path);
 uint32_t FileSizeByName(const std::string& path);
 // The full size of a file, or -1 when there is none (or it is a directory).
 int64_t FileSize64(const std::string& path);
-// Last-write time as a local DOS date and time (date in the high 16 bits); -1
-// (all bits) for directories, missing names and years outside 1980-2107.
-uint32_t FileDosDateTime(const std::string& path);
-// Last-write time of a file or a directory as a local DOS date and time, or -1.
-uint32_t ModifiedDosDateTime(const std::string& path);
-// Now, as a local DOS date and time.
-uint32_t CurrentDosDateTime();
+// Last-write time on the local wall clock, in whole seconds counted as if the
+// local calendar time were UTC (as entry times are), whatever the year; the
+// time-zone and daylight-saving rules are those in force on that date.
+// kNoWallClock for directories and missing names.
+int64_t FileWallClockTime(const std::string& path);
+// Last-write time of a file or a directory, as FileWallClockTime.
+int64_t ModifiedWallClockTime(const std::string& path);
+// Now, as FileWallClockTime.
+int64_t CurrentWallClockTime();
 
 // The temporary folder, ending in the platform's separator.
 std::string TempDirectory();
@@ -370,9 +374,9 @@ class System {
   virtual uint32_t FileSizeByName(const std::string& path) = 0;
   virtual int64_t FileSize64(const std::string& path) = 0;
   virtual FileStamp FileStampOf(const std::string& path) = 0;
-  virtual uint32_t FileDosDateTime(const std::string& path) = 0;
-  virtual uint32_t ModifiedDosDateTime(const std::string& path) = 0;
-  virtual uint32_t CurrentDosDateTime() = 0;
+  virtual int64_t FileWallClockTime(const std::string& path) = 0;
+  virtual int64_t ModifiedWallClockTime(const std::string& path) = 0;
+  virtual int64_t CurrentWallClockTime() = 0;
 
   virtual std::string TempDirectory() = 0;
   virtual PathResult CreateTempFile(const std::string& directory, const std::string& prefix) = 0;

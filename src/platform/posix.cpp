@@ -21,7 +21,7 @@
 #include <string>
 #include <utility>
 
-#include "commonsU/dos_time.h"
+#include "commonsU/entry_time.h"
 #include "commonsU/separators.h"
 #include "platform/platform.h"
 
@@ -42,13 +42,13 @@ bool StatPath(const std::string& path, struct stat* st) {
   return !path.empty() && ::stat(path.c_str(), st) == 0;
 }
 
-// Encodes a time as a local DOS date and time; kAllBits outside 1980-2107.
-uint32_t DosDateTimeOf(time_t t) {
+// A time as the local wall clock showed it then (localtime_r applies the zone's
+// rules for that date); kNoWallClock when the C library cannot tell.
+int64_t WallClockOf(time_t t) {
   struct tm local {};
-  if (::localtime_r(&t, &local) == nullptr) return kAllBits;
-  const int year = local.tm_year + 1900;
-  if (year < 1980 || year > 2107) return kAllBits;
-  return PackDosTime(CivilTime{year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
+  if (::localtime_r(&t, &local) == nullptr) return kNoWallClock;
+  return SecondsFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                          local.tm_sec);
 }
 
 // The folder that holds path: "a/b/c" -> "a/b", "a" -> ".", "/x" -> "/".
@@ -149,7 +149,7 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   }
   if (facts != nullptr) {
     facts->size = static_cast<int64_t>(st.st_size);
-    facts->dosTime = DosDateTimeOf(st.st_mtime);
+    facts->wallClock = WallClockOf(st.st_mtime);
     facts->modified = StampTimeOf(st);
   }
   return File(fd);
@@ -268,24 +268,24 @@ int64_t FileSize64(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
-uint32_t FileDosDateTime(const std::string& path) {
+int64_t FileWallClockTime(const std::string& path) {
   struct stat st {};
-  if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) return kAllBits;
-  return DosDateTimeOf(st.st_mtime);
+  if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) return kNoWallClock;
+  return WallClockOf(st.st_mtime);
 }
 
-uint32_t ModifiedDosDateTime(const std::string& path) {
+int64_t ModifiedWallClockTime(const std::string& path) {
   struct stat st {};
-  if (!StatPath(path, &st)) return kAllBits;
-  return DosDateTimeOf(st.st_mtime);
+  if (!StatPath(path, &st)) return kNoWallClock;
+  return WallClockOf(st.st_mtime);
 }
 
 // The fine clock: time() reads a coarse one that can lag a second behind the
 // stamp the file system has just given a new file.
-uint32_t CurrentDosDateTime() {
+int64_t CurrentWallClockTime() {
   struct timespec now {};
-  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return DosDateTimeOf(::time(nullptr));
-  return DosDateTimeOf(now.tv_sec);
+  if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return WallClockOf(::time(nullptr));
+  return WallClockOf(now.tv_sec);
 }
 
 std::string TempDirectory() {

@@ -1,7 +1,9 @@
 // Win32 implementation of platform.h. Only the ANSI entry points are used, and
 // only calls that every Win32 version the plug-in loads on provides;
 // GetDiskFreeSpaceExA and MoveFileExA are looked up at run time because early
-// Windows 95 lacks the first and Windows 95/98/ME have only a stub of the second
+// Windows 95 lacks the first and Windows 95/98/ME have only a stub of the second,
+// and so are SystemTimeToTzSpecificLocalTime (NT) and
+// TzSpecificLocalTimeToSystemTime (XP), which Windows 9x and 2000 lack
 // (tests/exports/module_imports.txt lists every import and why it is there).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -16,6 +18,7 @@
 #include <string>
 #include <utility>
 
+#include "commonsU/entry_time.h"
 #include "commonsU/separators.h"
 #include "platform/platform.h"
 
@@ -45,19 +48,91 @@ bool IsDirectory(const WIN32_FIND_DATAA& entry) {
   return (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// A UTC file time as a local DOS date and time; kAllBits when it cannot be
-// expressed (years outside 1980-2107).
-uint32_t DosDateTimeOf(const FILETIME& utc) {
-  FILETIME local;
-  WORD date = 0;
-  WORD time = 0;
-  if (!::FileTimeToLocalFileTime(&utc, &local)) return kAllBits;
-  if (!::FileTimeToDosDateTime(&local, &date, &time)) return kAllBits;
-  return (static_cast<uint32_t>(date) << 16) | time;
-}
-
 int64_t TicksOf(const FILETIME& time) {
   return static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+}
+
+FILETIME FileTimeOfTicks(int64_t ticks) {
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
+  time.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  return time;
+}
+
+// FILETIME counts 100 ns since 1601-01-01; wall-clock seconds count from 1970.
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+constexpr int64_t kSecondsPerDay = 86400;
+
+int64_t SecondsOfTicks(int64_t ticks) { return ticks / kTicksPerSecond - kSecondsFrom1601To1970; }
+
+// Whole seconds as calendar fields (SYSTEMTIME), computed here rather than by
+// FileTimeToSystemTime, which the module need not import for it.
+SYSTEMTIME FieldsOfSeconds(int64_t seconds) {
+  const CivilTime t = CivilFromSeconds(seconds);
+  const int64_t days = (seconds - ((seconds % kSecondsPerDay) + kSecondsPerDay) % kSecondsPerDay) / kSecondsPerDay;
+  SYSTEMTIME fields;
+  ZeroMemory(&fields, sizeof fields);
+  fields.wYear = static_cast<WORD>(t.year);
+  fields.wMonth = static_cast<WORD>(t.month);
+  fields.wDayOfWeek = static_cast<WORD>(((days % 7) + 11) % 7);  // 1970-01-01 was a Thursday (4)
+  fields.wDay = static_cast<WORD>(t.day);
+  fields.wHour = static_cast<WORD>(t.hour);
+  fields.wMinute = static_cast<WORD>(t.minute);
+  fields.wSecond = static_cast<WORD>(t.second);
+  return fields;
+}
+
+int64_t SecondsOfFields(const SYSTEMTIME& fields) {
+  return SecondsFromCivil(fields.wYear, fields.wMonth, fields.wDay, fields.wHour, fields.wMinute, fields.wSecond);
+}
+
+// The two conversions between UTC and local time that apply the standard or
+// the daylight bias in force on the date converted. FileTimeToLocalFileTime
+// and LocalFileTimeToFileTime apply the bias in force now, so a July file
+// packed in December would come out an hour off.
+using ToLocalFn = BOOL(WINAPI*)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, SYSTEMTIME*);
+using ToUniversalFn = BOOL(WINAPI*)(const TIME_ZONE_INFORMATION*, const SYSTEMTIME*, SYSTEMTIME*);
+
+template <typename Fn>
+Fn Kernel32Function(const char* name) {
+  const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  return kernel == nullptr ? nullptr : reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(kernel, name)));
+}
+
+// A UTC file time as the local wall clock showed it on that date, in whole
+// seconds; kNoWallClock when it cannot be converted. Where the system lacks
+// SystemTimeToTzSpecificLocalTime, the bias in force now is the best there is.
+int64_t WallClockOf(const FILETIME& utc) {
+  const int64_t ticks = TicksOf(utc);
+  if (ticks < 0) return kNoWallClock;
+  if (const auto toLocal = Kernel32Function<ToLocalFn>("SystemTimeToTzSpecificLocalTime")) {
+    const SYSTEMTIME universal = FieldsOfSeconds(SecondsOfTicks(ticks));
+    SYSTEMTIME local;
+    if (toLocal(nullptr, &universal, &local)) return SecondsOfFields(local);
+  }
+  FILETIME local;
+  if (!::FileTimeToLocalFileTime(&utc, &local)) return kNoWallClock;
+  return SecondsOfTicks(TicksOf(local));
+}
+
+// The UTC file time of a local wall-clock second count, the inverse of
+// WallClockOf (TzSpecificLocalTimeToSystemTime, else the bias in force now).
+bool UtcOfWallClock(int64_t wallClockSeconds, FILETIME* utc) {
+  const int64_t ticks = (wallClockSeconds + kSecondsFrom1601To1970) * kTicksPerSecond;
+  if (ticks < 0) return false;
+  if (const auto toUniversal = Kernel32Function<ToUniversalFn>("TzSpecificLocalTimeToSystemTime")) {
+    const SYSTEMTIME local = FieldsOfSeconds(wallClockSeconds);
+    SYSTEMTIME universal;
+    if (toUniversal(nullptr, &local, &universal)) {
+      const int64_t seconds = SecondsOfFields(universal) + kSecondsFrom1601To1970;
+      if (seconds < 0) return false;
+      *utc = FileTimeOfTicks(seconds * kTicksPerSecond);
+      return true;
+    }
+  }
+  const FILETIME local = FileTimeOfTicks(ticks);
+  return ::LocalFileTimeToFileTime(&local, utc) != 0;
 }
 
 // The current position and the size as 64-bit values; false when the call
@@ -126,7 +201,7 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   BY_HANDLE_FILE_INFORMATION info;
   if (facts != nullptr && ::GetFileInformationByHandle(h, &info)) {
     facts->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
-    facts->dosTime = DosDateTimeOf(info.ftLastWriteTime);
+    facts->wallClock = WallClockOf(info.ftLastWriteTime);
     facts->modified = TicksOf(info.ftLastWriteTime);
   }
   return File(reinterpret_cast<intptr_t>(h));
@@ -227,22 +302,22 @@ int64_t FileSize64(const std::string& path) {
   return (static_cast<int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
 }
 
-uint32_t FileDosDateTime(const std::string& path) {
+int64_t FileWallClockTime(const std::string& path) {
   WIN32_FIND_DATAA entry;
-  if (!FindEntry(path, &entry) || IsDirectory(entry)) return kAllBits;
-  return DosDateTimeOf(entry.ftLastWriteTime);
+  if (!FindEntry(path, &entry) || IsDirectory(entry)) return kNoWallClock;
+  return WallClockOf(entry.ftLastWriteTime);
 }
 
-uint32_t ModifiedDosDateTime(const std::string& path) {
+int64_t ModifiedWallClockTime(const std::string& path) {
   WIN32_FIND_DATAA entry;
-  if (!FindEntry(path, &entry)) return kAllBits;
-  return DosDateTimeOf(entry.ftLastWriteTime);
+  if (!FindEntry(path, &entry)) return kNoWallClock;
+  return WallClockOf(entry.ftLastWriteTime);
 }
 
-uint32_t CurrentDosDateTime() {
+int64_t CurrentWallClockTime() {
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);
-  return DosDateTimeOf(now);
+  return WallClockOf(now);
 }
 
 std::string TempDirectory() {
@@ -357,16 +432,9 @@ bool SetFileAccessMode(const std::string&, uint32_t mode) { return mode == kAllB
 // --- extracted files ------------------------------------------------------------
 
 bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
-  // The wall-clock count read as a local file time (100 ns since 1601), then
-  // converted the way packing converted it the other way.
-  constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
-  const int64_t ticks = (wallClockSeconds + kSecondsFrom1601To1970) * 10000000;
-  if (ticks < 0) return false;
-  FILETIME local;
-  local.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks));
-  local.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(ticks) >> 32);
+  // The wall-clock count converted the way packing converted it the other way.
   FILETIME utc;
-  if (!::LocalFileTimeToFileTime(&local, &utc)) return false;
+  if (!UtcOfWallClock(wallClockSeconds, &utc)) return false;
   // Attribute access alone works on read-only files; backup semantics opens
   // folders; a reparse point is changed itself, never what it points to.
   const HANDLE h = ::CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES,

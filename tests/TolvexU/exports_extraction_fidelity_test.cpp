@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "commonsU/entry_time.h"
+#include "platform/platform.h"
 #include "support/plugin_test.h"
 #include "support/windows_headers.h"
 
@@ -29,30 +31,49 @@ void SetRecordField(std::string& bytes, const std::vector<RawEntry>& entries, si
   for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
+// Entry times in directory order, as the archive's bytes hold them.
+std::vector<int32_t> StoredTimes(const std::string& path) {
+  std::vector<int32_t> times;
+  for (const RecordLayout& record : ParseLayout(ReadFileBytes(path)).records) times.push_back(record.time);
+  return times;
+}
+
 TEST_F(PluginExtractionFidelity, FilesAndFoldersGetTheirEntriesTimes) {
-  // Noon, far from any change of daylight saving time.
-  const std::string path = WriteArchive(
-      "dated.tvx", {{"d/", "", -1, 1300017600}, {"d/f.txt", "content", -1, 1118836800}, {"d/e/", "", -1, 1200052800}});
+  // Noon, far from any change of daylight saving time; the last two before
+  // the DOS dates begin, which the format holds all the same.
+  const std::vector<std::string> names = {"d/", "d/f.txt", "d/e/", "d/1979.txt", "d/1969.txt"};
+  const std::string path = WriteArchive("dated.tvx", {{names[0], "", -1, 1300017600},
+                                                      {names[1], "content", -1, 1118836800},
+                                                      {names[2], "", -1, 1200052800},
+                                                      {names[3], "old", -1, 315489600},
+                                                      {names[4], "older", -1, -14212800}});
   const std::string out = Path("out") + NativeSeparator();
   ASSERT_TRUE(std::filesystem::create_directory(Path("out")));
+  std::vector<std::string> items;
   {
     HostArchive archive(module(), path);
-    for (const std::string& name : {"d" + NativeSeparator(), "d" + NativeSeparator() + "f.txt",
-                                   "d" + NativeSeparator() + "e" + NativeSeparator()}) {
+    for (const std::string& name : names) {
+      items.push_back(ListForm(name));
       ASSERT_EQ(archive.ReadHeader(), 0);
-      ASSERT_EQ(archive.Process(PK_EXTRACT, &out, name), 0) << name;
+      ASSERT_EQ(archive.Process(PK_EXTRACT, &out, items.back()), 0) << name;
     }
   }  // CloseArchive: the folders' times are set once more, after their contents
 
-  // Packed again, the extracted files and folders must carry the same times.
+  // Packed again, the extracted files and folders must carry the same times;
+  // a file dated after what 32 bits hold gets the latest time they do.
+  const std::string future = out + "2039.txt";  // beside d/, whose time stays
+  ASSERT_TRUE(WriteFileBytes(future, "future"));
+  ASSERT_TRUE(platform::SetModifiedWallClockTime(future, SecondsFromCivil(2039, 6, 1, 12, 0, 0)));
+  items.push_back("2039.txt");
   const std::string repacked = Path("repacked.tvx");
-  ASSERT_EQ(PackWith(module(), repacked, nullptr, out,
-                     {ListForm("d/"), ListForm("d/f.txt"), ListForm("d/e/")}, PK_PACK_SAVE_PATHS),
-            0);
+  ASSERT_EQ(PackWith(module(), repacked, nullptr, out, items, PK_PACK_SAVE_PATHS), 0);
+  std::vector<int32_t> expected = StoredTimes(path);
+  expected.push_back(2147483646);  // 2038-01-19 03:14:06
+  EXPECT_EQ(StoredTimes(repacked), expected);
   const Listing before = ListArchive(module(), path);
   const Listing after = ListArchive(module(), repacked);
-  ASSERT_EQ(after.entries.size(), 3u);
-  for (size_t i = 0; i < 3; ++i) {
+  ASSERT_EQ(after.entries.size(), names.size() + 1);
+  for (size_t i = 0; i < names.size(); ++i) {
     EXPECT_EQ(after.entries[i].name, before.entries[i].name);
     EXPECT_EQ(after.entries[i].time, before.entries[i].time) << before.entries[i].name;
   }

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "support/plugin_test.h"
+#include "support/windows_headers.h"
 
 #ifndef _WIN32
+#include <thread>
 #include <time.h>
 #endif
 
@@ -90,36 +93,12 @@ TEST_F(PluginListing, FileTimeIsTheEntrysWallClockAsDosDateAndTime) {
   noon.time = 1118836800;  // 2005-06-15 12:00:00
   const Listing listing = ListArchive(module(), WriteArchive("times.tvx", {epoch, noon}));
   ASSERT_EQ(listing.entries.size(), 2u);
-  // 1970 lies before the DOS epoch: the year bits wrap (1970 - 1980 mod 128).
-  EXPECT_EQ(static_cast<uint32_t>(listing.entries[0].time), 0xEC210000u);
+  // 1970 lies before the DOS epoch: the host is shown its first day.
+  EXPECT_EQ(static_cast<uint32_t>(listing.entries[0].time), 0x00210000u);
   EXPECT_EQ(static_cast<uint32_t>(listing.entries[1].time), 0x32CF6000u);
 }
 
 #else
-
-// Sets TZ for the object's life; the module reads the same C library state.
-class TimeZoneGuard {
- public:
-  explicit TimeZoneGuard(const char* zone) {
-    const char* old = getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) saved_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~TimeZoneGuard() {
-    if (had_) {
-      setenv("TZ", saved_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  bool had_ = false;
-  std::string saved_;
-};
 
 TEST_F(PluginListing, FileTimeIsTheEntrysWallClockReadAsLocalTime) {
   RawEntry epoch{"epoch.txt", "e"};
@@ -141,6 +120,67 @@ TEST_F(PluginListing, FileTimeIsTheEntrysWallClockReadAsLocalTime) {
 }
 
 #endif
+
+#ifdef _WIN32
+struct ThreadTask {
+  const std::function<void(int)>* job;
+  int index;
+};
+
+DWORD WINAPI RunThreadTask(LPVOID parameter) {
+  const ThreadTask* task = static_cast<const ThreadTask*>(parameter);
+  (*task->job)(task->index);
+  return 0;
+}
+#endif
+
+// Runs job(0), job(1) ... job(count - 1) on threads of their own, all at once.
+void OnThreads(int count, const std::function<void(int)>& job) {
+#ifdef _WIN32
+  std::vector<ThreadTask> tasks;
+  for (int i = 0; i < count; ++i) tasks.push_back({&job, i});
+  std::vector<HANDLE> threads;
+  for (ThreadTask& task : tasks) threads.push_back(CreateThread(nullptr, 0, RunThreadTask, &task, 0, nullptr));
+  for (HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+#else
+  std::vector<std::thread> threads;
+  for (int i = 0; i < count; ++i) threads.emplace_back(job, i);
+  for (std::thread& thread : threads) thread.join();
+#endif
+}
+
+// Hosts run archive operations on threads of their own, several at once:
+// every listing must get its own archive's dates.
+TEST_F(PluginListing, ListingsOnSeveralThreadsAtOnceEachGetTheirOwnDates) {
+  // Each listing asks for a new hour at every other entry, in 2001 and in
+  // 2017: state they shared would mix them up.
+  constexpr int kEntries = 1000;
+  std::vector<RawEntry> early;
+  std::vector<RawEntry> late;
+  for (int i = 0; i < kEntries; ++i) {
+    early.push_back({"e" + std::to_string(i), "", -1, 978350400 + i / 2 * 3600});
+    late.push_back({"l" + std::to_string(i), "", -1, 1500000000 + i / 2 * 3600});
+  }
+  const std::string paths[2] = {WriteArchive("early.tvx", early), WriteArchive("late.tvx", late)};
+  const Listing expected[2] = {ListArchive(module(), paths[0]), ListArchive(module(), paths[1])};
+  ASSERT_EQ(expected[0].entries.size(), static_cast<size_t>(kEntries));
+  ASSERT_EQ(expected[1].entries.size(), static_cast<size_t>(kEntries));
+  constexpr int kThreads = 4;
+  std::vector<int> wrong(kThreads, 0);
+  OnThreads(kThreads, [&](int k) {
+    for (int round = 0; round < 10; ++round) {
+      const Listing listing = ListArchive(module(), paths[k % 2]);
+      if (listing.entries.size() != static_cast<size_t>(kEntries)) ++wrong[k];
+      for (size_t i = 0; i < listing.entries.size(); ++i) {
+        if (listing.entries[i].time != expected[k % 2].entries[i].time) ++wrong[k];
+      }
+    }
+  });
+  EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
+}
 
 TEST_F(PluginListing, ReadHeaderLeavesTheHostsOwnFieldsAsTheyWere) {
   const std::string path = WriteArchive("three.tvx", kThreeEntries);

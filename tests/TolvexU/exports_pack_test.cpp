@@ -151,6 +151,21 @@ TEST_F(PluginPack, PackingAFileAgainReplacesItsEntry) {
   EXPECT_EQ(ListedNamesAndSizes(module(), archive), (NamesAndSizes{{ReportedForm("b.txt"), 5}, {ReportedForm("a.txt"), 22}}));
 }
 
+// Windows takes names that differ only in case for the same file, Linux does
+// not: packing X.TXT and the folder DOCS into an archive that holds x.txt and
+// docs/f replaces x.txt on Windows and puts DOCS's entries into docs/.
+TEST_F(PluginPack, NamesThatDifferOnlyInCaseAreOneNameOnWindowsOnly) {
+  const std::string archive = WriteArchive("case.tvx", {{"x.txt", "old"}, {"docs/", ""}, {"docs/f", "f"}});
+  MakeFile("X.TXT", "new");
+  MakeFile("DOCS/g", "g");
+  ASSERT_EQ(Pack(archive, nullptr, {"X.TXT", ListForm("DOCS/"), ListForm("DOCS/g")}, PK_PACK_SAVE_PATHS), 0);
+#ifdef _WIN32
+  EXPECT_EQ(Names(archive), ReportedForms({"docs/f", "X.TXT", "docs/", "docs/g"}));
+#else
+  EXPECT_EQ(Names(archive), ReportedForms({"x.txt", "docs/", "docs/f", "X.TXT", "DOCS/", "DOCS/g"}));
+#endif
+}
+
 #ifndef _WIN32
 // Every change writes a new file that takes the archive's place: it must not
 // make a private archive readable by others.

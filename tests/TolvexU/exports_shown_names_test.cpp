@@ -3,6 +3,7 @@
 // can delete and replace entries by the name it was shown.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
@@ -72,7 +73,8 @@ TEST_F(PluginShownNames, EntriesAreDeletedByTheNameTheHostWasShown) {
   std::vector<std::string> stored = {"", "/lead.txt", "a/../b.txt", kDeep + std::string(80, 'e') + ".txt",
                                      kDeep + std::string(80, 'f') + "/"};
 #ifdef _WIN32
-  for (const char* name : {"C:drive.txt", "back\\slash.txt", "CON.txt", "sub/aux", "dot.", "space "}) {
+  for (const char* name : {"C:drive.txt", "back\\slash.txt", "CON.txt", "sub/aux", "dot.", "space ", "q?*.txt",
+                           "pipe|\"quote\".txt", "tab\tname"}) {
     stored.push_back(name);
   }
 #endif
@@ -98,10 +100,26 @@ TEST_F(PluginShownNames, PackingReplacesAnEntryShownUnderTheSameName) {
 }
 
 #ifdef _WIN32
-TEST_F(PluginShownNames, DeviceNamesAndTrailingDotsAreShownMadeSafe) {
-  const std::string archive =
-      WriteArchive("devices.tvx", {{"CON", "x"}, {"aux.txt", "x"}, {"sub/com1.log", "x"}, {"dot.", "x"}, {"Lpt3/", ""}});
-  EXPECT_EQ(Names(archive), (std::vector<std::string>{"\\_CON", "\\_aux.txt", "\\sub\\_com1.log", "\\dot._", "\\_Lpt3\\"}));
+TEST_F(PluginShownNames, DeviceNamesTrailingDotsAndForbiddenCharactersAreShownMadeSafe) {
+  const std::string archive = WriteArchive("devices.tvx", {{"CON", "x"},
+                                                           {"aux.txt", "x"},
+                                                           {"sub/com1.log", "x"},
+                                                           {"dot.", "x"},
+                                                           {"Lpt3/", ""},
+                                                           {"a<b>|c?.txt", "x"},
+                                                           {"\"q*\"\x01.txt", "x"}});
+  const std::vector<std::string> shown = Names(archive);
+  EXPECT_EQ(shown, (std::vector<std::string>{"\\_CON", "\\_aux.txt", "\\sub\\_com1.log", "\\dot._", "\\_Lpt3\\",
+                                             "\\a_b__c_.txt", "\\_q___.txt"}));
+  // Each extracts under the name shown, into the folders the host makes.
+  const std::string out = Path("out") + NativeSeparator();
+  ASSERT_TRUE(std::filesystem::create_directories(Path("out") + NativeSeparator() + "sub"));
+  HostArchive opened(module(), archive);
+  for (const std::string& name : shown) {
+    ASSERT_EQ(opened.ReadHeader(), 0);
+    ASSERT_EQ(opened.Process(PK_EXTRACT, &out, AsListItem(name)), 0) << name;
+    EXPECT_TRUE(PathExists(out + AsListItem(name))) << name;
+  }
 }
 #endif
 

@@ -11,6 +11,7 @@
 #include "support/archive_bytes.h"
 #include "support/cli_runner.h"
 #include "support/test_support.h"
+#include "support/windows_headers.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -256,6 +257,69 @@ TEST_F(CliHonestResults, InterruptedAddLeavesNothingInTheTemporaryFolder) {
   EXPECT_TRUE(fs::is_empty(temp.path())) << "debris left in the temporary folder";
   EXPECT_EQ(ReadFileBytes(Archive()), before);
   EXPECT_FALSE(PathExists(Archive() + ".tvxnew"));
+}
+
+// tolvex with its stdout and stderr sent to files, TMPDIR set when given.
+ChildOutcome RunTolvexInto(const std::vector<std::string>& args, const std::string& out, const std::string& err,
+                           const std::string& tmpdir = std::string()) {
+  ProgramIo io;
+  io.stdoutPath = out;
+  io.stderrPath = err;
+  if (!tmpdir.empty()) io.environment = {"TMPDIR=" + tmpdir};
+  std::vector<std::string> argv = {CliPath(), "--plugin", ModulePath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunChildProgram(argv, io);
+}
+
+TEST_F(CliHonestResults, OutputThatCannotBeWrittenIsAnError) {
+  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"a.txt", "alpha"}, {"b.txt", "bravo"}})));
+  const std::string err = work_.File("err.txt");
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"list", Archive()}, {"list", "--json", Archive()}, {"test", Archive()}}) {
+    const ChildOutcome run = RunTolvexInto(args, "/dev/full", err);
+    EXPECT_TRUE(run.exited && run.exitCode == 2) << args[0] << " " << args[1] << ": " << run.exitCode;
+    EXPECT_TRUE(Contains(ReadFileBytes(err), "cannot write the output: ")) << ReadFileBytes(err);
+  }
+}
+
+TEST_F(CliHonestResults, ATemporaryFolderThatIsMissingOrAFileIsNamed) {
+  ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f"));
+  ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
+  ASSERT_TRUE(WriteFileBytes(work_.File("plain"), "a file"));
+  const std::string err = work_.File("err.txt");
+  struct Case {
+    std::string tmpdir;
+    std::string why;
+  };
+  for (const Case& c : {Case{work_.File("missing"), "TMPDIR names a folder that does not exist: "},
+                        Case{work_.File("plain"), "TMPDIR names a file, not a folder: "}}) {
+    const ChildOutcome run = RunTolvexInto({"add", Archive(), src_.File("f.txt")}, std::string(), err, c.tmpdir);
+    EXPECT_NE(run.exitCode, 0) << c.tmpdir;
+    EXPECT_TRUE(Contains(ReadFileBytes(err), c.why + c.tmpdir)) << ReadFileBytes(err);
+  }
+}
+#endif
+
+#ifdef _WIN32
+// Another program holding the archive open, sharing nothing or only reading:
+// add and delete say so, instead of calling it no archive or a failing disk.
+TEST_F(CliHonestResults, AnArchiveInUseByAnotherProgramIsNamedSo) {
+  ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f"));
+  ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
+  const std::string before = ReadFileBytes(Archive());
+  for (const DWORD sharing : {DWORD{0}, DWORD{FILE_SHARE_READ}}) {
+    const HANDLE held = CreateFileA(Archive().c_str(), GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const CliRun add = RunTolvex({"add", Archive(), src_.File("f.txt")});
+    const CliRun del = RunTolvex({"delete", Archive(), "f.txt"});
+    CloseHandle(held);
+    for (const CliRun& run : {add, del}) {
+      EXPECT_NE(run.exit_code, 0) << sharing;
+      EXPECT_TRUE(Contains(run.err, "in use by another program")) << sharing << ": " << run.err;
+    }
+  }
+  EXPECT_EQ(ReadFileBytes(Archive()), before);
 }
 #endif
 

@@ -43,8 +43,38 @@ TEST(CliDeleteList, UnknownNamesAreReportedNotSent) {
   EXPECT_EQ(plan.list, std::string("\0", 1));
 }
 
+// Archives written on Linux or by other tools may hold names that differ only
+// in case: an exact spelling wins, another case stands in only where it is the
+// one candidate, and a name that could mean several entries chooses none.
+TEST(CliDeleteList, WindowsPrefersTheExactSpellingAndRefusesAGuess) {
+  std::vector<ArchiveEntry> entries = Sample(kWindowsDialect);
+  for (const char* name : {"A.txt", "a.txt", "Docs/x", "docs/x"}) {
+    ArchiveEntry e;
+    e.name = name;
+    e.key = CanonicalKey(kWindowsDialect, name);
+    entries.push_back(e);
+  }
+  const DeletePlan plan = PlanDelete(kWindowsDialect, entries, {"A.txt", "Docs\\x", "NOTES.TXT"});
+  EXPECT_EQ(plan.list, std::string("A.txt\0Docs\\x\0notes.txt\0\0", 24));
+  EXPECT_TRUE(plan.ambiguous.empty());
+  const DeletePlan guess = PlanDelete(kWindowsDialect, entries, {"A.TXT", "DOCS/X"});
+  EXPECT_EQ(guess.ambiguous.size(), 2u);
+  EXPECT_EQ(guess.count, 0);
+
+  const EntrySelection exact(kWindowsDialect, {"a.txt", "Docs"}, entries);
+  EXPECT_TRUE(exact.Chooses("a.txt"));
+  EXPECT_FALSE(exact.Chooses("A.txt"));
+  EXPECT_TRUE(exact.Chooses("Docs/x"));
+  EXPECT_FALSE(exact.Chooses("docs/x"));
+  EXPECT_FALSE(exact.Chooses("docs/a.txt"));
+  const EntrySelection ambiguous(kWindowsDialect, {"A.TXT"}, entries);
+  EXPECT_EQ(ambiguous.Ambiguous().size(), 1u);
+  EXPECT_FALSE(ambiguous.Chooses("a.txt"));
+  EXPECT_FALSE(ambiguous.Chooses("A.txt"));
+}
+
 TEST(CliEntrySelection, FolderChoosesEverythingBelowIt) {
-  const EntrySelection selection(kPosixDialect, {"docs/"});
+  const EntrySelection selection(kPosixDialect, {"docs/"}, Sample(kPosixDialect));
   EXPECT_TRUE(selection.Chooses("docs"));
   EXPECT_TRUE(selection.Chooses("docs/sub/b.txt"));
   EXPECT_FALSE(selection.Chooses("docs2/x"));
@@ -52,9 +82,9 @@ TEST(CliEntrySelection, FolderChoosesEverythingBelowIt) {
 }
 
 TEST(CliEntrySelection, NoNamesChooseAllAndUnmatchedNamesAreListed) {
-  EXPECT_TRUE(EntrySelection(kPosixDialect, {}).Chooses("anything"));
-  const EntrySelection selection(kPosixDialect, {"notes.txt", "missing", "implicit"});
-  EXPECT_EQ(selection.Unmatched(Sample(kPosixDialect)), (std::vector<std::string>{"missing"}));
+  EXPECT_TRUE(EntrySelection(kPosixDialect, {}, {}).Chooses("anything"));
+  const EntrySelection selection(kPosixDialect, {"notes.txt", "missing", "implicit"}, Sample(kPosixDialect));
+  EXPECT_EQ(selection.Unmatched(), (std::vector<std::string>{"missing"}));
 }
 
 }  // namespace

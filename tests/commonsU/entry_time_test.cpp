@@ -35,9 +35,16 @@ TEST(EntryTime, KnownDatesConvertBothWays) {
   }
 }
 
-TEST(EntryTime, TimesBefore1980KeepTheYearModulo128) {
+TEST(EntryTime, TimesBefore1980KeepTheYearModulo128ButHostsAreShownTheNearestDosTime) {
   EXPECT_EQ(EntryTimeToDosTime(0), 0xEC210000u);           // 1970-01-01, year bits 118
   EXPECT_EQ(EntryTimeToDosTime(-1), 0xEB9FBF7Du);          // 1969-12-31 23:59:59
+  const uint32_t first = Dos(1980, 1, 1, 0, 0, 0);
+  EXPECT_EQ(NearestDosTime(0), first);
+  EXPECT_EQ(NearestDosTime(315532798), first);             // 1979-12-31 23:59:58
+  EXPECT_EQ(NearestDosTime(INT32_MIN), first);
+  EXPECT_EQ(NearestDosTime(315532800), first);
+  EXPECT_EQ(NearestDosTime(1118836800), 0x32CF6000u);
+  EXPECT_EQ(NearestDosTime(SecondsFromCivil(2200, 1, 1, 0, 0, 0)), Dos(2107, 12, 31, 23, 59, 58));
 }
 
 TEST(EntryTime, OddSecondsRoundDownToTheEvenSecond) {
@@ -89,11 +96,23 @@ TEST(EntryTime, OutOfRangeDosFieldsCarryLikeACalendar) {
   EXPECT_EQ(DosTimeToEntryTime(Dos(2005, 13, 1, 0, 0, 0)), SecondsFromCivil(2006, 1, 1, 0, 0, 0));
 }
 
-TEST(EntryTime, DatesAfter2038WrapToNegativeValues) {
-  const uint32_t dos = Dos(2040, 1, 1, 0, 0, 0);
-  const int64_t full = SecondsFromCivil(2040, 1, 1, 0, 0, 0);
-  EXPECT_EQ(DosTimeToEntryTime(dos), static_cast<int32_t>(static_cast<uint32_t>(full)));
-  EXPECT_LT(DosTimeToEntryTime(dos), 0);
+TEST(EntryTime, WallClockTimesBeyond32BitsBecomeTheNearestEndNeverWrapped) {
+  struct Case {
+    int64_t wallClock;
+    int32_t entryTime;
+  };
+  const Case cases[] = {
+      {SecondsFromCivil(1979, 12, 31, 23, 59, 58), 315532798},  // before DOS dates, as it is
+      {-1, -2},                                                 // 1969: the even second below
+      {SecondsFromCivil(1901, 12, 13, 20, 45, 52), INT32_MIN},
+      {SecondsFromCivil(1800, 1, 1, 0, 0, 0), INT32_MIN},
+      {SecondsFromCivil(2038, 1, 19, 3, 14, 7), 2147483646},
+      {SecondsFromCivil(2039, 1, 1, 0, 0, 0), 2147483646},
+      {SecondsFromCivil(2107, 12, 31, 23, 59, 58), 2147483646},
+      {1118836801, 1118836800},
+  };
+  for (const Case& c : cases) EXPECT_EQ(EntryTimeOfWallClock(c.wallClock), c.entryTime) << c.wallClock;
+  EXPECT_EQ(DosTimeToEntryTime(Dos(2040, 1, 1, 0, 0, 0)), 2147483646);
 }
 
 TEST(CivilTime, LeapDaysAgreeBothWays) {

@@ -118,7 +118,7 @@ TEST_F(RebuildTest, FolderItemBecomesAnEntryWithoutBytes) {
   EXPECT_EQ(e.unpackedSize, 0);
   EXPECT_EQ(e.packedSize, 0);
   EXPECT_EQ(e.dataOffset, 0);
-  EXPECT_EQ(EntryTimeToDosTime(e.time), platform::ModifiedDosDateTime(dir_.File("sub")));
+  EXPECT_EQ(e.time, EntryTimeOfWallClock(platform::ModifiedWallClockTime(dir_.File("sub"))));
   // Header, then the record exactly as the record writer lays it down.
   EXPECT_EQ(Hex(OutBytes()), Hex(test::HeaderBytes(1) + test::RecordBytes({"sub/", e.time, 0, 0, 0})));
 }
@@ -325,15 +325,14 @@ TEST_F(RebuildTest, NewEntryTimeIsTheFilesModificationTime) {
   // Well away from now, so a time taken from the clock cannot pass.
   namespace fs = std::filesystem;
   fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(24 * 400 + 5));
-  const uint32_t fileTime = platform::FileDosDateTime(path);
-  ASSERT_NE(fileTime, platform::kAllBits);
-  ASSERT_NE(fileTime >> 16, platform::CurrentDosDateTime() >> 16);
+  const int64_t fileTime = platform::FileWallClockTime(path);
+  ASSERT_NE(fileTime, platform::kNoWallClock);
+  ASSERT_NE(fileTime / 86400, platform::CurrentWallClockTime() / 86400);
   RebuildPlan plan;
   plan.additions = {{"dated.txt", path}};
   ASSERT_EQ(Rebuild(plan), Status::kOk);
   Archive& out = Out();
-  EXPECT_EQ(EntryTimeToDosTime(out.entries().at(0).time), fileTime);
-  EXPECT_EQ(out.entries().at(0).time, DosTimeToEntryTime(fileTime));
+  EXPECT_EQ(out.entries().at(0).time, EntryTimeOfWallClock(fileTime));
 }
 
 TEST_F(RebuildTest, MissingSourceFileGivesAnEntryWithoutBytes) {

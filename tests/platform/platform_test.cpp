@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "commonsU/entry_time.h"
 #include "platform/platform.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
@@ -37,7 +38,8 @@ using test::WriteFileBytes;
 bool SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour,
                           int minute, int second) {
 #ifdef _WIN32
-  // The inverse of what FileDosDateTime does (FileTimeToLocalFileTime).
+  // The inverse of what FileWallClockTime does, with the daylight-saving
+  // rule of that date.
   SYSTEMTIME local = {};
   local.wYear = static_cast<WORD>(year);
   local.wMonth = static_cast<WORD>(month);
@@ -45,8 +47,9 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
   local.wHour = static_cast<WORD>(hour);
   local.wMinute = static_cast<WORD>(minute);
   local.wSecond = static_cast<WORD>(second);
-  FILETIME localTime, utc;
-  if (!SystemTimeToFileTime(&local, &localTime) || !LocalFileTimeToFileTime(&localTime, &utc)) {
+  SYSTEMTIME universal;
+  FILETIME utc;
+  if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) || !SystemTimeToFileTime(&universal, &utc)) {
     return false;
   }
   HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
@@ -274,38 +277,37 @@ TEST(PlatformNames, SizesByName) {
   EXPECT_EQ(FileSize64(dir.path()), -1);
 }
 
-TEST(PlatformDosTime, FileTimeIsLocalTimeInDosLayout) {
+TEST(PlatformWallClock, FileTimeIsTheLocalWallClockWhateverTheYear) {
   TempDir dir;
   WriteFileBytes(dir.File("file"), "x");
-  ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), 2005, 6, 15, 12, 0, 0));
-  EXPECT_EQ(FileDosDateTime(dir.File("file")), 0x32CF6000u);
-  EXPECT_EQ(ModifiedDosDateTime(dir.File("file")), 0x32CF6000u);
+  struct Case {
+    int year, month, day, hour, minute, second;
+  };
+  // January and July: standard and daylight-saving time where a zone has both.
+  for (const Case& c : {Case{2005, 6, 15, 12, 0, 0}, Case{2005, 1, 15, 12, 0, 0}, Case{1979, 12, 31, 23, 59, 58},
+                        Case{1969, 7, 20, 20, 17, 40}, Case{2039, 1, 1, 0, 0, 0}, Case{2107, 12, 31, 23, 59, 58}}) {
+    ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), c.year, c.month, c.day, c.hour, c.minute, c.second));
+    const int64_t expected = SecondsFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second);
+    EXPECT_EQ(FileWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
+    EXPECT_EQ(ModifiedWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
+  }
 }
 
-TEST(PlatformDosTime, DirectoriesOnlyHaveAModifiedTime) {
+TEST(PlatformWallClock, DirectoriesOnlyHaveAModifiedTime) {
   TempDir dir;
-  EXPECT_EQ(FileDosDateTime(dir.path()), kAllBits);
-  EXPECT_NE(ModifiedDosDateTime(dir.path()), kAllBits);
-  EXPECT_EQ(FileDosDateTime(dir.File("missing")), kAllBits);
-  EXPECT_EQ(ModifiedDosDateTime(dir.File("missing")), kAllBits);
+  EXPECT_EQ(FileWallClockTime(dir.path()), kNoWallClock);
+  EXPECT_NE(ModifiedWallClockTime(dir.path()), kNoWallClock);
+  EXPECT_EQ(FileWallClockTime(dir.File("missing")), kNoWallClock);
+  EXPECT_EQ(ModifiedWallClockTime(dir.File("missing")), kNoWallClock);
 }
 
-TEST(PlatformDosTime, YearsOutsideTheDosRangeFail) {
+TEST(PlatformWallClock, CurrentTimeBracketsANewFile) {
   TempDir dir;
+  const int64_t before = CurrentWallClockTime();
   WriteFileBytes(dir.File("file"), "x");
-  ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), 1979, 12, 31, 23, 59, 58));
-  EXPECT_EQ(FileDosDateTime(dir.File("file")), kAllBits);
-  ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), 1980, 1, 1, 0, 0, 0));
-  EXPECT_EQ(FileDosDateTime(dir.File("file")), 0x00210000u);  // month 1, day 1
-}
-
-TEST(PlatformDosTime, CurrentTimeBracketsANewFile) {
-  TempDir dir;
-  const uint32_t before = CurrentDosDateTime();
-  WriteFileBytes(dir.File("file"), "x");
-  const uint32_t stamped = FileDosDateTime(dir.File("file"));
-  const uint32_t after = CurrentDosDateTime();
-  ASSERT_NE(before, kAllBits);
+  const int64_t stamped = FileWallClockTime(dir.File("file"));
+  const int64_t after = CurrentWallClockTime();
+  ASSERT_NE(before, kNoWallClock);
   EXPECT_LE(before, stamped);
   EXPECT_LE(stamped, after);
 }

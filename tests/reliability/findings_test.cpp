@@ -88,32 +88,6 @@ TEST_F(Findings, EntriesSharingTheirDataAreBadDataAndTheArchiveIsNotUpdated) {
 }
 
 #ifndef _WIN32
-// Sets the process's time zone while it lives.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    const char* old = std::getenv("TZ");
-    hadZone_ = old != nullptr;
-    if (hadZone_) oldZone_ = old;
-    ::setenv("TZ", zone, 1);
-    ::tzset();
-  }
-  ~ScopedTimeZone() {
-    if (hadZone_) {
-      ::setenv("TZ", oldZone_.c_str(), 1);
-    } else {
-      ::unsetenv("TZ");
-    }
-    ::tzset();
-  }
-  ScopedTimeZone(const ScopedTimeZone&) = delete;
-  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
- private:
-  bool hadZone_ = false;
-  std::string oldZone_;
-};
-
 // fuzz_read_archive under UBSan, third run, after 83 s: an entry time
 // in the first hour of 1901-12-13 (INT32_MIN) overflowed int in the Linux
 // FileTime (src/TolvexU/host_dialect.cpp FileTimeOf: the hour's mktime result,
@@ -127,7 +101,7 @@ TEST_F(Findings, AnEntryTimeIn1901IsReportedAsAnEarlyTimeWithoutOverflow) {
     int32_t time;
   } cases[] = {{"UTC0", INT32_MIN}, {"JST-9", INT32_MIN + 7200}, {"EST5", INT32_MIN + 14400}};
   for (const auto& c : cases) {
-    const ScopedTimeZone zone(c.zone);
+    const TimeZoneGuard zone(c.zone);
     RawEntry entry = Stored("old.txt", "x");
     entry.time = c.time;
     std::string path = dir_.File(std::string("time-") + c.zone + ".tvx");

@@ -144,6 +144,7 @@ ArchiveLayout ParseLayout(const std::string& bytes) {
     r.unpackedAt = r.timeAt + 4;
     r.packedAt = r.timeAt + 8;
     r.offsetAt = r.timeAt + 12;
+    r.time = static_cast<int32_t>(GetLe(bytes, r.timeAt, 4));
     r.unpackedSize = static_cast<int32_t>(GetLe(bytes, r.unpackedAt, 4));
     r.packedSize = static_cast<int32_t>(GetLe(bytes, r.packedAt, 4));
     pos = r.timeAt + kRecordNumbersBytes;

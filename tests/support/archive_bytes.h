@@ -73,6 +73,7 @@ struct RecordLayout {
   size_t unpackedAt = 0;
   size_t packedAt = 0;
   size_t offsetAt = 0;
+  int32_t time = 0;
   int32_t unpackedSize = 0;
   int32_t packedSize = 0;
   size_t dataBegin = 0;  // the entry's packed bytes: [dataBegin, dataEnd)

@@ -11,6 +11,13 @@
 
 #include "support/windows_headers.h"
 
+#ifndef _WIN32
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <utime.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace tvx::test {
@@ -159,6 +166,62 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute, int se
   local.tm_isdst = -1;
   return std::mktime(&local);
 }
+
+#ifdef _WIN32
+namespace {
+constexpr int64_t kTicksPerSecond = 10000000;
+constexpr int64_t kSecondsFrom1601To1970 = 11644473600;
+}  // namespace
+
+bool SetUtcModifiedTime(const std::string& path, int64_t utcSeconds) {
+  const uint64_t ticks = static_cast<uint64_t>((utcSeconds + kSecondsFrom1601To1970) * kTicksPerSecond);
+  FILETIME time;
+  time.dwLowDateTime = static_cast<DWORD>(ticks);
+  time.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  const HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  const bool set = SetFileTime(h, nullptr, nullptr, &time) != 0;
+  CloseHandle(h);
+  return set;
+}
+
+int64_t UtcModifiedTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return -1;
+  const uint64_t ticks = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                         data.ftLastWriteTime.dwLowDateTime;
+  return static_cast<int64_t>(ticks) / kTicksPerSecond - kSecondsFrom1601To1970;
+}
+
+#else
+bool SetUtcModifiedTime(const std::string& path, int64_t utcSeconds) {
+  const struct utimbuf times = {static_cast<time_t>(utcSeconds), static_cast<time_t>(utcSeconds)};
+  return utime(path.c_str(), &times) == 0;
+}
+
+int64_t UtcModifiedTime(const std::string& path) {
+  struct stat st {};
+  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
+}
+
+TimeZoneGuard::TimeZoneGuard(const char* zone) {
+  const char* old = getenv("TZ");
+  had_ = old != nullptr;
+  if (had_) saved_ = old;
+  setenv("TZ", zone, 1);
+  tzset();
+}
+
+TimeZoneGuard::~TimeZoneGuard() {
+  if (had_) {
+    setenv("TZ", saved_.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+#endif
 
 std::string ClockText(int year, int month, int day, int hour, int minute, int second) {
   char text[64];

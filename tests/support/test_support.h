@@ -6,6 +6,7 @@
 #ifndef TOLVEX_TESTS_SUPPORT_TEST_SUPPORT_H
 #define TOLVEX_TESTS_SUPPORT_TEST_SUPPORT_H
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -71,6 +72,28 @@ bool RunningUnderWine();
 // The local date and time as a time_t, as mktime reads it (daylight saving
 // decided by the system); -1 when it cannot be represented.
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second);
+
+// A file's last-write time in seconds since 1970 UTC, set and read without
+// any time-zone conversion; -1 when it cannot be read.
+bool SetUtcModifiedTime(const std::string& path, int64_t utcSeconds);
+int64_t UtcModifiedTime(const std::string& path);
+
+#ifndef _WIN32
+// Sets TZ for the object's life, for the test itself (the module reads the
+// same C library state) and the programs it starts. (Windows programs under
+// Wine take the zone they started in, whatever a parent sets.)
+class TimeZoneGuard {
+ public:
+  explicit TimeZoneGuard(const char* zone);
+  ~TimeZoneGuard();
+  TimeZoneGuard(const TimeZoneGuard&) = delete;
+  TimeZoneGuard& operator=(const TimeZoneGuard&) = delete;
+
+ private:
+  bool had_ = false;
+  std::string saved_;
+};
+#endif
 
 // "YYYY-MM-DD hh:mm:ss" of anything with the six calendar fields, so that a
 // test compares a whole time at once and a failure shows all of it.

@@ -34,9 +34,9 @@ class SystemWrapper : public platform::System {
   uint32_t FileSizeByName(const std::string& path) override { return target_.FileSizeByName(path); }
   int64_t FileSize64(const std::string& path) override { return target_.FileSize64(path); }
   platform::FileStamp FileStampOf(const std::string& path) override { return target_.FileStampOf(path); }
-  uint32_t FileDosDateTime(const std::string& path) override { return target_.FileDosDateTime(path); }
-  uint32_t ModifiedDosDateTime(const std::string& path) override { return target_.ModifiedDosDateTime(path); }
-  uint32_t CurrentDosDateTime() override { return target_.CurrentDosDateTime(); }
+  int64_t FileWallClockTime(const std::string& path) override { return target_.FileWallClockTime(path); }
+  int64_t ModifiedWallClockTime(const std::string& path) override { return target_.ModifiedWallClockTime(path); }
+  int64_t CurrentWallClockTime() override { return target_.CurrentWallClockTime(); }
   std::string TempDirectory() override { return target_.TempDirectory(); }
   platform::PathResult CreateTempFile(const std::string& directory, const std::string& prefix) override {
     return target_.CreateTempFile(directory, prefix);
