@@ -121,7 +121,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
     DropEntriesNamedInAnotherCase(*old, plan.additions, plan.dropOld);
   }
   // Entries that could not all be extracted are never written.
-  if (NamesClash(newNames, ExtractedNames(old.get()))) return E_NOT_SUPPORTED;
+  if (NamesClash(newNames, ExtractedNames(old.get()), kCaseBlindNames)) return E_NOT_SUPPORTED;
   const int result = WriteAndReplace(system, archivePath, std::move(old), plan, needed);
   if (result != E_SUCCESS) return result;
 

@@ -75,11 +75,12 @@ bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
 // The files and the folders a set of names puts on disk, by EntryMatchKey;
 // a folder also for every name below it.
 struct NameKinds {
+  bool caseBlind = false;
   std::unordered_set<std::string> files;
   std::unordered_set<std::string> folders;  // without the trailing '/'
 
   void Add(const std::string& name) {
-    const std::string key = EntryMatchKey(name);
+    const std::string key = EntryMatchKey(name, caseBlind);
     const bool folder = !key.empty() && key.back() == '/';
     const size_t end = folder ? key.size() - 1 : key.size();
     for (size_t slash = key.find('/'); slash < end; slash = key.find('/', slash + 1)) {
@@ -113,16 +114,24 @@ bool NormalEntryName(const std::string& name, std::string& normal) {
   return true;
 }
 
-std::string EntryMatchKey(const std::string& name) { return name; }
+std::string EntryMatchKey(const std::string& name, bool caseBlind) {
+  if (!caseBlind) return name;
+  std::string key = name;
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return key;
+}
 
-bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames) {
+bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames,
+                bool caseBlind) {
   std::unordered_set<std::string> seen;
-  NameKinds added;
+  NameKinds added{caseBlind};
   for (const std::string& name : newNames) {
-    if (!seen.insert(EntryMatchKey(name)).second) return true;
+    if (!seen.insert(EntryMatchKey(name, caseBlind)).second) return true;
     added.Add(name);
   }
-  NameKinds old;
+  NameKinds old{caseBlind};
   for (const std::string& name : oldNames) old.Add(name);
   for (const std::string& file : added.files) {
     if (added.folders.count(file) != 0 || old.folders.count(file) != 0) return true;

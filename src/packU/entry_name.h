@@ -40,15 +40,18 @@ std::string TruncateName(const std::string& name, size_t maxBytes, char separato
 // new entry never climbs above the archive's root.
 bool NormalEntryName(const std::string& name, std::string& normal);
 
-// What two entry names share exactly when they name one entry.
-std::string EntryMatchKey(const std::string& name);
+// What two entry names share exactly when they name one entry: the name
+// itself, or with caseBlind (where the file system takes names that differ
+// only in ASCII case for one) the name in lower case.
+std::string EntryMatchKey(const std::string& name, bool caseBlind);
 
 // True when the new entries (normal names) and the old ones (as they are
 // extracted) cannot stand side by side: two new names of one entry, or a new
 // file where a new or old entry is a folder of that name or lies in one, or a
 // new folder where an old entry is a file of that name. A new entry that
 // replaces an old one of its name and kind is no clash.
-bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames);
+bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames,
+                bool caseBlind);
 
 }  // namespace tvx
 

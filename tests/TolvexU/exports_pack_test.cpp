@@ -129,6 +129,11 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
       {nullptr, {"d"}, PK_PACK_SAVE_PATHS},                 // a file where the archive has a folder
       {nullptr, {ListForm("f/y.txt")}, PK_PACK_SAVE_PATHS},  // a folder where it has a file
       {"f", {"a.txt"}, 0},
+#ifdef _WIN32
+      // The same in another case, where Windows takes it for the same name.
+      {nullptr, {"D"}, PK_PACK_SAVE_PATHS},
+      {nullptr, {"a.txt", "A.TXT"}, PK_PACK_SAVE_PATHS},
+#endif
   };
   for (const Case& c : cases) {
     EXPECT_EQ(Pack(archive, c.subPath, c.names, c.flags | PK_PACK_MOVE_FILES), E_NOT_SUPPORTED) << c.names.back();

@@ -156,7 +156,7 @@ TEST(NamesClash, FindsEntriesThatCannotBeExtractedSideBySide) {
       {{"d/", "d/y"}, {"d/", "d/x"}, false},    // folders merged
       {{"dx", "d.txt"}, {"d/", "d/e"}, false},  // a longer name is another name
   };
-  for (const Case& c : cases) EXPECT_EQ(NamesClash(c.added, c.old), c.clash) << c.added.front() << " + " << c.added.back();
+  for (const Case& c : cases) EXPECT_EQ(NamesClash(c.added, c.old, false), c.clash) << c.added.front() << " + " << c.added.back();
 }
 
 }  // namespace
