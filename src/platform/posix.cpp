@@ -586,11 +586,15 @@ bool SyncFolderOf(const std::string& path) {
     path.copy(folder, length);
   }
   folder[length] = '\0';
-  const int fd = ::open(folder, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  int fd = ::open(folder, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  // A drop folder (write and search, no read) cannot be opened, yet the
+  // rename is in it: the file's whole volume is synced instead.
+  const bool wholeVolume = fd < 0 && errno == EACCES;
+  if (wholeVolume) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   int result;
   do {
-    result = ::fsync(fd);
+    result = wholeVolume ? ::syncfs(fd) : ::fsync(fd);
   } while (result != 0 && errno == EINTR);
   const bool unsupported = result != 0 && (errno == EINVAL || errno == EROFS || errno == ENOTSUP);
   ::close(fd);

@@ -18,6 +18,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -566,6 +568,31 @@ TEST(PlatformUpdateLock, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesP
   { OtherThread other([&] { UpdateLock::AcquireName(dir.File("b.tvx"), 50, &busy); }); }
   EXPECT_EQ(busy, UpdateLock::Outcome::kBusy);
 }
+
+#ifndef _WIN32
+// A drop folder (write and search, no read): a file can be renamed into it
+// although the folder itself cannot be opened to sync it.
+TEST(PlatformUpdateLock, AFolderThatCannotBeReadStillSyncsWhatWasRenamedIntoIt) {
+  TempDir dir;
+  const std::string folder = dir.File("drop");
+  fs::create_directories(folder);
+  ASSERT_TRUE(WriteFileBytes(folder + "/a.tvx", "archive"));
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0333), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // root reads any folder: the check runs as nobody
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    _exit(SyncFolderOf(folder + "/a.tvx") ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  chmod(folder.c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_NE(WEXITSTATUS(status), 2) << "cannot run as another user";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "an update into a drop folder would be reported as failed";
+}
+#endif
 
 TEST(OsSystemErrors, EachFailureSaysWhatFailed) {
   TempDir dir;
