@@ -567,6 +567,9 @@ TEST(PlatformUpdateLock, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesP
   ASSERT_EQ(outcome, UpdateLock::Outcome::kHeld);
   { OtherThread other([&] { UpdateLock::AcquireName(dir.File("b.tvx"), 50, &busy); }); }
   EXPECT_EQ(busy, UpdateLock::Outcome::kBusy);
+  // Another new archive in the same folder does not wait for it.
+  UpdateLock::AcquireName(dir.File("c.tvx"), 0, &outcome);
+  EXPECT_EQ(outcome, UpdateLock::Outcome::kHeld) << "a long creation keeps others in its folder from being made";
 }
 
 #ifndef _WIN32
