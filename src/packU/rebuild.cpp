@@ -65,6 +65,13 @@ bool WriteAll(ByteStream& output, const std::string& bytes) {
   return !output.TryWrite(bytes.data(), static_cast<uint32_t>(bytes.size())).failed();
 }
 
+// The bytes a kept entry takes along: none for a folder or an entry without
+// content, whatever its record claims. Nothing reads them, and copying them
+// would let many such records multiply one file's bytes.
+uint32_t KeptDataSize(const ArchiveEntry& entry) {
+  return entry.IsDirectory() || !entry.HasContent() ? 0 : static_cast<uint32_t>(entry.packedSize);
+}
+
 // Gives each kept entry its new dataOffset: their bytes follow each other in
 // old directory order. Known before anything is copied, so an archive that
 // only loses entries gets its directory written once.
@@ -74,9 +81,12 @@ Status PlaceKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept,
   for (size_t i = 0; i < kept.size(); ++i) {
     const ArchiveEntry& entry = *kept[i];
     out[i].dataOffset = static_cast<int32_t>(running);
-    if (entry.packedSize == 0) continue;
+    const uint32_t size = KeptDataSize(entry);
+    if (size == 0) {
+      out[i].packedSize = 0;
+      continue;
+    }
     if (!old.EntryDataPresent(entry)) return Status::kBadArchive;
-    const auto size = static_cast<uint32_t>(entry.packedSize);
     if (size > kMaxArchiveSize - dataStart - running) return Status::kTooLarge;
     running += size;
   }
@@ -89,13 +99,13 @@ Status PlaceKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept,
 Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, ByteStream& output,
                     WorkProgress* progress) {
   uint64_t total = 0;
-  for (const ArchiveEntry* entry : kept) total += static_cast<uint32_t>(entry->packedSize);
+  for (const ArchiveEntry* entry : kept) total += KeptDataSize(*entry);
   RangeCopier copier(old.stream(), old.fileSize(), output);
   uint64_t copied = 0;
   uint64_t reportedAt = 0;
   for (const ArchiveEntry* entry : kept) {
     const uint32_t start = old.EntryDataPosition(*entry);
-    const auto size = static_cast<uint32_t>(entry->packedSize);
+    const uint32_t size = KeptDataSize(*entry);
     for (uint32_t done = 0; done < size;) {
       const uint32_t piece = size - done < kCopyChunk ? size - done : kCopyChunk;
       const Status status = copier.Copy(start + done, piece);

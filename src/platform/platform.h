@@ -280,10 +280,10 @@ class UpdateLock {
   // to the file it holds (the previous holder may have renamed a new file
   // over it) and holds that file instead when not.
   static UpdateLock Acquire(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome);
-  // The same for a file not made yet: its name is held (POSIX: flock on its
-  // folder, so creations in one folder take turns; Windows: a named mutex of
-  // the path), so that two calls creating it do not both write it.
-  // identity() tells what is held (the folder; on Windows the path's hash).
+  // The same for a file not made yet: its name is held (POSIX: an abstract
+  // socket named after its folder and name; Windows: a named mutex of the
+  // path), so that two calls creating it do not both write it.
+  // identity() tells what is held (a hash of the name).
   static UpdateLock AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome);
   ~UpdateLock();
   UpdateLock(UpdateLock&& other) noexcept;

@@ -8,13 +8,16 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -550,20 +553,43 @@ UpdateLock UpdateLock::Acquire(const std::string& path, uint32_t waitMillisecond
   }
 }
 
+// The name is held by binding an abstract socket named after the folder's
+// device and inode and the file's name: no file is left behind, the system
+// frees it when the process ends, and creations of other names in the same
+// folder do not wait. (Processes in other network namespaces do not see it;
+// for them only the check before the rename guards the name.)
 UpdateLock UpdateLock::AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
-  const int fd = ::open(ParentFolder(path).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  *outcome = Outcome::kUnavailable;
   struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    if (fd >= 0) ::close(fd);
-    *outcome = Outcome::kUnavailable;
-    return UpdateLock();
+  if (!StatPath(ParentFolder(path), &st)) return UpdateLock();
+  const size_t slash = path.rfind('/');
+  uint64_t hash = 14695981039346656037ull;  // FNV-1a of the name
+  for (size_t i = slash == std::string::npos ? 0 : slash + 1; i < path.size(); ++i) {
+    hash = (hash ^ static_cast<unsigned char>(path[i])) * 1099511628211ull;
   }
-  *outcome = LockBefore(fd, MonotonicMilliseconds() + waitMilliseconds);
-  if (*outcome != Outcome::kHeld) {
-    ::close(fd);
-    return UpdateLock();
+  struct sockaddr_un address {};
+  address.sun_family = AF_UNIX;
+  const int length = std::snprintf(address.sun_path + 1, sizeof address.sun_path - 1, "tolvex-create-%llx-%llx-%llx",
+                                   static_cast<unsigned long long>(st.st_dev),
+                                   static_cast<unsigned long long>(st.st_ino), static_cast<unsigned long long>(hash));
+  const auto size = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + static_cast<size_t>(length));
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return UpdateLock();
+  const int64_t deadline = MonotonicMilliseconds() + waitMilliseconds;
+  while (::bind(fd, reinterpret_cast<const struct sockaddr*>(&address), size) != 0) {
+    if (errno != EADDRINUSE) {
+      ::close(fd);
+      return UpdateLock();
+    }
+    if (MonotonicMilliseconds() >= deadline) {
+      ::close(fd);
+      *outcome = Outcome::kBusy;
+      return UpdateLock();
+    }
+    SleepMilliseconds(5);
   }
-  return UpdateLock(fd, IdentityOf(st));
+  *outcome = Outcome::kHeld;
+  return UpdateLock(fd, FileIdentity{static_cast<uint64_t>(st.st_dev), hash ^ static_cast<uint64_t>(st.st_ino), 0, 0});
 }
 
 void UpdateLock::Release() {
@@ -586,11 +612,15 @@ bool SyncFolderOf(const std::string& path) {
     path.copy(folder, length);
   }
   folder[length] = '\0';
-  const int fd = ::open(folder, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  int fd = ::open(folder, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  // A drop folder (write and search, no read) cannot be opened, yet the
+  // rename is in it: the file's whole volume is synced instead.
+  const bool wholeVolume = fd < 0 && errno == EACCES;
+  if (wholeVolume) fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   int result;
   do {
-    result = ::fsync(fd);
+    result = wholeVolume ? ::syncfs(fd) : ::fsync(fd);
   } while (result != 0 && errno == EINTR);
   const bool unsupported = result != 0 && (errno == EINVAL || errno == EROFS || errno == ENOTSUP);
   ::close(fd);

@@ -210,12 +210,16 @@ TEST_F(RebuildTest, RemovingAFolderDropsEverythingBelowItOnly) {
 
 TEST_F(RebuildTest, KeptDataIsCompactedAndPutInDirectoryOrder) {
   // An archive written by someone else: data in reverse order, a gap of junk,
-  // and two entries sharing the same bytes.
-  std::string bytes = test::HeaderBytes(4);
+  // two entries sharing the same bytes, and a folder and an empty file whose
+  // records claim bytes (nothing reads them: they are not taken along, or
+  // many such records would multiply a file's bytes at each update).
+  std::string bytes = test::HeaderBytes(6);
   bytes += test::RecordBytes({"one", 1, 3, 3, 13});
   bytes += test::RecordBytes({"two", 2, 3, 3, 5});
   bytes += test::RecordBytes({"three", 3, 5, 5, 0});
   bytes += test::RecordBytes({"again", 4, 3, 3, 5});
+  bytes += test::RecordBytes({"dir/", 5, 0, 5, 0});
+  bytes += test::RecordBytes({"empty", 6, 0, 5, 0});
   bytes += "THREE" "two" "JUNKJ" "one";
   RebuildPlan plan;
   plan.oldArchive = &Old(bytes);
@@ -223,7 +227,9 @@ TEST_F(RebuildTest, KeptDataIsCompactedAndPutInDirectoryOrder) {
   EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes({{"one", "one", -1, 1},
                                                      {"two", "two", -1, 2},
                                                      {"three", "THREE", -1, 3},
-                                                     {"again", "two", -1, 4}})));
+                                                     {"again", "two", -1, 4},
+                                                     {"dir/", "", -1, 5},
+                                                     {"empty", "", -1, 6}})));
 }
 
 // --- packing files -----------------------------------------------------------------------

@@ -19,6 +19,8 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <utime.h>
 
@@ -567,7 +569,36 @@ TEST(PlatformUpdateLock, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesP
   ASSERT_EQ(outcome, UpdateLock::Outcome::kHeld);
   { OtherThread other([&] { UpdateLock::AcquireName(dir.File("b.tvx"), 50, &busy); }); }
   EXPECT_EQ(busy, UpdateLock::Outcome::kBusy);
+  // Another new archive in the same folder does not wait for it.
+  UpdateLock::AcquireName(dir.File("c.tvx"), 0, &outcome);
+  EXPECT_EQ(outcome, UpdateLock::Outcome::kHeld) << "a long creation keeps others in its folder from being made";
 }
+
+#ifndef _WIN32
+// A drop folder (write and search, no read): a file can be renamed into it
+// although the folder itself cannot be opened to sync it.
+TEST(PlatformUpdateLock, AFolderThatCannotBeReadStillSyncsWhatWasRenamedIntoIt) {
+  TempDir dir;
+  const std::string folder = dir.File("drop");
+  fs::create_directories(folder);
+  ASSERT_TRUE(WriteFileBytes(folder + "/a.tvx", "archive"));
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0333), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {  // root reads any folder: the check runs as nobody
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+    if (access(folder.c_str(), W_OK | X_OK) != 0) _exit(2);  // the temporary folder is private
+    _exit(SyncFolderOf(folder + "/a.tvx") ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  chmod(folder.c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no other user can reach a temporary folder here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "an update into a drop folder would be reported as failed";
+}
+#endif
 
 TEST(OsSystemErrors, EachFailureSaysWhatFailed) {
   TempDir dir;
