@@ -140,8 +140,10 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
     ::close(fd);
     return File();
   }
-  const int status = ::fcntl(fd, F_GETFL);
-  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+  // A regular file opened for reading never blocks anyway: O_NONBLOCK may stay.
+  const bool keepsFlags = mode == Mode::kRead && S_ISREG(st.st_mode);
+  const int status = keepsFlags ? 0 : ::fcntl(fd, F_GETFL);
+  if (!keepsFlags && (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1)) {
     ::close(fd);
     return File();
   }
@@ -432,6 +434,22 @@ bool IsReadOnlyFile(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st)) return false;
   return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+PathFacts FactsOfPath(const std::string& path) {
+  struct stat st {};
+  PathFacts facts;
+  if (!StatPath(path, &st)) return facts;
+  if (S_ISDIR(st.st_mode)) {
+    facts.kind = PathFacts::Kind::kFolder;
+  } else if (S_ISREG(st.st_mode)) {
+    facts.kind = PathFacts::Kind::kRegularFile;
+    facts.size = static_cast<int64_t>(st.st_size);
+  } else {
+    facts.kind = PathFacts::Kind::kOther;
+    facts.size = static_cast<int64_t>(st.st_size);  // as FileSize64 gives it
+  }
+  return facts;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {
