@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -383,15 +384,36 @@ bool SetFileAccessMode(const std::string& path, uint32_t mode) {
 
 // --- extracted files ------------------------------------------------------------
 
+namespace {
+
+// The instant a wall-clock second names on this machine's clock (mktime
+// decides daylight saving for that date). mktime consults the time-zone file
+// on every call, so the answer for the start of the hour is kept: entries
+// extracted one after another mostly share their hour, and offsets change on
+// the hour. False when the time cannot be expressed.
+bool InstantOfWallClock(int64_t wallClockSeconds, time_t& instant) {
+  thread_local int64_t cachedHour = INT64_MIN;
+  thread_local time_t cachedInstant = 0;
+  const int64_t hourStart = wallClockSeconds - ((wallClockSeconds % 3600) + 3600) % 3600;
+  if (hourStart != cachedHour) {
+    const time_t asUtc = static_cast<time_t>(hourStart);
+    struct tm fields {};
+    if (::gmtime_r(&asUtc, &fields) == nullptr) return false;
+    fields.tm_isdst = -1;
+    const time_t hourInstant = ::mktime(&fields);
+    if (hourInstant == static_cast<time_t>(-1)) return false;
+    cachedHour = hourStart;
+    cachedInstant = hourInstant;
+  }
+  instant = cachedInstant + static_cast<time_t>(wallClockSeconds - hourStart);
+  return true;
+}
+
+}  // namespace
+
 bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
-  // The wall-clock fields, then the instant they name on this machine's clock
-  // (mktime decides daylight saving for that date).
-  const time_t asUtc = static_cast<time_t>(wallClockSeconds);
-  struct tm fields {};
-  if (::gmtime_r(&asUtc, &fields) == nullptr) return false;
-  fields.tm_isdst = -1;
-  const time_t instant = ::mktime(&fields);
-  if (instant == static_cast<time_t>(-1) && wallClockSeconds != -1) return false;
+  time_t instant = 0;
+  if (!InstantOfWallClock(wallClockSeconds, instant)) return false;
   struct timespec times[2] = {};
   times[0].tv_nsec = UTIME_OMIT;  // the access time stays the time of extraction
   times[1].tv_sec = instant;
