@@ -41,7 +41,7 @@ trap 'say "FAILED at line $LINENO: $BASH_COMMAND"' ERR
 # --- tools ------------------------------------------------------------------------
 install_missing() {
   local -A package=([zip]=zip [unzip]=unzip [7z]=p7zip-full [bsdtar]=libarchive-tools [gzip]=gzip
-                    [gnuplot]=gnuplot-nox [cmake]=cmake [ninja]=ninja-build [g++]=g++)
+                    [gnuplot]=gnuplot-nox [cmake]=cmake [ninja]=ninja-build [g++]=g++ [strace]=strace)
   local missing=()
   for tool in "${!package[@]}"; do
     command -v "$tool" > /dev/null || missing+=("${package[$tool]}")
@@ -56,7 +56,8 @@ install_missing() {
 
 build() {
   say "building the bench preset"
-  (cd "$ROOT" && cmake --preset bench > /dev/null && cmake --build --preset bench > /dev/null)
+  (cd "$ROOT" && cmake --preset bench > /dev/null && cmake --build --preset bench > /dev/null &&
+    cmake --build --preset bench --target tolvex > /dev/null)
 }
 
 # --- inputs -----------------------------------------------------------------------
@@ -192,6 +193,15 @@ measure() {
   done
 }
 
+# System calls per small file, on 20,000 of them (strace slows every call down).
+syscall_counts() {
+  say "system calls per small file (strace -c)"
+  rm -rf "$WORK/small20k"
+  "$BENCH" gen-small "$WORK/small20k" 20 1000
+  "$ROOT/bench/syscalls.sh" "$WORK/small20k" "$WORK/syscalls" "$BENCH" > "$WORK/syscalls.md"
+  rm -rf "$WORK/small20k" "$WORK/syscalls"
+}
+
 # --- report -------------------------------------------------------------------------
 chart() {
   # Bars cut at 4 so that 7z's pack does not flatten the rest; labels give the values.
@@ -235,6 +245,12 @@ write_report() {
     echo "![CPU time relative to the limit](performance-corpus.svg)"
     echo
     echo "$tables"
+    echo
+    echo "## System calls per small file"
+    echo
+    echo "Counted by \`bench/syscalls.sh\` with \`strace -c -f\`:"
+    echo
+    cat "$WORK/syscalls.md"
     echo
     echo "## What was measured"
     echo
@@ -297,6 +313,7 @@ main() {
   LOAD_START=$(cut -d' ' -f1-3 /proc/loadavg)
   if ((FIRST_ROUND == 1)); then make_inputs; else say "resuming at round $FIRST_ROUND"; fi
   measure
+  syscall_counts
   write_report $(($(date +%s) - STARTED))
 }
 
