@@ -24,7 +24,8 @@ const char kUsage[] =
     "options: --module PATH  --case NAME  --round N\n"
     "         --tool NAME --op NAME --cwd DIR --output FILE   (exec only)\n"
     "commands:\n"
-    "  gen-small DIR                 100 folders x 1000 files of 100 bytes\n"
+    "  gen-small DIR [FOLDERS FILES] 100 folders x 1000 files of 100 bytes\n"
+    "  walk TREE                     the tree walk alone (to subtract from a system-call count)\n"
     "  gen-big FILE BYTES TEXTROOT   mixed text and noise, deterministic\n"
     "  limit TREE SCRATCH            raw zlib level 9 plus plain I/O\n"
     "  pack TREE ARCHIVE | list ARCHIVE | test ARCHIVE | extract ARCHIVE DEST\n"
@@ -159,7 +160,12 @@ int Main(int argc, char** argv) {
   const std::string command = args.positional[0];
   const std::vector<std::string> p(args.positional.begin() + 1, args.positional.end());
   const int round = std::atoi(args.Option("round", "1").c_str());
-  if (command == "gen-small" && p.size() == 1) return GenerateSmallTree(p[0], 100, 1000, 100) ? 0 : 1;
+  if (command == "gen-small" && (p.size() == 1 || p.size() == 3)) {
+    const int folders = p.size() == 3 ? std::atoi(p[1].c_str()) : 100;
+    const int files = p.size() == 3 ? std::atoi(p[2].c_str()) : 1000;
+    return GenerateSmallTree(p[0], folders, files, 100) ? 0 : 1;
+  }
+  if (command == "walk" && p.size() == 1) return AddListOf(ListTree(p[0])).empty() ? 1 : 0;
   if (command == "gen-big" && p.size() == 3) {
     return GenerateMixedFile(p[0], std::strtoull(p[1].c_str(), nullptr, 10), p[2]) ? 0 : 1;
   }

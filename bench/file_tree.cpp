@@ -53,7 +53,7 @@ void Walk(const std::string& root, const std::string& prefix, Tree& tree) {
       Walk(root, relative, tree);
     } else if (S_ISREG(st.st_mode)) {
       const auto size = static_cast<uint64_t>(st.st_size);
-      tree.items.push_back(TreeItem{relative, false, size});
+      tree.items.push_back(TreeItem{relative, false, size, static_cast<int64_t>(st.st_mtime)});
       ++tree.fileCount;
       tree.totalBytes += size;
     }

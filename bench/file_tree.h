@@ -15,6 +15,7 @@ struct TreeItem {
   std::string relative;
   bool folder = false;
   uint64_t size = 0;
+  int64_t modified = 0;  // seconds since 1970, set again on extraction
 };
 
 struct Tree {

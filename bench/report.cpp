@@ -229,7 +229,7 @@ bool WriteReport(const std::vector<Result>& results, const std::string& chartDat
   Line("");
   Line("### The limit, phase by phase (CPU s)");
   Line("");
-  Line("| case | read files | compress2 -9 | write archive | read archive | uncompress | write files |");
+  Line("| case | read files | deflate -9 | write archive | read archive | inflate | write files + times |");
   Line("|---|---:|---:|---:|---:|---:|---:|");
   for (const char* c : {"corpus", "big", "small"}) {
     if (t.Get(c, "limit", "pack").present()) LimitBreakdown(t, c);

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <filesystem>
+#include <unordered_set>
 
 #include "archive_reader.h"
 #include "commands.h"
@@ -26,11 +27,12 @@ void ReportExtractFailure(int code, const ArchiveEntry& entry, const std::string
 
 // Makes ready the place for a file entry. False, after saying why, when the
 // entry must be skipped.
-bool PrepareFileTarget(const std::string& target, bool overwrite) {
+// parent_ready: its folder was made and checked for an entry before.
+bool PrepareFileTarget(const std::string& target, bool overwrite, bool parent_ready) {
   std::error_code ec;
   const fs::path path(target);
-  fs::create_directories(path.parent_path(), ec);
-  if (ec || !fs::is_directory(path.parent_path(), ec)) {
+  if (!parent_ready) fs::create_directories(path.parent_path(), ec);
+  if (!parent_ready && (ec || !fs::is_directory(path.parent_path(), ec))) {
     ReportError(DescribeResult(E_ECREATE, path.parent_path().string()));
     return false;
   }
@@ -95,6 +97,8 @@ int RunExtract(const Options& options, const PluginModule& module) {
 
   InterruptCleanup cleanup;
   int extracted = 0;
+  // Folders below base made or found real (no link) for an earlier entry.
+  std::unordered_set<std::string> verified;
   const bool walked = ProcessEveryEntry(
       module, archive, dialect, total, ProgressWanted(options),
       [&](OpenedArchive& opened, const ArchiveEntry& entry) {
@@ -107,13 +111,18 @@ int RunExtract(const Options& options, const PluginModule& module) {
         std::string target;
         if (!guarded.ok) {
           ReportError("unsafe name (" + guarded.reason + "), not extracted: " + entry.name);
-        } else if (const std::string link = LinkOnTheWay(base, guarded.relative, entry.directory); !link.empty()) {
+        } else if (const std::string link = LinkOnTheWay(base, guarded.relative, entry.directory, verified);
+                   !link.empty()) {
           ReportError("not extracted, " + link + " is a symbolic link that may lead outside " + dir + ": " +
                       entry.name);
           ready = false;
         } else {
           target = TargetPath(base, guarded.relative);
-          ready = entry.directory ? PrepareFolderTarget(target) : PrepareFileTarget(target, options.overwrite);
+          const size_t slash = guarded.relative.rfind('/');
+          const bool parent_ready = slash != std::string::npos && verified.count(guarded.relative.substr(0, slash)) != 0;
+          ready = entry.directory ? PrepareFolderTarget(target)
+                                  : PrepareFileTarget(target, options.overwrite, parent_ready);
+          if (ready) NoteVerifiedFolders(guarded.relative, entry.directory, verified);
         }
         if (!ready) {
           ++failed;

@@ -73,7 +73,8 @@ std::string TargetPath(const std::string& base, const std::string& relative) {
   return target.string();
 }
 
-std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool include_last) {
+std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool include_last,
+                         const std::unordered_set<std::string>& verified) {
   std::filesystem::path at(base);
   size_t start = 0;
   while (start < relative.size()) {
@@ -82,6 +83,10 @@ std::string LinkOnTheWay(const std::string& base, const std::string& relative, b
     const bool last = end == relative.size();
     if (last && !include_last) break;
     at /= relative.substr(start, end - start);
+    if (verified.count(relative.substr(0, end)) != 0) {
+      start = end + 1;
+      continue;
+    }
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::symlink_status(at, ec);
     if (ec || !std::filesystem::exists(status)) break;  // nothing below exists either
@@ -89,6 +94,13 @@ std::string LinkOnTheWay(const std::string& base, const std::string& relative, b
     start = end + 1;
   }
   return std::string();
+}
+
+void NoteVerifiedFolders(const std::string& relative, bool include_last, std::unordered_set<std::string>& verified) {
+  size_t end = include_last ? relative.size() : relative.rfind('/');
+  while (end != std::string::npos && end > 0 && verified.insert(relative.substr(0, end)).second) {
+    end = relative.rfind('/', end - 1);
+  }
 }
 
 }  // namespace tvx::cli

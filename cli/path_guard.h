@@ -4,6 +4,7 @@
 #define TOLVEX_CLI_PATH_GUARD_H
 
 #include <string>
+#include <unordered_set>
 
 #include "host_dialect.h"
 
@@ -29,7 +30,14 @@ std::string TargetPath(const std::string& base, const std::string& relative);
 // base/relative (the last component only when include_last); empty when
 // there is none. Writing through such a link could land outside base, so
 // an entry below one is refused. Links above base are the user's choice.
-std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool include_last);
+// Folders named in verified (relative, as found to be real folders earlier
+// in the same run) are not asked again.
+std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool include_last,
+                         const std::unordered_set<std::string>& verified = {});
+
+// Adds the folders on the way to relative (relative itself when include_last)
+// to verified, once they have been checked and made.
+void NoteVerifiedFolders(const std::string& relative, bool include_last, std::unordered_set<std::string>& verified);
 
 }  // namespace tvx::cli
 

@@ -30,6 +30,7 @@ bool OpensForReading(const fs::path& p, std::string& why) {
 struct Walker {
   const HostDialect& dialect;
   fs::path archive;  // empty when the archive does not exist yet
+  uintmax_t archive_size = 0;
   SourceSet& set;
   size_t group = 0;
 
@@ -38,15 +39,18 @@ struct Walker {
     std::error_code ec;
     return fs::equivalent(p, archive, ec) && !ec;
   }
+  // Only a file of the archive's size can be the archive: the others need no
+  // second look at either of them.
+  bool IsArchive(const fs::path& p, uintmax_t size) const { return size == archive_size && IsArchive(p); }
 
   void LeaveOut(const std::string& why, const fs::path& p, const std::string& detail = std::string()) {
     set.left_out.push_back(why + ", left out: " + p.string() + (detail.empty() ? "" : " (" + detail + ")"));
   }
 
   void AddFile(const fs::path& p, const std::string& relative) {
-    if (IsArchive(p)) return;
     std::error_code ec;
     const uintmax_t size = fs::file_size(p, ec);
+    if (!ec && IsArchive(p, size)) return;
     std::string why;
     if (ec) {
       LeaveOut("cannot read", p, ec.message());
@@ -124,8 +128,12 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
                          const std::string& archive) {
   SourceSet set;
   std::error_code ec;
-  Walker walker{d, fs::path(), set};
-  if (fs::exists(archive, ec)) walker.archive = fs::absolute(archive, ec);
+  Walker walker{d, fs::path(), 0, set};
+  if (fs::exists(archive, ec)) {
+    walker.archive = fs::absolute(archive, ec);
+    walker.archive_size = fs::file_size(archive, ec);
+    if (ec) walker.archive_size = static_cast<uintmax_t>(-1);
+  }
 
   struct Top {
     fs::path path;

@@ -37,9 +37,12 @@ struct PackItem {
 };
 
 // The archive itself, named among the files to pack (directly or through
-// another name for it), is left out: it cannot hold itself.
-bool IsTheArchive(platform::System& system, const std::string& sourcePath, const PackRequest& request, const std::string& archivePath) {
-  return sourcePath == request.packedFile || sourcePath == archivePath ||
+// another name for it), is left out: it cannot hold itself. Only a file of
+// the archive's size can be it, so the others need no further look.
+bool IsTheArchive(platform::System& system, const std::string& sourcePath, int64_t sourceSize, const PackRequest& request,
+                  const std::string& archivePath, const platform::PathFacts& archive) {
+  if (sourcePath == request.packedFile || sourcePath == archivePath) return true;
+  return archive.kind == platform::PathFacts::Kind::kRegularFile && archive.size == sourceSize &&
          system.SameFile(sourcePath, archivePath);
 }
 
@@ -48,22 +51,27 @@ bool IsTheArchive(platform::System& system, const std::string& sourcePath, const
 // FIFO would block the reader). A folder named without its trailing separator
 // is packed as a folder. Without saved paths a folder item adds nothing: its
 // name part would be empty. E_NOT_SUPPORTED for a name with a ".." component.
+// Each source is looked at once; its size goes on to the free-space sum.
 int PackItems(platform::System& system, const PackRequest& request, const std::string& archivePath, std::vector<PackItem>& items) {
+  using Kind = platform::PathFacts::Kind;
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
+  const platform::PathFacts archive = system.FactsOfPath(archivePath);
   for (std::string name : ParseNameList(request.addList)) {
     PackItem item;
     item.item.sourcePath = JoinPath(request.srcPath, name, platform::kPathSeparator, platform::IsPathSeparator);
     item.folder = EndsInSeparator(name);
+    const platform::PathFacts source = system.FactsOfPath(item.item.sourcePath);
     if (item.folder) {
-      if (!system.DirectoryExists(item.item.sourcePath)) return E_EOPEN;
-    } else if (system.DirectoryExists(item.item.sourcePath)) {
+      if (source.kind != Kind::kFolder) return E_EOPEN;
+    } else if (source.kind == Kind::kFolder) {
       item.folder = true;
       name += kSeparator;
-    } else if (!system.RegularFileExists(item.item.sourcePath)) {
+    } else if (source.kind != Kind::kRegularFile) {
       return E_EOPEN;
-    } else if (IsTheArchive(system, item.item.sourcePath, request, archivePath)) {
+    } else if (IsTheArchive(system, item.item.sourcePath, source.size, request, archivePath, archive)) {
       continue;
     }
+    if (!item.folder) item.item.size = source.size;
     if (item.folder && !savePaths) continue;
     if (!EntryNameOf(request, name, item.item.entryName)) return E_NOT_SUPPORTED;
     if (item.item.entryName.empty()) continue;
@@ -98,10 +106,9 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
     if (!NameFitsHost(item.item.entryName)) return E_NOT_SUPPORTED;
     plan.additions.push_back(item.item);
     if (item.folder) continue;
-    const int64_t size = system.FileSize64(item.item.sourcePath);
+    const int64_t size = item.item.size;
     if (size > static_cast<int64_t>(kMaxArchiveSize)) return E_NOT_SUPPORTED;
     if (size > 0) needed += static_cast<uint64_t>(size);
-    plan.additions.back().size = size;
   }
   std::vector<platform::FileStamp> stamps;
   plan.sourceStamps = &stamps;

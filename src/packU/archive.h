@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "packU/archive_entry.h"
@@ -68,6 +69,9 @@ class Archive {
     int32_t time = 0;
   };
   std::vector<ExtractedFolder> extractedFolders;
+  // Folders below an extraction's destination already found to be folders,
+  // not links: each is looked at once per archive, not once per entry.
+  std::unordered_set<std::string> verifiedFolders;
 
   // The plug-in layer's index of the names it shows the host, made when
   // first needed (host_dialect.h); the archive only keeps it.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "commonsU/path_text.h"
@@ -145,12 +146,19 @@ Status Reported(WorkProgress* progress, const ArchiveEntry& entry, Work work) {
 
 // True when a component of target after its first destFolderLength characters
 // (the destination folder as the caller named it), the last one included, is
-// a symbolic link: writing through it could land anywhere.
-bool PassesThroughLink(platform::System& system, const std::string& target, size_t destFolderLength) {
+// a symbolic link: writing through it could land anywhere. A folder on the
+// way that was found to be a real folder is remembered in verified and not
+// asked again; the last component is asked every time.
+bool PassesThroughLink(platform::System& system, const std::string& target, size_t destFolderLength,
+                       std::unordered_set<std::string>& verified) {
   if (destFolderLength == 0) return false;
   for (size_t i = destFolderLength + 1; i < target.size(); ++i) {
     if (!platform::IsPathSeparator(target[i]) || platform::IsPathSeparator(target[i - 1])) continue;
-    if (system.IsSymbolicLink(target.substr(0, i))) return true;
+    std::string folder = target.substr(0, i);
+    if (verified.count(folder) != 0) continue;
+    if (system.IsSymbolicLink(folder)) return true;
+    // A missing folder is asked again once it exists.
+    if (system.DirectoryExists(folder)) verified.insert(std::move(folder));
   }
   return system.IsSymbolicLink(WithoutTrailingSeparators(target, platform::IsPathSeparator));
 }
@@ -163,7 +171,7 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
                         size_t destFolderLength, EntryMeter& meter) {
   if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
   platform::System& system = archive.system();
-  if (PassesThroughLink(system, target, destFolderLength)) return Status::kCreateFailed;
+  if (PassesThroughLink(system, target, destFolderLength, archive.verifiedFolders)) return Status::kCreateFailed;
   if (entry.IsDirectory()) {
     if (!system.MakeDirectory(target)) return Status::kCreateFailed;
     const std::string folder = WithoutTrailingSeparators(target, platform::IsPathSeparator);

@@ -1,6 +1,7 @@
 #include "packU/rebuild.h"
 
 #include <memory>
+#include <new>
 #include <string_view>
 #include <unordered_set>
 
@@ -13,9 +14,13 @@
 #include "platform/platform.h"
 #include "streams/copy_stream.h"
 #include "streams/file_stream.h"
+#include "streams/write_behind_stream.h"
 
 namespace tvx {
 namespace {
+
+// The new archive is written through a buffer of this size (see Rebuild::Run).
+constexpr uint32_t kWriteBuffer = 1u << 20;
 
 // Names to drop from the old archive, matched in constant time per name.
 class DropSet {
@@ -143,6 +148,10 @@ class Rebuild {
     output_ = OpenReadWriteFileStream(system_, newPath);
     if (!output_->IsOpen()) return Status::kCreateFailed;
     if (!output_->SetSize(0)) return Status::kWriteFailed;
+    // The header, the directory and the data of many small entries go out
+    // in large pieces.
+    out_.reset(new (std::nothrow) WriteBehindStream(*output_, kWriteBuffer));
+    if (!out_) return Status::kNoMemory;
 
     // New entries' records are placeholders until their data is written; the
     // kept ones are final already.
@@ -154,10 +163,10 @@ class Rebuild {
       const Status placed = PlaceKeptData(*plan_.oldArchive, kept, entries_, dataStart);
       if (placed != Status::kOk) return placed;
     }
-    if (!WriteAll(*output_, Header()) || !WriteAll(*output_, DirectoryBytes(entries_))) return Status::kWriteFailed;
+    if (!WriteAll(*out_, Header()) || !WriteAll(*out_, DirectoryBytes(entries_))) return Status::kWriteFailed;
 
     Status status = Status::kOk;
-    if (plan_.oldArchive != nullptr) status = CopyKeptData(*plan_.oldArchive, kept, *output_, plan_.progress);
+    if (plan_.oldArchive != nullptr) status = CopyKeptData(*plan_.oldArchive, kept, *out_, plan_.progress);
     if (status != Status::kOk) return status;
     status = WriteNewData(kept.size(), dataStart);
     if (status != Status::kOk) return status;
@@ -204,13 +213,13 @@ class Rebuild {
     for (size_t i = first; i < entries_.size(); ++i) {
       ArchiveEntry& entry = entries_[i];
       const std::string& sourcePath = plan_.additions[i - first].sourcePath;
-      const Placement at = output_->TryPosition();
+      const Placement at = out_->TryPosition();
       if (at.failed()) return Status::kWriteFailed;
       entry.dataOffset = static_cast<int32_t>(at.position - dataStart);
       PackedContent content;
       EntryMeter meter(plan_.progress, entry);
       if (!entry.IsDirectory()) {
-        const Status status = PackFileContent(system_, sourcePath, *output_, kMaxArchiveSize, meter, content);
+        const Status status = PackFileContent(system_, sourcePath, *out_, kMaxArchiveSize, meter, content);
         if (status != Status::kOk) return status;
         if (plan_.sourceStamps != nullptr) (*plan_.sourceStamps)[i - first] = content.stamp;
         entry.unpackedSize = content.unpackedSize;
@@ -219,6 +228,8 @@ class Rebuild {
       entry.time = content.wallClock != platform::kNoWallClock ? EntryTimeOfWallClock(content.wallClock)
                                                                : NewEntryTime(system_, sourcePath);
       if (!meter.Finish(static_cast<uint32_t>(entry.unpackedSize))) return Status::kCancelled;
+      // Its bytes reach the file before it is reported.
+      if (onNewEntry_ && !out_->Drain()) return Status::kWriteFailed;
       if (onNewEntry_) onNewEntry_(entry);
     }
     return Status::kOk;
@@ -228,19 +239,20 @@ class Rebuild {
   // whose writing was cut short (a killed process) is never taken for a
   // complete archive.
   Status Finish(bool directoryChanged) {
-    const Placement end = output_->TryPosition();
+    const Placement end = out_->TryPosition();
     if (end.failed()) return Status::kWriteFailed;
     if (directoryChanged) {
-      if (output_->TrySetPosition(kHeaderSize).failed() || !WriteAll(*output_, DirectoryBytes(entries_))) {
+      if (out_->TrySetPosition(kHeaderSize).failed() || !WriteAll(*out_, DirectoryBytes(entries_))) {
         return Status::kWriteFailed;
       }
     }
-    if (output_->TrySetPosition(0).failed() || !WriteAll(*output_, std::string(kMagic, kMagicSize))) {
+    if (out_->TrySetPosition(0).failed() || !WriteAll(*out_, std::string(kMagic, kMagicSize))) {
       return Status::kWriteFailed;
     }
     // On disk before the caller lets it replace the old archive or deletes
     // the files it holds: a power cut must not take both.
-    return !output_->TrySetPosition(end.position).failed() && output_->Flush() ? Status::kOk : Status::kWriteFailed;
+    if (out_->TrySetPosition(end.position).failed() || !out_->Drain()) return Status::kWriteFailed;
+    return output_->Flush() ? Status::kOk : Status::kWriteFailed;
   }
 
   platform::System& system_;
@@ -248,6 +260,7 @@ class Rebuild {
   const NewEntryWritten& onNewEntry_;
   std::vector<ArchiveEntry> entries_;
   std::unique_ptr<FileStream> output_;
+  std::unique_ptr<WriteBehindStream> out_;  // writes to output_
 };
 
 }  // namespace

@@ -98,6 +98,7 @@ class Os : public System {
   uint32_t FileSizeByName(const std::string& path) override { return platform::FileSizeByName(path); }
   int64_t FileSize64(const std::string& path) override { return platform::FileSize64(path); }
   FileStamp FileStampOf(const std::string& path) override { return platform::FileStampOf(path); }
+  PathFacts FactsOfPath(const std::string& path) override { return platform::FactsOfPath(path); }
   int64_t FileWallClockTime(const std::string& path) override { return platform::FileWallClockTime(path); }
   int64_t ModifiedWallClockTime(const std::string& path) override { return platform::ModifiedWallClockTime(path); }
   int64_t CurrentWallClockTime() override { return platform::CurrentWallClockTime(); }
@@ -143,6 +144,19 @@ class Os : public System {
 };
 
 }  // namespace
+
+PathFacts System::FactsOfPath(const std::string& path) {
+  PathFacts facts;
+  if (DirectoryExists(path)) {
+    facts.kind = PathFacts::Kind::kFolder;
+  } else if (RegularFileExists(path)) {
+    facts.kind = PathFacts::Kind::kRegularFile;
+    facts.size = FileSize64(path);
+  } else if (FileExists(path)) {
+    facts.kind = PathFacts::Kind::kOther;
+  }
+  return facts;
+}
 
 System& OsSystem() {
   static Os os;

@@ -235,6 +235,16 @@ struct FileStamp {
 };
 FileStamp FileStampOf(const std::string& path);
 
+// What one look at a path (after links) tells of it: the answers of
+// DirectoryExists, RegularFileExists and FileSize64 together.
+struct PathFacts {
+  enum class Kind { kMissing, kRegularFile, kFolder, kOther };
+  Kind kind = Kind::kMissing;
+  int64_t size = -1;  // a regular file's full size; -1 otherwise
+};
+// POSIX one stat; Windows one GetFileAttributesExA.
+PathFacts FactsOfPath(const std::string& path);
+
 // How MoveReplacingOnVolume ended: kOtherVolume when the two names lie on
 // different volumes (EXDEV, ERROR_NOT_SAME_DEVICE) and a copy must do.
 enum class MoveOutcome { kMoved, kOtherVolume, kFailed };
@@ -374,6 +384,8 @@ class System {
   virtual uint32_t FileSizeByName(const std::string& path) = 0;
   virtual int64_t FileSize64(const std::string& path) = 0;
   virtual FileStamp FileStampOf(const std::string& path) = 0;
+  // By default composed of the members it stands for, asked one by one.
+  virtual PathFacts FactsOfPath(const std::string& path);
   virtual int64_t FileWallClockTime(const std::string& path) = 0;
   virtual int64_t ModifiedWallClockTime(const std::string& path) = 0;
   virtual int64_t CurrentWallClockTime() = 0;

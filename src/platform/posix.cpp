@@ -18,6 +18,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -145,8 +146,10 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
     ::close(fd);
     return File();
   }
-  const int status = ::fcntl(fd, F_GETFL);
-  if (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1) {
+  // A regular file opened for reading never blocks anyway: O_NONBLOCK may stay.
+  const bool keepsFlags = mode == Mode::kRead && S_ISREG(st.st_mode);
+  const int status = keepsFlags ? 0 : ::fcntl(fd, F_GETFL);
+  if (!keepsFlags && (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1)) {
     ::close(fd);
     return File();
   }
@@ -387,15 +390,36 @@ bool SetFileAccessMode(const std::string& path, uint32_t mode) {
 
 // --- extracted files ------------------------------------------------------------
 
+namespace {
+
+// The instant a wall-clock second names on this machine's clock (mktime
+// decides daylight saving for that date). mktime consults the time-zone file
+// on every call, so the answer for the start of the hour is kept: entries
+// extracted one after another mostly share their hour, and offsets change on
+// the hour. False when the time cannot be expressed.
+bool InstantOfWallClock(int64_t wallClockSeconds, time_t& instant) {
+  thread_local int64_t cachedHour = INT64_MIN;
+  thread_local time_t cachedInstant = 0;
+  const int64_t hourStart = wallClockSeconds - ((wallClockSeconds % 3600) + 3600) % 3600;
+  if (hourStart != cachedHour) {
+    const time_t asUtc = static_cast<time_t>(hourStart);
+    struct tm fields {};
+    if (::gmtime_r(&asUtc, &fields) == nullptr) return false;
+    fields.tm_isdst = -1;
+    const time_t hourInstant = ::mktime(&fields);
+    if (hourInstant == static_cast<time_t>(-1)) return false;
+    cachedHour = hourStart;
+    cachedInstant = hourInstant;
+  }
+  instant = cachedInstant + static_cast<time_t>(wallClockSeconds - hourStart);
+  return true;
+}
+
+}  // namespace
+
 bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
-  // The wall-clock fields, then the instant they name on this machine's clock
-  // (mktime decides daylight saving for that date).
-  const time_t asUtc = static_cast<time_t>(wallClockSeconds);
-  struct tm fields {};
-  if (::gmtime_r(&asUtc, &fields) == nullptr) return false;
-  fields.tm_isdst = -1;
-  const time_t instant = ::mktime(&fields);
-  if (instant == static_cast<time_t>(-1) && wallClockSeconds != -1) return false;
+  time_t instant = 0;
+  if (!InstantOfWallClock(wallClockSeconds, instant)) return false;
   struct timespec times[2] = {};
   times[0].tv_nsec = UTIME_OMIT;  // the access time stays the time of extraction
   times[1].tv_sec = instant;
@@ -438,6 +462,22 @@ bool IsReadOnlyFile(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st)) return false;
   return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
+}
+
+PathFacts FactsOfPath(const std::string& path) {
+  struct stat st {};
+  PathFacts facts;
+  if (!StatPath(path, &st)) return facts;
+  if (S_ISDIR(st.st_mode)) {
+    facts.kind = PathFacts::Kind::kFolder;
+  } else if (S_ISREG(st.st_mode)) {
+    facts.kind = PathFacts::Kind::kRegularFile;
+    facts.size = static_cast<int64_t>(st.st_size);
+  } else {
+    facts.kind = PathFacts::Kind::kOther;
+    facts.size = static_cast<int64_t>(st.st_size);  // as FileSize64 gives it
+  }
+  return facts;
 }
 
 bool SameFile(const std::string& a, const std::string& b) {

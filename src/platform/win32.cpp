@@ -547,6 +547,20 @@ bool IsReadOnlyFile(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
+// Attributes and size in one query; GetFileAttributesA's answer for the kind.
+PathFacts FactsOfPath(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  PathFacts facts;
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return facts;
+  if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    facts.kind = PathFacts::Kind::kFolder;
+  } else {
+    facts.kind = PathFacts::Kind::kRegularFile;
+    facts.size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  }
+  return facts;
+}
+
 // The host passes full paths; the same text names the same file.
 bool SameFile(const std::string& a, const std::string& b) {
   if (!FileExists(a) || !FileExists(b)) return false;

@@ -2,13 +2,14 @@
 
 #include <zlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
 namespace tvx {
 
 struct DeflateStream::State {
-  explicit State(ByteStream& dest) : destination(dest) { std::memset(&z, 0, sizeof z); }
+  explicit State(ByteStream& dest) : destination(&dest) { std::memset(&z, 0, sizeof z); }
   ~State() {
     if (started) deflateEnd(&z);
   }
@@ -17,34 +18,62 @@ struct DeflateStream::State {
 
   // Puts the destination back where this stream last left it.
   void RestoreDestination() {
-    if (destination.Position() != savedPosition) destination.SetPosition(savedPosition);
+    if (destination->Position() != savedPosition) destination->SetPosition(savedPosition);
   }
   // Hands the first n buffered bytes to the destination. False when it took fewer.
   bool Flush(uint32_t n) {
-    const Transfer taken = destination.TryWrite(buffer, n);
+    const Transfer taken = destination->TryWrite(buffer, n);
     bytesOut += taken.count;
     if (taken.failed()) return false;
-    savedPosition = destination.Position();
+    savedPosition = destination->Position();
     z.next_out = buffer;
     z.avail_out = kCompressionBufferSize;
     return true;
   }
 
-  ByteStream& destination;
+  // Starts the stream over for a new destination, as a fresh deflateInit would.
+  bool Restart(ByteStream& dest) {
+    if (deflateReset(&z) != Z_OK) return false;
+    destination = &dest;
+    bytesOut = 0;
+    finished = false;
+    finishResult = false;
+    z.next_in = nullptr;
+    z.avail_in = 0;
+    return true;
+  }
+
+  ByteStream* destination;
+  int zlibLevel = 0;
   uint32_t savedPosition = 0;
   uint32_t bytesOut = 0;
   z_stream z;
-  bool started = false;   // deflateInit succeeded; deflateEnd still owed
+  bool started = false;   // deflateInit succeeded; deflateEnd still owed (by ~State)
   bool finished = false;  // Finish() ran; finishResult is its answer
   bool finishResult = false;
   Bytef buffer[kCompressionBufferSize];
 };
 
+namespace {
+
+// One compressor outlives its stream and serves the next one: packing many
+// small files would otherwise spend more on zlib's set-up and its allocation
+// of some 270 KiB per file than on compressing them.
+std::atomic<DeflateStream::State*> g_spare{nullptr};
+struct SpareRelease {
+  ~SpareRelease() { delete g_spare.exchange(nullptr); }
+} g_spareRelease;
+
+}  // namespace
+
 DeflateStream::DeflateStream(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
 // An unfinished stream is abandoned, not finished: a failure here could not
 // be reported, and a caller that gives up on compressing wants no more bytes.
-DeflateStream::~DeflateStream() = default;
+// Its compressor is kept for the next stream, which resets it first.
+DeflateStream::~DeflateStream() {
+  if (state_ && state_->started) delete g_spare.exchange(state_.release());
+}
 
 uint32_t DeflateStream::Seek(int32_t offset, SeekOrigin origin) {
   if (offset != 0 || origin != kFromCurrent) return kStreamError;
@@ -87,8 +116,6 @@ bool DeflateStream::Finish() {
   }
   const uint32_t pending = kCompressionBufferSize - s.z.avail_out;
   if (ok && pending > 0 && !s.Flush(pending)) ok = false;
-  deflateEnd(&s.z);
-  s.started = false;
   s.finishResult = ok;
   return ok;
 }
@@ -98,14 +125,20 @@ uint32_t DeflateStream::BytesOut() const { return state_->bytesOut; }
 std::unique_ptr<DeflateStream> NewDeflateStream(int compressionLevel, ByteStream& destination) {
   static const int kLevels[] = {0, 1, Z_DEFAULT_COMPRESSION, 9};
   if (compressionLevel < 0 || compressionLevel > 3) return nullptr;
-  // Allocation failure is an answer here (null), not an exception.
-  std::unique_ptr<DeflateStream::State> state(new (std::nothrow) DeflateStream::State(destination));
-  if (!state) return nullptr;
+  const int zlibLevel = kLevels[compressionLevel];
+  std::unique_ptr<DeflateStream::State> state(g_spare.exchange(nullptr));
+  if (state && (state->zlibLevel != zlibLevel || !state->Restart(destination))) state.reset();
+  if (!state) {
+    // Allocation failure is an answer here (null), not an exception.
+    state.reset(new (std::nothrow) DeflateStream::State(destination));
+    if (!state) return nullptr;
+    if (deflateInit(&state->z, zlibLevel) < 0) return nullptr;
+    state->started = true;
+    state->zlibLevel = zlibLevel;
+  }
   state->savedPosition = destination.Position();
   state->z.next_out = state->buffer;
   state->z.avail_out = kCompressionBufferSize;
-  if (deflateInit(&state->z, kLevels[compressionLevel]) < 0) return nullptr;
-  state->started = true;
   return std::unique_ptr<DeflateStream>(new (std::nothrow) DeflateStream(std::move(state)));
 }
 

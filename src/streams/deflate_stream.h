@@ -22,7 +22,7 @@ class DeflateStream : public ByteStream {
  public:
   struct State;  // zlib state and the I/O buffer
   explicit DeflateStream(std::unique_ptr<State> state);
-  ~DeflateStream() override;  // ends zlib's state; never writes
+  ~DeflateStream() override;  // never writes; zlib's state is kept for the next stream
 
   // Only Seek(0, kFromCurrent) works: it returns the bytes accepted so far.
   uint32_t Seek(int32_t offset, SeekOrigin origin) override;

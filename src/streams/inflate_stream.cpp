@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <new>
 
@@ -12,14 +13,14 @@ constexpr uint32_t kSkipScratchSize = 4096;
 }  // namespace
 
 struct InflateStream::State {
-  explicit State(ByteStream& src) : source(src) { std::memset(&z, 0, sizeof z); }
+  explicit State(ByteStream& src) : source(&src) { std::memset(&z, 0, sizeof z); }
   ~State() {
     if (started) inflateEnd(&z);
   }
   State(const State&) = delete;
   State& operator=(const State&) = delete;
 
-  ByteStream& source;
+  ByteStream* source;
   uint32_t savedPosition = 0;
   z_stream z;
   bool started = false;  // inflateInit succeeded; inflateEnd still owed
@@ -28,9 +29,23 @@ struct InflateStream::State {
   Bytef buffer[kCompressionBufferSize];
 };
 
+namespace {
+
+// One decompressor outlives its stream and serves the next one, reset: many
+// small entries would otherwise cost zlib's set-up and allocation each.
+std::atomic<InflateStream::State*> g_spare{nullptr};
+struct SpareRelease {
+  ~SpareRelease() { delete g_spare.exchange(nullptr); }
+} g_spareRelease;
+
+}  // namespace
+
 InflateStream::InflateStream(std::unique_ptr<State> state) : state_(std::move(state)) {}
 
-InflateStream::~InflateStream() = default;  // State ends zlib
+// The decompressor is kept for the next stream (State ends zlib when dropped).
+InflateStream::~InflateStream() {
+  if (state_ && state_->started) delete g_spare.exchange(state_.release());
+}
 
 bool InflateStream::AtStreamEnd() const { return state_->ended; }
 
@@ -51,13 +66,13 @@ uint32_t InflateStream::Read(void* buffer, uint32_t count) {
   if (count == 0) return 0;
   s.z.next_out = static_cast<Bytef*>(buffer);
   s.z.avail_out = count;
-  if (s.source.Position() != s.savedPosition) s.source.SetPosition(s.savedPosition);
+  if (s.source->Position() != s.savedPosition) s.source->SetPosition(s.savedPosition);
   while (s.z.avail_out > 0) {
     // Whatever follows the end of the zlib stream is not ours to decode.
     if (s.ended) return count - s.z.avail_out;
     if (s.z.avail_in == 0) {
       // Short pieces are normal: the source's end or failure shows as nothing read.
-      const Transfer got = s.source.TryRead(s.buffer, kCompressionBufferSize);
+      const Transfer got = s.source->TryRead(s.buffer, kCompressionBufferSize);
       if (got.count == 0) {
         if (got.error.kind == platform::IoErrorKind::kCorrupt) return Corrupt(s.error);
         s.error = got.error;  // the source ran out early: its end, or a failed read
@@ -65,7 +80,7 @@ uint32_t InflateStream::Read(void* buffer, uint32_t count) {
       }
       s.z.next_in = s.buffer;
       s.z.avail_in = got.count;
-      s.savedPosition = s.source.Position();
+      s.savedPosition = s.source->Position();
     }
     const uInt inBefore = s.z.avail_in;
     const uInt outBefore = s.z.avail_out;
@@ -93,7 +108,7 @@ uint32_t InflateStream::Seek(int32_t offset, SeekOrigin origin) {
     s.z.avail_in = 0;
     s.ended = false;
     s.savedPosition = 0;
-    s.source.SetPosition(0);
+    s.source->SetPosition(0);
     return 0;
   }
   uint32_t skip;
@@ -116,13 +131,21 @@ uint32_t InflateStream::Seek(int32_t offset, SeekOrigin origin) {
 }
 
 std::unique_ptr<InflateStream> NewInflateStream(ByteStream& source) {
-  std::unique_ptr<InflateStream::State> state(new (std::nothrow) InflateStream::State(source));
-  if (!state) return nullptr;
+  std::unique_ptr<InflateStream::State> state(g_spare.exchange(nullptr));
+  if (state && inflateReset(&state->z) != Z_OK) state.reset();
+  if (state) {
+    state->source = &source;
+    state->ended = false;
+    state->error = platform::IoError();
+  } else {
+    state.reset(new (std::nothrow) InflateStream::State(source));
+    if (!state) return nullptr;
+    if (inflateInit(&state->z) < 0) return nullptr;
+    state->started = true;
+  }
   state->savedPosition = source.Position();
   state->z.next_in = state->buffer;
   state->z.avail_in = 0;
-  if (inflateInit(&state->z) < 0) return nullptr;
-  state->started = true;
   return std::unique_ptr<InflateStream>(new (std::nothrow) InflateStream(std::move(state)));
 }
 

@@ -1,0 +1,45 @@
+// Writing another stream through a buffer of memory, so that many small
+// writes one after another - the entries of a new archive - cost one write of
+// the base per buffer instead of one each. Large writes go straight to the
+// base. Anything but a write at the end of what is buffered (a seek that
+// moves, a read, a size asked or set) writes the buffer out first.
+//
+// A write that was buffered is reported whole; a failure of the base shows on
+// the call that writes the buffer out, and every call after it fails too.
+#ifndef TOLVEX_STREAMS_WRITE_BEHIND_STREAM_H
+#define TOLVEX_STREAMS_WRITE_BEHIND_STREAM_H
+
+#include <memory>
+
+#include "streams/byte_stream.h"
+
+namespace tvx {
+
+class WriteBehindStream : public ByteStream {
+ public:
+  // Borrows base, which must outlive this stream and be used only through it
+  // meanwhile. When the buffer cannot be had, every call goes straight to the base.
+  WriteBehindStream(ByteStream& base, uint32_t capacity);
+
+  uint32_t Seek(int32_t offset, SeekOrigin origin) override;
+  uint32_t Size() override;
+  bool SetSize(uint32_t n) override;
+  uint32_t Read(void* buffer, uint32_t count) override;
+  uint32_t Write(const void* buffer, uint32_t count) override;
+  platform::IoError LastError() const override { return base_.LastError(); }
+
+  // Writes out what is buffered. False when the base took less, now or before.
+  [[nodiscard]] bool Drain();
+
+ private:
+  ByteStream& base_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  uint32_t capacity_ = 0;
+  uint32_t length_ = 0;    // buffered bytes; the base stands where they go
+  uint32_t position_ = 0;  // where the next write lands: the base's position plus length_
+  bool failed_ = false;
+};
+
+}  // namespace tvx
+
+#endif
