@@ -239,6 +239,9 @@ int InterruptExitStatus(int status) {
 }
 
 InterruptCleanup::~InterruptCleanup() {
+  // What the command said goes out first: a signal after the handlers are
+  // gone ends the process the default way, without flushing stdio.
+  std::fflush(stdout);
   RemoveHandlers();
   // Side files of a finished call are the module's business, and so is what
   // it left in the folder: only a finished new archive it could not put in
