@@ -93,6 +93,7 @@ set(TOLVEX_TEST_SOURCES
   tests/reliability/format_limits_test.cpp
   tests/reliability/full_disk_test.cpp
   tests/reliability/hostile_names_test.cpp
+  tests/reliability/stateful_test.cpp
   tests/streams/copy_stream_test.cpp
   tests/streams/deflate_stream_test.cpp
   tests/streams/file_stream_test.cpp
