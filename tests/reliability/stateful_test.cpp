@@ -19,6 +19,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -63,6 +64,8 @@ struct Call {
 };
 
 enum class Fault { kNone, kRace, kKill, kDiskLimit, kDeleteWhilePacking };
+const char* const kFaultNames[] = {"alone", "racing", "to be killed", "limited", "deleting while packing"};
+std::map<std::string, uint64_t> g_seen;  // how steps ended, for the figures
 
 struct Step {
   bool read = false;  // list, test and extract instead of a call
@@ -249,9 +252,12 @@ Call MakeCall(std::mt19937& rng, int root, Step& step) {
     return c;
   }
   const std::string prefix = "p" + std::to_string(root) + "/";
-  for (unsigned n = 1 + rng() % 4; n > 0; --n) {
-    const bool folder = rng() % 4 == 0;
-    std::string item = Pick(folder ? kFolders[root] : kFiles[root], rng);
+  std::vector<std::string> pool = kFiles[root];
+  pool.insert(pool.end(), kFolders[root].begin(), kFolders[root].end());
+  std::shuffle(pool.begin(), pool.end(), rng);
+  for (size_t n = 1 + rng() % 4; n > 0; --n) {
+    std::string item = pool[n];
+    const bool folder = item.back() == '/';
     step.writes.emplace_back(prefix + item, folder ? "" : Content(rng));
     if (folder && rng() % 5 == 0) item.pop_back();  // a folder named without its separator
     c.items.push_back(Decorated(item, rng));
@@ -326,7 +332,10 @@ class Play {
       }
     } else if (s.fault == Fault::kKill) {
       const ChildOutcome outcome = RunInChildAndKillAfter([&] { return Invoke(s.call); }, std::chrono::microseconds(s.param));
-      if (outcome.signal == SIGKILL) return Killed(s.call, before);
+      if (outcome.signal == SIGKILL) {
+        ++g_seen["killed"];
+        return Killed(s.call, before);
+      }
       results = {Answer(outcome, what)};
     } else {
       const rlim_t limit = s.fault == Fault::kDiskLimit ? static_cast<rlim_t>(s.param) : RLIM_INFINITY;
@@ -339,6 +348,8 @@ class Play {
                         what)};
     }
     if (!what.empty()) return what;
+    const bool allZero = std::count(results.begin(), results.end(), 0) == static_cast<long>(results.size());
+    ++g_seen[std::string(kFaultNames[static_cast<int>(s.fault)]) + (allZero ? ", all answered 0" : ", refused or failed")];
     return Settle(calls, results, s.fault == Fault::kNone ? Strict::kYes : Strict::kNo);
   }
 
@@ -617,7 +628,9 @@ TEST(StatefulRandom, EveryStepLeavesArchiveAndSourcesAsTheModelSays) {
   } while (std::chrono::steady_clock::now() < deadline);
   const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
   std::cout << "[ figures  ] seeds " << seed << "..." << seed + sequences - 1 << ": " << sequences * kSteps
-            << " steps in " << took.count() << " s, no divergence" << std::endl;
+            << " steps in " << took.count() << " s, no divergence";
+  for (const auto& seen : g_seen) std::cout << "; " << seen.first << ": " << seen.second;
+  std::cout << std::endl;
 }
 
 }  // namespace
