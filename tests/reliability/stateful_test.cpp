@@ -168,11 +168,9 @@ Prediction ApplyPack(const Call& c, const World& w) {
     const std::string source = root + Resolved(item);
     const bool folder = w.disk.count(source + "/") != 0;
     if (!folder && w.disk.count(source) == 0) return p;  // missing: E_EOPEN
-    std::vector<std::string> parts = Components(item, climbs);
-    if ((c.flags & PK_PACK_SAVE_PATHS) == 0) {
-      if (folder) continue;  // a folder adds nothing without paths
-      parts = {parts.back()};
-    }
+    const bool paths = (c.flags & PK_PACK_SAVE_PATHS) != 0;
+    if (!paths && folder) continue;  // a folder adds nothing without paths
+    std::vector<std::string> parts = Components(paths ? item : item.substr(item.rfind('/') + 1), climbs);
     parts.insert(parts.begin(), sub.begin(), sub.end());
     SceneEntry entry{Joined(parts) + (folder ? "/" : ""), folder ? "" : w.disk.at(source)};
     if (!names.insert(entry.name).second) return p;  // two items give one entry
