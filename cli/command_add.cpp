@@ -5,6 +5,7 @@
 #include "console.h"
 #include "file_checks.h"
 #include "interrupt_cleanup.h"
+#include "name_clash.h"
 #include "progress.h"
 #include "result_text.h"
 #include "source_walk.h"
@@ -130,7 +131,12 @@ int RunAdd(const Options& options, const PluginModule& module) {
   }
   if (too_long) return kExitUnusable;
   const int64_t total = TotalSize(sources.items);
-  const std::string refusal = CheckBeforePacking(archive, shown, total);
+  std::string refusal = CheckBeforePacking(archive, shown, total);
+  if (refusal.empty() && fs::exists(archive, ec)) {
+    // An archive the module cannot list is the module's to refuse, in its words.
+    const ListingResult listing = ReadListing(module, archive);
+    if (listing.code == 0) refusal = NameClashWithArchive(dialect, listing.entries, sub_path, sources.items);
+  }
   if (!refusal.empty()) {
     ReportError(refusal);
     return kExitUnusable;

@@ -37,13 +37,22 @@ int WCX_API CheckProgressName(char* fileName, int) {
   return 1;
 }
 
-void CheckEntries(HANDLE_WCX handle, const std::string& outFolder, const std::vector<std::string>& stored) {
+// Tests each entry through handle and extracts it through extractHandle (a
+// second handle on the archive, kept on the same entry): the host processes
+// an entry once per ReadHeader.
+void CheckEntries(HANDLE_WCX handle, HANDLE_WCX extractHandle, const std::string& outFolder,
+                  const std::vector<std::string>& stored) {
   int64_t budget = kContentBudget;
   tHeaderData header{};
   for (int index = 0;; ++index) {
     header = tHeaderData{};
     const int read = ReadHeader(handle, &header);
-    if (read == E_END_ARCHIVE) return;
+    tHeaderData same{};
+    if (ReadHeader(extractHandle, &same) != read) Fail("two handles on one archive disagree");
+    if (read == E_END_ARCHIVE) {
+      if (ProcessFile(handle, PK_SKIP, nullptr, nullptr) != E_END_ARCHIVE) Fail("processed past the end");
+      return;
+    }
     if (read != 0) Fail("ReadHeader returned", std::to_string(read));
     if (static_cast<size_t>(index) >= stored.size()) Fail("more headers than stored records");
     if (!tvx::test::HostNameIsSafe(header.FileName, sizeof header.FileName)) {
@@ -53,6 +62,7 @@ void CheckEntries(HANDLE_WCX handle, const std::string& outFolder, const std::ve
     const int64_t size = header.UnpSize > 0 ? header.UnpSize : 0;
     if (size > budget) {
       if (ProcessFile(handle, PK_SKIP, nullptr, nullptr) != 0) Fail("PK_SKIP failed");
+      if (ProcessFile(extractHandle, PK_SKIP, nullptr, nullptr) != 0) Fail("PK_SKIP failed");
       continue;
     }
     budget -= 2 * size;
@@ -63,7 +73,7 @@ void CheckEntries(HANDLE_WCX handle, const std::string& outFolder, const std::ve
     // into subfolders is the host's business.
     std::string folder = outFolder + "/";
     std::string name = "e" + std::to_string(index);
-    const int extracted = ProcessFile(handle, PK_EXTRACT, &folder[0], &name[0]);
+    const int extracted = ProcessFile(extractHandle, PK_EXTRACT, &folder[0], &name[0]);
     if (extracted == 0) {
       if (tested != 0) Fail("extracted an entry that failed its test", header.FileName);
     } else {
@@ -98,10 +108,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((open.OpenResult == E_UNKNOWN_FORMAT) != (canHandle == 0)) Fail("CanYouHandleThisFile disagrees with OpenArchive");
   } else {
     if (canHandle != 1) Fail("CanYouHandleThisFile refused an archive that opened");
+    HANDLE_WCX extractHandle = OpenArchive(&open);
+    if (extractHandle == nullptr) Fail("a second OpenArchive failed");
     SetProcessDataProc(handle, CheckProgressName);
-    CheckEntries(handle, outFolder, StoredNames(archivePath));
+    CheckEntries(handle, extractHandle, outFolder, StoredNames(archivePath));
     SetProcessDataProc(handle, nullptr);
-    if (CloseArchive(handle) != 0) Fail("CloseArchive failed");
+    if (CloseArchive(handle) != 0 || CloseArchive(extractHandle) != 0) Fail("CloseArchive failed");
   }
   tvx::fuzz::RemoveTree(outFolder);
   return 0;

@@ -23,10 +23,13 @@ struct PackRequest {
 // E_BAD_ARCHIVE for a damaged one; E_ECREATE when there is no room or the
 // archive cannot be created; E_EREAD for a file that cannot be read;
 // E_EWRITE when writing or replacing failed; E_NOT_SUPPORTED for a file of
-// 2 GiB or more, an archive that would reach 2 GiB, or an entry name the host
-// could not be shown whole (NameFitsHost); E_NO_MEMORY. An old entry is
-// replaced when its stored name or the name the host was shown is a new
-// entry's name.
+// 2 GiB or more, an archive that would reach 2 GiB, an entry name the host
+// could not be shown whole (NameFitsHost), a name with a ".." component, or
+// entries that could not all be extracted (NamesClash, entry_name.h);
+// E_NO_MEMORY. An entry's name is SubPath and the item (without
+// PK_PACK_SAVE_PATHS, the item's file name part), empty and "." components
+// dropped. An old entry is replaced when its stored name or the name the host
+// was shown is a new entry's name.
 // With PK_PACK_MOVE_FILES the packed files are deleted only once the new
 // archive is in place.
 int PackFilesWith(platform::System& system, const PackRequest& request);

@@ -13,6 +13,7 @@
 #include "TolvexU/host_dialect.h"
 #include "TolvexU/progress.h"
 #include "TolvexU/result_codes.h"
+#include "commonsU/path_text.h"
 #include "iwcxhead/wcxhead.h"
 #include "packU/archive.h"
 #include "packU/extract.h"
@@ -61,6 +62,7 @@ int WCX_API ReadHeader(HANDLE_WCX handle, tHeaderData* headerData) {
     tvx::Archive* archive = FromHandle(handle);
     if (archive == nullptr || headerData == nullptr) return static_cast<int>(E_END_ARCHIVE);
     const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current + 1);
+    archive->currentPending = entry != nullptr;
     if (entry == nullptr) return static_cast<int>(E_END_ARCHIVE);
     ++archive->current;
     SetFileName(headerData->FileName, tvx::host::ShownName(*archive, static_cast<size_t>(archive->current)));
@@ -77,7 +79,8 @@ int WCX_API ProcessFile(HANDLE_WCX handle, int operation, char* destPath, char* 
     tvx::Archive* archive = FromHandle(handle);
     if (archive == nullptr) return static_cast<int>(E_END_ARCHIVE);
     const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current);
-    if (entry == nullptr) return static_cast<int>(E_END_ARCHIVE);
+    if (entry == nullptr || !archive->currentPending) return static_cast<int>(E_END_ARCHIVE);
+    archive->currentPending = false;
     tvx::Status status = tvx::Status::kOk;
     if (operation == PK_SKIP) {
       tvx::SkipEntry(*archive, *entry);
@@ -85,7 +88,10 @@ int WCX_API ProcessFile(HANDLE_WCX handle, int operation, char* destPath, char* 
       status = tvx::TestEntry(*archive, *entry);
     } else {
       // Below a DestPath the host named, links found on the way are refused.
-      status = tvx::ExtractEntry(*archive, *entry, Text(destPath) + Text(destName), Text(destPath).size());
+      const std::string folder = Text(destPath);
+      const std::string target = tvx::JoinPath(folder, Text(destName), tvx::platform::kPathSeparator,
+                                               tvx::platform::IsPathSeparator);
+      status = tvx::ExtractEntry(*archive, *entry, target, folder.size());
     }
     tvx::host::ReportProgress(*entry);
     return tvx::host::ToHostCode(status);

@@ -5,6 +5,7 @@
 #include "TolvexU/shown_name_match.h"
 #include "commonsU/path_text.h"
 #include "iwcxhead/wcxhead.h"
+#include "packU/entry_name.h"
 #include "packU/format.h"
 #include "platform/platform.h"
 
@@ -13,16 +14,21 @@ namespace {
 
 bool EndsInSeparator(const std::string& s) { return !s.empty() && IsListSeparator(s.back()); }
 
-// SubPath as hosts pass it ("docs", "docs\sub") or with its separator ("x\"):
-// joined with exactly one separator.
-std::string JoinSubPath(const std::string& subPath, const std::string& item) {
-  if (subPath.empty() || EndsInSeparator(subPath)) return subPath + item;
-  return subPath + kSeparator + item;
+// The entry name of an AddList item: below SubPath (as hosts pass it, "docs",
+// "docs\sub", or with its separator, "x\"), the item with its path or only
+// its file name part, in normal form. False for a ".." component.
+bool EntryNameOf(const PackRequest& request, const std::string& item, std::string& entryName) {
+  const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
+  const std::string below = savePaths ? item : FileNamePart(item, IsListSeparator);
+  return NormalEntryName(ListItemToEntryName(request.subPath + kSeparator + below), entryName);
 }
 
-std::string WithoutLeadingSlashes(std::string name) {
-  name.erase(0, name.find_first_not_of('/'));
-  return name;
+// The names the old archive's entries are extracted under.
+std::vector<std::string> ExtractedNames(Archive* archive) {
+  std::vector<std::string> names;
+  if (archive == nullptr) return names;
+  for (size_t i = 0; i < archive->entries().size(); ++i) names.push_back(ShownEntryForm(*archive, i));
+  return names;
 }
 
 struct PackItem {
@@ -41,12 +47,12 @@ bool IsTheArchive(platform::System& system, const std::string& sourcePath, const
 // missing (a dangling link too) or is neither a regular file nor a folder (a
 // FIFO would block the reader). A folder named without its trailing separator
 // is packed as a folder. Without saved paths a folder item adds nothing: its
-// name part would be empty.
+// name part would be empty. E_NOT_SUPPORTED for a name with a ".." component.
 int PackItems(platform::System& system, const PackRequest& request, const std::string& archivePath, std::vector<PackItem>& items) {
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
   for (std::string name : ParseNameList(request.addList)) {
     PackItem item;
-    item.item.sourcePath = request.srcPath + name;
+    item.item.sourcePath = JoinPath(request.srcPath, name, platform::kPathSeparator, platform::IsPathSeparator);
     item.folder = EndsInSeparator(name);
     if (item.folder) {
       if (!system.DirectoryExists(item.item.sourcePath)) return E_EOPEN;
@@ -58,13 +64,8 @@ int PackItems(platform::System& system, const PackRequest& request, const std::s
     } else if (IsTheArchive(system, item.item.sourcePath, request, archivePath)) {
       continue;
     }
-    const std::string joined = ListItemToEntryName(JoinSubPath(request.subPath, name));
-    if (savePaths) {
-      item.item.entryName = WithoutLeadingSlashes(joined);
-    } else {
-      if (item.folder) continue;
-      item.item.entryName = FileNamePart(joined, platform::IsPathSeparator);
-    }
+    if (item.folder && !savePaths) continue;
+    if (!EntryNameOf(request, name, item.item.entryName)) return E_NOT_SUPPORTED;
     if (item.item.entryName.empty()) continue;
     items.push_back(std::move(item));
   }
@@ -105,6 +106,9 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   std::vector<platform::FileStamp> stamps;
   plan.sourceStamps = &stamps;
 
+  std::vector<std::string> newNames;
+  for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);
+
   std::unique_ptr<Archive> old;
   if (system.FileExists(archivePath)) {
     const int opened = OpenExistingArchive(system, archivePath, old);
@@ -112,10 +116,10 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
     if (system.IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
     // An old entry shown under a new entry's name is replaced by it as well.
-    std::vector<std::string> newNames;
-    for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);
     plan.dropOld = EntriesNamedAsShown(*old, newNames, {});
   }
+  // Entries that could not all be extracted are never written.
+  if (NamesClash(newNames, ExtractedNames(old.get()))) return E_NOT_SUPPORTED;
   const int result = WriteAndReplace(system, archivePath, std::move(old), plan, needed);
   if (result != E_SUCCESS) return result;
 

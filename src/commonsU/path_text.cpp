@@ -14,6 +14,14 @@ std::string FileNamePart(const std::string& path, bool (*isSeparator)(char)) {
   return path;
 }
 
+std::string JoinPath(const std::string& folder, const std::string& name, char separator,
+                     bool (*isSeparator)(char)) {
+  if (folder.empty() || name.empty() || isSeparator(folder.back()) || isSeparator(name.front())) {
+    return folder + name;
+  }
+  return folder + separator + name;
+}
+
 std::string WithoutTrailingSeparators(std::string path, bool (*isSeparator)(char)) {
   const bool drives = isSeparator(':');
   auto endsInSeparator = [&] { return path.back() != ':' && isSeparator(path.back()); };

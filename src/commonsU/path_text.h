@@ -15,6 +15,14 @@ std::string ReplaceExtension(const std::string& path, const std::string& tail);
 // path when there is none; empty when the path ends in a separator.
 std::string FileNamePart(const std::string& path, bool (*isSeparator)(char));
 
+// folder and name joined with exactly one separator between them: "out" +
+// "a.txt" -> "out/a.txt" (with the separator given), "out/" + "a.txt" and
+// "out" + "/a.txt" as they are. An empty folder or name leaves the other
+// alone, and where isSeparator takes ':' so does a drive ("C:" + "a.txt" is
+// a.txt in C:'s current folder).
+std::string JoinPath(const std::string& folder, const std::string& name, char separator,
+                     bool (*isSeparator)(char));
+
 // The path without the separators at its end: "out/sub/" -> "out/sub". A root
 // ("/", and where isSeparator takes ':' a drive: "C:\", "C:") stays whole.
 std::string WithoutTrailingSeparators(std::string path, bool (*isSeparator)(char));

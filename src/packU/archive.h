@@ -55,6 +55,10 @@ class Archive {
 
   // Index of the entry the host read last; -1 before the first.
   int32_t current = -1;
+  // Set by the ReadHeader that makes an entry current, cleared by the one
+  // ProcessFile for it: after that, and after the last entry, there is no
+  // current entry to process.
+  bool currentPending = false;
 
   // Folders extracted from this archive with their entry times. Writing into
   // a folder changes its time, so ExtractEntry sets it once more for each of

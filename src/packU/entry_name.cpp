@@ -1,5 +1,6 @@
 #include "packU/entry_name.h"
 
+#include <unordered_set>
 #include <vector>
 
 #include "commonsU/separators.h"
@@ -61,7 +62,66 @@ bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
   return true;
 }
 
+// The files and the folders a set of names puts on disk, by EntryMatchKey;
+// a folder also for every name below it.
+struct NameKinds {
+  std::unordered_set<std::string> files;
+  std::unordered_set<std::string> folders;  // without the trailing '/'
+
+  void Add(const std::string& name) {
+    const std::string key = EntryMatchKey(name);
+    const bool folder = !key.empty() && key.back() == '/';
+    const size_t end = folder ? key.size() - 1 : key.size();
+    for (size_t slash = key.find('/'); slash < end; slash = key.find('/', slash + 1)) {
+      folders.insert(key.substr(0, slash));
+    }
+    if (folder) {
+      folders.insert(key.substr(0, end));
+    } else {
+      files.insert(key);
+    }
+  }
+};
+
 }  // namespace
+
+bool NormalEntryName(const std::string& name, std::string& normal) {
+  normal.clear();
+  size_t start = 0;
+  while (start < name.size()) {
+    size_t end = name.find('/', start);
+    if (end == std::string::npos) end = name.size();
+    const std::string component = name.substr(start, end - start);
+    if (component == "..") return false;
+    if (!component.empty() && component != ".") {
+      if (!normal.empty()) normal.push_back('/');
+      normal += component;
+    }
+    start = end + 1;
+  }
+  if (!normal.empty() && name.back() == '/') normal.push_back('/');
+  return true;
+}
+
+std::string EntryMatchKey(const std::string& name) { return name; }
+
+bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames) {
+  std::unordered_set<std::string> seen;
+  NameKinds added;
+  for (const std::string& name : newNames) {
+    if (!seen.insert(EntryMatchKey(name)).second) return true;
+    added.Add(name);
+  }
+  NameKinds old;
+  for (const std::string& name : oldNames) old.Add(name);
+  for (const std::string& file : added.files) {
+    if (added.folders.count(file) != 0 || old.folders.count(file) != 0) return true;
+  }
+  for (const std::string& folder : added.folders) {
+    if (old.files.count(folder) != 0) return true;
+  }
+  return false;
+}
 
 std::string EntryHostName(const std::string& name, bool leadingSeparator, char separator) {
   std::string out;

@@ -3,6 +3,7 @@
 #define TOLVEX_PACKU_ENTRY_NAME_H
 
 #include <string>
+#include <vector>
 
 namespace tvx {
 
@@ -31,6 +32,22 @@ std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules)
 // second half of the allowed length, so that a whole component is dropped
 // rather than a part of one.
 std::string TruncateName(const std::string& name, size_t maxBytes, char separator);
+
+// The name a new entry gets from name (in entry form: '/' separators, a
+// folder's trailing '/'): empty and "." components dropped, "./a//b" -> "a/b",
+// "x/./" -> "x/"; empty when nothing is left. False for a ".." component: a
+// new entry never climbs above the archive's root.
+bool NormalEntryName(const std::string& name, std::string& normal);
+
+// What two entry names share exactly when they name one entry.
+std::string EntryMatchKey(const std::string& name);
+
+// True when the new entries (normal names) and the old ones (as they are
+// extracted) cannot stand side by side: two new names of one entry, or a new
+// file where a new or old entry is a folder of that name or lies in one, or a
+// new folder where an old entry is a file of that name. A new entry that
+// replaces an old one of its name and kind is no clash.
+bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames);
 
 }  // namespace tvx
 

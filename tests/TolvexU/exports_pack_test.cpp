@@ -80,19 +80,64 @@ TEST_F(PluginPack, SubPathIsTheFolderInsideTheArchive) {
     std::string subPath;
     std::string item;
     std::string entry;
+    int flags = PK_PACK_SAVE_PATHS;
   };
   const std::vector<Case> cases = {
       {"docs", "a.txt", "docs/a.txt"},
       {ListForm("x/"), "a.txt", "x/a.txt"},
       {ListForm("deep/er"), "a.txt", "deep/er/a.txt"},
       {"docs", ListForm("sub/b.txt"), "docs/sub/b.txt"},
+      {"docs", ListForm("sub/b.txt"), "docs/b.txt", 0},
+      // Empty and "." components name nothing.
+      {ListForm("/./x//"), ListForm("./sub//b.txt"), "x/sub/b.txt"},
   };
   for (const Case& c : cases) {
     const std::string archive = Path("sub.tvx");
     std::filesystem::remove(archive);
-    ASSERT_EQ(Pack(archive, c.subPath.c_str(), {c.item}, PK_PACK_SAVE_PATHS), 0) << c.subPath;
+    ASSERT_EQ(Pack(archive, c.subPath.c_str(), {c.item}, c.flags), 0) << c.subPath;
     EXPECT_EQ(Names(archive), ReportedForms({c.entry})) << c.subPath << " + " << c.item;
   }
+}
+
+TEST_F(PluginPack, SrcPathWithoutItsSeparatorIsTheFolder) {
+  const std::string inside = MakeFile("src/a.txt", "inside");
+  const std::string neighbour = MakeFile("srca.txt", "neighbour");
+  const std::string archive = Path("joined.tvx");
+  ASSERT_EQ(PackWith(module(), archive, nullptr, Path("src"), {"a.txt"}, PK_PACK_MOVE_FILES), 0);
+  EXPECT_EQ(ListedNamesAndSizes(module(), archive), (NamesAndSizes{{ReportedForm("a.txt"), 6}}));
+  EXPECT_FALSE(PathExists(inside));
+  EXPECT_TRUE(PathExists(neighbour));
+}
+
+// Each would give entries that cannot all be extracted: refused before
+// anything is written.
+TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
+  const std::string archive = WriteArchive("old.tvx", {{"d/", ""}, {"d/x.txt", "x"}, {"f", "file f"}});
+  const std::string before = ReadFileBytes(archive);
+  const std::vector<std::string> sources = {MakeFile("a.txt", "alpha"), MakeFile("sub/a.txt", "other alpha"),
+                                            MakeFile("d", "a file d"), MakeFile("f/y.txt", "y")};
+  struct Case {
+    const char* subPath;
+    std::vector<std::string> names;
+    int flags;
+  };
+  const std::vector<Case> cases = {
+      {nullptr, {ListForm("sub/../a.txt")}, PK_PACK_SAVE_PATHS},
+      {"..", {"a.txt"}, 0},
+      {nullptr, {"a.txt", ListForm("sub/a.txt")}, 0},
+      {nullptr, {"a.txt", ListForm("./a.txt")}, PK_PACK_SAVE_PATHS},
+      {nullptr, {"d"}, PK_PACK_SAVE_PATHS},                 // a file where the archive has a folder
+      {nullptr, {ListForm("f/y.txt")}, PK_PACK_SAVE_PATHS},  // a folder where it has a file
+      {"f", {"a.txt"}, 0},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(Pack(archive, c.subPath, c.names, c.flags | PK_PACK_MOVE_FILES), E_NOT_SUPPORTED) << c.names.back();
+    EXPECT_EQ(ReadFileBytes(archive), before);
+  }
+  for (const std::string& source : sources) EXPECT_TRUE(PathExists(source)) << source;
+  // Into a folder of the archive is no clash.
+  ASSERT_EQ(Pack(archive, "d", {"a.txt"}, 0), 0);
+  EXPECT_EQ(Names(archive), ReportedForms({"d/", "d/x.txt", "f", "d/a.txt"}));
 }
 
 TEST_F(PluginPack, PackingAFileAgainReplacesItsEntry) {

@@ -58,8 +58,9 @@ TEST_F(PluginProcessFile, AnyOtherOperationExtractsLikeExtract) {
   EXPECT_EQ(ReadFileBytes(target), kGoodContent);
 }
 
-TEST_F(PluginProcessFile, DestPathAndDestNameAreJoinedAsGiven) {
-  HostArchive archive(module(), WriteArchive("two.tvx", {{"a.txt", "first"}, {"b.txt", "second"}}));
+TEST_F(PluginProcessFile, DestPathAndDestNameAreJoinedWithOneSeparator) {
+  HostArchive archive(
+      module(), WriteArchive("four.tvx", {{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "third"}, {"d/", ""}}));
   ASSERT_NE(archive.handle(), nullptr);
 
   const std::string folder = WorkFolder() + NativeSeparator();
@@ -70,6 +71,32 @@ TEST_F(PluginProcessFile, DestPathAndDestNameAreJoinedAsGiven) {
   ASSERT_EQ(archive.ReadHeader(), 0);
   EXPECT_EQ(archive.Process(PK_EXTRACT, nullptr, Path("b-full.txt")), 0);
   EXPECT_EQ(ReadFileBytes(Path("b-full.txt")), "second");
+
+  // A DestPath without its separator is the folder all the same.
+  const std::string out = Path("out");
+  ASSERT_TRUE(std::filesystem::create_directory(out));
+  ASSERT_EQ(archive.ReadHeader(), 0);
+  EXPECT_EQ(archive.Process(PK_EXTRACT, &out, "c.txt"), 0);
+  ASSERT_EQ(archive.ReadHeader(), 0);
+  EXPECT_EQ(archive.Process(PK_EXTRACT, &out, "d"), 0);
+  EXPECT_EQ(FolderListing(out), (std::vector<std::string>{"c.txt", "d"}));
+  EXPECT_FALSE(PathExists(Path("outc.txt")));
+}
+
+TEST_F(PluginProcessFile, WithoutACurrentEntryEveryOperationIsEndOfArchive) {
+  HostArchive archive(module(), WriteArchive("one.tvx", {{"a.txt", "content"}}));
+  const std::string target = Path("a.txt");
+  const auto expectEnd = [&](const char* when) {
+    for (int operation : {PK_SKIP, PK_TEST, PK_EXTRACT})
+      EXPECT_EQ(archive.Process(operation, nullptr, target), E_END_ARCHIVE) << when << ", operation " << operation;
+  };
+  expectEnd("before the first ReadHeader");
+  ASSERT_EQ(archive.ReadHeader(), 0);
+  ASSERT_EQ(archive.Skip(), 0);
+  expectEnd("after the entry was processed");
+  ASSERT_EQ(archive.ReadHeader(), E_END_ARCHIVE);
+  expectEnd("after the end");
+  EXPECT_FALSE(PathExists(target));
 }
 
 TEST_F(PluginProcessFile, ExtractingAFolderEntryCreatesTheFolder) {

@@ -274,6 +274,20 @@ TEST_F(CliEndToEnd, PathsFromSeveralFoldersArePackedAndSameNamesRefused) {
   EXPECT_TRUE(Contains(list.out, " " + Shown("docs/sub/deep.txt") + "\n")) << list.out;
   EXPECT_TRUE(Contains(list.out, " other.txt\n")) << list.out;
 
+  // A file where the archive has a folder of that name, and the reverse.
+  const std::string clashing = work_.File("clashing");
+  fs::create_directories(fs::path(clashing) / "other.txt");
+  ASSERT_TRUE(WriteFileBytes(clashing + kSep + "docs", "a file"));
+  ASSERT_TRUE(WriteFileBytes(clashing + kSep + "other.txt" + kSep + "in.txt", "in a folder"));
+  const std::string before = ReadFileBytes(Archive());
+  for (const auto& [path, why] : {std::pair<std::string, std::string>{"docs", "a folder of that name is in the archive: docs"},
+                                  {"other.txt", "a file of that name is in the archive: other.txt"}}) {
+    const CliRun refused = RunTolvex({"add", Archive(), clashing + kSep + path});
+    EXPECT_EQ(refused.exit_code, 2) << path;
+    EXPECT_TRUE(Contains(refused.err, why)) << refused.err;
+  }
+  EXPECT_EQ(ReadFileBytes(Archive()), before);
+
   fs::create_directories(work_.File("docs"));
   const std::string second = work_.File("b.tvx");
   const CliRun clash = RunTolvex({"add", second, src_.File("tree") + kSep + "docs", work_.File("docs")});

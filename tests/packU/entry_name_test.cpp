@@ -1,5 +1,6 @@
 // Entry names on their way to the host and to the disk: host notation, names
-// made safe to join to a destination folder, and names cut to a length.
+// made safe to join to a destination folder, names cut to a length, and new
+// names that cannot join an archive.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -137,6 +138,25 @@ TEST(TruncateName, NeverExceedsTheLimit) {
     EXPECT_LE(cut.size(), limit) << limit;
     EXPECT_EQ(name.compare(0, cut.size(), cut), 0) << limit;  // a prefix of the name
   }
+}
+
+TEST(NamesClash, FindsEntriesThatCannotBeExtractedSideBySide) {
+  struct Case {
+    std::vector<std::string> added;
+    std::vector<std::string> old;
+    bool clash;
+  };
+  const Case cases[] = {
+      {{"d", "d/x"}, {}, true},  // within one call
+      {{"d/", "d"}, {}, true},
+      {{"a", "a"}, {}, true},
+      {{"d"}, {"d/x"}, true},
+      {{"d/x"}, {"d"}, true},
+      {{"d"}, {"d"}, false},                    // a file replaced
+      {{"d/", "d/y"}, {"d/", "d/x"}, false},    // folders merged
+      {{"dx", "d.txt"}, {"d/", "d/e"}, false},  // a longer name is another name
+  };
+  for (const Case& c : cases) EXPECT_EQ(NamesClash(c.added, c.old), c.clash) << c.added.front() << " + " << c.added.back();
 }
 
 }  // namespace
