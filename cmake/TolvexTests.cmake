@@ -113,11 +113,13 @@ add_dependencies(tolvex_tests Tolvex tolvex)
 if(TOLVEX_CAN_RUN_TARGET_PROGRAMS)
   # Listed when ctest starts rather than after the build: a Wine start-up
   # (and a fresh prefix) is slow, and the build should not depend on it.
+  # The stateful random tester runs for this many seconds (longer runs set
+  # it themselves, see docs/RELIABILITY.md).
   gtest_discover_tests(tolvex_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "TOLVEX_STATEFUL_SECONDS=20")
 endif()
 
 # --- export and import checks (run on the build host, never under Wine) -----------------

@@ -395,7 +395,10 @@ class Play {
   // Both calls released at once from a closed pipe.
   std::vector<int> Race(const Call& a, const Call& b, std::string& what) {
     int gate[2];
-    if (::pipe(gate) != 0) return {};
+    if (::pipe(gate) != 0) {
+      what = "no pipe";
+      return {};
+    }
     std::vector<int> pids;
     for (const Call* c : {&a, &b}) {
       pids.push_back(StartInChild([&] {
