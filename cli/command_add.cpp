@@ -39,7 +39,9 @@ std::string PackFailureText(int code, const std::string& shown, const std::strin
     if (fs::exists(archive) && !FileWritable(archive)) return "cannot write " + shown + ": the archive is read-only";
     if (short_here) return "cannot write " + shown + ": not enough free space on its drive";
     if (short_temp) return "cannot write " + shown + ": not enough free space in the temporary folder";
-    if (code == E_EWRITE) return "write failed: " + shown + " (the disk may be full or failing)";
+    if (code == E_EWRITE)
+      return "write failed: " + shown +
+             " (the archive may be being changed by another program, or the disk is full or failing)";
     return "cannot create " + shown;
   }
   // The module does not say which side failed to read.

@@ -33,7 +33,11 @@ int RunDelete(const Options& options, const PluginModule& module) {
   const int rc = module.delete_files(packed_file.data(), delete_list.data());
   ProgressEnd();
   if (rc != 0) {
-    ReportError(DescribeResult(rc, archive));
+    // An update that waited its time for another one, or found the archive
+    // rewritten meanwhile, answers as a failed write does.
+    ReportError(rc == E_EWRITE ? "write failed: " + archive +
+                                     " (the archive may be being changed by another program, or the disk is full)"
+                               : DescribeResult(rc, archive));
     return ExitStatusForArchiveCall(rc);
   }
   if (!options.quiet)

@@ -32,14 +32,30 @@ class UnfinishedFile {
 
 }  // namespace
 
-int OpenExistingArchive(platform::System& system, const std::string& path, std::unique_ptr<Archive>& archive) {
-  archive = Archive::NewArchive(system, path);
-  return ToHostCode(archive->result());
+int OpenExistingArchive(platform::System& system, const std::string& path, OldArchive& old) {
+  old.hold = std::make_unique<ArchiveHold>();
+  const int held = old.hold->Take(system, path);
+  if (held != E_SUCCESS) return held;
+  old.archive = Archive::NewArchive(system, path);
+  const int opened = ToHostCode(old.archive->result());
+  if (opened == E_SUCCESS && old.archive->HasSharedData()) return E_BAD_ARCHIVE;
+  return opened;
 }
 
-int WriteAndReplace(platform::System& system, const std::string& packedFile, std::unique_ptr<Archive> old,
+int HoldForPacking(platform::System& system, const std::string& path, OldArchive& old) {
+  if (!system.FileExists(path)) {
+    old.hold = std::make_unique<ArchiveHold>();
+    const int held = old.hold->TakeName(system, path);
+    if (held != E_SUCCESS) return held;
+    if (!system.FileExists(path)) return E_SUCCESS;
+    old.hold.reset();  // made by the call that held the name before: add to it
+  }
+  return OpenExistingArchive(system, path, old);
+}
+
+int WriteAndReplace(platform::System& system, const std::string& packedFile, OldArchive old,
                     const RebuildPlan& plan, uint64_t needed) {
-  const bool creating = !old;
+  const bool creating = !old.archive;
   TargetPath target;
   if (!creating) {
     target = ChooseTargetPath(system, packedFile, needed);
@@ -58,23 +74,34 @@ int WriteAndReplace(platform::System& system, const std::string& packedFile, std
   UnfinishedFile unfinished(system, target.path);
   const Status status = RebuildArchive(system, target.path, plan, [](const ArchiveEntry& entry) { ReportProgress(entry); });
   unfinished.Release();
-  old.reset();  // closes the old archive: only now may it be replaced
+  old.archive.reset();  // closes the old archive: only now may it be replaced
   if (status != Status::kOk) {
     system.RemoveFile(target.path);
     return ToHostCode(status);
   }
   if (creating) {
-    if (system.MoveReplacing(target.path, packedFile)) return E_SUCCESS;
+    // Made meanwhile by a program that does not hold names: never replaced.
+    if (system.FileExists(packedFile) || !system.MoveReplacing(target.path, packedFile)) {
+      system.RemoveFile(target.path);
+      return E_ECREATE;
+    }
+    return system.SyncFolderOf(packedFile) ? E_SUCCESS : E_EWRITE;
+  }
+  // Changed by a program that does not hold archives for its updates: its
+  // change is not in the new archive, so the new archive must not replace it.
+  if (!old.hold->Unchanged(system, packedFile)) {
     system.RemoveFile(target.path);
-    return E_ECREATE;
+    return E_EWRITE;
   }
   // The new archive is as private as the old one, from before it takes its
   // place (a copy across drives is made anew, so it is set there once more).
   const uint32_t mode = system.FileAccessMode(packedFile);
   system.SetFileAccessMode(target.path, mode);
   const int replaced = ToHostCode(ReplaceArchiveFile(system, packedFile, target.path));
-  if (replaced == E_SUCCESS) system.SetFileAccessMode(packedFile, mode);
-  return replaced;
+  if (replaced != E_SUCCESS) return replaced;
+  system.SetFileAccessMode(packedFile, mode);
+  // A power cut must not keep the deleted sources and lose the rename.
+  return system.SyncFolderOf(packedFile) ? E_SUCCESS : E_EWRITE;
 }
 
 }  // namespace tvx::host

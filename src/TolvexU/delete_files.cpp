@@ -22,7 +22,7 @@ int DeleteFilesWith(platform::System& system, const std::string& linkOrArchive, 
   // An archive reached through a link is rebuilt where it lies; the link stays.
   const std::string packedFile = system.ResolveLink(linkOrArchive);
   if (!system.FileExists(packedFile)) return E_EOPEN;
-  std::unique_ptr<Archive> old;
+  OldArchive old;
   const int opened = OpenExistingArchive(system, packedFile, old);
   if (opened != E_SUCCESS) return opened;
   if (system.IsReadOnlyFile(packedFile)) return E_EWRITE;

@@ -109,10 +109,10 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   std::vector<std::string> newNames;
   for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);
 
-  std::unique_ptr<Archive> old;
-  if (system.FileExists(archivePath)) {
-    const int opened = OpenExistingArchive(system, archivePath, old);
-    if (opened != E_SUCCESS) return opened;
+  OldArchive old;
+  const int opened = HoldForPacking(system, archivePath, old);
+  if (opened != E_SUCCESS) return opened;
+  if (old.archive) {
     if (system.IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
     // An old entry shown under a new entry's name is replaced by it as well.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
+#include <map>
 
 #include "packU/format.h"
 #include "packU/little_endian.h"
@@ -28,6 +30,7 @@ std::unique_ptr<Archive> Archive::NewArchive(platform::System& system, const std
     archive->entries_.clear();
     archive->entries_.shrink_to_fit();
   }
+  archive->MarkSharedData();
   return archive;
 }
 
@@ -96,6 +99,67 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
   }
   dataStart_ = consumed;
   return OpenResult::kOk;
+}
+
+namespace {
+
+struct DataRange {
+  ArchiveEntry* entry;
+  uint64_t begin;
+  uint64_t end;
+  int trust;  // higher first; among overlapping ranges only the most trusted keeps its bytes
+};
+
+// How well an entry fits the back-to-back layout of its neighbours in
+// directory order: 4 when its range begins where the previous one ends and
+// ends where the next one begins (or the data ends), 2 when only its end fits
+// (its offset is out of place, yet the record after it agrees), 1 when only
+// its begin fits (its size claims too much), 0 when neither does. One damaged
+// record thus loses to the intact neighbours it now reaches into, and of many
+// records pointing at the same bytes only one keeps them.
+int Trust(bool beginFits, bool endFits) { return (beginFits ? 1 : 0) + (endFits ? 2 : 0) + (beginFits && endFits ? 1 : 0); }
+
+}  // namespace
+
+// Each range is checked against the merged ranges of the more trusted ones:
+// n log n for any directory.
+void Archive::MarkSharedData() {
+  std::vector<DataRange> ranges;
+  for (ArchiveEntry& entry : entries_) {
+    if (entry.IsDirectory() || !entry.HasContent() || entry.packedSize <= 0) continue;
+    const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
+    ranges.push_back(DataRange{&entry, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
+  }
+  const uint64_t dataEnd = fileSize_ > dataStart_ ? fileSize_ - dataStart_ : 0;
+  for (size_t i = 0; i < ranges.size(); ++i) {
+    const bool beginFits = ranges[i].begin == (i == 0 ? 0 : ranges[i - 1].end);
+    const bool endFits = ranges[i].end == (i + 1 == ranges.size() ? dataEnd : ranges[i + 1].begin);
+    // A copy of the previous record's range (the plainest bomb) fits nothing.
+    const bool repeated = i > 0 && ranges[i].begin == ranges[i - 1].begin && ranges[i].end == ranges[i - 1].end;
+    ranges[i].trust = repeated ? 0 : Trust(beginFits, endFits);
+  }
+  // Equal trust: the later entry yields, as a reader meets the earlier first.
+  std::stable_sort(ranges.begin(), ranges.end(),
+                   [](const DataRange& a, const DataRange& b) { return a.trust > b.trust; });
+  std::map<uint64_t, uint64_t> taken;  // begin -> end of disjoint merged ranges
+  for (const DataRange& range : ranges) {
+    uint64_t begin = range.begin;
+    uint64_t end = range.end;
+    auto next = taken.lower_bound(end);  // the first range that begins at or after this one's end
+    if (next != taken.begin() && std::prev(next)->second > begin) {
+      range.entry->sharesData = true;
+      sharedData_ = true;
+    }
+    // Merge every range this one touches or overlaps.
+    while (next != taken.begin()) {
+      auto before = std::prev(next);
+      if (before->second < begin) break;
+      begin = std::min(begin, before->first);
+      end = std::max(end, before->second);
+      taken.erase(before);
+    }
+    taken[begin] = end;
+  }
 }
 
 ArchiveEntry* Archive::EntryAt(int32_t index) {

@@ -81,6 +81,14 @@ class Archive {
   // memory). Reads end at the file's end when the entry reaches beyond it.
   SliceStream EntryData(const ArchiveEntry& entry);
 
+  // True when entries' packed bytes overlap; each entry but one of every
+  // overlapping group has sharesData set (the one whose record fits the
+  // layout best, else the first). A writer of the format puts every entry's
+  // bytes after the previous one's: records that share bytes are damage, or
+  // a decompression bomb (many records inflating one stream). Folders and
+  // entries without content read nothing and share with none.
+  bool HasSharedData() const { return sharedData_; }
+
   // The archive file, read through a window that serves neighbouring small
   // entries from memory.
   ByteStream& stream() { return *reader_; }
@@ -89,6 +97,7 @@ class Archive {
   explicit Archive(platform::System& system) : system_(&system) {}
   OpenResult ReadHeaderAndDirectory();
   OpenResult ReadDirectory(int32_t entryCount);
+  void MarkSharedData();
   // A read that stopped short: damage when the file simply ended there.
   static OpenResult ShortRead(const platform::IoError& error);
 
@@ -102,6 +111,7 @@ class Archive {
   uint32_t dataStart_ = 0;
   uint32_t fileSize_ = 0;
   std::vector<ArchiveEntry> entries_;
+  bool sharedData_ = false;
 };
 
 }  // namespace tvx

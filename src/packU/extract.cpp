@@ -71,7 +71,7 @@ Status ExpectStreamEnd(InflateStream& inflate) {
 bool SizesReadNegative(const ArchiveEntry& entry) { return entry.unpackedSize < 0 || entry.packedSize < 0; }
 
 Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sink) {
-  if (SizesReadNegative(entry)) return Status::kBadData;
+  if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
   // A folder has no content, whatever its record claims: extraction makes the
   // folder only, and testing must agree with it.
   if (entry.IsDirectory() || !entry.HasContent()) return Status::kOk;
@@ -133,7 +133,7 @@ bool PassesThroughLink(platform::System& system, const std::string& target, size
 
 Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
                     size_t destFolderLength) {
-  if (SizesReadNegative(entry)) return Status::kBadData;
+  if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
   platform::System& system = archive.system();
   if (PassesThroughLink(system, target, destFolderLength)) return Status::kCreateFailed;
   if (entry.IsDirectory()) {

@@ -11,6 +11,22 @@ File::~File() { Close(); }
 
 File::File(File&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
 
+UpdateLock::~UpdateLock() { Release(); }
+
+UpdateLock::UpdateLock(UpdateLock&& other) noexcept : handle_(other.handle_), identity_(other.identity_) {
+  other.handle_ = -1;
+}
+
+UpdateLock& UpdateLock::operator=(UpdateLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    handle_ = other.handle_;
+    identity_ = other.identity_;
+    other.handle_ = -1;
+  }
+  return *this;
+}
+
 File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     Close();

@@ -60,6 +60,16 @@ class OsFile : public SystemFile {
   IoError lastError_;
 };
 
+class OsLock : public SystemLock {
+ public:
+  explicit OsLock(UpdateLock lock) : lock_(std::move(lock)) {}
+  bool held() const override { return lock_.held(); }
+  FileIdentity identity() const override { return lock_.identity(); }
+
+ private:
+  UpdateLock lock_;
+};
+
 class Os : public System {
  public:
   std::unique_ptr<SystemFile> OpenFile(const std::string& path, File::Mode mode, File::Facts* facts,
@@ -119,6 +129,17 @@ class Os : public System {
   bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) override {
     return platform::SetModifiedWallClockTime(path, wallClockSeconds);
   }
+
+  FileIdentity FileIdentityOf(const std::string& path) override { return platform::FileIdentityOf(path); }
+  std::unique_ptr<SystemLock> LockForUpdate(const std::string& path, uint32_t waitMilliseconds,
+                                            UpdateLock::Outcome* outcome) override {
+    return std::make_unique<OsLock>(UpdateLock::Acquire(path, waitMilliseconds, outcome));
+  }
+  std::unique_ptr<SystemLock> LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
+                                                  UpdateLock::Outcome* outcome) override {
+    return std::make_unique<OsLock>(UpdateLock::AcquireName(path, waitMilliseconds, outcome));
+  }
+  bool SyncFolderOf(const std::string& path) override { return platform::SyncFolderOf(path); }
 };
 
 }  // namespace

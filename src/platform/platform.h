@@ -237,6 +237,73 @@ enum class MoveOutcome { kMoved, kOtherVolume, kFailed };
 // MoveReplacing that tells a rename across volumes from other failures.
 MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to);
 
+// --- one update of an archive at a time -----------------------------------------
+
+// Which file a name leads to, and how it was when asked: POSIX device and
+// inode, Windows volume serial number and file index; with its size and last
+// write (as FileStampOf gives them). size is -1 when there is no such file.
+struct FileIdentity {
+  uint64_t volume = 0;
+  uint64_t file = 0;
+  int64_t size = -1;
+  int64_t modified = 0;
+  bool exists() const { return size >= 0; }
+  bool SameFileAs(const FileIdentity& other) const {
+    return exists() && other.exists() && volume == other.volume && file == other.file;
+  }
+  bool operator==(const FileIdentity& other) const {
+    return SameFileAs(other) && size == other.size && modified == other.modified;
+  }
+};
+FileIdentity FileIdentityOf(const std::string& path);
+
+// An existing file held for one update, so that a second update of it (from
+// another process, or another thread) waits until this one has put the new
+// file in its place. The system drops it when the process ends, however it
+// ends; no file is made for it. POSIX: flock on the file; Windows: a named
+// mutex of the file's identity, since a file held open cannot be renamed
+// over. Only Tolvex honours it: it is advisory, as is everything on POSIX.
+class UpdateLock {
+ public:
+  enum class Outcome {
+    kHeld,         // held; identity() is the file as it is now
+    kBusy,         // another update held it for the whole wait
+    kUnavailable,  // no such file, or this volume cannot lock (not held)
+  };
+
+  UpdateLock() = default;
+  // Waits at most waitMilliseconds. Once held, checks that path still leads
+  // to the file it holds (the previous holder may have renamed a new file
+  // over it) and holds that file instead when not.
+  static UpdateLock Acquire(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome);
+  // The same for a file not made yet: its name is held (POSIX: flock on its
+  // folder, so creations in one folder take turns; Windows: a named mutex of
+  // the path), so that two calls creating it do not both write it.
+  // identity() tells what is held (the folder; on Windows the path's hash).
+  static UpdateLock AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome);
+  ~UpdateLock();
+  UpdateLock(UpdateLock&& other) noexcept;
+  UpdateLock& operator=(UpdateLock&& other) noexcept;
+  UpdateLock(const UpdateLock&) = delete;
+  UpdateLock& operator=(const UpdateLock&) = delete;
+
+  bool held() const { return handle_ != -1; }
+  const FileIdentity& identity() const { return identity_; }
+
+ private:
+  UpdateLock(intptr_t handle, const FileIdentity& identity) : handle_(handle), identity_(identity) {}
+  void Release();
+  intptr_t handle_ = -1;  // the locked fd, or the owned mutex
+  FileIdentity identity_;
+};
+
+// Makes the names in path's folder durable (fsync of the folder on POSIX), so
+// that a rename into it survives a power cut. Windows renames with
+// write-through already: nothing left to do there. False on failure; a folder
+// that cannot be synced at all (the file system does not support it) counts
+// as done.
+bool SyncFolderOf(const std::string& path);
+
 // --- extracted files ------------------------------------------------------------
 
 // Gives path (a file or folder, never followed if it is a link) the
@@ -270,6 +337,14 @@ class SystemFile {
   virtual uint32_t Size() = 0;
   virtual bool SetEndHere() = 0;
   virtual bool Flush() = 0;
+};
+
+// An UpdateLock handed out by a System; the destructor releases it.
+class SystemLock {
+ public:
+  virtual ~SystemLock() = default;
+  virtual bool held() const = 0;
+  virtual FileIdentity identity() const = 0;
 };
 
 // The files, folders, drives and clock the archive code works with. Each
@@ -314,6 +389,15 @@ class System {
   virtual bool SetFileAccessMode(const std::string& path, uint32_t mode) = 0;
   virtual bool CarryFileAccess(const std::string& from, const std::string& to) = 0;
   virtual bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) = 0;
+
+  virtual FileIdentity FileIdentityOf(const std::string& path) = 0;
+  // The lock held until the object is destroyed; never null. held() false
+  // (and outcome says why) when it could not be taken.
+  virtual std::unique_ptr<SystemLock> LockForUpdate(const std::string& path, uint32_t waitMilliseconds,
+                                                    UpdateLock::Outcome* outcome) = 0;
+  virtual std::unique_ptr<SystemLock> LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
+                                                          UpdateLock::Outcome* outcome) = 0;
+  virtual bool SyncFolderOf(const std::string& path) = 0;
 };
 
 // This machine's system: the functions of this header.

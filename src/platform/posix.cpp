@@ -7,6 +7,7 @@
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/file.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
@@ -480,6 +481,118 @@ FileStamp FileStampOf(const std::string& path) {
 MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) == 0) return MoveOutcome::kMoved;
   return errno == EXDEV ? MoveOutcome::kOtherVolume : MoveOutcome::kFailed;
+}
+
+// --- one update of an archive at a time -----------------------------------------
+
+namespace {
+
+FileIdentity IdentityOf(const struct stat& st) {
+  return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                      static_cast<int64_t>(st.st_size), StampTimeOf(st)};
+}
+
+int64_t MonotonicMilliseconds() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+void SleepMilliseconds(long milliseconds) {
+  struct timespec pause {0, milliseconds * 1000000L};
+  while (::nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+  }
+}
+
+// flock(fd) with LOCK_NB until it is held or the deadline has passed.
+UpdateLock::Outcome LockBefore(int fd, int64_t deadline) {
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return UpdateLock::Outcome::kHeld;
+    // ENOLCK, EINVAL: the volume cannot lock.
+    if (errno != EWOULDBLOCK && errno != EINTR) return UpdateLock::Outcome::kUnavailable;
+    if (MonotonicMilliseconds() >= deadline) return UpdateLock::Outcome::kBusy;
+    SleepMilliseconds(5);
+  }
+}
+
+}  // namespace
+
+FileIdentity FileIdentityOf(const std::string& path) {
+  struct stat st {};
+  if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) return FileIdentity{};
+  return IdentityOf(st);
+}
+
+// flock belongs to the open file, not to the name: once it is held, the name
+// may lead to a newer file that the previous holder renamed over this one.
+UpdateLock UpdateLock::Acquire(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+  const int64_t deadline = MonotonicMilliseconds() + waitMilliseconds;
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+      if (fd >= 0) ::close(fd);
+      *outcome = Outcome::kUnavailable;
+      return UpdateLock();
+    }
+    *outcome = LockBefore(fd, deadline);
+    if (*outcome != Outcome::kHeld) {
+      ::close(fd);
+      return UpdateLock();
+    }
+    struct stat now {};
+    if (::fstat(fd, &st) == 0 && StatPath(path, &now) && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
+      return UpdateLock(fd, IdentityOf(st));
+    }
+    ::close(fd);  // replaced meanwhile: hold the file the name leads to now
+  }
+}
+
+UpdateLock UpdateLock::AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+  const int fd = ::open(ParentFolder(path).c_str(), O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) {
+    if (fd >= 0) ::close(fd);
+    *outcome = Outcome::kUnavailable;
+    return UpdateLock();
+  }
+  *outcome = LockBefore(fd, MonotonicMilliseconds() + waitMilliseconds);
+  if (*outcome != Outcome::kHeld) {
+    ::close(fd);
+    return UpdateLock();
+  }
+  return UpdateLock(fd, IdentityOf(st));
+}
+
+void UpdateLock::Release() {
+  if (handle_ != -1) {
+    ::close(Fd(handle_));  // drops the flock
+    handle_ = -1;
+  }
+}
+
+// Without allocating: it runs once the new archive is in place, when a
+// failed allocation could no longer be answered as "nothing changed".
+bool SyncFolderOf(const std::string& path) {
+  char folder[PATH_MAX];
+  size_t length = path.rfind('/') == std::string::npos ? 0 : path.rfind('/');
+  if (length >= sizeof folder) return false;
+  if (length == 0) {
+    folder[0] = path.empty() || path[0] != '/' ? '.' : '/';
+    length = 1;
+  } else {
+    path.copy(folder, length);
+  }
+  folder[length] = '\0';
+  const int fd = ::open(folder, O_RDONLY | O_CLOEXEC | O_DIRECTORY);
+  if (fd < 0) return false;
+  int result;
+  do {
+    result = ::fsync(fd);
+  } while (result != 0 && errno == EINTR);
+  const bool unsupported = result != 0 && (errno == EINVAL || errno == EROFS || errno == ENOTSUP);
+  ::close(fd);
+  return result == 0 || unsupported;
 }
 
 }  // namespace tvx::platform

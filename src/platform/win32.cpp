@@ -504,4 +504,123 @@ MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to
   return ::GetLastError() == ERROR_NOT_SAME_DEVICE ? MoveOutcome::kOtherVolume : MoveOutcome::kFailed;
 }
 
+// --- one update of an archive at a time -----------------------------------------
+
+namespace {
+
+// Asked through a handle that shares everything, so that neither readers nor
+// a rename over the file are kept out while it is open.
+FileIdentity IdentityByHandle(const std::string& path) {
+  const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return FileIdentity{};
+  BY_HANDLE_FILE_INFORMATION info;
+  const bool known = ::GetFileInformationByHandle(h, &info) != 0;
+  ::CloseHandle(h);
+  if (!known || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return FileIdentity{};
+  return FileIdentity{info.dwVolumeSerialNumber,
+                      (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow,
+                      static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow),
+                      TicksOf(info.ftLastWriteTime)};
+}
+
+void AppendHex(std::string& out, uint64_t value, int digits) {
+  for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) out += "0123456789ABCDEF"[(value >> shift) & 0xF];
+}
+
+// FNV-1a of the path, '/' as '\\', without regard to ASCII case.
+uint64_t PathHash(const std::string& path) {
+  uint64_t hash = 14695981039346656037ull;
+  for (char c : path) {
+    unsigned char u = static_cast<unsigned char>(c == '/' ? '\\' : c);
+    if (u >= 'a' && u <= 'z') u = static_cast<unsigned char>(u - 'a' + 'A');
+    hash = (hash ^ u) * 1099511628211ull;
+  }
+  return hash;
+}
+
+// One name per file on this machine, whatever path leads to it. A volume
+// that gives no file index (some network shares) is named by the path text.
+std::string MutexNameOf(const std::string& path, const FileIdentity& identity) {
+  std::string name = "TolvexUpdate-";
+  if (identity.file != 0) {
+    AppendHex(name, identity.volume, 8);
+    name += '-';
+    AppendHex(name, identity.file, 16);
+  } else {
+    name += "path-";
+    AppendHex(name, PathHash(path), 16);
+  }
+  return name;
+}
+
+// Waits for the mutex until start + waitMilliseconds. WAIT_ABANDONED: the
+// holder ended without releasing it; its update replaced nothing, or did so
+// whole, so what it left is as good as released.
+UpdateLock::Outcome WaitForMutex(HANDLE mutex, DWORD start, uint32_t waitMilliseconds) {
+  const DWORD spent = ::GetTickCount() - start;
+  const DWORD left = spent >= waitMilliseconds ? 0 : waitMilliseconds - spent;
+  const DWORD waited = ::WaitForSingleObject(mutex, left);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return UpdateLock::Outcome::kHeld;
+  return waited == WAIT_TIMEOUT ? UpdateLock::Outcome::kBusy : UpdateLock::Outcome::kUnavailable;
+}
+
+}  // namespace
+
+FileIdentity FileIdentityOf(const std::string& path) { return IdentityByHandle(path); }
+
+// A lock on the file itself would not do: a file held open cannot have a new
+// one renamed over it (before the POSIX rename of late Windows 10), and a
+// byte-range lock keeps readers out. A mutex owned by this thread, named
+// after the file, is released by the system when the process ends.
+UpdateLock UpdateLock::Acquire(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+  const DWORD start = ::GetTickCount();
+  for (;;) {
+    const FileIdentity before = IdentityByHandle(path);
+    const HANDLE mutex = before.exists() ? ::CreateMutexA(nullptr, FALSE, MutexNameOf(path, before).c_str()) : nullptr;
+    if (mutex == nullptr) {
+      *outcome = Outcome::kUnavailable;
+      return UpdateLock();
+    }
+    *outcome = WaitForMutex(mutex, start, waitMilliseconds);
+    if (*outcome != Outcome::kHeld) {
+      ::CloseHandle(mutex);
+      return UpdateLock();
+    }
+    const FileIdentity now = IdentityByHandle(path);
+    if (now.SameFileAs(before) || (before.file == 0 && now.exists())) {
+      return UpdateLock(reinterpret_cast<intptr_t>(mutex), now);
+    }
+    ::ReleaseMutex(mutex);
+    ::CloseHandle(mutex);  // replaced meanwhile: hold the file the name leads to now
+  }
+}
+
+UpdateLock UpdateLock::AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+  const uint64_t hash = PathHash(path);
+  std::string name = "TolvexCreate-";
+  AppendHex(name, hash, 16);
+  const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
+  if (mutex == nullptr) {
+    *outcome = Outcome::kUnavailable;
+    return UpdateLock();
+  }
+  *outcome = WaitForMutex(mutex, ::GetTickCount(), waitMilliseconds);
+  if (*outcome != Outcome::kHeld) {
+    ::CloseHandle(mutex);
+    return UpdateLock();
+  }
+  return UpdateLock(reinterpret_cast<intptr_t>(mutex), FileIdentity{0, hash, 0, 0});
+}
+
+void UpdateLock::Release() {
+  if (handle_ != -1) {
+    ::ReleaseMutex(Handle(handle_));
+    ::CloseHandle(Handle(handle_));
+    handle_ = -1;
+  }
+}
+
+bool SyncFolderOf(const std::string&) { return true; }
+
 }  // namespace tvx::platform

@@ -13,6 +13,7 @@
 #include "TolvexU/archive_changes.h"
 #include "TolvexU/fake_drives.h"
 #include "iwcxhead/wcxhead.h"
+#include "support/cli_runner.h"
 #include "support/plugin_test.h"
 
 #ifndef _WIN32
@@ -90,6 +91,146 @@ TEST_F(UpdateFindings, MoveDeletesOnlySourcesStillAsTheyWereRead) {
   EXPECT_FALSE(PathExists(Path("same.txt")));
   EXPECT_EQ(ReadFileBytes(Path("grown.txt")), "old content and more") << "newer work was deleted";
   EXPECT_EQ(ReadFileBytes(Path("retimed.txt")), "new content") << "newer work was deleted";
+}
+
+// --- an archive changed by someone else while it is being updated -------------------
+
+cli::PluginModule* g_module = nullptr;
+std::string g_archive;
+bool g_rewrite = false;  // instead of deleting through the module, another program rewrites the archive
+int g_innerResult = -1;
+
+// Called during the outer PackFiles, once: the host, or another program, changes the archive.
+int WCX_API ChangeArchiveWhilePacking(char*, int) {
+  if (g_innerResult != -1) return 1;
+  if (g_rewrite) {
+    g_innerResult = WriteFileBytes(g_archive, ArchiveBytes({Stored("theirs.txt", "their change")})) ? 0 : 1;
+  } else {
+    g_innerResult = DeleteWith(*g_module, g_archive, {"kept.txt"});
+  }
+  return 1;
+}
+
+// A DeleteFiles from the progress callback of a PackFiles of the same archive
+// answered 0, and the outer call then put the entry back. An archive
+// rewritten meanwhile by a program that does not wait was replaced, its
+// change lost.
+TEST_F(UpdateFindings, AChangeMadeWhileAnUpdateRunsIsNeverUndoneUnnoticed) {
+#ifdef _WIN32
+  // The old archive is open, sharing only reading, while it is read: no other
+  // program can write it then.
+  for (const bool rewrite : {false}) {
+#else
+  for (const bool rewrite : {false, true}) {
+#endif
+    SCOPED_TRACE(rewrite ? "another program rewrites the archive" : "DeleteFiles from the progress callback");
+    g_archive = WriteArchive("a.tvx", {{"kept.txt", "kept"}});
+    MakeFile("new.txt", "new");
+    g_module = &module();
+    g_rewrite = rewrite;
+    g_innerResult = -1;
+    module().set_process_data_proc(nullptr, ChangeArchiveWhilePacking);
+    const int outer = Pack(g_archive, {"new.txt"}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES);
+    module().set_process_data_proc(nullptr, nullptr);
+    if (rewrite) {
+      EXPECT_EQ(outer, E_EWRITE);
+      EXPECT_EQ(Names(g_archive), ReportedForms({"theirs.txt"})) << "the other program's change was lost";
+      EXPECT_TRUE(PathExists(Path("new.txt"))) << "a source of a failed move was deleted";
+    } else {
+      EXPECT_EQ(g_innerResult, E_EWRITE);
+      EXPECT_EQ(outer, 0);
+      EXPECT_EQ(Names(g_archive), ReportedForms({"kept.txt", "new.txt"}));
+    }
+  }
+}
+
+#ifndef _WIN32
+// Two `tolvex add --move` and a `tolvex delete` started together on one
+// archive all exited 0, yet the archive held only one change: the other's
+// moved files were gone from disk and archive alike. The first round creates
+// the archive.
+TEST_F(UpdateFindings, UpdatesRacingOnOneArchiveEachKeepTheirChange) {
+  const std::string archive = Path("race.tvx");
+  ASSERT_TRUE(fs::create_directory(Path("src")));
+  const std::string src = Path("src") + NativeSeparator();
+  ProgramIo io;
+  io.cwd = src;
+  for (int round = 1; round <= 30; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string a = "a" + std::to_string(round) + ".txt", b = "b" + std::to_string(round) + ".txt";
+    const std::string gone = "a" + std::to_string(round - 1) + ".txt";
+    ASSERT_TRUE(WriteFileBytes(src + a, Compressible(20000 + round, 'a')));
+    ASSERT_TRUE(WriteFileBytes(src + b, Compressible(20000 + round, 'b')));
+    std::vector<int> pids = {StartTolvex({"add", archive, a, "--move"}, io), StartTolvex({"add", archive, b, "--move"}, io)};
+    if (round > 1) pids.push_back(StartTolvex({"delete", archive, gone}, io));
+    std::vector<int> codes;
+    for (const int pid : pids) codes.push_back(WaitForChild(pid).exitCode);
+    const std::vector<std::string> names = Names(archive);
+    const auto holds = [&](const std::string& name) {
+      return std::find(names.begin(), names.end(), ReportedForm(name)) != names.end();
+    };
+    EXPECT_EQ(codes, std::vector<int>(pids.size(), 0)) << "a second update gave up waiting for the first";
+    for (const std::string& added : {a, b}) {
+      if (codes[added == a ? 0 : 1] == 0) {
+        EXPECT_TRUE(holds(added)) << added << " reported added but missing";
+      }
+      EXPECT_NE(holds(added), PathExists(src + added)) << added << " lost, or moved without being deleted";
+    }
+    if (round > 1 && codes[2] == 0) {
+      EXPECT_FALSE(holds(gone)) << gone << " reported deleted but back";
+    }
+    if (HasFailure()) return;
+  }
+}
+#endif
+
+// --- the new name is durable before moved sources go ---------------------------------------
+
+// Notes renames, folder syncs and removals in the order they are asked for.
+class CallLog : public SystemWrapper {
+ public:
+  CallLog() : SystemWrapper(platform::OsSystem()) {}
+  std::vector<std::string> calls;
+  bool MoveReplacing(const std::string& from, const std::string& to) override {
+    calls.push_back("rename");
+    return SystemWrapper::MoveReplacing(from, to);
+  }
+  platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override {
+    calls.push_back("rename");
+    return SystemWrapper::MoveReplacingOnVolume(from, to);
+  }
+  bool SyncFolderOf(const std::string& path) override {
+    calls.push_back("sync");
+    return SystemWrapper::SyncFolderOf(path);
+  }
+  bool RemoveFile(const std::string& path) override {
+    calls.push_back("remove " + fs::path(path).filename().string());
+    return SystemWrapper::RemoveFile(path);
+  }
+};
+
+// After a power cut the moved sources were gone while the rename that put
+// their archive in place could still be lost with the folder's unsynced state.
+TEST_F(UpdateFindings, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
+  for (const bool existing : {false, true}) {
+    SCOPED_TRACE(existing ? "into an existing archive" : "a new archive");
+    const std::string archive = Path(existing ? "old.tvx" : "new.tvx");
+    if (existing) WriteArchive("old.tvx", {{"kept.txt", "kept"}});
+    MakeFile("moved.txt", "moved");
+    const std::string list = NameList({"moved.txt"});
+    host::PackRequest request;
+    request.packedFile = archive;
+    request.srcPath = SrcPath();
+    request.addList = list.c_str();
+    request.flags = PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES;
+    CallLog log;
+    ASSERT_EQ(host::PackFilesWith(log, request), 0);
+    const auto at = [&](const std::string& call) { return std::find(log.calls.begin(), log.calls.end(), call); };
+    const auto afterLastRename = std::find(log.calls.rbegin(), log.calls.rend(), "rename").base();
+    ASSERT_NE(at("remove moved.txt"), log.calls.end()) << testing::PrintToString(log.calls);
+    EXPECT_LE(afterLastRename, at("sync")) << "synced before the rename";
+    EXPECT_LT(at("sync"), at("remove moved.txt")) << "a source deleted before its rename was durable";
+  }
 }
 
 // --- a read-only archive is refused before anything is written ------------------------

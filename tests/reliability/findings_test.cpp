@@ -62,6 +62,31 @@ TEST_F(Findings, TestAndExtractionAgreeOnAFolderRecordThatClaimsContent) {
   EXPECT_EQ(listing.entries[0].testResult, extracted[0]);
 }
 
+// Records that point at one range: forty records, each
+// a GiB of zeros out of the same deflated bytes, kept a test busy for minutes
+// and an extraction would have written 40 GiB. Entries that share bytes are
+// damage; an update of such an archive would keep or multiply it.
+TEST_F(Findings, EntriesSharingTheirDataAreBadDataAndTheArchiveIsNotUpdated) {
+  RawEntry again = Stored("again.txt", "hello");
+  again.offset = 0;
+  const std::string path = dir_.File("shared.tvx");
+  ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({Stored("first.txt", "hello"), again, Stored("next.txt", "next")})));
+  const std::string before = ReadFileBytes(path);
+  const Listing listing = ListAndTest(*module_, path);
+  ASSERT_EQ(listing.entries.size(), 3u);
+  EXPECT_EQ(listing.entries[1].name, ReportedForm("again.txt"));
+  EXPECT_EQ((std::vector<int>{listing.entries[0].testResult, listing.entries[1].testResult,
+                              listing.entries[2].testResult}),
+            (std::vector<int>{0, E_BAD_DATA, 0}));
+  TempDir out;
+  EXPECT_EQ(ExtractEach(*module_, path, out.path()), (std::vector<int>{0, E_BAD_DATA, 0}));
+  ASSERT_TRUE(WriteFileBytes(dir_.File("new.txt"), "new"));
+  EXPECT_EQ(PackWith(*module_, path, nullptr, dir_.path() + NativeSeparator(), {"new.txt"}, PK_PACK_SAVE_PATHS),
+            E_BAD_ARCHIVE);
+  EXPECT_EQ(DeleteWith(*module_, path, {"next.txt"}), E_BAD_ARCHIVE);
+  EXPECT_TRUE(ReadFileBytes(path) == before) << "a refused update changed the archive";
+}
+
 #ifndef _WIN32
 // Sets the process's time zone while it lives.
 class ScopedTimeZone {

@@ -63,6 +63,16 @@ class SystemWrapper : public platform::System {
   bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) override {
     return target_.SetModifiedWallClockTime(path, wallClockSeconds);
   }
+  platform::FileIdentity FileIdentityOf(const std::string& path) override { return target_.FileIdentityOf(path); }
+  std::unique_ptr<platform::SystemLock> LockForUpdate(const std::string& path, uint32_t waitMilliseconds,
+                                                      platform::UpdateLock::Outcome* outcome) override {
+    return target_.LockForUpdate(path, waitMilliseconds, outcome);
+  }
+  std::unique_ptr<platform::SystemLock> LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
+                                                            platform::UpdateLock::Outcome* outcome) override {
+    return target_.LockNameForCreation(path, waitMilliseconds, outcome);
+  }
+  bool SyncFolderOf(const std::string& path) override { return target_.SyncFolderOf(path); }
 
  private:
   platform::System& target_;
