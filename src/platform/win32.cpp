@@ -413,9 +413,19 @@ bool CallMoveFileEx(const std::string& from, const std::string& to, DWORD flags,
                                             ::GetProcAddress(kernel, "MoveFileExA")));
   *missing = move == nullptr;
   if (move == nullptr) return false;
-  if (move(from.c_str(), to.c_str(), flags)) return true;
-  *missing = ::GetLastError() == ERROR_CALL_NOT_IMPLEMENTED;
-  return false;
+  // A target held open for a moment (a second update asking which file the
+  // archive is, a virus scanner) refuses the rename: ask again, briefly.
+  for (int attempt = 0;; ++attempt) {
+    if (move(from.c_str(), to.c_str(), flags)) return true;
+    const DWORD error = ::GetLastError();
+    const bool inUse = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    if (!inUse || attempt == 9) {
+      *missing = error == ERROR_CALL_NOT_IMPLEMENTED;
+      ::SetLastError(error);
+      return false;
+    }
+    ::Sleep(10);
+  }
 }
 
 // A name beside path that nothing has, for the old file while the new one

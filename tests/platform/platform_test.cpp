@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,10 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 #include <utime.h>
+
+#include <thread>
 #endif
 
 namespace tvx::platform {
@@ -491,6 +495,78 @@ TEST(PlatformChanges, RemovalsRefuseTheWrongKind) {
 
 // The kinds decide between "damaged" and "read error" further up, so each
 // must come from what the system said, not from a guess.
+// A second holder, as another process would be: a thread of its own (the
+// Win32-thread compilers have no std::thread; a mutex lets its owner in again).
+class OtherThread {
+ public:
+  explicit OtherThread(std::function<void()> body) : body_(std::move(body)) {
+#ifdef _WIN32
+    handle_ = ::CreateThread(nullptr, 0, &OtherThread::Run, this, 0, nullptr);
+#else
+    thread_ = std::thread(body_);
+#endif
+  }
+  ~OtherThread() {
+#ifdef _WIN32
+    ::WaitForSingleObject(handle_, INFINITE);
+    ::CloseHandle(handle_);
+#else
+    thread_.join();
+#endif
+  }
+
+ private:
+#ifdef _WIN32
+  static DWORD WINAPI Run(void* self) {
+    static_cast<OtherThread*>(self)->body_();
+    return 0;
+  }
+  HANDLE handle_ = nullptr;
+#else
+  std::thread thread_;
+#endif
+  std::function<void()> body_;
+};
+
+void SleepBriefly() {
+#ifdef _WIN32
+  ::Sleep(150);
+#else
+  ::usleep(150 * 1000);
+#endif
+}
+
+TEST(PlatformUpdateLock, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
+  TempDir dir;
+  const std::string path = dir.File("a.tvx");
+  ASSERT_TRUE(WriteFileBytes(path, "old"));
+  UpdateLock::Outcome outcome = UpdateLock::Outcome::kUnavailable;
+  UpdateLock first = UpdateLock::Acquire(path, 0, &outcome);
+  ASSERT_EQ(outcome, UpdateLock::Outcome::kHeld);
+  EXPECT_TRUE(first.identity() == FileIdentityOf(path));
+  UpdateLock::Outcome busy = UpdateLock::Outcome::kHeld;
+  { OtherThread other([&] { UpdateLock::Acquire(path, 50, &busy); }); }
+  EXPECT_EQ(busy, UpdateLock::Outcome::kBusy);
+
+  UpdateLock::Outcome later = UpdateLock::Outcome::kUnavailable;
+  FileIdentity held;
+  {
+    OtherThread waiter([&] { held = UpdateLock::Acquire(path, 5000, &later).identity(); });
+    SleepBriefly();  // the waiter waits for the old file by now
+    ASSERT_TRUE(WriteFileBytes(dir.File("new"), "the new archive"));
+    ASSERT_TRUE(MoveReplacing(dir.File("new"), path)) << "a held archive could not be replaced";
+    first = UpdateLock();
+  }
+  EXPECT_EQ(later, UpdateLock::Outcome::kHeld);
+  EXPECT_TRUE(held == FileIdentityOf(path)) << "the waiter holds the replaced file, not the new one";
+
+  // A name not made yet: a second creation waits as well.
+  UpdateLock name = UpdateLock::AcquireName(dir.File("b.tvx"), 0, &outcome);
+  ASSERT_EQ(outcome, UpdateLock::Outcome::kHeld);
+  { OtherThread other([&] { UpdateLock::AcquireName(dir.File("b.tvx"), 50, &busy); }); }
+  EXPECT_EQ(busy, UpdateLock::Outcome::kBusy);
+}
+
 TEST(OsSystemErrors, EachFailureSaysWhatFailed) {
   TempDir dir;
   System& os = OsSystem();
