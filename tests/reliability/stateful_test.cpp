@@ -614,11 +614,24 @@ TEST(StatefulRandom, EveryStepLeavesArchiveAndSourcesAsTheModelSays) {
   const auto start = std::chrono::steady_clock::now();
   const auto deadline = start + std::chrono::seconds(seconds);
   uint64_t sequences = 0;
+  auto report = [&] {  // also every ten minutes: a long run that is stopped still tells how far it got
+    const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    std::cout << "[ figures  ] seeds " << seed << "..." << seed + sequences - 1 << ": " << sequences * kSteps
+              << " steps in " << took.count() << " s, no divergence";
+    for (const auto& seen : g_seen) std::cout << "; " << seen.first << ": " << seen.second;
+    std::cout << std::endl;
+  };
+  auto nextReport = start + std::chrono::minutes(10);
   do {
     const uint64_t sequenceSeed = seed + sequences++;
     const std::vector<Step> steps = MakeSequence(sequenceSeed);
     Verdict verdict = PlayAll(steps);
-    if (verdict.what.empty()) continue;
+    if (verdict.what.empty()) {
+      if (std::chrono::steady_clock::now() < nextReport) continue;
+      report();
+      nextReport += std::chrono::minutes(10);
+      continue;
+    }
     const std::vector<Step> shortest = Shrink(steps, verdict);
     std::ostringstream out;
     out << "seed " << sequenceSeed << " (TOLVEX_STATEFUL_SEED=" << sequenceSeed << " replays it first), "
@@ -627,11 +640,7 @@ TEST(StatefulRandom, EveryStepLeavesArchiveAndSourcesAsTheModelSays) {
     ADD_FAILURE() << out.str() << "step " << verdict.step + 1 << " diverged: " << verdict.what;
     return;
   } while (std::chrono::steady_clock::now() < deadline);
-  const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-  std::cout << "[ figures  ] seeds " << seed << "..." << seed + sequences - 1 << ": " << sequences * kSteps
-            << " steps in " << took.count() << " s, no divergence";
-  for (const auto& seen : g_seen) std::cout << "; " << seen.first << ": " << seen.second;
-  std::cout << std::endl;
+  report();
 }
 
 }  // namespace
