@@ -93,6 +93,7 @@ set(TOLVEX_TEST_SOURCES
   tests/reliability/format_limits_test.cpp
   tests/reliability/full_disk_test.cpp
   tests/reliability/hostile_names_test.cpp
+  tests/reliability/stateful_test.cpp
   tests/streams/copy_stream_test.cpp
   tests/streams/deflate_stream_test.cpp
   tests/streams/file_stream_test.cpp
@@ -122,11 +123,13 @@ endif()
 if(TOLVEX_CAN_RUN_TARGET_PROGRAMS)
   # Listed when ctest starts rather than after the build: a Wine start-up
   # (and a fresh prefix) is slow, and the build should not depend on it.
+  # The stateful random tester runs for this many seconds (longer runs set
+  # it themselves, see docs/RELIABILITY.md).
   gtest_discover_tests(tolvex_tests
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY "${CMAKE_BINARY_DIR}"
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "TOLVEX_STATEFUL_SECONDS=20")
   if(TOLVEX_UNDER_WINE)
     # Wine takes the time zone from the environment a program starts with,
     # never from what a Windows parent sets: the case that needs a zone with

@@ -147,20 +147,23 @@ ChildOutcome RunChildProgram(const std::vector<std::string>& argv, const Program
   return pid < 0 ? ChildOutcome{} : Wait(static_cast<pid_t>(pid));
 }
 
-ChildOutcome RunInChild(const std::function<int()>& body) {
+int StartInChild(const std::function<int()>& body) {
   const pid_t pid = ::fork();
   if (pid == 0) ::_exit(body() & 0xFF);
-  if (pid < 0) return ChildOutcome{};
-  return Wait(pid);
+  return pid < 0 ? -1 : static_cast<int>(pid);
+}
+
+ChildOutcome RunInChild(const std::function<int()>& body) {
+  const int pid = StartInChild(body);
+  return pid < 0 ? ChildOutcome{} : Wait(static_cast<pid_t>(pid));
 }
 
 ChildOutcome RunInChildAndKillAfter(const std::function<int()>& body, std::chrono::microseconds delay) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body() & 0xFF);
+  const int pid = StartInChild(body);
   if (pid < 0) return ChildOutcome{};
   std::this_thread::sleep_for(delay);
-  ::kill(pid, SIGKILL);
-  return Wait(pid);
+  ::kill(static_cast<pid_t>(pid), SIGKILL);
+  return Wait(static_cast<pid_t>(pid));
 }
 #endif
 

@@ -43,6 +43,9 @@ ChildOutcome WaitForChild(int pid);
 // Runs body in a forked child; its result (0..255) becomes the exit code. The
 // child never returns into the caller's code.
 ChildOutcome RunInChild(const std::function<int()>& body);
+// As RunInChild, but does not wait: the child's process id, or -1 (collect it
+// with WaitForChild).
+int StartInChild(const std::function<int()>& body);
 // As RunInChild, but the parent kills the child with SIGKILL after delay
 // (when it is still running).
 ChildOutcome RunInChildAndKillAfter(const std::function<int()>& body, std::chrono::microseconds delay);

@@ -1,0 +1,649 @@
+// A stateful random tester (Linux: it forks). Seeded sequences of PackFiles
+// (with and without paths, with SubPath, moving, into new and existing
+// archives), DeleteFiles (files and folders) and reading (listing, testing,
+// extracting) go through the built module, some racing a second process on
+// the same archive, some killed part-way, some under a file-size limit (a full
+// disk), some deleting from inside PackFiles' progress callback. After each
+// step the archive and the source folders must be what a small model says:
+// every entry's bytes, no source gone unless it is packed, every change that
+// answered 0 there, a refused or failed call changing nothing, no file left
+// behind. Two racing calls that both answered 0 may have happened in either
+// order. A divergence prints the seed and the shortest sequence found.
+//
+//   TOLVEX_STATEFUL_SECONDS=3600 build/linux/tolvex_tests --gtest_filter='Stateful*'
+//   TOLVEX_STATEFUL_SEED=N ...   replays from seed N (the default seed is random)
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/child_process.h"
+#include "support/fault_scene.h"
+#include "support/plugin_test.h"
+#include "support/sample_data.h"
+
+namespace tvx::test::reliability {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr unsigned kHangSeconds = 30;  // a call that takes longer has hung
+constexpr size_t kSteps = 24;
+
+// Below src/: "p0/a/x" -> content; a folder as "p0/a/" -> "".
+using Files = std::map<std::string, std::string>;
+
+struct World {
+  bool archived = false;  // the archive exists
+  std::vector<SceneEntry> entries;
+  Files disk = {{"p0/", ""}, {"p1/", ""}};
+};
+
+// One PackFiles (from source root p0 or p1) or DeleteFiles; names use '/'.
+struct Call {
+  bool pack = true;
+  int root = 0;
+  std::vector<std::string> items;
+  std::optional<std::string> subPath;
+  int flags = PK_PACK_SAVE_PATHS;
+  bool bareSrcPath = false;  // SrcPath without its trailing separator
+};
+
+enum class Fault { kNone, kRace, kKill, kDiskLimit, kDeleteWhilePacking };
+const char* const kFaultNames[] = {"alone", "racing", "to be killed", "limited", "deleting while packing"};
+std::map<std::string, uint64_t> g_seen;  // how steps ended, for the figures
+
+struct Step {
+  bool read = false;  // list, test and extract instead of a call
+  bool bareDestPath = false;
+  bool processTwice = false;  // a second ProcessFile after one ReadHeader
+  Call call, other;           // other: the racing call, or the delete from the progress callback
+  Fault fault = Fault::kNone;
+  long param = 0;  // the kill's delay in microseconds, or the file-size limit
+  std::vector<std::pair<std::string, std::string>> writes;  // sources laid out first
+};
+
+std::string Joined(const std::vector<std::string>& parts, const char* separator = "/") {
+  std::string out;
+  for (const std::string& part : parts) out += (out.empty() ? "" : separator) + part;
+  return out;
+}
+
+std::string Describe(const Call& c) {
+  std::ostringstream out;
+  out << (c.pack ? "PackFiles p" + std::to_string(c.root) : std::string("DeleteFiles")) << " [" << Joined(c.items, ", ")
+      << "]";
+  if (c.subPath) out << " SubPath=" << *c.subPath;
+  if (c.pack && (c.flags & PK_PACK_SAVE_PATHS) == 0) out << " without paths";
+  if (c.flags & PK_PACK_MOVE_FILES) out << " moving";
+  if (c.bareSrcPath) out << " (SrcPath without separator)";
+  return out.str();
+}
+
+std::string Describe(const Step& s) {
+  if (s.read) {
+    return std::string("list, test, extract") + (s.bareDestPath ? " (DestPath without separator)" : "") +
+           (s.processTwice ? ", ProcessFile twice" : "");
+  }
+  std::ostringstream out;
+  for (const auto& write : s.writes) out << write.first << "(" << write.second.size() << ") ";
+  out << (s.writes.empty() ? "" : "written; ") << Describe(s.call);
+  switch (s.fault) {
+    case Fault::kNone: break;
+    case Fault::kRace: out << "  racing  " << Describe(s.other); break;
+    case Fault::kKill: out << "  killed after " << s.param << " us"; break;
+    case Fault::kDiskLimit: out << "  files limited to " << s.param << " bytes"; break;
+    case Fault::kDeleteWhilePacking: out << "  and from its progress callback " << Describe(s.other); break;
+  }
+  return out.str();
+}
+
+// --- the model --------------------------------------------------------------------
+
+// A listed path's components without empty and "." ones; climbs is set by "..".
+std::vector<std::string> Components(const std::string& path, bool& climbs) {
+  std::vector<std::string> parts;
+  std::istringstream in(path);
+  for (std::string part; std::getline(in, part, '/');) {
+    if (part == "..") climbs = true;
+    if (!part.empty() && part != ".") parts.push_back(part);
+  }
+  return parts;
+}
+
+// Where the system finds a listed path ("a/../a/x" is "a/x").
+std::string Resolved(const std::string& path) {
+  std::vector<std::string> parts;
+  std::istringstream in(path);
+  for (std::string part; std::getline(in, part, '/');) {
+    if (part == ".." && !parts.empty()) parts.pop_back();
+    if (!part.empty() && part != "." && part != "..") parts.push_back(part);
+  }
+  return Joined(parts);
+}
+
+// A file that shares its name with a folder (its own entry or a path below it):
+// nothing could extract both.
+bool Clashes(const std::vector<SceneEntry>& entries) {
+  std::set<std::string> files;
+  for (const SceneEntry& e : entries) {
+    if (e.name.back() != '/') files.insert(e.name);
+  }
+  for (const SceneEntry& e : entries) {
+    for (size_t k = e.name.find('/'); k != std::string::npos; k = e.name.find('/', k + 1)) {
+      if (files.count(e.name.substr(0, k)) != 0) return true;
+    }
+  }
+  return false;
+}
+
+struct Prediction {
+  bool ok = false;  // false: the call must be refused and change nothing
+  World after;
+};
+
+Prediction ApplyPack(const Call& c, const World& w) {
+  Prediction p{false, w};
+  const std::string root = "p" + std::to_string(c.root) + "/";
+  bool climbs = false;
+  const std::vector<std::string> sub = Components(c.subPath.value_or(""), climbs);
+  std::vector<SceneEntry> added;
+  std::set<std::string> names;
+  std::vector<std::string> moved;
+  for (const std::string& item : c.items) {
+    const std::string source = root + Resolved(item);
+    const bool folder = w.disk.count(source + "/") != 0;
+    if (!folder && w.disk.count(source) == 0) return p;  // missing: E_EOPEN
+    const bool paths = (c.flags & PK_PACK_SAVE_PATHS) != 0;
+    if (!paths && folder) continue;  // a folder adds nothing without paths
+    std::vector<std::string> parts = Components(paths ? item : item.substr(item.rfind('/') + 1), climbs);
+    parts.insert(parts.begin(), sub.begin(), sub.end());
+    SceneEntry entry{Joined(parts) + (folder ? "/" : ""), folder ? "" : w.disk.at(source)};
+    if (!names.insert(entry.name).second) return p;  // two items give one entry
+    added.push_back(entry);
+    if (!folder) moved.push_back(source);
+  }
+  if (climbs) return p;
+  p.after.entries.clear();
+  for (const SceneEntry& old : w.entries) {
+    if (names.count(old.name) == 0) p.after.entries.push_back(old);  // replaced by the new entry
+  }
+  p.after.entries.insert(p.after.entries.end(), added.begin(), added.end());
+  if (Clashes(p.after.entries)) return {false, w};
+  p.after.archived = true;
+  if (c.flags & PK_PACK_MOVE_FILES) {
+    for (const std::string& source : moved) p.after.disk.erase(source);
+  }
+  p.ok = true;
+  return p;
+}
+
+Prediction ApplyDelete(const Call& c, const World& w) {
+  Prediction p{w.archived, w};
+  std::vector<SceneEntry>& entries = p.after.entries;
+  for (const std::string& item : c.items) {
+    const bool folder = item.size() > 3 && item.compare(item.size() - 4, 4, "/*.*") == 0;
+    const std::string prefix = item.substr(0, item.size() - 3);
+    for (size_t i = entries.size(); i-- > 0;) {
+      if (folder ? entries[i].name.compare(0, prefix.size(), prefix) == 0 : entries[i].name == item) {
+        entries.erase(entries.begin() + static_cast<long>(i));
+      }
+    }
+  }
+  return p;
+}
+
+Prediction Apply(const Call& c, const World& w) { return c.pack ? ApplyPack(c, w) : ApplyDelete(c, w); }
+
+// --- the sequences ------------------------------------------------------------------
+
+const std::vector<std::string> kFolders[2] = {{"a/", "a/c/", "b/"}, {"b/", "d/"}};
+const std::vector<std::string> kFiles[2] = {{"x", "a/x", "a/c/z", "b/y"}, {"a", "x", "b/y", "d/a"}};
+const std::vector<std::string> kSubPaths = {"a", "s/t", "x", "b/"};
+const std::vector<std::string> kDeleteNames = {"x",     "a",     "a/",    "a/x", "a/c/z", "b/y",
+                                               "d/a",   "s/t/x", "a/*.*", "b/*.*", "s/*.*", "none"};
+
+template <typename T>
+const T& Pick(const std::vector<T>& from, std::mt19937& rng) {
+  return from[rng() % from.size()];
+}
+
+std::string Content(std::mt19937& rng) {
+  const unsigned kind = rng() % 20;
+  const size_t size = kind < 2 ? 0 : kind < 15 ? rng() % 2000 : kind < 19 ? 2000 + rng() % 30000 : 100000 + rng() % 300000;
+  return rng() % 2 ? NoiseBytes(size, rng()) : TextBytes(size / 40 + 1).substr(0, size);
+}
+
+// Hosts and scripts name things oddly now and then.
+std::string Decorated(std::string item, std::mt19937& rng) {
+  const size_t slash = item.find('/');
+  const bool inner = slash != std::string::npos && slash + 1 < item.size();
+  switch (rng() % 40) {
+    case 0: return "./" + item;
+    case 1: return inner ? item.insert(slash, "/") : item;      // a//x
+    case 2: return inner ? item.insert(slash + 1, "./") : item;  // a/./x
+    case 3: return slash != std::string::npos ? item.substr(0, slash) + "/../" + item : item;
+    default: return item;
+  }
+}
+
+Call MakeCall(std::mt19937& rng, int root, Step& step) {
+  Call c;
+  c.root = root;
+  c.pack = rng() % 3 != 0;
+  if (!c.pack) {
+    for (unsigned n = 1 + rng() % 3; n > 0; --n) c.items.push_back(Pick(kDeleteNames, rng));
+    return c;
+  }
+  const std::string prefix = "p" + std::to_string(root) + "/";
+  std::vector<std::string> pool = kFiles[root];
+  pool.insert(pool.end(), kFolders[root].begin(), kFolders[root].end());
+  std::shuffle(pool.begin(), pool.end(), rng);
+  for (size_t n = 1 + rng() % 4; n > 0; --n) {
+    std::string item = pool[n];
+    const bool folder = item.back() == '/';
+    step.writes.emplace_back(prefix + item, folder ? "" : Content(rng));
+    if (folder && rng() % 5 == 0) item.pop_back();  // a folder named without its separator
+    c.items.push_back(Decorated(item, rng));
+  }
+  if (rng() % 30 == 0) c.items.push_back(c.items[rng() % c.items.size()]);
+  if (rng() % 30 == 0) c.items.push_back("missing");
+  if (rng() % 4 == 0) c.subPath = Pick(kSubPaths, rng);
+  c.flags = (rng() % 4 != 0 ? PK_PACK_SAVE_PATHS : 0) | (rng() % 3 == 0 ? PK_PACK_MOVE_FILES : 0);
+  c.bareSrcPath = rng() % 15 == 0;
+  return c;
+}
+
+std::vector<Step> MakeSequence(uint64_t seed) {
+  std::mt19937 rng(static_cast<uint32_t>(seed ^ (seed >> 32)));
+  std::vector<Step> steps(kSteps);
+  for (Step& s : steps) {
+    if (rng() % 5 == 0) {
+      s.read = true;
+      s.bareDestPath = rng() % 8 == 0;
+      s.processTwice = rng() % 3 == 0;
+      continue;
+    }
+    const int root = static_cast<int>(rng() % 2);
+    s.call = MakeCall(rng, root, s);
+    const unsigned fault = rng() % 20;
+    s.fault = fault < 11 ? Fault::kNone : fault < 15 ? Fault::kRace : fault < 17 ? Fault::kKill
+            : fault < 19 ? Fault::kDiskLimit : Fault::kDeleteWhilePacking;
+    if (s.fault == Fault::kRace) s.other = MakeCall(rng, 1 - root, s);
+    if (s.fault == Fault::kDeleteWhilePacking) {
+      while (!s.call.pack) s.call = MakeCall(rng, root, s);
+      s.other.pack = false;
+      s.other.items = {Pick(kDeleteNames, rng)};
+    }
+    s.param = s.fault == Fault::kKill ? static_cast<long>(rng() % 8000)
+                                      : static_cast<long>(std::vector<long>{0, 100, 4000, 30000, 200000}[rng() % 5]);
+  }
+  return steps;
+}
+
+// --- playing a sequence ---------------------------------------------------------------
+
+int g_innerDeleteState = 0;  // 0 not called, 1 answered 0, 2 failed
+std::function<int()> g_innerDelete;
+int WCX_API DeleteOnce(char*, int) {
+  if (g_innerDeleteState == 0) g_innerDeleteState = g_innerDelete() == 0 ? 1 : 2;
+  return 1;
+}
+
+class Play {
+ public:
+  Play() : redirect_(Tmp()) {
+    for (const std::string& folder : {Arc(), Tmp(), Src() + "/p0", Src() + "/p1"}) fs::create_directories(folder);
+  }
+
+  // Empty, or how the step diverged from the model.
+  std::string Take(const Step& s) {
+    for (const auto& write : s.writes) LayOut(write.first, write.second);
+    if (s.read) return Read(s);
+    const World before = world_;
+    std::vector<const Call*> calls = {&s.call};
+    std::vector<int> results;
+    std::string what;
+    if (s.fault == Fault::kRace) {
+      calls.push_back(&s.other);
+      results = Race(s.call, s.other, what);
+    } else if (s.fault == Fault::kDeleteWhilePacking) {
+      results = {Answer(RunInChild([&] { return PackDeleting(s); }), what)};
+      if (what.empty() && results[0] >= 32) {
+        calls.push_back(&s.other);
+        results.push_back(results[0] / 32 == 1 ? 0 : E_EWRITE);
+        results[0] %= 32;
+      }
+    } else if (s.fault == Fault::kKill) {
+      const ChildOutcome outcome = RunInChildAndKillAfter([&] { return Invoke(s.call); }, std::chrono::microseconds(s.param));
+      if (outcome.signal == SIGKILL) {
+        ++g_seen["killed"];
+        return Killed(s.call, before);
+      }
+      results = {Answer(outcome, what)};
+    } else {
+      const rlim_t limit = s.fault == Fault::kDiskLimit ? static_cast<rlim_t>(s.param) : RLIM_INFINITY;
+      results = {Answer(RunInChild([&] {
+                          ::signal(SIGXFSZ, SIG_IGN);
+                          const struct rlimit cap = {limit, limit};
+                          ::setrlimit(RLIMIT_FSIZE, &cap);
+                          return Invoke(s.call);
+                        }),
+                        what)};
+    }
+    if (!what.empty()) return what;
+    const bool allZero = std::count(results.begin(), results.end(), 0) == static_cast<long>(results.size());
+    ++g_seen[std::string(kFaultNames[static_cast<int>(s.fault)]) + (allZero ? ", all answered 0" : ", refused or failed")];
+    return Settle(calls, results, s.fault == Fault::kNone ? Strict::kYes : Strict::kNo);
+  }
+
+ private:
+  enum class Strict { kYes, kNo };  // kNo: a call the model allows may still fail (a full disk, a rival)
+
+  std::string Arc() const { return dir_.File("arc"); }
+  std::string Src() const { return dir_.File("src"); }
+  std::string Tmp() const { return dir_.File("tmp"); }
+  std::string Out() const { return dir_.File("out"); }
+  std::string Archive() const { return Arc() + "/t.tvx"; }
+  cli::PluginModule& Module() const { return *LoadedModule(); }
+
+  void LayOut(const std::string& rel, const std::string& content) {
+    std::error_code ec;
+    const bool folder = rel.back() == '/';
+    fs::create_directories(fs::path(Src() + "/" + rel).parent_path(), ec);
+    if (!folder) WriteFileBytes(Src() + "/" + rel, content);
+    for (size_t k = rel.find('/'); k != std::string::npos; k = rel.find('/', k + 1)) world_.disk[rel.substr(0, k + 1)] = "";
+    if (!folder) world_.disk[rel] = content;
+  }
+
+  // In a child: the call through the module, under the hang watchdog.
+  int Invoke(const Call& c) {
+    ::alarm(kHangSeconds);
+    if (!c.pack) return DeleteWith(Module(), Archive(), c.items);
+    const std::string src = Src() + "/p" + std::to_string(c.root) + (c.bareSrcPath ? "" : "/");
+    return PackWith(Module(), Archive(), c.subPath ? c.subPath->c_str() : nullptr, src, c.items, c.flags);
+  }
+
+  // In a child: the pack, with the other call made from its first progress report.
+  int PackDeleting(const Step& s) {
+    g_innerDelete = [&] { return DeleteWith(Module(), Archive(), s.other.items); };
+    Module().set_process_data_proc(nullptr, DeleteOnce);
+    const int result = Invoke(s.call);
+    return result + 32 * g_innerDeleteState;
+  }
+
+  static int Answer(const ChildOutcome& outcome, std::string& what) {
+    if (outcome.exited) return outcome.exitCode;
+    what = outcome.signal == SIGALRM ? "the call hung" : "the call died of signal " + std::to_string(outcome.signal);
+    return -1;
+  }
+
+  // Both calls released at once from a closed pipe.
+  std::vector<int> Race(const Call& a, const Call& b, std::string& what) {
+    int gate[2];
+    if (::pipe(gate) != 0) {
+      what = "no pipe";
+      return {};
+    }
+    std::vector<int> pids;
+    for (const Call* c : {&a, &b}) {
+      pids.push_back(StartInChild([&] {
+        ::close(gate[1]);
+        char byte;
+        while (::read(gate[0], &byte, 1) < 0) {
+        }
+        return Invoke(*c);
+      }));
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    std::vector<int> results;
+    for (int pid : pids) results.push_back(Answer(WaitForChild(pid), what));
+    return results;
+  }
+
+  // Accepts the world the calls left when some order of those that answered 0
+  // gives it, each allowed by the model where it ran, and the others changed nothing.
+  std::string Settle(const std::vector<const Call*>& calls, const std::vector<int>& results, Strict strict) {
+    std::string first;
+    std::vector<size_t> order(calls.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    do {
+      World w = world_;
+      std::string why;
+      for (size_t i : order) {
+        const Prediction p = Apply(*calls[i], w);
+        if (results[i] == 0 && !p.ok) why = "answered 0 to a call that must be refused: " + Describe(*calls[i]);
+        if (results[i] != 0 && p.ok && strict == Strict::kYes) {
+          why = "answered " + std::to_string(results[i]) + " to a call that must succeed: " + Describe(*calls[i]);
+        }
+        if (results[i] == 0) w = p.after;
+      }
+      if (why.empty()) why = Differences(w);
+      if (why.empty()) {
+        world_ = w;
+        return "";
+      }
+      if (first.empty()) first = why;
+    } while (std::next_permutation(order.begin(), order.end()));
+    std::string answers;
+    for (int r : results) answers += " " + std::to_string(r);
+    return first + " (answers:" + answers + ")";
+  }
+
+  // A killed call: the archive is the old or the new one; a moved source may
+  // be gone only when the new one is in place. Its temporary files are let go.
+  std::string Killed(const Call& c, const World& before) {
+    for (const std::string& name : FolderListing(Tmp())) fs::remove(Tmp() + "/" + name);
+    for (const std::string& name : FolderListing(Arc())) {
+      if (name != "t.tvx" && (name.rfind("t.tvx.tvxnew", 0) == 0 || name == "t___")) fs::remove(Arc() + "/" + name);
+    }
+    const Prediction p = Apply(c, before);
+    World candidate = before;
+    if (p.ok && !Differences(before, true).empty()) candidate = p.after;
+    const Files disk = DiskNow();
+    for (const auto& file : before.disk) {
+      if (candidate.disk.count(file.first) == 0 && disk.count(file.first) != 0) candidate.disk.insert(file);
+    }
+    const std::string why = Differences(candidate);
+    if (why.empty()) world_ = candidate;
+    return why.empty() ? "" : "after a kill: " + why;
+  }
+
+  Files DiskNow() const {
+    Files files;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(Src(), ec), end; !ec && it != end; it.increment(ec)) {
+      const std::string rel = fs::relative(it->path(), Src()).generic_string();
+      if (it->is_directory()) {
+        files[rel + "/"] = "";
+      } else {
+        files[rel] = ReadFileBytes(it->path().string());
+      }
+    }
+    return files;
+  }
+
+  // Empty when the archive, the sources and the folders are as w says.
+  std::string Differences(const World& w, bool archiveOnly = false) const {
+    if (!w.archived && PathExists(Archive())) return "an archive exists where none should";
+    if (w.archived) {
+      const ::testing::AssertionResult holds = ArchiveHolds(Archive(), w.entries);
+      if (!holds) {
+        std::string expected;
+        for (const SceneEntry& e : w.entries) expected += " " + e.name + "(" + std::to_string(e.content.size()) + ")";
+        return std::string("the archive: ") + holds.message() + "; expected:" + expected;
+      }
+    }
+    if (archiveOnly) return "";
+    const Files disk = DiskNow();
+    for (const auto& file : w.disk) {
+      const auto found = disk.find(file.first);
+      if (found == disk.end()) return "source " + file.first + " is gone";
+      if (found->second != file.second) return "source " + file.first + " changed";
+    }
+    for (const auto& file : disk) {
+      if (w.disk.count(file.first) == 0) return "source " + file.first + " appeared";
+    }
+    std::vector<std::string> left = FolderListing(Tmp());
+    for (const std::string& name : FolderListing(Arc())) {
+      if (name != "t.tvx") left.push_back(name);
+    }
+    for (const std::string& name : FolderListing(dir_.path())) {
+      if (name != "arc" && name != "src" && name != "tmp") left.push_back(name);
+    }
+    return left.empty() ? "" : "left behind: " + Joined(left, ", ");
+  }
+
+  // Lists, tests and extracts every entry as the host does.
+  std::string Read(const Step& s) {
+    const Listing listing = ListAndTest(Module(), Archive());
+    if (!world_.archived) return listing.opened ? "an archive opened where none should be" : "";
+    if (!listing.opened) return "the archive does not open: " + std::to_string(listing.openResult);
+    std::string why = listing.entries.size() == world_.entries.size() ? "" : "listed entries differ in number";
+    for (size_t i = 0; why.empty() && i < listing.entries.size(); ++i) {
+      const ListedEntry& e = listing.entries[i];
+      const SceneEntry& expected = world_.entries[i];
+      if (e.name != expected.name || e.unpSize != static_cast<int>(expected.content.size()) || e.testResult != 0) {
+        why = "listed as " + e.name + " (" + std::to_string(e.unpSize) + " bytes, test " +
+              std::to_string(e.testResult) + "), expected " + expected.name;
+      }
+    }
+    fs::create_directories(Out());
+    {
+      HostArchive archive(Module(), Archive());
+      const std::string destPath = Out() + (s.bareDestPath ? "" : "/");
+      for (size_t i = 0; why.empty() && i < world_.entries.size(); ++i) {
+        if (archive.ReadHeader() != 0) why = "ReadHeader ended early";
+        const int result = archive.Process(PK_EXTRACT, &destPath, "e" + std::to_string(i));
+        if (result != 0) why = "extracting " + world_.entries[i].name + " answered " + std::to_string(result);
+        if (s.processTwice && i == 0 && archive.Test() != E_END_ARCHIVE) {
+          why = "a second ProcessFile after one ReadHeader did not answer E_END_ARCHIVE";
+        }
+      }
+      if (why.empty() && archive.ReadHeader() != E_END_ARCHIVE) why = "ReadHeader did not end";
+      if (why.empty() && archive.Process(PK_EXTRACT, &destPath, "after") != E_END_ARCHIVE) {
+        why = "ProcessFile after E_END_ARCHIVE did not answer E_END_ARCHIVE";
+      }
+    }
+    for (size_t i = 0; why.empty() && i < world_.entries.size(); ++i) {
+      const std::string path = Out() + "/e" + std::to_string(i);
+      const SceneEntry& e = world_.entries[i];
+      const bool folder = e.name.back() == '/';
+      if (folder ? !fs::is_directory(path) : ReadFileBytes(path) != e.content || !fs::is_regular_file(path)) {
+        why = "extracted " + e.name + " differs";
+      }
+    }
+    if (why.empty() && FolderListing(Out()).size() != world_.entries.size()) why = "extraction wrote other files";
+    fs::remove_all(Out());
+    for (const std::string& name : FolderListing(dir_.path())) {
+      if (name.rfind("out", 0) == 0) fs::remove_all(dir_.File(name));
+    }
+    return why;
+  }
+
+  TempDir dir_;
+  TempFolderRedirect redirect_;
+  World world_;
+};
+
+struct Verdict {
+  size_t step = 0;  // of the divergence, when what is not empty
+  std::string what;
+};
+
+Verdict PlayAll(const std::vector<Step>& steps) {
+  Play play;
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const std::string what = play.Take(steps[i]);
+    if (!what.empty()) return {i, what};
+  }
+  return {};
+}
+
+bool Nondeterministic(const std::vector<Step>& steps) {
+  for (const Step& s : steps) {
+    if (s.fault == Fault::kRace || s.fault == Fault::kKill || s.fault == Fault::kDeleteWhilePacking) return true;
+  }
+  return false;
+}
+
+// Drops steps one at a time while the sequence still diverges (races and
+// kills are retried: they need not diverge every time).
+std::vector<Step> Shrink(std::vector<Step> steps, Verdict& verdict) {
+  steps.resize(verdict.step + 1);
+  for (size_t i = 0; i < steps.size() && steps.size() > 1;) {
+    std::vector<Step> fewer = steps;
+    fewer.erase(fewer.begin() + static_cast<long>(i));
+    Verdict v;
+    for (int tries = Nondeterministic(fewer) ? 5 : 1; tries > 0 && v.what.empty(); --tries) v = PlayAll(fewer);
+    if (v.what.empty()) {
+      ++i;
+      continue;
+    }
+    steps = fewer;
+    steps.resize(v.step + 1);
+    verdict = v;
+  }
+  return steps;
+}
+
+uint64_t Setting(const char* name, uint64_t otherwise) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? std::strtoull(value, nullptr, 10) : otherwise;
+}
+
+TEST(StatefulRandom, EveryStepLeavesArchiveAndSourcesAsTheModelSays) {
+  ASSERT_NE(LoadedModule(), nullptr);
+  const uint64_t seconds = Setting("TOLVEX_STATEFUL_SECONDS", 20);
+  const uint64_t seed = Setting("TOLVEX_STATEFUL_SEED", std::random_device()());
+  const auto start = std::chrono::steady_clock::now();
+  const auto deadline = start + std::chrono::seconds(seconds);
+  uint64_t sequences = 0;
+  auto report = [&] {  // also every ten minutes: a long run that is stopped still tells how far it got
+    const auto took = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+    std::cout << "[ figures  ] seeds " << seed << "..." << seed + sequences - 1 << ": " << sequences * kSteps
+              << " steps in " << took.count() << " s, no divergence";
+    for (const auto& seen : g_seen) std::cout << "; " << seen.first << ": " << seen.second;
+    std::cout << std::endl;
+  };
+  auto nextReport = start + std::chrono::minutes(10);
+  do {
+    const uint64_t sequenceSeed = seed + sequences++;
+    const std::vector<Step> steps = MakeSequence(sequenceSeed);
+    Verdict verdict = PlayAll(steps);
+    if (verdict.what.empty()) {
+      if (std::chrono::steady_clock::now() < nextReport) continue;
+      report();
+      nextReport += std::chrono::minutes(10);
+      continue;
+    }
+    const std::vector<Step> shortest = Shrink(steps, verdict);
+    std::ostringstream out;
+    out << "seed " << sequenceSeed << " (TOLVEX_STATEFUL_SEED=" << sequenceSeed << " replays it first), "
+        << shortest.size() << " of " << steps.size() << " steps:\n";
+    for (size_t i = 0; i < shortest.size(); ++i) out << "  " << i + 1 << ". " << Describe(shortest[i]) << "\n";
+    ADD_FAILURE() << out.str() << "step " << verdict.step + 1 << " diverged: " << verdict.what;
+    return;
+  } while (std::chrono::steady_clock::now() < deadline);
+  report();
+}
+
+}  // namespace
+}  // namespace tvx::test::reliability
+
+#endif
