@@ -57,7 +57,7 @@ int WriteAndReplace(platform::System& system, const std::string& packedFile, Old
   if (status != Status::kOk) return ToHostCode(status);
   if (creating) {
     // Made meanwhile by a program that does not hold names: never replaced.
-    if (system.FileExists(packedFile) || !system.MoveReplacing(target.path, packedFile)) return E_ECREATE;
+    if (!system.MoveToFreeName(target.path, packedFile)) return E_ECREATE;
     unfinished.Release();
     return system.SyncFolderOf(packedFile) ? E_SUCCESS : E_EWRITE;
   }

@@ -117,6 +117,9 @@ class Os : public System {
   bool MoveReplacing(const std::string& from, const std::string& to) override {
     return platform::MoveReplacing(from, to);
   }
+  bool MoveToFreeName(const std::string& from, const std::string& to) override {
+    return platform::MoveToFreeName(from, to);
+  }
   MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override {
     return platform::MoveReplacingOnVolume(from, to);
   }

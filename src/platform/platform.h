@@ -191,6 +191,12 @@ bool MakeDirectory(const std::string& path);
 // (MoveFileExA with MOVEFILE_REPLACE_EXISTING; rename). Both must be on the
 // same volume. False on failure, and then `to` is unchanged.
 bool MoveReplacing(const std::string& from, const std::string& to);
+// Gives file `from` the name `to` only while no file has that name, in one
+// step (link and unlink, or a rename that refuses to replace, on POSIX;
+// MoveFileExA without MOVEFILE_REPLACE_EXISTING on Windows): a name another
+// program took meanwhile is never replaced. False on failure, and then `to`
+// is unchanged.
+bool MoveToFreeName(const std::string& from, const std::string& to);
 #ifdef _WIN32
 // What MoveReplacing does where the system has no working MoveFileExA (Windows
 // 95, 98, ME): the old file is renamed aside, the new one takes its name, and
@@ -400,6 +406,7 @@ class System {
   virtual bool RemoveFile(const std::string& path) = 0;
   virtual bool MakeDirectory(const std::string& path) = 0;
   virtual bool MoveReplacing(const std::string& from, const std::string& to) = 0;
+  virtual bool MoveToFreeName(const std::string& from, const std::string& to) = 0;
   virtual MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) = 0;
   virtual uint32_t FileAccessMode(const std::string& path) = 0;
   virtual bool SetFileAccessMode(const std::string& path, uint32_t mode) = 0;

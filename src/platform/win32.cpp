@@ -536,6 +536,13 @@ bool MoveReplacing(const std::string& from, const std::string& to) {
   return missing && MoveReplacingWithoutMoveFileEx(from, to);
 }
 
+bool MoveToFreeName(const std::string& from, const std::string& to) {
+  bool missing = false;
+  if (CallMoveFileEx(from, to, MOVEFILE_WRITE_THROUGH, &missing)) return true;
+  // MoveFileA never replaces an existing file either.
+  return missing && ::MoveFileA(from.c_str(), to.c_str()) != 0;
+}
+
 // --- questions and changes of the update path ----------------------------------
 
 // Windows has no FIFOs among files; a device name does not pass the
@@ -547,11 +554,25 @@ bool IsReadOnlyFile(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
-// Attributes and size in one query; GetFileAttributesA's answer for the kind.
+// Attributes and size in one query. GetFileAttributesExA is missing on
+// Windows 95, so it is looked up; there the two questions are asked apart.
 PathFacts FactsOfPath(const std::string& path) {
+  using GetFileAttributesExFn = BOOL(WINAPI*)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+  const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
+  const auto query = kernel == nullptr ? nullptr
+                                       : reinterpret_cast<GetFileAttributesExFn>(reinterpret_cast<void*>(
+                                             ::GetProcAddress(kernel, "GetFileAttributesExA")));
   WIN32_FILE_ATTRIBUTE_DATA data;
   PathFacts facts;
-  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return facts;
+  if (query == nullptr) {
+    data.dwFileAttributes = ::GetFileAttributesA(path.c_str());
+    if (data.dwFileAttributes == INVALID_FILE_ATTRIBUTES) return facts;
+    const int64_t size = FileSize64(path);
+    data.nFileSizeHigh = static_cast<DWORD>(static_cast<uint64_t>(size < 0 ? 0 : size) >> 32);
+    data.nFileSizeLow = static_cast<DWORD>(size < 0 ? 0 : size);
+  } else if (!query(path.c_str(), GetFileExInfoStandard, &data)) {
+    return facts;
+  }
   if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
     facts.kind = PathFacts::Kind::kFolder;
   } else {

@@ -191,13 +191,24 @@ class CallLog : public SystemWrapper {
  public:
   CallLog() : SystemWrapper(platform::OsSystem()) {}
   std::vector<std::string> calls;
+  // Another program that does not hold names makes the new archive's name
+  // just before it is given (two creators on paths that do not look alike).
+  bool nameTakenFirst = false;
   bool MoveReplacing(const std::string& from, const std::string& to) override {
-    calls.push_back("rename");
+    Renaming(to);
     return SystemWrapper::MoveReplacing(from, to);
+  }
+  bool MoveToFreeName(const std::string& from, const std::string& to) override {
+    Renaming(to);
+    return SystemWrapper::MoveToFreeName(from, to);
   }
   platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override {
     calls.push_back("rename");
     return SystemWrapper::MoveReplacingOnVolume(from, to);
+  }
+  void Renaming(const std::string& to) {
+    calls.push_back("rename");
+    if (nameTakenFirst) EXPECT_TRUE(WriteFileBytes(to, "theirs"));
   }
   bool SyncFolderOf(const std::string& path) override {
     calls.push_back("sync");
@@ -225,6 +236,20 @@ TEST_F(UpdateFindings, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
     request.flags = PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES;
     CallLog log;
     ASSERT_EQ(host::PackFilesWith(log, request), 0);
+    if (!existing) {
+      // The name is theirs now: it stays, and so does the source.
+      const std::string taken = Path("taken.tvx");
+      MakeFile("moved2.txt", "moved");
+      const std::string list2 = NameList({"moved2.txt"});
+      host::PackRequest second = request;
+      second.packedFile = taken;
+      second.addList = list2.c_str();
+      CallLog racing;
+      racing.nameTakenFirst = true;
+      EXPECT_EQ(host::PackFilesWith(racing, second), E_ECREATE);
+      EXPECT_EQ(ReadFileBytes(taken), "theirs");
+      EXPECT_TRUE(PathExists(Path("moved2.txt")));
+    }
     const auto at = [&](const std::string& call) { return std::find(log.calls.begin(), log.calls.end(), call); };
     const auto afterLastRename = std::find(log.calls.rbegin(), log.calls.rend(), "rename").base();
     ASSERT_NE(at("remove moved.txt"), log.calls.end()) << testing::PrintToString(log.calls);

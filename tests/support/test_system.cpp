@@ -65,6 +65,10 @@ bool FaultySystem::MoveReplacing(const std::string& from, const std::string& to)
   return !CountMutatingCall() && SystemWrapper::MoveReplacing(from, to);
 }
 
+bool FaultySystem::MoveToFreeName(const std::string& from, const std::string& to) {
+  return !CountMutatingCall() && SystemWrapper::MoveToFreeName(from, to);
+}
+
 platform::MoveOutcome FaultySystem::MoveReplacingOnVolume(const std::string& from, const std::string& to) {
   if (CountMutatingCall()) return platform::MoveOutcome::kFailed;
   return SystemWrapper::MoveReplacingOnVolume(from, to);

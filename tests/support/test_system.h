@@ -50,6 +50,9 @@ class SystemWrapper : public platform::System {
   bool MoveReplacing(const std::string& from, const std::string& to) override {
     return target_.MoveReplacing(from, to);
   }
+  bool MoveToFreeName(const std::string& from, const std::string& to) override {
+    return target_.MoveToFreeName(from, to);
+  }
   platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override {
     return target_.MoveReplacingOnVolume(from, to);
   }
@@ -108,6 +111,7 @@ class FaultySystem : public SystemWrapper {
   std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
                                                  platform::File::Facts* facts, platform::IoError* error) override;
   bool MoveReplacing(const std::string& from, const std::string& to) override;
+  bool MoveToFreeName(const std::string& from, const std::string& to) override;
   platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override;
 
  private:
