@@ -77,6 +77,11 @@ std::vector<OldEntry> ReadOld(const std::string& path) {
     OldEntry entry;
     entry.record = record;
     entry.packed = PackedBytes(*archive, record);
+    // A folder or an entry without content keeps no bytes (nothing reads them).
+    if ((record.IsDirectory() || !record.HasContent()) && record.packedSize > 0) {
+      entry.record.packedSize = 0;
+      entry.packed.clear();
+    }
     const int64_t size = record.unpackedSize > 0 ? record.unpackedSize : 0;
     if (size <= budget) {
       budget -= size;

@@ -88,7 +88,8 @@ Status PlaceKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept,
     out[i].dataOffset = static_cast<int32_t>(running);
     const uint32_t size = KeptDataSize(entry);
     if (size == 0) {
-      out[i].packedSize = 0;
+      // A size that reads negative stays: the entry stays damaged.
+      if (out[i].packedSize > 0) out[i].packedSize = 0;
       continue;
     }
     if (!old.EntryDataPresent(entry)) return Status::kBadArchive;
