@@ -86,6 +86,7 @@ bool IsWrittenForm(const std::string& name, bool windows) {
     if (windows) {
       for (char c : component) {
         if (c == '\\' || c == ':' || static_cast<unsigned char>(c) < 0x20) return false;
+        if (std::strchr("<>\"|?*", c) != nullptr) return false;  // Windows forbids them in names
       }
       if (component.back() == '.' || component.back() == ' ' || NamesADevice(component)) return false;
     }
