@@ -130,6 +130,11 @@ void Archive::MarkSharedData() {
     const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
     ranges.push_back(DataRange{&entry, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
   }
+  // The usual archive: every range starts at or after the end of the one
+  // before, so none can overlap another and the weighing below is not needed.
+  bool ascending = true;
+  for (size_t i = 1; i < ranges.size() && ascending; ++i) ascending = ranges[i].begin >= ranges[i - 1].end;
+  if (ascending) return;
   const uint64_t dataEnd = fileSize_ > dataStart_ ? fileSize_ - dataStart_ : 0;
   for (size_t i = 0; i < ranges.size(); ++i) {
     const bool beginFits = ranges[i].begin == (i == 0 ? 0 : ranges[i - 1].end);
