@@ -89,7 +89,6 @@ set(TOLVEX_TEST_SOURCES
   tests/reliability/address_space_test.cpp
   tests/reliability/crash_consistency_test.cpp
   tests/reliability/damage_sweep_test.cpp
-  tests/reliability/findings_test.cpp
   tests/reliability/format_limits_test.cpp
   tests/reliability/full_disk_test.cpp
   tests/reliability/hostile_names_test.cpp

@@ -34,19 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Bytes that do not compress, so an archive grows by their full size.
-std::string Incompressible(size_t size) {
-  std::string bytes(size, '\0');
-  uint32_t x = 2463534242u;
-  for (char& c : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return bytes;
-}
-
 class UpdateFindings : public PluginTest {
  protected:
   std::string MakeFile(const std::string& name, const std::string& content) {
@@ -365,7 +352,7 @@ TEST(InPlaceOverwrite, IsRefusedWithoutRoomForTheWholeNewArchive) {
   const std::string archive = data.File("backup.tvx");
   const std::string old = ArchiveBytes({{"old.txt", "old"}});
   ASSERT_TRUE(WriteFileBytes(archive, old));
-  ASSERT_TRUE(WriteFileBytes(data.File("big.bin"), Incompressible(5000)));
+  ASSERT_TRUE(WriteFileBytes(data.File("big.bin"), NoiseBytes(5000)));
   drives.freeBytes['d'] = 1000;  // 1000 + the old archive's size is far below the new one's
   const std::string list = NameList({"big.bin"});
   host::PackRequest request;
@@ -527,14 +514,14 @@ TEST_F(UpdateFindings, NearlyFullDiskLeavesTheArchiveAsItWas) {
   Mount small("tmpfs", Path("small"), "tmpfs", 0, "size=256k");
   if (!small.ready()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root): not tested on a real full disk";
   const std::string archive = Path("small/a.tvx");
-  ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes({{"old.bin", Incompressible(64 << 10)}})));
+  ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes({{"old.bin", NoiseBytes(64 << 10)}})));
   const std::string before = ReadFileBytes(archive);
   // Leave about 32 KiB free: room neither for a copy of the new archive nor for
   // it in the old one's place.
   const int64_t free = platform::VolumeFreeBytes(Path("small"));
   ASSERT_GT(free, 48 << 10);
   ASSERT_TRUE(WriteFileBytes(Path("small/filler"), std::string(static_cast<size_t>(free - (32 << 10)), 'f')));
-  MakeFile("big.bin", Incompressible(128 << 10));
+  MakeFile("big.bin", NoiseBytes(128 << 10));
 
   EXPECT_EQ(Pack(archive, {"big.bin"}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES), E_EWRITE);
   EXPECT_TRUE(ReadFileBytes(archive) == before) << "the archive was damaged";

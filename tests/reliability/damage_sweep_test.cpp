@@ -3,7 +3,8 @@
 // every length, and with every byte flipped in turn (xor 0xFF and xor 0x01).
 // Whatever the damage, opening, listing, testing and extracting must answer
 // with a code - never crash, hang or leave a damaged file behind - and damage
-// that the format can detect must be reported where it is.
+// that the format can detect must be reported where it is. Beside the sweeps,
+// the smallest archives of damage they or the fuzzers found.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -258,6 +259,47 @@ TEST_F(FlipSweep, AFlipInOneRecordsSizesOrOffsetLeavesTheOtherEntriesIntact) {
       }
     }
   });
+}
+
+// Found by the flip sweep: a folder record whose unpackedSize was damaged tested as
+// bad data, yet extracting it succeeded. A host that tests before it extracts
+// must get the same answer from both.
+TEST_F(DamageSweep, TestAndExtractionAgreeOnAFolderRecordThatClaimsContent) {
+  RawEntry folder = Stored("docs/", "");
+  folder.unpackedSize = 100;
+  const std::string path = dir_.File("folder.tvx");
+  ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({folder})));
+  const Listing listing = ListAndTest(*module_, path);
+  ASSERT_EQ(listing.entries.size(), 1u);
+  TempDir out;
+  const std::vector<int> extracted = ExtractEach(*module_, path, out.path());
+  ASSERT_EQ(extracted.size(), 1u);
+  EXPECT_EQ(listing.entries[0].testResult, extracted[0]);
+}
+
+// Records that point at one range: forty records, each
+// a GiB of zeros out of the same deflated bytes, kept a test busy for minutes
+// and an extraction would have written 40 GiB. Entries that share bytes are
+// damage; an update of such an archive would keep or multiply it.
+TEST_F(DamageSweep, EntriesSharingTheirDataAreBadDataAndTheArchiveIsNotUpdated) {
+  RawEntry again = Stored("again.txt", "hello");
+  again.offset = 0;
+  const std::string path = dir_.File("shared.tvx");
+  ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({Stored("first.txt", "hello"), again, Stored("next.txt", "next")})));
+  const std::string before = ReadFileBytes(path);
+  const Listing listing = ListAndTest(*module_, path);
+  ASSERT_EQ(listing.entries.size(), 3u);
+  EXPECT_EQ(listing.entries[1].name, ReportedForm("again.txt"));
+  EXPECT_EQ((std::vector<int>{listing.entries[0].testResult, listing.entries[1].testResult,
+                              listing.entries[2].testResult}),
+            (std::vector<int>{0, E_BAD_DATA, 0}));
+  TempDir out;
+  EXPECT_EQ(ExtractEach(*module_, path, out.path()), (std::vector<int>{0, E_BAD_DATA, 0}));
+  ASSERT_TRUE(WriteFileBytes(dir_.File("new.txt"), "new"));
+  EXPECT_EQ(PackWith(*module_, path, nullptr, dir_.path() + NativeSeparator(), {"new.txt"}, PK_PACK_SAVE_PATHS),
+            E_BAD_ARCHIVE);
+  EXPECT_EQ(DeleteWith(*module_, path, {"next.txt"}), E_BAD_ARCHIVE);
+  EXPECT_TRUE(ReadFileBytes(path) == before) << "a refused update changed the archive";
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 // are refused before anything is written, a 1.5 GiB file packs and extracts
 // intact in bounded memory, and an archive that would reach 2 GiB is refused
 // with the old one unchanged. Each test needs real disk room for what it
-// writes and is skipped when the temporary folder's volume lacks it.
+// writes and is skipped when the temporary folder's volume lacks it. And the
+// earliest entry time, which once overflowed.
 #ifndef _WIN32
 
 #include <fcntl.h>
@@ -27,6 +28,7 @@
 #include "platform/platform.h"
 #include "support/archive_bytes.h"
 #include "support/child_process.h"
+#include "support/module_driver.h"
 #include "support/sample_data.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
@@ -240,6 +242,34 @@ TEST_F(FormatLimits, AnArchiveThatWouldReachTwoGiBIsRefusedAndTheOldOneKept) {
   }
 }
 
+// fuzz_read_archive under UBSan, third run, after 83 s: an entry time
+// in the first hour of 1901-12-13 (INT32_MIN) overflowed int in the Linux
+// FileTime (src/TolvexU/host_dialect.cpp FileTimeOf: the hour's mktime result,
+// cut to int, plus the seconds into the hour). East of UTC the same times came
+// out as dates in 2038. The Linux host is given a Unix time: a 1901 entry must
+// read as a time before 1970 (at worst the earliest one), never a late one.
+TEST(TimeLimits, AnEntryTimeIn1901IsReportedAsAnEarlyTimeWithoutOverflow) {
+  cli::PluginModule* module = LoadedModule();
+  ASSERT_NE(module, nullptr) << ModulePath();
+  TempDir dir;
+  // Different hours, so that no cached hour of another zone answers.
+  const struct {
+    const char* zone;
+    int32_t time;
+  } cases[] = {{"UTC0", INT32_MIN}, {"JST-9", INT32_MIN + 7200}, {"EST5", INT32_MIN + 14400}};
+  for (const auto& c : cases) {
+    const TimeZoneGuard zone(c.zone);
+    RawEntry entry = Stored("old.txt", "x");
+    entry.time = c.time;
+    std::string path = dir.File(std::string("time-") + c.zone + ".tvx");
+    ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({entry})));
+    HostArchive archive(*module, path, PK_OM_LIST);
+    ASSERT_NE(archive.handle(), nullptr);
+    tHeaderData header{};
+    ASSERT_EQ(archive.ReadHeader(header), 0);
+    EXPECT_LE(header.FileTime, 0) << c.zone << ": entry time " << c.time << " reported as " << header.FileTime;
+  }
+}
 }  // namespace
 }  // namespace tvx::test::reliability
 

@@ -11,22 +11,19 @@
 #include "platform/platform.h"
 #include "streams/byte_stream.h"
 #include "support/archive_bytes.h"
+#include "support/test_support.h"
 
 namespace tvx::testing_support {
 
-// A fresh empty file in the temporary folder, deleted again at the end.
+// A fresh empty file in a scratch folder of its own, removed with it.
 class TempFile {
  public:
-  TempFile() : path_(platform::CreateTempFile(platform::TempDirectory(), "tvs").path) {}
-  ~TempFile() {
-    if (!path_.empty()) platform::RemoveFile(path_);
-  }
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
+  TempFile() { test::WriteFileBytes(path_, ""); }
   const std::string& path() const { return path_; }
 
  private:
-  std::string path_;
+  test::TempDir dir_;
+  std::string path_ = dir_.File("file");
 };
 
 // Incompressible bytes, the same for the same seed.

@@ -46,38 +46,12 @@ cli::PluginModule* LoadedModule(std::string* error) {
   return loaded.module.get();
 }
 
-HostArchive::HostArchive(cli::PluginModule& module, const std::string& path, int mode)
-    : module_(module), path_(path) {
-  data_.ArcName = &path_[0];
-  data_.OpenMode = mode;
-  data_.OpenResult = -1;
-  handle_ = module_.open_archive(&data_);
-}
-
-HostArchive::~HostArchive() {
-  if (handle_ != nullptr) module_.close_archive(handle_);
-}
-
-int HostArchive::ReadHeader(tHeaderData& header) { return module_.read_header(handle_, &header); }
-
-int HostArchive::ReadHeader() {
-  tHeaderData header{};
-  return ReadHeader(header);
-}
-
-int HostArchive::Process(int operation, const std::string* destPath, const std::string& destName) {
-  std::string path = destPath != nullptr ? *destPath : std::string();
-  std::string name = destName;
-  return module_.process_file(handle_, operation, destPath != nullptr ? &path[0] : nullptr,
-                              destName.empty() ? nullptr : &name[0]);
-}
-
 Listing ListArchive(cli::PluginModule& module, const std::string& path, bool test, size_t maxEntries) {
   Listing listing;
   HostArchive archive(module, path, test ? PK_OM_EXTRACT : PK_OM_LIST);
   listing.opened = archive.handle() != nullptr;
   if (!listing.opened) {
-    listing.openResult = archive.openResult() != 0 ? archive.openResult() : -1;
+    listing.openResult = archive.openResult();
     return listing;
   }
   while (listing.entries.size() < maxEntries) {

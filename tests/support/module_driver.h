@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "iwcxhead/wcxhead.h"
+#include "archive_reader.h"
 #include "plugin_module.h"
 
 namespace tvx::test {
@@ -29,29 +30,27 @@ std::string NameList(const std::vector<std::string>& names);
 // set) when it cannot be loaded.
 cli::PluginModule* LoadedModule(std::string* error = nullptr);
 
-// An archive opened with OpenArchive, closed with CloseArchive.
-class HostArchive {
+// The tool's own OpenedArchive, with the short calls the tests make.
+class HostArchive : public cli::OpenedArchive {
  public:
-  HostArchive(cli::PluginModule& module, const std::string& path, int mode = PK_OM_EXTRACT);
-  ~HostArchive();
-  HostArchive(const HostArchive&) = delete;
-  HostArchive& operator=(const HostArchive&) = delete;
+  HostArchive(cli::PluginModule& module, const std::string& path, int mode = PK_OM_EXTRACT)
+      : OpenedArchive(module, path, mode) {}
 
-  HANDLE_WCX handle() const { return handle_; }
-  int openResult() const { return data_.OpenResult; }
+  HANDLE_WCX handle() const { return Handle(); }
+  int openResult() const { return OpenResult(); }
 
-  int ReadHeader(tHeaderData& header);
-  int ReadHeader();
-  int Process(int operation, const std::string* destPath, const std::string& destName);
-  int Skip() { return Process(PK_SKIP, nullptr, ""); }
-  int Test() { return Process(PK_TEST, nullptr, ""); }
-  int ExtractTo(const std::string& target) { return Process(PK_EXTRACT, nullptr, target); }
-
- private:
-  cli::PluginModule& module_;
-  std::string path_;
-  tOpenArchiveData data_{};
-  HANDLE_WCX handle_ = nullptr;
+  using OpenedArchive::ReadHeader;
+  int ReadHeader() {
+    tHeaderData header;
+    return ReadHeader(header);
+  }
+  // destPath null: destName is the whole target.
+  int Process(int operation, const std::string* destPath, const std::string& destName) {
+    return destPath != nullptr ? ProcessFile(operation, *destPath, destName) : ProcessFile(operation, destName);
+  }
+  int Skip() { return ProcessFile(PK_SKIP, ""); }
+  int Test() { return ProcessFile(PK_TEST, ""); }
+  int ExtractTo(const std::string& target) { return ProcessFile(PK_EXTRACT, target); }
 };
 
 struct ListedEntry {
@@ -65,7 +64,7 @@ struct ListedEntry {
 };
 
 // A whole archive as the host read it. openResult is 0 when it opened, else
-// OpenResult (-1 when the module refused without saying why).
+// OpenResult (E_EOPEN when the module refused without saying why).
 struct Listing {
   bool opened = false;
   int openResult = 0;
