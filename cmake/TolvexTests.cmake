@@ -39,6 +39,7 @@ add_library(tolvex_test_support STATIC
   tests/support/archive_bytes.cpp
   tests/support/cli_runner.cpp
   tests/support/fault_scene.cpp
+  tests/support/link_scene.cpp
   tests/support/module_driver.cpp
   tests/support/plugin_test.cpp
   tests/support/sample_data.cpp
@@ -60,6 +61,7 @@ tolvex_warnings(tolvex_test_support)
 set(TOLVEX_TEST_SOURCES
   tests/TolvexU/archive_target_test.cpp
   tests/TolvexU/archive_update_fault_test.cpp
+  tests/TolvexU/concurrent_updates_test.cpp
   tests/TolvexU/exports_delete_test.cpp
   tests/TolvexU/exports_extraction_fidelity_test.cpp
   tests/TolvexU/exports_listing_test.cpp
@@ -68,7 +70,6 @@ set(TOLVEX_TEST_SOURCES
   tests/TolvexU/exports_process_file_test.cpp
   tests/TolvexU/exports_progress_test.cpp
   tests/TolvexU/exports_shown_names_test.cpp
-  tests/TolvexU/update_findings_test.cpp
   tests/cli/arguments_test.cpp
   tests/cli/cli_end_to_end_test.cpp
   tests/cli/cli_honest_results_test.cpp

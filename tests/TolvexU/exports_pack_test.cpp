@@ -10,25 +10,37 @@
 #include "support/windows_headers.h"
 
 #ifndef _WIN32
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
 #endif
 
 namespace tvx::test {
 namespace {
+
+namespace fs = std::filesystem;
 
 class PluginPack : public PluginTest {
  protected:
   // Creates the file (and its folders) under the scratch folder; name uses '/'.
   std::string MakeFile(const std::string& name, const std::string& content) {
     const std::string path = Path(ListForm(name));
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    fs::create_directories(fs::path(path).parent_path());
     EXPECT_TRUE(WriteFileBytes(path, content));
     return path;
   }
-  void MakeFolder(const std::string& name) { std::filesystem::create_directories(Path(ListForm(name))); }
+  void MakeFolder(const std::string& name) { fs::create_directories(Path(ListForm(name))); }
 
   int Pack(const std::string& archive, const char* subPath, const std::vector<std::string>& names, int flags) {
     return PackWith(module(), archive, subPath, SrcPath(), names, flags);
+  }
+  int Pack(const std::string& archive, const std::vector<std::string>& names, int flags = PK_PACK_SAVE_PATHS) {
+    return Pack(archive, nullptr, names, flags);
   }
 };
 
@@ -93,7 +105,7 @@ TEST_F(PluginPack, SubPathIsTheFolderInsideTheArchive) {
   };
   for (const Case& c : cases) {
     const std::string archive = Path("sub.tvx");
-    std::filesystem::remove(archive);
+    fs::remove(archive);
     ASSERT_EQ(Pack(archive, c.subPath.c_str(), {c.item}, c.flags), 0) << c.subPath;
     EXPECT_EQ(Names(archive), ReportedForms({c.entry})) << c.subPath << " + " << c.item;
   }
@@ -175,7 +187,6 @@ TEST_F(PluginPack, NamesThatDifferOnlyInCaseAreOneNameOnWindowsOnly) {
 // Every change writes a new file that takes the archive's place: it must not
 // make a private archive readable by others.
 TEST_F(PluginPack, ARewrittenArchiveKeepsItsPermissions) {
-  namespace fs = std::filesystem;
   const std::string archive = Path("private.tvx");
   MakeFile("a.txt", "secret");
   MakeFile("b.txt", "more");
@@ -212,7 +223,7 @@ TEST_F(PluginPack, MovingDeletesThePackedFilesButKeepsFolders) {
   EXPECT_EQ(Names(archive), ReportedForms({"docs/", "docs/a.txt", "b.txt"}));
   EXPECT_FALSE(PathExists(a));
   EXPECT_FALSE(PathExists(b));
-  EXPECT_TRUE(std::filesystem::is_directory(Path("docs")));
+  EXPECT_TRUE(fs::is_directory(Path("docs")));
   EXPECT_TRUE(PathExists(untouched));
 }
 
@@ -229,9 +240,9 @@ class UnreadableFile {
 #else
     const char* attribute = "/sys/kernel/uevent_seqnum";
     std::error_code ec;
-    const auto size = std::filesystem::file_size(attribute, ec);
+    const auto size = fs::file_size(attribute, ec);
     if (ec || size == 0) return;
-    std::filesystem::create_symlink(attribute, path, ec);
+    fs::create_symlink(attribute, path, ec);
     ready_ = !ec;
 #endif
   }
@@ -323,6 +334,124 @@ TEST_F(PluginPack, KeptEntriesKeepTheirBytes) {
   EXPECT_NE(after.find(oldData + "new"), std::string::npos);
   EXPECT_EQ(Names(archive), ReportedForms({"docs/", "docs/a.txt", "s.txt", "n.txt"}));
 }
+
+// --- a read-only archive is refused before anything is written ------------------------
+
+TEST_F(PluginPack, ReadOnlyArchiveIsRefusedAndLeftAlone) {
+  const std::string archive = WriteArchive("a.tvx", {{"a.txt", "alpha"}, {"b.txt", "bravo"}});
+  const std::string before = ReadFileBytes(archive);
+  MakeFile("c.txt", "charlie");
+  fs::permissions(archive, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  EXPECT_EQ(Pack(archive, {"c.txt"}), E_EWRITE);
+  EXPECT_EQ(DeleteWith(module(), archive, {"a.txt"}), E_EWRITE);
+  EXPECT_TRUE(ReadFileBytes(archive) == before);
+  EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"a.tvx", "c.txt"}));
+  fs::permissions(archive, fs::perms::owner_write, fs::perm_options::add);
+}
+
+// --- what PackFiles reports about its sources ---------------------------------------------
+
+TEST_F(PluginPack, MissingSourceIsEOpenAndChangesNothing) {
+  MakeFile("here.txt", "here");
+  EXPECT_EQ(Pack(Path("new.tvx"), {"here.txt", "gone.txt"}), E_EOPEN);
+  EXPECT_EQ(FolderListing(WorkFolder()), std::vector<std::string>{"here.txt"}) << "a new archive was left";
+
+  const std::string archive = WriteArchive("old.tvx", {{"a.txt", "alpha"}});
+  const std::string before = ReadFileBytes(archive);
+  EXPECT_EQ(Pack(archive, {"here.txt", "gone.txt"}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES), E_EOPEN);
+  EXPECT_TRUE(ReadFileBytes(archive) == before);
+  EXPECT_TRUE(PathExists(Path("here.txt")));
+}
+
+TEST_F(PluginPack, FolderWithoutItsSeparatorIsPackedAsAFolder) {
+  fs::create_directories(Path("docs"));
+  const std::string archive = Path("a.tvx");
+  ASSERT_EQ(Pack(archive, {"docs"}), 0);
+  const Listing listing = ListArchive(module(), archive);
+  ASSERT_EQ(listing.entries.size(), 1u);
+  EXPECT_EQ(listing.entries[0].name, ReportedForm("docs/"));
+}
+
+TEST_F(PluginPack, ArchiveNamedInItsOwnListIsLeftOut) {
+  const std::string archive = WriteArchive("a.tvx", {{"a.txt", "alpha"}});
+  MakeFile("b.txt", "bravo");
+  ASSERT_EQ(Pack(archive, {"a.tvx", "b.txt"}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES), 0);
+  EXPECT_EQ(Names(archive), ReportedForms({"a.txt", "b.txt"}));
+  EXPECT_FALSE(PathExists(Path("b.txt")));
+}
+
+#ifndef _WIN32
+
+// --- links and FIFOs (Linux) ----------------------------------------------------------
+
+TEST_F(PluginPack, ArchiveReachedThroughALinkIsChangedWhereItLies) {
+  fs::create_directories(Path("real"));
+  const std::string real = WriteArchive("real/a.tvx", {{"a.txt", "alpha"}, {"b.txt", "bravo"}});
+  const std::string link = Path("link.tvx");
+  fs::create_symlink("real/a.tvx", link);
+  MakeFile("c.txt", "charlie");
+
+  EXPECT_EQ(Pack(link, {"c.txt"}), 0);
+  EXPECT_EQ(DeleteWith(module(), link, {"a.txt"}), 0);
+  EXPECT_TRUE(fs::is_symlink(link)) << "the link was replaced by a file";
+  EXPECT_EQ(Names(real), ReportedForms({"b.txt", "c.txt"}));
+  EXPECT_EQ(FolderListing(Path("real")), std::vector<std::string>{"a.tvx"});
+  EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"c.txt", "link.tvx", "real"}));
+}
+
+TEST_F(PluginPack, DanglingLinkAsASourceIsEOpen) {
+  fs::create_symlink("nowhere.txt", Path("dangling.txt"));
+  EXPECT_EQ(Pack(Path("a.tvx"), {"dangling.txt"}), E_EOPEN);
+  EXPECT_FALSE(PathExists(Path("a.tvx")));
+}
+
+// Runs body in a child; its result, or -1 when it was still running after
+// five seconds (it is killed then, so a blocking call fails the test instead
+// of hanging it).
+int ResultWithin5Seconds(const std::function<int()>& body) {
+  const pid_t pid = ::fork();
+  if (pid == 0) ::_exit(body() & 0xFF);
+  if (pid < 0) return -2;
+  int status = 0;
+  for (int waited = 0; waited < 250; ++waited) {
+    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::kill(pid, SIGKILL);
+  ::waitpid(pid, &status, 0);
+  return -1;
+}
+
+TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
+  const std::string fifo = Path("pipe.tvx");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  MakeFile("a.txt", "alpha");
+  const std::string archive = WriteArchive("a.tvx", {{"x.txt", "x"}});
+  const std::string before = ReadFileBytes(archive);
+  struct Case {
+    const char* what;
+    std::function<int()> call;
+    int expected;
+  };
+  const std::vector<Case> cases = {
+      {"CanYouHandleThisFile", [&] { return CanHandle(module(), fifo); }, 0},
+      {"OpenArchive", [&] { return HostArchive(module(), fifo).openResult(); }, E_UNKNOWN_FORMAT},
+      {"PackFiles into it", [&] { return Pack(fifo, {"a.txt"}); }, E_UNKNOWN_FORMAT},
+      {"DeleteFiles from it", [&] { return DeleteWith(module(), fifo, {"x.txt"}); }, E_UNKNOWN_FORMAT},
+      {"PackFiles of it, new archive", [&] { return Pack(Path("new.tvx"), {"pipe.tvx"}); }, E_EOPEN},
+      {"PackFiles of it, old archive", [&] { return Pack(archive, {"a.txt", "pipe.tvx"}); }, E_EOPEN},
+  };
+  for (const Case& c : cases) {
+    const int result = ResultWithin5Seconds(c.call);
+    EXPECT_NE(result, -1) << c.what << " blocked";
+    EXPECT_EQ(result, c.expected) << c.what;
+  }
+  EXPECT_TRUE(ReadFileBytes(archive) == before);
+  EXPECT_FALSE(PathExists(Path("new.tvx")));
+}
+
+#endif  // _WIN32
 
 }  // namespace
 }  // namespace tvx::test

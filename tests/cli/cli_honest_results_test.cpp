@@ -10,6 +10,7 @@
 
 #include "support/archive_bytes.h"
 #include "support/cli_runner.h"
+#include "support/link_scene.h"
 #include "support/test_support.h"
 #include "support/windows_headers.h"
 
@@ -201,17 +202,14 @@ TEST_F(CliHonestResults, ArchiveInAFolderWithoutWritePermissionIsNamedBeforePack
 }
 
 TEST_F(CliHonestResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
-  const std::string out = work_.File("out");
-  const std::string elsewhere = work_.File("elsewhere");
-  fs::create_directories(out);
-  fs::create_directories(elsewhere);
-  fs::create_directory_symlink(elsewhere, out + "/sub");
-  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"sub/f.txt", "outside"}, {"ok.txt", "fine"}})));
-  const CliRun extract = RunTolvex({"extract", Archive(), "-C", out});
+  const LinkScene scene(work_.path());
+  ASSERT_TRUE(scene.ready);
+  ASSERT_TRUE(WriteFileBytes(Archive(), scene.ArchiveBytesOf()));
+  const CliRun extract = RunTolvex({"extract", Archive(), "-C", scene.out});
   EXPECT_EQ(extract.exit_code, 1);
-  EXPECT_TRUE(Contains(extract.err, out + "/sub is a symbolic link")) << extract.err;
-  EXPECT_FALSE(PathExists(elsewhere + "/f.txt"));
-  EXPECT_EQ(ReadFileBytes(out + "/ok.txt"), "fine");
+  EXPECT_TRUE(Contains(extract.err, scene.out + "/sub is a symbolic link")) << extract.err;
+  EXPECT_TRUE(scene.Untouched());
+  EXPECT_EQ(ReadFileBytes(scene.out + "/ok.txt"), "fine");
 }
 
 TEST_F(CliHonestResults, InterruptedAddLeavesNothingInTheTemporaryFolder) {

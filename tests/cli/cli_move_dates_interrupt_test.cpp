@@ -315,25 +315,6 @@ TEST_F(CliWhileItRuns, ExtractGivesFilesAndFoldersTheirStoredTimes) {
     EXPECT_EQ(ModifiedAt(out + "/tree/" + name), when) << "tree/" << name;
 }
 
-// extract names the destination folder as DestPath, so a link planted below
-// it after tolvex looked (here: before the module writes) is refused by the
-// module as well.
-TEST_F(CliWhileItRuns, ExtractionBelowTheDestinationRefusesALinkOnTheWay) {
-  const cli::PluginModule::LoadResult loaded = cli::PluginModule::Load(ModulePath());
-  ASSERT_TRUE(loaded.module) << loaded.error;
-  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"sub/f.txt", "outside"}})));
-  const std::string out = work_.File("out"), elsewhere = work_.File("elsewhere");
-  fs::create_directories(out);
-  fs::create_directories(elsewhere);
-  fs::create_directory_symlink(elsewhere, out + "/sub");
-  cli::OpenedArchive opened(*loaded.module, Archive(), PK_OM_EXTRACT);
-  ASSERT_TRUE(opened.IsOpen());
-  tHeaderData header{};
-  ASSERT_EQ(opened.ReadHeader(header), 0);
-  EXPECT_NE(opened.ProcessFile(PK_EXTRACT, out + "/", "sub/f.txt"), 0);
-  EXPECT_FALSE(PathExists(elsewhere + "/f.txt"));
-}
-
 // Where the archive's drive has no room for a copy, the module overwrites the
 // archive in place from the finished new one in tolvex's temporary folder,
 // and keeps that one when the overwrite fails. Neither the end of the command

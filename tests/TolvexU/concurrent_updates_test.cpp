@@ -1,0 +1,157 @@
+// Updates that meet another writer: a source edited while it is packed, the
+// archive changed while an update runs, updates started together. Nothing a
+// second writer did may be lost or undone unnoticed.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "iwcxhead/wcxhead.h"
+#include "support/cli_runner.h"
+#include "support/plugin_test.h"
+
+namespace tvx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ConcurrentUpdates : public PluginTest {
+ protected:
+  void MakeFile(const std::string& name, const std::string& content) {
+    EXPECT_TRUE(WriteFileBytes(Path(name), content));
+  }
+  int Pack(const std::string& archive, const std::vector<std::string>& names, int flags) {
+    return PackWith(module(), archive, nullptr, SrcPath(), names, flags);
+  }
+};
+
+// --- the move keeps a source changed after it was read -------------------------------
+
+std::string g_changeFolder;
+
+// Called after each entry's bytes are written: the user edits two of the files.
+int WCX_API EditWhilePacking(char* fileName, int) {
+  const std::string name = fileName;
+  const auto endsWith = [&](const std::string& tail) {
+    return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
+  };
+  if (endsWith("grown.txt")) {
+    WriteFileBytes(g_changeFolder + NativeSeparator() + "grown.txt", "old content and more");
+  } else if (endsWith("retimed.txt")) {
+    const std::string path = g_changeFolder + NativeSeparator() + "retimed.txt";
+    const auto before = fs::last_write_time(path);
+    WriteFileBytes(path, "new content");  // the same length
+    fs::last_write_time(path, before + std::chrono::seconds(10));
+  }
+  return 1;
+}
+
+TEST_F(ConcurrentUpdates, MoveDeletesOnlySourcesStillAsTheyWereRead) {
+  MakeFile("same.txt", "old content");
+  MakeFile("grown.txt", "old content");
+  MakeFile("retimed.txt", "old content");
+  g_changeFolder = WorkFolder();
+  module().set_process_data_proc(nullptr, EditWhilePacking);
+  EXPECT_EQ(Pack(Path("a.tvx"), {"same.txt", "grown.txt", "retimed.txt"}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES),
+            0);
+  EXPECT_FALSE(PathExists(Path("same.txt")));
+  EXPECT_EQ(ReadFileBytes(Path("grown.txt")), "old content and more") << "newer work was deleted";
+  EXPECT_EQ(ReadFileBytes(Path("retimed.txt")), "new content") << "newer work was deleted";
+}
+
+// --- an archive changed by someone else while it is being updated -------------------
+
+cli::PluginModule* g_module = nullptr;
+std::string g_archive;
+bool g_rewrite = false;  // instead of deleting through the module, another program rewrites the archive
+int g_innerResult = -1;
+
+// Called during the outer PackFiles, once: the host, or another program, changes the archive.
+int WCX_API ChangeArchiveWhilePacking(char*, int) {
+  if (g_innerResult != -1) return 1;
+  if (g_rewrite) {
+    g_innerResult = WriteFileBytes(g_archive, ArchiveBytes({Stored("theirs.txt", "their change")})) ? 0 : 1;
+  } else {
+    g_innerResult = DeleteWith(*g_module, g_archive, {"kept.txt"});
+  }
+  return 1;
+}
+
+// A DeleteFiles from the progress callback of a PackFiles of the same archive
+// answered 0, and the outer call then put the entry back. An archive
+// rewritten meanwhile by a program that does not wait was replaced, its
+// change lost.
+TEST_F(ConcurrentUpdates, AChangeMadeWhileAnUpdateRunsIsNeverUndoneUnnoticed) {
+#ifdef _WIN32
+  // The old archive is open, sharing only reading, while it is read: no other
+  // program can write it then.
+  for (const bool rewrite : {false}) {
+#else
+  for (const bool rewrite : {false, true}) {
+#endif
+    SCOPED_TRACE(rewrite ? "another program rewrites the archive" : "DeleteFiles from the progress callback");
+    g_archive = WriteArchive("a.tvx", {{"kept.txt", "kept"}});
+    MakeFile("new.txt", "new");
+    g_module = &module();
+    g_rewrite = rewrite;
+    g_innerResult = -1;
+    module().set_process_data_proc(nullptr, ChangeArchiveWhilePacking);
+    const int outer = Pack(g_archive, {"new.txt"}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES);
+    module().set_process_data_proc(nullptr, nullptr);
+    if (rewrite) {
+      EXPECT_EQ(outer, E_EWRITE);
+      EXPECT_EQ(Names(g_archive), ReportedForms({"theirs.txt"})) << "the other program's change was lost";
+      EXPECT_TRUE(PathExists(Path("new.txt"))) << "a source of a failed move was deleted";
+    } else {
+      EXPECT_EQ(g_innerResult, E_EWRITE);
+      EXPECT_EQ(outer, 0);
+      EXPECT_EQ(Names(g_archive), ReportedForms({"kept.txt", "new.txt"}));
+    }
+  }
+}
+
+#ifndef _WIN32
+// Two `tolvex add --move` and a `tolvex delete` started together on one
+// archive all exited 0, yet the archive held only one change: the other's
+// moved files were gone from disk and archive alike. The first round creates
+// the archive.
+TEST_F(ConcurrentUpdates, UpdatesRacingOnOneArchiveEachKeepTheirChange) {
+  const std::string archive = Path("race.tvx");
+  ASSERT_TRUE(fs::create_directory(Path("src")));
+  const std::string src = Path("src") + NativeSeparator();
+  ProgramIo io;
+  io.cwd = src;
+  for (int round = 1; round <= 30; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    const std::string a = "a" + std::to_string(round) + ".txt", b = "b" + std::to_string(round) + ".txt";
+    const std::string gone = "a" + std::to_string(round - 1) + ".txt";
+    ASSERT_TRUE(WriteFileBytes(src + a, Compressible(20000 + round, 'a')));
+    ASSERT_TRUE(WriteFileBytes(src + b, Compressible(20000 + round, 'b')));
+    std::vector<int> pids = {StartTolvex({"add", archive, a, "--move"}, io), StartTolvex({"add", archive, b, "--move"}, io)};
+    if (round > 1) pids.push_back(StartTolvex({"delete", archive, gone}, io));
+    std::vector<int> codes;
+    for (const int pid : pids) codes.push_back(WaitForChild(pid).exitCode);
+    const std::vector<std::string> names = Names(archive);
+    const auto holds = [&](const std::string& name) {
+      return std::find(names.begin(), names.end(), ReportedForm(name)) != names.end();
+    };
+    EXPECT_EQ(codes, std::vector<int>(pids.size(), 0)) << "a second update gave up waiting for the first";
+    for (const std::string& added : {a, b}) {
+      if (codes[added == a ? 0 : 1] == 0) {
+        EXPECT_TRUE(holds(added)) << added << " reported added but missing";
+      }
+      EXPECT_NE(holds(added), PathExists(src + added)) << added << " lost, or moved without being deleted";
+    }
+    if (round > 1 && codes[2] == 0) {
+      EXPECT_FALSE(holds(gone)) << gone << " reported deleted but back";
+    }
+    if (HasFailure()) return;
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace tvx::test
