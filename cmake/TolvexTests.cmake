@@ -104,7 +104,7 @@ set(TOLVEX_TEST_SOURCES
   tests/streams/stream_results_test.cpp
   tests/support/plugin_test.cpp)
 add_executable(tolvex_tests ${TOLVEX_TEST_SOURCES})
-target_link_libraries(tolvex_tests PRIVATE tolvex_core tolvex_test_support)
+target_link_libraries(tolvex_tests PRIVATE tolvex_TolvexU tolvex_test_support)
 tolvex_warnings(tolvex_tests)
 # Tests load the module and run the command-line host by path, so both must
 # be built first.

@@ -15,9 +15,9 @@ int OpenExistingArchive(platform::System& system, const std::string& path, OldAr
   old.hold = std::make_unique<ArchiveHold>();
   const int held = old.hold->Take(system, path);
   if (held != E_SUCCESS) return held;
-  old.archive = Archive::NewArchive(system, path);
-  const int opened = ToHostCode(old.archive->result());
-  if (opened == E_SUCCESS && old.archive->HasSharedData()) return E_BAD_ARCHIVE;
+  old.handle = std::make_unique<ArchiveHandle>(Archive::NewArchive(system, path));
+  const int opened = ToHostCode(old.get()->result());
+  if (opened == E_SUCCESS && old.get()->HasSharedData()) return E_BAD_ARCHIVE;
   return opened;
 }
 
@@ -34,7 +34,7 @@ int HoldForPacking(platform::System& system, const std::string& path, OldArchive
 
 int WriteAndReplace(platform::System& system, const std::string& packedFile, OldArchive old,
                     RebuildPlan plan, uint64_t needed, HostProgress::KeptCopy keptCopy) {
-  const bool creating = !old.archive;
+  const bool creating = old.get() == nullptr;
   TargetPath target;
   if (!creating) {
     target = ChooseTargetPath(system, packedFile, needed);
@@ -53,7 +53,7 @@ int WriteAndReplace(platform::System& system, const std::string& packedFile, Old
   HostProgress progress(keptCopy);
   plan.progress = &progress;
   const Status status = RebuildArchive(system, target.path, plan, nullptr);
-  old.archive.reset();  // closes the old archive: only now may it be replaced
+  old.handle.reset();  // closes the old archive: only now may it be replaced
   if (status != Status::kOk) return ToHostCode(status);
   if (creating) {
     // Made meanwhile by a program that does not hold names: never replaced.

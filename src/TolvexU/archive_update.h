@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "TolvexU/archive_handle.h"
 #include "TolvexU/archive_hold.h"
 #include "packU/archive.h"
 #include "TolvexU/progress.h"
@@ -16,9 +17,9 @@ namespace tvx::host {
 // The archive an update changes, read while it is held for that update.
 struct OldArchive {
   std::unique_ptr<ArchiveHold> hold;
-  std::unique_ptr<Archive> archive;
-  Archive* get() const { return archive.get(); }
-  Archive& operator*() const { return *archive; }
+  std::unique_ptr<ArchiveHandle> handle;  // null while creating
+  Archive* get() const { return handle ? handle->archive.get() : nullptr; }
+  ArchiveHandle& operator*() const { return *handle; }
 };
 
 // Holds and opens the existing archive at path: 0 and old set, or
@@ -29,7 +30,7 @@ struct OldArchive {
 int OpenExistingArchive(platform::System& system, const std::string& path, OldArchive& old);
 
 // For packing: the existing archive held and opened as OpenExistingArchive
-// does, or, when there is none, its name held (old.archive stays null) so
+// does, or, when there is none, its name held (old.handle stays null) so
 // that the call may create it. A second call creating the same archive waits
 // for the first and then adds to its archive.
 int HoldForPacking(platform::System& system, const std::string& path, OldArchive& old);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "TolvexU/archive_changes.h"
+#include "TolvexU/archive_handle.h"
 #include "TolvexU/host_dialect.h"
 #include "TolvexU/progress.h"
 #include "TolvexU/result_codes.h"
@@ -24,7 +25,7 @@ constexpr int kCapabilities = PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | 
 
 std::string Text(const char* s) { return s != nullptr ? std::string(s) : std::string(); }
 
-tvx::Archive* FromHandle(HANDLE_WCX handle) { return static_cast<tvx::Archive*>(handle); }
+tvx::host::ArchiveHandle* FromHandle(HANDLE_WCX handle) { return static_cast<tvx::host::ArchiveHandle*>(handle); }
 
 // Copies name into the host's 260-byte FileName, always NUL-terminated.
 void SetFileName(char (&fileName)[260], const std::string& name) {
@@ -53,66 +54,68 @@ HANDLE_WCX WCX_API OpenArchive(tOpenArchiveData* archiveData) {
     archiveData->OpenResult = E_NO_MEMORY;  // stays so only when the body throws
     std::unique_ptr<tvx::Archive> archive = tvx::Archive::NewArchive(tvx::platform::OsSystem(), Text(archiveData->ArcName));
     archiveData->OpenResult = tvx::host::ToHostCode(archive->result());
-    return archive->result() == tvx::Archive::OpenResult::kOk ? archive.release() : nullptr;
+    if (archive->result() != tvx::Archive::OpenResult::kOk) return nullptr;
+    return new tvx::host::ArchiveHandle(std::move(archive));
   });
 }
 
 int WCX_API ReadHeader(HANDLE_WCX handle, tHeaderData* headerData) {
   return Guarded(static_cast<int>(E_NO_MEMORY), [handle, headerData] {
-    tvx::Archive* archive = FromHandle(handle);
-    if (archive == nullptr || headerData == nullptr) return static_cast<int>(E_END_ARCHIVE);
-    const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current + 1);
-    archive->currentPending = entry != nullptr;
+    tvx::host::ArchiveHandle* held = FromHandle(handle);
+    if (held == nullptr || headerData == nullptr) return static_cast<int>(E_END_ARCHIVE);
+    const tvx::ArchiveEntry* entry = held->archive->EntryAt(held->current + 1);
+    held->currentPending = entry != nullptr;
     if (entry == nullptr) return static_cast<int>(E_END_ARCHIVE);
-    ++archive->current;
-    SetFileName(headerData->FileName, tvx::host::ShownName(*archive, static_cast<size_t>(archive->current)));
+    ++held->current;
+    SetFileName(headerData->FileName, tvx::host::ShownName(*held, static_cast<size_t>(held->current)));
     headerData->FileAttr = tvx::host::FileAttrOf(*entry);
     headerData->PackSize = entry->packedSize;
     headerData->UnpSize = entry->unpackedSize;
-    headerData->FileTime = tvx::host::FileTimeOf(*archive, *entry);
+    headerData->FileTime = tvx::host::FileTimeOf(*held, *entry);
     return 0;
   });
 }
 
 int WCX_API ProcessFile(HANDLE_WCX handle, int operation, char* destPath, char* destName) {
   return Guarded(static_cast<int>(E_NO_MEMORY), [=] {
-    tvx::Archive* archive = FromHandle(handle);
-    if (archive == nullptr) return static_cast<int>(E_END_ARCHIVE);
-    const tvx::ArchiveEntry* entry = archive->EntryAt(archive->current);
-    if (entry == nullptr || !archive->currentPending) return static_cast<int>(E_END_ARCHIVE);
-    archive->currentPending = false;
+    tvx::host::ArchiveHandle* held = FromHandle(handle);
+    if (held == nullptr) return static_cast<int>(E_END_ARCHIVE);
+    const tvx::ArchiveEntry* entry = held->archive->EntryAt(held->current);
+    if (entry == nullptr || !held->currentPending) return static_cast<int>(E_END_ARCHIVE);
+    held->currentPending = false;
     // The host's Cancel stops the entry; CloseArchive still finishes what
     // was extracted before it.
     tvx::host::HostProgress progress;
     tvx::Status status = tvx::Status::kOk;
     if (operation == PK_SKIP) {
-      tvx::SkipEntry(*archive, *entry);
+      tvx::SkipEntry(*held->archive, *entry);
       const auto size = static_cast<uint32_t>(entry->unpackedSize > 0 ? entry->unpackedSize : 0);
       if (!progress.EntryBytesDone(*entry, size)) status = tvx::Status::kCancelled;
     } else if (operation == PK_TEST) {
-      status = tvx::TestEntry(*archive, *entry, &progress);
+      status = tvx::TestEntry(*held->archive, *entry, &progress);
     } else {
       // Below a DestPath the host named, links found on the way are refused.
       const std::string folder = Text(destPath);
       const std::string target = tvx::JoinPath(folder, Text(destName), tvx::platform::kPathSeparator,
                                                tvx::platform::IsPathSeparator);
-      status = tvx::ExtractEntry(*archive, *entry, target, folder.size(), &progress);
+      status = tvx::ExtractEntry(*held->archive, *entry, target, folder.size(), &progress,
+                                 &held->extraction);
     }
     return tvx::host::ToHostCode(status);
   });
 }
 
 int WCX_API CloseArchive(HANDLE_WCX handle) {
-  tvx::Archive* archive = FromHandle(handle);
-  if (archive != nullptr) {
+  tvx::host::ArchiveHandle* held = FromHandle(handle);
+  if (held != nullptr) {
     // Folder times are a courtesy: running out of memory for them must not
     // keep the archive open.
-    Guarded(0, [archive] {
-      tvx::RestoreFolderTimes(*archive);
+    Guarded(0, [held] {
+      tvx::RestoreFolderTimes(held->archive->system(), held->extraction);
       return 0;
     });
   }
-  delete archive;
+  delete held;
   return 0;
 }
 

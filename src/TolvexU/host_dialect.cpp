@@ -68,16 +68,16 @@ namespace {
 
 // True when an entry whose name fits shows exactly as `shown`. The index is
 // made once per archive, so a listing of many long names stays linear.
-bool ShownByAnotherEntry(Archive& archive, const std::string& shown) {
-  if (!archive.shownNames) {
+bool ShownByAnotherEntry(ArchiveHandle& handle, const std::string& shown) {
+  if (!handle.shownNames) {
     auto index = std::make_shared<ShownNameIndex>();
-    for (const ArchiveEntry& entry : archive.entries()) {
+    for (const ArchiveEntry& entry : handle.archive->entries()) {
       std::string form = FullHostForm(entry.name);
       if (form.size() <= kMaxFileName) index->fitting.insert(std::move(form));
     }
-    archive.shownNames = std::move(index);
+    handle.shownNames = std::move(index);
   }
-  return archive.shownNames->fitting.count(shown) != 0;
+  return handle.shownNames->fitting.count(shown) != 0;
 }
 
 }  // namespace
@@ -96,7 +96,7 @@ std::string FullHostForm(const std::string& name) {
 }  // namespace
 
 // The host reads only DOS dates: a time outside them is shown as the nearest.
-int FileTimeOf(Archive&, const ArchiveEntry& entry) { return static_cast<int>(NearestDosTime(entry.time)); }
+int FileTimeOf(ArchiveHandle&, const ArchiveEntry& entry) { return static_cast<int>(NearestDosTime(entry.time)); }
 
 int FileAttrOf(const ArchiveEntry& entry) { return entry.IsDirectory() ? WCX_FILE_ATTRIBUTE_DIRECTORY : 0; }
 
@@ -114,7 +114,7 @@ std::string FullHostForm(const std::string& name) { return SafeEntryName(name, N
 // mktime consults the time-zone files on every call; listings of many
 // entries from the same hour ask for the same offset again and again, so the
 // archive remembers the last answer.
-int64_t LocalTimeOfHour(Archive::LocalHour& cache, int64_t wallClockHourStart) {
+int64_t LocalTimeOfHour(ArchiveHandle::LocalHour& cache, int64_t wallClockHourStart) {
   if (wallClockHourStart == cache.wallClock) return cache.local;
   const CivilTime t = CivilFromSeconds(wallClockHourStart);
   std::tm local{};
@@ -128,10 +128,10 @@ int64_t LocalTimeOfHour(Archive::LocalHour& cache, int64_t wallClockHourStart) {
   return cache.local;
 }
 
-int FileTimeOf(Archive& archive, const ArchiveEntry& entry) {
+int FileTimeOf(ArchiveHandle& handle, const ArchiveEntry& entry) {
   const int64_t seconds = entry.time;
   const int64_t hourStart = seconds - ((seconds % 3600) + 3600) % 3600;
-  const int64_t local = LocalTimeOfHour(archive.localHour, hourStart) + (seconds - hourStart);
+  const int64_t local = LocalTimeOfHour(handle.localHour, hourStart) + (seconds - hourStart);
   // Wall-clock times near the ends of the 32-bit range can fall outside it
   // once read as local time: report the nearest time FileTime can hold.
   if (local < INT32_MIN) return INT32_MIN;
@@ -152,20 +152,20 @@ std::string ReportedName(const ArchiveEntry& entry) {
   return shown.size() <= kMaxFileName ? shown : ShortenedHostForm(shown, entry, 0);
 }
 
-std::string ShownName(Archive& archive, size_t index) {
-  const ArchiveEntry& entry = archive.entries()[index];
+std::string ShownName(ArchiveHandle& handle, size_t index) {
+  const ArchiveEntry& entry = handle.archive->entries()[index];
   const std::string full = FullHostForm(entry.name);
   if (full.size() <= kMaxFileName) return full;
   // Only a name written to collide (another entry named like this one's
   // shortened form) makes a second try necessary.
   for (unsigned attempt = 0;; ++attempt) {
     std::string shown = ShortenedHostForm(full, entry, attempt);
-    if (!ShownByAnotherEntry(archive, shown)) return shown;
+    if (!ShownByAnotherEntry(handle, shown)) return shown;
   }
 }
 
-std::string ShownEntryForm(Archive& archive, size_t index) {
-  std::string shown = ShownName(archive, index);
+std::string ShownEntryForm(ArchiveHandle& handle, size_t index) {
+  std::string shown = ShownName(handle, index);
   if (!shown.empty() && shown.front() == kSeparator) shown.erase(0, 1);
   return ListItemToEntryName(shown);
 }

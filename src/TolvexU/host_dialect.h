@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "TolvexU/archive_handle.h"
 #include "packU/archive.h"
 #include "packU/archive_entry.h"
 
@@ -31,22 +32,22 @@ std::string ReportedName(const ArchiveEntry& entry);
 
 // ReportedName of the archive's entry at index, which for a shortened name
 // also makes sure that no other entry of the archive is shown under it
-// (noting what it needs for that in archive.shownNames). ReadHeader uses this.
-std::string ShownName(Archive& archive, size_t index);
+// (noting what it needs for that in handle.shownNames). ReadHeader uses this.
+std::string ShownName(ArchiveHandle& handle, size_t index);
 
 // ShownName as the host names the entry back in its lists, in entry form
 // ('/' separators, no leading separator): what DeleteFiles and the replacing
 // of PackFiles match besides the stored name.
-std::string ShownEntryForm(Archive& archive, size_t index);
+std::string ShownEntryForm(ArchiveHandle& handle, size_t index);
 
 // True when the entry name's host form fits the host's FileName unshortened.
 bool NameFitsHost(const std::string& entryName);
 
 // FileTime of an entry of archive: Windows, a DOS date and time of the
 // entry's wall-clock time (the nearest one for times before 1980); Linux, a
-// Unix time: that wall-clock time read as local time. Only this archive's
+// Unix time: that wall-clock time read as local time. Only this handle's
 // state is used, so handles on different threads may ask at the same time.
-int FileTimeOf(Archive& archive, const ArchiveEntry& entry);
+int FileTimeOf(ArchiveHandle& handle, const ArchiveEntry& entry);
 
 // FileAttr: Windows 16 for a folder, 0 otherwise; Linux a Unix mode
 // (S_IFDIR | 0755, S_IFREG | 0644).

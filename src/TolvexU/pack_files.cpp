@@ -24,10 +24,10 @@ bool EntryNameOf(const PackRequest& request, const std::string& item, std::strin
 }
 
 // The names the old archive's entries are extracted under.
-std::vector<std::string> ExtractedNames(Archive* archive) {
+std::vector<std::string> ExtractedNames(ArchiveHandle* old) {
   std::vector<std::string> names;
-  if (archive == nullptr) return names;
-  for (size_t i = 0; i < archive->entries().size(); ++i) names.push_back(ShownEntryForm(*archive, i));
+  if (old == nullptr) return names;
+  for (size_t i = 0; i < old->archive->entries().size(); ++i) names.push_back(ShownEntryForm(*old, i));
   return names;
 }
 
@@ -119,7 +119,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   OldArchive old;
   const int opened = HoldForPacking(system, archivePath, old);
   if (opened != E_SUCCESS) return opened;
-  if (old.archive) {
+  if (old.get() != nullptr) {
     if (system.IsReadOnlyFile(archivePath)) return E_EWRITE;
     plan.oldArchive = old.get();
     SpellFoldersAsShown(*old, plan.additions);
@@ -128,7 +128,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
     DropEntriesNamedInAnotherCase(*old, plan.additions, plan.dropOld);
   }
   // Entries that could not all be extracted are never written.
-  if (NamesClash(newNames, ExtractedNames(old.get()), kCaseBlindNames)) return E_NOT_SUPPORTED;
+  if (NamesClash(newNames, ExtractedNames(old.handle.get()), kCaseBlindNames)) return E_NOT_SUPPORTED;
   const int result = WriteAndReplace(system, archivePath, std::move(old), plan, needed);
   if (result != E_SUCCESS) return result;
 

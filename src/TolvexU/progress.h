@@ -10,7 +10,15 @@
 
 namespace tvx::host {
 
-// Replaced by every SetProcessDataProc; null means no reports.
+// The callback is the interface's own, not an archive's: SetProcessDataProc
+// names no archive handle (it ignores the one it is given), so one callback
+// serves every handle and every PackFiles/DeleteFiles of the module. It is
+// replaced by every SetProcessDataProc, from any thread and at any time (an
+// atomic; work under way reports to the new one from its next report on);
+// null means no reports. The callback itself is called on the thread that
+// does the work (ProcessFile, PackFiles, DeleteFiles), never on another; an
+// update it starts of the archive that thread is updating already is refused
+// (ArchiveHold, E_EWRITE).
 void SetProgressCallback(tProcessDataProc callback);
 
 // The archive code's reports passed to the callback as it is at each report.

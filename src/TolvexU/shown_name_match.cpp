@@ -18,14 +18,14 @@ std::string Folded(std::string name) {
 
 }  // namespace
 
-std::vector<bool> EntriesNamedAsShown(Archive& archive, const std::vector<std::string>& names,
+std::vector<bool> EntriesNamedAsShown(ArchiveHandle& handle, const std::vector<std::string>& names,
                                       const std::vector<std::string>& folders) {
-  const std::vector<ArchiveEntry>& entries = archive.entries();
+  const std::vector<ArchiveEntry>& entries = handle.archive->entries();
   const std::unordered_set<std::string> named(names.begin(), names.end());
   std::vector<bool> drop(entries.size(), false);
   bool anyShownDifferently = false;
   for (size_t i = 0; i < entries.size(); ++i) {
-    const std::string shown = ShownEntryForm(archive, i);
+    const std::string shown = ShownEntryForm(handle, i);
     if (shown == entries[i].name) continue;
     anyShownDifferently = true;
     if (named.count(shown) != 0) {
@@ -43,13 +43,13 @@ std::vector<bool> EntriesNamedAsShown(Archive& archive, const std::vector<std::s
   return drop;
 }
 
-void SpellFoldersAsShown(Archive& archive, std::vector<NewItem>& additions) {
+void SpellFoldersAsShown(ArchiveHandle& handle, std::vector<NewItem>& additions) {
   if (!kCaseBlindNames || additions.empty()) return;
   // Every folder the archive shows ("docs/", "docs/sub/"), folded, with the
   // spelling it is shown in: the first one met where several are.
   std::unordered_map<std::string, std::string> folders;
-  for (size_t i = 0; i < archive.entries().size(); ++i) {
-    const std::string shown = ShownEntryForm(archive, i);
+  for (size_t i = 0; i < handle.archive->entries().size(); ++i) {
+    const std::string shown = ShownEntryForm(handle, i);
     for (size_t slash = shown.find('/'); slash != std::string::npos; slash = shown.find('/', slash + 1)) {
       const std::string folder = shown.substr(0, slash + 1);
       folders.emplace(Folded(folder), folder);
@@ -66,14 +66,14 @@ void SpellFoldersAsShown(Archive& archive, std::vector<NewItem>& additions) {
   }
 }
 
-void DropEntriesNamedInAnotherCase(Archive& archive, const std::vector<NewItem>& additions,
+void DropEntriesNamedInAnotherCase(ArchiveHandle& handle, const std::vector<NewItem>& additions,
                                    std::vector<bool>& dropOld) {
   if (!kCaseBlindNames || additions.empty()) return;
   std::unordered_set<std::string> added;
   for (const NewItem& addition : additions) added.insert(Folded(addition.entryName));
-  const size_t count = archive.entries().size();
+  const size_t count = handle.archive->entries().size();
   for (size_t i = 0; i < count; ++i) {
-    if (added.count(Folded(ShownEntryForm(archive, i))) == 0) continue;
+    if (added.count(Folded(ShownEntryForm(handle, i))) == 0) continue;
     dropOld.resize(count, false);
     dropOld[i] = true;
   }

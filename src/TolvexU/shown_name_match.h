@@ -8,28 +8,28 @@
 #include <string>
 #include <vector>
 
-#include "packU/archive.h"
+#include "TolvexU/archive_handle.h"
 #include "packU/rebuild.h"
 
 namespace tvx::host {
 
-// One flag per entry of archive: set when the entry's shown name (in entry
+// One flag per entry of the handle's archive: set when the entry's shown name (in entry
 // form) is one of names, or lies in one of folders (each ending in '/').
 // Empty when no shown name differs from its stored name: the stored names
 // then say everything.
-std::vector<bool> EntriesNamedAsShown(Archive& archive, const std::vector<std::string>& names,
+std::vector<bool> EntriesNamedAsShown(ArchiveHandle& handle, const std::vector<std::string>& names,
                                       const std::vector<std::string>& folders);
 
 // Where the host's file system takes names that differ only in case for the
 // same name (Windows): each addition's folders take the spelling the archive
 // already shows for them ("DOCS/g" joins "docs/"), as a copied folder joins
 // the one already there. Elsewhere names stay byte-exact and nothing changes.
-void SpellFoldersAsShown(Archive& archive, std::vector<NewItem>& additions);
+void SpellFoldersAsShown(ArchiveHandle& handle, std::vector<NewItem>& additions);
 
 // Where names differ only in case for the same name (Windows): sets the flag
 // (see EntriesNamedAsShown; dropOld is sized when empty) of every old entry
 // shown under an addition's name in another case, which the addition replaces.
-void DropEntriesNamedInAnotherCase(Archive& archive, const std::vector<NewItem>& additions,
+void DropEntriesNamedInAnotherCase(ArchiveHandle& handle, const std::vector<NewItem>& additions,
                                    std::vector<bool>& dropOld);
 
 }  // namespace tvx::host

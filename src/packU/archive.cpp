@@ -167,7 +167,7 @@ void Archive::MarkSharedData() {
   }
 }
 
-ArchiveEntry* Archive::EntryAt(int32_t index) {
+const ArchiveEntry* Archive::EntryAt(int32_t index) const {
   if (index < 0 || static_cast<size_t>(index) >= entries_.size()) return nullptr;
   return &entries_[static_cast<size_t>(index)];
 }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include "packU/archive_entry.h"
@@ -15,10 +14,6 @@
 #include "streams/slice_stream.h"
 
 namespace tvx {
-
-namespace host {
-struct ShownNameIndex;
-}  // namespace host
 
 class Archive {
  public:
@@ -49,42 +44,10 @@ class Archive {
   const std::string& fileName() const { return fileName_; }
   platform::System& system() const { return *system_; }
 
-  std::vector<ArchiveEntry>& entries() { return entries_; }
+  // The directory as read; the archive's entries never change.
   const std::vector<ArchiveEntry>& entries() const { return entries_; }
   // The entry at index, or null outside 0..count-1.
-  ArchiveEntry* EntryAt(int32_t index);
-
-  // Index of the entry the host read last; -1 before the first.
-  int32_t current = -1;
-  // Set by the ReadHeader that makes an entry current, cleared by the one
-  // ProcessFile for it: after that, and after the last entry, there is no
-  // current entry to process.
-  bool currentPending = false;
-
-  // Folders extracted from this archive with their entry times. Writing into
-  // a folder changes its time, so ExtractEntry sets it once more for each of
-  // these when the caller is done (RestoreFolderTimes, extract.h).
-  struct ExtractedFolder {
-    std::string path;
-    int32_t time = 0;
-  };
-  std::vector<ExtractedFolder> extractedFolders;
-  // Folders below an extraction's destination already found to be folders,
-  // not links: each is looked at once per archive, not once per entry.
-  std::unordered_set<std::string> verifiedFolders;
-
-  // The plug-in layer's index of the names it shows the host, made when
-  // first needed (host_dialect.h); the archive only keeps it.
-  std::shared_ptr<const host::ShownNameIndex> shownNames;
-
-  // The plug-in layer's last wall-clock hour and the local time it names
-  // (host_dialect.h): kept per archive, so handles used on other threads at
-  // the same time never share it.
-  struct LocalHour {
-    int64_t wallClock = INT64_MIN;
-    int64_t local = 0;
-  };
-  LocalHour localHour;
+  const ArchiveEntry* EntryAt(int32_t index) const;
 
   // The file offset of the entry's bytes (dataStart + dataOffset in 32 bits).
   uint32_t EntryDataPosition(const ArchiveEntry& entry) const;

@@ -168,15 +168,15 @@ bool PassesThroughLink(platform::System& system, const std::string& target, size
 namespace {
 
 Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::string& target,
-                        size_t destFolderLength, EntryMeter& meter) {
+                        size_t destFolderLength, ExtractionMemory& memory, EntryMeter& meter) {
   if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
   platform::System& system = archive.system();
-  if (PassesThroughLink(system, target, destFolderLength, archive.verifiedFolders)) return Status::kCreateFailed;
+  if (PassesThroughLink(system, target, destFolderLength, memory.verifiedFolders)) return Status::kCreateFailed;
   if (entry.IsDirectory()) {
     if (!system.MakeDirectory(target)) return Status::kCreateFailed;
     const std::string folder = WithoutTrailingSeparators(target, platform::IsPathSeparator);
     system.SetModifiedWallClockTime(folder, entry.time);
-    archive.extractedFolders.push_back({folder, entry.time});
+    memory.folders.push_back({folder, entry.time});
     return Status::kOk;
   }
   // A new name is written in place: the file is ours from its creation, so a
@@ -213,22 +213,24 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
 }  // namespace
 
 Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
-                    size_t destFolderLength, WorkProgress* progress) {
+                    size_t destFolderLength, WorkProgress* progress, ExtractionMemory* memory) {
+  ExtractionMemory once;
+  ExtractionMemory& kept = memory != nullptr ? *memory : once;
   return Reported(progress, entry, [&](EntryMeter& meter) {
-    return ExtractWithMeter(archive, entry, target, destFolderLength, meter);
+    return ExtractWithMeter(archive, entry, target, destFolderLength, kept, meter);
   });
 }
 
-void RestoreFolderTimes(Archive& archive) {
-  std::vector<Archive::ExtractedFolder>& folders = archive.extractedFolders;
+void RestoreFolderTimes(platform::System& system, ExtractionMemory& memory) {
+  std::vector<ExtractionMemory::Folder>& folders = memory.folders;
   // A folder's path is longer than its parent's: longest first sets every
   // folder after its subfolders, whose changes would move its time again.
   std::stable_sort(folders.begin(), folders.end(),
-                   [](const Archive::ExtractedFolder& a, const Archive::ExtractedFolder& b) {
+                   [](const ExtractionMemory::Folder& a, const ExtractionMemory::Folder& b) {
                      return a.path.size() > b.path.size();
                    });
-  for (const Archive::ExtractedFolder& folder : folders) {
-    archive.system().SetModifiedWallClockTime(folder.path, folder.time);
+  for (const ExtractionMemory::Folder& folder : folders) {
+    system.SetModifiedWallClockTime(folder.path, folder.time);
   }
   folders.clear();
 }

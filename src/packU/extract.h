@@ -1,15 +1,33 @@
 // What can be done with one entry of an open archive: extract it, verify it,
-// or pass over it. None of these moves the archive's `current` cursor.
+// or pass over it.
 #ifndef TOLVEX_PACKU_EXTRACT_H
 #define TOLVEX_PACKU_EXTRACT_H
 
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "packU/archive.h"
 #include "packU/status.h"
 #include "packU/work_progress.h"
 
 namespace tvx {
+
+// What the extractions from one archive remember between entries; the caller
+// keeps it for as long as it extracts (the host's handle does).
+struct ExtractionMemory {
+  // Folders extracted with their entry times. Writing into a folder changes
+  // its time, so RestoreFolderTimes sets it once more for each of these when
+  // the caller is done.
+  struct Folder {
+    std::string path;
+    int32_t time = 0;
+  };
+  std::vector<Folder> folders;
+  // Folders below an extraction's destination already found to be folders,
+  // not links: each is looked at once, not once per entry.
+  std::unordered_set<std::string> verifiedFolders;
+};
 
 // Extracts entry to target (a complete path). A directory entry creates that
 // one folder (an existing folder is fine). A file entry for a new name is
@@ -22,7 +40,7 @@ namespace tvx {
 // An existing file's permission bits (Windows: hidden, system and archive
 // attributes) carry over to its replacement. The file, or the folder, gets the
 // entry's time (a failure there fails nothing); a folder is also remembered in
-// archive.extractedFolders for RestoreFolderTimes.
+// memory (when given; else only for this call) for RestoreFolderTimes.
 //
 // destFolderLength is the length of the leading part of target that the
 // caller named as the destination folder; when it is above 0 no component of
@@ -43,11 +61,12 @@ namespace tvx {
 // the entry stays (the file or its temporary removed, an existing target as
 // it was).
 Status ExtractEntry(Archive& archive, const ArchiveEntry& entry, const std::string& target,
-                    size_t destFolderLength = 0, WorkProgress* progress = nullptr);
+                    size_t destFolderLength = 0, WorkProgress* progress = nullptr,
+                    ExtractionMemory* memory = nullptr);
 
-// Sets the time of every folder extracted from the archive again, deepest
-// first, now that their contents are written; failures are ignored.
-void RestoreFolderTimes(Archive& archive);
+// Sets the time of every folder in memory again, deepest first, now that
+// their contents are written, and forgets them; failures are ignored.
+void RestoreFolderTimes(platform::System& system, ExtractionMemory& memory);
 
 // Reads the entry as extraction would and discards the bytes: kOk, kBadData
 // (also for sizes that read negative), kReadFailed or kNoMemory. Nothing is written anywhere.

@@ -283,16 +283,17 @@ TEST_F(ExtractTest, TestEntryAgreesWithExtractEntryAndWritesNothing) {
                            {"beyond", "xy"},
                            {"claims-bytes/", "zz", 5}});
   // This entry claims bytes beyond the file's end.
-  archive.entries()[4].packedSize = 1000;
-  archive.entries()[4].unpackedSize = 1000;
+  std::vector<ArchiveEntry> entries = archive.entries();
+  entries[4].packedSize = 1000;
+  entries[4].unpackedSize = 1000;
   std::vector<Status> tested;
-  for (const ArchiveEntry& e : archive.entries()) tested.push_back(TestEntry(archive, e));
+  for (const ArchiveEntry& e : entries) tested.push_back(TestEntry(archive, e));
   EXPECT_EQ(Files(), (std::vector<std::string>{"test.tvx"}));
   // A folder has no content to test, whatever its record claims.
   EXPECT_EQ(tested, (std::vector<Status>{Status::kOk, Status::kBadData, Status::kOk, Status::kOk,
                                          Status::kBadData, Status::kOk}));
-  for (size_t i = 0; i < archive.entries().size(); ++i) {
-    EXPECT_EQ(ExtractEntry(archive, Entry(i), Target("out" + std::to_string(i))), tested[i]) << i;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    EXPECT_EQ(ExtractEntry(archive, entries[i], Target("out" + std::to_string(i))), tested[i]) << i;
   }
 }
 
