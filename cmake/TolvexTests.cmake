@@ -44,6 +44,7 @@ add_library(tolvex_test_support STATIC
   tests/support/plugin_test.cpp
   tests/support/sample_data.cpp
   tests/support/test_support.cpp
+  tests/support/memory_stream.cpp
   tests/support/test_system.cpp)
 target_link_libraries(tolvex_test_support PUBLIC
   tolvex_test_tools tolvex_host ZLIB::ZLIB ${TOLVEX_GTEST_LIBRARIES})
@@ -98,10 +99,8 @@ set(TOLVEX_TEST_SOURCES
   tests/streams/deflate_stream_test.cpp
   tests/streams/file_stream_test.cpp
   tests/streams/inflate_stream_test.cpp
-  tests/streams/memory_stream_test.cpp
   tests/streams/read_ahead_stream_test.cpp
   tests/streams/slice_stream_test.cpp
-  tests/streams/stream_results_test.cpp
   tests/support/plugin_test.cpp)
 add_executable(tolvex_tests ${TOLVEX_TEST_SOURCES})
 target_link_libraries(tolvex_tests PRIVATE tolvex_TolvexU tolvex_test_support)

@@ -17,60 +17,9 @@ struct FreeDeleter {
 // A read that fell short for another reason than the end of the data.
 bool SourceFailed(const Transfer& got) { return got.failed() && got.error.kind != IoErrorKind::kEnd; }
 
-// Path 1: the source holds its bytes in one block; hand them over in one write.
-CopyResult CopyFromBlock(ByteStream& destination, ByteStream& source, uint32_t count) {
-  CopyResult result;
-  const Placement at = source.TryPosition();
-  const uint32_t size = source.Size();
-  if (at.failed() || at.position >= size) {
-    if (count > 0) result.error = at.failed() ? at.error : IoError{IoErrorKind::kEnd, 0};
-    return result;
-  }
-  const uint32_t position = at.position;
-  if (count > size - position) {
-    count = size - position;
-    result.error = IoError{IoErrorKind::kEnd, 0};
-  }
-  result.read = count;
-  if (count == 0) return result;
-  const Transfer written = destination.TryWrite(source.Memory() + position, count);
-  result.written = written.count;
-  if (written.failed()) result.error = written.error;
-  (void)source.TrySeek(static_cast<int32_t>(result.written), kFromCurrent);  // within the block: cannot fail
-  return result;
-}
+}  // namespace
 
-// Path 2: the destination holds its bytes in one block; the source reads
-// straight into it. The destination keeps the size position + count even when
-// the source delivers less.
-CopyResult CopyIntoBlock(ByteStream& destination, ByteStream& source, uint32_t count) {
-  CopyResult result;
-  if (count == 0) return result;
-  const Placement at = destination.TryPosition();
-  const uint64_t end = static_cast<uint64_t>(at.position) + count;
-  if (at.failed() || end >= kStreamError ||
-      (end > destination.Size() && !destination.SetSize(static_cast<uint32_t>(end)))) {
-    result.error = at.failed() ? at.error : IoError{IoErrorKind::kDiskFull, 0};  // no room for the block
-    return result;
-  }
-  // Growing may have moved the block: ask for it only now.
-  uint8_t* block = destination.Memory();
-  if (block == nullptr) {
-    result.error = IoError{IoErrorKind::kDiskFull, 0};
-    return result;
-  }
-  const Transfer got = source.TryRead(block + at.position, count);
-  result.error = got.error;
-  result.sourceFailed = SourceFailed(got);
-  if (result.sourceFailed) return result;
-  result.read = got.count;
-  result.written = got.count;
-  (void)destination.TrySeek(static_cast<int32_t>(got.count), kFromCurrent);  // within the block: cannot fail
-  return result;
-}
-
-// Path 3: through one buffer, piece by piece.
-CopyResult CopyThroughBuffer(ByteStream& destination, ByteStream& source, uint32_t count) {
+CopyResult CopyStream(ByteStream& destination, ByteStream& source, uint32_t count) {
   CopyResult result;
   if (count == 0) return result;
   const uint32_t chunk = count < kCopyChunk ? count : kCopyChunk;
@@ -99,14 +48,6 @@ CopyResult CopyThroughBuffer(ByteStream& destination, ByteStream& source, uint32
     remaining -= got.count;
   }
   return result;
-}
-
-}  // namespace
-
-CopyResult CopyStream(ByteStream& destination, ByteStream& source, uint32_t count) {
-  if (source.Memory() != nullptr) return CopyFromBlock(destination, source, count);
-  if (destination.Memory() != nullptr) return CopyIntoBlock(destination, source, count);
-  return CopyThroughBuffer(destination, source, count);
 }
 
 }  // namespace tvx

@@ -16,18 +16,12 @@ struct CopyResult {
   bool Complete(uint32_t count) const { return read == count && written == count && !sourceFailed; }
 };
 
-// Moves up to count bytes from the source's position to the destination's,
-// choosing the first path that applies:
-//  1. the source is a memory stream holding a block: straight from its block
-//     (count cut to what remains);
-//  2. the destination is a memory stream holding a block: its size becomes at
-//     least position + count first, then the source reads straight into it;
-//  3. otherwise through one buffer of at most kCopyChunk bytes, read and
-//     written piece by piece until count bytes moved, the source ends or a side
-//     fails. A compression stream sees the same byte sequence as with one
-//     buffer of the whole count.
-// A source's failure (kStreamError from a compression stream) is never passed
-// on as a byte count: the copy stops and sets sourceFailed.
+// Moves up to count bytes from the source's position to the destination's
+// through one buffer of at most kCopyChunk bytes, read and written piece by
+// piece until count bytes moved, the source ends or a side fails. A
+// compression stream sees the same byte sequence as with one buffer of the
+// whole count. A source's failure (corrupt data) stops the copy and sets
+// sourceFailed.
 constexpr uint32_t kCopyChunk = 1u << 20;
 CopyResult CopyStream(ByteStream& destination, ByteStream& source, uint32_t count);
 

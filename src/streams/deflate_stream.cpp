@@ -18,14 +18,14 @@ struct DeflateStream::State {
 
   // Puts the destination back where this stream last left it.
   void RestoreDestination() {
-    if (destination->Position() != savedPosition) destination->SetPosition(savedPosition);
+    if (destination->TryPosition().position != savedPosition) (void)destination->TrySetPosition(savedPosition);
   }
   // Hands the first n buffered bytes to the destination. False when it took fewer.
   bool Flush(uint32_t n) {
     const Transfer taken = destination->TryWrite(buffer, n);
     bytesOut += taken.count;
     if (taken.failed()) return false;
-    savedPosition = destination->Position();
+    savedPosition = destination->TryPosition().position;
     z.next_out = buffer;
     z.avail_out = kCompressionBufferSize;
     return true;
@@ -75,24 +75,24 @@ DeflateStream::~DeflateStream() {
   if (state_ && state_->started) delete g_spare.exchange(state_.release());
 }
 
-uint32_t DeflateStream::Seek(int32_t offset, SeekOrigin origin) {
-  if (offset != 0 || origin != kFromCurrent) return kStreamError;
-  return static_cast<uint32_t>(state_->z.total_in);
+Placement DeflateStream::TrySeek(int32_t offset, SeekOrigin origin) {
+  if (offset != 0 || origin != kFromCurrent) return NotPlaced();
+  return Landed(static_cast<uint32_t>(state_->z.total_in));
 }
 
-uint32_t DeflateStream::Write(const void* buffer, uint32_t count) {
+Transfer DeflateStream::TryWrite(const void* buffer, uint32_t count) {
   State& s = *state_;
-  if (s.finished) return kStreamError;
-  if (count == 0) return 0;
+  if (s.finished) return Refused(platform::IoErrorKind::kIo);
+  if (count == 0) return Moved(0, 0, platform::IoErrorKind::kIo);
   // zlib never writes through next_in; its type just lacks the const.
   s.z.next_in = static_cast<Bytef*>(const_cast<void*>(buffer));
   s.z.avail_in = count;
   s.RestoreDestination();
   while (s.z.avail_in > 0) {
-    if (deflate(&s.z, Z_NO_FLUSH) < 0) return kStreamError;
-    if (s.z.avail_out == 0 && !s.Flush(kCompressionBufferSize)) return kStreamError;
+    if (deflate(&s.z, Z_NO_FLUSH) < 0) return Refused(platform::IoErrorKind::kIo);
+    if (s.z.avail_out == 0 && !s.Flush(kCompressionBufferSize)) return Refused(platform::IoErrorKind::kIo);
   }
-  return count;
+  return Moved(count, count, platform::IoErrorKind::kIo);
 }
 
 bool DeflateStream::Finish() {
@@ -136,7 +136,7 @@ std::unique_ptr<DeflateStream> NewDeflateStream(int compressionLevel, ByteStream
     state->started = true;
     state->zlibLevel = zlibLevel;
   }
-  state->savedPosition = destination.Position();
+  state->savedPosition = destination.TryPosition().position;
   state->z.next_out = state->buffer;
   state->z.avail_out = kCompressionBufferSize;
   return std::unique_ptr<DeflateStream>(new (std::nothrow) DeflateStream(std::move(state)));

@@ -24,14 +24,15 @@ class DeflateStream : public ByteStream {
   explicit DeflateStream(std::unique_ptr<State> state);
   ~DeflateStream() override;  // never writes; zlib's state is kept for the next stream
 
-  // Only Seek(0, kFromCurrent) works: it returns the bytes accepted so far.
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override;
-  uint32_t Size() override { return kStreamError; }
+  // Only a seek by 0 from the current position works: it lands on the bytes
+  // accepted so far.
+  Placement TrySeek(int32_t offset, SeekOrigin origin) override;
+  uint32_t Size() override { return kUnknownSize; }
   bool SetSize(uint32_t) override { return false; }
-  uint32_t Read(void*, uint32_t) override { return kStreamError; }
-  // count, or kStreamError when zlib failed or the destination took less than
-  // a whole block.
-  uint32_t Write(const void* buffer, uint32_t count) override;
+  Transfer TryRead(void*, uint32_t) override { return Refused(platform::IoErrorKind::kCorrupt); }
+  // All of count, or nothing (kIo) when zlib failed or the destination took
+  // less than a whole block.
+  Transfer TryWrite(const void* buffer, uint32_t count) override;
 
   // Ends the zlib stream and writes everything still pending. True when all of
   // it reached the destination. Further calls return the first answer.

@@ -29,18 +29,22 @@ void FileStream::Advance(uint32_t moved) {
   if (position_ != kUnknown) position_ += moved;
 }
 
-uint32_t FileStream::Seek(int32_t offset, SeekOrigin origin) {
-  if (!IsOpen()) return kStreamError;
+Placement FileStream::TrySeek(int32_t offset, SeekOrigin origin) {
+  if (!IsOpen()) return NotPlaced();
   if (origin != kFromBegin && (origin != kFromCurrent || position_ == kUnknown)) {
     // The end, or a position lost to a failed seek: the system knows.
-    const uint32_t moved = file_->Seek(offset, origin);  // platform::kAllBits == kStreamError
-    position_ = moved == kStreamError ? kUnknown : moved;
-    return moved;
+    const uint32_t moved = file_->Seek(offset, origin);
+    if (moved == platform::kAllBits) {
+      position_ = kUnknown;
+      return NotPlaced();
+    }
+    position_ = moved;
+    return Landed(moved);
   }
   // Refused targets leave the position where it was, as the file would.
-  const uint32_t target = SeekTarget(offset, origin, position_, 0);
-  if (target == kStreamError) return kStreamError;
-  return MoveTo(target) ? target : kStreamError;
+  uint32_t target;
+  if (!SeekTarget(offset, origin, position_, 0, target) || !MoveTo(target)) return NotPlaced();
+  return Landed(target);
 }
 
 uint32_t FileStream::Size() {
@@ -51,19 +55,24 @@ uint32_t FileStream::Size() {
 
 bool FileStream::SetSize(uint32_t n) {
   if (kind_ == Kind::kReadOnly || !IsOpen()) return false;
-  const uint32_t previous = Position();
-  if (previous == kStreamError) return false;
+  const Placement at = TryPosition();
+  if (at.failed()) return false;
+  const uint32_t previous = at.position;
   if (!MoveTo(n) || !file_->SetEndHere()) return false;
   writtenEnd_ = n;
   // The position ends as the smaller of the old position and n.
   return n <= previous || MoveTo(previous);
 }
 
-uint32_t FileStream::Read(void* buffer, uint32_t count) {
-  if (kind_ == Kind::kWriteOnly || count == 0 || !IsOpen()) return 0;
+Transfer FileStream::TryRead(void* buffer, uint32_t count) {
+  if (kind_ == Kind::kWriteOnly || count == 0 || !IsOpen()) return Moved(0, count, platform::IoErrorKind::kEnd);
   const uint32_t got = file_->Read(buffer, count);
   Advance(got);  // a read moves the file by exactly what arrived
-  return got;
+  return Moved(got, count, platform::IoErrorKind::kEnd);
+}
+
+Transfer FileStream::TryWrite(const void* buffer, uint32_t count) {
+  return Moved(Write(buffer, count), count, platform::IoErrorKind::kIo);
 }
 
 uint32_t FileStream::Write(const void* buffer, uint32_t count) {

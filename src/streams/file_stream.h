@@ -1,6 +1,6 @@
 // Streams over files, opened through a System. Every factory returns a stream, also when the file could
-// not be opened: then IsOpen() is false, reads and writes return 0, the size is
-// 0 and every seek returns kStreamError.
+// not be opened: then IsOpen() is false, reads and writes move nothing, the size is
+// 0 and every seek fails, all with the reason the file could not be opened.
 //
 // A stream is the only user of its file, so it remembers the file's position
 // (and a read-only stream its size) instead of asking the system each time: in
@@ -20,18 +20,18 @@ class FileStream : public ByteStream {
  public:
   enum class Kind { kReadOnly, kWriteOnly, kReadWrite };
 
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override;
+  Placement TrySeek(int32_t offset, SeekOrigin origin) override;
   // A read-only stream gives the size the file had when it was opened: it is
   // not expected to change under it.
   uint32_t Size() override;
   // Remembers the position p, moves to n, cuts there, and moves back to p when
   // n > p. False when the file refused.
   bool SetSize(uint32_t n) override;
-  uint32_t Read(void* buffer, uint32_t count) override;    // 0 on a write-only stream
+  Transfer TryRead(void* buffer, uint32_t count) override;    // nothing on a write-only stream
   // On a write-only stream the file always ends where the last write ended: a
   // write that ends before the file's end cuts it there, and a failed cut
-  // fails the write. 0 on a read-only stream.
-  uint32_t Write(const void* buffer, uint32_t count) override;
+  // fails the write. Nothing on a read-only stream.
+  Transfer TryWrite(const void* buffer, uint32_t count) override;
 
   // A read-only stream's file as it was opened: full size and last-write time.
   const platform::File::Facts& OpenedFacts() const { return facts_; }
@@ -56,6 +56,8 @@ class FileStream : public ByteStream {
 
   // Moves the file to target when it is not there already.
   bool MoveTo(uint64_t target);
+  // The bytes written.
+  uint32_t Write(const void* buffer, uint32_t count);
   // After a read or write of `moved` bytes.
   void Advance(uint32_t moved);
 

@@ -53,34 +53,34 @@ platform::IoError InflateStream::LastError() const { return state_->error; }
 
 namespace {
 
-uint32_t Corrupt(platform::IoError& error) {
+Transfer Corrupt(platform::IoError& error) {
   error = platform::IoError{platform::IoErrorKind::kCorrupt, 0};
-  return kStreamError;
+  return Transfer{0, error};
 }
 
 }  // namespace
 
-uint32_t InflateStream::Read(void* buffer, uint32_t count) {
+Transfer InflateStream::TryRead(void* buffer, uint32_t count) {
   State& s = *state_;
   s.error = platform::IoError();
-  if (count == 0) return 0;
+  if (count == 0) return Transfer{};
   s.z.next_out = static_cast<Bytef*>(buffer);
   s.z.avail_out = count;
-  if (s.source->Position() != s.savedPosition) s.source->SetPosition(s.savedPosition);
+  if (s.source->TryPosition().position != s.savedPosition) (void)s.source->TrySetPosition(s.savedPosition);
   while (s.z.avail_out > 0) {
     // Whatever follows the end of the zlib stream is not ours to decode.
-    if (s.ended) return count - s.z.avail_out;
+    if (s.ended) return Moved(count - s.z.avail_out, count, platform::IoErrorKind::kEnd);
     if (s.z.avail_in == 0) {
       // Short pieces are normal: the source's end or failure shows as nothing read.
       const Transfer got = s.source->TryRead(s.buffer, kCompressionBufferSize);
       if (got.count == 0) {
         if (got.error.kind == platform::IoErrorKind::kCorrupt) return Corrupt(s.error);
         s.error = got.error;  // the source ran out early: its end, or a failed read
-        return count - s.z.avail_out;
+        return Moved(count - s.z.avail_out, count, platform::IoErrorKind::kEnd);
       }
       s.z.next_in = s.buffer;
       s.z.avail_in = got.count;
-      s.savedPosition = s.source->Position();
+      s.savedPosition = s.source->TryPosition().position;
     }
     const uInt inBefore = s.z.avail_in;
     const uInt outBefore = s.z.avail_out;
@@ -95,21 +95,21 @@ uint32_t InflateStream::Read(void* buffer, uint32_t count) {
       return Corrupt(s.error);
     }
   }
-  return count;
+  return Transfer{count, platform::IoError()};
 }
 
-uint32_t InflateStream::Seek(int32_t offset, SeekOrigin origin) {
+Placement InflateStream::TrySeek(int32_t offset, SeekOrigin origin) {
   State& s = *state_;
   const uint32_t delivered = static_cast<uint32_t>(s.z.total_out);
-  if (offset == 0 && origin == kFromCurrent) return delivered;
+  if (offset == 0 && origin == kFromCurrent) return Landed(delivered);
   if (offset == 0 && origin == kFromBegin) {
-    if (inflateReset(&s.z) != Z_OK) return kStreamError;
+    if (inflateReset(&s.z) != Z_OK) return NotPlaced();
     s.z.next_in = s.buffer;
     s.z.avail_in = 0;
     s.ended = false;
     s.savedPosition = 0;
-    s.source->SetPosition(0);
-    return 0;
+    (void)s.source->TrySetPosition(0);
+    return Landed(0);
   }
   uint32_t skip;
   if (origin == kFromCurrent && offset > 0) {
@@ -117,17 +117,17 @@ uint32_t InflateStream::Seek(int32_t offset, SeekOrigin origin) {
   } else if (origin == kFromBegin && offset > 0 && static_cast<uint32_t>(offset) > delivered) {
     skip = static_cast<uint32_t>(offset) - delivered;
   } else {
-    return kStreamError;  // backwards, from the end, or a restart elsewhere than 0
+    return NotPlaced();  // backwards, from the end, or a restart elsewhere than 0
   }
   Bytef scratch[kSkipScratchSize];
   while (skip > 0) {
     const uint32_t want = skip < kSkipScratchSize ? skip : kSkipScratchSize;
-    const uint32_t got = Read(scratch, want);
-    if (got == kStreamError) return kStreamError;
-    if (got < want) break;  // the data ended first
-    skip -= got;
+    const Transfer got = TryRead(scratch, want);
+    if (got.error.kind == platform::IoErrorKind::kCorrupt) return NotPlaced();
+    if (got.count < want) break;  // the data ended first
+    skip -= got.count;
   }
-  return static_cast<uint32_t>(s.z.total_out);
+  return Landed(static_cast<uint32_t>(s.z.total_out));
 }
 
 std::unique_ptr<InflateStream> NewInflateStream(ByteStream& source) {
@@ -143,7 +143,7 @@ std::unique_ptr<InflateStream> NewInflateStream(ByteStream& source) {
     if (inflateInit(&state->z) < 0) return nullptr;
     state->started = true;
   }
-  state->savedPosition = source.Position();
+  state->savedPosition = source.TryPosition().position;
   state->z.next_in = state->buffer;
   state->z.avail_in = 0;
   return std::unique_ptr<InflateStream>(new (std::nothrow) InflateStream(std::move(state)));

@@ -1,8 +1,8 @@
 // A read-only stream that decompresses one zlib stream read from a source.
 //
-// Read returns the bytes delivered; it is short when the zlib stream ended
-// (AtStreamEnd()) or the source ran out, and kStreamError when zlib found the
-// data corrupt (bad header, bad deflate data, Adler-32 mismatch). Input left
+// A read answers the bytes delivered; it is short when the zlib stream ended
+// (AtStreamEnd()) or the source ran out, and moves nothing with kCorrupt when
+// zlib found the data corrupt (bad header, bad deflate data, Adler-32 mismatch). Input left
 // after the end of the zlib stream is ignored; a read never loops on it.
 // The source is borrowed and is read in blocks of kCompressionBufferSize, so it
 // may be consumed past the end of the compressed data.
@@ -22,16 +22,16 @@ class InflateStream : public ByteStream {
   explicit InflateStream(std::unique_ptr<State> state);
   ~InflateStream() override;
 
-  // Seek(0, kFromBegin) restarts from the source's position 0; forward seeks
-  // decompress and discard; Seek(0, kFromCurrent) is the bytes delivered so
-  // far. Anything else returns kStreamError.
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override;
-  uint32_t Size() override { return kStreamError; }
+  // A seek to 0 restarts from the source's position 0; forward seeks
+  // decompress and discard; the current position is the bytes delivered so
+  // far. Anything else fails.
+  Placement TrySeek(int32_t offset, SeekOrigin origin) override;
+  uint32_t Size() override { return kUnknownSize; }
   bool SetSize(uint32_t) override { return false; }
-  uint32_t Read(void* buffer, uint32_t count) override;
-  uint32_t Write(const void*, uint32_t) override { return kStreamError; }
+  Transfer TryRead(void* buffer, uint32_t count) override;
+  Transfer TryWrite(const void*, uint32_t) override { return Refused(platform::IoErrorKind::kIo); }
 
-  // kCorrupt after kStreamError; after a short read, why the source ran out.
+  // kCorrupt after corrupt data; after a short read, why the source ran out.
   platform::IoError LastError() const override;
 
   // True once zlib has reported the end of the stream with its checksum good.

@@ -10,23 +10,24 @@ ReadAheadStream::ReadAheadStream(ByteStream& base, uint32_t window)
   if (window_) capacity_ = window;
 }
 
-uint32_t ReadAheadStream::Seek(int32_t offset, SeekOrigin origin) {
+Placement ReadAheadStream::TrySeek(int32_t offset, SeekOrigin origin) {
   // The base's size only when it is asked for: a file may have to ask the system.
   const uint32_t end = origin == kFromEnd ? base_.Size() : 0;
-  const uint32_t target = SeekTarget(offset, origin, position_, end);
-  if (target != kStreamError) position_ = target;
-  return target;
+  uint32_t target;
+  if (!SeekTarget(offset, origin, position_, end, target)) return NotPlaced();
+  position_ = target;
+  return Landed(target);
 }
 
 uint32_t ReadAheadStream::ReadBase(uint8_t* buffer, uint32_t count) {
-  // Nothing to read past the end, and seeking a memory stream there would grow it.
+  // Nothing to read past the end.
   const uint32_t size = base_.Size();
-  if (size != kStreamError && position_ >= size) return 0;
+  if (size != kUnknownSize && position_ >= size) return 0;
   if (base_.TrySetPosition(position_).failed()) return 0;
   return base_.TryRead(buffer, count).count;  // short at the end or on a failure, never more
 }
 
-uint32_t ReadAheadStream::Read(void* buffer, uint32_t count) {
+Transfer ReadAheadStream::TryRead(void* buffer, uint32_t count) {
   auto* out = static_cast<uint8_t*>(buffer);
   uint32_t done = 0;
   while (done < count) {
@@ -51,7 +52,7 @@ uint32_t ReadAheadStream::Read(void* buffer, uint32_t count) {
     windowLength_ = ReadBase(window_.get(), capacity_);
     if (windowLength_ == 0) break;
   }
-  return done;
+  return Moved(done, count, platform::IoErrorKind::kEnd);
 }
 
 }  // namespace tvx

@@ -20,12 +20,12 @@ class ReadAheadStream : public ByteStream {
 
   // Only the stream's own position moves; the base is positioned when read.
   // Positions beyond the end are allowed (reads there return 0), as on a file.
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override;
+  Placement TrySeek(int32_t offset, SeekOrigin origin) override;
   uint32_t Size() override { return base_.Size(); }
   bool SetSize(uint32_t) override { return false; }
   // Short only where the base is: at its end, or on failure.
-  uint32_t Read(void* buffer, uint32_t count) override;
-  uint32_t Write(const void*, uint32_t) override { return 0; }
+  Transfer TryRead(void* buffer, uint32_t count) override;
+  Transfer TryWrite(const void*, uint32_t count) override { return Moved(0, count, platform::IoErrorKind::kIo); }
   platform::IoError LastError() const override { return base_.LastError(); }
 
  private:

@@ -16,27 +16,28 @@ bool SeekBaseTo(ByteStream& base, uint32_t target) {
 
 }  // namespace
 
-uint32_t SliceStream::Seek(int32_t offset, SeekOrigin origin) {
-  const uint32_t target = SeekTarget(offset, origin, position_, length_, length_);
-  if (target != kStreamError) position_ = target;
-  return target;
+Placement SliceStream::TrySeek(int32_t offset, SeekOrigin origin) {
+  uint32_t target;
+  if (!SeekTarget(offset, origin, position_, length_, target, length_)) return NotPlaced();
+  position_ = target;
+  return Landed(target);
 }
 
-uint32_t SliceStream::Read(void* buffer, uint32_t count) {
+Transfer SliceStream::TryRead(void* buffer, uint32_t count) {
+  const uint32_t asked = count;
   const uint32_t remaining = length_ - position_;
   if (count > remaining) count = remaining;
-  if (count == 0) return 0;
+  if (count == 0) return Moved(0, asked, platform::IoErrorKind::kEnd);
   const uint64_t absolute = static_cast<uint64_t>(start_) + position_;
-  // Seeking a memory stream past its end would grow it: a slice reaching
-  // beyond its base just ends early instead.
+  // A slice reaching beyond its base just ends early.
   const uint32_t baseSize = base_.Size();
-  if (baseSize != kStreamError && absolute >= baseSize) return 0;
-  if (absolute >= kStreamError) return 0;
-  // Others may have moved the base since the last read.
-  if (!SeekBaseTo(base_, static_cast<uint32_t>(absolute))) return 0;
+  if ((baseSize != kUnknownSize && absolute >= baseSize) || absolute > kLastValidPosition ||
+      !SeekBaseTo(base_, static_cast<uint32_t>(absolute))) {  // others may have moved the base since
+    return Moved(0, asked, platform::IoErrorKind::kEnd);
+  }
   const Transfer got = base_.TryRead(buffer, count);
   position_ += got.count;
-  return got.count;
+  return Moved(got.count, asked, platform::IoErrorKind::kEnd);
 }
 
 }  // namespace tvx

@@ -13,14 +13,14 @@ class SliceStream : public ByteStream {
   SliceStream(ByteStream& base, uint32_t start, uint32_t length)
       : base_(base), start_(start), length_(length) {}
 
-  // Within [0, length]; anything else returns kStreamError.
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override;
+  // Within [0, length]; anything else fails.
+  Placement TrySeek(int32_t offset, SeekOrigin origin) override;
   uint32_t Size() override { return length_; }
   bool SetSize(uint32_t) override { return false; }
   // Never reads past the window. Short when the base ends early.
-  uint32_t Read(void* buffer, uint32_t count) override;
+  Transfer TryRead(void* buffer, uint32_t count) override;
   platform::IoError LastError() const override { return base_.LastError(); }
-  uint32_t Write(const void*, uint32_t) override { return 0; }
+  Transfer TryWrite(const void*, uint32_t count) override { return Moved(0, count, platform::IoErrorKind::kIo); }
 
  private:
   ByteStream& base_;

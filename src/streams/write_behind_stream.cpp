@@ -8,7 +8,7 @@ namespace tvx {
 WriteBehindStream::WriteBehindStream(ByteStream& base, uint32_t capacity)
     : base_(base), buffer_(new (std::nothrow) uint8_t[capacity]) {
   capacity_ = buffer_ ? capacity : 0;
-  position_ = base_.Position();
+  position_ = base_.TryPosition().position;
 }
 
 bool WriteBehindStream::Drain() {
@@ -20,49 +20,49 @@ bool WriteBehindStream::Drain() {
   return !failed_;
 }
 
-uint32_t WriteBehindStream::Seek(int32_t offset, SeekOrigin origin) {
-  if (failed_) return kStreamError;
+Placement WriteBehindStream::TrySeek(int32_t offset, SeekOrigin origin) {
+  if (failed_) return NotPlaced();
   // Asking the position, or moving to where it is, keeps the buffer.
-  if (origin == kFromCurrent && offset == 0) return position_;
-  if (origin == kFromBegin && offset >= 0 && static_cast<uint32_t>(offset) == position_) return position_;
-  if (!Drain()) return kStreamError;
-  const uint32_t moved = base_.Seek(offset, origin);
-  position_ = moved != kStreamError ? moved : base_.Position();
-  return moved;
+  if (origin == kFromCurrent && offset == 0) return Landed(position_);
+  if (origin == kFromBegin && offset >= 0 && static_cast<uint32_t>(offset) == position_) return Landed(position_);
+  if (!Drain()) return NotPlaced();
+  const Placement moved = base_.TrySeek(offset, origin);
+  position_ = moved.failed() ? base_.TryPosition().position : moved.position;
+  return moved.failed() ? NotPlaced() : moved;
 }
 
 uint32_t WriteBehindStream::Size() {
-  if (!Drain()) return kStreamError;
+  if (!Drain()) return kUnknownSize;
   return base_.Size();
 }
 
 bool WriteBehindStream::SetSize(uint32_t n) {
   if (!Drain()) return false;
   const bool cut = base_.SetSize(n);
-  position_ = base_.Position();
+  position_ = base_.TryPosition().position;
   return cut;
 }
 
-uint32_t WriteBehindStream::Read(void* buffer, uint32_t count) {
-  if (!Drain()) return 0;
-  const uint32_t got = base_.Read(buffer, count);
-  position_ = base_.Position();
-  return got;
+Transfer WriteBehindStream::TryRead(void* buffer, uint32_t count) {
+  if (!Drain()) return Moved(0, count, platform::IoErrorKind::kEnd);
+  const Transfer got = base_.TryRead(buffer, count);
+  position_ = base_.TryPosition().position;
+  return got.failed() ? Moved(got.count, count, got.error.kind) : got;
 }
 
-uint32_t WriteBehindStream::Write(const void* buffer, uint32_t count) {
-  if (failed_) return 0;
-  if (count == 0) return 0;
-  if (count > capacity_ - length_ && !Drain()) return 0;
+Transfer WriteBehindStream::TryWrite(const void* buffer, uint32_t count) {
+  if (failed_ || count == 0 || (count > capacity_ - length_ && !Drain())) {
+    return Moved(0, count, platform::IoErrorKind::kIo);
+  }
   if (count >= capacity_) {
-    const uint32_t put = base_.Write(buffer, count);
-    position_ = base_.Position();
-    return put;
+    const Transfer put = base_.TryWrite(buffer, count);
+    position_ = base_.TryPosition().position;
+    return put.failed() ? Moved(put.count, count, platform::IoErrorKind::kIo) : put;
   }
   std::memcpy(buffer_.get() + length_, buffer, count);
   length_ += count;
   position_ += count;
-  return count;
+  return Moved(count, count, platform::IoErrorKind::kIo);
 }
 
 }  // namespace tvx

@@ -21,11 +21,11 @@ class WriteBehindStream : public ByteStream {
   // meanwhile. When the buffer cannot be had, every call goes straight to the base.
   WriteBehindStream(ByteStream& base, uint32_t capacity);
 
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override;
+  Placement TrySeek(int32_t offset, SeekOrigin origin) override;
   uint32_t Size() override;
   bool SetSize(uint32_t n) override;
-  uint32_t Read(void* buffer, uint32_t count) override;
-  uint32_t Write(const void* buffer, uint32_t count) override;
+  Transfer TryRead(void* buffer, uint32_t count) override;
+  Transfer TryWrite(const void* buffer, uint32_t count) override;
   platform::IoError LastError() const override { return base_.LastError(); }
 
   // Writes out what is buffered. False when the base took less, now or before.

@@ -2,158 +2,84 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "stream_test_support.h"
 #include "streams/file_stream.h"
-#include "streams/memory_stream.h"
 
 namespace tvx {
 namespace {
 
+using platform::IoErrorKind;
 using testing_support::FailingSource;
 using testing_support::LimitedSink;
 using testing_support::RandomBytes;
 using testing_support::ReadAll;
-using testing_support::TempFile;
 
-void FillFile(const std::string& path, const std::vector<uint8_t>& data) {
+std::unique_ptr<FileStream> FileHolding(const std::string& path, const std::vector<uint8_t>& data) {
   auto s = CreateWriteFileStream(platform::OsSystem(), path);
-  ASSERT_TRUE(s->IsOpen());
-  ASSERT_EQ(s->Write(data.data(), static_cast<uint32_t>(data.size())), data.size());
+  EXPECT_EQ(s->TryWrite(data.data(), static_cast<uint32_t>(data.size())).count, data.size());
+  s.reset();
+  return OpenReadFileStream(platform::OsSystem(), path);
 }
 
-void FillMemory(MemoryStream& s, const std::vector<uint8_t>& data) {
-  ASSERT_EQ(s.Write(data.data(), static_cast<uint32_t>(data.size())), data.size());
-  ASSERT_EQ(s.SetPosition(0), 0u);
+TEST(CopyStream, ZeroCountMovesNothingAndIsComplete) {
+  FailingSource from(RandomBytes(10));
+  LimitedSink to(100);
+  EXPECT_TRUE(CopyStream(to, from, 0).Complete(0));
+  EXPECT_TRUE(to.data.empty());
+  EXPECT_EQ(testing_support::At(from.TryPosition()), 0u);
 }
 
-TEST(CopyStreamAnyPath, ZeroCountMovesNothingAndIsComplete) {
-  MemoryStream from, to;
-  FillMemory(from, RandomBytes(10));
-  const CopyResult r = CopyStream(to, from, 0);
-  EXPECT_TRUE(r.Complete(0));
-  EXPECT_EQ(to.Size(), 0u);
-  EXPECT_EQ(from.Position(), 0u);
-}
-
-TEST(CopyStreamFromMemory, CountIsCutToWhatRemains) {
-  MemoryStream from, to;
-  const auto data = RandomBytes(50);
-  FillMemory(from, data);
-  ASSERT_EQ(from.SetPosition(20), 20u);
-  const CopyResult r = CopyStream(to, from, 100);
-  EXPECT_EQ(r.read, 30u);
-  EXPECT_EQ(r.written, 30u);
-  EXPECT_FALSE(r.Complete(100));
-  EXPECT_EQ(from.Position(), 50u);
-  ASSERT_EQ(to.Size(), 30u);
-  EXPECT_EQ(std::memcmp(to.Memory(), data.data() + 20, 30), 0);
-}
-
-TEST(CopyStreamFromMemory, SourceAdvancesOnlyByWhatTheDestinationTook) {
-  MemoryStream from;
-  FillMemory(from, RandomBytes(100));
-  LimitedSink to(60);
-  const CopyResult r = CopyStream(to, from, 100);
-  EXPECT_EQ(r.read, 100u);
-  EXPECT_EQ(r.written, 60u);
-  EXPECT_EQ(from.Position(), 60u);
-}
-
-TEST(CopyStreamIntoMemory, ShortSourceLeavesSizeAtPositionPlusCount) {
-  TempFile tmp;
-  const auto data = RandomBytes(30);
-  FillFile(tmp.path(), data);
-  auto from = OpenReadFileStream(platform::OsSystem(), tmp.path());
-  MemoryStream to;
-  FillMemory(to, RandomBytes(8, 99));
-  ASSERT_EQ(to.SetPosition(5), 5u);
-  const CopyResult r = CopyStream(to, *from, 100);
-  EXPECT_EQ(r.read, 30u);
-  EXPECT_EQ(r.written, 30u);
-  EXPECT_EQ(to.Position(), 35u);
-  EXPECT_EQ(to.Size(), 105u);  // grown for the whole count before reading
-  EXPECT_EQ(std::memcmp(to.Memory() + 5, data.data(), 30), 0);
-}
-
-TEST(CopyStreamIntoMemory, EmptiedDestinationHoldsNoBlockAndCopiesThroughABuffer) {
-  TempFile tmp;
-  FillFile(tmp.path(), RandomBytes(30));
-  auto from = OpenReadFileStream(platform::OsSystem(), tmp.path());
-  MemoryStream to;
-  FillMemory(to, RandomBytes(8));
-  ASSERT_TRUE(to.SetSize(0));
-  ASSERT_EQ(to.Memory(), nullptr);
-  const CopyResult r = CopyStream(to, *from, 100);
-  EXPECT_EQ(r.read, 30u);
-  EXPECT_EQ(r.written, 30u);
-  EXPECT_EQ(to.Size(), 30u);  // written piece by piece: no room reserved for the count
-}
-
-TEST(CopyStreamIntoMemory, SourceErrorIsNotCounted) {
-  FailingSource from({});
-  MemoryStream to;
-  FillMemory(to, RandomBytes(4));
-  const CopyResult r = CopyStream(to, from, 100);
-  EXPECT_TRUE(r.sourceFailed);
-  EXPECT_EQ(r.read, 0u);
-  EXPECT_EQ(r.written, 0u);
-  EXPECT_EQ(to.Position(), 0u);
-}
-
-TEST(CopyStreamThroughBuffer, FileToFileAcrossSeveralChunksIsExact) {
-  TempFile src, dst;
+TEST(CopyStream, FileToFileAcrossSeveralChunksIsExact) {
+  test::TempDir dir;
   const uint32_t n = kCopyChunk * 5 / 2;  // 2.5 chunks: the last one partial
   const auto data = RandomBytes(n);
-  FillFile(src.path(), data);
   {
-    auto from = OpenReadFileStream(platform::OsSystem(), src.path());
-    auto to = CreateWriteFileStream(platform::OsSystem(), dst.path());
-    const CopyResult r = CopyStream(*to, *from, n);
-    EXPECT_TRUE(r.Complete(n));
+    auto from = FileHolding(dir.File("src"), data);
+    auto to = CreateWriteFileStream(platform::OsSystem(), dir.File("dst"));
+    EXPECT_TRUE(CopyStream(*to, *from, n).Complete(n));
   }
-  auto check = OpenReadFileStream(platform::OsSystem(), dst.path());
+  auto check = OpenReadFileStream(platform::OsSystem(), dir.File("dst"));
   EXPECT_TRUE(ReadAll(*check, 1u << 16) == data);
 }
 
-TEST(CopyStreamThroughBuffer, StopsAtTheEndOfTheSource) {
-  TempFile src, dst;
-  FillFile(src.path(), RandomBytes(1000));
-  auto from = OpenReadFileStream(platform::OsSystem(), src.path());
-  auto to = CreateWriteFileStream(platform::OsSystem(), dst.path());
-  const CopyResult r = CopyStream(*to, *from, 5000);
-  EXPECT_EQ(r.read, 1000u);
-  EXPECT_EQ(r.written, 1000u);
-  EXPECT_FALSE(r.sourceFailed);
-  EXPECT_EQ(r.error.kind, platform::IoErrorKind::kEnd);
-  EXPECT_FALSE(r.Complete(5000));
-}
-
-TEST(CopyStreamThroughBuffer, StopsAtAShortWrite) {
-  TempFile src;
-  const uint32_t n = kCopyChunk * 2;
-  FillFile(src.path(), RandomBytes(n));
-  auto from = OpenReadFileStream(platform::OsSystem(), src.path());
-  LimitedSink to(1000);
-  const CopyResult r = CopyStream(to, *from, n);
-  EXPECT_EQ(r.written, 1000u);
-  EXPECT_EQ(r.read, kCopyChunk);  // no second chunk after the refusal
-  EXPECT_TRUE(r.error.failed());
-  EXPECT_NE(r.error.kind, platform::IoErrorKind::kEnd);  // the destination failed, the source did not end
-  EXPECT_FALSE(r.Complete(n));
-}
-
-TEST(CopyStreamThroughBuffer, SourceErrorStopsAndKeepsWhatCameBefore) {
-  FailingSource from(RandomBytes(300));
-  LimitedSink to(1u << 20);
-  const CopyResult r = CopyStream(to, from, 1000);
-  EXPECT_TRUE(r.sourceFailed);
-  EXPECT_EQ(r.read, 300u);
-  EXPECT_EQ(r.written, 300u);
-  EXPECT_EQ(r.error.kind, platform::IoErrorKind::kCorrupt);  // all bits set from the source
-  EXPECT_FALSE(r.Complete(1000));
+// Where a copy stops short: at the source's end, at a refused write, at a source's failure.
+TEST(CopyStream, StopsShortAndSaysWhy) {
+  test::TempDir dir;
+  struct Row {
+    const char* what;
+    uint32_t sourceBytes, sinkLimit, count;
+    bool failingSource;
+    uint32_t read, written;
+    IoErrorKind error;
+  };
+  const Row rows[] = {
+      {"source ends", 1000, 1u << 20, 5000, false, 1000, 1000, IoErrorKind::kEnd},
+      // no second chunk after the refusal
+      {"write refused", kCopyChunk * 2, 1000, kCopyChunk * 2, false, kCopyChunk, 1000, IoErrorKind::kDiskFull},
+      {"source fails", 300, 1u << 20, 1000, true, 300, 300, IoErrorKind::kCorrupt},
+      {"source fails at once", 0, 1u << 20, 1000, true, 0, 0, IoErrorKind::kCorrupt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    const auto data = RandomBytes(row.sourceBytes);
+    std::unique_ptr<ByteStream> from;
+    if (row.failingSource) {
+      from = std::make_unique<FailingSource>(data);
+    } else {
+      from = FileHolding(dir.File("src"), data);
+    }
+    LimitedSink to(row.sinkLimit);
+    const CopyResult r = CopyStream(to, *from, row.count);
+    EXPECT_EQ(r.read, row.read);
+    EXPECT_EQ(r.written, row.written);
+    EXPECT_EQ(to.data.size(), row.written);
+    EXPECT_EQ(r.sourceFailed, row.failingSource);
+    EXPECT_EQ(r.error.kind, row.error);
+    EXPECT_FALSE(r.Complete(row.count));
+  }
 }
 
 }  // namespace

@@ -2,246 +2,181 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <vector>
 
 #include "stream_test_support.h"
 #include "streams/deflate_stream.h"
-#include "streams/memory_stream.h"
 
 namespace tvx {
 namespace {
 
+using testing_support::At;
 using testing_support::FailingSource;
+using testing_support::Got;
+using testing_support::kFailed;
 using testing_support::RandomBytes;
-using testing_support::ReadAll;
 using testing_support::TextBytes;
 
 std::vector<uint8_t> Compress(const std::vector<uint8_t>& data) {
   MemoryStream dest;
   {
     auto deflate = NewDeflateStream(kBestCompression, dest);
-    EXPECT_EQ(deflate->Write(data.data(), static_cast<uint32_t>(data.size())),
-              static_cast<uint32_t>(data.size()));
+    EXPECT_EQ(deflate->TryWrite(data.data(), static_cast<uint32_t>(data.size())).count, data.size());
     EXPECT_TRUE(deflate->Finish());
   }
   return std::vector<uint8_t>(dest.Memory(), dest.Memory() + dest.Size());
 }
 
-// A memory stream holding bytes, positioned at 0.
-class Source {
- public:
-  explicit Source(const std::vector<uint8_t>& bytes) {
-    EXPECT_EQ(stream.Write(bytes.data(), static_cast<uint32_t>(bytes.size())), bytes.size());
-    stream.SetPosition(0);
+// A memory stream holding bytes, positioned at 0, and an inflate stream over it.
+struct Inflating {
+  explicit Inflating(const std::vector<uint8_t>& bytes) {
+    EXPECT_EQ(source.TryWrite(bytes.data(), static_cast<uint32_t>(bytes.size())).count, bytes.size());
+    EXPECT_EQ(At(source.TrySetPosition(0)), 0u);
+    inflate = NewInflateStream(source);
+    EXPECT_NE(inflate, nullptr);
   }
-  MemoryStream stream;
+  // Reads until the stream stops; kFailed when any read reported corrupt data.
+  uint32_t Drain(std::vector<uint8_t>& out, uint32_t piece = 7777) {
+    std::vector<uint8_t> buf(piece);
+    for (;;) {
+      const uint32_t n = Got(inflate->TryRead(buf.data(), piece));
+      if (n == kFailed) return kFailed;
+      out.insert(out.end(), buf.begin(), buf.begin() + n);
+      if (n < piece) return static_cast<uint32_t>(out.size());
+    }
+  }
+  MemoryStream source;
+  std::unique_ptr<InflateStream> inflate;
 };
 
-// Reads until the stream stops; kStreamError when any read reported it.
-uint32_t Drain(InflateStream& s, std::vector<uint8_t>& out, uint32_t piece = 7777) {
-  std::vector<uint8_t> buf(piece);
-  for (;;) {
-    const uint32_t n = s.Read(buf.data(), piece);
-    if (n == kStreamError) return kStreamError;
-    out.insert(out.end(), buf.begin(), buf.begin() + n);
-    if (n < piece) return static_cast<uint32_t>(out.size());
-  }
-}
-
-TEST(InflateStreamRoundTrip, VariedDataComesBackExactly) {
-  const std::vector<std::vector<uint8_t>> inputs = {
-      {}, {42}, TextBytes(100), TextBytes(300000), RandomBytes(200000)};
+TEST(InflateStreamRoundTrip, VariedDataComesBackExactlyWhateverTheReadSize) {
+  const std::vector<std::vector<uint8_t>> inputs = {{}, {42}, TextBytes(100), TextBytes(300000), RandomBytes(200000)};
   for (const auto& data : inputs) {
-    Source src(Compress(data));
-    auto inflate = NewInflateStream(src.stream);
-    ASSERT_NE(inflate, nullptr);
-    std::vector<uint8_t> out;
-    ASSERT_EQ(Drain(*inflate, out), data.size());
-    EXPECT_TRUE(out == data) << data.size();
-    EXPECT_EQ(inflate->Position(), data.size());
-    EXPECT_TRUE(inflate->AtStreamEnd());
-  }
-}
-
-TEST(InflateStreamRoundTrip, ReadingExactlyTheSizeDeliversAllOfIt) {
-  const auto data = TextBytes(50000);
-  Source src(Compress(data));
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out(data.size());
-  ASSERT_EQ(inflate->Read(out.data(), 50000), 50000u);
-  EXPECT_TRUE(out == data);
-  uint8_t more;
-  EXPECT_EQ(inflate->Read(&more, 1), 0u);
-  EXPECT_TRUE(inflate->AtStreamEnd());
-}
-
-TEST(InflateStreamRoundTrip, ReadingMoreThanTheSizeStopsAtTheEnd) {
-  const auto data = TextBytes(50000);
-  Source src(Compress(data));
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out(60000);
-  EXPECT_EQ(inflate->Read(out.data(), 60000), 50000u);
-  EXPECT_TRUE(inflate->AtStreamEnd());
-}
-
-TEST(InflateStreamRoundTrip, SourceMovedBetweenReadsIsPutBack) {
-  const auto data = RandomBytes(200000);
-  Source src(Compress(data));
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out(200000);
-  ASSERT_EQ(inflate->Read(out.data(), 100000), 100000u);
-  ASSERT_EQ(src.stream.SetPosition(0), 0u);
-  ASSERT_EQ(inflate->Read(out.data() + 100000, 100000), 100000u);
-  EXPECT_TRUE(out == data);
-}
-
-TEST(InflateStreamEnd, TrailingBytesEndTheReadWithoutHanging) {
-  const auto data = TextBytes(20000);
-  auto bytes = Compress(data);
-  const auto garbage = RandomBytes(100000, 777);
-  bytes.insert(bytes.end(), garbage.begin(), garbage.end());
-  Source src(bytes);
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out(30000);
-  EXPECT_EQ(inflate->Read(out.data(), 30000), 20000u);
-  EXPECT_TRUE(inflate->AtStreamEnd());
-  EXPECT_EQ(inflate->Read(out.data(), 30000), 0u);
-}
-
-TEST(InflateStreamEnd, TruncatedDataGivesAShortReadWithoutTheEnd) {
-  const auto data = RandomBytes(100000);
-  auto bytes = Compress(data);
-  bytes.resize(bytes.size() / 2);
-  Source src(bytes);
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out;
-  const uint32_t got = Drain(*inflate, out);
-  EXPECT_LT(got, data.size());
-  EXPECT_FALSE(inflate->AtStreamEnd());
-}
-
-TEST(InflateStreamEnd, MissingChecksumIsNotTheEnd) {
-  const auto data = TextBytes(1000);
-  auto bytes = Compress(data);
-  bytes.resize(bytes.size() - 4);  // the Adler-32 trailer
-  Source src(bytes);
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out;
-  Drain(*inflate, out);
-  EXPECT_FALSE(inflate->AtStreamEnd());
-}
-
-TEST(InflateStreamCorruption, BadHeaderFailsOnTheFirstRead) {
-  auto bytes = Compress(TextBytes(1000));
-  bytes[0] = 0x77;
-  Source src(bytes);
-  auto inflate = NewInflateStream(src.stream);
-  uint8_t buf[100];
-  EXPECT_EQ(inflate->Read(buf, 100), kStreamError);
-  EXPECT_FALSE(inflate->AtStreamEnd());
-}
-
-TEST(InflateStreamCorruption, BadChecksumFails) {
-  const auto data = TextBytes(1000);
-  auto bytes = Compress(data);
-  bytes.back() ^= 0x01;
-  Source src(bytes);
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out;
-  EXPECT_EQ(Drain(*inflate, out), kStreamError);
-  EXPECT_FALSE(inflate->AtStreamEnd());
-}
-
-TEST(InflateStreamCorruption, FlippedByteInTheMiddleNeverEndsAsSuccess) {
-  const auto data = TextBytes(40000);
-  const auto good = Compress(data);
-  for (size_t at = 2; at + 4 < good.size(); at += good.size() / 37 + 1) {
-    for (uint8_t mask : {0x01, 0x80, 0xFF}) {
-      auto bytes = good;
-      bytes[at] ^= mask;
-      Source src(bytes);
-      auto inflate = NewInflateStream(src.stream);
+    for (uint32_t piece : {7777u, static_cast<uint32_t>(data.size()), static_cast<uint32_t>(data.size()) + 10000}) {
+      if (piece == 0) continue;
+      Inflating in(Compress(data));
       std::vector<uint8_t> out;
-      const uint32_t got = Drain(*inflate, out);
-      EXPECT_TRUE(got == kStreamError || !inflate->AtStreamEnd())
-          << "byte " << at << " mask " << int(mask);
+      ASSERT_EQ(in.Drain(out, piece), data.size()) << piece;
+      EXPECT_TRUE(out == data) << data.size();
+      EXPECT_EQ(At(in.inflate->TryPosition()), data.size());
+      EXPECT_TRUE(in.inflate->AtStreamEnd());
     }
   }
 }
 
-TEST(InflateStreamCorruption, SourceErrorIsReportedNotCounted) {
-  FailingSource src({});
-  auto inflate = NewInflateStream(src);
+TEST(InflateStreamRoundTrip, SourceMovedBetweenReadsIsPutBack) {
+  const auto data = RandomBytes(200000);
+  Inflating in(Compress(data));
+  std::vector<uint8_t> out(200000);
+  ASSERT_EQ(Got(in.inflate->TryRead(out.data(), 100000)), 100000u);
+  ASSERT_EQ(At(in.source.TrySetPosition(0)), 0u);
+  ASSERT_EQ(Got(in.inflate->TryRead(out.data() + 100000, 100000)), 100000u);
+  EXPECT_TRUE(out == data);
+}
+
+// Damaged data: trailing bytes are ignored, missing bytes give a short read
+// without the end, and corrupt bytes fail; none ends as success.
+TEST(InflateStreamDamage, EndsOnlyOnAWholeStreamWithItsChecksum) {
+  const auto text = TextBytes(20000);
+  struct Row {
+    const char* what;
+    std::function<void(std::vector<uint8_t>&)> damage;
+    uint32_t delivered;  // kFailed: corrupt
+    bool ended;
+  };
+  const Row rows[] = {
+      {"trailing bytes", [](auto& b) { const auto g = RandomBytes(100000, 777); b.insert(b.end(), g.begin(), g.end()); },
+       20000, true},
+      {"truncated", [](auto& b) { b.resize(b.size() / 2); }, 0, false},
+      {"no checksum", [](auto& b) { b.resize(b.size() - 4); }, 20000, false},  // the Adler-32 trailer: all bytes, no end
+      {"bad header", [](auto& b) { b[0] = 0x77; }, kFailed, false},
+      {"bad checksum", [](auto& b) { b.back() ^= 0x01; }, kFailed, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    auto bytes = Compress(text);
+    row.damage(bytes);
+    Inflating in(bytes);
+    std::vector<uint8_t> out;
+    const uint32_t got = in.Drain(out, 30000);
+    if (row.delivered == 0) {
+      EXPECT_LT(got, text.size());
+    } else {
+      EXPECT_EQ(got, row.delivered);
+    }
+    EXPECT_EQ(in.inflate->AtStreamEnd(), row.ended);
+    if (row.ended) EXPECT_EQ(Got(in.inflate->TryRead(out.data(), 100)), 0u);
+  }
+  const auto good = Compress(TextBytes(40000));
+  for (size_t at = 2; at + 4 < good.size(); at += good.size() / 37 + 1) {
+    for (uint8_t mask : {0x01, 0x80, 0xFF}) {
+      auto bytes = good;
+      bytes[at] ^= mask;
+      Inflating in(bytes);
+      std::vector<uint8_t> out;
+      const uint32_t got = in.Drain(out);
+      EXPECT_TRUE(got == kFailed || !in.inflate->AtStreamEnd()) << "byte " << at << " mask " << int(mask);
+    }
+  }
+}
+
+TEST(InflateStreamDamage, CorruptDataAndAFailingSourceAreReportedNotCounted) {
+  FailingSource failing({});
+  auto inflate = NewInflateStream(failing);
   uint8_t buf[10];
-  EXPECT_EQ(inflate->Read(buf, 10), kStreamError);
-}
-
-TEST(InflateStreamSeek, RestartFromTheBeginAfterAPartialRead) {
-  const auto data = TextBytes(100000);
-  Source src(Compress(data));
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out(30000);
-  ASSERT_EQ(inflate->Read(out.data(), 30000), 30000u);
-  ASSERT_EQ(inflate->Seek(0, kFromBegin), 0u);
-  EXPECT_EQ(inflate->Position(), 0u);
-  std::vector<uint8_t> all;
-  ASSERT_EQ(Drain(*inflate, all), data.size());
-  EXPECT_TRUE(all == data);
-}
-
-TEST(InflateStreamSeek, RestartAfterTheEndClearsIt) {
-  const auto data = TextBytes(1000);
-  Source src(Compress(data));
-  auto inflate = NewInflateStream(src.stream);
-  std::vector<uint8_t> out;
-  ASSERT_EQ(Drain(*inflate, out), 1000u);
-  ASSERT_TRUE(inflate->AtStreamEnd());
-  ASSERT_EQ(inflate->Seek(0, kFromBegin), 0u);
-  EXPECT_FALSE(inflate->AtStreamEnd());
-  out.clear();
-  EXPECT_EQ(Drain(*inflate, out), 1000u);
-}
-
-TEST(InflateStreamSeek, ForwardSeeksSkipDecompressedBytes) {
-  const auto data = TextBytes(100000);
-  Source src(Compress(data));
-  auto inflate = NewInflateStream(src.stream);
-  EXPECT_EQ(inflate->Seek(10001, kFromCurrent), 10001u);
-  uint8_t b;
-  ASSERT_EQ(inflate->Read(&b, 1), 1u);
-  EXPECT_EQ(b, data[10001]);
-  EXPECT_EQ(inflate->Seek(50000, kFromBegin), 50000u);
-  ASSERT_EQ(inflate->Read(&b, 1), 1u);
-  EXPECT_EQ(b, data[50000]);
-  EXPECT_EQ(inflate->Seek(0, kFromCurrent), 50001u);
-}
-
-TEST(InflateStreamSeek, SeekPastTheEndStopsAtTheSize) {
-  const auto data = TextBytes(5000);
-  Source src(Compress(data));
-  auto inflate = NewInflateStream(src.stream);
-  EXPECT_EQ(inflate->Seek(9000, kFromCurrent), 5000u);
-  EXPECT_TRUE(inflate->AtStreamEnd());
-}
-
-TEST(InflateStreamSeek, BackwardAndEndRelativeSeeksFail) {
-  const auto data = TextBytes(5000);
-  Source src(Compress(data));
-  auto inflate = NewInflateStream(src.stream);
-  ASSERT_EQ(inflate->Seek(1000, kFromCurrent), 1000u);
-  EXPECT_EQ(inflate->Seek(-1, kFromCurrent), kStreamError);
-  EXPECT_EQ(inflate->Seek(500, kFromBegin), kStreamError);
-  EXPECT_EQ(inflate->Seek(1000, kFromBegin), kStreamError);
-  EXPECT_EQ(inflate->Seek(0, kFromEnd), kStreamError);
-  EXPECT_EQ(inflate->Position(), 1000u);
-}
-
-TEST(InflateStreamSeek, SkippingCorruptDataFails) {
+  EXPECT_EQ(Got(inflate->TryRead(buf, 10)), kFailed);
   auto bytes = Compress(TextBytes(1000));
   bytes[0] = 0x77;
-  Source src(bytes);
-  auto inflate = NewInflateStream(src.stream);
-  EXPECT_EQ(inflate->Seek(100, kFromCurrent), kStreamError);
+  Inflating in(bytes);
+  const Transfer bad = in.inflate->TryRead(buf, sizeof buf);
+  EXPECT_EQ(bad.count, 0u);
+  EXPECT_EQ(bad.error.kind, platform::IoErrorKind::kCorrupt);
+  EXPECT_EQ(ReadExactly(*in.inflate, buf, sizeof buf).kind, platform::IoErrorKind::kCorrupt);
+  Inflating skipping(bytes);
+  EXPECT_EQ(At(skipping.inflate->TrySeek(100, kFromCurrent)), kFailed);  // skipping decodes too
+  // Landing anywhere but the asked position fails the seek, though a position is known.
+  MemoryStream empty;
+  auto none = NewInflateStream(empty);
+  EXPECT_TRUE(none->TrySetPosition(7).failed());
+  EXPECT_FALSE(none->TryPosition().failed());
+}
+
+TEST(InflateStreamSeek, RestartsFromTheBeginAfterAPartialReadOrTheEnd) {
+  const auto data = TextBytes(100000);
+  Inflating in(Compress(data));
+  std::vector<uint8_t> out(30000);
+  ASSERT_EQ(Got(in.inflate->TryRead(out.data(), 30000)), 30000u);
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(At(in.inflate->TrySeek(0, kFromBegin)), 0u);
+    EXPECT_EQ(At(in.inflate->TryPosition()), 0u);
+    EXPECT_FALSE(in.inflate->AtStreamEnd());
+    std::vector<uint8_t> all;
+    ASSERT_EQ(in.Drain(all), data.size());
+    EXPECT_TRUE(all == data);
+    ASSERT_TRUE(in.inflate->AtStreamEnd());
+  }
+}
+
+TEST(InflateStreamSeek, ForwardSeeksSkipDecompressedBytesUpToTheSizeAndOthersFail) {
+  const auto data = TextBytes(100000);
+  Inflating in(Compress(data));
+  InflateStream& inflate = *in.inflate;
+  EXPECT_EQ(At(inflate.TrySeek(10001, kFromCurrent)), 10001u);
+  uint8_t b;
+  ASSERT_EQ(Got(inflate.TryRead(&b, 1)), 1u);
+  EXPECT_EQ(b, data[10001]);
+  EXPECT_EQ(At(inflate.TrySeek(50000, kFromBegin)), 50000u);
+  ASSERT_EQ(Got(inflate.TryRead(&b, 1)), 1u);
+  EXPECT_EQ(b, data[50000]);
+  EXPECT_EQ(At(inflate.TrySeek(0, kFromCurrent)), 50001u);
+  EXPECT_EQ(At(inflate.TrySeek(-1, kFromCurrent)), kFailed);
+  EXPECT_EQ(At(inflate.TrySeek(500, kFromBegin)), kFailed);
+  EXPECT_EQ(At(inflate.TrySeek(50001, kFromBegin)), kFailed);
+  EXPECT_EQ(At(inflate.TrySeek(0, kFromEnd)), kFailed);
+  EXPECT_EQ(At(inflate.TryPosition()), 50001u);
+  EXPECT_EQ(At(inflate.TrySeek(90000, kFromCurrent)), 100000u);  // stops at the size
+  EXPECT_TRUE(inflate.AtStreamEnd());
 }
 
 }  // namespace

@@ -4,53 +4,50 @@
 
 #include <string>
 
-#include "streams/memory_stream.h"
+#include "stream_test_support.h"
 
 namespace tvx {
 namespace {
 
+using testing_support::At;
+using testing_support::Got;
+using testing_support::kFailed;
+
 class SliceOfMemory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(base.Write("0123456789", 10), 10u);
+  void SetUp() override { ASSERT_EQ(base.TryWrite("0123456789", 10).count, 10u); }
+  // Reads up to 10 bytes of the slice.
+  std::string Read(SliceStream& slice, uint32_t count = 10) {
+    char buf[10] = {};
+    return std::string(buf, Got(slice.TryRead(buf, count)));
   }
   MemoryStream base;
 };
 
-TEST_F(SliceOfMemory, ReadsOnlyItsWindow) {
-  SliceStream slice(base, 3, 4);
-  char buf[10] = {};
-  EXPECT_EQ(slice.Read(buf, sizeof buf), 4u);
-  EXPECT_EQ(std::string(buf, 4), "3456");
-  EXPECT_EQ(slice.Read(buf, sizeof buf), 0u);
+TEST_F(SliceOfMemory, ReadsOnlyItsWindowAndEndsEarlyBeyondTheBaseWithoutGrowingIt) {
+  SliceStream window(base, 3, 4);
+  EXPECT_EQ(Read(window), "3456");
+  EXPECT_EQ(Read(window), "");
+  SliceStream beyond(base, 8, 10);
+  EXPECT_EQ(Read(beyond), "89");
+  EXPECT_EQ(Read(beyond), "");
+  EXPECT_EQ(base.Size(), 10u);
 }
 
 TEST_F(SliceOfMemory, ReadsFromItsOwnPositionAfterTheBaseMoved) {
   SliceStream slice(base, 2, 6);
-  char buf[3];
-  ASSERT_EQ(slice.Read(buf, 3), 3u);
-  ASSERT_EQ(base.SetPosition(0), 0u);  // someone else used the base meanwhile
-  ASSERT_EQ(slice.Read(buf, 3), 3u);
-  EXPECT_EQ(std::string(buf, 3), "567");
+  ASSERT_EQ(Read(slice, 3), "234");
+  ASSERT_EQ(At(base.TrySetPosition(0)), 0u);  // someone else used the base meanwhile
+  EXPECT_EQ(Read(slice, 3), "567");
 }
 
 TEST_F(SliceOfMemory, SeeksStayInsideTheWindow) {
   SliceStream slice(base, 2, 6);
-  EXPECT_EQ(slice.Seek(6, kFromBegin), 6u);
-  EXPECT_EQ(slice.Seek(7, kFromBegin), kStreamError);
-  EXPECT_EQ(slice.Seek(-1, kFromBegin), kStreamError);
-  EXPECT_EQ(slice.Seek(-2, kFromEnd), 4u);
-  char c;
-  ASSERT_EQ(slice.Read(&c, 1), 1u);
-  EXPECT_EQ(c, '6');
-}
-
-TEST_F(SliceOfMemory, WindowBeyondTheBaseEndsEarlyWithoutGrowingIt) {
-  SliceStream slice(base, 8, 10);
-  char buf[10];
-  EXPECT_EQ(slice.Read(buf, 10), 2u);
-  EXPECT_EQ(slice.Read(buf, 10), 0u);
-  EXPECT_EQ(base.Size(), 10u);
+  EXPECT_EQ(At(slice.TrySeek(6, kFromBegin)), 6u);
+  EXPECT_EQ(At(slice.TrySeek(7, kFromBegin)), kFailed);
+  EXPECT_EQ(At(slice.TrySeek(-1, kFromBegin)), kFailed);
+  EXPECT_EQ(At(slice.TrySeek(-2, kFromEnd)), 4u);
+  EXPECT_EQ(Read(slice, 1), "6");
 }
 
 }  // namespace

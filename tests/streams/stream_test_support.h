@@ -1,4 +1,4 @@
-// Helpers shared by the stream tests: temporary files, test data and streams
+// Helpers shared by the stream tests: test data and streams
 // that misbehave on purpose.
 #ifndef TOLVEX_TESTS_STREAMS_STREAM_TEST_SUPPORT_H
 #define TOLVEX_TESTS_STREAMS_STREAM_TEST_SUPPORT_H
@@ -11,20 +11,16 @@
 #include "platform/platform.h"
 #include "streams/byte_stream.h"
 #include "support/archive_bytes.h"
+#include "support/memory_stream.h"
 #include "support/test_support.h"
 
 namespace tvx::testing_support {
 
-// A fresh empty file in a scratch folder of its own, removed with it.
-class TempFile {
- public:
-  TempFile() { test::WriteFileBytes(path_, ""); }
-  const std::string& path() const { return path_; }
-
- private:
-  test::TempDir dir_;
-  std::string path_ = dir_.File("file");
-};
+// What a read moved, or kFailed for data that made no sense; where a seek
+// landed, or kFailed: one number to compare in a table.
+constexpr uint32_t kFailed = 0xFFFFFFFFu;
+inline uint32_t Got(const Transfer& t) { return t.error.kind == platform::IoErrorKind::kCorrupt ? kFailed : t.count; }
+inline uint32_t At(const Placement& p) { return p.failed() ? kFailed : p.position; }
 
 // Incompressible bytes, the same for the same seed.
 inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed = 12345) {
@@ -43,9 +39,9 @@ inline std::vector<uint8_t> ReadAll(ByteStream& s, uint32_t piece = 4096) {
   std::vector<uint8_t> out;
   std::vector<uint8_t> buf(piece);
   for (;;) {
-    const uint32_t n = s.Read(buf.data(), piece);
-    if (n == 0 || n == kStreamError) break;
-    out.insert(out.end(), buf.begin(), buf.begin() + n);
+    const Transfer got = s.TryRead(buf.data(), piece);
+    if (got.count == 0) break;
+    out.insert(out.end(), buf.begin(), buf.begin() + got.count);
   }
   return out;
 }
@@ -55,20 +51,22 @@ inline std::vector<uint8_t> ReadAll(ByteStream& s, uint32_t piece = 4096) {
 class LimitedSink : public ByteStream {
  public:
   explicit LimitedSink(uint32_t limit) : limit_(limit) {}
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override {
-    if (offset == 0 && origin == kFromCurrent) return static_cast<uint32_t>(data.size());
-    if (origin == kFromBegin && static_cast<uint32_t>(offset) == data.size()) return offset;
-    return kStreamError;
+  Placement TrySeek(int32_t offset, SeekOrigin origin) override {
+    const uint32_t end = static_cast<uint32_t>(data.size());
+    if ((offset == 0 && origin == kFromCurrent) || (origin == kFromBegin && static_cast<uint32_t>(offset) == end)) {
+      return Landed(end);
+    }
+    return NotPlaced();
   }
   uint32_t Size() override { return static_cast<uint32_t>(data.size()); }
   bool SetSize(uint32_t) override { return false; }
-  uint32_t Read(void*, uint32_t) override { return 0; }
-  uint32_t Write(const void* buffer, uint32_t count) override {
+  Transfer TryRead(void*, uint32_t count) override { return Moved(0, count, platform::IoErrorKind::kEnd); }
+  Transfer TryWrite(const void* buffer, uint32_t count) override {
     const uint32_t room = limit_ - static_cast<uint32_t>(data.size());
     const uint32_t n = count < room ? count : room;
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
     data.insert(data.end(), p, p + n);
-    return n;
+    return Moved(n, count, platform::IoErrorKind::kDiskFull);
   }
   std::vector<uint8_t> data;
 
@@ -80,25 +78,25 @@ class LimitedSink : public ByteStream {
 class FailingSource : public ByteStream {
  public:
   explicit FailingSource(std::vector<uint8_t> good) : good_(std::move(good)) {}
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override {
-    if (offset == 0 && origin == kFromCurrent) return position_;
+  Placement TrySeek(int32_t offset, SeekOrigin origin) override {
+    if (offset == 0 && origin == kFromCurrent) return Landed(position_);
     if (origin == kFromBegin && offset >= 0 && static_cast<uint32_t>(offset) <= good_.size()) {
-      return position_ = static_cast<uint32_t>(offset);
+      return Landed(position_ = static_cast<uint32_t>(offset));
     }
-    return kStreamError;
+    return NotPlaced();
   }
-  uint32_t Size() override { return kStreamError; }
+  uint32_t Size() override { return kUnknownSize; }
   bool SetSize(uint32_t) override { return false; }
-  uint32_t Read(void* buffer, uint32_t count) override {
+  Transfer TryRead(void* buffer, uint32_t count) override {
     const uint32_t left = static_cast<uint32_t>(good_.size()) - position_;
-    if (left == 0) return kStreamError;
+    if (left == 0) return Refused(platform::IoErrorKind::kCorrupt);
     const uint32_t n = count < left ? count : left;
     std::copy(good_.begin() + position_, good_.begin() + position_ + n,
               static_cast<uint8_t*>(buffer));
     position_ += n;
-    return n;
+    return Moved(n, count, platform::IoErrorKind::kEnd);
   }
-  uint32_t Write(const void*, uint32_t) override { return 0; }
+  Transfer TryWrite(const void*, uint32_t count) override { return Moved(0, count, platform::IoErrorKind::kIo); }
 
  private:
   std::vector<uint8_t> good_;

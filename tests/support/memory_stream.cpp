@@ -1,4 +1,4 @@
-#include "streams/memory_stream.h"
+#include "support/memory_stream.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -22,12 +22,13 @@ bool CapacityFor(uint32_t n, uint32_t& capacity) {
 
 MemoryStream::~MemoryStream() { std::free(memory_); }
 
-uint32_t MemoryStream::Seek(int32_t offset, SeekOrigin origin) {
-  const uint32_t target = SeekTarget(offset, origin, position_, size_);
-  if (target == kStreamError) return kStreamError;
-  if (target > size_ && !SetSize(target)) return kStreamError;
+Placement MemoryStream::TrySeek(int32_t offset, SeekOrigin origin) {
+  uint32_t target;
+  if (!SeekTarget(offset, origin, position_, size_, target) || (target > size_ && !SetSize(target))) {
+    return NotPlaced();
+  }
   position_ = target;
-  return position_;
+  return Landed(position_);
 }
 
 bool MemoryStream::SetSize(uint32_t n) {
@@ -48,25 +49,23 @@ bool MemoryStream::SetSize(uint32_t n) {
   return true;
 }
 
-uint32_t MemoryStream::Read(void* buffer, uint32_t count) {
+Transfer MemoryStream::TryRead(void* buffer, uint32_t count) {
   const uint32_t available = position_ < size_ ? size_ - position_ : 0;
-  if (count > available) count = available;
-  if (count == 0) return 0;
-  std::memcpy(buffer, memory_ + position_, count);
-  position_ += count;
-  return count;
+  const uint32_t n = count < available ? count : available;
+  if (n > 0) std::memcpy(buffer, memory_ + position_, n);
+  position_ += n;
+  return Moved(n, count, platform::IoErrorKind::kEnd);
 }
 
-uint32_t MemoryStream::Write(const void* buffer, uint32_t count) {
-  if (count == 0) return 0;
+Transfer MemoryStream::TryWrite(const void* buffer, uint32_t count) {
+  if (count == 0) return Moved(0, 0, platform::IoErrorKind::kIo);
   const uint64_t end = static_cast<uint64_t>(position_) + count;
-  if (end >= kStreamError) return 0;
-  if (end > size_ && !SetSize(static_cast<uint32_t>(end))) return 0;
+  if (end > kLastValidPosition || (end > size_ && !SetSize(static_cast<uint32_t>(end)))) {
+    return Moved(0, count, platform::IoErrorKind::kIo);
+  }
   std::memcpy(memory_ + position_, buffer, count);
   position_ = static_cast<uint32_t>(end);
-  return count;
+  return Moved(count, count, platform::IoErrorKind::kIo);
 }
-
-std::unique_ptr<MemoryStream> NewMemoryStream() { return std::make_unique<MemoryStream>(); }
 
 }  // namespace tvx
