@@ -10,10 +10,9 @@ struct CommandWord {
 };
 
 constexpr CommandWord kCommands[] = {
-    {"list", Command::kList},       {"l", Command::kList},     {"test", Command::kTest},
-    {"t", Command::kTest},          {"extract", Command::kExtract}, {"x", Command::kExtract},
-    {"add", Command::kAdd},         {"a", Command::kAdd},      {"delete", Command::kDelete},
-    {"d", Command::kDelete},        {"help", Command::kHelp},  {"version", Command::kVersion}};
+    {"list", Command::kList},       {"l", Command::kList},    {"test", Command::kTest}, {"t", Command::kTest},
+    {"extract", Command::kExtract}, {"x", Command::kExtract}, {"add", Command::kAdd},   {"a", Command::kAdd},
+    {"delete", Command::kDelete},   {"d", Command::kDelete},  {"help", Command::kHelp}, {"version", Command::kVersion}};
 
 Command CommandFromWord(const std::string& word) {
   for (const CommandWord& c : kCommands)
@@ -21,21 +20,54 @@ Command CommandFromWord(const std::string& word) {
   return Command::kNone;
 }
 
-// The option's value from "--opt=VALUE" or the next argument.
-bool TakeValue(const std::vector<std::string>& args, size_t& i, const std::string& inline_value,
-               bool has_inline, std::string& value) {
-  if (has_inline) {
-    value = inline_value;
-    return true;
-  }
-  if (i + 1 >= args.size()) return false;
-  value = args[++i];
-  return true;
+// Which commands an option belongs to: a bit per command; none set for the global ones.
+constexpr unsigned Bit(Command command) { return 1u << static_cast<unsigned>(command); }
+constexpr unsigned kEveryCommand = 0;
+
+// What seeing an option does: set a flag, take a value, or ask for help or the version.
+enum class Effect { kFlag, kValue, kHelp, kVersion };
+
+struct OptionSpec {
+  const char* shortName;  // "" when there is none
+  const char* longName;
+  Effect effect;
+  bool Options::*flag;
+  std::string Options::*value;
+  unsigned commands;
+};
+
+constexpr OptionSpec kOptions[] = {
+    {"-h", "--help", Effect::kHelp, nullptr, nullptr, kEveryCommand},
+    {"-V", "--version", Effect::kVersion, nullptr, nullptr, kEveryCommand},
+    {"-q", "--quiet", Effect::kFlag, &Options::quiet, nullptr, kEveryCommand},
+    {"", "--plugin", Effect::kValue, nullptr, &Options::plugin, kEveryCommand},
+    {"", "--json", Effect::kFlag, &Options::json, nullptr, Bit(Command::kList) | Bit(Command::kTest)},
+    {"-C", "--directory", Effect::kValue, nullptr, &Options::directory, Bit(Command::kExtract)},
+    {"-o", "--overwrite", Effect::kFlag, &Options::overwrite, nullptr, Bit(Command::kExtract)},
+    {"-m", "--move", Effect::kFlag, &Options::move, nullptr, Bit(Command::kAdd)},
+    {"", "--into", Effect::kValue, nullptr, &Options::into, Bit(Command::kAdd)},
+};
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& spec : kOptions)
+    if (name == spec.longName || (spec.shortName[0] != '\0' && name == spec.shortName)) return &spec;
+  return nullptr;
 }
 
-// Which command an option belongs to; kNone for the global ones.
-bool OptionFits(Command option_command, Command command) {
-  return option_command == Command::kNone || option_command == command;
+bool OptionFits(const OptionSpec& spec, Command command) {
+  return spec.commands == kEveryCommand || (spec.commands & Bit(command)) != 0;
+}
+
+// How many operands a command needs at least: the archive, and for add and delete something more.
+size_t OperandsNeeded(Command command) {
+  switch (command) {
+    case Command::kList:
+    case Command::kTest:
+    case Command::kExtract: return 1;
+    case Command::kAdd:
+    case Command::kDelete: return 2;
+    default: return 0;
+  }
 }
 
 }  // namespace
@@ -54,88 +86,64 @@ const char* CommandName(Command command) {
   return "";
 }
 
+// Reads every argument; the first usage error found in order is the one shown.
 ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   ParsedArguments parsed;
   Options& o = parsed.options;
-  bool want_help = false;
-  bool want_version = false;
-  bool options_done = false;
-  // Options seen, with the command each one needs, checked once the command is known.
-  std::vector<std::pair<std::string, Command>> seen;
+  bool wantHelp = false;
+  bool wantVersion = false;
+  bool optionsDone = false;
+  // Options seen, with the name as typed, checked against the command once it is known.
+  std::vector<std::pair<std::string, const OptionSpec*>> seen;
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
-    if (options_done || arg.empty() || arg[0] != '-' || arg == "-") {
-      if (o.command == Command::kNone) {
-        o.command = CommandFromWord(arg);
-        if (o.command == Command::kNone) {
-          parsed.error = "unknown command: " + arg;
-          return parsed;
-        }
-      } else {
+    if (optionsDone || arg.empty() || arg[0] != '-' || arg == "-") {
+      if (o.command != Command::kNone) {
         o.operands.push_back(arg);
+        continue;
+      }
+      o.command = CommandFromWord(arg);
+      if (o.command == Command::kNone) {
+        parsed.error = "unknown command: " + arg;
+        return parsed;
       }
       continue;
     }
     if (arg == "--") {
-      options_done = true;
+      optionsDone = true;
       continue;
     }
-    std::string name = arg;
-    std::string inline_value;
-    bool has_inline = false;
-    const size_t eq = arg.find('=');
-    if (arg.compare(0, 2, "--") == 0 && eq != std::string::npos) {
-      name = arg.substr(0, eq);
-      inline_value = arg.substr(eq + 1);
-      has_inline = true;
-    }
-    std::string* value_target = nullptr;
-    Command owner = Command::kNone;
-    if (name == "-h" || name == "--help") {
-      want_help = true;
-    } else if (name == "-V" || name == "--version") {
-      want_version = true;
-    } else if (name == "-q" || name == "--quiet") {
-      o.quiet = true;
-    } else if (name == "--plugin") {
-      value_target = &o.plugin;
-    } else if (name == "--json") {
-      o.json = true;
-      owner = Command::kList;
-    } else if (name == "-C" || name == "--directory") {
-      value_target = &o.directory;
-      owner = Command::kExtract;
-    } else if (name == "-o" || name == "--overwrite") {
-      o.overwrite = true;
-      owner = Command::kExtract;
-    } else if (name == "-m" || name == "--move") {
-      o.move = true;
-      owner = Command::kAdd;
-    } else if (name == "--into") {
-      value_target = &o.into;
-      owner = Command::kAdd;
-    } else {
+    // Only long options carry a value after '='.
+    const size_t eq = arg.compare(0, 2, "--") == 0 ? arg.find('=') : std::string::npos;
+    const bool hasInline = eq != std::string::npos;
+    const std::string name = hasInline ? arg.substr(0, eq) : arg;
+    const OptionSpec* spec = FindOption(name);
+    if (!spec) {
       parsed.error = "unknown option: " + arg;
       return parsed;
     }
-    if (value_target) {
-      if (!TakeValue(args, i, inline_value, has_inline, *value_target)) {
+    if (spec->effect == Effect::kValue) {
+      if (!hasInline && i + 1 >= args.size()) {
         parsed.error = "option " + name + " needs a value";
         return parsed;
       }
-    } else if (has_inline) {
+      o.*(spec->value) = hasInline ? arg.substr(eq + 1) : args[++i];
+    } else if (hasInline) {
       parsed.error = "option " + name + " takes no value";
       return parsed;
     }
-    seen.emplace_back(name, owner);
+    if (spec->effect == Effect::kFlag) o.*(spec->flag) = true;
+    wantHelp = wantHelp || spec->effect == Effect::kHelp;
+    wantVersion = wantVersion || spec->effect == Effect::kVersion;
+    seen.emplace_back(name, spec);
   }
 
-  if (want_version) {
+  if (wantVersion) {
     o.command = Command::kVersion;
     return parsed;
   }
-  if (want_help || o.command == Command::kHelp) {
+  if (wantHelp || o.command == Command::kHelp) {
     if (o.command == Command::kHelp) {
       o.help_topic = o.operands.empty() ? std::string() : o.operands.front();
     } else {
@@ -148,17 +156,14 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     parsed.error = "no command given";
     return parsed;
   }
-  for (const auto& [option, owner] : seen) {
-    const bool json_for_test = option == "--json" && o.command == Command::kTest;
-    if (!OptionFits(owner, o.command) && !json_for_test) {
-      parsed.error = "option " + option + " does not apply to " + CommandName(o.command);
+  for (const auto& [name, spec] : seen) {
+    if (!OptionFits(*spec, o.command)) {
+      parsed.error = "option " + name + " does not apply to " + CommandName(o.command);
       return parsed;
     }
   }
-  const size_t needed = o.command == Command::kList || o.command == Command::kTest || o.command == Command::kExtract ? 1
-                        : o.command == Command::kAdd || o.command == Command::kDelete ? 2 : 0;
-  if (o.operands.size() < needed) {
-    parsed.error = o.operands.empty() ? "no archive given"
+  if (o.operands.size() < OperandsNeeded(o.command)) {
+    parsed.error = o.operands.empty()           ? "no archive given"
                    : o.command == Command::kAdd ? "nothing to add: name files or folders after the archive"
                                                 : "nothing to delete: name entries after the archive";
     return parsed;
@@ -167,9 +172,10 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     parsed.error = std::string("too many operands for ") + CommandName(o.command) + ": " + o.operands[1];
     return parsed;
   }
-  if (o.command == Command::kExtract && o.directory.empty() && !seen.empty()) {
-    for (const auto& s : seen)
-      if (s.first == "-C" || s.first == "--directory") {
+  // "-C ''" or "--directory=" names no folder.
+  if (o.command == Command::kExtract && o.directory.empty()) {
+    for (const auto& entry : seen)
+      if (entry.second->value == &Options::directory) {
         parsed.error = "option -C needs a folder";
         return parsed;
       }

@@ -55,10 +55,14 @@ TEST(CliArguments, UsageErrorsAreReported) {
   EXPECT_NE(Parse({"delete", "a.tvx"}).error, "");
   EXPECT_NE(Parse({"list", "a.tvx", "--bogus"}).error, "");
   EXPECT_NE(Parse({"extract", "a.tvx", "-C"}).error, "");
-  EXPECT_NE(Parse({"list", "a.tvx", "--quiet=yes"}).error, "");
+  EXPECT_EQ(Parse({"list", "a.tvx", "--quiet=yes"}).error, "option --quiet takes no value");
+  EXPECT_EQ(Parse({"extract", "a.tvx", "--directory="}).error, "option -C needs a folder");
+  EXPECT_EQ(Parse({"extract", "a.tvx", "-C=out"}).error, "unknown option: -C=out");
 }
 
 TEST(CliArguments, OptionsOfOtherCommandsAreRefused) {
+  EXPECT_EQ(Parse({"test", "a.tvx", "--json"}).error, "");
+  EXPECT_EQ(Parse({"test", "a.tvx", "--move"}).error, "option --move does not apply to test");
   EXPECT_NE(Parse({"add", "a.tvx", "x", "--json"}).error, "");
   EXPECT_NE(Parse({"list", "a.tvx", "--move"}).error, "");
   EXPECT_NE(Parse({"test", "a.tvx", "-C", "out"}).error, "");

@@ -37,9 +37,9 @@ std::string PlainHex(const std::string& bytes) {
   return hex;
 }
 
-using CliHonestResults = CliTest;
+using CliResults = CliTest;
 
-TEST_F(CliHonestResults, TestSummaryAndJsonCountStoredEntriesWhoseSizeAloneWasChecked) {
+TEST_F(CliResults, TestSummaryAndJsonCountStoredEntriesWhoseSizeAloneWasChecked) {
   ASSERT_TRUE(WriteFileBytes(src_.File("text.txt"), std::string(5000, 'a')));
   ASSERT_TRUE(WriteFileBytes(src_.File("noise.bin"), NoiseBytes(3000, 1)));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("text.txt"), src_.File("noise.bin")}).exit_code, 0);
@@ -54,7 +54,7 @@ TEST_F(CliHonestResults, TestSummaryAndJsonCountStoredEntriesWhoseSizeAloneWasCh
   EXPECT_TRUE(Contains(list.out, "\"stored\": true, \"name_hex\": \"6e6f6973652e62696e\"")) << list.out;
 }
 
-TEST_F(CliHonestResults, HostileNamesAreEscapedInTheTableAndValidInJson) {
+TEST_F(CliResults, HostileNamesAreEscapedInTheTableAndValidInJson) {
   const std::string escape = "red\x1b[31m.txt";
   // An encoded surrogate, an overlong '/', a code point above U+10FFFF.
   const std::string broken[] = {"s\xED\xA0\x80.txt", "o\xE0\x80\xAF.txt", "b\xF4\x90\x80\x80.txt"};
@@ -81,7 +81,7 @@ TEST_F(CliHonestResults, HostileNamesAreEscapedInTheTableAndValidInJson) {
 #endif
 }
 
-TEST_F(CliHonestResults, DeleteOfManyNamesLooksThemUp) {
+TEST_F(CliResults, DeleteOfManyNamesLooksThemUp) {
   if (RunningUnderWine()) GTEST_SKIP() << "times under Wine say nothing about the tool";
   // 5,000 names against 100,000 entries: comparing each name with each entry
   // takes about 5 s; looking them up, a fraction of a second.
@@ -102,7 +102,7 @@ TEST_F(CliHonestResults, DeleteOfManyNamesLooksThemUp) {
   EXPECT_LT(seconds, 2.0) << "delete of 5,000 names took " << seconds << " s";
 }
 
-TEST_F(CliHonestResults, NameTooLongForTheFileManagerIsRefusedBeforePacking) {
+TEST_F(CliResults, NameTooLongForTheFileManagerIsRefusedBeforePacking) {
   // The folder inside the archive makes the name long, so the path on disk
   // stays short enough for any system.
   fs::create_directories(src_.File("tree"));
@@ -117,7 +117,7 @@ TEST_F(CliHonestResults, NameTooLongForTheFileManagerIsRefusedBeforePacking) {
 #ifndef _WIN32
 bool RunningAsRoot() { return geteuid() == 0; }
 
-TEST_F(CliHonestResults, AnythingLeftOutOfAnAddIsNamedAndExitsOne) {
+TEST_F(CliResults, AnythingLeftOutOfAnAddIsNamedAndExitsOne) {
   const std::string tree = src_.File("tree");
   fs::create_directories(tree);
   ASSERT_TRUE(WriteFileBytes(tree + "/good.txt", "good"));
@@ -166,7 +166,7 @@ class ReadOnlyFolder {
   bool mounted_ = false;
 };
 
-TEST_F(CliHonestResults, MoveNamesTheSourceItCouldNotDeleteAndExitsOne) {
+TEST_F(CliResults, MoveNamesTheSourceItCouldNotDeleteAndExitsOne) {
   ReadOnlyFolder folder(src_.File("locked"));
   const std::string why = folder.Seal("kept.txt", "keep me");
   if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
@@ -178,7 +178,7 @@ TEST_F(CliHonestResults, MoveNamesTheSourceItCouldNotDeleteAndExitsOne) {
   EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
 }
 
-TEST_F(CliHonestResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
+TEST_F(CliResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   if (!RunningAsRoot()) GTEST_SKIP() << "mounting a small file system needs root";
   const std::string small = work_.File("small");
   fs::create_directories(small);
@@ -190,7 +190,7 @@ TEST_F(CliHonestResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   EXPECT_TRUE(Contains(add.err, "not enough free space on its drive")) << add.err;
 }
 
-TEST_F(CliHonestResults, ArchiveInAFolderWithoutWritePermissionIsNamedBeforePacking) {
+TEST_F(CliResults, ArchiveInAFolderWithoutWritePermissionIsNamedBeforePacking) {
   ReadOnlyFolder folder(work_.File("locked"));
   const std::string why = folder.Seal("placeholder", "");
   if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
@@ -201,7 +201,7 @@ TEST_F(CliHonestResults, ArchiveInAFolderWithoutWritePermissionIsNamedBeforePack
   EXPECT_FALSE(Contains(add.err, "disk full")) << add.err;
 }
 
-TEST_F(CliHonestResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
+TEST_F(CliResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
   const LinkScene scene(work_.path());
   ASSERT_TRUE(scene.ready);
   ASSERT_TRUE(WriteFileBytes(Archive(), scene.ArchiveBytesOf()));
@@ -212,7 +212,7 @@ TEST_F(CliHonestResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
   EXPECT_EQ(ReadFileBytes(scene.out + "/ok.txt"), "fine");
 }
 
-TEST_F(CliHonestResults, InterruptedAddLeavesNothingInTheTemporaryFolder) {
+TEST_F(CliResults, InterruptedAddLeavesNothingInTheTemporaryFolder) {
   ASSERT_TRUE(WriteFileBytes(src_.File("first.txt"), "first"));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("first.txt")}).exit_code, 0);
   const std::string before = ReadFileBytes(Archive());
@@ -269,7 +269,7 @@ ChildOutcome RunTolvexInto(const std::vector<std::string>& args, const std::stri
   return RunChildProgram(argv, io);
 }
 
-TEST_F(CliHonestResults, OutputThatCannotBeWrittenIsAnError) {
+TEST_F(CliResults, OutputThatCannotBeWrittenIsAnError) {
   ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"a.txt", "alpha"}, {"b.txt", "bravo"}})));
   const std::string err = work_.File("err.txt");
   for (const std::vector<std::string>& args :
@@ -280,7 +280,7 @@ TEST_F(CliHonestResults, OutputThatCannotBeWrittenIsAnError) {
   }
 }
 
-TEST_F(CliHonestResults, ATemporaryFolderThatIsMissingOrAFileIsNamed) {
+TEST_F(CliResults, ATemporaryFolderThatIsMissingOrAFileIsNamed) {
   ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f"));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
   ASSERT_TRUE(WriteFileBytes(work_.File("plain"), "a file"));
@@ -301,7 +301,7 @@ TEST_F(CliHonestResults, ATemporaryFolderThatIsMissingOrAFileIsNamed) {
 #ifdef _WIN32
 // Another program holding the archive open, sharing nothing or only reading:
 // add and delete say so, instead of calling it no archive or a failing disk.
-TEST_F(CliHonestResults, AnArchiveInUseByAnotherProgramIsNamedSo) {
+TEST_F(CliResults, AnArchiveInUseByAnotherProgramIsNamedSo) {
   ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f"));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
   const std::string before = ReadFileBytes(Archive());
