@@ -24,6 +24,20 @@ std::string FolderOf(const std::string& archive) {
   return parent.empty() ? std::string(".") : parent.string();
 }
 
+// The refusals named both before packing and after the module failed, in
+// one place so that both say the same.
+std::string WriteRefusal(const std::string& archive, const std::string& shown, const std::string& folder) {
+  if (const std::string why = FolderWriteProblem(folder); !why.empty())
+    return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder;
+  std::error_code ec;
+  if (fs::exists(archive, ec) && !FileWritable(archive)) return "cannot write " + shown + ": the archive is read-only";
+  return std::string();
+}
+
+std::string ShortOfSpace(const std::string& shown, const char* where) {
+  return "cannot write " + shown + ": not enough free space " + where;
+}
+
 // What the module's failure most likely means, judged by what tolvex can
 // see afterwards; the module's codes do not say which file or why.
 std::string PackFailureText(int code, const std::string& shown, const std::string& archive, int64_t bytes,
@@ -36,11 +50,9 @@ std::string PackFailureText(int code, const std::string& shown, const std::strin
   if (InUseByAnotherProgram(archive)) return ArchiveFailureText(code, archive, shown);
   if (code == E_ECREATE || code == E_EWRITE) {
     if (const std::string why = TempFolderProblem(); !why.empty()) return "cannot write " + shown + ": " + why;
-    if (const std::string why = FolderWriteProblem(folder); !why.empty())
-      return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder;
-    if (fs::exists(archive) && !FileWritable(archive)) return "cannot write " + shown + ": the archive is read-only";
-    if (short_here) return "cannot write " + shown + ": not enough free space on its drive";
-    if (short_temp) return "cannot write " + shown + ": not enough free space in the temporary folder";
+    if (const std::string why = WriteRefusal(archive, shown, folder); !why.empty()) return why;
+    if (short_here) return ShortOfSpace(shown, "on its drive");
+    if (short_temp) return ShortOfSpace(shown, "in the temporary folder");
     if (code == E_EWRITE) return ArchiveFailureText(code, archive, shown);
     return "cannot create " + shown;
   }
@@ -54,15 +66,12 @@ std::string CheckBeforePacking(const std::string& archive, const std::string& sh
   std::error_code ec;
   const std::string folder = FolderOf(archive);
   if (!fs::is_directory(folder, ec)) return "cannot create " + shown + ": no such folder " + folder;
-  if (const std::string why = FolderWriteProblem(folder); !why.empty())
-    return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder;
-  if (fs::exists(archive, ec) && !FileWritable(archive))
-    return "cannot write " + shown + ": the archive is read-only";
+  if (const std::string why = WriteRefusal(archive, shown, folder); !why.empty()) return why;
   if (InUseByAnotherProgram(archive)) return ArchiveFailureText(E_EOPEN, archive, shown);
   const int64_t free_bytes = FreeBytes(folder);
   if (free_bytes >= 0 && bytes > 0 && free_bytes <= bytes)
-    return "cannot write " + shown + ": not enough free space on its drive (" + std::to_string(free_bytes) +
-           " bytes free, " + std::to_string(bytes) + " to add)";
+    return ShortOfSpace(shown, "on its drive") + " (" + std::to_string(free_bytes) + " bytes free, " +
+           std::to_string(bytes) + " to add)";
   return std::string();
 }
 
@@ -71,13 +80,11 @@ int ReportKeptSources(const std::vector<SourceItem>& items) {
   int kept = 0;
   for (const SourceItem& item : items) {
     if (item.directory) continue;
-    std::error_code ec;
-    if (!fs::exists(fs::symlink_status(item.full, ec))) continue;
+    const PathLook link = LookAt(item.full, false);
+    if (link.error != 0) continue;
     ++kept;
-    const uintmax_t size = fs::file_size(item.full, ec);
-    const bool same_size = !ec && static_cast<int64_t>(size) == item.size;
-    const fs::file_time_type modified = fs::last_write_time(item.full, ec);
-    if (!same_size || ec || modified != item.modified) {
+    const PathLook now = link.link ? LookAt(item.full, true) : link;
+    if (now.error != 0 || now.size != item.size || now.modified != item.modified) {
       ReportError("kept " + item.full + ": it changed after it was read, the archive has the older content");
     } else if (const std::string why = FolderWriteProblem(fs::path(item.full).parent_path().string());
                !why.empty()) {

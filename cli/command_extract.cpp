@@ -28,7 +28,8 @@ void ReportExtractFailure(int code, const ArchiveEntry& entry, const std::string
 // Makes ready the place for a file entry. False, after saying why, when the
 // entry must be skipped.
 // parent_ready: its folder was made and checked for an entry before.
-bool PrepareFileTarget(const std::string& target, bool overwrite, bool parent_ready) {
+// absent: set when nothing has the target's name.
+bool PrepareFileTarget(const std::string& target, bool overwrite, bool parent_ready, bool& absent) {
   std::error_code ec;
   const fs::path path(target);
   if (!parent_ready) fs::create_directories(path.parent_path(), ec);
@@ -37,7 +38,8 @@ bool PrepareFileTarget(const std::string& target, bool overwrite, bool parent_re
     return false;
   }
   const fs::file_status status = fs::symlink_status(path, ec);
-  if (!fs::exists(status)) return true;
+  absent = !fs::exists(status);
+  if (absent) return true;
   if (fs::is_directory(status)) {
     ReportError("cannot create " + target + " (a folder of that name exists)");
     return false;
@@ -109,6 +111,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
         const GuardedName guarded = GuardEntryName(dialect, entry.reported);
         bool ready = guarded.ok;
         std::string target;
+        bool absent = false;
         if (!guarded.ok) {
           ReportError("unsafe name (" + guarded.reason + "), not extracted: " + entry.name);
         } else if (const std::string link = LinkOnTheWay(base, guarded.relative, entry.directory, verified);
@@ -121,7 +124,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
           const size_t slash = guarded.relative.rfind('/');
           const bool parent_ready = slash != std::string::npos && verified.count(guarded.relative.substr(0, slash)) != 0;
           ready = entry.directory ? PrepareFolderTarget(target)
-                                  : PrepareFileTarget(target, options.overwrite, parent_ready);
+                                  : PrepareFileTarget(target, options.overwrite, parent_ready, absent);
           if (ready) NoteVerifiedFolders(guarded.relative, entry.directory, verified);
         }
         if (!ready) {
@@ -133,7 +136,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
         // the name below it: the module then refuses links met below it too.
         const std::string dest_name = fs::path(guarded.relative).make_preferred().string();
         const std::string dest_path = target.substr(0, target.size() - dest_name.size());
-        if (!entry.directory) cleanup.WatchExtractionTo(target);
+        if (!entry.directory) cleanup.WatchExtractionTo(target, absent);
         const int result = opened.ProcessFile(PK_EXTRACT, dest_path, dest_name);
         cleanup.ExtractionDone();
         if (result == E_EABORTED && InterruptCleanup::Signal() != 0) return;

@@ -10,7 +10,9 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <sys/stat.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -91,5 +93,36 @@ std::string TempFolderProblem() {
   }
   return std::string();
 }
+
+PathLook LookAt(const std::string& path, bool follow) {
+  PathLook look;
+#ifdef _WIN32
+  // As std::filesystem looks there: _wstat64 follows links, and the read
+  // check stays an open (another program may hold the file shut).
+  (void)follow;
+  struct _stat64 st;
+  if (::_wstat64(std::filesystem::path(path).c_str(), &st) != 0) {
+    look.error = errno;
+    return look;
+  }
+  look.modified = static_cast<int64_t>(st.st_mtime);
+#else
+  struct stat st;
+  if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
+    look.error = errno;
+    return look;
+  }
+  look.link = S_ISLNK(st.st_mode);
+  look.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+  static const uid_t kUser = ::geteuid();  // asked once: it is a call per file otherwise
+  look.readable = st.st_uid == kUser && (st.st_mode & S_IRUSR) != 0;
+#endif
+  look.directory = (st.st_mode & S_IFMT) == S_IFDIR;
+  look.regular = (st.st_mode & S_IFMT) == S_IFREG;
+  look.size = static_cast<int64_t>(st.st_size);
+  return look;
+}
+
+std::string ErrorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 
 }  // namespace tvx::cli

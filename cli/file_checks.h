@@ -26,6 +26,23 @@ std::string ArchiveFailureText(int code, const std::string& archive, const std::
 // e.g. "TMPDIR names a folder that does not exist: /x".
 std::string TempFolderProblem();
 
+// One look at a path (one stat): what the walk of the sources needs of it.
+struct PathLook {
+  int error = 0;  // errno of the failed look; 0 when the path was seen
+  bool link = false;
+  bool directory = false;
+  bool regular = false;
+  int64_t size = 0;
+  int64_t modified = 0;  // the system's own units; compared, never shown
+  // Opening it for reading cannot fail by its permissions: this process owns
+  // it and its owner may read it. Otherwise only an open tells.
+  bool readable = false;
+};
+// The path itself (a link not followed), or what a link leads to when follow.
+PathLook LookAt(const std::string& path, bool follow);
+// The system's text for an errno value, e.g. "Permission denied".
+std::string ErrorText(int error);
+
 }  // namespace tvx::cli
 
 #endif

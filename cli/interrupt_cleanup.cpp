@@ -272,8 +272,12 @@ void InterruptCleanup::WatchSideFilesOf(const std::string& archive) {
   }
 }
 
-void InterruptCleanup::WatchExtractionTo(const std::string& target) {
+void InterruptCleanup::WatchExtractionTo(const std::string& target, bool absent) {
   ExtractionDone();
+  if (absent) {
+    CopyPath(g_extracted_file, target);
+    return;
+  }
   // A new name is written in place; an existing one is replaced through the
   // first free partial name, as the module picks it.
   std::error_code ec;

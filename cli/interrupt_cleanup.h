@@ -53,8 +53,9 @@ class InterruptCleanup {
   // Around each extraction of a file: what the module will write for target
   // (target itself when it does not exist, else its first free .tvxpart
   // name) is removed when a second signal cuts the extraction short, so that
-  // no cut file stays under a name of the archive's.
-  void WatchExtractionTo(const std::string& target);
+  // no cut file stays under a name of the archive's. absent: the caller has
+  // just found target missing, so it is not asked again.
+  void WatchExtractionTo(const std::string& target, bool absent = false);
   void ExtractionDone();
 
  private:

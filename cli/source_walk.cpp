@@ -47,26 +47,21 @@ struct Walker {
     set.left_out.push_back(why + ", left out: " + p.string() + (detail.empty() ? "" : " (" + detail + ")"));
   }
 
-  void AddFile(const fs::path& p, const std::string& relative) {
-    std::error_code ec;
-    const uintmax_t size = fs::file_size(p, ec);
-    if (!ec && IsArchive(p, size)) return;
+  // look: what the walk saw of p, a link followed.
+  void AddFile(const fs::path& p, const std::string& relative, const PathLook& look) {
+    const uintmax_t size = static_cast<uintmax_t>(look.size);
+    if (IsArchive(p, size)) return;
     std::string why;
-    if (ec) {
-      LeaveOut("cannot read", p, ec.message());
-      return;
-    }
-    if (!OpensForReading(p, why)) {
+    if (!look.readable && !OpensForReading(p, why)) {
       LeaveOut("cannot read", p, why);
       return;
     }
-    SourceItem item{p.string(), relative, false, static_cast<int64_t>(size), group, {}};
-    item.modified = fs::last_write_time(p, ec);
+    SourceItem item{p.string(), relative, false, look.size, group, look.modified};
     if (item.size >= kFormatSizeLimit) set.too_large.push_back(item.full);
     set.items.push_back(std::move(item));
   }
 
-  void AddFolder(const fs::path& p, const std::string& relative) {
+  void AddFolder(const fs::path& p, const std::string& relative, const PathLook& look) {
     std::error_code ec;
     fs::directory_iterator it(p, ec);
     std::vector<fs::path> children;
@@ -80,29 +75,27 @@ struct Walker {
       LeaveOut("cannot read the folder", p, ec.message());
       return;
     }
-    SourceItem item{p.string(), relative, true, 0, group, {}};
-    item.modified = fs::last_write_time(p, ec);
-    set.items.push_back(std::move(item));
+    set.items.push_back(SourceItem{p.string(), relative, true, 0, group, look.modified});
     std::sort(children.begin(), children.end());
     for (const fs::path& child : children) Add(child, relative + "/" + child.filename().string());
   }
 
+  // One look at each path (two for a link), which the checks before packing
+  // and after a move reuse.
   void Add(const fs::path& p, const std::string& relative) {
-    std::error_code ec;
-    const fs::file_status link = fs::symlink_status(p, ec);
-    if (ec || !fs::exists(link)) {
-      LeaveOut("cannot read", p, ec.message());
+    const PathLook link = LookAt(p.string(), false);
+    if (link.error != 0) {
+      LeaveOut("cannot read", p, ErrorText(link.error));
       return;
     }
-    const bool is_link = fs::is_symlink(link);
-    const fs::file_status target = is_link ? fs::status(p, ec) : link;
-    if (is_link && !fs::exists(target)) {
+    const PathLook target = link.link ? LookAt(p.string(), true) : link;
+    if (link.link && target.error != 0) {
       LeaveOut("broken symbolic link", p);
-    } else if (fs::is_regular_file(target)) {
-      AddFile(p, relative);
-    } else if (fs::is_directory(target) && !is_link) {
-      AddFolder(p, relative);
-    } else if (fs::is_directory(target)) {
+    } else if (target.regular) {
+      AddFile(p, relative, target);
+    } else if (target.directory && !link.link) {
+      AddFolder(p, relative, target);
+    } else if (target.directory) {
       // Following folder links could loop.
       LeaveOut("symbolic link to a folder, not followed", p);
     } else {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "file_checks.h"
 #include "host_dialect.h"
 
 namespace tvx::cli {
@@ -22,7 +23,7 @@ struct SourceItem {
   bool directory = false;
   int64_t size = 0;
   size_t group = 0;  // index into SourceSet::roots
-  std::filesystem::file_time_type modified{};  // as seen before packing
+  int64_t modified = 0;  // PathLook::modified, as seen before packing
 };
 
 struct SourceSet {
