@@ -130,6 +130,11 @@ void Archive::MarkSharedData() {
     const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
     ranges.push_back(DataRange{&entry, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
   }
+  // Ranges that follow each other in directory order without overlapping (any
+  // archive this module writes) share nothing: no need to weigh and merge them.
+  bool ascending = true;
+  for (size_t i = 1; i < ranges.size() && ascending; ++i) ascending = ranges[i].begin >= ranges[i - 1].end;
+  if (ascending) return;
   const uint64_t dataEnd = fileSize_ > dataStart_ ? fileSize_ - dataStart_ : 0;
   for (size_t i = 0; i < ranges.size(); ++i) {
     const bool beginFits = ranges[i].begin == (i == 0 ? 0 : ranges[i - 1].end);
