@@ -1,5 +1,6 @@
 #include "TolvexU/shown_name_match.h"
 
+#include <string_view>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -21,7 +22,8 @@ std::string Folded(std::string name) {
 std::vector<bool> EntriesNamedAsShown(ArchiveHandle& handle, const std::vector<std::string>& names,
                                       const std::vector<std::string>& folders) {
   const std::vector<ArchiveEntry>& entries = handle.archive->entries();
-  const std::unordered_set<std::string> named(names.begin(), names.end());
+  // Views of the caller's names: no copy of each one just to look it up.
+  const std::unordered_set<std::string_view> named(names.begin(), names.end());
   std::vector<bool> drop(entries.size(), false);
   bool anyShownDifferently = false;
   for (size_t i = 0; i < entries.size(); ++i) {

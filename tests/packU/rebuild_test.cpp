@@ -192,7 +192,8 @@ TEST_F(RebuildTest, AddingAnExistingNameReplacesItAtTheEnd) {
 
 TEST_F(RebuildTest, RemovingAFolderDropsEverythingBelowItOnly) {
   RebuildPlan plan;
-  plan.oldArchive = &Old(test::ArchiveBytes({{"docs/", ""},
+  plan.oldArchive = &Old(test::ArchiveBytes({{"top", "t"},
+                                             {"docs/", ""},
                                              {"docs/x", "x"},
                                              {"docs/sub/y", "y"},
                                              {"docsx/y", "dx"},
@@ -203,8 +204,8 @@ TEST_F(RebuildTest, RemovingAFolderDropsEverythingBelowItOnly) {
   plan.removeFolders = {"docs/"};
   ASSERT_EQ(Rebuild(plan), Status::kOk);
   Archive& out = Out();
-  EXPECT_EQ(Names(out), (std::vector<std::string>{"docsx/y", "doc", "docs", "a/docs/z", "Docs/q"}));
-  const std::vector<std::string> contents = {"dx", "d", "file named docs", "z", "q"};
+  EXPECT_EQ(Names(out), (std::vector<std::string>{"top", "docsx/y", "doc", "docs", "a/docs/z", "Docs/q"}));
+  const std::vector<std::string> contents = {"t", "dx", "d", "file named docs", "z", "q"};
   for (size_t i = 0; i < contents.size(); ++i) EXPECT_EQ(Extracted(out, out.entries()[i]), contents[i]);
 }
 
