@@ -230,63 +230,46 @@ TEST_F(PluginListing, LongNameIsCutToFitFileNameAndNothingBeyondIsWritten) {
   EXPECT_EQ(archive.Test(), 0);
 }
 
-struct ForeignFile {
+// What OpenArchive and CanYouHandleThisFile make of a file: only the magic
+// makes it ours, whatever its name; a damaged one is still ours.
+struct FileKind {
   const char* label;
-  bool create;
+  const char* name;  // nullptr: the file is not there
   std::string bytes;
+  int openResult;  // -1: not asked
+  int canHandle;
 };
 
-TEST_F(PluginListing, FilesOfAnotherFormatAreRefusedAsUnknown) {
-  const std::vector<ForeignFile> cases = {
-      {"text file", true, "Just some text, nothing else.\n"},
-      {"empty file", true, ""},
-      {"missing name", false, ""},
-      {"magic cut short", true, "TOLVE"},
-      {"magic in lower case", true, "tolvex" + std::string(20, '\0')},
-  };
-  for (const ForeignFile& c : cases) {
-    const std::string path = Path(std::string("foreign-") + std::to_string(&c - &cases[0]) + ".tvx");
-    if (c.create) {
-      ASSERT_TRUE(WriteFileBytes(path, c.bytes));
-    }
-    HostArchive archive(module(), path);
-    EXPECT_EQ(archive.handle(), nullptr) << c.label;
-    EXPECT_EQ(archive.openResult(), E_UNKNOWN_FORMAT) << c.label;
-    EXPECT_EQ(CanHandle(module(), path), 0) << c.label;
-  }
-}
-
-TEST_F(PluginListing, TheMagicAloneMakesAFileOursWhateverItsName) {
-  const std::vector<std::pair<std::string, std::string>> cases = {
-      {"notes.txt", "TOLVEX"},
-      {"picture.jpg", ArchiveBytes(kThreeEntries)},
-      {"no-extension", "TOLVEX" + std::string(100, '\xFF')},
-  };
-  for (const auto& c : cases) {
-    const std::string path = Path(c.first);
-    ASSERT_TRUE(WriteFileBytes(path, c.second));
-    EXPECT_EQ(CanHandle(module(), path), 1) << c.first;
-  }
-}
-
-TEST_F(PluginListing, DamagedDirectoryIsABadArchiveThatIsStillOurs) {
+TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
   std::string countTooLarge = ArchiveBytes({{"a", "1"}, {"b", "2"}});
   countTooLarge[10] = static_cast<char>(0xE8);  // 1000 records in a 60-byte file
   countTooLarge[11] = static_cast<char>(0x03);
   std::string recordCutShort = ArchiveBytes({{"a.txt", "1"}});
   recordCutShort.resize(14 + 2 + 3);  // the file ends inside the name
-  const std::vector<std::pair<const char*, std::string>> cases = {
-      {"count larger than the file holds", countTooLarge},
-      {"directory ends inside a record", recordCutShort},
-      {"header cut short", std::string("TOLVEX\x64\0\0\0", 10)},
+  const std::vector<FileKind> cases = {
+      {"text file", "foreign-0.tvx", "Just some text, nothing else.\n", E_UNKNOWN_FORMAT, 0},
+      {"empty file", "foreign-1.tvx", "", E_UNKNOWN_FORMAT, 0},
+      {"missing name", nullptr, "", E_UNKNOWN_FORMAT, 0},
+      {"magic cut short", "foreign-3.tvx", "TOLVE", E_UNKNOWN_FORMAT, 0},
+      {"magic in lower case", "foreign-4.tvx", "tolvex" + std::string(20, '\0'), E_UNKNOWN_FORMAT, 0},
+      {"magic alone, .txt", "notes.txt", "TOLVEX", -1, 1},
+      {"archive named .jpg", "picture.jpg", ArchiveBytes(kThreeEntries), -1, 1},
+      {"magic, no extension", "no-extension", "TOLVEX" + std::string(100, '\xFF'), -1, 1},
+      {"count larger than the file holds", "damaged-0.tvx", countTooLarge, E_BAD_ARCHIVE, 1},
+      {"directory ends inside a record", "damaged-1.tvx", recordCutShort, E_BAD_ARCHIVE, 1},
+      {"header cut short", "damaged-2.tvx", std::string("TOLVEX\x64\0\0\0", 10), E_BAD_ARCHIVE, 1},
   };
-  for (const auto& c : cases) {
-    const std::string path = Path("damaged.tvx");
-    ASSERT_TRUE(WriteFileBytes(path, c.second));
-    HostArchive archive(module(), path);
-    EXPECT_EQ(archive.handle(), nullptr) << c.first;
-    EXPECT_EQ(archive.openResult(), E_BAD_ARCHIVE) << c.first;
-    EXPECT_EQ(CanHandle(module(), path), 1) << c.first;
+  for (const FileKind& c : cases) {
+    const std::string path = Path(c.name != nullptr ? c.name : "missing.tvx");
+    if (c.name != nullptr) {
+      ASSERT_TRUE(WriteFileBytes(path, c.bytes));
+    }
+    if (c.openResult != -1) {
+      HostArchive archive(module(), path);
+      EXPECT_EQ(archive.handle(), nullptr) << c.label;
+      EXPECT_EQ(archive.openResult(), c.openResult) << c.label;
+    }
+    EXPECT_EQ(CanHandle(module(), path), c.canHandle) << c.label;
   }
 }
 
