@@ -114,26 +114,17 @@ std::string Describe(const Step& s) {
 
 // --- the model --------------------------------------------------------------------
 
-// A listed path's components without empty and "." ones; climbs is set by "..".
-std::vector<std::string> Components(const std::string& path, bool& climbs) {
+// A listed path's components without empty and "." ones (climbs is set by
+// ".."), or resolved as the system finds it ("a/../a/x" is "a/x").
+std::vector<std::string> Components(const std::string& path, bool& climbs, bool resolve = false) {
   std::vector<std::string> parts;
   std::istringstream in(path);
   for (std::string part; std::getline(in, part, '/');) {
     if (part == "..") climbs = true;
-    if (!part.empty() && part != ".") parts.push_back(part);
+    if (resolve && part == ".." && !parts.empty()) parts.pop_back();
+    if (!part.empty() && part != "." && (!resolve || part != "..")) parts.push_back(part);
   }
   return parts;
-}
-
-// Where the system finds a listed path ("a/../a/x" is "a/x").
-std::string Resolved(const std::string& path) {
-  std::vector<std::string> parts;
-  std::istringstream in(path);
-  for (std::string part; std::getline(in, part, '/');) {
-    if (part == ".." && !parts.empty()) parts.pop_back();
-    if (!part.empty() && part != "." && part != "..") parts.push_back(part);
-  }
-  return Joined(parts);
 }
 
 // A file that shares its name with a folder (its own entry or a path below it):
@@ -165,7 +156,8 @@ Prediction ApplyPack(const Call& c, const World& w) {
   std::set<std::string> names;
   std::vector<std::string> moved;
   for (const std::string& item : c.items) {
-    const std::string source = root + Resolved(item);
+    bool ignored = false;
+    const std::string source = root + Joined(Components(item, ignored, true));
     const bool folder = w.disk.count(source + "/") != 0;
     if (!folder && w.disk.count(source) == 0) return p;  // missing: E_EOPEN
     const bool paths = (c.flags & PK_PACK_SAVE_PATHS) != 0;

@@ -9,9 +9,7 @@ namespace tvx::test {
 
 std::string ReportedForm(const std::string& entryName) {
 #ifdef _WIN32
-  std::string out = "\\";
-  for (char c : entryName) out += c == '/' ? '\\' : c;
-  return out;
+  return "\\" + ListForm(entryName);
 #else
   return entryName;
 #endif
