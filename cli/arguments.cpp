@@ -27,7 +27,7 @@ constexpr unsigned kEveryCommand = 0;
 // What seeing an option does: set a flag, take a value, or ask for help or the version.
 enum class Effect { kFlag, kValue, kHelp, kVersion };
 
-struct OptionSpec {
+struct OptionRow {
   const char* shortName;  // "" when there is none
   const char* longName;
   Effect effect;
@@ -36,7 +36,7 @@ struct OptionSpec {
   unsigned commands;
 };
 
-constexpr OptionSpec kOptions[] = {
+constexpr OptionRow kOptions[] = {
     {"-h", "--help", Effect::kHelp, nullptr, nullptr, kEveryCommand},
     {"-V", "--version", Effect::kVersion, nullptr, nullptr, kEveryCommand},
     {"-q", "--quiet", Effect::kFlag, &Options::quiet, nullptr, kEveryCommand},
@@ -48,14 +48,14 @@ constexpr OptionSpec kOptions[] = {
     {"", "--into", Effect::kValue, nullptr, &Options::into, Bit(Command::kAdd)},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptions)
-    if (name == spec.longName || (spec.shortName[0] != '\0' && name == spec.shortName)) return &spec;
+const OptionRow* FindOption(const std::string& name) {
+  for (const OptionRow& row : kOptions)
+    if (name == row.longName || (row.shortName[0] != '\0' && name == row.shortName)) return &row;
   return nullptr;
 }
 
-bool OptionFits(const OptionSpec& spec, Command command) {
-  return spec.commands == kEveryCommand || (spec.commands & Bit(command)) != 0;
+bool OptionFits(const OptionRow& row, Command command) {
+  return row.commands == kEveryCommand || (row.commands & Bit(command)) != 0;
 }
 
 // How many operands a command needs at least: the archive, and for add and delete something more.
@@ -94,7 +94,7 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   bool wantVersion = false;
   bool optionsDone = false;
   // Options seen, with the name as typed, checked against the command once it is known.
-  std::vector<std::pair<std::string, const OptionSpec*>> seen;
+  std::vector<std::pair<std::string, const OptionRow*>> seen;
 
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -118,25 +118,25 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     const size_t eq = arg.compare(0, 2, "--") == 0 ? arg.find('=') : std::string::npos;
     const bool hasInline = eq != std::string::npos;
     const std::string name = hasInline ? arg.substr(0, eq) : arg;
-    const OptionSpec* spec = FindOption(name);
-    if (!spec) {
+    const OptionRow* row = FindOption(name);
+    if (!row) {
       parsed.error = "unknown option: " + arg;
       return parsed;
     }
-    if (spec->effect == Effect::kValue) {
+    if (row->effect == Effect::kValue) {
       if (!hasInline && i + 1 >= args.size()) {
         parsed.error = "option " + name + " needs a value";
         return parsed;
       }
-      o.*(spec->value) = hasInline ? arg.substr(eq + 1) : args[++i];
+      o.*(row->value) = hasInline ? arg.substr(eq + 1) : args[++i];
     } else if (hasInline) {
       parsed.error = "option " + name + " takes no value";
       return parsed;
     }
-    if (spec->effect == Effect::kFlag) o.*(spec->flag) = true;
-    wantHelp = wantHelp || spec->effect == Effect::kHelp;
-    wantVersion = wantVersion || spec->effect == Effect::kVersion;
-    seen.emplace_back(name, spec);
+    if (row->effect == Effect::kFlag) o.*(row->flag) = true;
+    wantHelp = wantHelp || row->effect == Effect::kHelp;
+    wantVersion = wantVersion || row->effect == Effect::kVersion;
+    seen.emplace_back(name, row);
   }
 
   if (wantVersion) {
@@ -156,8 +156,8 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     parsed.error = "no command given";
     return parsed;
   }
-  for (const auto& [name, spec] : seen) {
-    if (!OptionFits(*spec, o.command)) {
+  for (const auto& [name, row] : seen) {
+    if (!OptionFits(*row, o.command)) {
       parsed.error = "option " + name + " does not apply to " + CommandName(o.command);
       return parsed;
     }
