@@ -94,12 +94,12 @@ TEST(CreateNewWriteFileStream, NeverTouchesWhatHasTheName) {
   EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "keep");
 
   const std::string folder = tmp.path() + ".d";
-  ASSERT_TRUE(platform::MakeDirectory(folder));
+  ASSERT_TRUE(platform::OsSystem().MakeDirectory(folder));
   EXPECT_FALSE(CreateNewWriteFileStream(platform::OsSystem(), folder)->IsOpen());
-  EXPECT_TRUE(platform::DirectoryExists(folder));
+  EXPECT_TRUE(platform::OsSystem().DirectoryExists(folder));
   std::filesystem::remove(folder);
 
-  ASSERT_TRUE(platform::RemoveFile(tmp.path()));
+  ASSERT_TRUE(platform::OsSystem().RemoveFile(tmp.path()));
   auto fresh = CreateNewWriteFileStream(platform::OsSystem(), tmp.path());
   ASSERT_TRUE(fresh->IsOpen());
   EXPECT_EQ(fresh->Write("new", 3), 3u);
@@ -149,7 +149,7 @@ TEST(ReadWriteFileStream, KeepsTheContentsOfAnExistingFile) {
 
 TEST(ReadWriteFileStream, CreatesAMissingFile) {
   TempFile tmp;
-  ASSERT_TRUE(platform::RemoveFile(tmp.path()));
+  ASSERT_TRUE(platform::OsSystem().RemoveFile(tmp.path()));
   {
     auto s = OpenReadWriteFileStream(platform::OsSystem(), tmp.path());
     ASSERT_TRUE(s->IsOpen());
@@ -196,7 +196,7 @@ TEST(ReadWriteFileStream, SetSizeReportsAFailedCut) {
 
 TEST(ReadFileStream, MissingFileIsClosedEmptyAndUnseekable) {
   TempFile tmp;
-  ASSERT_TRUE(platform::RemoveFile(tmp.path()));
+  ASSERT_TRUE(platform::OsSystem().RemoveFile(tmp.path()));
   auto s = OpenReadFileStream(platform::OsSystem(), tmp.path());
   EXPECT_FALSE(s->IsOpen());
   EXPECT_EQ(s->Size(), 0u);

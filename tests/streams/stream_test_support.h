@@ -17,9 +17,9 @@ namespace tvx::testing_support {
 // A fresh empty file in the temporary folder, deleted again at the end.
 class TempFile {
  public:
-  TempFile() : path_(platform::CreateTempFile(platform::TempDirectory(), "tvs").path) {}
+  TempFile() : path_(platform::OsSystem().CreateTempFile(platform::OsSystem().TempDirectory(), "tvs").path) {}
   ~TempFile() {
-    if (!path_.empty()) platform::RemoveFile(path_);
+    if (!path_.empty()) platform::OsSystem().RemoveFile(path_);
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
