@@ -83,7 +83,7 @@ TargetPath ChooseTargetPath(platform::System& system, const std::string& packedF
 Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target,
                           UnfinishedFile* unfinished) {
   if (system.SameDrive(packedFile, target)) {
-    const platform::MoveOutcome moved = system.MoveReplacingOnVolume(target, packedFile);
+    const platform::MoveOutcome moved = system.MoveReplacing(target, packedFile);
     if (moved == platform::MoveOutcome::kMoved) return Status::kOk;
     if (moved == platform::MoveOutcome::kFailed) {
       // The old archive is intact: nothing is lost by dropping the new one.
@@ -97,7 +97,8 @@ Status ReplaceArchiveFile(platform::System& system, const std::string& packedFil
   const std::optional<std::string> beside = FreeNameBeside(system, packedFile);
   if (beside && size >= 0 && HasFreeSpace(system, root, static_cast<uint64_t>(size))) {
     UnfinishedFile copy(system, &*beside);
-    if (CopyFileContents(system, target, *beside) && system.MoveReplacing(*beside, packedFile)) {
+    if (CopyFileContents(system, target, *beside) &&
+        system.MoveReplacing(*beside, packedFile) == platform::MoveOutcome::kMoved) {
       copy.Release();
       system.RemoveFile(target);
       return Status::kOk;

@@ -204,7 +204,7 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
     // entry's time (a rename keeps both).
     system.CarryFileAccess(target, partial);
     system.SetModifiedWallClockTime(partial, entry.time);
-    if (!system.MoveReplacing(partial, target)) status = Status::kCreateFailed;
+    if (system.MoveReplacing(partial, target) != platform::MoveOutcome::kMoved) status = Status::kCreateFailed;
   }
   if (status != Status::kOk) system.RemoveFile(partial);
   return status;

@@ -27,7 +27,7 @@
 
 #include "commonsU/entry_time.h"
 #include "commonsU/separators.h"
-#include "platform/platform.h"
+#include "platform/native.h"
 
 namespace tvx::platform {
 
@@ -108,7 +108,7 @@ int64_t StampTimeOf(const struct stat& st) {
 
 // --- File ---------------------------------------------------------------------
 
-File File::Open(const std::string& path, Mode mode, Facts* facts) {
+NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
   int flags = O_CLOEXEC;
   switch (mode) {
     case Mode::kRead:
@@ -121,7 +121,10 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
       flags |= O_RDWR;
       // Like CREATE_ALWAYS: anything but an existing non-directory is created
       // anew (a directory then makes open fail with EISDIR).
-      if (!FileExists(path)) flags |= O_CREAT | O_TRUNC;
+      {
+        struct stat st {};
+        if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) flags |= O_CREAT | O_TRUNC;
+      }
       break;
     case Mode::kCreateNew:
       // O_EXCL already refuses a link in the name's place; O_NOFOLLOW says so.
@@ -135,33 +138,33 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   do {
     fd = ::open(path.c_str(), flags, 0644);
   } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return File();
+  if (fd < 0) return NativeFile();
   // A new file is always a regular one, opened without O_NONBLOCK.
-  if (mode == Mode::kCreateNew && facts == nullptr) return File(fd);
+  if (mode == Mode::kCreateNew && facts == nullptr) return NativeFile(fd);
   // Linux opens a directory read-only without complaint; Windows does not.
   // What is read must be a regular file: a FIFO or a device never ends.
   struct stat st {};
   const bool reading = mode == Mode::kRead || mode == Mode::kReadWrite;
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (reading && !S_ISREG(st.st_mode))) {
     ::close(fd);
-    return File();
+    return NativeFile();
   }
   // A regular file opened for reading never blocks anyway: O_NONBLOCK may stay.
   const bool keepsFlags = mode == Mode::kRead && S_ISREG(st.st_mode);
   const int status = keepsFlags ? 0 : ::fcntl(fd, F_GETFL);
   if (!keepsFlags && (status == -1 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) == -1)) {
     ::close(fd);
-    return File();
+    return NativeFile();
   }
   if (facts != nullptr) {
     facts->size = static_cast<int64_t>(st.st_size);
     facts->wallClock = WallClockOf(st.st_mtime);
     facts->modified = StampTimeOf(st);
   }
-  return File(fd);
+  return NativeFile(fd);
 }
 
-void File::Close() {
+void NativeFile::Close() {
   if (handle_ >= 0) {
     // No retry on EINTR: on Linux the descriptor is released either way.
     ::close(Fd(handle_));
@@ -169,11 +172,9 @@ void File::Close() {
   }
 }
 
-bool File::IsOpen() const { return handle_ >= 0; }
+bool NativeFile::IsOpen() const { return handle_ >= 0; }
 
-intptr_t File::NativeHandle() const { return handle_; }
-
-uint32_t File::ReadOnce(unsigned char* bytes, uint32_t count) {
+uint32_t NativeFile::ReadOnce(unsigned char* bytes, uint32_t count) {
   ssize_t got;
   do {
     got = ::read(Fd(handle_), bytes, count < kMaxChunk ? count : kMaxChunk);
@@ -182,7 +183,7 @@ uint32_t File::ReadOnce(unsigned char* bytes, uint32_t count) {
 }
 
 // ENOSPC, EFBIG (when SIGXFSZ is ignored), EIO...: 0, and errno says which.
-uint32_t File::WriteOnce(const unsigned char* bytes, uint32_t count) {
+uint32_t NativeFile::WriteOnce(const unsigned char* bytes, uint32_t count) {
   ssize_t put;
   do {
     put = ::write(Fd(handle_), bytes, count < kMaxChunk ? count : kMaxChunk);
@@ -190,29 +191,29 @@ uint32_t File::WriteOnce(const unsigned char* bytes, uint32_t count) {
   return put > 0 ? static_cast<uint32_t>(put) : 0;
 }
 
-bool File::PositionNow(int64_t* position) const {
+bool NativeFile::PositionNow(int64_t* position) const {
   const off_t current = ::lseek(Fd(handle_), 0, SEEK_CUR);
   if (current < 0) return false;
   *position = current;
   return true;
 }
 
-bool File::SizeNow(int64_t* size) const {
+bool NativeFile::SizeNow(int64_t* size) const {
   struct stat st {};
   if (::fstat(Fd(handle_), &st) != 0) return false;
   *size = st.st_size;
   return true;
 }
 
-bool File::MoveTo(uint32_t target) { return ::lseek(Fd(handle_), static_cast<off_t>(target), SEEK_SET) >= 0; }
+bool NativeFile::MoveTo(uint32_t target) { return ::lseek(Fd(handle_), static_cast<off_t>(target), SEEK_SET) >= 0; }
 
-uint32_t File::Size() {
+uint32_t NativeFile::Size() {
   struct stat st {};
   if (!IsOpen() || ::fstat(Fd(handle_), &st) != 0) return 0;
   return static_cast<uint32_t>(static_cast<uint64_t>(st.st_size));
 }
 
-bool File::SetEndHere() {
+bool NativeFile::EndHere() {
   if (!IsOpen()) return false;
   const off_t here = ::lseek(Fd(handle_), 0, SEEK_CUR);
   if (here < 0) return false;
@@ -223,7 +224,7 @@ bool File::SetEndHere() {
   return result == 0;
 }
 
-bool File::Flush() {
+bool NativeFile::Sync() {
   if (!IsOpen()) return false;
   int result;
   do {
@@ -251,36 +252,36 @@ IoError LastSystemError() {
 
 // --- file-system questions ----------------------------------------------------
 
-bool FileExists(const std::string& path) {
+bool NativeSystem::FileExists(const std::string& path) {
   struct stat st {};
   return StatPath(path, &st) && !S_ISDIR(st.st_mode);
 }
 
-bool DirectoryExists(const std::string& path) {
+bool NativeSystem::DirectoryExists(const std::string& path) {
   struct stat st {};
   return StatPath(path, &st) && S_ISDIR(st.st_mode);
 }
 
 // A directory reports size 0, as FindFirstFileA does on Windows.
-uint32_t FileSizeByName(const std::string& path) {
+uint32_t NativeSystem::FileSizeByName(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) return 0;
   return static_cast<uint32_t>(static_cast<uint64_t>(st.st_size));
 }
 
-int64_t FileSize64(const std::string& path) {
+int64_t NativeSystem::FileSize64(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) return -1;
   return static_cast<int64_t>(st.st_size);
 }
 
-int64_t FileWallClockTime(const std::string& path) {
+int64_t NativeSystem::FileWallClockTime(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) return kNoWallClock;
   return WallClockOf(st.st_mtime);
 }
 
-int64_t ModifiedWallClockTime(const std::string& path) {
+int64_t NativeSystem::ModifiedWallClockTime(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st)) return kNoWallClock;
   return WallClockOf(st.st_mtime);
@@ -288,20 +289,20 @@ int64_t ModifiedWallClockTime(const std::string& path) {
 
 // The fine clock: time() reads a coarse one that can lag a second behind the
 // stamp the file system has just given a new file.
-int64_t CurrentWallClockTime() {
+int64_t NativeSystem::CurrentWallClockTime() {
   struct timespec now {};
   if (::clock_gettime(CLOCK_REALTIME, &now) != 0) return WallClockOf(::time(nullptr));
   return WallClockOf(now.tv_sec);
 }
 
-std::string TempDirectory() {
+std::string NativeSystem::TempDirectory() {
   const char* env = ::getenv("TMPDIR");
   std::string dir = (env != nullptr && env[0] != '\0') ? env : "/tmp";
   if (dir.back() != '/') dir += '/';
   return dir;
 }
 
-PathResult CreateTempFile(const std::string& directory, const std::string& prefix) {
+PathResult NativeSystem::CreateTempFile(const std::string& directory, const std::string& prefix) {
   std::string pattern = directory;
   if (!pattern.empty() && pattern.back() != '/') pattern += '/';
   pattern += prefix.substr(0, 3);
@@ -319,7 +320,7 @@ PathResult CreateTempFile(const std::string& directory, const std::string& prefi
   return PathResult{std::move(pattern), IoError()};
 }
 
-std::string DriveRoot(const std::string& path) {
+std::string NativeSystem::DriveRoot(const std::string& path) {
   if (path.empty()) return "";
   std::string folder = path;
   while (!DirectoryExists(folder)) {
@@ -329,7 +330,7 @@ std::string DriveRoot(const std::string& path) {
   return folder;
 }
 
-int64_t VolumeFreeBytes(const std::string& path) {
+int64_t NativeSystem::VolumeFreeBytes(const std::string& path) {
   struct statvfs vfs {};
   // A path that does not exist yet lies on the volume of its nearest folder.
   if (path.empty()) return 0;
@@ -341,7 +342,7 @@ int64_t VolumeFreeBytes(const std::string& path) {
   return bytes > static_cast<uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<int64_t>(bytes);
 }
 
-bool IsRemovableDrive(const std::string& root) {
+bool NativeSystem::IsRemovableDrive(const std::string& root) {
   struct stat st {};
   if (!StatPath(root, &st)) return false;
   const std::string device = "/sys/dev/block/" + std::to_string(major(st.st_dev)) + ":" +
@@ -356,35 +357,24 @@ bool IsRemovableDrive(const std::string& root) {
   return flag == '1';
 }
 
-bool SameDrive(const std::string& a, const std::string& b) {
+bool NativeSystem::SameDrive(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;
   struct stat stA {}, stB {};
   return StatPath(DriveRoot(a), &stA) && StatPath(DriveRoot(b), &stB) &&
          stA.st_dev == stB.st_dev;
 }
 
-int CompareTextNoCase(const std::string& a, const std::string& b) {
-  auto fold = [](unsigned char c) -> int { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; };
-  const size_t common = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < common; ++i) {
-    const int diff = fold(static_cast<unsigned char>(a[i])) - fold(static_cast<unsigned char>(b[i]));
-    if (diff != 0) return diff;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 // --- changes to the file system -------------------------------------------------
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool NativeSystem::RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-uint32_t FileAccessMode(const std::string& path) {
+uint32_t NativeSystem::FileAccessMode(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st)) return kAllBits;
   return static_cast<uint32_t>(st.st_mode & 07777);
 }
 
-bool SetFileAccessMode(const std::string& path, uint32_t mode) {
+bool NativeSystem::SetFileAccessMode(const std::string& path, uint32_t mode) {
   return mode != kAllBits && ::chmod(path.c_str(), static_cast<mode_t>(mode & 07777)) == 0;
 }
 
@@ -417,7 +407,7 @@ bool InstantOfWallClock(int64_t wallClockSeconds, time_t& instant) {
 
 }  // namespace
 
-bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
+bool NativeSystem::SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
   time_t instant = 0;
   if (!InstantOfWallClock(wallClockSeconds, instant)) return false;
   struct timespec times[2] = {};
@@ -426,30 +416,24 @@ bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds)
   return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
-bool CarryFileAccess(const std::string& from, const std::string& to) {
+bool NativeSystem::CarryFileAccess(const std::string& from, const std::string& to) {
   struct stat st {};
   return StatPath(from, &st) && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
 }
 
-bool IsSymbolicLink(const std::string& path) {
+bool NativeSystem::IsSymbolicLink(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-size_t MaxPathLength() { return PATH_MAX - 1; }
+size_t NativeSystem::MaxPathLength() { return PATH_MAX - 1; }
 
-bool RemoveEmptyDirectory(const std::string& path) { return ::rmdir(path.c_str()) == 0; }
-
-bool MakeDirectory(const std::string& path) {
+bool NativeSystem::MakeDirectory(const std::string& path) {
   if (::mkdir(path.c_str(), 0755) == 0) return true;
   return errno == EEXIST && DirectoryExists(path);
 }
 
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
-}
-
-bool MoveToFreeName(const std::string& from, const std::string& to) {
+bool NativeSystem::MoveToFreeName(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;
   // A file system without that rename: a hard link refuses an existing name
@@ -461,20 +445,20 @@ bool MoveToFreeName(const std::string& from, const std::string& to) {
 
 // --- questions and changes of the update path ----------------------------------
 
-bool RegularFileExists(const std::string& path) {
+bool NativeSystem::RegularFileExists(const std::string& path) {
   struct stat st {};
   return StatPath(path, &st) && S_ISREG(st.st_mode);
 }
 
 // root passes access(2) whatever the mode, so a file without any write bit
 // counts as read-only as well, as archivers treat it.
-bool IsReadOnlyFile(const std::string& path) {
+bool NativeSystem::IsReadOnlyFile(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st)) return false;
   return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-PathFacts FactsOfPath(const std::string& path) {
+PathFacts NativeSystem::FactsOfPath(const std::string& path) {
   struct stat st {};
   PathFacts facts;
   if (!StatPath(path, &st)) return facts;
@@ -490,12 +474,12 @@ PathFacts FactsOfPath(const std::string& path) {
   return facts;
 }
 
-bool SameFile(const std::string& a, const std::string& b) {
+bool NativeSystem::SameFile(const std::string& a, const std::string& b) {
   struct stat stA {}, stB {};
   return StatPath(a, &stA) && StatPath(b, &stB) && stA.st_dev == stB.st_dev && stA.st_ino == stB.st_ino;
 }
 
-std::string ResolveLink(const std::string& path) {
+std::string NativeSystem::ResolveLink(const std::string& path) {
   std::string current = path;
   // As many hops as the system itself follows (SYMLOOP_MAX is 40 on Linux).
   for (int hop = 0; hop < 40; ++hop) {
@@ -515,7 +499,7 @@ std::string ResolveLink(const std::string& path) {
   return current;
 }
 
-bool PathFits(const std::string& path) {
+bool NativeSystem::PathFits(const std::string& path) {
   if (path.empty() || path.size() >= PATH_MAX) return false;
   size_t start = 0;
   while (start <= path.size()) {
@@ -527,13 +511,13 @@ bool PathFits(const std::string& path) {
   return true;
 }
 
-FileStamp FileStampOf(const std::string& path) {
+FileStamp NativeSystem::FileStampOf(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) return FileStamp{};
   return FileStamp{static_cast<int64_t>(st.st_size), StampTimeOf(st)};
 }
 
-MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) {
+MoveOutcome NativeSystem::MoveReplacing(const std::string& from, const std::string& to) {
   if (::rename(from.c_str(), to.c_str()) == 0) return MoveOutcome::kMoved;
   return errno == EXDEV ? MoveOutcome::kOtherVolume : MoveOutcome::kFailed;
 }
@@ -572,7 +556,7 @@ UpdateLock::Outcome LockBefore(int fd, int64_t deadline) {
 
 }  // namespace
 
-FileIdentity FileIdentityOf(const std::string& path) {
+FileIdentity NativeSystem::FileIdentityOf(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) return FileIdentity{};
   return IdentityOf(st);
@@ -580,24 +564,25 @@ FileIdentity FileIdentityOf(const std::string& path) {
 
 // flock belongs to the open file, not to the name: once it is held, the name
 // may lead to a newer file that the previous holder renamed over this one.
-UpdateLock UpdateLock::Acquire(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+std::unique_ptr<SystemLock> NativeSystem::LockForUpdate(const std::string& path, uint32_t waitMilliseconds,
+                                                        UpdateLock::Outcome* outcome) {
   const int64_t deadline = MonotonicMilliseconds() + waitMilliseconds;
   for (;;) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
       if (fd >= 0) ::close(fd);
-      *outcome = Outcome::kUnavailable;
-      return UpdateLock();
+      *outcome = UpdateLock::Outcome::kUnavailable;
+      return std::make_unique<NativeLock>();
     }
     *outcome = LockBefore(fd, deadline);
-    if (*outcome != Outcome::kHeld) {
+    if (*outcome != UpdateLock::Outcome::kHeld) {
       ::close(fd);
-      return UpdateLock();
+      return std::make_unique<NativeLock>();
     }
     struct stat now {};
     if (::fstat(fd, &st) == 0 && StatPath(path, &now) && now.st_dev == st.st_dev && now.st_ino == st.st_ino) {
-      return UpdateLock(fd, IdentityOf(st));
+      return std::make_unique<NativeLock>(fd, IdentityOf(st));
     }
     ::close(fd);  // replaced meanwhile: hold the file the name leads to now
   }
@@ -608,10 +593,11 @@ UpdateLock UpdateLock::Acquire(const std::string& path, uint32_t waitMillisecond
 // frees it when the process ends, and creations of other names in the same
 // folder do not wait. (Processes in other network namespaces do not see it;
 // for them only the check before the rename guards the name.)
-UpdateLock UpdateLock::AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
-  *outcome = Outcome::kUnavailable;
+std::unique_ptr<SystemLock> NativeSystem::LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
+                                                              UpdateLock::Outcome* outcome) {
+  *outcome = UpdateLock::Outcome::kUnavailable;
   struct stat st {};
-  if (!StatPath(ParentFolder(path), &st)) return UpdateLock();
+  if (!StatPath(ParentFolder(path), &st)) return std::make_unique<NativeLock>();
   const size_t slash = path.rfind('/');
   uint64_t hash = 14695981039346656037ull;  // FNV-1a of the name
   for (size_t i = slash == std::string::npos ? 0 : slash + 1; i < path.size(); ++i) {
@@ -624,25 +610,25 @@ UpdateLock UpdateLock::AcquireName(const std::string& path, uint32_t waitMillise
                                    static_cast<unsigned long long>(st.st_ino), static_cast<unsigned long long>(hash));
   const auto size = static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) + 1 + static_cast<size_t>(length));
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) return UpdateLock();
+  if (fd < 0) return std::make_unique<NativeLock>();
   const int64_t deadline = MonotonicMilliseconds() + waitMilliseconds;
   while (::bind(fd, reinterpret_cast<const struct sockaddr*>(&address), size) != 0) {
     if (errno != EADDRINUSE) {
       ::close(fd);
-      return UpdateLock();
+      return std::make_unique<NativeLock>();
     }
     if (MonotonicMilliseconds() >= deadline) {
       ::close(fd);
-      *outcome = Outcome::kBusy;
-      return UpdateLock();
+      *outcome = UpdateLock::Outcome::kBusy;
+      return std::make_unique<NativeLock>();
     }
     SleepMilliseconds(5);
   }
-  *outcome = Outcome::kHeld;
-  return UpdateLock(fd, FileIdentity{static_cast<uint64_t>(st.st_dev), hash ^ static_cast<uint64_t>(st.st_ino), 0, 0});
+  *outcome = UpdateLock::Outcome::kHeld;
+  return std::make_unique<NativeLock>(fd, FileIdentity{static_cast<uint64_t>(st.st_dev), hash ^ static_cast<uint64_t>(st.st_ino), 0, 0});
 }
 
-void UpdateLock::Release() {
+NativeLock::~NativeLock() {
   if (handle_ != -1) {
     ::close(Fd(handle_));  // drops the flock
     handle_ = -1;
@@ -651,7 +637,7 @@ void UpdateLock::Release() {
 
 // Without allocating: it runs once the new archive is in place, when a
 // failed allocation could no longer be answered as "nothing changed".
-bool SyncFolderOf(const std::string& path) {
+bool NativeSystem::SyncFolderOf(const std::string& path) {
   char folder[PATH_MAX];
   size_t length = path.rfind('/') == std::string::npos ? 0 : path.rfind('/');
   if (length >= sizeof folder) return false;

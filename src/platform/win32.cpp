@@ -20,7 +20,7 @@
 
 #include "commonsU/entry_time.h"
 #include "commonsU/separators.h"
-#include "platform/platform.h"
+#include "platform/native.h"
 
 namespace tvx::platform {
 
@@ -42,6 +42,16 @@ bool FindEntry(const std::string& path, WIN32_FIND_DATAA* entry) {
   if (find == INVALID_HANDLE_VALUE) return false;
   ::FindClose(find);
   return true;
+}
+
+bool ExistingFile(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// CompareStringA returns 1/2/3 for less/equal/greater and 0 on failure (-2).
+int CompareTextNoCase(const std::string& a, const std::string& b) {
+  return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) - 2;
 }
 
 bool IsDirectory(const WIN32_FIND_DATAA& entry) {
@@ -176,7 +186,7 @@ using DiskFreeSpaceExFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER
 
 // --- File ---------------------------------------------------------------------
 
-File File::Open(const std::string& path, Mode mode, Facts* facts) {
+NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
   switch (mode) {
@@ -188,7 +198,7 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
       break;
     case Mode::kReadWrite:
       access = GENERIC_READ | GENERIC_WRITE;
-      if (!FileExists(path)) disposition = CREATE_ALWAYS;
+      if (!ExistingFile(path)) disposition = CREATE_ALWAYS;
       break;
     case Mode::kCreateNew:
       access = GENERIC_WRITE;
@@ -197,17 +207,17 @@ File File::Open(const std::string& path, Mode mode, Facts* facts) {
   }
   const HANDLE h = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return File();
+  if (h == INVALID_HANDLE_VALUE) return NativeFile();
   BY_HANDLE_FILE_INFORMATION info;
   if (facts != nullptr && ::GetFileInformationByHandle(h, &info)) {
     facts->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     facts->wallClock = WallClockOf(info.ftLastWriteTime);
     facts->modified = TicksOf(info.ftLastWriteTime);
   }
-  return File(reinterpret_cast<intptr_t>(h));
+  return NativeFile(reinterpret_cast<intptr_t>(h));
 }
 
-void File::Close() {
+void NativeFile::Close() {
   if (IsOpen()) {
     ::CloseHandle(Handle(handle_));
     handle_ = -1;
@@ -215,44 +225,42 @@ void File::Close() {
 }
 
 // -1 is INVALID_HANDLE_VALUE.
-bool File::IsOpen() const { return handle_ != -1; }
+bool NativeFile::IsOpen() const { return handle_ != -1; }
 
-intptr_t File::NativeHandle() const { return handle_; }
-
-uint32_t File::ReadOnce(unsigned char* bytes, uint32_t count) {
+uint32_t NativeFile::ReadOnce(unsigned char* bytes, uint32_t count) {
   DWORD got = 0;
   return ::ReadFile(Handle(handle_), bytes, count, &got, nullptr) ? got : 0;
 }
 
 // A failure (disk full) reports the bytes that made it before it.
-uint32_t File::WriteOnce(const unsigned char* bytes, uint32_t count) {
+uint32_t NativeFile::WriteOnce(const unsigned char* bytes, uint32_t count) {
   DWORD put = 0;
   return ::WriteFile(Handle(handle_), bytes, count, &put, nullptr) ? put : 0;
 }
 
-bool File::PositionNow(int64_t* position) const { return CurrentPosition(Handle(handle_), position); }
+bool NativeFile::PositionNow(int64_t* position) const { return CurrentPosition(Handle(handle_), position); }
 
-bool File::SizeNow(int64_t* size) const { return SizeOf(Handle(handle_), size); }
+bool NativeFile::SizeNow(int64_t* size) const { return SizeOf(Handle(handle_), size); }
 
-bool File::MoveTo(uint32_t target) {
+bool NativeFile::MoveTo(uint32_t target) {
   // With a high half, SetFilePointer reads the low half as unsigned (2-4 GiB).
   LONG high = 0;
   const DWORD low = ::SetFilePointer(Handle(handle_), static_cast<LONG>(target), &high, FILE_BEGIN);
   return low != INVALID_SET_FILE_POINTER;  // never a valid target
 }
 
-uint32_t File::Size() {
+uint32_t NativeFile::Size() {
   int64_t size = 0;
   if (!IsOpen() || !SizeOf(Handle(handle_), &size)) return 0;
   return static_cast<uint32_t>(size);
 }
 
-bool File::SetEndHere() {
+bool NativeFile::EndHere() {
   if (!IsOpen()) return false;
   return ::SetEndOfFile(Handle(handle_)) != 0;
 }
 
-bool File::Flush() {
+bool NativeFile::Sync() {
   if (!IsOpen()) return false;
   return ::FlushFileBuffers(Handle(handle_)) != 0;
 }
@@ -280,47 +288,44 @@ IoError LastSystemError() {
 
 // --- file-system questions ----------------------------------------------------
 
-bool FileExists(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-}
+bool NativeSystem::FileExists(const std::string& path) { return ExistingFile(path); }
 
-bool DirectoryExists(const std::string& path) {
+bool NativeSystem::DirectoryExists(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-uint32_t FileSizeByName(const std::string& path) {
+uint32_t NativeSystem::FileSizeByName(const std::string& path) {
   WIN32_FIND_DATAA entry;
   if (!FindEntry(path, &entry)) return 0;
   return entry.nFileSizeLow;
 }
 
-int64_t FileSize64(const std::string& path) {
+int64_t NativeSystem::FileSize64(const std::string& path) {
   WIN32_FIND_DATAA entry;
   if (!FindEntry(path, &entry) || IsDirectory(entry)) return -1;
   return (static_cast<int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
 }
 
-int64_t FileWallClockTime(const std::string& path) {
+int64_t NativeSystem::FileWallClockTime(const std::string& path) {
   WIN32_FIND_DATAA entry;
   if (!FindEntry(path, &entry) || IsDirectory(entry)) return kNoWallClock;
   return WallClockOf(entry.ftLastWriteTime);
 }
 
-int64_t ModifiedWallClockTime(const std::string& path) {
+int64_t NativeSystem::ModifiedWallClockTime(const std::string& path) {
   WIN32_FIND_DATAA entry;
   if (!FindEntry(path, &entry)) return kNoWallClock;
   return WallClockOf(entry.ftLastWriteTime);
 }
 
-int64_t CurrentWallClockTime() {
+int64_t NativeSystem::CurrentWallClockTime() {
   FILETIME now;
   ::GetSystemTimeAsFileTime(&now);
   return WallClockOf(now);
 }
 
-std::string TempDirectory() {
+std::string NativeSystem::TempDirectory() {
   char buffer[kPathBufferSize] = {};
   const DWORD length = ::GetTempPathA(kPathBufferSize, buffer);
   std::string dir = (length > 0 && length < kPathBufferSize) ? std::string(buffer, length) : "";
@@ -328,7 +333,7 @@ std::string TempDirectory() {
   return dir;
 }
 
-PathResult CreateTempFile(const std::string& directory, const std::string& prefix) {
+PathResult NativeSystem::CreateTempFile(const std::string& directory, const std::string& prefix) {
   // Made before the file: no allocation may fail once the file exists.
   std::string name(kPathBufferSize, '\0');
   ClearSystemError();
@@ -371,12 +376,12 @@ std::string WithBackslashes(std::string path) {
 
 // A network path's root is its share (GetDiskFreeSpaceExA and GetDriveTypeA
 // take \\server\share\); any other path's its first three characters.
-std::string DriveRoot(const std::string& path) {
+std::string NativeSystem::DriveRoot(const std::string& path) {
   if (IsNetworkPath(path)) return NetworkRoot(path);
   return path.substr(0, 3);
 }
 
-int64_t VolumeFreeBytes(const std::string& path) {
+int64_t NativeSystem::VolumeFreeBytes(const std::string& path) {
   if (HasDiskFreeSpaceEx()) {
     const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
     const auto query = kernel == nullptr ? nullptr
@@ -398,14 +403,14 @@ int64_t VolumeFreeBytes(const std::string& path) {
   return static_cast<int64_t>(static_cast<uint64_t>(bytesPerCluster) * freeClusters);
 }
 
-bool IsRemovableDrive(const std::string& root) {
+bool NativeSystem::IsRemovableDrive(const std::string& root) {
   return ::GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE;
 }
 
 // Compares the drive letters as the system sorts them. Network paths are on
 // the same drive only when they name the same share: a file cannot be renamed
 // from one share to another.
-bool SameDrive(const std::string& a, const std::string& b) {
+bool NativeSystem::SameDrive(const std::string& a, const std::string& b) {
   if (a.empty() || b.empty()) return false;
   if (IsNetworkPath(a) || IsNetworkPath(b)) {
     return IsNetworkPath(a) && IsNetworkPath(b) &&
@@ -414,24 +419,19 @@ bool SameDrive(const std::string& a, const std::string& b) {
   return CompareTextNoCase(a.substr(0, 1), b.substr(0, 1)) == 0;
 }
 
-// CompareStringA returns 1/2/3 for less/equal/greater and 0 on failure (-2).
-int CompareTextNoCase(const std::string& a, const std::string& b) {
-  return ::CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str(), -1, b.c_str(), -1) - 2;
-}
-
 // --- changes to the file system -------------------------------------------------
 
-bool RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+bool NativeSystem::RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
 
 // Windows files carry no permission bits of their own here: a new file takes
 // the access rules of its folder, as the old archive did.
-uint32_t FileAccessMode(const std::string&) { return kAllBits; }
+uint32_t NativeSystem::FileAccessMode(const std::string&) { return kAllBits; }
 
-bool SetFileAccessMode(const std::string&, uint32_t mode) { return mode == kAllBits; }
+bool NativeSystem::SetFileAccessMode(const std::string&, uint32_t mode) { return mode == kAllBits; }
 
 // --- extracted files ------------------------------------------------------------
 
-bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
+bool NativeSystem::SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
   // The wall-clock count converted the way packing converted it the other way.
   FILETIME utc;
   if (!UtcOfWallClock(wallClockSeconds, &utc)) return false;
@@ -446,7 +446,7 @@ bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds)
   return set;
 }
 
-bool CarryFileAccess(const std::string& from, const std::string& to) {
+bool NativeSystem::CarryFileAccess(const std::string& from, const std::string& to) {
   const DWORD attributes = ::GetFileAttributesA(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   // Not read-only: a read-only file refuses to be replaced anyway, and a
@@ -456,18 +456,14 @@ bool CarryFileAccess(const std::string& from, const std::string& to) {
   return ::SetFileAttributesA(to.c_str(), carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
-bool IsSymbolicLink(const std::string& path) {
+bool NativeSystem::IsSymbolicLink(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
-size_t MaxPathLength() { return MAX_PATH - 1; }
+size_t NativeSystem::MaxPathLength() { return MAX_PATH - 1; }
 
-bool RemoveEmptyDirectory(const std::string& path) {
-  return ::RemoveDirectoryA(path.c_str()) != 0;
-}
-
-bool MakeDirectory(const std::string& path) {
+bool NativeSystem::MakeDirectory(const std::string& path) {
   if (::CreateDirectoryA(path.c_str(), nullptr)) return true;
   return ::GetLastError() == ERROR_ALREADY_EXISTS && DirectoryExists(path);
 }
@@ -528,15 +524,7 @@ bool MoveReplacingWithoutMoveFileEx(const std::string& from, const std::string& 
   return true;
 }
 
-// Write-through: the rename is on disk before the call returns, so a replaced
-// archive is not lost to a crash right after an update.
-bool MoveReplacing(const std::string& from, const std::string& to) {
-  bool missing = false;
-  if (CallMoveFileEx(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, &missing)) return true;
-  return missing && MoveReplacingWithoutMoveFileEx(from, to);
-}
-
-bool MoveToFreeName(const std::string& from, const std::string& to) {
+bool NativeSystem::MoveToFreeName(const std::string& from, const std::string& to) {
   bool missing = false;
   if (CallMoveFileEx(from, to, MOVEFILE_WRITE_THROUGH, &missing)) return true;
   // MoveFileA never replaces an existing file either.
@@ -547,16 +535,16 @@ bool MoveToFreeName(const std::string& from, const std::string& to) {
 
 // Windows has no FIFOs among files; a device name does not pass the
 // attribute query.
-bool RegularFileExists(const std::string& path) { return FileExists(path); }
+bool NativeSystem::RegularFileExists(const std::string& path) { return FileExists(path); }
 
-bool IsReadOnlyFile(const std::string& path) {
+bool NativeSystem::IsReadOnlyFile(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
 }
 
 // Attributes and size in one query. GetFileAttributesExA is missing on
 // Windows 95, so it is looked up; there the two questions are asked apart.
-PathFacts FactsOfPath(const std::string& path) {
+PathFacts NativeSystem::FactsOfPath(const std::string& path) {
   using GetFileAttributesExFn = BOOL(WINAPI*)(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
   const HMODULE kernel = ::GetModuleHandleA("kernel32.dll");
   const auto query = kernel == nullptr ? nullptr
@@ -583,7 +571,7 @@ PathFacts FactsOfPath(const std::string& path) {
 }
 
 // The host passes full paths; the same text names the same file.
-bool SameFile(const std::string& a, const std::string& b) {
+bool NativeSystem::SameFile(const std::string& a, const std::string& b) {
   if (!FileExists(a) || !FileExists(b)) return false;
   std::string na = a, nb = b;
   for (char& c : na) if (c == '/') c = '\\';
@@ -591,9 +579,9 @@ bool SameFile(const std::string& a, const std::string& b) {
   return CompareTextNoCase(na, nb) == 0;
 }
 
-std::string ResolveLink(const std::string& path) { return path; }
+std::string NativeSystem::ResolveLink(const std::string& path) { return path; }
 
-bool PathFits(const std::string& path) {
+bool NativeSystem::PathFits(const std::string& path) {
   if (path.empty() || path.size() >= MAX_PATH) return false;
   size_t start = 0;
   while (start <= path.size()) {
@@ -605,14 +593,16 @@ bool PathFits(const std::string& path) {
   return true;
 }
 
-FileStamp FileStampOf(const std::string& path) {
+FileStamp NativeSystem::FileStampOf(const std::string& path) {
   WIN32_FIND_DATAA entry;
   if (!FindEntry(path, &entry) || IsDirectory(entry)) return FileStamp{};
   return FileStamp{(static_cast<int64_t>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow,
                    TicksOf(entry.ftLastWriteTime)};
 }
 
-MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) {
+// Write-through: the rename is on disk before the call returns, so a replaced
+// archive is not lost to a crash right after an update.
+MoveOutcome NativeSystem::MoveReplacing(const std::string& from, const std::string& to) {
   bool missing = false;
   if (CallMoveFileEx(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH, &missing)) {
     return MoveOutcome::kMoved;
@@ -684,53 +674,55 @@ UpdateLock::Outcome WaitForMutex(HANDLE mutex, DWORD start, uint32_t waitMillise
 
 }  // namespace
 
-FileIdentity FileIdentityOf(const std::string& path) { return IdentityByHandle(path); }
+FileIdentity NativeSystem::FileIdentityOf(const std::string& path) { return IdentityByHandle(path); }
 
 // A lock on the file itself would not do: a file held open cannot have a new
 // one renamed over it (before the POSIX rename of late Windows 10), and a
 // byte-range lock keeps readers out. A mutex owned by this thread, named
 // after the file, is released by the system when the process ends.
-UpdateLock UpdateLock::Acquire(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+std::unique_ptr<SystemLock> NativeSystem::LockForUpdate(const std::string& path, uint32_t waitMilliseconds,
+                                                        UpdateLock::Outcome* outcome) {
   const DWORD start = ::GetTickCount();
   for (;;) {
     const FileIdentity before = IdentityByHandle(path);
     const HANDLE mutex = before.exists() ? ::CreateMutexA(nullptr, FALSE, MutexNameOf(path, before).c_str()) : nullptr;
     if (mutex == nullptr) {
-      *outcome = Outcome::kUnavailable;
-      return UpdateLock();
+      *outcome = UpdateLock::Outcome::kUnavailable;
+      return std::make_unique<NativeLock>();
     }
     *outcome = WaitForMutex(mutex, start, waitMilliseconds);
-    if (*outcome != Outcome::kHeld) {
+    if (*outcome != UpdateLock::Outcome::kHeld) {
       ::CloseHandle(mutex);
-      return UpdateLock();
+      return std::make_unique<NativeLock>();
     }
     const FileIdentity now = IdentityByHandle(path);
     if (now.SameFileAs(before) || (before.file == 0 && now.exists())) {
-      return UpdateLock(reinterpret_cast<intptr_t>(mutex), now);
+      return std::make_unique<NativeLock>(reinterpret_cast<intptr_t>(mutex), now);
     }
     ::ReleaseMutex(mutex);
     ::CloseHandle(mutex);  // replaced meanwhile: hold the file the name leads to now
   }
 }
 
-UpdateLock UpdateLock::AcquireName(const std::string& path, uint32_t waitMilliseconds, Outcome* outcome) {
+std::unique_ptr<SystemLock> NativeSystem::LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
+                                                              UpdateLock::Outcome* outcome) {
   const uint64_t hash = PathHash(path);
   std::string name = "TolvexCreate-";
   AppendHex(name, hash, 16);
   const HANDLE mutex = ::CreateMutexA(nullptr, FALSE, name.c_str());
   if (mutex == nullptr) {
-    *outcome = Outcome::kUnavailable;
-    return UpdateLock();
+    *outcome = UpdateLock::Outcome::kUnavailable;
+    return std::make_unique<NativeLock>();
   }
   *outcome = WaitForMutex(mutex, ::GetTickCount(), waitMilliseconds);
-  if (*outcome != Outcome::kHeld) {
+  if (*outcome != UpdateLock::Outcome::kHeld) {
     ::CloseHandle(mutex);
-    return UpdateLock();
+    return std::make_unique<NativeLock>();
   }
-  return UpdateLock(reinterpret_cast<intptr_t>(mutex), FileIdentity{0, hash, 0, 0});
+  return std::make_unique<NativeLock>(reinterpret_cast<intptr_t>(mutex), FileIdentity{0, hash, 0, 0});
 }
 
-void UpdateLock::Release() {
+NativeLock::~NativeLock() {
   if (handle_ != -1) {
     ::ReleaseMutex(Handle(handle_));
     ::CloseHandle(Handle(handle_));
@@ -738,6 +730,6 @@ void UpdateLock::Release() {
   }
 }
 
-bool SyncFolderOf(const std::string&) { return true; }
+bool NativeSystem::SyncFolderOf(const std::string&) { return true; }
 
 }  // namespace tvx::platform

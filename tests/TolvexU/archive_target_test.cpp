@@ -344,17 +344,13 @@ class CallLog : public SystemWrapper {
   // Another program that does not hold names makes the new archive's name
   // just before it is given (two creators on paths that do not look alike).
   bool nameTakenFirst = false;
-  bool MoveReplacing(const std::string& from, const std::string& to) override {
+  platform::MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override {
     Renaming(to);
     return SystemWrapper::MoveReplacing(from, to);
   }
   bool MoveToFreeName(const std::string& from, const std::string& to) override {
     Renaming(to);
     return SystemWrapper::MoveToFreeName(from, to);
-  }
-  platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override {
-    calls.push_back("rename");
-    return SystemWrapper::MoveReplacingOnVolume(from, to);
   }
   void Renaming(const std::string& to) {
     calls.push_back("rename");
@@ -444,7 +440,7 @@ TEST_F(ArchiveReplacement, NearlyFullDiskLeavesTheArchiveAsItWas) {
   const std::string before = ReadFileBytes(archive);
   // Leave about 32 KiB free: room neither for a copy of the new archive nor for
   // it in the old one's place.
-  const int64_t free = platform::VolumeFreeBytes(Path("small"));
+  const int64_t free = platform::OsSystem().VolumeFreeBytes(Path("small"));
   ASSERT_GT(free, 48 << 10);
   ASSERT_TRUE(WriteFileBytes(Path("small/filler"), std::string(static_cast<size_t>(free - (32 << 10)), 'f')));
   MakeFile("big.bin", NoiseBytes(128 << 10));

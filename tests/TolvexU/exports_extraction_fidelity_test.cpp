@@ -64,7 +64,7 @@ TEST_F(PluginExtractionFidelity, FilesAndFoldersGetTheirEntriesTimes) {
   // a file dated after what 32 bits hold gets the latest time they do.
   const std::string future = out + "2039.txt";  // beside d/, whose time stays
   ASSERT_TRUE(WriteFileBytes(future, "future"));
-  ASSERT_TRUE(platform::SetModifiedWallClockTime(future, SecondsFromCivil(2039, 6, 1, 12, 0, 0)));
+  ASSERT_TRUE(platform::OsSystem().SetModifiedWallClockTime(future, SecondsFromCivil(2039, 6, 1, 12, 0, 0)));
   items.push_back("2039.txt");
   const std::string repacked = Path("repacked.tvx");
   ASSERT_EQ(PackWith(module(), repacked, nullptr, out, items, PK_PACK_SAVE_PATHS), 0);

@@ -118,11 +118,11 @@ TEST_F(ExtractTest, FolderEntryCreatesTheFolderAndNeverAFile) {
   Archive& archive = Open({{"d/", ""}});
   const std::string target = Target("d");  // no trailing separator
   EXPECT_EQ(ExtractEntry(archive, Entry(0), target), Status::kOk);
-  EXPECT_TRUE(platform::DirectoryExists(target));
-  EXPECT_FALSE(platform::FileExists(target));
+  EXPECT_TRUE(platform::OsSystem().DirectoryExists(target));
+  EXPECT_FALSE(platform::OsSystem().FileExists(target));
   EXPECT_EQ(ExtractEntry(archive, Entry(0), target), Status::kOk);  // again: already there
   EXPECT_EQ(ExtractEntry(archive, Entry(0), target + test::NativeSeparator()), Status::kOk);
-  EXPECT_TRUE(platform::DirectoryExists(target));
+  EXPECT_TRUE(platform::OsSystem().DirectoryExists(target));
   EXPECT_EQ(Files(), (std::vector<std::string>{"d", "test.tvx"}));
 }
 
@@ -135,9 +135,9 @@ TEST_F(ExtractTest, FolderEntryInAMissingFolderFails) {
 
 TEST_F(ExtractTest, FileEntryDoesNotReplaceAFolder) {
   Archive& archive = Open({{"x", "content"}});
-  ASSERT_TRUE(platform::MakeDirectory(Target("x")));
+  ASSERT_TRUE(platform::OsSystem().MakeDirectory(Target("x")));
   EXPECT_EQ(ExtractEntry(archive, Entry(0), Target("x")), Status::kCreateFailed);
-  EXPECT_TRUE(platform::DirectoryExists(Target("x")));
+  EXPECT_TRUE(platform::OsSystem().DirectoryExists(Target("x")));
   EXPECT_EQ(Files(), (std::vector<std::string>{"test.tvx", "x"}));
 }
 

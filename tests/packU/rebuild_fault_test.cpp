@@ -41,7 +41,7 @@ class RebuildFaultTest : public ::testing::Test {
   std::string NewPath() const { return folders_.archiveFolder() + test::NativeSeparator() + "new.tvx"; }
 
   Status RunWith(const test::FaultPlan& faults) {
-    platform::RemoveFile(NewPath());  // nothing left from the run before
+    platform::OsSystem().RemoveFile(NewPath());  // nothing left from the run before
     FaultPlanGuard guard(faults_, faults);
     return RebuildArchive(faults_, NewPath(), plan_, nullptr);
   }

@@ -38,7 +38,7 @@ class RebuildTest : public ::testing::Test {
   }
   std::string Folder(const std::string& name) {
     const std::string path = dir_.File(name);
-    EXPECT_TRUE(platform::MakeDirectory(path));
+    EXPECT_TRUE(platform::OsSystem().MakeDirectory(path));
     return path;
   }
 
@@ -78,7 +78,7 @@ class RebuildTest : public ::testing::Test {
     const std::string target = dir_.File("extracted.out");
     EXPECT_EQ(ExtractEntry(archive, entry, target), Status::kOk) << entry.name;
     std::string bytes = test::ReadFileBytes(target);
-    platform::RemoveFile(target);
+    platform::OsSystem().RemoveFile(target);
     return bytes;
   }
 
@@ -118,7 +118,7 @@ TEST_F(RebuildTest, FolderItemBecomesAnEntryWithoutBytes) {
   EXPECT_EQ(e.unpackedSize, 0);
   EXPECT_EQ(e.packedSize, 0);
   EXPECT_EQ(e.dataOffset, 0);
-  EXPECT_EQ(e.time, EntryTimeOfWallClock(platform::ModifiedWallClockTime(dir_.File("sub"))));
+  EXPECT_EQ(e.time, EntryTimeOfWallClock(platform::OsSystem().ModifiedWallClockTime(dir_.File("sub"))));
   // Header, then the record exactly as the record writer lays it down.
   EXPECT_EQ(Hex(OutBytes()), Hex(test::HeaderBytes(1) + test::RecordBytes({"sub/", e.time, 0, 0, 0})));
 }
@@ -332,9 +332,9 @@ TEST_F(RebuildTest, NewEntryTimeIsTheFilesModificationTime) {
   // Well away from now, so a time taken from the clock cannot pass.
   namespace fs = std::filesystem;
   fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(24 * 400 + 5));
-  const int64_t fileTime = platform::FileWallClockTime(path);
+  const int64_t fileTime = platform::OsSystem().FileWallClockTime(path);
   ASSERT_NE(fileTime, platform::kNoWallClock);
-  ASSERT_NE(fileTime / 86400, platform::CurrentWallClockTime() / 86400);
+  ASSERT_NE(fileTime / 86400, platform::OsSystem().CurrentWallClockTime() / 86400);
   RebuildPlan plan;
   plan.additions = {{"dated.txt", path}};
   ASSERT_EQ(Rebuild(plan), Status::kOk);
@@ -400,7 +400,7 @@ TEST_F(RebuildTest, CallbackReportsEachNewEntryOnceInOrderAfterItsBytes) {
   ASSERT_EQ(RebuildArchive(platform::OsSystem(), newPath, plan,
                            [&](const ArchiveEntry& e) {
                              seen.push_back(e);
-                             sizeWhenSeen.push_back(platform::FileSizeByName(newPath));
+                             sizeWhenSeen.push_back(platform::OsSystem().FileSizeByName(newPath));
                            }),
             Status::kOk);
   ASSERT_EQ(seen.size(), 3u);

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "commonsU/entry_time.h"
-#include "platform/platform.h"
+#include "platform/native.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 
@@ -67,179 +67,120 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
 #endif
 }
 
-// Whether the native handle of a file once open has been released.
-bool HandleReleased(intptr_t handle, const std::string& path) {
-#ifdef _WIN32
-  (void)handle;
-  return RemoveFile(path);  // an open handle without FILE_SHARE_DELETE blocks deletion
-#else
-  (void)path;
-  return fcntl(static_cast<int>(handle), F_GETFD) == -1;
-#endif
-}
-
-// --- File ---------------------------------------------------------------------
-
-TEST(PlatformFileOpen, CreateWriteEmptiesAnExistingFile) {
-  TempDir dir;
-  WriteFileBytes(dir.File("a"), "old contents");
-  File f = File::Open(dir.File("a"), File::Mode::kCreateWrite);
-  ASSERT_TRUE(f.IsOpen());
-  EXPECT_EQ(f.Size(), 0u);
-  EXPECT_EQ(f.Write("new", 3), 3u);
-  f = File();
-  EXPECT_EQ(ReadFileBytes(dir.File("a")), "new");
-}
-
-TEST(PlatformFileOpen, ReadWriteKeepsAnExistingFile) {
-  TempDir dir;
-  WriteFileBytes(dir.File("a"), "0123456789");
-  File f = File::Open(dir.File("a"), File::Mode::kReadWrite);
-  ASSERT_TRUE(f.IsOpen());
-  EXPECT_EQ(f.Size(), 10u);
-  EXPECT_EQ(f.Seek(4, kFromBegin), 4u);
-  EXPECT_EQ(f.Write("ab", 2), 2u);
-  char buf[4] = {};
-  EXPECT_EQ(f.Read(buf, 4), 4u);
-  EXPECT_EQ(std::string(buf, 4), "6789");
-  f = File();
-  EXPECT_EQ(ReadFileBytes(dir.File("a")), "0123ab6789");
-}
-
-TEST(PlatformFileOpen, ReadWriteCreatesAMissingFile) {
-  TempDir dir;
-  File f = File::Open(dir.File("new"), File::Mode::kReadWrite);
-  ASSERT_TRUE(f.IsOpen());
-  EXPECT_TRUE(FileExists(dir.File("new")));
-  EXPECT_EQ(f.Size(), 0u);
-}
-
-TEST(PlatformFileOpen, NoModeOpensADirectory) {
-  TempDir dir;
-  EXPECT_FALSE(File::Open(dir.path(), File::Mode::kRead).IsOpen());
-  EXPECT_FALSE(File::Open(dir.path(), File::Mode::kCreateWrite).IsOpen());
-  EXPECT_FALSE(File::Open(dir.path(), File::Mode::kReadWrite).IsOpen());
-  EXPECT_TRUE(DirectoryExists(dir.path()));
-}
-
-TEST(PlatformFileOpen, MissingFileIsNotOpenAndEveryCallFails) {
-  TempDir dir;
-  File f = File::Open(dir.File("missing"), File::Mode::kRead);
-  EXPECT_FALSE(f.IsOpen());
-  EXPECT_EQ(f.NativeHandle(), -1);
-  char buf[4] = {};
-  EXPECT_EQ(f.Read(buf, 4), 0u);
-  EXPECT_EQ(f.Write("x", 1), 0u);
-  EXPECT_EQ(f.Seek(0, kFromBegin), kAllBits);
-  EXPECT_EQ(f.Size(), 0u);
-  EXPECT_FALSE(f.SetEndHere());
-  EXPECT_FALSE(FileExists(dir.File("missing")));
-}
-
-TEST(PlatformFileOpen, ModesRefuseTheOtherDirection) {
-  TempDir dir;
-  WriteFileBytes(dir.File("a"), "abc");
-  File reader = File::Open(dir.File("a"), File::Mode::kRead);
-  EXPECT_EQ(reader.Write("x", 1), 0u);
-  reader = File();
-  File writer = File::Open(dir.File("a"), File::Mode::kCreateWrite);
-  char buf[4] = {};
-  EXPECT_EQ(writer.Read(buf, 4), 0u);
-}
-
-#ifdef _WIN32
-TEST(PlatformFileOpen, WindowsSharesReadingOnly) {
-  TempDir dir;
-  WriteFileBytes(dir.File("a"), "abc");
-  File first = File::Open(dir.File("a"), File::Mode::kRead);
-  EXPECT_TRUE(File::Open(dir.File("a"), File::Mode::kRead).IsOpen());
-  EXPECT_FALSE(File::Open(dir.File("a"), File::Mode::kCreateWrite).IsOpen());
-  first = File();  // our own reader would block the writer, too
-  first = File::Open(dir.File("a"), File::Mode::kReadWrite);
-  ASSERT_TRUE(first.IsOpen());
-  EXPECT_FALSE(File::Open(dir.File("a"), File::Mode::kRead).IsOpen());
-}
-#endif
-
-TEST(PlatformFileOwnership, ReplacedAndDestroyedFilesAreClosed) {
-  TempDir dir;
-  File a = File::Open(dir.File("a"), File::Mode::kCreateWrite);
-  File b = File::Open(dir.File("b"), File::Mode::kCreateWrite);
-  ASSERT_TRUE(a.IsOpen());
-  const intptr_t old = a.NativeHandle();
-  const intptr_t moved = b.NativeHandle();
-  a = std::move(b);
-  EXPECT_FALSE(b.IsOpen());
-  EXPECT_EQ(a.NativeHandle(), moved);
-  EXPECT_TRUE(HandleReleased(old, dir.File("a")));
-  {
-    File c(std::move(a));
-    EXPECT_FALSE(a.IsOpen());
+// Every case asks this machine's system, with a fresh folder of its own.
+class Platform : public ::testing::Test {
+ protected:
+  std::unique_ptr<SystemFile> Open(const std::string& name, File::Mode mode) {
+    return os.OpenFile(dir.File(name), mode, nullptr, nullptr);
   }
-  EXPECT_TRUE(HandleReleased(moved, dir.File("b")));
+  // The file's bytes after writing `bytes` over what `name` held, opened as mode.
+  std::string WrittenAs(File::Mode mode, const char* bytes) {
+    WriteFileBytes(dir.File("a"), "0123456789");
+    std::unique_ptr<SystemFile> f = Open("a", mode);
+    if (!f) return "(not opened)";
+    f->Write(bytes, static_cast<uint32_t>(std::char_traits<char>::length(bytes)));
+    f.reset();
+    return ReadFileBytes(dir.File("a"));
+  }
+  System& os = OsSystem();
+  TempDir dir;
+};
+
+// --- files ----------------------------------------------------------------------
+
+TEST_F(Platform, EachModeOpensAsItSays) {
+  EXPECT_EQ(WrittenAs(File::Mode::kCreateWrite, "new"), "new");         // emptied
+  EXPECT_EQ(WrittenAs(File::Mode::kReadWrite, "ab"), "ab23456789");     // kept
+  EXPECT_EQ(WrittenAs(File::Mode::kCreateNew, "x"), "(not opened)");    // the name is taken
+  std::unique_ptr<SystemFile> created = Open("new", File::Mode::kReadWrite);
+  ASSERT_TRUE(created);
+  EXPECT_TRUE(os.FileExists(dir.File("new")));
+  EXPECT_EQ(created->Size(), 0u);
+  for (File::Mode mode : {File::Mode::kRead, File::Mode::kCreateWrite, File::Mode::kReadWrite}) {
+    EXPECT_EQ(os.OpenFile(dir.path(), mode, nullptr, nullptr), nullptr) << "a folder opened";
+  }
+  EXPECT_TRUE(os.DirectoryExists(dir.path()));
+  EXPECT_EQ(Open("missing", File::Mode::kRead), nullptr);
+  EXPECT_FALSE(os.FileExists(dir.File("missing")));
+
+  char buf[4] = {};
+  std::unique_ptr<SystemFile> reader = Open("a", File::Mode::kRead);
+  EXPECT_EQ(reader->Write("x", 1), 0u);
+  reader.reset();
+  std::unique_ptr<SystemFile> writer = Open("a", File::Mode::kCreateWrite);
+  EXPECT_EQ(writer->Read(buf, 4), 0u);
 }
 
-TEST(PlatformFileIo, ReadIsShortOnlyAtTheEnd) {
-  TempDir dir;
+#ifdef _WIN32
+TEST_F(Platform, WindowsSharesReadingOnly) {
+  WriteFileBytes(dir.File("a"), "abc");
+  std::unique_ptr<SystemFile> first = Open("a", File::Mode::kRead);
+  EXPECT_NE(Open("a", File::Mode::kRead), nullptr);
+  EXPECT_EQ(Open("a", File::Mode::kCreateWrite), nullptr);
+  EXPECT_FALSE(os.RemoveFile(dir.File("a"))) << "an open file was deleted";
+  first.reset();  // our own reader would block the writer, too
+  first = Open("a", File::Mode::kReadWrite);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(Open("a", File::Mode::kRead), nullptr);
+  first.reset();
+  EXPECT_TRUE(os.RemoveFile(dir.File("a"))) << "a closed file kept its handle";
+}
+#else
+TEST_F(Platform, DestroyedFilesAreClosed) {
+  auto openFiles = [] {
+    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
+  };
+  const auto before = openFiles();
+  { std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite); }
+  EXPECT_EQ(openFiles(), before);
+}
+#endif
+
+TEST_F(Platform, ReadIsShortOnlyAtTheEnd) {
   WriteFileBytes(dir.File("a"), "0123456789");
-  File f = File::Open(dir.File("a"), File::Mode::kRead);
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead);
   char buf[16] = {};
-  EXPECT_EQ(f.Read(buf, 4), 4u);
-  EXPECT_EQ(f.Read(buf, 16), 6u);
+  EXPECT_EQ(f->Read(buf, 4), 4u);
+  EXPECT_EQ(f->Read(buf, 16), 6u);
   EXPECT_EQ(std::string(buf, 6), "456789");
-  EXPECT_EQ(f.Read(buf, 16), 0u);
+  EXPECT_EQ(f->Read(buf, 16), 0u);
 }
 
-TEST(PlatformFileIo, SeekBeforeTheStartFailsAndKeepsThePosition) {
-  TempDir dir;
+// A refused seek (before the start, beyond 32 bits) keeps the position.
+TEST_F(Platform, SeeksStayWithin32BitsAndARefusedOneKeepsThePosition) {
   WriteFileBytes(dir.File("a"), "0123456789");
-  File f = File::Open(dir.File("a"), File::Mode::kRead);
-  EXPECT_EQ(f.Seek(-10, kFromEnd), 0u);
-  EXPECT_EQ(f.Seek(20, kFromBegin), 20u);  // beyond the end is allowed
-  ASSERT_EQ(f.Seek(2, kFromBegin), 2u);
-  ASSERT_EQ(f.Seek(2, kFromCurrent), 4u);
-  EXPECT_EQ(f.Seek(-1, kFromBegin), kAllBits);
-  EXPECT_EQ(f.Seek(-5, kFromCurrent), kAllBits);
-  EXPECT_EQ(f.Seek(-11, kFromEnd), kAllBits);
-  EXPECT_EQ(f.Seek(0, kFromCurrent), 4u);
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead);
+  const struct {
+    int32_t offset;
+    SeekOrigin origin;
+    uint32_t answer;  // the position after it, kAllBits: refused
+  } seeks[] = {
+      {-10, kFromEnd, 0},  {20, kFromBegin, 20},  // beyond the end is allowed
+      {2, kFromBegin, 2},  {2, kFromCurrent, 4},   {-1, kFromBegin, kAllBits}, {-5, kFromCurrent, kAllBits},
+      {-11, kFromEnd, kAllBits},                   {0, kFromCurrent, 4},
+      {0x7FFFFFFF, kFromBegin, 0x7FFFFFFFu},       {0x7FFFFFFF, kFromCurrent, kLastValidPosition},
+      {1, kFromCurrent, kAllBits},  // would be the failure value
+      {0x7FFFFFFF, kFromCurrent, kAllBits},        {0, kFromCurrent, kLastValidPosition},
+  };
+  for (const auto& s : seeks) EXPECT_EQ(f->Seek(s.offset, s.origin), s.answer) << s.offset << " from " << s.origin;
 }
 
-TEST(PlatformFileIo, SeekBeyond32BitsFailsAndKeepsThePosition) {
-  TempDir dir;
+TEST_F(Platform, SetEndHereCutsAndExtends) {
   WriteFileBytes(dir.File("a"), "0123456789");
-  File f = File::Open(dir.File("a"), File::Mode::kRead);
-  ASSERT_EQ(f.Seek(0x7FFFFFFF, kFromBegin), 0x7FFFFFFFu);
-  EXPECT_EQ(f.Seek(0x7FFFFFFF, kFromCurrent), 0xFFFFFFFEu);  // the last valid position
-  EXPECT_EQ(f.Seek(1, kFromCurrent), kAllBits);               // would be the failure value
-  EXPECT_EQ(f.Seek(0x7FFFFFFF, kFromCurrent), kAllBits);
-  EXPECT_EQ(f.Seek(0, kFromCurrent), 0xFFFFFFFEu);
-}
-
-TEST(PlatformFileIo, SetEndHereCutsAndExtends) {
-  TempDir dir;
-  WriteFileBytes(dir.File("a"), "0123456789");
-  File f = File::Open(dir.File("a"), File::Mode::kReadWrite);
-  ASSERT_EQ(f.Seek(4, kFromBegin), 4u);
-  EXPECT_TRUE(f.SetEndHere());
-  EXPECT_EQ(f.Size(), 4u);
-  ASSERT_EQ(f.Seek(100, kFromBegin), 100u);
-  EXPECT_TRUE(f.SetEndHere());
-  EXPECT_EQ(f.Size(), 100u);
-  f = File();
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite);
+  for (uint32_t end : {4u, 100u}) {
+    ASSERT_EQ(f->Seek(static_cast<int32_t>(end), kFromBegin), end);
+    EXPECT_TRUE(f->SetEndHere());
+    EXPECT_EQ(f->Size(), end);
+  }
+  f.reset();
   EXPECT_EQ(ReadFileBytes(dir.File("a")).substr(0, 5), std::string("0123\0", 5));
 }
 
 #ifndef _WIN32
-TEST(PlatformFileIo, WriteToAFullDiskReportsNothingWritten) {
-  File f = File::Open("/dev/full", File::Mode::kCreateWrite);
-  ASSERT_TRUE(f.IsOpen());
-  EXPECT_EQ(f.Write("abc", 3), 0u);
-}
-
-TEST(PlatformFileIo, WriteStoppedByTheFileSizeLimitReportsTheBytesThatMadeIt) {
-  TempDir dir;
-  File f = File::Open(dir.File("a"), File::Mode::kCreateWrite);
-  ASSERT_TRUE(f.IsOpen());
+TEST_F(Platform, WriteStoppedByTheFileSizeLimitReportsTheBytesThatMadeIt) {
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite);
+  ASSERT_TRUE(f);
   struct rlimit saved {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
   struct rlimit limit = saved;
@@ -247,40 +188,66 @@ TEST(PlatformFileIo, WriteStoppedByTheFileSizeLimitReportsTheBytesThatMadeIt) {
   void (*savedHandler)(int) = signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const std::vector<char> data(300, 'x');
-  const uint32_t written = f.Write(data.data(), 300);
+  const uint32_t written = f->Write(data.data(), 300);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, savedHandler);
   EXPECT_EQ(written, 100u);
-  EXPECT_EQ(f.Size(), 100u);
+  EXPECT_EQ(f->Size(), 100u);
 }
 #endif
 
+// The kinds decide between "damaged" and "read error" further up, so each
+// must come from what the system said, not from a guess.
+TEST_F(Platform, EachFailureSaysWhatFailed) {
+  IoError error;
+  EXPECT_EQ(os.OpenFile(dir.File("missing"), File::Mode::kRead, nullptr, &error), nullptr);
+  EXPECT_EQ(error.kind, IoErrorKind::kNotFound);
+  EXPECT_NE(error.osCode, 0);
+
+  ASSERT_TRUE(WriteFileBytes(dir.File("short"), "abc"));
+  std::unique_ptr<SystemFile> file = Open("short", File::Mode::kRead);
+  ASSERT_NE(file, nullptr);
+  char buffer[8];
+  EXPECT_EQ(file->Read(buffer, 8), 3u);
+  EXPECT_EQ(file->LastError().kind, IoErrorKind::kEnd) << "the end of the file is no system error";
+  ASSERT_EQ(file->Seek(0, kFromBegin), 0u);
+  EXPECT_EQ(file->Read(buffer, 3), 3u);
+  EXPECT_FALSE(file->LastError().failed()) << "a complete read forgets the failure before it";
+  EXPECT_EQ(file->Write("x", 1), 0u);
+  EXPECT_TRUE(file->LastError().failed()) << "writing a file opened for reading";
+
+#ifndef _WIN32
+  // /dev/full answers every write with ENOSPC, as a full disk does.
+  std::unique_ptr<SystemFile> full = os.OpenFile("/dev/full", File::Mode::kCreateWrite, nullptr, &error);
+  ASSERT_NE(full, nullptr);
+  EXPECT_EQ(full->Write("x", 1), 0u);
+  EXPECT_EQ(full->LastError().kind, IoErrorKind::kDiskFull);
+#endif
+}
+
 // --- file-system questions ----------------------------------------------------
 
-TEST(PlatformNames, ExistenceTellsFilesFromDirectories) {
-  TempDir dir;
-  WriteFileBytes(dir.File("file"), "x");
-  EXPECT_TRUE(FileExists(dir.File("file")));
-  EXPECT_FALSE(FileExists(dir.path()));
-  EXPECT_FALSE(FileExists(dir.File("missing")));
-  EXPECT_TRUE(DirectoryExists(dir.path()));
-  EXPECT_FALSE(DirectoryExists(dir.File("file")));
-  EXPECT_FALSE(DirectoryExists(dir.File("missing")));
-}
-
-TEST(PlatformNames, SizesByName) {
-  TempDir dir;
+TEST_F(Platform, NamesTellFilesFromFoldersAndTheirSizes) {
   WriteFileBytes(dir.File("file"), "12345");
-  EXPECT_EQ(FileSizeByName(dir.File("file")), 5u);
-  EXPECT_EQ(FileSizeByName(dir.File("missing")), 0u);
-  EXPECT_EQ(FileSizeByName(dir.path()), 0u);
-  EXPECT_EQ(FileSize64(dir.File("file")), 5);
-  EXPECT_EQ(FileSize64(dir.File("missing")), -1);
-  EXPECT_EQ(FileSize64(dir.path()), -1);
+  const struct {
+    std::string path;
+    bool file, folder;
+    uint32_t size;
+    int64_t size64;
+  } names[] = {
+      {dir.File("file"), true, false, 5, 5},
+      {dir.path(), false, true, 0, -1},
+      {dir.File("missing"), false, false, 0, -1},
+  };
+  for (const auto& n : names) {
+    EXPECT_EQ(os.FileExists(n.path), n.file) << n.path;
+    EXPECT_EQ(os.DirectoryExists(n.path), n.folder) << n.path;
+    EXPECT_EQ(os.FileSizeByName(n.path), n.size) << n.path;
+    EXPECT_EQ(os.FileSize64(n.path), n.size64) << n.path;
+  }
 }
 
-TEST(PlatformWallClock, FileTimeIsTheLocalWallClockWhateverTheYear) {
-  TempDir dir;
+TEST_F(Platform, FileTimeIsTheLocalWallClockWhateverTheYear) {
   WriteFileBytes(dir.File("file"), "x");
   struct Case {
     int year, month, day, hour, minute, second;
@@ -290,51 +257,41 @@ TEST(PlatformWallClock, FileTimeIsTheLocalWallClockWhateverTheYear) {
                         Case{1969, 7, 20, 20, 17, 40}, Case{2039, 1, 1, 0, 0, 0}, Case{2107, 12, 31, 23, 59, 58}}) {
     ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), c.year, c.month, c.day, c.hour, c.minute, c.second));
     const int64_t expected = SecondsFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second);
-    EXPECT_EQ(FileWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
-    EXPECT_EQ(ModifiedWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
+    EXPECT_EQ(os.FileWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
+    EXPECT_EQ(os.ModifiedWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
   }
+  // Folders only have a modified time.
+  EXPECT_EQ(os.FileWallClockTime(dir.path()), kNoWallClock);
+  EXPECT_NE(os.ModifiedWallClockTime(dir.path()), kNoWallClock);
+  EXPECT_EQ(os.FileWallClockTime(dir.File("missing")), kNoWallClock);
+  EXPECT_EQ(os.ModifiedWallClockTime(dir.File("missing")), kNoWallClock);
 }
 
-TEST(PlatformWallClock, DirectoriesOnlyHaveAModifiedTime) {
-  TempDir dir;
-  EXPECT_EQ(FileWallClockTime(dir.path()), kNoWallClock);
-  EXPECT_NE(ModifiedWallClockTime(dir.path()), kNoWallClock);
-  EXPECT_EQ(FileWallClockTime(dir.File("missing")), kNoWallClock);
-  EXPECT_EQ(ModifiedWallClockTime(dir.File("missing")), kNoWallClock);
-}
-
-TEST(PlatformWallClock, CurrentTimeBracketsANewFile) {
-  TempDir dir;
-  const int64_t before = CurrentWallClockTime();
+TEST_F(Platform, CurrentTimeBracketsANewFile) {
+  const int64_t before = os.CurrentWallClockTime();
   WriteFileBytes(dir.File("file"), "x");
-  const int64_t stamped = FileWallClockTime(dir.File("file"));
-  const int64_t after = CurrentWallClockTime();
+  const int64_t stamped = os.FileWallClockTime(dir.File("file"));
+  const int64_t after = os.CurrentWallClockTime();
   ASSERT_NE(before, kNoWallClock);
   EXPECT_LE(before, stamped);
   EXPECT_LE(stamped, after);
 }
 
-TEST(PlatformTemp, TempDirectoryEndsWithTheSeparatorAndExists) {
-  const std::string temp = TempDirectory();
+TEST_F(Platform, TemporaryFilesAreNewAndEmptyInTheirFolder) {
+  const std::string temp = os.TempDirectory();
   ASSERT_FALSE(temp.empty());
   EXPECT_EQ(temp.back(), kPathSeparator);
-  EXPECT_TRUE(DirectoryExists(temp));
-}
+  EXPECT_TRUE(os.DirectoryExists(temp));
 
-TEST(PlatformTemp, CreateTempFileMakesANewEmptyFileWithThePrefix) {
-  TempDir dir;
-  const std::string first = CreateTempFile(dir.path(), "tvxabc").path;
-  const std::string second = CreateTempFile(dir.path(), "tvxabc").path;
+  const std::string first = os.CreateTempFile(dir.path(), "tvxabc").path;
+  const std::string second = os.CreateTempFile(dir.path(), "tvxabc").path;
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, second);
-  EXPECT_TRUE(FileExists(first));
-  EXPECT_EQ(FileSizeByName(first), 0u);
+  EXPECT_TRUE(os.FileExists(first));
+  EXPECT_EQ(os.FileSizeByName(first), 0u);
   EXPECT_EQ(first.substr(0, dir.path().size() + 4), dir.File("tvx"));
-}
 
-TEST(PlatformTemp, CreateTempFileInAMissingFolderFails) {
-  TempDir dir;
-  const PathResult made = CreateTempFile(dir.File("missing"), "tvx");
+  const PathResult made = os.CreateTempFile(dir.File("missing"), "tvx");
   EXPECT_EQ(made.path, "");
   EXPECT_TRUE(made.failed());
 #ifndef _WIN32
@@ -344,40 +301,36 @@ TEST(PlatformTemp, CreateTempFileInAMissingFolderFails) {
 
 // --- drives --------------------------------------------------------------------
 
-TEST(PlatformDrive, SameDriveNeedsTwoPaths) {
-  TempDir dir;
-  EXPECT_FALSE(SameDrive("", dir.path()));
-  EXPECT_FALSE(SameDrive(dir.path(), ""));
-  EXPECT_TRUE(SameDrive(dir.File("a"), dir.File("not") + kPathSeparator + "yet"));
+TEST_F(Platform, SameDriveNeedsTwoPaths) {
+  EXPECT_FALSE(os.SameDrive("", dir.path()));
+  EXPECT_FALSE(os.SameDrive(dir.path(), ""));
+  EXPECT_TRUE(os.SameDrive(dir.File("a"), dir.File("not") + kPathSeparator + "yet"));
 }
 
 #ifdef _WIN32
-TEST(PlatformDrive, WindowsDrivesAreTheirLetters) {
-  EXPECT_TRUE(SameDrive("c:\\one", "C:\\two"));
-  EXPECT_FALSE(SameDrive("C:\\one", "D:\\one"));
-  EXPECT_EQ(DriveRoot("C:\\x\\y"), "C:\\");
-  EXPECT_EQ(DriveRoot("C:"), "C:");
-}
-
 // A share is the volume of a network path: its free space is asked of
 // \\server\share\, and a rename works only within the one share.
-TEST(PlatformDrive, WindowsNetworkPathsAreOnTheirShare) {
+TEST_F(Platform, WindowsDrivesAreTheirLettersOrShares) {
   const struct {
     const char* path;
     const char* root;
   } roots[] = {
+      {"C:\\x\\y", "C:\\"},
+      {"C:", "C:"},
       {"\\\\server\\share\\dir\\a.tvx", "\\\\server\\share\\"},
       {"\\\\server\\share\\a.tvx", "\\\\server\\share\\"},
       {"\\\\server\\share", "\\\\server\\share\\"},
       {"//server/share/dir/a.tvx", "//server/share/"},
   };
-  for (const auto& r : roots) EXPECT_EQ(DriveRoot(r.path), r.root) << r.path;
+  for (const auto& r : roots) EXPECT_EQ(os.DriveRoot(r.path), r.root) << r.path;
 
   const struct {
     const char* a;
     const char* b;
     bool same;
   } pairs[] = {
+      {"c:\\one", "C:\\two", true},
+      {"C:\\one", "D:\\one", false},
       {"\\\\server\\share\\a.tvx", "\\\\SERVER\\Share\\dir\\a___", true},
       {"\\\\server\\share\\a.tvx", "//server/share/a.tvxnew", true},
       {"\\\\server\\share\\a.tvx", "\\\\server\\other\\a.tvx", false},
@@ -386,15 +339,14 @@ TEST(PlatformDrive, WindowsNetworkPathsAreOnTheirShare) {
       {"\\\\server\\share\\a.tvx", "\\Temp\\tvx1.tmp", false},
   };
   for (const auto& p : pairs) {
-    EXPECT_EQ(SameDrive(p.a, p.b), p.same) << p.a << " and " << p.b;
-    EXPECT_EQ(SameDrive(p.b, p.a), p.same) << p.b << " and " << p.a;
+    EXPECT_EQ(os.SameDrive(p.a, p.b), p.same) << p.a << " and " << p.b;
+    EXPECT_EQ(os.SameDrive(p.b, p.a), p.same) << p.b << " and " << p.a;
   }
 }
 
 // Where MoveFileExA does not work (Windows 95/98/ME) the old file goes aside
 // first, and comes back when the new one cannot take its name.
-TEST(PlatformChanges, WindowsReplacingWithoutMoveFileExKeepsTheOldFileOnFailure) {
-  TempDir dir;
+TEST_F(Platform, WindowsReplacingWithoutMoveFileExKeepsTheOldFileOnFailure) {
   ASSERT_TRUE(WriteFileBytes(dir.File("old"), "old"));
   ASSERT_TRUE(WriteFileBytes(dir.File("new"), "new"));
   EXPECT_FALSE(MoveReplacingWithoutMoveFileEx(dir.File("missing"), dir.File("old")));
@@ -408,38 +360,24 @@ TEST(PlatformChanges, WindowsReplacingWithoutMoveFileExKeepsTheOldFileOnFailure)
   EXPECT_EQ(ReadFileBytes(dir.File("fresh")), "newer");
 }
 #else
-TEST(PlatformDrive, PosixDriveRootIsTheNearestExistingFolder) {
-  TempDir dir;
+TEST_F(Platform, PosixDriveRootIsTheNearestExistingFolder) {
   WriteFileBytes(dir.File("file"), "x");
-  EXPECT_EQ(DriveRoot(dir.path()), dir.path());
-  EXPECT_EQ(DriveRoot(dir.File("file")), dir.path());
-  EXPECT_EQ(DriveRoot(dir.File("missing/deeper/")), dir.path());
-  EXPECT_EQ(DriveRoot("/no_such_tvx_folder/x"), "/");
-  EXPECT_EQ(DriveRoot("no_such_tvx_folder/x"), ".");
-  EXPECT_EQ(DriveRoot(""), "");
-}
-
-TEST(PlatformDrive, PosixSameDriveComparesDevices) {
-  TempDir dir;
-  EXPECT_FALSE(SameDrive(dir.path(), "/proc"));
-  EXPECT_FALSE(IsRemovableDrive("/proc"));
+  const std::pair<std::string, std::string> roots[] = {
+      {dir.path(), dir.path()},           {dir.File("file"), dir.path()}, {dir.File("missing/deeper/"), dir.path()},
+      {"/no_such_tvx_folder/x", "/"},     {"no_such_tvx_folder/x", "."},  {"", ""},
+  };
+  for (const auto& r : roots) EXPECT_EQ(os.DriveRoot(r.first), r.second) << r.first;
+  EXPECT_FALSE(os.SameDrive(dir.path(), "/proc"));
+  EXPECT_FALSE(os.IsRemovableDrive("/proc"));
 }
 #endif
 
-TEST(PlatformDrive, FreeBytesAreTheVolumesTotalFreeSpace) {
-  TempDir dir;
-  const int64_t reported = VolumeFreeBytes(dir.path() + kPathSeparator);
+TEST_F(Platform, FreeBytesAreTheVolumesTotalFreeSpace) {
+  const int64_t reported = os.VolumeFreeBytes(dir.path() + kPathSeparator);
   const auto expected = static_cast<int64_t>(fs::space(dir.path()).free);
   EXPECT_GT(reported, 0);
   // Other processes write meanwhile; a wrong unit or a 32-bit overflow is far off.
   EXPECT_NEAR(static_cast<double>(reported), static_cast<double>(expected), 1e9);
-}
-
-TEST(PlatformText, CompareTextNoCaseIgnoresCaseAndOrders) {
-  EXPECT_EQ(CompareTextNoCase("Readme.TXT", "README.txt"), 0);
-  EXPECT_LT(CompareTextNoCase("apple", "Banana"), 0);
-  EXPECT_GT(CompareTextNoCase("Banana", "apple"), 0);
-  EXPECT_LT(CompareTextNoCase("abc", "ABCD"), 0);
 }
 
 TEST(PlatformText, SeparatorsOfThePlatform) {
@@ -455,50 +393,30 @@ TEST(PlatformText, SeparatorsOfThePlatform) {
 
 // --- changes to the file system -------------------------------------------------
 
-TEST(PlatformChanges, MoveReplacingReplacesTheTarget) {
-  TempDir dir;
+TEST_F(Platform, MoveReplacingReplacesTheTargetOrLeavesIt) {
   WriteFileBytes(dir.File("new"), "new");
   WriteFileBytes(dir.File("old"), "old contents");
-  EXPECT_TRUE(MoveReplacing(dir.File("new"), dir.File("old")));
+  EXPECT_EQ(os.MoveReplacing(dir.File("new"), dir.File("old")), MoveOutcome::kMoved);
   EXPECT_EQ(ReadFileBytes(dir.File("old")), "new");
-  EXPECT_FALSE(FileExists(dir.File("new")));
+  EXPECT_FALSE(os.FileExists(dir.File("new")));
+  EXPECT_EQ(os.MoveReplacing(dir.File("missing"), dir.File("old")), MoveOutcome::kFailed);
+  EXPECT_EQ(ReadFileBytes(dir.File("old")), "new");
 }
 
-TEST(PlatformChanges, FailedMoveLeavesTheTarget) {
-  TempDir dir;
-  WriteFileBytes(dir.File("old"), "old");
-  EXPECT_FALSE(MoveReplacing(dir.File("missing"), dir.File("old")));
-  EXPECT_EQ(ReadFileBytes(dir.File("old")), "old");
-}
-
-TEST(PlatformChanges, MakeDirectoryAcceptsAnExistingDirectoryOnly) {
-  TempDir dir;
+TEST_F(Platform, MakeAndRemoveRefuseTheWrongKind) {
   WriteFileBytes(dir.File("file"), "x");
-  EXPECT_TRUE(MakeDirectory(dir.File("sub")));
-  EXPECT_TRUE(DirectoryExists(dir.File("sub")));
-  EXPECT_TRUE(MakeDirectory(dir.File("sub")));
-  EXPECT_FALSE(MakeDirectory(dir.File("file")));
-  EXPECT_FALSE(MakeDirectory(dir.File("missing") + kPathSeparator + "sub"));
+  EXPECT_TRUE(os.MakeDirectory(dir.File("sub")));
+  EXPECT_TRUE(os.DirectoryExists(dir.File("sub")));
+  EXPECT_TRUE(os.MakeDirectory(dir.File("sub")));
+  EXPECT_FALSE(os.MakeDirectory(dir.File("file")));
+  EXPECT_FALSE(os.MakeDirectory(dir.File("missing") + kPathSeparator + "sub"));
+  EXPECT_FALSE(os.RemoveFile(dir.File("sub")));
+  EXPECT_TRUE(os.RemoveFile(dir.File("file")));
+  EXPECT_FALSE(os.RemoveFile(dir.File("file")));
 }
 
-TEST(PlatformChanges, RemovalsRefuseTheWrongKind) {
-  TempDir dir;
-  WriteFileBytes(dir.File("file"), "x");
-  ASSERT_TRUE(MakeDirectory(dir.File("sub")));
-  WriteFileBytes(dir.File("sub") + kPathSeparator + "inner", "x");
-  EXPECT_FALSE(RemoveFile(dir.File("sub")));
-  EXPECT_FALSE(RemoveEmptyDirectory(dir.File("sub")));  // not empty
-  EXPECT_FALSE(RemoveEmptyDirectory(dir.File("file")));
-  EXPECT_TRUE(RemoveFile(dir.File("sub") + kPathSeparator + "inner"));
-  EXPECT_TRUE(RemoveEmptyDirectory(dir.File("sub")));
-  EXPECT_TRUE(RemoveFile(dir.File("file")));
-  EXPECT_FALSE(RemoveFile(dir.File("file")));
-}
+// --- one update at a time ---------------------------------------------------------
 
-// --- why a file operation failed ------------------------------------------------
-
-// The kinds decide between "damaged" and "read error" further up, so each
-// must come from what the system said, not from a guess.
 // A second holder, as another process would be: a thread of its own (the
 // Win32-thread compilers have no std::thread; a mutex lets its owner in again).
 class OtherThread {
@@ -532,53 +450,48 @@ class OtherThread {
   std::function<void()> body_;
 };
 
-void SleepBriefly() {
-#ifdef _WIN32
-  ::Sleep(150);
-#else
-  ::usleep(150 * 1000);
-#endif
-}
-
-TEST(PlatformUpdateLock, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
-  TempDir dir;
+TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
+  using Outcome = UpdateLock::Outcome;
   const std::string path = dir.File("a.tvx");
   ASSERT_TRUE(WriteFileBytes(path, "old"));
-  UpdateLock::Outcome outcome = UpdateLock::Outcome::kUnavailable;
-  UpdateLock first = UpdateLock::Acquire(path, 0, &outcome);
-  ASSERT_EQ(outcome, UpdateLock::Outcome::kHeld);
-  EXPECT_TRUE(first.identity() == FileIdentityOf(path));
-  UpdateLock::Outcome busy = UpdateLock::Outcome::kHeld;
-  { OtherThread other([&] { UpdateLock::Acquire(path, 50, &busy); }); }
-  EXPECT_EQ(busy, UpdateLock::Outcome::kBusy);
+  Outcome outcome = Outcome::kUnavailable;
+  std::unique_ptr<SystemLock> first = os.LockForUpdate(path, 0, &outcome);
+  ASSERT_EQ(outcome, Outcome::kHeld);
+  EXPECT_TRUE(first->identity() == os.FileIdentityOf(path));
+  Outcome busy = Outcome::kHeld;
+  { OtherThread other([&] { os.LockForUpdate(path, 50, &busy); }); }
+  EXPECT_EQ(busy, Outcome::kBusy);
 
-  UpdateLock::Outcome later = UpdateLock::Outcome::kUnavailable;
+  Outcome later = Outcome::kUnavailable;
   FileIdentity held;
   {
-    OtherThread waiter([&] { held = UpdateLock::Acquire(path, 5000, &later).identity(); });
-    SleepBriefly();  // the waiter waits for the old file by now
+    OtherThread waiter([&] { held = os.LockForUpdate(path, 5000, &later)->identity(); });
+#ifdef _WIN32
+    ::Sleep(150);  // the waiter waits for the old file by now
+#else
+    ::usleep(150 * 1000);
+#endif
     ASSERT_TRUE(WriteFileBytes(dir.File("new"), "the new archive"));
-    ASSERT_TRUE(MoveReplacing(dir.File("new"), path)) << "a held archive could not be replaced";
-    first = UpdateLock();
+    ASSERT_EQ(os.MoveReplacing(dir.File("new"), path), MoveOutcome::kMoved) << "a held archive could not be replaced";
+    first.reset();
   }
-  EXPECT_EQ(later, UpdateLock::Outcome::kHeld);
-  EXPECT_TRUE(held == FileIdentityOf(path)) << "the waiter holds the replaced file, not the new one";
+  EXPECT_EQ(later, Outcome::kHeld);
+  EXPECT_TRUE(held == os.FileIdentityOf(path)) << "the waiter holds the replaced file, not the new one";
 
   // A name not made yet: a second creation waits as well.
-  UpdateLock name = UpdateLock::AcquireName(dir.File("b.tvx"), 0, &outcome);
-  ASSERT_EQ(outcome, UpdateLock::Outcome::kHeld);
-  { OtherThread other([&] { UpdateLock::AcquireName(dir.File("b.tvx"), 50, &busy); }); }
-  EXPECT_EQ(busy, UpdateLock::Outcome::kBusy);
+  std::unique_ptr<SystemLock> name = os.LockNameForCreation(dir.File("b.tvx"), 0, &outcome);
+  ASSERT_EQ(outcome, Outcome::kHeld);
+  { OtherThread other([&] { os.LockNameForCreation(dir.File("b.tvx"), 50, &busy); }); }
+  EXPECT_EQ(busy, Outcome::kBusy);
   // Another new archive in the same folder does not wait for it.
-  UpdateLock::AcquireName(dir.File("c.tvx"), 0, &outcome);
-  EXPECT_EQ(outcome, UpdateLock::Outcome::kHeld) << "a long creation keeps others in its folder from being made";
+  os.LockNameForCreation(dir.File("c.tvx"), 0, &outcome);
+  EXPECT_EQ(outcome, Outcome::kHeld) << "a long creation keeps others in its folder from being made";
 }
 
 #ifndef _WIN32
 // A drop folder (write and search, no read): a file can be renamed into it
 // although the folder itself cannot be opened to sync it.
-TEST(PlatformUpdateLock, AFolderThatCannotBeReadStillSyncsWhatWasRenamedIntoIt) {
-  TempDir dir;
+TEST_F(Platform, AFolderThatCannotBeReadStillSyncsWhatWasRenamedIntoIt) {
   const std::string folder = dir.File("drop");
   fs::create_directories(folder);
   ASSERT_TRUE(WriteFileBytes(folder + "/a.tvx", "archive"));
@@ -589,7 +502,7 @@ TEST(PlatformUpdateLock, AFolderThatCannotBeReadStillSyncsWhatWasRenamedIntoIt) 
   if (child == 0) {  // root reads any folder: the check runs as nobody
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
     if (access(folder.c_str(), W_OK | X_OK) != 0) _exit(2);  // the temporary folder is private
-    _exit(SyncFolderOf(folder + "/a.tvx") ? 0 : 1);
+    _exit(os.SyncFolderOf(folder + "/a.tvx") ? 0 : 1);
   }
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -600,43 +513,16 @@ TEST(PlatformUpdateLock, AFolderThatCannotBeReadStillSyncsWhatWasRenamedIntoIt) 
 }
 #endif
 
-TEST(OsSystemErrors, EachFailureSaysWhatFailed) {
-  TempDir dir;
-  System& os = OsSystem();
-  IoError error;
-  EXPECT_EQ(os.OpenFile(dir.File("missing"), File::Mode::kRead, nullptr, &error), nullptr);
-  EXPECT_EQ(error.kind, IoErrorKind::kNotFound);
-  EXPECT_NE(error.osCode, 0);
-
-  ASSERT_TRUE(WriteFileBytes(dir.File("short"), "abc"));
-  std::unique_ptr<SystemFile> file = os.OpenFile(dir.File("short"), File::Mode::kRead, nullptr, &error);
-  ASSERT_NE(file, nullptr);
-  char buffer[8];
-  EXPECT_EQ(file->Read(buffer, 8), 3u);
-  EXPECT_EQ(file->LastError().kind, IoErrorKind::kEnd) << "the end of the file is no system error";
-  ASSERT_EQ(file->Seek(0, kFromBegin), 0u);
-  EXPECT_EQ(file->Read(buffer, 3), 3u);
-  EXPECT_FALSE(file->LastError().failed()) << "a complete read forgets the failure before it";
-  EXPECT_EQ(file->Write("x", 1), 0u);
-  EXPECT_TRUE(file->LastError().failed()) << "writing a file opened for reading";
-
-#ifndef _WIN32
-  // /dev/full answers every write with ENOSPC, as a full disk does.
-  std::unique_ptr<SystemFile> full = os.OpenFile("/dev/full", File::Mode::kCreateWrite, nullptr, &error);
-  ASSERT_NE(full, nullptr);
-  EXPECT_EQ(full->Write("x", 1), 0u);
-  EXPECT_EQ(full->LastError().kind, IoErrorKind::kDiskFull);
-#endif
-}
-
 // --- the fault-injecting system of the tests -------------------------------------
 // The fault sweeps rely on which calls it counts and fails, over this
 // machine's system.
 
 class SystemFaults : public ::testing::Test {
  protected:
-  std::unique_ptr<SystemFile> Open(const std::string& name, File::Mode mode) {
-    return faults_.OpenFile(dir_.File(name), mode, nullptr, nullptr);
+  std::unique_ptr<SystemFile> Open(const std::string& name, File::Mode mode, const test::FaultPlan& plan) {
+    std::unique_ptr<SystemFile> file = faults_.OpenFile(dir_.File(name), mode, nullptr, nullptr);
+    faults_.SetPlan(plan);
+    return file;
   }
   test::FaultySystem faults_;
   TempDir dir_;
@@ -645,19 +531,16 @@ class SystemFaults : public ::testing::Test {
 std::vector<uint64_t> g_observed;
 
 TEST_F(SystemFaults, FailOnceFailsExactlyTheNthWrite) {
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite);
-  ASSERT_TRUE(f);
-  f->Write("-", 1);  // before the plan: not part of its count
-  ASSERT_EQ(f->Seek(0, kFromBegin), 0u);  // "a" overwrites it
   test::FaultPlan plan;
   plan.failWriteAt = 3;
   plan.failOnce = true;
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite, test::FaultPlan());
+  ASSERT_TRUE(f);
+  f->Write("-", 1);  // before the plan: not part of its count
+  ASSERT_EQ(f->Seek(0, kFromBegin), 0u);  // "a" overwrites it
   faults_.SetPlan(plan);
   EXPECT_EQ(faults_.MutatingCalls(), 0u);
-  EXPECT_EQ(f->Write("a", 1), 1u);
-  EXPECT_EQ(f->Write("b", 1), 1u);
-  EXPECT_EQ(f->Write("c", 1), 0u);
-  EXPECT_EQ(f->Write("d", 1), 1u);
+  for (const char* c : {"a", "b", "c", "d"}) EXPECT_EQ(f->Write(c, 1), *c == 'c' ? 0u : 1u) << c;
   f.reset();
   EXPECT_EQ(ReadFileBytes(dir_.File("a")), "abd");
 }
@@ -665,21 +548,23 @@ TEST_F(SystemFaults, FailOnceFailsExactlyTheNthWrite) {
 TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
   WriteFileBytes(dir_.File("from"), "from");
   WriteFileBytes(dir_.File("to"), "to");
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite);
-  ASSERT_TRUE(f);
   test::FaultPlan plan;
   plan.failWriteAt = 2;
-  faults_.SetPlan(plan);
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite, plan);
+  ASSERT_TRUE(f);
   EXPECT_EQ(f->Write("abc", 3), 3u);
   EXPECT_EQ(f->Seek(1, kFromBegin), 1u);  // seeks are not counted
   EXPECT_FALSE(f->SetEndHere());
-  EXPECT_FALSE(faults_.MoveReplacing(dir_.File("from"), dir_.File("to")));
-  EXPECT_EQ(faults_.MoveReplacingOnVolume(dir_.File("from"), dir_.File("to")), MoveOutcome::kFailed);
+  EXPECT_EQ(f->LastError().kind, IoErrorKind::kIo);
+  EXPECT_EQ(faults_.MoveReplacing(dir_.File("from"), dir_.File("to")), MoveOutcome::kFailed);
+  EXPECT_FALSE(faults_.MoveToFreeName(dir_.File("from"), dir_.File("free")));
   EXPECT_FALSE(f->Flush());
   EXPECT_EQ(f->Write("x", 1), 0u);
+  EXPECT_EQ(f->LastError().kind, IoErrorKind::kDiskFull);
   EXPECT_EQ(faults_.MutatingCalls(), 6u);
   EXPECT_EQ(f->Size(), 3u);
   EXPECT_EQ(ReadFileBytes(dir_.File("to")), "to");
+  EXPECT_FALSE(PathExists(dir_.File("free")));
   faults_.ClearPlan();
   EXPECT_TRUE(f->SetEndHere());
   EXPECT_EQ(f->Size(), 1u);
@@ -690,9 +575,8 @@ TEST_F(SystemFaults, ObserverSeesEachMutatingCallBeforeItHappens) {
   g_observed.clear();
   test::FaultPlan plan;
   plan.beforeWrite = [](uint64_t index) { g_observed.push_back(index); };
-  faults_.SetPlan(plan);
   {
-    std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite);
+    std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite, plan);
     ASSERT_TRUE(f);
     f->Write("abc", 3);
     f->SetEndHere();
@@ -704,15 +588,15 @@ TEST_F(SystemFaults, ObserverSeesEachMutatingCallBeforeItHappens) {
 
 TEST_F(SystemFaults, ReadsAreCountedAndTheNthFails) {
   WriteFileBytes(dir_.File("a"), "0123456789");
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead);
-  ASSERT_TRUE(f);
   test::FaultPlan plan;
   plan.failReadAt = 2;
   plan.failOnce = true;
-  faults_.SetPlan(plan);
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead, plan);
+  ASSERT_TRUE(f);
   char buf[4] = {};
   EXPECT_EQ(f->Read(buf, 2), 2u);
   EXPECT_EQ(f->Read(buf, 2), 0u);
+  EXPECT_EQ(f->LastError().kind, IoErrorKind::kIo);
   EXPECT_EQ(f->Read(buf, 2), 2u);
   EXPECT_EQ(std::string(buf, 2), "23");  // the failed read consumed nothing
   EXPECT_EQ(faults_.ReadCalls(), 3u);

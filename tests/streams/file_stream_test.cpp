@@ -81,9 +81,9 @@ TEST_F(FileStreams, CreateNewNeverTouchesWhatHasTheName) {
   EXPECT_FALSE(CreateNewWriteFileStream(platform::OsSystem(), path)->IsOpen());
   EXPECT_EQ(Contents(), "keep");
   const std::string folder = dir.File("d");
-  ASSERT_TRUE(platform::MakeDirectory(folder));
+  ASSERT_TRUE(platform::OsSystem().MakeDirectory(folder));
   EXPECT_FALSE(CreateNewWriteFileStream(platform::OsSystem(), folder)->IsOpen());
-  EXPECT_TRUE(platform::DirectoryExists(folder));
+  EXPECT_TRUE(platform::OsSystem().DirectoryExists(folder));
   auto fresh = CreateNewWriteFileStream(platform::OsSystem(), dir.File("new"));
   ASSERT_TRUE(fresh->IsOpen());
   EXPECT_EQ(fresh->TryWrite("new", 3).count, 3u);

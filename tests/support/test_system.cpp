@@ -40,6 +40,19 @@ class FaultyFile : public platform::SystemFile {
 
 }  // namespace
 
+platform::PathFacts SystemWrapper::FactsOfPath(const std::string& path) {
+  platform::PathFacts facts;
+  if (DirectoryExists(path)) {
+    facts.kind = platform::PathFacts::Kind::kFolder;
+  } else if (RegularFileExists(path)) {
+    facts.kind = platform::PathFacts::Kind::kRegularFile;
+    facts.size = FileSize64(path);
+  } else if (FileExists(path)) {
+    facts.kind = platform::PathFacts::Kind::kOther;
+  }
+  return facts;
+}
+
 void FaultySystem::SetPlan(const FaultPlan& plan) {
   plan_ = plan;
   mutatingCalls_ = 0;
@@ -61,17 +74,13 @@ std::unique_ptr<platform::SystemFile> FaultySystem::OpenFile(const std::string& 
   return std::make_unique<FaultyFile>(*this, std::move(file));
 }
 
-bool FaultySystem::MoveReplacing(const std::string& from, const std::string& to) {
-  return !CountMutatingCall() && SystemWrapper::MoveReplacing(from, to);
-}
-
 bool FaultySystem::MoveToFreeName(const std::string& from, const std::string& to) {
   return !CountMutatingCall() && SystemWrapper::MoveToFreeName(from, to);
 }
 
-platform::MoveOutcome FaultySystem::MoveReplacingOnVolume(const std::string& from, const std::string& to) {
+platform::MoveOutcome FaultySystem::MoveReplacing(const std::string& from, const std::string& to) {
   if (CountMutatingCall()) return platform::MoveOutcome::kFailed;
-  return SystemWrapper::MoveReplacingOnVolume(from, to);
+  return SystemWrapper::MoveReplacing(from, to);
 }
 
 }  // namespace tvx::test

@@ -34,6 +34,9 @@ class SystemWrapper : public platform::System {
   uint32_t FileSizeByName(const std::string& path) override { return target_.FileSizeByName(path); }
   int64_t FileSize64(const std::string& path) override { return target_.FileSize64(path); }
   platform::FileStamp FileStampOf(const std::string& path) override { return target_.FileStampOf(path); }
+  // Composed of the members it stands for, so that a stand-in changing one
+  // of them changes this answer too.
+  platform::PathFacts FactsOfPath(const std::string& path) override;
   int64_t FileWallClockTime(const std::string& path) override { return target_.FileWallClockTime(path); }
   int64_t ModifiedWallClockTime(const std::string& path) override { return target_.ModifiedWallClockTime(path); }
   int64_t CurrentWallClockTime() override { return target_.CurrentWallClockTime(); }
@@ -47,14 +50,11 @@ class SystemWrapper : public platform::System {
   bool SameDrive(const std::string& a, const std::string& b) override { return target_.SameDrive(a, b); }
   bool RemoveFile(const std::string& path) override { return target_.RemoveFile(path); }
   bool MakeDirectory(const std::string& path) override { return target_.MakeDirectory(path); }
-  bool MoveReplacing(const std::string& from, const std::string& to) override {
+  platform::MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override {
     return target_.MoveReplacing(from, to);
   }
   bool MoveToFreeName(const std::string& from, const std::string& to) override {
     return target_.MoveToFreeName(from, to);
-  }
-  platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override {
-    return target_.MoveReplacingOnVolume(from, to);
   }
   uint32_t FileAccessMode(const std::string& path) override { return target_.FileAccessMode(path); }
   bool SetFileAccessMode(const std::string& path, uint32_t mode) override {
@@ -90,7 +90,7 @@ struct FaultPlan {
 };
 
 // Counts every read of an open file and every mutating call: a file's Write,
-// SetEndHere and Flush, MoveReplacing and MoveReplacingOnVolume. A call the
+// SetEndHere and Flush, MoveReplacing and MoveToFreeName. A call the
 // plan fails does not reach the wrapped system: a read or write gives 0, the
 // others false (kFailed), and the file's LastError says kIo (a read, a cut, a
 // flush) or kDiskFull (a write). Without a plan it counts and fails nothing.
@@ -110,9 +110,8 @@ class FaultySystem : public SystemWrapper {
 
   std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
                                                  platform::File::Facts* facts, platform::IoError* error) override;
-  bool MoveReplacing(const std::string& from, const std::string& to) override;
+  platform::MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override;
   bool MoveToFreeName(const std::string& from, const std::string& to) override;
-  platform::MoveOutcome MoveReplacingOnVolume(const std::string& from, const std::string& to) override;
 
  private:
   FaultPlan plan_;
