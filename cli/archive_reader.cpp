@@ -19,20 +19,20 @@ ArchiveEntry EntryFromHeader(const HostDialect& d, const tHeaderData& header) {
   e.key = CanonicalKey(d, e.name);
   e.size = static_cast<uint32_t>(header.UnpSize);
   e.packed = static_cast<uint32_t>(header.PackSize);
-  e.file_time = header.FileTime;
+  e.fileTime = header.FileTime;
   e.directory = IsDirectoryEntry(d, e.reported, header.FileAttr);
   return e;
 }
 
-OpenedArchive::OpenedArchive(const PluginModule& module, const std::string& path, int open_mode)
+OpenedArchive::OpenedArchive(const PluginModule& module, const std::string& path, int openMode)
     : module_(module), path_(path) {
   tOpenArchiveData data;
   std::memset(&data, 0, sizeof data);
   data.ArcName = path_.data();
-  data.OpenMode = open_mode;
+  data.OpenMode = openMode;
   handle_ = module_.open_archive(&data);
-  open_result_ = data.OpenResult;
-  if (!handle_ && open_result_ == 0) open_result_ = E_EOPEN;
+  openResult_ = data.OpenResult;
+  if (!handle_ && openResult_ == 0) openResult_ = E_EOPEN;
 }
 
 OpenedArchive::~OpenedArchive() {

@@ -20,7 +20,7 @@ struct ArchiveEntry {
   std::string key;       // CanonicalKey of the name
   int64_t size = 0;
   int64_t packed = 0;
-  int file_time = 0;
+  int fileTime = 0;
   bool directory = false;
 };
 
@@ -29,14 +29,14 @@ ArchiveEntry EntryFromHeader(const HostDialect& d, const tHeaderData& header);
 // An archive opened through the module; closed by the destructor.
 class OpenedArchive {
  public:
-  OpenedArchive(const PluginModule& module, const std::string& path, int open_mode);
+  OpenedArchive(const PluginModule& module, const std::string& path, int openMode);
   ~OpenedArchive();
   OpenedArchive(const OpenedArchive&) = delete;
   OpenedArchive& operator=(const OpenedArchive&) = delete;
 
   bool IsOpen() const { return handle_ != nullptr; }
   // OpenResult of a failed open.
-  int OpenResult() const { return open_result_; }
+  int OpenResult() const { return openResult_; }
   HANDLE_WCX Handle() const { return handle_; }
   // ReadHeader into a zeroed record: 0, E_END_ARCHIVE or a failure code.
   int ReadHeader(tHeaderData& header);
@@ -50,7 +50,7 @@ class OpenedArchive {
   const PluginModule& module_;
   std::string path_;  // kept alive: the module may hold on to ArcName
   HANDLE_WCX handle_ = nullptr;
-  int open_result_ = 0;
+  int openResult_ = 0;
 };
 
 // Opens the archive for extraction and calls onEntry for every entry in order;

@@ -145,9 +145,9 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
   }
   if (wantHelp || o.command == Command::kHelp) {
     if (o.command == Command::kHelp) {
-      o.help_topic = o.operands.empty() ? std::string() : o.operands.front();
+      o.helpTopic = o.operands.empty() ? std::string() : o.operands.front();
     } else {
-      o.help_topic = CommandName(o.command);
+      o.helpTopic = CommandName(o.command);
     }
     o.command = Command::kHelp;
     return parsed;

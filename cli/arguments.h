@@ -12,7 +12,7 @@ enum class Command { kNone, kHelp, kVersion, kList, kTest, kExtract, kAdd, kDele
 struct Options {
   Command command = Command::kNone;
   std::vector<std::string> operands;  // the archive first, then names or paths
-  std::string help_topic;             // for `help CMD` and `CMD --help`
+  std::string helpTopic;              // for `help CMD` and `CMD --help`
   std::string plugin;                 // --plugin PATH; empty: beside the tool
   std::string directory;              // extract -C DIR
   std::string into;                   // add --into FOLDER

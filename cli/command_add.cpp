@@ -41,18 +41,18 @@ std::string ShortOfSpace(const std::string& shown, const char* where) {
 // What the module's failure most likely means, judged by what tolvex can
 // see afterwards; the module's codes do not say which file or why.
 std::string PackFailureText(int code, const std::string& shown, const std::string& archive, int64_t bytes,
-                            const std::string& temp_folder) {
+                            const std::string& tempFolder) {
   const std::string folder = FolderOf(archive);
-  const int64_t free_here = FreeBytes(folder);
-  const int64_t free_temp = temp_folder.empty() ? -1 : FreeBytes(temp_folder);
-  const bool short_here = free_here >= 0 && free_here <= bytes;
-  const bool short_temp = free_temp >= 0 && free_temp <= bytes;
+  const int64_t freeHere = FreeBytes(folder);
+  const int64_t freeTemp = tempFolder.empty() ? -1 : FreeBytes(tempFolder);
+  const bool shortHere = freeHere >= 0 && freeHere <= bytes;
+  const bool shortTemp = freeTemp >= 0 && freeTemp <= bytes;
   if (InUseByAnotherProgram(archive)) return ArchiveFailureText(code, archive, shown);
   if (code == E_ECREATE || code == E_EWRITE) {
     if (const std::string why = TempFolderProblem(); !why.empty()) return "cannot write " + shown + ": " + why;
     if (const std::string why = WriteRefusal(archive, shown, folder); !why.empty()) return why;
-    if (short_here) return ShortOfSpace(shown, "on its drive");
-    if (short_temp) return ShortOfSpace(shown, "in the temporary folder");
+    if (shortHere) return ShortOfSpace(shown, "on its drive");
+    if (shortTemp) return ShortOfSpace(shown, "in the temporary folder");
     if (code == E_EWRITE) return ArchiveFailureText(code, archive, shown);
     return "cannot create " + shown;
   }
@@ -68,9 +68,9 @@ std::string CheckBeforePacking(const std::string& archive, const std::string& sh
   if (!fs::is_directory(folder, ec)) return "cannot create " + shown + ": no such folder " + folder;
   if (const std::string why = WriteRefusal(archive, shown, folder); !why.empty()) return why;
   if (InUseByAnotherProgram(archive)) return ArchiveFailureText(E_EOPEN, archive, shown);
-  const int64_t free_bytes = FreeBytes(folder);
-  if (free_bytes >= 0 && bytes > 0 && free_bytes <= bytes)
-    return ShortOfSpace(shown, "on its drive") + " (" + std::to_string(free_bytes) + " bytes free, " +
+  const int64_t freeBytes = FreeBytes(folder);
+  if (freeBytes >= 0 && bytes > 0 && freeBytes <= bytes)
+    return ShortOfSpace(shown, "on its drive") + " (" + std::to_string(freeBytes) + " bytes free, " +
            std::to_string(bytes) + " to add)";
   return std::string();
 }
@@ -105,10 +105,10 @@ int RunAdd(const Options& options, const PluginModule& module) {
   const std::string& shown = options.operands[0];
   const std::vector<std::string> paths(options.operands.begin() + 1, options.operands.end());
 
-  std::string sub_path;
+  std::string subPath;
   if (!options.into.empty()) {
     std::string error;
-    sub_path = SubPathFromInto(dialect, options.into, error);
+    subPath = SubPathFromInto(dialect, options.into, error);
     if (!error.empty()) {
       ReportError(error);
       return kExitUnusable;
@@ -121,31 +121,31 @@ int RunAdd(const Options& options, const PluginModule& module) {
 
   SourceSet sources = CollectSources(dialect, paths, archive);
   for (const std::string& note : sources.notes) ReportError(note);
-  for (const std::string& left_out : sources.left_out) ReportError(left_out);
+  for (const std::string& leftOut : sources.leftOut) ReportError(leftOut);
   if (!sources.error.empty()) {
     ReportError(sources.error);
     return kExitUnusable;
   }
-  if (!sources.too_large.empty()) {
-    for (const std::string& path : sources.too_large) ReportError("file too large for the format: " + path);
+  if (!sources.tooLarge.empty()) {
+    for (const std::string& path : sources.tooLarge) ReportError("file too large for the format: " + path);
     return kExitUnusable;
   }
-  bool too_long = false;
+  bool tooLong = false;
   for (const SourceItem& item : sources.items) {
-    const size_t length = HostNameLength(dialect, sub_path, item);
+    const size_t length = HostNameLength(dialect, subPath, item);
     if (length > kHostNameLimit) {
       ReportError("name too long for the file manager (" + std::to_string(length) + " characters, at most " +
                   std::to_string(kHostNameLimit) + "): " + item.full);
-      too_long = true;
+      tooLong = true;
     }
   }
-  if (too_long) return kExitUnusable;
+  if (tooLong) return kExitUnusable;
   const int64_t total = TotalSize(sources.items);
   std::string refusal = CheckBeforePacking(archive, shown, total);
   if (refusal.empty() && fs::exists(archive, ec)) {
     // An archive the module cannot list is the module's to refuse, in its words.
     const ListingResult listing = ReadListing(module, archive);
-    if (listing.code == 0) refusal = NameClashWithArchive(dialect, listing.entries, sub_path, sources.items);
+    if (listing.code == 0) refusal = NameClashWithArchive(dialect, listing.entries, subPath, sources.items);
   }
   if (!refusal.empty()) {
     ReportError(refusal);
@@ -160,12 +160,12 @@ int RunAdd(const Options& options, const PluginModule& module) {
   for (size_t group = 0; group < sources.roots.size(); ++group) {
     const std::vector<SourceItem> items = GroupItems(sources, group);
     if (items.empty()) continue;
-    std::string add_list = BuildAddList(dialect, items);
-    std::string packed_file = archive;
-    std::string src_path = sources.roots[group];
+    std::string addList = BuildAddList(dialect, items);
+    std::string packedFile = archive;
+    std::string srcPath = sources.roots[group];
     cleanup.WatchSideFilesOf(archive);
-    const int rc = module.pack_files(packed_file.data(), sub_path.empty() ? nullptr : sub_path.data(),
-                                     src_path.data(), add_list.data(), flags);
+    const int rc = module.pack_files(packedFile.data(), subPath.empty() ? nullptr : subPath.data(), srcPath.data(),
+                                     addList.data(), flags);
     // Stopped as by Cancel: this call changed nothing, earlier ones stay. A
     // signal after the call's last report stops only the calls still to come.
     const bool more = group + 1 < sources.roots.size();
@@ -192,12 +192,12 @@ int RunAdd(const Options& options, const PluginModule& module) {
   if (!options.quiet) {
     std::string summary = CountOf(static_cast<long long>(sources.items.size()), "entry", "entries") +
                           " added to " + shown;
-    if (!sources.left_out.empty()) summary += ", " + CountOf(static_cast<long long>(sources.left_out.size()),
-                                                             "path", "paths") + " left out";
+    if (!sources.leftOut.empty())
+      summary += ", " + CountOf(static_cast<long long>(sources.leftOut.size()), "path", "paths") + " left out";
     if (kept > 0) summary += ", " + CountOf(kept, "source", "sources") + " kept";
     std::printf("%s\n", summary.c_str());
   }
-  return sources.left_out.empty() && kept == 0 ? kExitOk : kExitSomeFailed;
+  return sources.leftOut.empty() && kept == 0 ? kExitOk : kExitSomeFailed;
 }
 
 }  // namespace tvx::cli

@@ -32,8 +32,8 @@ int RunDelete(const Options& options, const PluginModule& module) {
   for (const std::string& name : plan.unmatched) ReportError("not in the archive: " + name);
   if (plan.count == 0) return kExitSomeFailed;
 
-  std::string packed_file = archive;
-  std::string delete_list = plan.list;
+  std::string packedFile = archive;
+  std::string deleteList = plan.list;
   InterruptCleanup cleanup;
   module.set_process_data_proc(kNoArchiveHandle, ProgressCallback);
   // The module reports a delete as shares of the whole: the archive's size
@@ -42,7 +42,7 @@ int RunDelete(const Options& options, const PluginModule& module) {
   const auto size = std::filesystem::file_size(archive, ec);
   ProgressBegin(ec ? 0 : static_cast<int64_t>(size), ProgressWanted(options));
   cleanup.WatchSideFilesOf(archive);
-  const int rc = module.delete_files(packed_file.data(), delete_list.data());
+  const int rc = module.delete_files(packedFile.data(), deleteList.data());
   ProgressEnd();
   if (InterruptCleanup::StoppedTheCall(rc)) return InterruptExitStatus(kExitSomeFailed);
   if (rc != 0) {

@@ -29,11 +29,11 @@ void ReportExtractFailure(int code, const ArchiveEntry& entry, const std::string
 // entry must be skipped.
 // parent_ready: its folder was made and checked for an entry before.
 // absent: set when nothing has the target's name.
-bool PrepareFileTarget(const std::string& target, bool overwrite, bool parent_ready, bool& absent) {
+bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentReady, bool& absent) {
   std::error_code ec;
   const fs::path path(target);
-  if (!parent_ready) fs::create_directories(path.parent_path(), ec);
-  if (!parent_ready && (ec || !fs::is_directory(path.parent_path(), ec))) {
+  if (!parentReady) fs::create_directories(path.parent_path(), ec);
+  if (!parentReady && (ec || !fs::is_directory(path.parent_path(), ec))) {
     ReportError(DescribeResult(E_ECREATE, path.parent_path().string()));
     return false;
   }
@@ -122,9 +122,9 @@ int RunExtract(const Options& options, const PluginModule& module) {
         } else {
           target = TargetPath(base, guarded.relative);
           const size_t slash = guarded.relative.rfind('/');
-          const bool parent_ready = slash != std::string::npos && verified.count(guarded.relative.substr(0, slash)) != 0;
+          const bool parentReady = slash != std::string::npos && verified.count(guarded.relative.substr(0, slash)) != 0;
           ready = entry.directory ? PrepareFolderTarget(target)
-                                  : PrepareFileTarget(target, options.overwrite, parent_ready, absent);
+                                  : PrepareFileTarget(target, options.overwrite, parentReady, absent);
           if (ready) NoteVerifiedFolders(guarded.relative, entry.directory, verified);
         }
         if (!ready) {
@@ -134,10 +134,10 @@ int RunExtract(const Options& options, const PluginModule& module) {
         }
         // DestPath is the destination folder (with its separator), DestName
         // the name below it: the module then refuses links met below it too.
-        const std::string dest_name = fs::path(guarded.relative).make_preferred().string();
-        const std::string dest_path = target.substr(0, target.size() - dest_name.size());
+        const std::string destName = fs::path(guarded.relative).make_preferred().string();
+        const std::string destPath = target.substr(0, target.size() - destName.size());
         if (!entry.directory) cleanup.WatchExtractionTo(target, absent);
-        const int result = opened.ProcessFile(PK_EXTRACT, dest_path, dest_name);
+        const int result = opened.ProcessFile(PK_EXTRACT, destPath, destName);
         cleanup.ExtractionDone();
         if (result == E_EABORTED && InterruptCleanup::Signal() != 0) return;
         if (result != 0) {

@@ -12,13 +12,13 @@ DeletePlan PlanDelete(const HostDialect& d, const std::vector<ArchiveEntry>& ent
   // Each entry by its key as spelled, and every folder that has something
   // below it, so that a name costs one lookup rather than a pass over the archive.
   const ArchiveSpellings spellings(d, entries);
-  std::unordered_map<std::string, const ArchiveEntry*> by_key;
-  std::unordered_set<std::string> has_below_set;
+  std::unordered_map<std::string, const ArchiveEntry*> byKey;
+  std::unordered_set<std::string> hasBelowSet;
   for (const ArchiveEntry& e : entries) {
-    by_key[e.key] = &e;
+    byKey[e.key] = &e;
     const size_t slash = e.key.rfind('/');
     if (slash == std::string::npos) continue;
-    AnyKeyOrFolderAbove(e.key.substr(0, slash), [&](const std::string& k) { return !has_below_set.insert(k).second; });
+    AnyKeyOrFolderAbove(e.key.substr(0, slash), [&](const std::string& k) { return !hasBelowSet.insert(k).second; });
   }
 
   DeletePlan plan;
@@ -30,17 +30,17 @@ DeletePlan PlanDelete(const HostDialect& d, const std::vector<ArchiveEntry>& ent
       continue;
     }
     const std::string& spelled = found.spelling;
-    const bool says_folder = !name.empty() && IsSeparator(d, name.back());
-    const auto at = by_key.find(spelled);
-    const ArchiveEntry* exact = spelled.empty() || at == by_key.end() ? nullptr : at->second;
-    const bool has_below = !spelled.empty() && has_below_set.count(spelled) != 0;
-    const bool file_named_as_folder = says_folder && exact && !exact->directory && !has_below;
-    if (spelled.empty() || file_named_as_folder) {
+    const bool saysFolder = !name.empty() && IsSeparator(d, name.back());
+    const auto at = byKey.find(spelled);
+    const ArchiveEntry* exact = spelled.empty() || at == byKey.end() ? nullptr : at->second;
+    const bool hasBelow = !spelled.empty() && hasBelowSet.count(spelled) != 0;
+    const bool fileNamedAsFolder = saysFolder && exact && !exact->directory && !hasBelow;
+    if (spelled.empty() || fileNamedAsFolder) {
       plan.unmatched.push_back(name);
       continue;
     }
     // Spelled as the archive has it: the module compares exactly.
-    if (says_folder || has_below || (exact && exact->directory)) {
+    if (saysFolder || hasBelow || (exact && exact->directory)) {
       plan.list += ToHostForm(d, spelled) + d.separator + "*.*";
     } else {
       plan.list += ToHostForm(d, spelled);

@@ -9,7 +9,7 @@ ArchiveSpellings::ArchiveSpellings(const HostDialect& d, const std::vector<Archi
   for (const ArchiveEntry& e : entries) {
     AnyKeyOrFolderAbove(e.key, [&](const std::string& k) {
       if (!seen.insert(k).second) return true;
-      by_match_key_[MatchKey(d, k)].push_back(k);
+      byMatchKey_[MatchKey(d, k)].push_back(k);
       return false;
     });
   }
@@ -17,8 +17,8 @@ ArchiveSpellings::ArchiveSpellings(const HostDialect& d, const std::vector<Archi
 
 ArchiveSpellings::Found ArchiveSpellings::Find(const std::string& key) const {
   Found found;
-  const auto it = by_match_key_.find(MatchKey(dialect_, key));
-  if (it == by_match_key_.end()) return found;
+  const auto it = byMatchKey_.find(MatchKey(dialect_, key));
+  if (it == byMatchKey_.end()) return found;
   const std::vector<std::string>& spellings = it->second;
   if (spellings.size() == 1 || std::find(spellings.begin(), spellings.end(), key) != spellings.end()) {
     found.spelling = spellings.size() == 1 ? spellings[0] : key;

@@ -43,7 +43,7 @@ class ArchiveSpellings {
 
  private:
   const HostDialect& dialect_;
-  std::unordered_map<std::string, std::vector<std::string>> by_match_key_;
+  std::unordered_map<std::string, std::vector<std::string>> byMatchKey_;
 };
 
 // Text for a name that several entries could be meant by.

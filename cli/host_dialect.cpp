@@ -19,10 +19,10 @@ const HostDialect& NativeDialect() {
 #endif
 }
 
-bool IsSeparator(const HostDialect& d, char c) { return IsListSeparatorOf(c, d.backslash_separates); }
+bool IsSeparator(const HostDialect& d, char c) { return IsListSeparatorOf(c, d.backslashSeparates); }
 
 std::string DisplayName(const HostDialect& d, const std::string& reported) {
-  if (d.leading_separator && !reported.empty() && reported[0] == d.separator) return reported.substr(1);
+  if (d.leadingSeparator && !reported.empty() && reported[0] == d.separator) return reported.substr(1);
   return reported;
 }
 
@@ -52,7 +52,7 @@ std::string ToHostForm(const HostDialect& d, const std::string& key) {
 namespace {
 
 bool CharsEqual(const HostDialect& d, char a, char b) {
-  if (!d.case_insensitive) return a == b;
+  if (!d.caseInsensitive) return a == b;
   return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
 }
 
@@ -70,7 +70,7 @@ bool SameKey(const HostDialect& d, const std::string& a, const std::string& b) {
 }
 
 std::string MatchKey(const HostDialect& d, const std::string& key) {
-  if (!d.case_insensitive) return key;
+  if (!d.caseInsensitive) return key;
   std::string folded = key;
   for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return folded;
@@ -81,16 +81,16 @@ bool KeyIsBelow(const HostDialect& d, const std::string& key, const std::string&
   return key.size() > folder.size() && key[folder.size()] == '/' && PrefixEquals(d, key, folder);
 }
 
-bool IsDirectoryEntry(const HostDialect& d, const std::string& reported, int file_attr) {
+bool IsDirectoryEntry(const HostDialect& d, const std::string& reported, int fileAttr) {
   if (!reported.empty() && IsSeparator(d, reported.back())) return true;
-  if (d.dos_time) return (file_attr & 0x10) != 0;
-  return (static_cast<unsigned>(file_attr) & 0170000u) == 0040000u;
+  if (d.dosTime) return (fileAttr & 0x10) != 0;
+  return (static_cast<unsigned>(fileAttr) & 0170000u) == 0040000u;
 }
 
-LocalTime EntryTime(const HostDialect& d, int file_time) {
+LocalTime EntryTime(const HostDialect& d, int fileTime) {
   LocalTime t;
-  if (d.dos_time) {
-    const CivilTime dos = UnpackDosTime(static_cast<uint32_t>(file_time));
+  if (d.dosTime) {
+    const CivilTime dos = UnpackDosTime(static_cast<uint32_t>(fileTime));
     t.year = dos.year;
     t.month = dos.month;
     t.day = dos.day;
@@ -100,7 +100,7 @@ LocalTime EntryTime(const HostDialect& d, int file_time) {
     t.valid = t.month >= 1 && t.month <= 12 && t.day >= 1 && t.hour < 24 && t.minute < 60;
     return t;
   }
-  const std::time_t when = static_cast<std::time_t>(file_time);
+  const std::time_t when = static_cast<std::time_t>(fileTime);
   std::tm fields{};
 #ifdef _WIN32
   if (localtime_s(&fields, &when) != 0) return t;

@@ -11,10 +11,10 @@ namespace tvx::cli {
 
 struct HostDialect {
   char separator;            // between folders in names and lists
-  bool leading_separator;    // header names start with one separator
-  bool dos_time;             // FileTime is a DOS date/time, else a Unix time
-  bool case_insensitive;     // names compare without regard to case
-  bool backslash_separates;  // '\' in a user's name is a separator too
+  bool leadingSeparator;     // header names start with one separator
+  bool dosTime;              // FileTime is a DOS date/time, else a Unix time
+  bool caseInsensitive;      // names compare without regard to case
+  bool backslashSeparates;   // '\' in a user's name is a separator too
 };
 
 extern const HostDialect kWindowsDialect;
@@ -50,10 +50,10 @@ std::string MatchKey(const HostDialect& d, const std::string& key);
 bool KeyIsBelow(const HostDialect& d, const std::string& key, const std::string& folder);
 
 // True when the entry is a folder, judged by the attribute or a trailing separator.
-bool IsDirectoryEntry(const HostDialect& d, const std::string& reported, int file_attr);
+bool IsDirectoryEntry(const HostDialect& d, const std::string& reported, int fileAttr);
 
 // The entry's time as local wall-clock fields.
-LocalTime EntryTime(const HostDialect& d, int file_time);
+LocalTime EntryTime(const HostDialect& d, int fileTime);
 
 }  // namespace tvx::cli
 

@@ -42,9 +42,9 @@ std::atomic<int> g_signal{0};
 
 // Notes the first signal; true when one was noted before (the second asks
 // not to wait).
-bool NoteSignal(int signal_number) {
+bool NoteSignal(int signalNumber) {
   int none = 0;
-  return !g_signal.compare_exchange_strong(none, signal_number);
+  return !g_signal.compare_exchange_strong(none, signalNumber);
 }
 
 // The first character goes last: a handler that runs in between sees an empty
@@ -86,8 +86,8 @@ void CleanUp() {
 BOOL WINAPI OnConsoleEvent(DWORD event) {
   // This runs on a thread of its own while the module works on.
   const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
-  const int signal_number = interrupt ? 2 : 1;
-  if (!NoteSignal(signal_number)) {
+  const int signalNumber = interrupt ? 2 : 1;
+  if (!NoteSignal(signalNumber)) {
     if (interrupt) return TRUE;
     // A closed console ends the process once this returns: the main thread
     // gets a few seconds to stop the module's work and exit first.
@@ -134,12 +134,12 @@ void RemoveFolderContents(const char* folder) {
   while (const dirent* entry = ::readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
     char path[kPathCapacity + 256];
-    const size_t folder_length = std::strlen(folder);
-    const size_t name_length = std::strlen(entry->d_name);
-    if (folder_length + name_length + 2 > sizeof path) continue;
-    std::memcpy(path, folder, folder_length);
-    path[folder_length] = '/';
-    std::memcpy(path + folder_length + 1, entry->d_name, name_length + 1);
+    const size_t folderLength = std::strlen(folder);
+    const size_t nameLength = std::strlen(entry->d_name);
+    if (folderLength + nameLength + 2 > sizeof path) continue;
+    std::memcpy(path, folder, folderLength);
+    path[folderLength] = '/';
+    std::memcpy(path + folderLength + 1, entry->d_name, nameLength + 1);
     ::unlink(path);
   }
   ::closedir(dir);
@@ -177,8 +177,8 @@ void RecordArchive(const std::string& archive) {
 
 void RemoveFolderIfEmpty(const char* folder) { ::rmdir(folder); }
 
-void OnSignal(int signal_number) {
-  if (!NoteSignal(signal_number)) return;
+void OnSignal(int signalNumber) {
+  if (!NoteSignal(signalNumber)) return;
   CleanUp();
   ::_exit(128 + g_signal.load());
 }
@@ -234,8 +234,8 @@ bool InterruptCleanup::StoppedTheCall(int result) {
 }
 
 int InterruptExitStatus(int status) {
-  const int signal_number = g_signal.load();
-  return signal_number != 0 ? 128 + signal_number : status;
+  const int signalNumber = g_signal.load();
+  return signalNumber != 0 ? 128 + signalNumber : status;
 }
 
 InterruptCleanup::~InterruptCleanup() {

@@ -99,7 +99,7 @@ std::string FormatListingTable(const HostDialect& d, const std::vector<ArchiveEn
   for (const ArchiveEntry& e : entries) {
     std::snprintf(line, sizeof line, "%12lld %12lld %7s  %-16s  ", static_cast<long long>(e.size),
                   static_cast<long long>(e.packed), FormatRatio(e.size, e.packed).c_str(),
-                  FormatTableTime(EntryTime(d, e.file_time)).c_str());
+                  FormatTableTime(EntryTime(d, e.fileTime)).c_str());
     out += line;
     out += TerminalSafe(e.name);
     out += '\n';
@@ -117,7 +117,7 @@ std::string FormatListingJson(const HostDialect& d, const std::vector<ArchiveEnt
   std::string out = "{\"entries\": [";
   for (size_t i = 0; i < entries.size(); ++i) {
     const ArchiveEntry& e = entries[i];
-    const std::string time = FormatIsoTime(EntryTime(d, e.file_time));
+    const std::string time = FormatIsoTime(EntryTime(d, e.fileTime));
     out += i ? ",\n  " : "\n  ";
     out += "{\"name\": " + JsonString(e.name) + ", \"size\": " + std::to_string(e.size) +
            ", \"packed\": " + std::to_string(e.packed) +

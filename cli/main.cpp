@@ -63,17 +63,17 @@ int Run(int argc, char** argv) {
     return kExitOk;
   }
   if (options.command == Command::kHelp) {
-    const std::string text = HelpText(options.help_topic);
+    const std::string text = HelpText(options.helpTopic);
     if (text.empty()) {
-      ReportError("no help for: " + options.help_topic);
+      ReportError("no help for: " + options.helpTopic);
       return kExitUnusable;
     }
     std::fputs(text.c_str(), stdout);
     return kExitOk;
   }
 
-  const std::string module_path = options.plugin.empty() ? DefaultModulePath() : options.plugin;
-  PluginModule::LoadResult loaded = PluginModule::Load(module_path);
+  const std::string modulePath = options.plugin.empty() ? DefaultModulePath() : options.plugin;
+  PluginModule::LoadResult loaded = PluginModule::Load(modulePath);
   if (!loaded.module) {
     ReportError(loaded.error);
     return kExitUnusable;

@@ -19,7 +19,7 @@ std::vector<size_t> FolderEnds(const std::string& key, bool directory) {
 }  // namespace
 
 std::string NameClashWithArchive(const HostDialect& d, const std::vector<ArchiveEntry>& existing,
-                                 const std::string& sub_path, const std::vector<SourceItem>& items) {
+                                 const std::string& subPath, const std::vector<SourceItem>& items) {
   // By MatchKey: the archive's files, and its folders (with every one above an entry).
   std::unordered_set<std::string> files;
   std::unordered_set<std::string> folders;
@@ -29,8 +29,7 @@ std::string NameClashWithArchive(const HostDialect& d, const std::vector<Archive
     for (size_t end : FolderEnds(key, entry.directory)) folders.insert(key.substr(0, end));
   }
   for (const SourceItem& item : items) {
-    const std::string key =
-        CanonicalKey(d, sub_path.empty() ? item.relative : sub_path + d.separator + item.relative);
+    const std::string key = CanonicalKey(d, subPath.empty() ? item.relative : subPath + d.separator + item.relative);
     const std::string match = MatchKey(d, key);
     if (!item.directory && folders.count(match) != 0) {
       return "a folder of that name is in the archive: " + ToHostForm(d, key);

@@ -12,11 +12,11 @@
 
 namespace tvx::cli {
 
-// Why the first of items, packed below sub_path, cannot join the existing
+// Why the first of items, packed below subPath, cannot join the existing
 // entries: a file where the archive has a folder of that name (or entries in
 // one), or a name below one the archive holds as a file. Empty when none.
 std::string NameClashWithArchive(const HostDialect& d, const std::vector<ArchiveEntry>& existing,
-                                 const std::string& sub_path, const std::vector<SourceItem>& items);
+                                 const std::string& subPath, const std::vector<SourceItem>& items);
 
 }  // namespace tvx::cli
 

@@ -37,7 +37,7 @@ bool IsDeviceName(std::string part) {
 
 GuardedName GuardEntryName(const HostDialect& d, const std::string& reported) {
   std::string name = reported;
-  if (d.leading_separator && !name.empty() && name[0] == d.separator) name.erase(0, 1);
+  if (d.leadingSeparator && !name.empty() && name[0] == d.separator) name.erase(0, 1);
   if (name.empty()) return Refuse("empty name");
   if (IsSeparator(d, name[0]) || name[0] == '/' || name[0] == '\\')
     return Refuse("absolute path");
@@ -54,7 +54,7 @@ GuardedName GuardEntryName(const HostDialect& d, const std::string& reported) {
     i = end + 1;
     if (part.empty() || part == ".") continue;
     if (part == "..") return Refuse("parent folder (..)");
-    if (d.backslash_separates) {
+    if (d.backslashSeparates) {
       if (part.find(':') != std::string::npos) return Refuse("drive or stream prefix (:)");
       if (OnlyDotsAndSpaces(part)) return Refuse("parent folder (..)");
       if (IsDeviceName(part)) return Refuse("device name");
@@ -73,7 +73,7 @@ std::string TargetPath(const std::string& base, const std::string& relative) {
   return target.string();
 }
 
-std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool include_last,
+std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool includeLast,
                          const std::unordered_set<std::string>& verified) {
   std::filesystem::path at(base);
   size_t start = 0;
@@ -81,7 +81,7 @@ std::string LinkOnTheWay(const std::string& base, const std::string& relative, b
     size_t end = relative.find('/', start);
     if (end == std::string::npos) end = relative.size();
     const bool last = end == relative.size();
-    if (last && !include_last) break;
+    if (last && !includeLast) break;
     at /= relative.substr(start, end - start);
     if (verified.count(relative.substr(0, end)) != 0) {
       start = end + 1;
@@ -96,8 +96,8 @@ std::string LinkOnTheWay(const std::string& base, const std::string& relative, b
   return std::string();
 }
 
-void NoteVerifiedFolders(const std::string& relative, bool include_last, std::unordered_set<std::string>& verified) {
-  size_t end = include_last ? relative.size() : relative.rfind('/');
+void NoteVerifiedFolders(const std::string& relative, bool includeLast, std::unordered_set<std::string>& verified) {
+  size_t end = includeLast ? relative.size() : relative.rfind('/');
   while (end != std::string::npos && end > 0 && verified.insert(relative.substr(0, end)).second) {
     end = relative.rfind('/', end - 1);
   }

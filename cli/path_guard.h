@@ -27,17 +27,17 @@ GuardedName GuardEntryName(const HostDialect& d, const std::string& reported);
 std::string TargetPath(const std::string& base, const std::string& relative);
 
 // The first symbolic link that already exists on the way from base down to
-// base/relative (the last component only when include_last); empty when
+// base/relative (the last component only when includeLast); empty when
 // there is none. Writing through such a link could land outside base, so
 // an entry below one is refused. Links above base are the user's choice.
 // Folders named in verified (relative, as found to be real folders earlier
 // in the same run) are not asked again.
-std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool include_last,
+std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool includeLast,
                          const std::unordered_set<std::string>& verified = {});
 
-// Adds the folders on the way to relative (relative itself when include_last)
+// Adds the folders on the way to relative (relative itself when includeLast)
 // to verified, once they have been checked and made.
-void NoteVerifiedFolders(const std::string& relative, bool include_last, std::unordered_set<std::string>& verified);
+void NoteVerifiedFolders(const std::string& relative, bool includeLast, std::unordered_set<std::string>& verified);
 
 }  // namespace tvx::cli
 

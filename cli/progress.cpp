@@ -22,7 +22,7 @@ struct ProgressState {
   int64_t done = 0;
   int width = 80;
   Clock::time_point start;
-  Clock::time_point last_draw;
+  Clock::time_point lastDraw;
 };
 
 // The callback has no context argument, so the one bar of the process lives here.
@@ -43,7 +43,7 @@ void Draw(const std::string& name) {
   std::fprintf(stderr, "\r%-*s", g_state.width - 1, line.c_str());
   std::fflush(stderr);
   g_state.drawn = true;
-  g_state.last_draw = Clock::now();
+  g_state.lastDraw = Clock::now();
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ int WCX_API ProgressCallback(char* name, int size) {
   if (!g_state.enabled) return 1;
   const auto now = Clock::now();
   // The first entry always shows; later ones at a calm pace.
-  if (g_state.drawn && now - g_state.last_draw < kRedrawInterval) return 1;
+  if (g_state.drawn && now - g_state.lastDraw < kRedrawInterval) return 1;
   Draw(name ? TerminalSafe(DisplayName(NativeDialect(), name)) : std::string());
   return 1;
 }

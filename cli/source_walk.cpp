@@ -30,7 +30,7 @@ bool OpensForReading(const fs::path& p, std::string& why) {
 struct Walker {
   const HostDialect& dialect;
   fs::path archive;  // empty when the archive does not exist yet
-  uintmax_t archive_size = 0;
+  uintmax_t archiveSize = 0;
   SourceSet& set;
   size_t group = 0;
 
@@ -41,10 +41,10 @@ struct Walker {
   }
   // Only a file of the archive's size can be the archive: the others need no
   // second look at either of them.
-  bool IsArchive(const fs::path& p, uintmax_t size) const { return size == archive_size && IsArchive(p); }
+  bool IsArchive(const fs::path& p, uintmax_t size) const { return size == archiveSize && IsArchive(p); }
 
   void LeaveOut(const std::string& why, const fs::path& p, const std::string& detail = std::string()) {
-    set.left_out.push_back(why + ", left out: " + p.string() + (detail.empty() ? "" : " (" + detail + ")"));
+    set.leftOut.push_back(why + ", left out: " + p.string() + (detail.empty() ? "" : " (" + detail + ")"));
   }
 
   // look: what the walk saw of p, a link followed.
@@ -57,7 +57,7 @@ struct Walker {
       return;
     }
     SourceItem item{p.string(), relative, false, look.size, group, look.modified};
-    if (item.size >= kFormatSizeLimit) set.too_large.push_back(item.full);
+    if (item.size >= kFormatSizeLimit) set.tooLarge.push_back(item.full);
     set.items.push_back(std::move(item));
   }
 
@@ -124,8 +124,8 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
   Walker walker{d, fs::path(), 0, set};
   if (fs::exists(archive, ec)) {
     walker.archive = fs::absolute(archive, ec);
-    walker.archive_size = fs::file_size(archive, ec);
-    if (ec) walker.archive_size = static_cast<uintmax_t>(-1);
+    walker.archiveSize = fs::file_size(archive, ec);
+    if (ec) walker.archiveSize = static_cast<uintmax_t>(-1);
   }
 
   struct Top {
@@ -135,7 +135,7 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
   };
   std::vector<Top> tops;
   std::vector<fs::path> folders;
-  std::unordered_map<std::string, const std::string*> top_names;
+  std::unordered_map<std::string, const std::string*> topNames;
   for (const std::string& given : paths) {
     fs::path p = fs::absolute(given, ec).lexically_normal();
     if (ec) {
@@ -160,8 +160,7 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
   // Checked before anything is walked, so nothing is written for a clash.
   for (const Top& top : tops) {
     if (walker.IsArchive(top.path)) continue;
-    const auto [it, fresh] =
-        top_names.emplace(MatchKey(d, CanonicalKey(d, top.path.filename().string())), &top.given);
+    const auto [it, fresh] = topNames.emplace(MatchKey(d, CanonicalKey(d, top.path.filename().string())), &top.given);
     if (!fresh) {
       set.error = "two paths would give the same name " + top.path.filename().string() +
                   " in the archive: " + *it->second + " and " + top.given;
@@ -194,9 +193,9 @@ std::vector<SourceItem> GroupItems(const SourceSet& set, size_t group) {
   return items;
 }
 
-size_t HostNameLength(const HostDialect& d, const std::string& sub_path, const SourceItem& item) {
-  size_t length = item.relative.size() + (item.directory ? 1 : 0) + (d.leading_separator ? 1 : 0);
-  if (!sub_path.empty()) length += sub_path.size() + 1;
+size_t HostNameLength(const HostDialect& d, const std::string& subPath, const SourceItem& item) {
+  size_t length = item.relative.size() + (item.directory ? 1 : 0) + (d.leadingSeparator ? 1 : 0);
+  if (!subPath.empty()) length += subPath.size() + 1;
   return length;
 }
 

@@ -30,8 +30,8 @@ struct SourceSet {
   std::string root;                // roots.front()
   std::vector<std::string> roots;  // one folder per group, ending in the platform's separator
   std::vector<SourceItem> items;   // folders before what they hold, groups in the order given
-  std::vector<std::string> too_large;  // files of kFormatSizeLimit or more
-  std::vector<std::string> left_out;   // what cannot be packed, and why: the add is incomplete
+  std::vector<std::string> tooLarge;   // files of kFormatSizeLimit or more
+  std::vector<std::string> leftOut;    // what cannot be packed, and why: the add is incomplete
   std::vector<std::string> notes;      // things skipped on purpose, worth telling
   std::string error;                   // set when nothing can be packed
 };
@@ -48,9 +48,9 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
 std::vector<SourceItem> GroupItems(const SourceSet& set, size_t group);
 
 // The length of the name the file manager is shown for item packed below
-// sub_path (empty for the archive's top): separators, the leading one of
+// subPath (empty for the archive's top): separators, the leading one of
 // the Windows dialect and a folder's trailing one included.
-size_t HostNameLength(const HostDialect& d, const std::string& sub_path, const SourceItem& item);
+size_t HostNameLength(const HostDialect& d, const std::string& subPath, const SourceItem& item);
 // The longest name the file manager can show (its FileName holds 260 bytes).
 constexpr size_t kHostNameLimit = 259;
 

@@ -37,12 +37,12 @@ TEST(CliArguments, DoubleDashEndsOptions) {
 
 TEST(CliArguments, HelpInEveryForm) {
   EXPECT_EQ(Parse({"--help"}).options.command, Command::kHelp);
-  EXPECT_EQ(Parse({"--help"}).options.help_topic, "");
-  EXPECT_EQ(Parse({"help", "add"}).options.help_topic, "add");
+  EXPECT_EQ(Parse({"--help"}).options.helpTopic, "");
+  EXPECT_EQ(Parse({"help", "add"}).options.helpTopic, "add");
   const ParsedArguments p = Parse({"add", "--help"});
   EXPECT_TRUE(p.error.empty());
   EXPECT_EQ(p.options.command, Command::kHelp);
-  EXPECT_EQ(p.options.help_topic, "add");
+  EXPECT_EQ(p.options.helpTopic, "add");
   EXPECT_EQ(Parse({"list", "-V"}).options.command, Command::kVersion);
 }
 

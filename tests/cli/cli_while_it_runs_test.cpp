@@ -89,16 +89,16 @@ TEST_F(CliWhileItRuns, MoveKeepsASourceEditedAfterItWasRead) {
 
 TEST_F(CliWhileItRuns, InterruptedAddOfANewArchiveLeavesNothingAndTheNextAddWorks) {
   ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(48 << 20, 6)));
-  for (const int signal_number : {SIGINT, SIGTERM}) {
-    SCOPED_TRACE(signal_number);
+  for (const int signalNumber : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(signalNumber);
     const pid_t pid = StartTolvex({"add", Archive(), src_.File("big.bin")}, InTemp(temp_.path(), "/dev/null"));
     ASSERT_GT(pid, 0);
     const bool caught = GrowsPast(Archive() + ".tvxnew", pid, 1 << 20);
-    kill(pid, signal_number);
+    kill(pid, signalNumber);
     int status = 0;
     waitpid(pid, &status, 0);
     if (!caught) GTEST_SKIP() << "the add finished before the signal";
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signal_number) << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + signalNumber) << status;
     EXPECT_FALSE(PathExists(Archive()));
     EXPECT_FALSE(PathExists(Archive() + ".tvxnew"));
     EXPECT_TRUE(fs::is_empty(temp_.path())) << "debris left in the temporary folder";
@@ -182,7 +182,7 @@ enum class Work { kAdd, kAddMove, kDelete, kExtract, kExtractOver, kTest };
 
 struct Interrupted {
   Work work;
-  int signal_number;
+  int signalNumber;
   const char* what;
   int second_signal = 0;  // one more, handled before the work could stop for the first
 };
@@ -238,9 +238,9 @@ TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
     io.stdoutPath = work_.File("out.txt");
     const pid_t pid = StartTolvex(args, io);
     ASSERT_GT(pid, 0);
-    const bool caught = HasReadPast(pid, 4 << 20) && (c.second_signal != 0
-                                                          ? SendTwoSignals(pid, c.signal_number, c.second_signal)
-                                                          : kill(pid, c.signal_number) == 0);
+    const bool caught =
+        HasReadPast(pid, 4 << 20) &&
+        (c.second_signal != 0 ? SendTwoSignals(pid, c.signalNumber, c.second_signal) : kill(pid, c.signalNumber) == 0);
     int status = 0;
     waitpid(pid, &status, 0);
     // On a busy machine the work may be done before the signal lands: it
@@ -252,7 +252,7 @@ TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
       fs::remove(work_.File("err.txt"));
       continue;
     }
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + c.signal_number) << status;
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + c.signalNumber) << status;
     EXPECT_TRUE(ReadFileBytes(Archive()) == archive_bytes) << "the archive changed";
     EXPECT_TRUE(ReadFileBytes(src_.File("big.bin")) == big) << "the source changed or went";
     EXPECT_TRUE(fs::is_empty(temp_.path())) << "debris left in the temporary folder";

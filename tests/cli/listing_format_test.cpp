@@ -14,7 +14,7 @@ ArchiveEntry Entry(const std::string& name, int64_t size, int64_t packed, bool d
   e.size = size;
   e.packed = packed;
   e.directory = dir;
-  e.file_time = 0;
+  e.fileTime = 0;
   return e;
 }
 
