@@ -22,7 +22,7 @@ namespace {
 const char kUsage[] =
     "usage: tolvex_bench [options] COMMAND ARGS...\n"
     "options: --module PATH  --case NAME  --round N\n"
-    "         --tool NAME --op NAME --cwd DIR --output FILE   (exec only)\n"
+    "         --tool NAME (a module's label too) --op NAME --cwd DIR --output FILE   (exec only)\n"
     "commands:\n"
     "  gen-small DIR [FOLDERS FILES] 100 folders x 1000 files of 100 bytes\n"
     "  walk TREE                     the tree walk alone (to subtract from a system-call count)\n"
@@ -79,7 +79,7 @@ int EmitTimed(const Args& args, const std::string& op, const Timed& t, uint64_t 
     std::fprintf(stderr, "tolvex %s failed\n", op.c_str());
     return 1;
   }
-  Result r = Base(args, "tolvex", op);
+  Result r = Base(args, args.Option("tool", "tolvex"), op);
   r.wall = t.wall;
   r.cpu = t.cpu;
   r.bytes = bytes;

@@ -75,7 +75,8 @@ bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
 // The files and the folders a set of names puts on disk, by EntryMatchKey;
 // a folder also for every name below it.
 struct NameKinds {
-  bool caseBlind = false;
+  explicit NameKinds(bool blind) : caseBlind(blind) {}
+  bool caseBlind;
   std::unordered_set<std::string> files;
   std::unordered_set<std::string> folders;  // without the trailing '/'
 
@@ -126,12 +127,12 @@ std::string EntryMatchKey(const std::string& name, bool caseBlind) {
 bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames,
                 bool caseBlind) {
   std::unordered_set<std::string> seen;
-  NameKinds added{caseBlind};
+  NameKinds added(caseBlind);
   for (const std::string& name : newNames) {
     if (!seen.insert(EntryMatchKey(name, caseBlind)).second) return true;
     added.Add(name);
   }
-  NameKinds old{caseBlind};
+  NameKinds old(caseBlind);
   for (const std::string& name : oldNames) old.Add(name);
   for (const std::string& file : added.files) {
     if (added.folders.count(file) != 0 || old.folders.count(file) != 0) return true;
