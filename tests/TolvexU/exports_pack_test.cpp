@@ -160,23 +160,6 @@ TEST_F(PluginPack, NamesThatDifferOnlyInCaseAreOneNameOnWindowsOnly) {
 #endif
 }
 
-#ifndef _WIN32
-// Every change writes a new file that takes the archive's place: it must not
-// make a private archive readable by others.
-TEST_F(PluginPack, ARewrittenArchiveKeepsItsPermissions) {
-  const std::string archive = Path("private.tvx");
-  MakeFile("a.txt", "secret");
-  MakeFile("b.txt", "more");
-  ASSERT_EQ(Pack(archive, {"a.txt"}), 0);
-  fs::permissions(archive, fs::perms::owner_read | fs::perms::owner_write);
-  ASSERT_EQ(Pack(archive, {"b.txt"}), 0);
-  EXPECT_EQ(fs::status(archive).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  ASSERT_EQ(DeleteWith(module(), archive, {"a.txt"}), 0);
-  EXPECT_EQ(fs::status(archive).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(ListArchive(module(), archive).entries.size(), 1u);
-}
-#endif
-
 // The archive named in its own list is left out, and not deleted.
 TEST_F(PluginPack, MovingDeletesThePackedFilesButKeepsFoldersAndTheArchive) {
   const std::string a = MakeFile("docs/a.txt", "alpha");
@@ -249,41 +232,37 @@ TEST_F(PluginPack, UnreadableFileIsEReadAndChangesNothing) {
 // Refused before anything is written. The unusable temporary folder also
 // shows that the module takes its temporary folder from the environment the
 // fixture redirects, which the fixture's leftover check relies on.
-TEST_F(PluginPack, ReadOnlyArchiveOrUnusableTemporaryFolderIsRefusedAndChangesNothing) {
-  const std::string archive = WriteArchive("a.tvx", {{"a.txt", "alpha"}, {"b.txt", "bravo"}});
-  const std::string before = ReadFileBytes(archive);
-  MakeFile("c.txt", "charlie");
-  const auto expectRefused = [&](int expected) {
-    EXPECT_EQ(Pack(archive, {"c.txt"}, PK_PACK_MOVE_FILES), expected);
-    EXPECT_EQ(DeleteWith(module(), archive, {"a.txt"}), expected);
-    EXPECT_TRUE(ReadFileBytes(archive) == before);
-    EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"a.tvx", "c.txt"}));
-  };
-  {
-    TempFolderRedirect missing(Path("no-such-folder"));
-    expectRefused(E_ECREATE);
-  }
-  const auto writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  fs::permissions(archive, writable, fs::perm_options::remove);
-  expectRefused(E_EWRITE);
-  fs::permissions(archive, fs::perms::owner_write, fs::perm_options::add);
-}
-
-TEST_F(PluginPack, ForeignOrDamagedTargetIsRefusedAndLeftAlone) {
-  std::string damaged = ArchiveBytes({{"a", "1"}});
+TEST_F(PluginPack, TargetsThatCannotBeUpdatedAreRefusedAndLeftAlone) {
+  const std::string archive = ArchiveBytes({{"a.txt", "alpha"}, {"b.txt", "bravo"}});
+  std::string damaged = archive;
   damaged[10] = static_cast<char>(0x7F);  // far more records than the file holds
-  const std::vector<std::pair<std::string, int>> cases = {
-      {"This is a text file, not an archive.", E_UNKNOWN_FORMAT},
-      {"", E_UNKNOWN_FORMAT},
-      {damaged, E_BAD_ARCHIVE},
+  struct Row {
+    const char* name;
+    std::string bytes;
+    int expected;
   };
-  const std::string a = MakeFile("a.txt", "alpha");
-  for (const auto& c : cases) {
-    const std::string target = Path("target.dat");
-    ASSERT_TRUE(WriteFileBytes(target, c.first));
-    EXPECT_EQ(Pack(target, {"a.txt"}, PK_PACK_MOVE_FILES), c.second);
-    EXPECT_EQ(ReadFileBytes(target), c.first);
-    EXPECT_TRUE(PathExists(a));
+  const std::vector<Row> rows = {{"a text file", "This is a text file, not an archive.", E_UNKNOWN_FORMAT},
+                                 {"an empty file", "", E_UNKNOWN_FORMAT},
+                                 {"a damaged archive", damaged, E_BAD_ARCHIVE},
+                                 {"a read-only archive", archive, E_EWRITE},
+                                 {"no usable temporary folder", archive, E_ECREATE}};
+  MakeFile("c.txt", "charlie");
+  const std::string target = Path("target.dat");
+  const auto writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(WriteFileBytes(target, row.bytes));
+    if (row.expected == E_EWRITE) fs::permissions(target, writable, fs::perm_options::remove);
+    {
+      TempFolderRedirect missing(row.expected == E_ECREATE ? Path("no-such-folder") : WorkFolder());
+      EXPECT_EQ(Pack(target, {"c.txt"}, PK_PACK_MOVE_FILES), row.expected);
+      if (row.bytes == archive) {
+        EXPECT_EQ(DeleteWith(module(), target, {"a.txt"}), row.expected);
+      }
+    }
+    fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_TRUE(ReadFileBytes(target) == row.bytes);
+    EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"c.txt", "target.dat"}));
   }
 }
 
@@ -330,15 +309,21 @@ TEST_F(PluginPack, MissingSourceIsEOpenAndChangesNothing) {
 
 // --- links and FIFOs (Linux) ----------------------------------------------------------
 
-TEST_F(PluginPack, ArchiveReachedThroughALinkIsChangedWhereItLies) {
+// Every change writes a new file that takes the archive's place: it must not
+// make a private archive readable by others, nor replace a link by a file.
+TEST_F(PluginPack, ARewrittenArchiveKeepsItsPermissionsAndIsChangedWhereItsLinkLeads) {
   fs::create_directories(Path("real"));
   const std::string real = WriteArchive("real/a.tvx", {{"a.txt", "alpha"}, {"b.txt", "bravo"}});
+  const auto private_ = fs::perms::owner_read | fs::perms::owner_write;
+  fs::permissions(real, private_);
   const std::string link = Path("link.tvx");
   fs::create_symlink("real/a.tvx", link);
   MakeFile("c.txt", "charlie");
 
   EXPECT_EQ(Pack(link, {"c.txt"}), 0);
+  EXPECT_EQ(fs::status(real).permissions(), private_);
   EXPECT_EQ(DeleteWith(module(), link, {"a.txt"}), 0);
+  EXPECT_EQ(fs::status(real).permissions(), private_);
   EXPECT_TRUE(fs::is_symlink(link)) << "the link was replaced by a file";
   EXPECT_EQ(Names(real), ReportedForms({"b.txt", "c.txt"}));
   EXPECT_EQ(FolderListing(Path("real")), std::vector<std::string>{"a.tvx"});
