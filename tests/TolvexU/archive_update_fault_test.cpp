@@ -164,10 +164,11 @@ TEST_P(ArchiveUpdateSweep, LosesNothing) {
 // overwrite in place is reported and the finished archive kept.
 INSTANTIATE_TEST_SUITE_P(
     ArchiveUpdateFaults, ArchiveUpdateSweep,
-    ::testing::Values(UpdateCase{"EveryFailingWriteLosesNothing", {Failing::kWrites, false}},
-                      UpdateCase{"EveryFailingReadLosesNothing", {Failing::kReads, false}},
-                      UpdateCase{"ASingleFailedWriteEndsInTheOldOrTheNewArchiveNeverInBetween", {Failing::kWrites, true}},
-                      UpdateCase{"ASingleFailedReadEndsInTheOldOrTheNewArchiveNeverInBetween", {Failing::kReads, true}}),
+    ::testing::Values(
+        UpdateCase{"EveryFailingWriteLosesNothing", {Failing::kWrites, false}},
+        UpdateCase{"EveryFailingReadLosesNothing", {Failing::kReads, false}},
+        UpdateCase{"ASingleFailedWriteEndsInTheOldOrTheNewArchiveNeverInBetween", {Failing::kWrites, true}},
+        UpdateCase{"ASingleFailedReadEndsInTheOldOrTheNewArchiveNeverInBetween", {Failing::kReads, true}}),
     [](const ::testing::TestParamInfo<UpdateCase>& info) { return std::string(info.param.name); });
 
 // The copy across drives is the last step; the new archive is finished by then.

@@ -50,7 +50,8 @@ class FakeDrives : public SystemWrapper {
 
   std::string DriveRoot(const std::string& path) override {
     const char letter = DriveOf(path);
-    return letter == '\0' ? "" : std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) + ":\\";
+    return letter == '\0' ? ""
+                          : std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) + ":\\";
   }
 
   int64_t VolumeFreeBytes(const std::string& root) override {
