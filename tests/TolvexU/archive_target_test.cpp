@@ -303,13 +303,14 @@ using ArchiveReplacement = PackTest;
 // --- the new name is durable before moved sources go ---------------------------------------
 
 // Notes renames, folder syncs and removals in the order they are asked for.
+// With nameTakenFirst another program that does not hold names makes the new
+// archive's name just before it is given (two creators on paths that do not
+// look alike).
 class CallLog : public SystemWrapper {
  public:
-  CallLog() : SystemWrapper(platform::OsSystem()) {}
+  explicit CallLog(bool nameTakenFirst = false) : SystemWrapper(platform::OsSystem()), nameTakenFirst(nameTakenFirst) {}
   std::vector<std::string> calls;
-  // Another program that does not hold names makes the new archive's name
-  // just before it is given (two creators on paths that do not look alike).
-  bool nameTakenFirst = false;
+  const bool nameTakenFirst;
   platform::MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override {
     Renaming(to);
     return SystemWrapper::MoveReplacing(from, to);
@@ -320,9 +321,7 @@ class CallLog : public SystemWrapper {
   }
   void Renaming(const std::string& to) {
     calls.push_back("rename");
-    if (nameTakenFirst) {
-      EXPECT_TRUE(WriteFileBytes(to, "theirs"));
-    }
+    EXPECT_TRUE(!nameTakenFirst || WriteFileBytes(to, "theirs"));
   }
   bool SyncFolderOf(const std::string& path) override {
     calls.push_back("sync");
@@ -351,8 +350,7 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
       const std::string taken = Path("taken.tvx");
       MakeFile("moved2.txt", "moved");
       const std::string list2 = NameList({"moved2.txt"});
-      CallLog racing;
-      racing.nameTakenFirst = true;
+      CallLog racing(true);
       EXPECT_EQ(host::PackFilesWith(racing, PackRequestOf(taken, SrcPath(), list2, move)), E_ECREATE);
       EXPECT_EQ(ReadFileBytes(taken), "theirs");
       EXPECT_TRUE(PathExists(Path("moved2.txt")));
@@ -371,29 +369,25 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
 
 // A file system mounted for the object's life; ready() false when this
 // process may not mount (not root, or no mount namespace rights).
-class Mount {
- public:
+struct Mount {
   Mount(const std::string& source, const std::string& target, const char* type, unsigned long flags,
         const char* options)
-      : target_(target) {
+      : target(target) {
     fs::create_directories(target);
-    ready_ = ::mount(source.c_str(), target.c_str(), type, flags, options) == 0;
+    ready = ::mount(source.c_str(), target.c_str(), type, flags, options) == 0;
   }
   ~Mount() {
-    if (ready_) ::umount2(target_.c_str(), MNT_DETACH);
+    if (ready) ::umount2(target.c_str(), MNT_DETACH);
   }
-  bool ready() const { return ready_; }
-
- private:
-  std::string target_;
-  bool ready_ = false;
+  const std::string target;
+  bool ready = false;
 };
 
 // The archive on a nearly full tmpfs, the temporary folder on another file
 // system, a file added that makes it grow past the free space.
 TEST_F(ArchiveReplacement, NearlyFullDiskLeavesTheArchiveAsItWas) {
   Mount small("tmpfs", Path("small"), "tmpfs", 0, "size=256k");
-  if (!small.ready()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root): not tested on a real full disk";
+  if (!small.ready) GTEST_SKIP() << "cannot mount a tmpfs here (needs root): not tested on a real full disk";
   const std::string archive = Path("small/a.tvx");
   ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes({{"old.bin", NoiseBytes(64 << 10)}})));
   const std::string before = ReadFileBytes(archive);
@@ -416,7 +410,7 @@ TEST_F(ArchiveReplacement, NearlyFullDiskLeavesTheArchiveAsItWas) {
 TEST_F(ArchiveReplacement, ArchiveBehindABindMountIsReplacedByACopyBesideIt) {
   fs::create_directories(Path("real"));
   Mount bind(Path("real"), Path("bound"), nullptr, MS_BIND, nullptr);
-  if (!bind.ready()) GTEST_SKIP() << "cannot bind-mount here (needs root): not tested across mounts";
+  if (!bind.ready) GTEST_SKIP() << "cannot bind-mount here (needs root): not tested across mounts";
   const std::string archive = Path("bound/a.tvx");
   ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes({{"a.txt", "alpha"}, {"b.txt", "bravo"}})));
   MakeFile("c.txt", "charlie");
