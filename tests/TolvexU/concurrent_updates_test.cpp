@@ -9,24 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "iwcxhead/wcxhead.h"
+#include "TolvexU/pack_test.h"
 #include "support/cli_runner.h"
-#include "support/plugin_test.h"
 
 namespace tvx::test {
 namespace {
 
 namespace fs = std::filesystem;
 
-class ConcurrentUpdates : public PluginTest {
- protected:
-  void MakeFile(const std::string& name, const std::string& content) {
-    EXPECT_TRUE(WriteFileBytes(Path(name), content));
-  }
-  int Pack(const std::string& archive, const std::vector<std::string>& names, int flags) {
-    return PackWith(module(), archive, nullptr, SrcPath(), names, flags);
-  }
-};
+using ConcurrentUpdates = PackTest;
 
 // --- the move keeps a source changed after it was read -------------------------------
 
@@ -34,14 +25,11 @@ std::string g_changeFolder;
 
 // Called after each entry's bytes are written: the user edits two of the files.
 int WCX_API EditWhilePacking(char* fileName, int) {
-  const std::string name = fileName;
-  const auto endsWith = [&](const std::string& tail) {
-    return name.size() >= tail.size() && name.compare(name.size() - tail.size(), tail.size(), tail) == 0;
-  };
-  if (endsWith("grown.txt")) {
-    WriteFileBytes(g_changeFolder + NativeSeparator() + "grown.txt", "old content and more");
-  } else if (endsWith("retimed.txt")) {
-    const std::string path = g_changeFolder + NativeSeparator() + "retimed.txt";
+  const std::string name = fs::path(fileName).filename().string();
+  const std::string path = g_changeFolder + NativeSeparator() + name;
+  if (name == "grown.txt") {
+    WriteFileBytes(path, "old content and more");
+  } else if (name == "retimed.txt") {
     const auto before = fs::last_write_time(path);
     WriteFileBytes(path, "new content");  // the same length
     fs::last_write_time(path, before + std::chrono::seconds(10));
@@ -50,9 +38,7 @@ int WCX_API EditWhilePacking(char* fileName, int) {
 }
 
 TEST_F(ConcurrentUpdates, MoveDeletesOnlySourcesStillAsTheyWereRead) {
-  MakeFile("same.txt", "old content");
-  MakeFile("grown.txt", "old content");
-  MakeFile("retimed.txt", "old content");
+  for (const char* name : {"same.txt", "grown.txt", "retimed.txt"}) MakeFile(name, "old content");
   g_changeFolder = WorkFolder();
   module().set_process_data_proc(nullptr, EditWhilePacking);
   EXPECT_EQ(Pack(Path("a.tvx"), {"same.txt", "grown.txt", "retimed.txt"}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES),
@@ -126,8 +112,8 @@ TEST_F(ConcurrentUpdates, UpdatesRacingOnOneArchiveEachKeepTheirChange) {
   io.cwd = src;
   for (int round = 1; round <= 30; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
-    const std::string a = "a" + std::to_string(round) + ".txt", b = "b" + std::to_string(round) + ".txt";
-    const std::string gone = "a" + std::to_string(round - 1) + ".txt";
+    const auto name = [](char c, int n) { return c + std::to_string(n) + ".txt"; };
+    const std::string a = name('a', round), b = name('b', round), gone = name('a', round - 1);
     ASSERT_TRUE(WriteFileBytes(src + a, Compressible(20000 + round, 'a')));
     ASSERT_TRUE(WriteFileBytes(src + b, Compressible(20000 + round, 'b')));
     std::vector<int> pids = {StartTolvex({"add", archive, a, "--move"}, io), StartTolvex({"add", archive, b, "--move"}, io)};

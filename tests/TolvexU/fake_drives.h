@@ -42,20 +42,16 @@ class FakeDrives : public SystemWrapper {
 
   platform::PathResult CreateTempFile(const std::string& directory, const std::string& prefix) override {
     if (failTempFiles) return platform::PathResult{"", platform::IoError{platform::IoErrorKind::kAccess, 0}};
-    platform::PathResult made;
-    if (realFiles) {
-      made = target().CreateTempFile(directory, prefix);
-    } else {
-      made.path = directory + prefix.substr(0, 3) + std::to_string(tempFilesMade.size() + 1) + ".tmp";
-    }
+    platform::PathResult made{directory + prefix.substr(0, 3) + std::to_string(tempFilesMade.size() + 1) + ".tmp", {}};
+    if (realFiles) made = target().CreateTempFile(directory, prefix);
     if (!made.failed()) tempFilesMade.push_back(made.path);
     return made;
   }
 
   std::string DriveRoot(const std::string& path) override {
     const char letter = DriveOf(path);
-    if (letter == '\0') return "";
-    return std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) + ":\\";
+    return letter == '\0' ? ""
+                          : std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))) + ":\\";
   }
 
   int64_t VolumeFreeBytes(const std::string& root) override {
@@ -95,8 +91,8 @@ class FakeDrives : public SystemWrapper {
         letter = mount.second;
       }
     }
-    if (letter != '\0') return letter;
-    return path.size() >= 2 && path[1] == ':' ? Lower(path[0]) : '\0';
+    if (letter == '\0' && path.size() >= 2 && path[1] == ':') letter = Lower(path[0]);
+    return letter;
   }
 
   std::vector<std::pair<std::string, char>> mounts_;
