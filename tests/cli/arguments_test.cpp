@@ -46,7 +46,7 @@ TEST(CliArguments, HelpInEveryForm) {
   EXPECT_EQ(Parse({"list", "-V"}).options.command, Command::kVersion);
 }
 
-TEST(CliArguments, UsageErrorsAreReported) {
+TEST(CliArguments, UsageErrorsAndOptionsOfOtherCommandsAreReported) {
   EXPECT_NE(Parse({}).error, "");
   EXPECT_NE(Parse({"frobnicate", "a.tvx"}).error, "");
   EXPECT_NE(Parse({"list"}).error, "");
@@ -58,9 +58,7 @@ TEST(CliArguments, UsageErrorsAreReported) {
   EXPECT_EQ(Parse({"list", "a.tvx", "--quiet=yes"}).error, "option --quiet takes no value");
   EXPECT_EQ(Parse({"extract", "a.tvx", "--directory="}).error, "option -C needs a folder");
   EXPECT_EQ(Parse({"extract", "a.tvx", "-C=out"}).error, "unknown option: -C=out");
-}
-
-TEST(CliArguments, OptionsOfOtherCommandsAreRefused) {
+  // Options of other commands.
   EXPECT_EQ(Parse({"test", "a.tvx", "--json"}).error, "");
   EXPECT_EQ(Parse({"test", "a.tvx", "--move"}).error, "option --move does not apply to test");
   EXPECT_NE(Parse({"add", "a.tvx", "x", "--json"}).error, "");

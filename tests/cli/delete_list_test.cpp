@@ -7,9 +7,9 @@
 namespace tvx::cli {
 namespace {
 
-std::vector<ArchiveEntry> Sample(const HostDialect& d) {
+std::vector<ArchiveEntry> Entries(const HostDialect& d, std::vector<const char*> names) {
   std::vector<ArchiveEntry> entries;
-  for (const char* name : {"docs/", "docs/a.txt", "docs/sub/b.txt", "notes.txt", "implicit/x.txt"}) {
+  for (const char* name : names) {
     ArchiveEntry e;
     e.name = name;
     e.key = CanonicalKey(d, name);
@@ -19,28 +19,32 @@ std::vector<ArchiveEntry> Sample(const HostDialect& d) {
   return entries;
 }
 
-TEST(CliDeleteList, FoldersBecomeWildcardItemsAndFilesStayExact) {
-  const DeletePlan plan = PlanDelete(kPosixDialect, Sample(kPosixDialect), {"docs", "notes.txt", "implicit/"});
-  EXPECT_EQ(plan.count, 3);
-  EXPECT_TRUE(plan.unmatched.empty());
-  EXPECT_EQ(plan.list, std::string("docs/*.*\0notes.txt\0implicit/*.*\0\0", 33));
+std::vector<ArchiveEntry> Sample(const HostDialect& d) {
+  return Entries(d, {"docs/", "docs/a.txt", "docs/sub/b.txt", "notes.txt", "implicit/x.txt"});
 }
 
-TEST(CliDeleteList, FolderWithoutItsOwnEntryIsStillAFolder) {
-  const DeletePlan plan = PlanDelete(kPosixDialect, Sample(kPosixDialect), {"docs/sub"});
-  EXPECT_EQ(plan.list, std::string("docs/sub/*.*\0\0", 14));
-}
-
-TEST(CliDeleteList, WindowsSpellsTheArchivesCaseWithBackslashes) {
-  const DeletePlan plan = PlanDelete(kWindowsDialect, Sample(kWindowsDialect), {"DOCS\\A.TXT", "Docs/"});
-  EXPECT_EQ(plan.list, std::string("docs\\a.txt\0docs\\*.*\0\0", 21));
-}
-
-TEST(CliDeleteList, UnknownNamesAreReportedNotSent) {
-  const DeletePlan plan = PlanDelete(kPosixDialect, Sample(kPosixDialect), {"nope", "doc", "notes.txt/", "/"});
-  EXPECT_EQ(plan.count, 0);
-  EXPECT_EQ(plan.unmatched.size(), 4u);
-  EXPECT_EQ(plan.list, std::string("\0", 1));
+// Folders become wildcard items, also one without an entry of its own; files
+// stay exact, in the Windows dialect in the archive's case and with
+// backslashes; unknown names are reported, not sent.
+TEST(CliDeleteList, FoldersBecomeWildcardItemsFilesStayExactAndUnknownNamesAreNotSent) {
+  struct Row {
+    const HostDialect& d;
+    std::vector<std::string> names;
+    std::string list;
+    int count;
+  };
+  const Row rows[] = {
+      {kPosixDialect, {"docs", "notes.txt", "implicit/"}, std::string("docs/*.*\0notes.txt\0implicit/*.*\0\0", 33), 3},
+      {kPosixDialect, {"docs/sub"}, std::string("docs/sub/*.*\0\0", 14), 1},
+      {kWindowsDialect, {"DOCS\\A.TXT", "Docs/"}, std::string("docs\\a.txt\0docs\\*.*\0\0", 21), 2},
+      {kPosixDialect, {"nope", "doc", "notes.txt/", "/"}, std::string("\0", 1), 0},
+  };
+  for (const Row& row : rows) {
+    const DeletePlan plan = PlanDelete(row.d, Sample(row.d), row.names);
+    EXPECT_EQ(plan.list, row.list) << row.names[0];
+    EXPECT_EQ(plan.count, row.count) << row.names[0];
+    EXPECT_EQ(plan.unmatched.size(), row.names.size() - static_cast<size_t>(row.count)) << row.names[0];
+  }
 }
 
 // Archives written on Linux or by other tools may hold names that differ only
@@ -48,12 +52,7 @@ TEST(CliDeleteList, UnknownNamesAreReportedNotSent) {
 // one candidate, and a name that could mean several entries chooses none.
 TEST(CliDeleteList, WindowsPrefersTheExactSpellingAndRefusesAGuess) {
   std::vector<ArchiveEntry> entries = Sample(kWindowsDialect);
-  for (const char* name : {"A.txt", "a.txt", "Docs/x", "docs/x"}) {
-    ArchiveEntry e;
-    e.name = name;
-    e.key = CanonicalKey(kWindowsDialect, name);
-    entries.push_back(e);
-  }
+  for (const ArchiveEntry& e : Entries(kWindowsDialect, {"A.txt", "a.txt", "Docs/x", "docs/x"})) entries.push_back(e);
   const DeletePlan plan = PlanDelete(kWindowsDialect, entries, {"A.txt", "Docs\\x", "NOTES.TXT"});
   EXPECT_EQ(plan.list, std::string("A.txt\0Docs\\x\0notes.txt\0\0", 24));
   EXPECT_TRUE(plan.ambiguous.empty());

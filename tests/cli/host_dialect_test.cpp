@@ -10,21 +10,17 @@
 namespace tvx::cli {
 namespace {
 
-TEST(CliHostDialect, DisplayNameDropsOnlyTheWindowsLeadingSeparator) {
+// Names as shown (only the Windows dialect drops its leading separator), as
+// keys (joined with '/', trimmed) and as the module is given them.
+TEST(CliHostDialect, NamesAsShownAsKeysAndInTheDialectsSeparator) {
   EXPECT_EQ(DisplayName(kWindowsDialect, "\\docs\\a.txt"), "docs\\a.txt");
   EXPECT_EQ(DisplayName(kWindowsDialect, "\\docs\\"), "docs\\");
   EXPECT_EQ(DisplayName(kPosixDialect, "docs/a.txt"), "docs/a.txt");
   EXPECT_EQ(DisplayName(kPosixDialect, "/abs"), "/abs");
-}
-
-TEST(CliHostDialect, CanonicalKeyJoinsWithSlashAndTrims) {
   EXPECT_EQ(CanonicalKey(kWindowsDialect, "\\docs\\sub\\"), "docs/sub");
   EXPECT_EQ(CanonicalKey(kWindowsDialect, "docs/sub\\a.txt"), "docs/sub/a.txt");
   EXPECT_EQ(CanonicalKey(kPosixDialect, "./docs//a.txt/"), "docs/a.txt");
   EXPECT_EQ(CanonicalKey(kPosixDialect, "a\\b"), "a\\b");
-}
-
-TEST(CliHostDialect, HostFormUsesTheDialectSeparator) {
   EXPECT_EQ(ToHostForm(kWindowsDialect, "docs/a.txt"), "docs\\a.txt");
   EXPECT_EQ(ToHostForm(kPosixDialect, "docs/a.txt"), "docs/a.txt");
 }
@@ -48,18 +44,16 @@ TEST(CliHostDialect, DirectoriesFromAttributesOrTrailingSeparator) {
   EXPECT_FALSE(IsDirectoryEntry(kPosixDialect, "a.txt", 16));
 }
 
-TEST(CliHostDialect, DosTimeDecodesEachField) {
+TEST(CliHostDialect, DosTimeDecodesEachFieldAndUnixTimeIsLocal) {
   const int dos = (44 << 25) | (3 << 21) | (5 << 16) | (14 << 11) | (7 << 5) | (9 / 2);
   const LocalTime t = EntryTime(kWindowsDialect, dos);
   ASSERT_TRUE(t.valid);
   EXPECT_EQ(test::ClockText(t), "2024-03-05 14:07:08");
   EXPECT_FALSE(EntryTime(kWindowsDialect, 0).valid);
-}
-
-TEST(CliHostDialect, UnixTimeIsShownInLocalTime) {
-  const LocalTime t = EntryTime(kPosixDialect, static_cast<int>(test::LocalTime(2021, 6, 15, 12, 34, 56)));
-  ASSERT_TRUE(t.valid);
-  EXPECT_EQ(test::ClockText(t), "2021-06-15 12:34:56");
+  // A Unix time is shown in local time.
+  const LocalTime unix_time = EntryTime(kPosixDialect, static_cast<int>(test::LocalTime(2021, 6, 15, 12, 34, 56)));
+  ASSERT_TRUE(unix_time.valid);
+  EXPECT_EQ(test::ClockText(unix_time), "2021-06-15 12:34:56");
 }
 
 }  // namespace

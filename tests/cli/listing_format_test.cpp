@@ -32,7 +32,7 @@ TEST(CliJson, EscapesQuotesControlsAndBrokenUtf8) {
   EXPECT_EQ(JsonString("\xF0\x9F\x98\x80"), "\"\xF0\x9F\x98\x80\"");
 }
 
-TEST(CliJson, ListingHasEntriesAndTotals) {
+TEST(CliJson, ListingHasEntriesAndTotalsAlsoWhenEmpty) {
   const std::string json = FormatListingJson(
       kPosixDialect, {Entry("docs/", 0, 0, true), Entry("docs/a \"q\".txt", 100, 40, false)});
   EXPECT_NE(json.find("{\"name\": \"docs/\", \"size\": 0, \"packed\": 0, \"time\": "), std::string::npos);
@@ -40,9 +40,7 @@ TEST(CliJson, ListingHasEntriesAndTotals) {
   EXPECT_NE(json.find("\"name\": \"docs/a \\\"q\\\".txt\", \"size\": 100, \"packed\": 40"), std::string::npos);
   EXPECT_NE(json.find("\"totals\": {\"files\": 1, \"folders\": 1, \"size\": 100, \"packed\": 40}"),
             std::string::npos);
-}
-
-TEST(CliJson, EmptyArchiveIsStillAnObject) {
+  // An empty archive is still an object.
   EXPECT_EQ(FormatListingJson(kPosixDialect, {}),
             "{\"entries\": [],\n \"totals\": {\"files\": 0, \"folders\": 0, \"size\": 0, \"packed\": 0}}\n");
 }
@@ -57,7 +55,7 @@ TEST(CliTable, RatioIsPackedShareOfSize) {
   EXPECT_NE(table.find("25.0%"), std::string::npos);
 }
 
-TEST(CliProgress, LineFitsTheWidthAndKeepsTheNameEnd) {
+TEST(CliProgress, LineFitsTheWidthKeepsTheNameEndAndNeverPassesTheTotal) {
   const std::string name = "very/long/folder/name/that/does/not/fit/the/terminal/file.txt";
   const std::string line = FormatProgressLine(512, 1024, 1.0, name, 80);
   EXPECT_EQ(line.size(), 80u);
@@ -65,12 +63,10 @@ TEST(CliProgress, LineFitsTheWidthAndKeepsTheNameEnd) {
   EXPECT_NE(line.find("..."), std::string::npos);
   EXPECT_NE(line.find(" 50%"), std::string::npos);
   EXPECT_EQ(line.substr(0, 12), "[########## ");
-}
-
-TEST(CliProgress, NeverShowsMoreThanTheTotal) {
-  const std::string line = FormatProgressLine(5000, 1000, 0.0, "x", 120);
-  EXPECT_NE(line.find("100%"), std::string::npos);
-  EXPECT_EQ(line.find("4.9 KiB/"), std::string::npos);
+  // Never more than the total.
+  const std::string over = FormatProgressLine(5000, 1000, 0.0, "x", 120);
+  EXPECT_NE(over.find("100%"), std::string::npos);
+  EXPECT_EQ(over.find("4.9 KiB/"), std::string::npos);
   EXPECT_EQ(FormatBytes(1536), "1.5 KiB");
   EXPECT_EQ(FormatBytes(1023), "1023 B");
 }

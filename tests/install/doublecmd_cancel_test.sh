@@ -43,12 +43,7 @@ HOME="$WORK/home" TMPDIR="$WORK/tmp" doublecmd --config-dir="$WORK/config" -L "$
 DC_PID=$!
 # It writes shortcuts.scf once its main window is built.
 MAIN=$(dc_wait_window "Double Commander" 90) || fail "Double Commander did not start in 90 s"
-seconds=0
-until [ -f "$WORK/config/shortcuts.scf" ]; do
-  sleep 1
-  seconds=$((seconds + 1))
-  [ "$seconds" -lt 90 ] || fail "Double Commander did not start in 90 s"
-done
+dc_wait 90 "Double Commander did not start in 90 s" test -f "$WORK/config/shortcuts.scf"
 sleep 2
 eval "$(xdotool getwindowgeometry --shell "$MAIN")"
 # Without a window manager nothing has the focus: a click into a panel gives
@@ -91,24 +86,22 @@ copy_and_cancel() {
   # Cancel is the second button from the right in the bottom row; clicked
   # again while the window stays (a click as it shows may land before its
   # buttons do).
-  seconds=0
-  while [ -n "$(dc_windows "$2")" ]; do
-    xdotool mousemove --window "$progress" $((WIDTH - 100)) $((HEIGHT - 22)) click 1
-    sleep 1
-    seconds=$((seconds + 1))
-    [ "$seconds" -lt 60 ] || fail "the $2 window stayed for 60 s"
-  done
+  dc_wait 60 "the $2 window stayed for 60 s" click_cancel "$2"
   sleep 1
+  [ -z "$(ls -A "$WORK/tmp")" ] || problem "$2 cancelled left in TMPDIR: $(ls -A "$WORK/tmp")"
+}
+click_cancel() {
+  [ -n "$(dc_windows "$1")" ] || return 0
+  xdotool mousemove --window "$progress" $((WIDTH - 100)) $((HEIGHT - 22)) click 1
+  return 1
 }
 
 copy_and_cancel "$LEFT" Packing
 [ "$(ls -A "$ARCHIVE")" = old.tvx ] || problem "packing cancelled left: $(ls -A "$ARCHIVE")"
 cmp -s "$ARCHIVE/old.tvx" "$WORK/old.tvx" || problem "packing cancelled changed the archive"
-[ -z "$(ls -A "$WORK/tmp")" ] || problem "packing cancelled left in TMPDIR: $(ls -A "$WORK/tmp")"
 
 copy_and_cancel "$RIGHT" Extracting
 [ "$(ls -A "$FILES")" = big.bin ] || problem "extracting cancelled left: $(ls -A "$FILES")"
-[ -z "$(ls -A "$WORK/tmp")" ] || problem "extracting cancelled left in TMPDIR: $(ls -A "$WORK/tmp")"
 
 [ "$FAILED" -eq 0 ] || exit 1
 echo "doublecmd cancel: all checks passed"

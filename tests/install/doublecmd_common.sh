@@ -40,6 +40,20 @@ dc_cleanup() {
   rm -rf "$WORK"
 }
 
+# dc_wait SECONDS WHAT COMMAND...: runs COMMAND once a second until it
+# succeeds; fails saying WHAT after SECONDS.
+dc_wait() {
+  limit=$1
+  what=$2
+  shift 2
+  seconds=0
+  until "$@"; do
+    sleep 1
+    seconds=$((seconds + 1))
+    [ "$seconds" -lt "$limit" ] || fail "$what"
+  done
+}
+
 # dc_windows [NAME]: the visible windows of Double Commander (DC_PID), of
 # those only the ones whose title holds NAME.
 dc_windows() {

@@ -58,26 +58,10 @@ run_doublecmd() {
   # It writes shortcuts.scf once its main window is built, and maps that
   # window; closing it sooner can crash it. (On a second start the file is
   # there already: only the mapped window tells.)
-  seconds=0
-  until all_started "$@"; do
-    sleep 1
-    seconds=$((seconds + 1))
-    [ "$seconds" -lt 90 ] || fail "Double Commander did not start in 90 s"
-  done
+  dc_wait 90 "Double Commander did not start in 90 s" all_started "$@"
   sleep 5
-  seconds=0
-  while running; do
-    if [ $((seconds % 5)) -eq 0 ]; then
-      for pid in $DC_PID; do
-        # A window may go between the search and the message: that is no failure.
-        # shellcheck disable=SC2046
-        python3 "$WORK/close.py" $(xdotool search --pid "$pid" 2>/dev/null) 2>/dev/null || true
-      done
-    fi
-    sleep 1
-    seconds=$((seconds + 1))
-    [ "$seconds" -lt 60 ] || fail "Double Commander did not close in 60 s"
-  done
+  asked=0
+  dc_wait 60 "Double Commander did not close in 60 s" closed
   for pid in $DC_PID; do wait "$pid" || true; done
   DC_PID=
   for dir in "$@"; do
@@ -90,6 +74,19 @@ all_started() {
 }
 running() {
   for pid in $DC_PID; do kill -0 "$pid" 2>/dev/null && return 0; done
+  return 1
+}
+# closed: true once all have ended; asks them to close every 5 s till then.
+closed() {
+  running || return 0
+  if [ $((asked % 5)) -eq 0 ]; then
+    for pid in $DC_PID; do
+      # A window may go between the search and the message: that is no failure.
+      # shellcheck disable=SC2046
+      python3 "$WORK/close.py" $(xdotool search --pid "$pid" 2>/dev/null) 2>/dev/null || true
+    done
+  fi
+  asked=$((asked + 1))
   return 1
 }
 
