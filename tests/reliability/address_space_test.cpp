@@ -7,16 +7,14 @@
 // keeps the test quick).
 #ifndef _WIN32
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "iwcxhead/wcxhead.h"
-#include "support/child_process.h"
+#include "reliability/reliability_helpers.h"
+#include "support/archive_bytes.h"
 #include "support/module_driver.h"
 #include "support/test_support.h"
 
@@ -26,25 +24,12 @@ namespace {
 constexpr rlim_t kAddressSpace = 512ull * 1024 * 1024;
 constexpr uint32_t kRecordWithLongestName = 18 + 0xFFFF;
 
-void PutLe32(std::string& out, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 // size bytes: the header claiming (size - 14) / 18 records, then zeros or,
 // with longNames, records whose names are 65535 bytes long.
 bool MakeClaimingFile(const std::string& path, uint32_t size, bool longNames) {
-  std::string header = "TOLVEX";
-  PutLe32(header, 100);
-  PutLe32(header, (size - 14) / 18);
-  const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-  if (fd < 0) return false;
-  bool ok = ::ftruncate(fd, size) == 0 &&
-            ::pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size());
-  const char longest[2] = {'\xFF', '\xFF'};
-  for (uint32_t at = 14; longNames && ok && at + 2 <= size; at += kRecordWithLongestName) {
-    ok = ::pwrite(fd, longest, 2, at) == 2;
-  }
-  return ::close(fd) == 0 && ok;
+  std::vector<std::pair<int64_t, std::string>> pieces = {{0, HeaderBytes((size - 14) / 18)}};
+  for (uint32_t at = 14; longNames && at + 2 <= size; at += kRecordWithLongestName) pieces.emplace_back(at, "\xFF\xFF");
+  return MakeSparseFile(path, size, pieces);
 }
 
 struct ClaimCase {

@@ -22,6 +22,7 @@
 
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
+#include "reliability/reliability_helpers.h"
 #include "support/child_process.h"
 #include "support/fault_scene.h"
 #include "support/plugin_test.h"
@@ -238,19 +239,14 @@ TEST_F(CrashConsistency, KilledCreationLeavesNoArchiveThatOpensButIsIncomplete) 
   KillAtEveryCall({Operation::kCreate, Drives::kSystem}, [this](const std::string& what) {
     const std::string archive = folders_.archive();
     if (!PathExists(archive) || ReadFileBytes(archive) == reference_) return;
-    std::string name = archive;
-    tOpenArchiveData open{};
-    open.ArcName = &name[0];
-    HANDLE_WCX handle = OpenArchive(&open);
-    if (handle == nullptr) return;
     int entries = 0;
     int testedGood = 0;
-    tHeaderData header{};
-    while (ReadHeader(handle, &header) == 0) {
+    const bool opened = EachHeader(archive, [&](HANDLE_WCX handle, const tHeaderData&, int) {
       ++entries;
       if (ProcessFile(handle, PK_TEST, nullptr, nullptr) == 0) ++testedGood;
-    }
-    CloseArchive(handle);
+      return true;
+    });
+    if (!opened) return;
     ADD_FAILURE() << what << ": the incomplete archive opens; " << testedGood << " of its " << entries
                   << " entries test good";
   });

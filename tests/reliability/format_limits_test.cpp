@@ -6,19 +6,14 @@
 // earliest entry time, which once overflowed.
 #ifndef _WIN32
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
-#include <memory>
-#include <set>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -26,9 +21,11 @@
 #include "TolvexU/archive_changes.h"
 #include "iwcxhead/wcxhead.h"
 #include "platform/platform.h"
+#include "reliability/reliability_helpers.h"
 #include "support/archive_bytes.h"
 #include "support/child_process.h"
 #include "support/module_driver.h"
+#include "support/plugin_test.h"
 #include "support/sample_data.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
@@ -49,59 +46,34 @@ int64_t FreeBytes(const std::string& path) {
   return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
 }
 
-// A file of size bytes that takes (almost) no room: a hole, with the given
-// pieces of real data written into it.
-bool MakeSparseFile(const std::string& path, int64_t size,
-                    const std::vector<std::pair<int64_t, std::string>>& pieces = {}) {
-  const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-  if (fd < 0) return false;
-  bool ok = ::ftruncate(fd, size) == 0;
-  for (const auto& piece : pieces) {
-    ok = ok && ::pwrite(fd, piece.second.data(), piece.second.size(), piece.first) ==
-                   static_cast<ssize_t>(piece.second.size());
-  }
-  return ::close(fd) == 0 && ok;
+// Up to size bytes of the stream from where it is; empty at its end.
+std::string NextBlock(std::ifstream& in, size_t size = 4 * kMiB) {
+  std::string block(size, '\0');
+  in.read(&block[0], static_cast<std::streamsize>(size));
+  block.resize(static_cast<size_t>(in.gcount()));
+  return block;
 }
 
 // Compares two files block by block without holding either in memory.
 bool SameContent(const std::string& a, const std::string& b) {
-  std::unique_ptr<FILE, int (*)(FILE*)> fa(std::fopen(a.c_str(), "rb"), std::fclose);
-  std::unique_ptr<FILE, int (*)(FILE*)> fb(std::fopen(b.c_str(), "rb"), std::fclose);
+  std::ifstream fa(a, std::ios::binary);
+  std::ifstream fb(b, std::ios::binary);
   if (!fa || !fb) return false;
-  std::vector<char> ba(4 * kMiB);
-  std::vector<char> bb(4 * kMiB);
-  for (;;) {
-    const size_t na = std::fread(ba.data(), 1, ba.size(), fa.get());
-    const size_t nb = std::fread(bb.data(), 1, bb.size(), fb.get());
-    if (na != nb || std::memcmp(ba.data(), bb.data(), na) != 0) return false;
-    if (na == 0) return true;
+  for (std::string block;;) {
+    if ((block = NextBlock(fa)) != NextBlock(fb)) return false;
+    if (block.empty()) return true;
   }
 }
 
-struct FileState {
-  int64_t size = -1;
-  int64_t blocks = -1;
-  int64_t modified = -1;
-  std::string head;
-  bool operator==(const FileState& o) const {
-    return size == o.size && blocks == o.blocks && modified == o.modified && head == o.head;
-  }
-};
-
 // Enough of a huge sparse file to tell whether anyone wrote to it: its size,
 // its allocated blocks, its modification time and its first 64 KiB.
-FileState StateOf(const std::string& path) {
-  FileState state;
+std::string StateOf(const std::string& path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return state;
-  state.size = st.st_size;
-  state.blocks = st.st_blocks;
-  state.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  std::unique_ptr<FILE, int (*)(FILE*)> f(std::fopen(path.c_str(), "rb"), std::fclose);
-  if (!f) return state;
-  state.head.resize(64 * 1024);
-  state.head.resize(std::fread(&state.head[0], 1, state.head.size(), f.get()));
-  return state;
+  if (::stat(path.c_str(), &st) != 0) return "missing";
+  std::ifstream in(path, std::ios::binary);
+  return std::to_string(st.st_size) + " bytes, " + std::to_string(st.st_blocks) + " blocks, modified " +
+         std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec) + ", starting " +
+         NextBlock(in, 64 * 1024);
 }
 
 class FormatLimits : public ::testing::Test {
@@ -133,14 +105,14 @@ class FormatLimits : public ::testing::Test {
     return result;
   }
 
-  std::set<std::string> TempFiles() const {
-    std::set<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(tmpFolder_, ec), end; !ec && it != end; it.increment(ec)) {
-      names.insert(it->path().filename().string());
-    }
-    return names;
+  void ExpectRefusedUnwritten(const std::vector<std::string>& items, const std::string& what) {
+    faults_.SetPlan(FaultPlan{});
+    EXPECT_EQ(Pack(items), E_NOT_SUPPORTED) << what;
+    EXPECT_EQ(faults_.MutatingCalls(), 0u) << what << ": written before refusing";
+    faults_.ClearPlan();
   }
+
+  std::vector<std::string> TempFiles() const { return FolderListing(tmpFolder_); }
 
   FaultySystem faults_;
   TempDir dir_;
@@ -153,20 +125,12 @@ TEST_F(FormatLimits, FilesOfTwoGiBOrMoreAreRefusedBeforeAnythingIsWritten) {
     ASSERT_TRUE(MakeSparseFile(srcFolder_ + "huge.bin", size)) << what;
     ASSERT_TRUE(WriteFileBytes(srcFolder_ + "small.txt", "fits")) << what;
 
-    // A new archive: nothing may be created.
-    faults_.SetPlan(FaultPlan{});
-    EXPECT_EQ(Pack({"small.txt", "huge.bin"}), E_NOT_SUPPORTED) << what;
-    EXPECT_EQ(faults_.MutatingCalls(), 0u) << what << ": written before refusing";
-    faults_.ClearPlan();
+    // A new archive: nothing may be created; an existing one is left exactly as it was.
+    ExpectRefusedUnwritten({"small.txt", "huge.bin"}, what);
     EXPECT_FALSE(PathExists(archive_)) << what;
-
-    // An existing archive: left exactly as it was.
     ASSERT_EQ(Pack({"small.txt"}), 0) << what;
     const std::string old = ReadFileBytes(archive_);
-    faults_.SetPlan(FaultPlan{});
-    EXPECT_EQ(Pack({"huge.bin"}), E_NOT_SUPPORTED) << what;
-    EXPECT_EQ(faults_.MutatingCalls(), 0u) << what << ": written before refusing";
-    faults_.ClearPlan();
+    ExpectRefusedUnwritten({"huge.bin"}, what);
     EXPECT_TRUE(ReadFileBytes(archive_) == old) << what;
     EXPECT_TRUE(TempFiles().empty()) << what;
     fs::remove(archive_);
@@ -187,26 +151,18 @@ TEST_F(FormatLimits, AOneAndAHalfGiBFilePacksAndExtractsIntactInBoundedMemory) {
   fs::create_directories(out);
   const ChildOutcome child = RunInChild([&] {
     if (Pack({"big.bin"}) != 0) return 1;
-    std::string name = archive_;
-    tOpenArchiveData open{};
-    open.ArcName = &name[0];
-    HANDLE_WCX handle = OpenArchive(&open);
-    if (handle == nullptr) return 2;
-    tHeaderData header{};
-    if (ReadHeader(handle, &header) != 0 || header.UnpSize != size) return 3;
-    std::string destPath = out + "/";
-    std::string destName = "big.bin";
-    const int extracted = ProcessFile(handle, PK_EXTRACT, &destPath[0], &destName[0]);
-    CloseArchive(handle);
-    return extracted == 0 ? 0 : 4;
+    int result = 2;  // stays so when the archive does not open
+    EachHeader(archive_, [&](HANDLE_WCX handle, const tHeaderData& header, int) {
+      result = header.UnpSize != size ? 3 : ExtractCurrent(handle, out + "/", "big.bin") == 0 ? 0 : 4;
+      return false;
+    });
+    return result;
   });
   ASSERT_TRUE(child.exited) << "signal " << child.signal;
   ASSERT_EQ(child.exitCode, 0);
   std::cout << "[ figures  ] 1.5 GiB pack + extract: peak memory " << child.maxRssKiB / 1024 << " MiB, archive "
             << fs::file_size(archive_) << " bytes" << std::endl;
-  if (!kSanitized) {
-    EXPECT_LT(child.maxRssKiB, kMemoryLimitKiB);  // sanitizers' shadow memory would count too
-  }
+  EXPECT_LT(kSanitized ? 0 : child.maxRssKiB, kMemoryLimitKiB);  // sanitizers' shadow memory would count too
   EXPECT_EQ(static_cast<int64_t>(fs::file_size(out + "/big.bin")), size);
   EXPECT_TRUE(SameContent(source, out + "/big.bin"));
 }
@@ -219,16 +175,10 @@ TEST_F(FormatLimits, AnArchiveThatWouldReachTwoGiBIsRefusedAndTheOldOneKept) {
   const int64_t total = 2 * kGiB - 1 - 1000;  // 1,000 bytes below the largest possible archive
   const int64_t dataStart = static_cast<int64_t>(kHeaderBytes + 2 + name.size() + kRecordNumbersBytes);
   const auto entrySize = static_cast<int32_t>(total - dataStart);
-  std::string head = HeaderBytes(1);
-  PutLe(head, static_cast<uint32_t>(name.size()), 2);
-  head += name;
-  PutLe(head, 1600000000, 4);
-  PutLe(head, static_cast<uint32_t>(entrySize), 4);
-  PutLe(head, static_cast<uint32_t>(entrySize), 4);
-  PutLe(head, 0, 4);
+  const std::string head = HeaderBytes(1) + RecordBytes({name, 1600000000, entrySize, entrySize, 0});
   ASSERT_TRUE(MakeSparseFile(archive_, total, {{0, head}}));
   ASSERT_TRUE(WriteFileBytes(srcFolder_ + "noise.bin", NoiseBytes(64 * 1024, 4)));
-  const FileState before = StateOf(archive_);
+  const std::string before = StateOf(archive_);
 
   const ChildOutcome child = RunInChild([&] { return Pack({"noise.bin"}); });
   ASSERT_TRUE(child.exited) << "signal " << child.signal;
@@ -237,9 +187,7 @@ TEST_F(FormatLimits, AnArchiveThatWouldReachTwoGiBIsRefusedAndTheOldOneKept) {
   EXPECT_EQ(child.exitCode, E_NOT_SUPPORTED);
   EXPECT_TRUE(StateOf(archive_) == before) << "the old archive was changed";
   EXPECT_TRUE(TempFiles().empty()) << "left in the temporary folder: " << *TempFiles().begin();
-  if (!kSanitized) {
-    EXPECT_LT(child.maxRssKiB, kMemoryLimitKiB);  // sanitizers' shadow memory would count too
-  }
+  EXPECT_LT(kSanitized ? 0 : child.maxRssKiB, kMemoryLimitKiB);  // sanitizers' shadow memory would count too
 }
 
 // fuzz_read_archive under UBSan, third run, after 83 s: an entry time

@@ -20,15 +20,10 @@
 #include "packU/archive.h"
 #include "packU/extract.h"
 #include "platform/platform.h"
+#include "reliability/reliability_helpers.h"
 #include "support/fault_scene.h"
 #include "support/plugin_test.h"
 
-#ifndef _WIN32
-#include <signal.h>
-#include <sys/resource.h>
-
-#include "support/child_process.h"
-#endif
 
 namespace tvx::test::reliability {
 namespace {
@@ -76,17 +71,28 @@ class FullDisk : public ::testing::Test {
 
   // A clean run: the new archive, which must hold the change's entries, and
   // the calls it made.
-  void CleanRun(Change change, std::string& reference, CallCounts& counts) {
+  void CleanRun(Change change) {
     Reset(change);
     FaultPlanGuard guard(faults_, FaultPlan{});
     ASSERT_EQ(Apply(change), 0) << ChangeName(change);
-    counts = CountsOf(faults_);
-    reference = ReadFileBytes(folders_.archive());
+    counts_ = CountsOf(faults_);
+    reference_ = ReadFileBytes(folders_.archive());
     ASSERT_TRUE(ArchiveHolds(folders_.archive(), Scene().After(change))) << ChangeName(change);
+  }
+
+  // An empty folder to extract into.
+  std::string FreshOut() const {
+    const std::string out = folders_.root() + NativeSeparator() + "out";
+    std::error_code ec;
+    fs::remove_all(out, ec);
+    fs::create_directories(out);
+    return out;
   }
 
   FaultySystem faults_;
   SceneFolders folders_{Scene()};
+  std::string reference_;
+  CallCounts counts_;
 };
 
 // Every write (or read) of every change failed in turn. Where only one call
@@ -106,15 +112,13 @@ TEST_P(FullDiskSweep, EveryChange) {
   size_t cases = 0;
   size_t recovered = 0;
   for (const Change change : kAllChanges) {
-    std::string reference;
-    CallCounts counts;
-    CleanRun(change, reference, counts);
-    ASSERT_GT(CallsSwept(c, counts), c.failing == Failing::kWrites ? 2u : 0u);
-    ForEveryCall(c, counts, [&](const FaultPlan& plan, const std::string& failure) {
+    CleanRun(change);
+    ASSERT_GT(CallsSwept(c, counts_), c.failing == Failing::kWrites ? 2u : 0u);
+    ForEveryCall(c, counts_, [&](const FaultPlan& plan, const std::string& failure) {
       const int result = ApplyFailing(change, plan);
       const std::string what = std::string(ChangeName(change)) + ", " + failure;
       if (c.once && result == 0) {
-        EXPECT_TRUE(ReadFileBytes(folders_.archive()) == reference) << what << ": succeeded with a different archive";
+        EXPECT_TRUE(ReadFileBytes(folders_.archive()) == reference_) << what << ": succeeded with a different archive";
         ++recovered;
       } else {
         ExpectUnchanged(change, result, what);
@@ -141,11 +145,9 @@ INSTANTIATE_TEST_SUITE_P(
 // last-resort copy over it (E_EWRITE; the new archive survived only as a
 // temporary file). A full disk must never cost the user the archive.
 TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchive) {
-  std::string reference;
-  CallCounts counts;
-  CleanRun(Change::kPack, reference, counts);
+  CleanRun(Change::kPack);
   // The last call of a clean run, the rename, and every one after it.
-  const int result = ApplyFailing(Change::kPack, PlanFor({Failing::kWrites, false}, counts.mutating));
+  const int result = ApplyFailing(Change::kPack, PlanFor({Failing::kWrites, false}, counts_.mutating));
   EXPECT_EQ(result, E_EWRITE);
   const std::string now = ReadFileBytes(folders_.archive());
   EXPECT_TRUE(now == folders_.oldBytes()) << "the old archive now has " << now.size() << " bytes instead of "
@@ -168,17 +170,12 @@ TEST_F(FullDisk, AReadErrorOnTheArchiveIsReportedAsAReadErrorNotAsAForeignFile) 
 // entry fails, and neither its file nor a partial file appears - an existing
 // file of that name keeps its content.
 TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
-  std::string reference;
-  CallCounts counts;
-  CleanRun(Change::kCreate, reference, counts);
-  ASSERT_FALSE(reference.empty());
-  const std::string out = folders_.root() + NativeSeparator() + "out";
+  CleanRun(Change::kCreate);
+  ASSERT_FALSE(reference_.empty());
   size_t cases = 0;
   for (const bool existing : {false, true}) {
     for (uint64_t n = 1;; ++n) {
-      std::error_code ec;
-      fs::remove_all(out, ec);
-      fs::create_directories(out);
+      const std::string out = FreshOut();
       // As ProcessFile extracts, through the faulty system.
       std::unique_ptr<Archive> archive = Archive::NewArchive(faults_, folders_.archive());
       ASSERT_TRUE(archive->valid() && !archive->damaged());
@@ -218,18 +215,8 @@ TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
 // writes, then EFBIG) rather than in the platform layer.
 class FileSizeLimit : public FullDisk {
  protected:
-  // Runs body in a child whose files may not grow beyond limit bytes.
-  static ChildOutcome RunLimited(rlim_t limit, const std::function<int()>& body) {
-    return RunInChild([&] {
-      ::signal(SIGXFSZ, SIG_IGN);
-      const struct rlimit cap = {limit, limit};
-      ::setrlimit(RLIMIT_FSIZE, &cap);
-      return body();
-    });
-  }
-
   int ApplyLimited(Change change, rlim_t limit) {
-    const ChildOutcome outcome = RunLimited(limit, [&] { return Apply(change); });
+    const ChildOutcome outcome = RunWithFileSizeLimit(limit, [&] { return Apply(change); });
     EXPECT_TRUE(outcome.exited) << "signal " << outcome.signal;
     return outcome.exitCode;
   }
@@ -238,10 +225,8 @@ class FileSizeLimit : public FullDisk {
 TEST_F(FileSizeLimit, EveryLimitBelowTheNewArchivesSizeFailsCleanly) {
   size_t cases = 0;
   for (const Change change : kAllChanges) {
-    std::string reference;
-    CallCounts counts;
-    CleanRun(change, reference, counts);
-    const size_t size = reference.size();
+    CleanRun(change);
+    const size_t size = reference_.size();
     ASSERT_GT(size, 0u);
     std::vector<rlim_t> limits;
     for (const rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{13}, rlim_t{14}, rlim_t{15}, rlim_t{size - 1}}) {
@@ -259,41 +244,29 @@ TEST_F(FileSizeLimit, EveryLimitBelowTheNewArchivesSizeFailsCleanly) {
     // deflate attempt that loses to storing may overshoot it before it is cut.)
     Reset(change);
     EXPECT_EQ(ApplyLimited(change, size + (1 << 20)), 0) << ChangeName(change);
-    EXPECT_TRUE(ReadFileBytes(folders_.archive()) == reference) << ChangeName(change);
+    EXPECT_TRUE(ReadFileBytes(folders_.archive()) == reference_) << ChangeName(change);
   }
   std::cout << "[ figures  ] file-size-limit cases: " << cases << std::endl;
 }
 
 TEST_F(FileSizeLimit, ExtractionBeyondTheLimitFailsAndLeavesNoFile) {
-  std::string reference;
-  CallCounts counts;
-  CleanRun(Change::kCreate, reference, counts);
-  const std::string out = folders_.root() + NativeSeparator() + "out";
+  CleanRun(Change::kCreate);
   size_t cases = 0;
   for (const rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{4095}, rlim_t{65536}, rlim_t{150000}}) {
-    std::error_code ec;
-    fs::remove_all(out, ec);
-    fs::create_directories(out);
-    const ChildOutcome outcome = RunLimited(limit, [&] {
-      std::string name = folders_.archive();
-      tOpenArchiveData open{};
-      open.ArcName = &name[0];
-      HANDLE_WCX handle = OpenArchive(&open);
-      if (handle == nullptr) return 100;
+    const std::string out = FreshOut();
+    const ChildOutcome outcome = RunWithFileSizeLimit(limit, [&] {
       int failures = 0;
-      for (int index = 0;; ++index) {
-        tHeaderData header{};
-        if (ReadHeader(handle, &header) != 0) break;
-        std::string destPath = out + "/";
-        std::string destName = "e" + std::to_string(index);
-        const int result = ProcessFile(handle, PK_EXTRACT, &destPath[0], &destName[0]);
-        const bool fits = header.UnpSize <= static_cast<int>(limit);
+      const bool opened = EachHeader(folders_.archive(), [&](HANDLE_WCX handle, const tHeaderData& header, int index) {
+        const int result = ExtractCurrent(handle, out + "/", "e" + std::to_string(index));
         // A file that fits must come out; one that does not must fail with E_EWRITE.
-        if (fits ? result != 0 : result != E_EWRITE) return 101;
-        if (result != 0) ++failures;
-      }
-      CloseArchive(handle);
-      return failures;
+        if (header.UnpSize <= static_cast<int>(limit) ? result != 0 : result != E_EWRITE) {
+          failures = 101;
+        } else if (result != 0) {
+          ++failures;
+        }
+        return failures < 100;
+      });
+      return opened ? failures : 100;
     });
     ASSERT_TRUE(outcome.exited);
     EXPECT_LT(outcome.exitCode, 100) << "limit " << limit;

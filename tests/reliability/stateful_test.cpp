@@ -16,7 +16,6 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "reliability/reliability_helpers.h"
 #include "support/child_process.h"
 #include "support/fault_scene.h"
 #include "support/plugin_test.h"
@@ -306,38 +306,34 @@ class Play {
   std::string Take(const Step& s) {
     for (const auto& write : s.writes) LayOut(write.first, write.second);
     if (s.read) return Read(s);
-    const World before = world_;
     std::vector<const Call*> calls = {&s.call};
-    std::vector<int> results;
-    std::string what;
+    std::vector<ChildOutcome> outcomes;
     if (s.fault == Fault::kRace) {
       calls.push_back(&s.other);
-      results = Race(s.call, s.other, what);
-    } else if (s.fault == Fault::kDeleteWhilePacking) {
-      results = {Answer(RunInChild([&] { return PackDeleting(s); }), what)};
-      if (what.empty() && results[0] >= 32) {
-        calls.push_back(&s.other);
-        results.push_back(results[0] / 32 == 1 ? 0 : E_EWRITE);
-        results[0] %= 32;
-      }
+      outcomes = Race(s.call, s.other);
+      if (outcomes.empty()) return "no pipe";
     } else if (s.fault == Fault::kKill) {
-      const ChildOutcome outcome = RunInChildAndKillAfter([&] { return Invoke(s.call); }, std::chrono::microseconds(s.param));
-      if (outcome.signal == SIGKILL) {
+      outcomes = {RunInChildAndKillAfter([&] { return Invoke(s.call); }, std::chrono::microseconds(s.param))};
+      if (outcomes[0].signal == SIGKILL) {
         ++g_seen["killed"];
-        return Killed(s.call, before);
+        return Killed(s.call);
       }
-      results = {Answer(outcome, what)};
     } else {
       const rlim_t limit = s.fault == Fault::kDiskLimit ? static_cast<rlim_t>(s.param) : RLIM_INFINITY;
-      results = {Answer(RunInChild([&] {
-                          ::signal(SIGXFSZ, SIG_IGN);
-                          const struct rlimit cap = {limit, limit};
-                          ::setrlimit(RLIMIT_FSIZE, &cap);
-                          return Invoke(s.call);
-                        }),
-                        what)};
+      outcomes = {RunWithFileSizeLimit(limit, [&] {
+        return s.fault == Fault::kDeleteWhilePacking ? PackDeleting(s) : Invoke(s.call);
+      })};
     }
-    if (!what.empty()) return what;
+    std::vector<int> results;
+    for (const ChildOutcome& o : outcomes) {
+      if (!o.exited) return o.signal == SIGALRM ? "the call hung" : "the call died of signal " + std::to_string(o.signal);
+      results.push_back(o.exitCode);
+    }
+    if (s.fault == Fault::kDeleteWhilePacking && results[0] >= 32) {
+      calls.push_back(&s.other);
+      results.push_back(results[0] / 32 == 1 ? 0 : E_EWRITE);
+      results[0] %= 32;
+    }
     const bool allZero = std::count(results.begin(), results.end(), 0) == static_cast<long>(results.size());
     ++g_seen[std::string(kFaultNames[static_cast<int>(s.fault)]) + (allZero ? ", all answered 0" : ", refused or failed")];
     return Settle(calls, results, s.fault == Fault::kNone ? Strict::kYes : Strict::kNo);
@@ -378,19 +374,10 @@ class Play {
     return result + 32 * g_innerDeleteState;
   }
 
-  static int Answer(const ChildOutcome& outcome, std::string& what) {
-    if (outcome.exited) return outcome.exitCode;
-    what = outcome.signal == SIGALRM ? "the call hung" : "the call died of signal " + std::to_string(outcome.signal);
-    return -1;
-  }
-
   // Both calls released at once from a closed pipe.
-  std::vector<int> Race(const Call& a, const Call& b, std::string& what) {
+  std::vector<ChildOutcome> Race(const Call& a, const Call& b) {
     int gate[2];
-    if (::pipe(gate) != 0) {
-      what = "no pipe";
-      return {};
-    }
+    if (::pipe(gate) != 0) return {};
     std::vector<int> pids;
     for (const Call* c : {&a, &b}) {
       pids.push_back(StartInChild([&] {
@@ -403,9 +390,7 @@ class Play {
     }
     ::close(gate[0]);
     ::close(gate[1]);
-    std::vector<int> results;
-    for (int pid : pids) results.push_back(Answer(WaitForChild(pid), what));
-    return results;
+    return {WaitForChild(pids[0]), WaitForChild(pids[1])};
   }
 
   // Accepts the world the calls left when some order of those that answered 0
@@ -439,7 +424,8 @@ class Play {
 
   // A killed call: the archive is the old or the new one; a moved source may
   // be gone only when the new one is in place. Its temporary files are let go.
-  std::string Killed(const Call& c, const World& before) {
+  std::string Killed(const Call& c) {
+    const World& before = world_;
     for (const std::string& name : FolderListing(Tmp())) fs::remove(Tmp() + "/" + name);
     for (const std::string& name : FolderListing(Arc())) {
       if (name != "t.tvx" && (name.rfind("t.tvx.tvxnew", 0) == 0 || name == "t___")) fs::remove(Arc() + "/" + name);
@@ -501,51 +487,51 @@ class Play {
     return left.empty() ? "" : "left behind: " + Joined(left, ", ");
   }
 
-  // Lists, tests and extracts every entry as the host does.
+  // Lists, tests and extracts every entry as the host does. (A divergence
+  // leaves its mess: the Play is dropped with its folder.)
   std::string Read(const Step& s) {
     const Listing listing = ListAndTest(Module(), Archive());
     if (!world_.archived) return listing.opened ? "an archive opened where none should be" : "";
     if (!listing.opened) return "the archive does not open: " + std::to_string(listing.openResult);
-    std::string why = listing.entries.size() == world_.entries.size() ? "" : "listed entries differ in number";
-    for (size_t i = 0; why.empty() && i < listing.entries.size(); ++i) {
+    if (listing.entries.size() != world_.entries.size()) return "listed entries differ in number";
+    for (size_t i = 0; i < listing.entries.size(); ++i) {
       const ListedEntry& e = listing.entries[i];
       const SceneEntry& expected = world_.entries[i];
       if (e.name != expected.name || e.unpSize != static_cast<int>(expected.content.size()) || e.testResult != 0) {
-        why = "listed as " + e.name + " (" + std::to_string(e.unpSize) + " bytes, test " +
-              std::to_string(e.testResult) + "), expected " + expected.name;
+        return "listed as " + e.name + " (" + std::to_string(e.unpSize) + " bytes, test " +
+               std::to_string(e.testResult) + "), expected " + expected.name;
       }
     }
     fs::create_directories(Out());
     {
       HostArchive archive(Module(), Archive());
       const std::string destPath = Out() + (s.bareDestPath ? "" : "/");
-      for (size_t i = 0; why.empty() && i < world_.entries.size(); ++i) {
-        if (archive.ReadHeader() != 0) why = "ReadHeader ended early";
+      for (size_t i = 0; i < world_.entries.size(); ++i) {
+        if (archive.ReadHeader() != 0) return "ReadHeader ended early";
         const int result = archive.Process(PK_EXTRACT, &destPath, "e" + std::to_string(i));
-        if (result != 0) why = "extracting " + world_.entries[i].name + " answered " + std::to_string(result);
+        if (result != 0) return "extracting " + world_.entries[i].name + " answered " + std::to_string(result);
         if (s.processTwice && i == 0 && archive.Test() != E_END_ARCHIVE) {
-          why = "a second ProcessFile after one ReadHeader did not answer E_END_ARCHIVE";
+          return "a second ProcessFile after one ReadHeader did not answer E_END_ARCHIVE";
         }
       }
-      if (why.empty() && archive.ReadHeader() != E_END_ARCHIVE) why = "ReadHeader did not end";
-      if (why.empty() && archive.Process(PK_EXTRACT, &destPath, "after") != E_END_ARCHIVE) {
-        why = "ProcessFile after E_END_ARCHIVE did not answer E_END_ARCHIVE";
+      if (archive.ReadHeader() != E_END_ARCHIVE) return "ReadHeader did not end";
+      if (archive.Process(PK_EXTRACT, &destPath, "after") != E_END_ARCHIVE) {
+        return "ProcessFile after E_END_ARCHIVE did not answer E_END_ARCHIVE";
       }
     }
-    for (size_t i = 0; why.empty() && i < world_.entries.size(); ++i) {
+    for (size_t i = 0; i < world_.entries.size(); ++i) {
       const std::string path = Out() + "/e" + std::to_string(i);
       const SceneEntry& e = world_.entries[i];
       const bool folder = e.name.back() == '/';
       if (folder ? !fs::is_directory(path) : ReadFileBytes(path) != e.content || !fs::is_regular_file(path)) {
-        why = "extracted " + e.name + " differs";
+        return "extracted " + e.name + " differs";
       }
     }
-    if (why.empty() && FolderListing(Out()).size() != world_.entries.size()) why = "extraction wrote other files";
-    fs::remove_all(Out());
+    if (FolderListing(Out()).size() != world_.entries.size()) return "extraction wrote other files";
     for (const std::string& name : FolderListing(dir_.path())) {
       if (name.rfind("out", 0) == 0) fs::remove_all(dir_.File(name));
     }
-    return why;
+    return "";
   }
 
   TempDir dir_;
@@ -568,10 +554,9 @@ Verdict PlayAll(const std::vector<Step>& steps) {
 }
 
 bool Nondeterministic(const std::vector<Step>& steps) {
-  for (const Step& s : steps) {
-    if (s.fault == Fault::kRace || s.fault == Fault::kKill || s.fault == Fault::kDeleteWhilePacking) return true;
-  }
-  return false;
+  return std::any_of(steps.begin(), steps.end(), [](const Step& s) {
+    return s.fault == Fault::kRace || s.fault == Fault::kKill || s.fault == Fault::kDeleteWhilePacking;
+  });
 }
 
 // Drops steps one at a time while the sequence still diverges (races and
@@ -618,19 +603,18 @@ TEST(StatefulRandom, EveryStepLeavesArchiveAndSourcesAsTheModelSays) {
     const uint64_t sequenceSeed = seed + sequences++;
     const std::vector<Step> steps = MakeSequence(sequenceSeed);
     Verdict verdict = PlayAll(steps);
-    if (verdict.what.empty()) {
-      if (std::chrono::steady_clock::now() < nextReport) continue;
-      report();
-      nextReport += std::chrono::minutes(10);
-      continue;
+    if (!verdict.what.empty()) {
+      const std::vector<Step> shortest = Shrink(steps, verdict);
+      std::ostringstream out;
+      out << "seed " << sequenceSeed << " (TOLVEX_STATEFUL_SEED=" << sequenceSeed << " replays it first), "
+          << shortest.size() << " of " << steps.size() << " steps:\n";
+      for (size_t i = 0; i < shortest.size(); ++i) out << "  " << i + 1 << ". " << Describe(shortest[i]) << "\n";
+      ADD_FAILURE() << out.str() << "step " << verdict.step + 1 << " diverged: " << verdict.what;
+      return;
     }
-    const std::vector<Step> shortest = Shrink(steps, verdict);
-    std::ostringstream out;
-    out << "seed " << sequenceSeed << " (TOLVEX_STATEFUL_SEED=" << sequenceSeed << " replays it first), "
-        << shortest.size() << " of " << steps.size() << " steps:\n";
-    for (size_t i = 0; i < shortest.size(); ++i) out << "  " << i + 1 << ". " << Describe(shortest[i]) << "\n";
-    ADD_FAILURE() << out.str() << "step " << verdict.step + 1 << " diverged: " << verdict.what;
-    return;
+    if (std::chrono::steady_clock::now() < nextReport) continue;
+    report();
+    nextReport += std::chrono::minutes(10);
   } while (std::chrono::steady_clock::now() < deadline);
   report();
 }

@@ -1,0 +1,75 @@
+// What several reliability tests do alike: an archive read through the linked
+// exports (the copy a forked child and the fault-injecting system reach), and
+// on Linux sparse files and a child whose files may not grow past a limit.
+#ifndef TOLVEX_TESTS_RELIABILITY_RELIABILITY_HELPERS_H
+#define TOLVEX_TESTS_RELIABILITY_RELIABILITY_HELPERS_H
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "iwcxhead/wcxhead.h"
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "support/child_process.h"
+#endif
+
+namespace tvx::test::reliability {
+
+// Calls visit(handle, header, index) for each header until it answers false;
+// false when OpenArchive refused.
+template <typename Visit>
+bool EachHeader(const std::string& path, Visit visit) {
+  std::string name = path;
+  tOpenArchiveData open{};
+  open.ArcName = &name[0];
+  HANDLE_WCX handle = OpenArchive(&open);
+  if (handle == nullptr) return false;
+  tHeaderData header{};
+  for (int index = 0; ReadHeader(handle, &header) == 0 && visit(handle, header, index); ++index) header = {};
+  CloseArchive(handle);
+  return true;
+}
+
+// PK_EXTRACT of the current entry to destPath + destName.
+inline int ExtractCurrent(HANDLE_WCX handle, std::string destPath, std::string destName) {
+  return ProcessFile(handle, PK_EXTRACT, &destPath[0], &destName[0]);
+}
+
+#ifndef _WIN32
+// A file of size bytes that takes (almost) no room: a hole, with the given
+// pieces of real data written into it.
+inline bool MakeSparseFile(const std::string& path, int64_t size,
+                           const std::vector<std::pair<int64_t, std::string>>& pieces = {}) {
+  const int fd = ::open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+  if (fd < 0) return false;
+  bool ok = ::ftruncate(fd, size) == 0;
+  for (const auto& piece : pieces) {
+    ok = ok && ::pwrite(fd, piece.second.data(), piece.second.size(), piece.first) ==
+                   static_cast<ssize_t>(piece.second.size());
+  }
+  return ::close(fd) == 0 && ok;
+}
+
+// body in a child whose files may not grow beyond limit bytes: writes fail
+// inside the kernel (short writes, then EFBIG) as on a full disk.
+inline ChildOutcome RunWithFileSizeLimit(rlim_t limit, const std::function<int()>& body) {
+  return RunInChild([&] {
+    ::signal(SIGXFSZ, SIG_IGN);
+    const struct rlimit cap = {limit, limit};
+    ::setrlimit(RLIMIT_FSIZE, &cap);
+    return body();
+  });
+}
+#endif
+
+}  // namespace tvx::test::reliability
+
+#endif
