@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,17 +57,12 @@ std::string Reading(const Archive& a) {
 
 // --- records ---------------------------------------------------------------------
 
-TEST(ArchiveRecord, AppendRecordWritesLengthNameThenFourLittleEndianNumbers) {
-  ArchiveEntry entry;
-  entry.name = "d/";
-  entry.time = 1118836800;
-  std::string bytes;
-  AppendRecord(entry, bytes);
-  EXPECT_EQ(Hex(bytes), Hex(FromHex(kOneFolderArchive).substr(kHeaderSize)));
-  EXPECT_EQ(entry.RecordSize(), bytes.size());
-}
-
-TEST(ArchiveRecord, ParseRecordRoundTripsEveryFieldAndRefusesEveryTruncatedRecord) {
+// A record is its name's length, the name, then four little-endian numbers;
+// parsed back it gives every field, and cut anywhere it is refused.
+TEST(ArchiveRecord, RecordsRoundTripEveryFieldAndEveryTruncatedOneIsRefused) {
+  std::string folder;
+  AppendRecord({"d/", 1118836800, 0, 0, 0}, folder);
+  EXPECT_EQ(Hex(folder), Hex(FromHex(kOneFolderArchive).substr(kHeaderSize)));
   const std::vector<ArchiveEntry> cases = {
       {"a.txt", 1118836800, 10, 10, 0},
       {"docs/", 0, 0, 0, 0},
@@ -79,6 +73,7 @@ TEST(ArchiveRecord, ParseRecordRoundTripsEveryFieldAndRefusesEveryTruncatedRecor
   for (const ArchiveEntry& original : cases) {
     std::string bytes = "junk";  // the record need not start the buffer
     AppendRecord(original, bytes);
+    EXPECT_EQ(original.RecordSize(), bytes.size() - 4) << original.name;
     bytes += "tail";
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
     size_t pos = 4;
@@ -94,22 +89,18 @@ TEST(ArchiveRecord, ParseRecordRoundTripsEveryFieldAndRefusesEveryTruncatedRecor
 }
 
 TEST(ArchiveRecord, KindIsToldByTheTrailingSlashAndTheSizesOnly) {
-  struct Case {
-    const char* name;
-    int32_t unpacked, packed;
-    const char* kind;
+  const auto kind = [](const char* name, int32_t unpacked, int32_t packed) {
+    const ArchiveEntry e{name, 0, unpacked, packed, 0};
+    return std::string(e.IsDirectory() ? " directory" : "") + (e.IsDeflated() ? " deflated" : "") +
+           (e.HasContent() ? " content" : "");
   };
-  for (const Case& c : {Case{"d/", 10, 10, " directory content"}, Case{"a/b/", 10, 9, " directory deflated content"},
-                        Case{"/", 10, 11, " directory content"}, Case{"", 0, 0, ""}, Case{"d", 0, 5, ""},
-                        Case{"a/b", -1, 0, ""}, Case{"d\\", 10, 9, " deflated content"}}) {
-    ArchiveEntry e;
-    e.name = c.name;
-    e.unpackedSize = c.unpacked;
-    e.packedSize = c.packed;
-    const std::string kind = std::string(e.IsDirectory() ? " directory" : "") + (e.IsDeflated() ? " deflated" : "") +
-                             (e.HasContent() ? " content" : "");
-    EXPECT_EQ(kind, c.kind) << '"' << c.name << "\" " << c.unpacked << "/" << c.packed;
-  }
+  EXPECT_EQ(kind("d/", 10, 10), " directory content");
+  EXPECT_EQ(kind("a/b/", 10, 9), " directory deflated content");
+  EXPECT_EQ(kind("/", 10, 11), " directory content");
+  EXPECT_EQ(kind("", 0, 0), "");
+  EXPECT_EQ(kind("d", 0, 5), "");
+  EXPECT_EQ(kind("a/b", -1, 0), "");
+  EXPECT_EQ(kind("d\\", 10, 9), " deflated content");
 }
 
 // --- reading whole, foreign and damaged files ----------------------------------------
@@ -177,19 +168,9 @@ TEST(ArchiveReader, ReadsWhatTheBytesSay) {
   EXPECT_EQ(Reading(*Archive::NewArchive(platform::OsSystem(), dir.File("absent.tvx"))), "foreign v65535 size 0");
 }
 
-TEST(ArchiveReader, EntriesAndTheirDataAreFoundByPosition) {
-  TempDir dir;
-  auto archive = OpenBytes(dir, test::ArchiveBytes({{"a.txt", "0123456789"}}));
-  ASSERT_EQ(archive->entries().size(), 1u);
-  EXPECT_EQ(archive->EntryAt(0), &archive->entries()[0]);
-  EXPECT_EQ(archive->EntryAt(1), nullptr);
-  EXPECT_EQ(archive->EntryAt(-1), nullptr);
-  EXPECT_EQ(archive->EntryDataPosition(archive->entries()[0]), 37u);
-  EXPECT_TRUE(archive->EntryDataPresent(archive->entries()[0]));
-}
-
 // --- directories larger than one read block ----------------------------------------
 
+// Each entry is found by its index, and its data after the directory.
 TEST(ArchiveReaderLargeDirectory, ReadsTwentyThousandRecordsOfVaryingLength) {
   TempDir dir;
   std::string bytes = test::HeaderBytes(20000);
@@ -206,6 +187,12 @@ TEST(ArchiveReaderLargeDirectory, ReadsTwentyThousandRecordsOfVaryingLength) {
   ASSERT_EQ(archive->entries().size(), records.size()) << Reading(*archive);
   EXPECT_EQ(archive->dataStart(), dataStart);
   for (size_t i = 0; i < records.size(); ++i) ASSERT_EQ(Text(archive->entries()[i]), Text(records[i])) << i;
+  const ArchiveEntry& last = archive->entries().back();
+  EXPECT_EQ(archive->EntryAt(19999), &last);
+  EXPECT_EQ(archive->EntryAt(20000), nullptr);
+  EXPECT_EQ(archive->EntryAt(-1), nullptr);
+  EXPECT_EQ(archive->EntryDataPosition(last), dataStart + 19999);
+  EXPECT_TRUE(archive->EntryDataPresent(last));
 }
 
 TEST(ArchiveReaderLargeDirectory, RecordSplitAtAnyByteByTheBlockEndIsReadWhole) {
@@ -217,17 +204,13 @@ TEST(ArchiveReaderLargeDirectory, RecordSplitAtAnyByteByTheBlockEndIsReadWhole) 
     std::vector<RawRecord> records = {{std::string(lead, 'L'), 0, 0, 0, 0}};
     std::string bytes = test::HeaderBytes(kRecords + 1) + RecordBytes(records.back());
     for (int i = 0; i < kRecords; ++i) {
-      char name[9];
-      std::snprintf(name, sizeof name, "n%07d", i);
-      records.push_back({name, i, 0, 0, 0});
+      records.push_back({std::to_string(10000000 + i), i, 0, 0, 0});  // eight digits
       bytes += RecordBytes(records.back());
     }
     auto archive = OpenBytes(dir, bytes);
     ASSERT_EQ(archive->entries().size(), records.size()) << "lead " << lead << ": " << Reading(*archive);
     EXPECT_EQ(archive->dataStart(), bytes.size()) << lead;
-    for (size_t i = 0; i < records.size(); ++i) {
-      ASSERT_EQ(Text(archive->entries()[i]), Text(records[i])) << "lead " << lead;
-    }
+    for (size_t i = 0; i < records.size(); ++i) ASSERT_EQ(Text(archive->entries()[i]), Text(records[i])) << lead;
   }
 }
 

@@ -31,8 +31,8 @@ struct SafeNameCase {
 // Each row is a name somebody could put into an archive by hand.
 const SafeNameCase kSafeNames[] = {
     // Names this system writes come back as they are.
-    {"docs/a.txt", "docs/a.txt", "docs/a.txt"}, {"docs/", "docs/", "docs/"},
-    {"a.txt", "a.txt", "a.txt"},                {"x/y/z/", "x/y/z/", "x/y/z/"},
+    {"docs/a.txt", "docs/a.txt", "docs/a.txt"}, {"docs/", "docs/", "docs/"}, {"a.txt", "a.txt", "a.txt"},
+    {"x/y/z/", "x/y/z/", "x/y/z/"},
     // Climbing out of the destination.
     {"../../etc/passwd", "etc/passwd", "etc/passwd"}, {"a/../../b", "a/b", "a/b"},
     {"..", "_", "_"}, {"../", "_/", "_/"}, {"./..", "_", "_"},
@@ -41,20 +41,18 @@ const SafeNameCase kSafeNames[] = {
     // Empty and dot components; "/" is a directory name, so it stays one.
     {"a/./b//c", "a/b/c", "a/b/c"}, {"", "_", "_"}, {"/", "_/", "_/"}, {".", "_", "_"},
     // Drive prefixes and backslashes mean something only on Windows; "ab:c" is a stream name on NTFS.
-    {"C:\\x\\..\\y", "x/y", "C:\\x\\..\\y"}, {"C:", "_", "C:"},         {"C:x", "x", "C:x"},
-    {"c:/x", "x", "c:/x"},                    {"a\\b", "a/b", "a\\b"},  {"a\\b\\", "a/b/", "a\\b\\"},
-    {"..\\..\\x", "x", "..\\..\\x"},          {"ab:c", "ab/c", "ab:c"},
+    {"C:\\x\\..\\y", "x/y", "C:\\x\\..\\y"}, {"C:", "_", "C:"}, {"C:x", "x", "C:x"}, {"c:/x", "x", "c:/x"},
+    {"a\\b", "a/b", "a\\b"}, {"a\\b\\", "a/b/", "a\\b\\"}, {"..\\..\\x", "x", "..\\..\\x"}, {"ab:c", "ab/c", "ab:c"},
     // Control characters cannot be in Windows names, nor NUL in any: a host
     // reading the name as a C string would see ".." alone.
     {"a\x01" "b", "a_b", "a\x01" "b"}, {"tab\there/x", "tab_here/x", "tab\there/x"},
     {std::string("..\0x/a\0", 7), ".._x/a_", ".._x/a_"},
     // Windows opens device names in every folder and drops a trailing dot or
     // space: such components get a '_'.
-    {"CON", "_CON", "CON"},             {"sub/aux.txt", "sub/_aux.txt", "sub/aux.txt"},
-    {"Com1.log/x", "_Com1.log/x", "Com1.log/x"}, {"lpt9", "_lpt9", "lpt9"},
-    {"nul .x", "_nul .x", "nul .x"},    {"prn/", "_prn/", "prn/"},
-    {"dot./x", "dot._/x", "dot./x"},    {"space ", "space _", "space "},
-    {"CONSOLE", "CONSOLE", "CONSOLE"},  {"com0", "com0", "com0"}, {"lpt10", "lpt10", "lpt10"},
+    {"CON", "_CON", "CON"}, {"sub/aux.txt", "sub/_aux.txt", "sub/aux.txt"}, {"lpt9", "_lpt9", "lpt9"},
+    {"Com1.log/x", "_Com1.log/x", "Com1.log/x"}, {"nul .x", "_nul .x", "nul .x"}, {"prn/", "_prn/", "prn/"},
+    {"dot./x", "dot._/x", "dot./x"}, {"space ", "space _", "space "}, {"CONSOLE", "CONSOLE", "CONSOLE"},
+    {"com0", "com0", "com0"}, {"lpt10", "lpt10", "lpt10"},
 };
 
 TEST(SafeEntryName, RemovesEverythingThatLeadsOutOfTheDestination) {
@@ -68,22 +66,19 @@ TEST(SafeEntryName, ResultNeverClimbsOrStartsAtARoot) {
   // Every name built from these pieces comes out relative and without "..".
   const std::vector<std::string> pieces = {"..", ".", "", "a", "C:", "\\", "..\\", "b."};
   for (const bool windows : {false, true}) {
-    for (const auto& p1 : pieces) {
-      for (const auto& p2 : pieces) {
-        for (const auto& p3 : pieces) {
-          const std::string name = p1 + "/" + p2 + "/" + p3;
-          const std::string safe = SafeEntryName(name, NameSafetyRules{windows});
-          ASSERT_FALSE(safe.empty()) << name;
-          EXPECT_NE(safe[0], '/') << name;
-          std::string padded = "/" + safe;
-          if (padded.back() != '/') padded += '/';
-          for (const char* bad : {"/../", "/./", "//"}) {
-            EXPECT_EQ(padded.find(bad), std::string::npos) << name << " -> " << safe;
-          }
-          if (windows) {
-            EXPECT_EQ(safe.find_first_of("\\:"), std::string::npos) << name << " -> " << safe;
-          }
-        }
+    for (size_t k = 0; k < pieces.size() * pieces.size() * pieces.size(); ++k) {
+      const size_t n = pieces.size();
+      const std::string name = pieces[k / n / n] + "/" + pieces[k / n % n] + "/" + pieces[k % n];
+      const std::string safe = SafeEntryName(name, NameSafetyRules{windows});
+      ASSERT_FALSE(safe.empty()) << name;
+      EXPECT_NE(safe[0], '/') << name;
+      std::string padded = "/" + safe;
+      if (padded.back() != '/') padded += '/';
+      for (const char* bad : {"/../", "/./", "//"}) {
+        EXPECT_EQ(padded.find(bad), std::string::npos) << name << " -> " << safe;
+      }
+      if (windows) {
+        EXPECT_EQ(safe.find_first_of("\\:"), std::string::npos) << name << " -> " << safe;
       }
     }
   }

@@ -14,15 +14,13 @@
 namespace tvx {
 namespace {
 
-using test::FaultCase;
-using test::FaultPlanGuard;
 using test::Failing;
 
 // A rebuild may fail, but it must never claim success over an archive that is
 // not whole, nor leave what passes for one.
 struct RebuildCase {
   const char* name;
-  FaultCase faults;        // a single failure may be worked around: then the archive is whole
+  test::FaultCase faults;       // a single failure may be worked around: then the archive is whole
   Status failure;          // what a failed rebuild answers; kOk: any failure
   bool brokenNeverOpens;   // what was written must not pass for an archive - but after the
                            // last write, which makes the complete file durable: its failure is
@@ -55,14 +53,14 @@ class RebuildFaultTest : public ::testing::TestWithParam<RebuildCase> {
 
   Status RunWith(const test::FaultPlan& faults) {
     platform::OsSystem().RemoveFile(NewPath());  // nothing left from the run before
-    FaultPlanGuard guard(faults_, faults);
+    test::FaultPlanGuard guard(faults_, faults);
     return RebuildArchive(faults_, NewPath(), plan_, nullptr);
   }
 
   // The rebuild without faults makes a complete archive; the calls it makes,
   // counted.
   test::CallCounts CountCleanRun() {
-    FaultPlanGuard guard(faults_, test::FaultPlan{});
+    test::FaultPlanGuard guard(faults_, test::FaultPlan{});
     EXPECT_EQ(RebuildArchive(faults_, NewPath(), plan_, nullptr), Status::kOk);
     const test::CallCounts counts = test::CountsOf(faults_);
     EXPECT_TRUE(test::ArchiveHolds(NewPath(), Scene().AfterDeleteAndPack()));

@@ -55,11 +55,16 @@ class RebuildTest : public ::testing::Test {
 
   std::string OutPath() const { return dir_.File("new.tvx"); }
 
-  // Rebuilds into new.tvx and remembers what the callback reported.
+  // Rebuilds into new.tvx and remembers what the callback reported, and how
+  // large the new file was at each report.
   Status Rebuild(const RebuildPlan& plan) {
     reported_.clear();
+    sizesWhenReported_.clear();
     out_.reset();
-    return RebuildArchive(platform::OsSystem(), OutPath(), plan, [this](const ArchiveEntry& e) { reported_.push_back(e); });
+    return RebuildArchive(platform::OsSystem(), OutPath(), plan, [this](const ArchiveEntry& e) {
+      reported_.push_back(e);
+      sizesWhenReported_.push_back(platform::OsSystem().FileSizeByName(OutPath()));
+    });
   }
 
   std::string OutBytes() const { return test::ReadFileBytes(OutPath()); }
@@ -96,6 +101,7 @@ class RebuildTest : public ::testing::Test {
   std::unique_ptr<Archive> old_;
   std::unique_ptr<Archive> out_;
   std::vector<ArchiveEntry> reported_;
+  std::vector<uint32_t> sizesWhenReported_;
 };
 
 // --- which entries are kept ------------------------------------------------------------
@@ -103,7 +109,7 @@ class RebuildTest : public ::testing::Test {
 // Rebuilds that only keep and drop entries of an old archive: the new archive's
 // exact bytes, whatever was at its path before.
 struct KeepRow {
-  const char* name;
+  std::string name;
   std::string old;  // the old archive's bytes; empty: none
   std::vector<std::string> removeNames;
   std::vector<std::string> removeFolders;
@@ -120,15 +126,13 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
       {"empty", "", -1, 0},
       {"", "nameless", -1, 42},
   };
-  const std::vector<std::string> absent = {"absent", "docs", "A.TXT"};
   const RawEntry a{"a", "first entry", -1, 1000};
   const RawEntry b = test::Deflated("b", test::TextLikeBytes(5000));
   const RawEntry c{"c", "third", -1, 3000};
-  const std::vector<RawEntry> belowDocs = {{"docs/", ""}, {"docs/x", "x"}, {"docs/sub/y", "y"}};
   const std::vector<RawEntry> besideDocs = {{"top", "t"}, {"docsx/y", "dx"}, {"doc", "d"},
                                             {"docs", "file named docs"}, {"a/docs/z", "z"}, {"Docs/q", "q"}};
-  std::vector<RawEntry> aroundDocs = besideDocs;
-  aroundDocs.insert(aroundDocs.begin() + 1, belowDocs.begin(), belowDocs.end());
+  std::vector<RawEntry> aroundDocs = {besideDocs[0], {"docs/", ""}, {"docs/x", "x"}, {"docs/sub/y", "y"}};
+  aroundDocs.insert(aroundDocs.end(), besideDocs.begin() + 1, besideDocs.end());
   // An archive written by someone else: data in reverse order, a gap of junk,
   // two entries sharing the same bytes, and a folder and an empty file whose
   // records claim bytes (nothing reads them: they are not taken along, or
@@ -142,14 +146,8 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
                                                     {"dir/", "", -1, 5}, {"empty", "", -1, 6}});
   std::string cutShort = test::ArchiveBytes({{"a", "aaaa"}, {"b", std::string(100, 'b')}});
   cutShort.resize(cutShort.size() - 1);
-  const std::vector<KeepRow> rows = {
+  std::vector<KeepRow> rows = {
       {"nothing to write gives the fourteen-byte empty archive", "", {}, {}, FromHex(kEmptyArchive)},
-      {"removing nothing rewrites a canonical archive identically", test::ArchiveBytes(canonical), absent,
-       {"nothing/"}, test::ArchiveBytes(canonical)},
-      {"another version is rewritten as this one", test::ArchiveBytes(canonical, 7), absent, {"nothing/"},
-       test::ArchiveBytes(canonical)},
-      {"the largest version too", test::ArchiveBytes(canonical, 0xFFFFFFFFu), absent, {"nothing/"},
-       test::ArchiveBytes(canonical)},
       {"deleting the first of three keeps the others unchanged", test::ArchiveBytes({a, b, c}), {"a"}, {},
        test::ArchiveBytes({b, c})},
       {"deleting every entry gives the empty archive", test::ArchiveBytes({{"a", "1"}, {"d/", ""}, {"d/b", "22"}}),
@@ -161,6 +159,11 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
       {"dropping the damaged entry makes the rest usable again", cutShort, {"b"}, {},
        test::ArchiveBytes({{"a", "aaaa"}})},
   };
+  for (const uint32_t version : {100u, 7u, 0xFFFFFFFFu}) {
+    rows.push_back({"removing nothing rewrites a canonical archive identically, version " + std::to_string(version),
+                    test::ArchiveBytes(canonical, version), {"absent", "docs", "A.TXT"}, {"nothing/"},
+                    test::ArchiveBytes(canonical)});
+  }
   for (const KeepRow& row : rows) {
     SCOPED_TRACE(row.name);
     ASSERT_TRUE(test::WriteFileBytes(OutPath(), std::string(5000, 'z')));  // emptied first
@@ -176,35 +179,31 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
   }
 }
 
-TEST_F(RebuildTest, AddingAnExistingNameReplacesItAtTheEnd) {
-  RebuildPlan plan;
-  plan.oldArchive = &Old(test::ArchiveBytes({{"docs/a.txt", "old a"}, {"Docs/a.txt", "other case"}, {"z", "zz"}}));
-  plan.additions = {{"docs/a.txt", Source("a.txt", "new content of a")}};
-  ASSERT_EQ(Rebuild(plan), Status::kOk);
-  ASSERT_EQ(reported_.size(), 1u);
-  // The new entry's bytes follow the kept ones.
-  EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes({{"Docs/a.txt", "other case"},
-                                                     {"z", "zz"},
-                                                     {"docs/a.txt", "new content of a", -1, reported_[0].time}})));
-}
-
 // --- packing files -----------------------------------------------------------------------
 
 // Folders, empty files and items that cannot be read as files (gone, or a
 // folder: opening one as a file fails on every platform, and it has no size)
 // become records without bytes, reported as they are written; a small file
-// without repetition is stored as it is.
-TEST_F(RebuildTest, ItemsWithoutBytesAndSmallFilesAreWrittenExactly) {
+// without repetition is stored as it is. Each has its own file's time.
+TEST_F(RebuildTest, NewItemsAreWrittenExactlyWithTheirFilesTimes) {
   const std::string sixteen = FromHex("00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF");
+  const std::string dated = Source("sixteen", sixteen);
+  // Well away from now, so a time taken from the clock cannot pass.
+  namespace fs = std::filesystem;
+  fs::last_write_time(dated, fs::last_write_time(dated) - std::chrono::hours(24 * 400 + 5));
+  const int64_t fileTime = platform::OsSystem().FileWallClockTime(dated);
+  ASSERT_NE(fileTime, platform::kNoWallClock);
+  ASSERT_NE(fileTime / 86400, platform::OsSystem().CurrentWallClockTime() / 86400);
   RebuildPlan plan;
   plan.additions = {{"sub/", Folder("sub")},
                     {"gone.txt", dir_.File("gone.txt")},
                     {"empty.txt", Source("empty.txt", "")},
                     {"looks-like-a-file", Folder("folder")},
-                    {"sixteen", Source("sixteen", sixteen)}};
+                    {"sixteen", dated}};
   ASSERT_EQ(Rebuild(plan), Status::kOk);
   ASSERT_EQ(reported_.size(), 5u);
   EXPECT_EQ(reported_[0].time, EntryTimeOfWallClock(platform::OsSystem().ModifiedWallClockTime(dir_.File("sub"))));
+  EXPECT_EQ(reported_[4].time, EntryTimeOfWallClock(fileTime));
   const auto time = [&](size_t i) { return reported_[i].time; };
   EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes({{"sub/", "", -1, time(0)},
                                                      {"gone.txt", "", -1, time(1)},
@@ -216,8 +215,9 @@ TEST_F(RebuildTest, ItemsWithoutBytesAndSmallFilesAreWrittenExactly) {
 
 // Each file extracts as it was, its bytes right behind the entry before it (no
 // remains of a deflate attempt that lost to storing); what repeats is deflated
-// at level nine, what does not is stored.
-TEST_F(RebuildTest, MixedFilesAllExtractAsTheyWere) {
+// at level nine, what does not is stored. A name the archive has already is
+// replaced at the end, one in another case is another name.
+TEST_F(RebuildTest, MixedFilesAllExtractAsTheyWereAndReplaceTheirNamesAtTheEnd) {
   struct File {
     std::string name, content;
     bool deflated;
@@ -233,19 +233,21 @@ TEST_F(RebuildTest, MixedFilesAllExtractAsTheyWere) {
       {"tail.txt", test::TextLikeBytes(777), true},
   };
   RebuildPlan plan;
-  plan.oldArchive = &Old(test::ArchiveBytes({{"kept.txt", "kept bytes"}}));
+  plan.oldArchive =
+      &Old(test::ArchiveBytes({{"kept.txt", "kept bytes"}, {"dir/one", "old"}, {"Dir/one", "other case"}}));
   plan.additions.push_back({"dir/", Folder("dir")});
   for (const File& f : files) plan.additions.push_back({"dir/" + f.name, Source(f.name, f.content)});
   ASSERT_EQ(Rebuild(plan), Status::kOk);
   Archive& out = Out();
-  ASSERT_EQ(out.entries().size(), files.size() + 2);
+  ASSERT_EQ(out.entries().size(), files.size() + 3);
   EXPECT_EQ(Extracted(out, out.entries()[0]), "kept bytes");
-  EXPECT_TRUE(out.entries()[1].IsDirectory());
-  EXPECT_LT(out.entries()[8].packedSize, 1000);  // a.bin
+  EXPECT_EQ(Extracted(out, out.entries()[1]), "other case");
+  EXPECT_EQ(out.entries()[2].name, "dir/");
+  EXPECT_LT(out.entries()[9].packedSize, 1000);  // a.bin
   const std::string bytes = OutBytes();
-  int32_t dataEnd = 10;  // behind the kept entry
+  int32_t dataEnd = 20;  // behind the kept entries
   for (size_t i = 0; i < files.size(); ++i) {
-    const ArchiveEntry& e = out.entries()[i + 2];
+    const ArchiveEntry& e = out.entries()[i + 3];
     EXPECT_EQ(e.name, "dir/" + files[i].name);
     EXPECT_EQ(e.unpackedSize, static_cast<int32_t>(files[i].content.size())) << e.name;
     EXPECT_EQ(e.dataOffset, dataEnd) << e.name;
@@ -260,21 +262,6 @@ TEST_F(RebuildTest, MixedFilesAllExtractAsTheyWere) {
     dataEnd = e.dataOffset + e.packedSize;
   }
   EXPECT_EQ(out.dataStart() + static_cast<uint32_t>(dataEnd), out.fileSize());
-}
-
-TEST_F(RebuildTest, NewEntryTimeIsTheFilesModificationTime) {
-  const std::string path = Source("dated.txt", "dated");
-  // Well away from now, so a time taken from the clock cannot pass.
-  namespace fs = std::filesystem;
-  fs::last_write_time(path, fs::last_write_time(path) - std::chrono::hours(24 * 400 + 5));
-  const int64_t fileTime = platform::OsSystem().FileWallClockTime(path);
-  ASSERT_NE(fileTime, platform::kNoWallClock);
-  ASSERT_NE(fileTime / 86400, platform::OsSystem().CurrentWallClockTime() / 86400);
-  RebuildPlan plan;
-  plan.additions = {{"dated.txt", path}};
-  ASSERT_EQ(Rebuild(plan), Status::kOk);
-  Archive& out = Out();
-  EXPECT_EQ(out.entries().at(0).time, EntryTimeOfWallClock(fileTime));
 }
 
 // --- failures --------------------------------------------------------------------------
@@ -294,23 +281,16 @@ TEST_F(RebuildTest, CallbackReportsEachNewEntryOnceInOrderAfterItsBytes) {
   RebuildPlan plan;
   plan.oldArchive = &Old(test::ArchiveBytes({{"old1", "11"}, {"old2", "22"}}));
   plan.additions = {{"f1", Source("f1", big)}, {"d/", Folder("d")}, {"f2", Source("f2", "second")}};
-  const std::string newPath = OutPath();
-  std::vector<ArchiveEntry> seen;
-  std::vector<uint32_t> sizeWhenSeen;
-  ASSERT_EQ(RebuildArchive(platform::OsSystem(), newPath, plan,
-                           [&](const ArchiveEntry& e) {
-                             seen.push_back(e);
-                             sizeWhenSeen.push_back(platform::OsSystem().FileSizeByName(newPath));
-                           }),
-            Status::kOk);
+  ASSERT_EQ(Rebuild(plan), Status::kOk);
   Archive& out = Out();
   const std::vector<ArchiveEntry> added(out.entries().begin() + 2, out.entries().end());
-  EXPECT_EQ(Texts(seen), Texts(added));
-  ASSERT_EQ(seen.size(), 3u);
-  EXPECT_EQ(seen[0].unpackedSize, static_cast<int32_t>(big.size()));
+  EXPECT_EQ(Texts(reported_), Texts(added));
+  ASSERT_EQ(reported_.size(), 3u);
+  EXPECT_EQ(reported_[0].unpackedSize, static_cast<int32_t>(big.size()));
 #ifndef _WIN32  // Windows may report the size of a file being written late
   for (size_t i = 0; i < 3; ++i) {
-    EXPECT_GE(sizeWhenSeen[i], out.dataStart() + static_cast<uint32_t>(added[i].dataOffset + added[i].packedSize));
+    EXPECT_GE(sizesWhenReported_[i],
+              out.dataStart() + static_cast<uint32_t>(added[i].dataOffset + added[i].packedSize));
   }
 #endif
 }
