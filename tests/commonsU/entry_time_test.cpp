@@ -36,9 +36,8 @@ TEST(EntryTime, ConvertsToAndFromDosTimes) {
   EXPECT_EQ(DosTimeToEntryTime(Dos(2005, 13, 1, 0, 0, 0)), SecondsFromCivil(2006, 1, 1, 0, 0, 0));
   EXPECT_EQ(DosTimeToEntryTime(Dos(2040, 1, 1, 0, 0, 0)), 2147483646);
   // Hosts reading DOS dates are shown the nearest one.
-  for (int64_t before : {int64_t{0}, int64_t{315532798}, int64_t{INT32_MIN}, int64_t{315532800}}) {
-    EXPECT_EQ(NearestDosTime(before), Dos(1980, 1, 1, 0, 0, 0)) << before;  // 315532798: 1979-12-31 23:59:58
-  }
+  const uint32_t first = Dos(1980, 1, 1, 0, 0, 0);  // 315532798 is 1979-12-31 23:59:58
+  for (int64_t t : {0LL, 315532798LL, INT32_MIN + 0LL, 315532800LL}) EXPECT_EQ(NearestDosTime(t), first) << t;
   EXPECT_EQ(NearestDosTime(1118836800), 0x32CF6000u);
   EXPECT_EQ(NearestDosTime(SecondsFromCivil(2200, 1, 1, 0, 0, 0)), Dos(2107, 12, 31, 23, 59, 58));
 }
@@ -56,8 +55,8 @@ TEST(EntryTime, EveryValidDosTimeSurvivesARoundTrip) {
         ASSERT_TRUE(survives(Dos(year, month, day, hour, minute, second)))
             << year << "-" << month << "-" << day << " " << hour << ":" << minute << ":" << second;
       }
-      const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-      const uint32_t last = Dos(year, month, kDays[month - 1] + (month == 2 && leap ? 1 : 0), 23, 59, 58);
+      const bool leapDay = month == 2 && year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+      const uint32_t last = Dos(year, month, kDays[month - 1] + (leapDay ? 1 : 0), 23, 59, 58);
       ASSERT_TRUE(survives(last)) << year << "-" << month;
       // The second after it is the first of the next month.
       ASSERT_EQ(CivilFromSeconds(DosTimeToEntryTime(last) + 2).day, 1) << year << "-" << month;
@@ -88,8 +87,7 @@ TEST(CivilTime, AgreesWithTheCalendarBothWays) {
       {2000, 3, 1, 13, 14, 15, 951916455},   {2100, 2, 28, 13, 14, 15, 4107503655},
       {2100, 3, 1, 13, 14, 15, 4107590055},  {2004, 2, 29, 13, 14, 15, 1078060455},
       {1900, 3, 1, 13, 14, 15, -2203843545}, {2400, 2, 29, 13, 14, 15, 13574610855},
-      {1970, 1, 1, 0, 0, 0, 0},              {1969, 12, 31, 23, 59, 59, -1},
-      {1969, 12, 30, 23, 59, 59, -86401},
+      {1970, 1, 1, 0, 0, 0, 0},              {1969, 12, 31, 23, 59, 59, -1}, {1969, 12, 30, 23, 59, 59, -86401},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(SecondsFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second), c.seconds);

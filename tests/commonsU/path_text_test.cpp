@@ -20,11 +20,10 @@ struct Case {
 };
 
 TEST(ReplaceExtension, ReplacesFromTheLastDotOfTheWholePath) {
+  // The dot of a folder name counts too.
   const Case cases[] = {
-      {"C:\\a\\b.dat", "C:\\a\\b___"},         {"C:\\a\\b", "C:\\a\\b___"},
-      {"C:\\a.d\\b", "C:\\a___"},  // the dot of a folder name counts too
-      {"C:\\a\\b.tar.gz", "C:\\a\\b.tar___"}, {"D:\\tools.old\\backup", "D:\\tools___"},
-      {"", "___"},                             {".hidden", "___"},
+      {"C:\\a\\b.dat", "C:\\a\\b___"}, {"C:\\a\\b", "C:\\a\\b___"}, {"C:\\a.d\\b", "C:\\a___"}, {"", "___"},
+      {"C:\\a\\b.tar.gz", "C:\\a\\b.tar___"}, {"D:\\tools.old\\backup", "D:\\tools___"}, {".hidden", "___"},
   };
   for (const Case& c : cases) EXPECT_EQ(ReplaceExtension(c.path, "___"), c.expected) << c.path;
 }

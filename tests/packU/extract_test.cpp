@@ -3,9 +3,9 @@
 // wrong. A failed extraction must never leave a file behind.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,8 +30,7 @@ class ExtractTest : public ::testing::Test {
     const std::string path = dir_.File("test.tvx");
     EXPECT_TRUE(test::WriteFileBytes(path, bytes));
     archive_ = Archive::NewArchive(faults_, path);  // extraction goes through it too
-    EXPECT_TRUE(archive_->valid());
-    EXPECT_FALSE(archive_->damaged());
+    EXPECT_TRUE(archive_->valid() && !archive_->damaged());
     return *archive_;
   }
   Archive& Open(const std::vector<RawEntry>& entries) { return Open(test::ArchiveBytes(entries)); }
@@ -41,12 +40,11 @@ class ExtractTest : public ::testing::Test {
   std::string Read(const std::string& name) const { return test::ReadFileBytes(dir_.File(name)); }
   // The names in the folder, sorted: only the archive and what a test names may be there.
   std::string Files() const {
-    std::vector<std::string> names;
+    std::set<std::string> names;
     std::error_code ec;
     for (const auto& item : std::filesystem::directory_iterator(dir_.path(), ec)) {
-      names.push_back(item.path().filename().string());
+      names.insert(item.path().filename().string());
     }
-    std::sort(names.begin(), names.end());
     std::string text;
     for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
     return text;

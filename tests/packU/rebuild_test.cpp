@@ -48,8 +48,7 @@ class RebuildTest : public ::testing::Test {
     const std::string path = dir_.File("old.tvx");
     EXPECT_TRUE(test::WriteFileBytes(path, bytes));
     old_ = Archive::NewArchive(platform::OsSystem(), path);
-    EXPECT_TRUE(old_->valid());
-    EXPECT_FALSE(old_->damaged());
+    EXPECT_TRUE(old_->valid() && !old_->damaged());
     return *old_;
   }
 
@@ -72,8 +71,7 @@ class RebuildTest : public ::testing::Test {
   // The rebuilt archive, opened; it must be intact.
   Archive& Out() {
     out_ = Archive::NewArchive(platform::OsSystem(), OutPath());
-    EXPECT_TRUE(out_->valid());
-    EXPECT_FALSE(out_->damaged());
+    EXPECT_TRUE(out_->valid() && !out_->damaged());
     EXPECT_EQ(out_->version(), kFormatVersion);
     return *out_;
   }
@@ -189,8 +187,7 @@ TEST_F(RebuildTest, NewItemsAreWrittenExactlyWithTheirFilesTimes) {
   const std::string sixteen = FromHex("00 11 22 33 44 55 66 77 88 99 AA BB CC DD EE FF");
   const std::string dated = Source("sixteen", sixteen);
   // Well away from now, so a time taken from the clock cannot pass.
-  namespace fs = std::filesystem;
-  fs::last_write_time(dated, fs::last_write_time(dated) - std::chrono::hours(24 * 400 + 5));
+  std::filesystem::last_write_time(dated, std::filesystem::last_write_time(dated) - std::chrono::hours(24 * 400 + 5));
   const int64_t fileTime = platform::OsSystem().FileWallClockTime(dated);
   ASSERT_NE(fileTime, platform::kNoWallClock);
   ASSERT_NE(fileTime / 86400, platform::OsSystem().CurrentWallClockTime() / 86400);
@@ -204,12 +201,11 @@ TEST_F(RebuildTest, NewItemsAreWrittenExactlyWithTheirFilesTimes) {
   ASSERT_EQ(reported_.size(), 5u);
   EXPECT_EQ(reported_[0].time, EntryTimeOfWallClock(platform::OsSystem().ModifiedWallClockTime(dir_.File("sub"))));
   EXPECT_EQ(reported_[4].time, EntryTimeOfWallClock(fileTime));
-  const auto time = [&](size_t i) { return reported_[i].time; };
-  EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes({{"sub/", "", -1, time(0)},
-                                                     {"gone.txt", "", -1, time(1)},
-                                                     {"empty.txt", "", -1, time(2)},
-                                                     {"looks-like-a-file", "", -1, time(3)},
-                                                     {"sixteen", sixteen, -1, time(4)}})));
+  EXPECT_EQ(Hex(OutBytes()), Hex(test::ArchiveBytes({{"sub/", "", -1, reported_[0].time},
+                                                     {"gone.txt", "", -1, reported_[1].time},
+                                                     {"empty.txt", "", -1, reported_[2].time},
+                                                     {"looks-like-a-file", "", -1, reported_[3].time},
+                                                     {"sixteen", sixteen, -1, reported_[4].time}})));
   EXPECT_EQ(Texts(reported_), Texts(Out().entries()));
 }
 
