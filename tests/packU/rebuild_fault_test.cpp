@@ -20,7 +20,7 @@ using test::Failing;
 // not whole, nor leave what passes for one.
 struct RebuildCase {
   const char* name;
-  test::FaultCase faults;       // a single failure may be worked around: then the archive is whole
+  test::FaultCase faults;  // a single failure may be worked around: then the archive is whole
   Status failure;          // what a failed rebuild answers; kOk: any failure
   bool brokenNeverOpens;   // what was written must not pass for an archive - but after the
                            // last write, which makes the complete file durable: its failure is
