@@ -23,7 +23,7 @@ TEST(EntryHostName, TurnsSlashesIntoTheSeparator) {
 }
 
 struct SafeNameCase {
-  const char* stored;
+  std::string stored;
   const char* windows;  // with Windows rules
   const char* posix;    // with POSIX rules
 };
@@ -31,49 +31,28 @@ struct SafeNameCase {
 // Each row is a name somebody could put into an archive by hand.
 const SafeNameCase kSafeNames[] = {
     // Names this system writes come back as they are.
-    {"docs/a.txt", "docs/a.txt", "docs/a.txt"},
-    {"docs/", "docs/", "docs/"},
-    {"a.txt", "a.txt", "a.txt"},
+    {"docs/a.txt", "docs/a.txt", "docs/a.txt"}, {"docs/", "docs/", "docs/"}, {"a.txt", "a.txt", "a.txt"},
     {"x/y/z/", "x/y/z/", "x/y/z/"},
     // Climbing out of the destination.
-    {"../../etc/passwd", "etc/passwd", "etc/passwd"},
-    {"a/../../b", "a/b", "a/b"},
-    {"..", "_", "_"},
-    {"../", "_/", "_/"},
-    {"./..", "_", "_"},
+    {"../../etc/passwd", "etc/passwd", "etc/passwd"}, {"a/../../b", "a/b", "a/b"},
+    {"..", "_", "_"}, {"../", "_/", "_/"}, {"./..", "_", "_"},
     // Absolute names.
-    {"/abs/x", "abs/x", "abs/x"},
-    {"//server/share/x", "server/share/x", "server/share/x"},
-    // Empty and dot components.
-    {"a/./b//c", "a/b/c", "a/b/c"},
-    {"", "_", "_"},
-    {"/", "_/", "_/"},  // a directory name, so it stays one
-    {".", "_", "_"},
-    // Drive prefixes and backslashes mean something only on Windows.
-    {"C:\\x\\..\\y", "x/y", "C:\\x\\..\\y"},
-    {"C:", "_", "C:"},
-    {"C:x", "x", "C:x"},
-    {"c:/x", "x", "c:/x"},
-    {"a\\b", "a/b", "a\\b"},
-    {"a\\b\\", "a/b/", "a\\b\\"},
-    {"..\\..\\x", "x", "..\\..\\x"},
-    {"ab:c", "ab/c", "ab:c"},  // a stream name on NTFS
-    // Control characters cannot be in Windows names.
-    {"a\x01" "b", "a_b", "a\x01" "b"},
-    {"tab\there/x", "tab_here/x", "tab\there/x"},
+    {"/abs/x", "abs/x", "abs/x"}, {"//server/share/x", "server/share/x", "server/share/x"},
+    // Empty and dot components; "/" is a directory name, so it stays one.
+    {"a/./b//c", "a/b/c", "a/b/c"}, {"", "_", "_"}, {"/", "_/", "_/"}, {".", "_", "_"},
+    // Drive prefixes and backslashes mean something only on Windows; "ab:c" is a stream name on NTFS.
+    {"C:\\x\\..\\y", "x/y", "C:\\x\\..\\y"}, {"C:", "_", "C:"}, {"C:x", "x", "C:x"}, {"c:/x", "x", "c:/x"},
+    {"a\\b", "a/b", "a\\b"}, {"a\\b\\", "a/b/", "a\\b\\"}, {"..\\..\\x", "x", "..\\..\\x"}, {"ab:c", "ab/c", "ab:c"},
+    // Control characters cannot be in Windows names, nor NUL in any: a host
+    // reading the name as a C string would see ".." alone.
+    {"a\x01" "b", "a_b", "a\x01" "b"}, {"tab\there/x", "tab_here/x", "tab\there/x"},
+    {std::string("..\0x/a\0", 7), ".._x/a_", ".._x/a_"},
     // Windows opens device names in every folder and drops a trailing dot or
     // space: such components get a '_'.
-    {"CON", "_CON", "CON"},
-    {"sub/aux.txt", "sub/_aux.txt", "sub/aux.txt"},
-    {"Com1.log/x", "_Com1.log/x", "Com1.log/x"},
-    {"lpt9", "_lpt9", "lpt9"},
-    {"nul .x", "_nul .x", "nul .x"},
-    {"prn/", "_prn/", "prn/"},
-    {"dot./x", "dot._/x", "dot./x"},
-    {"space ", "space _", "space "},
-    {"CONSOLE", "CONSOLE", "CONSOLE"},
-    {"com0", "com0", "com0"},
-    {"lpt10", "lpt10", "lpt10"},
+    {"CON", "_CON", "CON"}, {"sub/aux.txt", "sub/_aux.txt", "sub/aux.txt"}, {"lpt9", "_lpt9", "lpt9"},
+    {"Com1.log/x", "_Com1.log/x", "Com1.log/x"}, {"nul .x", "_nul .x", "nul .x"}, {"prn/", "_prn/", "prn/"},
+    {"dot./x", "dot._/x", "dot./x"}, {"space ", "space _", "space "}, {"CONSOLE", "CONSOLE", "CONSOLE"},
+    {"com0", "com0", "com0"}, {"lpt10", "lpt10", "lpt10"},
 };
 
 TEST(SafeEntryName, RemovesEverythingThatLeadsOutOfTheDestination) {
@@ -83,55 +62,35 @@ TEST(SafeEntryName, RemovesEverythingThatLeadsOutOfTheDestination) {
   }
 }
 
-TEST(SafeEntryName, NulBytesNeverSurvive) {
-  // A host reading the name as a C string would see ".." alone.
-  const std::string name("..\0x/a\0", 7);
-  for (const bool windows : {false, true}) {
-    const std::string safe = SafeEntryName(name, NameSafetyRules{windows});
-    EXPECT_EQ(safe.find('\0'), std::string::npos) << windows;
-    EXPECT_EQ(safe, ".._x/a_") << windows;
-  }
-}
-
 TEST(SafeEntryName, ResultNeverClimbsOrStartsAtARoot) {
   // Every name built from these pieces comes out relative and without "..".
   const std::vector<std::string> pieces = {"..", ".", "", "a", "C:", "\\", "..\\", "b."};
   for (const bool windows : {false, true}) {
-    for (const auto& p1 : pieces) {
-      for (const auto& p2 : pieces) {
-        for (const auto& p3 : pieces) {
-          const std::string name = p1 + "/" + p2 + "/" + p3;
-          const std::string safe = SafeEntryName(name, NameSafetyRules{windows});
-          ASSERT_FALSE(safe.empty()) << name;
-          EXPECT_NE(safe[0], '/') << name;
-          std::string padded = "/" + safe;
-          if (padded.back() != '/') padded += '/';
-          EXPECT_EQ(padded.find("/../"), std::string::npos) << name << " -> " << safe;
-          EXPECT_EQ(padded.find("/./"), std::string::npos) << name << " -> " << safe;
-          EXPECT_EQ(padded.find("//"), std::string::npos) << name << " -> " << safe;
-          if (windows) {
-            EXPECT_EQ(safe.find('\\'), std::string::npos) << name << " -> " << safe;
-            EXPECT_EQ(safe.find(':'), std::string::npos) << name << " -> " << safe;
-          }
-        }
+    for (size_t k = 0; k < pieces.size() * pieces.size() * pieces.size(); ++k) {
+      const size_t n = pieces.size();
+      const std::string name = pieces[k / n / n] + "/" + pieces[k / n % n] + "/" + pieces[k % n];
+      const std::string safe = SafeEntryName(name, NameSafetyRules{windows});
+      ASSERT_FALSE(safe.empty()) << name;
+      EXPECT_NE(safe[0], '/') << name;
+      std::string padded = "/" + safe;
+      if (padded.back() != '/') padded += '/';
+      for (const char* bad : {"/../", "/./", "//"}) {
+        EXPECT_EQ(padded.find(bad), std::string::npos) << name << " -> " << safe;
+      }
+      if (windows) {
+        EXPECT_EQ(safe.find_first_of("\\:"), std::string::npos) << name << " -> " << safe;
       }
     }
   }
 }
 
-TEST(TruncateName, ShortNamesStayWhole) {
-  EXPECT_EQ(TruncateName("a/b/c", 5, '/'), "a/b/c");
+TEST(TruncateName, CutsAtASeparatorInTheSecondHalfAndNeverExceedsTheLimit) {
+  EXPECT_EQ(TruncateName("a/b/c", 5, '/'), "a/b/c");  // short names stay whole
   EXPECT_EQ(TruncateName("", 0, '/'), "");
-}
-
-TEST(TruncateName, CutsAtASeparatorInTheSecondHalf) {
   EXPECT_EQ(TruncateName("abcdef/ghijkl", 10, '/'), "abcdef");
   EXPECT_EQ(TruncateName("ab/cdefghijkl", 10, '/'), "ab/cdefghi");  // first half: cut mid-component
   EXPECT_EQ(TruncateName("abcdefghij/k", 10, '/'), "abcdefghij");  // separator right at the limit
   EXPECT_EQ(TruncateName("a\\bbbbbbbbbbbbbbbbbb", 10, '\\'), "a\\bbbbbbbb");
-}
-
-TEST(TruncateName, NeverExceedsTheLimit) {
   const std::string name = "folder/sub folder/another/x/yy/zzz/file name.txt";
   for (size_t limit = 0; limit <= name.size() + 2; ++limit) {
     const std::string cut = TruncateName(name, limit, '/');
@@ -147,16 +106,15 @@ TEST(NamesClash, FindsEntriesThatCannotBeExtractedSideBySide) {
     bool clash;
   };
   const Case cases[] = {
-      {{"d", "d/x"}, {}, true},  // within one call
-      {{"d/", "d"}, {}, true},
-      {{"a", "a"}, {}, true},
-      {{"d"}, {"d/x"}, true},
-      {{"d/x"}, {"d"}, true},
+      {{"d", "d/x"}, {}, true},  {{"d/", "d"}, {}, true}, {{"a", "a"}, {}, true},  // within one call
+      {{"d"}, {"d/x"}, true},    {{"d/x"}, {"d"}, true},
       {{"d"}, {"d"}, false},                    // a file replaced
       {{"d/", "d/y"}, {"d/", "d/x"}, false},    // folders merged
       {{"dx", "d.txt"}, {"d/", "d/e"}, false},  // a longer name is another name
   };
-  for (const Case& c : cases) EXPECT_EQ(NamesClash(c.added, c.old, false), c.clash) << c.added.front() << " + " << c.added.back();
+  for (const Case& c : cases) {
+    EXPECT_EQ(NamesClash(c.added, c.old, false), c.clash) << c.added.front() << " + " << c.added.back();
+  }
 }
 
 }  // namespace

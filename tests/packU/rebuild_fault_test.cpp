@@ -14,13 +14,24 @@
 namespace tvx {
 namespace {
 
-using test::FaultCase;
-using test::FaultPlanGuard;
 using test::Failing;
+
+// A rebuild may fail, but it must never claim success over an archive that is
+// not whole, nor leave what passes for one.
+struct RebuildCase {
+  const char* name;
+  test::FaultCase faults;  // a single failure may be worked around: then the archive is whole
+  Status failure;          // what a failed rebuild answers; kOk: any failure
+  bool brokenNeverOpens;   // what was written must not pass for an archive - but after the
+                           // last write, which makes the complete file durable: its failure is
+                           // reported all the same, and the caller removes the file
+};
+
+void PrintTo(const RebuildCase& c, std::ostream* os) { *os << c.name; }
 
 // The scene large enough that every copy, store and deflate attempt takes
 // several pieces; the new archive is written beside the old one.
-class RebuildFaultTest : public ::testing::Test {
+class RebuildFaultTest : public ::testing::TestWithParam<RebuildCase> {
  protected:
   static const test::FaultScene& Scene() { return test::SharedFaultScene(test::kLargeScene); }
 
@@ -42,15 +53,20 @@ class RebuildFaultTest : public ::testing::Test {
 
   Status RunWith(const test::FaultPlan& faults) {
     platform::OsSystem().RemoveFile(NewPath());  // nothing left from the run before
-    FaultPlanGuard guard(faults_, faults);
+    test::FaultPlanGuard guard(faults_, faults);
     return RebuildArchive(faults_, NewPath(), plan_, nullptr);
   }
 
-  // The rebuild without faults, counting the calls it makes.
+  // The rebuild without faults makes a complete archive; the calls it makes,
+  // counted.
   test::CallCounts CountCleanRun() {
-    FaultPlanGuard guard(faults_, test::FaultPlan{});
+    test::FaultPlanGuard guard(faults_, test::FaultPlan{});
     EXPECT_EQ(RebuildArchive(faults_, NewPath(), plan_, nullptr), Status::kOk);
-    return test::CountsOf(faults_);
+    const test::CallCounts counts = test::CountsOf(faults_);
+    EXPECT_TRUE(test::ArchiveHolds(NewPath(), Scene().AfterDeleteAndPack()));
+    EXPECT_GT(counts.mutating, 5u);
+    EXPECT_GT(counts.reads, 3u);
+    return counts;
   }
 
   bool NewArchiveOpens() const { return Archive::NewArchive(platform::OsSystem(), NewPath())->valid(); }
@@ -61,29 +77,7 @@ class RebuildFaultTest : public ::testing::Test {
   RebuildPlan plan_;
 };
 
-TEST_F(RebuildFaultTest, CleanRunMakesACompleteArchive) {
-  const test::CallCounts counts = CountCleanRun();
-  EXPECT_GT(counts.mutating, 5u);
-  EXPECT_GT(counts.reads, 3u);
-  EXPECT_TRUE(test::ArchiveHolds(NewPath(), Scene().AfterDeleteAndPack()));
-}
-
-// A rebuild may fail, but it must never claim success over an archive that is
-// not whole, nor leave what passes for one.
-struct RebuildCase {
-  const char* name;
-  FaultCase faults;        // a single failure may be worked around: then the archive is whole
-  Status failure;          // what a failed rebuild answers; kOk: any failure
-  bool brokenNeverOpens;   // what was written must not pass for an archive - but after the
-                           // last write, which makes the complete file durable: its failure is
-                           // reported all the same, and the caller removes the file
-};
-
-void PrintTo(const RebuildCase& c, std::ostream* os) { *os << c.name; }
-
-class RebuildFaults : public RebuildFaultTest, public ::testing::WithParamInterface<RebuildCase> {};
-
-TEST_P(RebuildFaults, NeverPassOffABrokenArchive) {
+TEST_P(RebuildFaultTest, NeverPassOffABrokenArchive) {
   const RebuildCase& c = GetParam();
   const test::CallCounts counts = CountCleanRun();
   ASSERT_FALSE(HasFailure());
@@ -110,7 +104,7 @@ TEST_P(RebuildFaults, NeverPassOffABrokenArchive) {
 // up - also when a larger copy stops before it has read everything (storing a
 // new file, copying kept entries).
 INSTANTIATE_TEST_SUITE_P(
-    RebuildFaultTest, RebuildFaults,
+    RebuildFaultTest, RebuildFaultTest,
     ::testing::Values(
         RebuildCase{"WritesFailingFromAnyPointOnFailTheRebuild", {Failing::kWrites, false}, Status::kOk, true},
         RebuildCase{"OneFailedWriteNeverPassesForABrokenArchive", {Failing::kWrites, true}, Status::kWriteFailed,
