@@ -144,13 +144,13 @@ Status Reported(WorkProgress* progress, const ArchiveEntry& entry, Work work) {
   return status;
 }
 
-// True when a component of target after its first destFolderLength characters
-// (the destination folder as the caller named it), the last one included, is
-// a symbolic link: writing through it could land anywhere. A folder on the
-// way that was found to be a real folder is remembered in verified and not
-// asked again; the last component is asked every time.
-bool PassesThroughLink(platform::System& system, const std::string& target, size_t destFolderLength,
-                       std::unordered_set<std::string>& verified) {
+// True when a folder of target after its first destFolderLength characters
+// (the destination folder as the caller named it) is a symbolic link: writing
+// through it could land anywhere. A folder found to be a real one is
+// remembered in verified and not asked again. The last component is asked by
+// LastIsLink, when it matters.
+bool PassesThroughLinkedFolder(platform::System& system, const std::string& target, size_t destFolderLength,
+                               std::unordered_set<std::string>& verified) {
   if (destFolderLength == 0) return false;
   for (size_t i = destFolderLength + 1; i < target.size(); ++i) {
     if (!platform::IsPathSeparator(target[i]) || platform::IsPathSeparator(target[i - 1])) continue;
@@ -160,7 +160,12 @@ bool PassesThroughLink(platform::System& system, const std::string& target, size
     // A missing folder is asked again once it exists.
     if (system.DirectoryExists(folder)) verified.insert(std::move(folder));
   }
-  return system.IsSymbolicLink(WithoutTrailingSeparators(target, platform::IsPathSeparator));
+  return false;
+}
+
+// True when target itself is a symbolic link inside the destination folder.
+bool LastIsLink(platform::System& system, const std::string& target, size_t destFolderLength) {
+  return destFolderLength != 0 && system.IsSymbolicLink(WithoutTrailingSeparators(target, platform::IsPathSeparator));
 }
 
 }  // namespace
@@ -171,16 +176,19 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
                         size_t destFolderLength, ExtractionMemory& memory, EntryMeter& meter) {
   if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
   platform::System& system = archive.system();
-  if (PassesThroughLink(system, target, destFolderLength, memory.verifiedFolders)) return Status::kCreateFailed;
+  if (PassesThroughLinkedFolder(system, target, destFolderLength, memory.verifiedFolders)) {
+    return Status::kCreateFailed;
+  }
   if (entry.IsDirectory()) {
-    if (!system.MakeDirectory(target)) return Status::kCreateFailed;
+    if (LastIsLink(system, target, destFolderLength) || !system.MakeDirectory(target)) return Status::kCreateFailed;
     const std::string folder = WithoutTrailingSeparators(target, platform::IsPathSeparator);
     system.SetModifiedWallClockTime(folder, entry.time);
     memory.folders.push_back({folder, entry.time});
     return Status::kOk;
   }
   // A new name is written in place: the file is ours from its creation, so a
-  // failure removes it and nothing of anybody else's is touched.
+  // failure removes it and nothing of anybody else's is touched. Creating it
+  // never follows a link, so a link is looked for only when the name is taken.
   std::unique_ptr<FileStream> out = CreateNewWriteFileStream(system, target);
   if (out->IsOpen()) {
     const Status status = WriteContent(archive, entry, std::move(out), meter);
@@ -194,7 +202,8 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   // Something has the name already (or the folder refuses, which the partial
   // file finds out too): the new content goes beside it and replaces it only
   // when complete, so a failure leaves the old file as it was. A folder is
-  // refused by the final move.
+  // refused by the final move; a link is not replaced.
+  if (LastIsLink(system, target, destFolderLength)) return Status::kCreateFailed;
   std::string partial;
   out = CreatePartialFile(system, target, partial);
   if (!out->IsOpen()) return Status::kCreateFailed;
