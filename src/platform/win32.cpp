@@ -189,6 +189,7 @@ using DiskFreeSpaceExFn = BOOL(WINAPI*)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER
 NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
   DWORD access = GENERIC_READ;
   DWORD disposition = OPEN_EXISTING;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
   switch (mode) {
     case Mode::kRead:
       break;
@@ -203,10 +204,12 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
     case Mode::kCreateNew:
       access = GENERIC_WRITE;
       disposition = CREATE_NEW;
+      // As O_NOFOLLOW: a link in the name's place (even a dangling one) makes
+      // the name taken, and the file is never created where the link leads.
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
       break;
   }
-  const HANDLE h = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE h = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return NativeFile();
   BY_HANDLE_FILE_INFORMATION info;
   if (facts != nullptr && ::GetFileInformationByHandle(h, &info)) {
