@@ -145,7 +145,7 @@ endif()
 set(_tolvex_checks "${CMAKE_SOURCE_DIR}/tests/exports")
 if(WIN32)
   add_test(NAME exports.module_pe
-    COMMAND sh "${_tolvex_checks}/check_pe_module.sh" "${TOLVEX_OBJDUMP}" "$<TARGET_FILE:Tolvex>")
+    COMMAND sh "${_tolvex_checks}/check_module_exports.sh" pe "${TOLVEX_OBJDUMP}" "$<TARGET_FILE:Tolvex>")
   add_test(NAME exports.module_imports
     COMMAND sh "${_tolvex_checks}/check_module_imports.sh" "${TOLVEX_OBJDUMP}" "$<TARGET_FILE:Tolvex>"
             "${_tolvex_checks}/module_imports.txt")
@@ -153,7 +153,7 @@ if(WIN32)
     COMMAND sh "${_tolvex_checks}/check_pe_imports.sh" "${TOLVEX_OBJDUMP}" "$<TARGET_FILE:tolvex>")
 else()
   add_test(NAME exports.module_elf
-    COMMAND sh "${_tolvex_checks}/check_elf_module.sh" "${TOLVEX_NM}" "$<TARGET_FILE:Tolvex>")
+    COMMAND sh "${_tolvex_checks}/check_module_exports.sh" elf "${TOLVEX_NM}" "$<TARGET_FILE:Tolvex>")
 endif()
 
 add_test(NAME exports.no_test_hooks

@@ -23,15 +23,6 @@ namespace {
 
 using PluginExtractionFidelity = PluginTest;
 
-// Sets a 32-bit field of record `index`: field 1 is unpackedSize, 2 packedSize.
-void SetRecordField(std::string& bytes, const std::vector<RawEntry>& entries, size_t index, int field,
-                    uint32_t value) {
-  size_t at = 14;
-  for (size_t i = 0; i < index; ++i) at += 18 + entries[i].name.size();
-  at += 2 + entries[index].name.size() + 4 * static_cast<size_t>(field);
-  for (int i = 0; i < 4; ++i) bytes[at + static_cast<size_t>(i)] = static_cast<char>((value >> (8 * i)) & 0xFF);
-}
-
 // Entry times in directory order, as the archive's bytes hold them.
 std::vector<int32_t> StoredTimes(const std::string& path) {
   std::vector<int32_t> times;
@@ -71,21 +62,15 @@ TEST_F(PluginExtractionFidelity, FilesAndFoldersGetTheirEntriesTimes) {
   std::vector<int32_t> expected = StoredTimes(path);
   expected.push_back(2147483646);  // 2038-01-19 03:14:06
   EXPECT_EQ(StoredTimes(repacked), expected);
-  const Listing before = ListArchive(module(), path);
-  const Listing after = ListArchive(module(), repacked);
-  ASSERT_EQ(after.entries.size(), names.size() + 1);
-  for (size_t i = 0; i < names.size(); ++i) {
-    EXPECT_EQ(after.entries[i].name, before.entries[i].name);
-    EXPECT_EQ(after.entries[i].time, before.entries[i].time) << before.entries[i].name;
-  }
 }
 
 TEST_F(PluginExtractionFidelity, NegativeSizesAreBadDataAndWriteNothing) {
   // 2 GiB or more, as another writer could claim.
-  const std::vector<RawEntry> entries = {{"unpacked.txt", "abc"}, {"packed.txt", "abc"}, {"fine.txt", "ok"}};
-  std::string bytes = ArchiveBytes(entries);
-  SetRecordField(bytes, entries, 0, 1, 0x80000003u);
-  SetRecordField(bytes, entries, 1, 2, 0xFFFFFFFDu);
+  std::string bytes = ArchiveBytes({{"unpacked.txt", "abc"}, {"packed.txt", "abc"}, {"fine.txt", "ok"}});
+  const ArchiveLayout layout = ParseLayout(bytes);
+  ASSERT_TRUE(layout.ok);
+  bytes.replace(layout.records[0].unpackedAt, 4, FromHex("03 00 00 80"));
+  bytes.replace(layout.records[1].packedAt, 4, FromHex("FD FF FF FF"));
   const std::string path = Path("negative.tvx");
   ASSERT_TRUE(WriteFileBytes(path, bytes));
   EXPECT_EQ(ListedNames(module(), path), ReportedForms({"unpacked.txt", "packed.txt", "fine.txt"}));

@@ -26,40 +26,6 @@ const std::vector<RawEntry> kThreeEntries = {
     {"b.bin", "bravo!"},
 };
 
-TEST_F(PluginListing, EmptyArchiveOpensAndEndsAtTheFirstHeader) {
-  const std::string path = WriteArchive("empty.tvx", {});
-  ASSERT_EQ(ReadFileBytes(path).size(), 14u);
-  HostArchive archive(module(), path);
-  ASSERT_NE(archive.handle(), nullptr);
-  EXPECT_EQ(archive.Skip(), E_END_ARCHIVE) << "ProcessFile before any ReadHeader";
-  EXPECT_EQ(archive.ReadHeader(), E_END_ARCHIVE);
-  EXPECT_EQ(archive.ReadHeader(), E_END_ARCHIVE);
-}
-
-TEST_F(PluginListing, ProcessFileBeforeTheFirstHeaderTouchesNoEntry) {
-  const std::string path = WriteArchive("three.tvx", kThreeEntries);
-  HostArchive archive(module(), path);
-  ASSERT_NE(archive.handle(), nullptr);
-  EXPECT_EQ(archive.ExtractTo(Path("early")), E_END_ARCHIVE);
-  EXPECT_FALSE(PathExists(Path("early")));
-  // The first ReadHeader still gives the first entry.
-  tHeaderData header{};
-  ASSERT_EQ(archive.ReadHeader(header), 0);
-  EXPECT_STREQ(header.FileName, ReportedForm("docs/").c_str());
-}
-
-TEST_F(PluginListing, ThreeEntriesGiveThreeHeadersThenTheEndRepeatedly) {
-  const std::string path = WriteArchive("three.tvx", kThreeEntries);
-  HostArchive archive(module(), path);
-  ASSERT_NE(archive.handle(), nullptr);
-  for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(archive.ReadHeader(), 0) << "entry " << i;
-    EXPECT_EQ(archive.Skip(), 0) << "entry " << i;
-  }
-  EXPECT_EQ(archive.ReadHeader(), E_END_ARCHIVE);
-  EXPECT_EQ(archive.ReadHeader(), E_END_ARCHIVE);
-}
-
 TEST_F(PluginListing, NamesAttributesAndSizesFollowTheHostDialect) {
   const std::string content = Compressible(1000);
   const std::string path = WriteArchive("dialect.tvx", {{"docs/", ""}, Deflated("docs/a.txt", content)});
@@ -182,52 +148,37 @@ TEST_F(PluginListing, ListingsOnSeveralThreadsAtOnceEachGetTheirOwnDates) {
   EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
-TEST_F(PluginListing, ReadHeaderLeavesTheHostsOwnFieldsAsTheyWere) {
-  const std::string path = WriteArchive("three.tvx", kThreeEntries);
-  HostArchive archive(module(), path);
+// The host's own fields stay as it left them, and a name too long for
+// FileName is cut to a beginning of its own with nothing written beyond.
+TEST_F(PluginListing, ReadHeaderWritesOnlyItsFieldsAndCutsLongNamesToFit) {
+  const std::string longName = "folder/" + std::string(200, 'd') + "/" + std::string(93, 'f');
+  ASSERT_EQ(longName.size(), 301u);
+  std::vector<RawEntry> entries = kThreeEntries;
+  entries.push_back({longName, "content"});
+  HostArchive archive(module(), WriteArchive("three.tvx", entries));
   ASSERT_NE(archive.handle(), nullptr);
   char comment[16] = "host's buffer";
   tHeaderData header;
   std::memset(&header, 0xA5, sizeof header);
   header.CmtBuf = comment;
   const int pattern = static_cast<int>(0xA5A5A5A5u);
-
-  for (int i = 0; i < 3; ++i) {
+  for (const RawEntry& entry : entries) {
     ASSERT_EQ(archive.ReadHeader(header), 0);
-    EXPECT_EQ(header.Flags, pattern);
-    EXPECT_EQ(header.HostOS, pattern);
-    EXPECT_EQ(header.FileCRC, pattern);
-    EXPECT_EQ(header.UnpVer, pattern);
-    EXPECT_EQ(header.Method, pattern);
+    EXPECT_EQ((std::vector<int>{header.Flags, header.HostOS, header.FileCRC, header.UnpVer, header.Method,
+                                header.CmtBufSize, header.CmtSize, header.CmtState}),
+              std::vector<int>(8, pattern))
+        << entry.name;
     EXPECT_EQ(header.CmtBuf, comment);
-    EXPECT_EQ(header.CmtBufSize, pattern);
-    EXPECT_EQ(header.CmtSize, pattern);
-    EXPECT_EQ(header.CmtState, pattern);
     EXPECT_STREQ(comment, "host's buffer");
-    ASSERT_EQ(archive.Skip(), 0);
+    ASSERT_EQ(archive.Test(), 0) << entry.name;
   }
-}
-
-TEST_F(PluginListing, LongNameIsCutToFitFileNameAndNothingBeyondIsWritten) {
-  const std::string longName = "folder/" + std::string(200, 'd') + "/" + std::string(93, 'f');
-  ASSERT_EQ(longName.size(), 301u);
-  const std::string path = WriteArchive("long.tvx", {{longName, "content"}});
-  HostArchive archive(module(), path);
-  ASSERT_NE(archive.handle(), nullptr);
-  tHeaderData header;
-  std::memset(&header, 0xA5, sizeof header);
-  ASSERT_EQ(archive.ReadHeader(header), 0);
-
-  const void* nul = std::memchr(header.FileName, '\0', sizeof header.FileName);
-  ASSERT_NE(nul, nullptr) << "FileName is not NUL-terminated";
+  ASSERT_NE(std::memchr(header.FileName, '\0', sizeof header.FileName), nullptr) << "FileName is not NUL-terminated";
   const std::string reported = header.FileName;
   EXPECT_LE(reported.size(), 259u);
   EXPECT_FALSE(reported.empty());
   const std::string beginning = reported.substr(0, reported.rfind('~'));
   EXPECT_EQ(ReportedForm(longName).compare(0, beginning.size(), beginning), 0)
       << "not a beginning of the full name and a mark of its own: " << reported;
-  EXPECT_EQ(header.Flags, static_cast<int>(0xA5A5A5A5u)) << "written past FileName";
-  EXPECT_EQ(archive.Test(), 0);
 }
 
 // What OpenArchive and CanYouHandleThisFile make of a file: only the magic
@@ -274,7 +225,6 @@ TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
 }
 
 TEST_F(PluginListing, CapabilitiesAreNewModifyMultipleDeleteAndByContent) {
-  EXPECT_EQ(module().get_packer_caps(), 79);
   EXPECT_EQ(module().get_packer_caps(),
             PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_BY_CONTENT);
 }

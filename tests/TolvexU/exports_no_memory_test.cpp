@@ -74,7 +74,8 @@ std::string gWritten;
 std::string gArcName;
 std::string gSrcPath;
 std::string gDest;
-std::string gList;
+std::string gPackList;
+std::string gDeleteList;
 tOpenArchiveData gOpenData{};
 tHeaderData gHeader{};
 HANDLE_WCX gOpen = nullptr;
@@ -91,6 +92,8 @@ void WriteArchive(const TempDir& dir) {
   gArcName = dir.File("a.tvx");
   gSrcPath = dir.path() + NativeSeparator();
   gDest = dir.File("out.txt");
+  gPackList = NameList({"new.txt"});
+  gDeleteList = NameList({"b.txt"});
   gOpenData = tOpenArchiveData{};
   gOpenData.ArcName = &gArcName[0];
   gOpenData.OpenMode = PK_OM_EXTRACT;
@@ -124,18 +127,9 @@ TEST(ExportsWithoutMemory, EveryFailedAllocationAnswersNoMemory) {
        E_NO_MEMORY},
       {"ProcessFile", [](const TempDir& dir) { OpenWritten(dir, true); },
        [] { return ProcessFile(gOpen, PK_EXTRACT, nullptr, &gDest[0]); }, E_NO_MEMORY},
-      {"PackFiles",
-       [](const TempDir& dir) {
-         WriteArchive(dir);
-         gList = NameList({"new.txt"});
-       },
-       [] { return PackFiles(&gArcName[0], nullptr, &gSrcPath[0], &gList[0], PK_PACK_SAVE_PATHS); }, E_NO_MEMORY},
-      {"DeleteFiles",
-       [](const TempDir& dir) {
-         WriteArchive(dir);
-         gList = NameList({ListForm("b.txt")});
-       },
-       [] { return DeleteFiles(&gArcName[0], &gList[0]); }, E_NO_MEMORY},
+      {"PackFiles", WriteArchive,
+       [] { return PackFiles(&gArcName[0], nullptr, &gSrcPath[0], &gPackList[0], PK_PACK_SAVE_PATHS); }, E_NO_MEMORY},
+      {"DeleteFiles", WriteArchive, [] { return DeleteFiles(&gArcName[0], &gDeleteList[0]); }, E_NO_MEMORY},
   };
   TempDir temp;  // the module's temporary folder, checked after every failure
   TempFolderRedirect redirect(temp.path());

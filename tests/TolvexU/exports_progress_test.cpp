@@ -69,34 +69,6 @@ TEST_F(PluginProgress, EachProcessFileReportsTheNameAndTheUnpackedSizeOnce) {
   EXPECT_EQ(Reports(), expected);
 }
 
-TEST_F(PluginProgress, ReadHeaderAloneReportsNothing) {
-  HostArchive archive(module(), WriteArchive("p.tvx", {{"a.txt", "a"}, {"b.txt", "b"}}));
-  Listen();
-  while (archive.ReadHeader() == 0) {
-  }
-  EXPECT_TRUE(Reports().empty());
-}
-
-// The kept entries' copy as reports of no bytes, which leave the host's byte
-// count and bar to the files added.
-TEST_F(PluginProgress, PackingReportsTheKeptCopyAsNoBytesThenEachNewEntry) {
-  const std::string archivePath = WriteArchive("p.tvx", {{"kept.txt", "kept"}});
-  ASSERT_TRUE(std::filesystem::create_directory(Path("docs")));
-  ASSERT_TRUE(WriteFileBytes(Path("docs") + NativeSeparator() + "a.txt", Compressible(3000)));
-  ASSERT_TRUE(WriteFileBytes(Path("b.txt"), "bee"));
-  Listen();
-  EXPECT_EQ(PackWith(module(), archivePath, nullptr, SrcPath(),
-                     {ListForm("docs/"), ListForm("docs/a.txt"), "b.txt"}, PK_PACK_SAVE_PATHS),
-            0);
-  const std::vector<Report> expected = {
-      {ReportedForm("kept.txt"), 0},
-      {ReportedForm("docs/"), 0},
-      {ReportedForm("docs/a.txt"), 3000},
-      {ReportedForm("b.txt"), 3},
-  };
-  EXPECT_EQ(Reports(), expected);
-}
-
 TEST_F(PluginProgress, ClearedCallbackIsNeverCalledAgain) {
   const std::string archivePath = WriteArchive("p.tvx", {{"a.txt", "a"}});
   ASSERT_TRUE(WriteFileBytes(Path("b.txt"), "b"));

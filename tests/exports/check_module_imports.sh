@@ -7,7 +7,7 @@
 #
 #   check_module_imports.sh <objdump> <Tolvex.wcx|Tolvex.wcx64> <module_imports.txt>
 #
-# The list's lines: DLL NAME REASON... ('#' starts a comment line).
+# The list's lines: DLL NAME[,NAME...] REASON... ('#' starts a comment line).
 set -u
 objdump=$1
 module=$2
@@ -31,7 +31,7 @@ if [ -z "$imports" ]; then
   exit 1
 fi
 
-allowed=$(awk '!/^[[:space:]]*(#|$)/ { print tolower($1), $2 }' "$list")
+allowed=$(awk '!/^[[:space:]]*(#|$)/ { n = split($2, names, ","); for (i = 1; i <= n; ++i) print tolower($1), names[i] }' "$list")
 status=0
 
 unexplained=$(awk '!/^[[:space:]]*(#|$)/ && NF < 3 { print "  line " NR ": " $0 }' "$list")
