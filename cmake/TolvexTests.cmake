@@ -44,7 +44,6 @@ add_library(tolvex_test_support STATIC
   tests/support/plugin_test.cpp
   tests/support/sample_data.cpp
   tests/support/test_support.cpp
-  tests/support/memory_stream.cpp
   tests/support/test_system.cpp)
 target_link_libraries(tolvex_test_support PUBLIC
   tolvex_test_tools tolvex_host ZLIB::ZLIB ${TOLVEX_GTEST_LIBRARIES})

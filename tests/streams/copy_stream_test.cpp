@@ -28,7 +28,7 @@ TEST(CopyStream, ZeroCountMovesNothingAndIsComplete) {
   FailingSource from(RandomBytes(10));
   LimitedSink to(100);
   EXPECT_TRUE(CopyStream(to, from, 0).Complete(0));
-  EXPECT_TRUE(to.data.empty());
+  EXPECT_TRUE(to.bytes.empty());
   EXPECT_EQ(testing_support::At(from.TryPosition()), 0u);
 }
 
@@ -75,7 +75,7 @@ TEST(CopyStream, StopsShortAndSaysWhy) {
     const CopyResult r = CopyStream(to, *from, row.count);
     EXPECT_EQ(r.read, row.read);
     EXPECT_EQ(r.written, row.written);
-    EXPECT_EQ(to.data.size(), row.written);
+    EXPECT_EQ(to.bytes.size(), row.written);
     EXPECT_EQ(r.sourceFailed, row.failingSource);
     EXPECT_EQ(r.error.kind, row.error);
     EXPECT_FALSE(r.Complete(row.count));

@@ -17,8 +17,6 @@ using testing_support::RandomBytes;
 using testing_support::ReadAll;
 using testing_support::TextBytes;
 
-std::vector<uint8_t> Contents(MemoryStream& s) { return std::vector<uint8_t>(s.Memory(), s.Memory() + s.Size()); }
-
 // Decompresses what a memory stream holds from `from` on.
 std::vector<uint8_t> Decompress(MemoryStream& compressed, uint32_t from = 0) {
   EXPECT_EQ(At(compressed.TrySetPosition(from)), from);
@@ -61,7 +59,7 @@ TEST(DeflateStreamOutput, AnEmptyStreamAddsNothingForAZeroByteWriteAndFinishesVa
   EXPECT_EQ(dest.Size(), 0u);
   ASSERT_TRUE(deflate->Finish());
   const std::vector<uint8_t> expected = {0x78, 0xDA, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
-  EXPECT_EQ(Contents(dest), expected);
+  EXPECT_EQ(dest.bytes, expected);
   const Transfer late = deflate->TryWrite("x", 1);  // a finished stream takes nothing more
   EXPECT_EQ(late.count, 0u);
   EXPECT_TRUE(late.failed());
@@ -77,8 +75,8 @@ TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestWritesItsHeader) {
     ASSERT_TRUE(deflate->Finish());
     EXPECT_TRUE(Decompress(dest) == data) << level;
     if (level == kBestCompression) {
-      EXPECT_EQ(dest.Memory()[0], 0x78);
-      EXPECT_EQ(dest.Memory()[1], 0xDA);
+      EXPECT_EQ(dest.bytes[0], 0x78);
+      EXPECT_EQ(dest.bytes[1], 0xDA);
       EXPECT_LT(dest.Size(), 50000u);
     }
   }
@@ -109,7 +107,7 @@ TEST(DeflateStreamOutput, WritesAtItsOwnPlaceWhenTheDestinationWasMoved) {
   ASSERT_EQ(deflate->TryWrite(data.data() + 100000, 50000).count, 50000u);
   ASSERT_EQ(At(dest.TrySetPosition(1)), 1u);
   ASSERT_TRUE(deflate->Finish());
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(dest.Memory()), 3), "HDR");
+  EXPECT_EQ(std::string(dest.bytes.begin(), dest.bytes.begin() + 3), "HDR");
   EXPECT_TRUE(Decompress(dest, 3) == data);
 }
 
@@ -123,7 +121,7 @@ TEST(DeflateStreamPosition, CurrentPositionCountsBytesAcceptedAndOtherSeeksFail)
   EXPECT_EQ(At(deflate->TrySeek(1, kFromCurrent)), kFailed);
 }
 
-TEST(DeflateStreamRefusedOutput, FinishReportsADestinationThatTookLess) {
+TEST(DeflateStreamRefusedOutput, WriteAndFinishReportADestinationThatTookLess) {
   LimitedSink dest(4);
   auto deflate = NewDeflateStream(kBestCompression, dest);
   const auto data = TextBytes(1000);
@@ -131,17 +129,15 @@ TEST(DeflateStreamRefusedOutput, FinishReportsADestinationThatTookLess) {
   EXPECT_FALSE(deflate->Finish());
   EXPECT_FALSE(deflate->Finish());  // the first answer stays
   EXPECT_EQ(deflate->BytesOut(), 4u);
-}
-
-TEST(DeflateStreamRefusedOutput, WriteReportsARefusedBlockAndFinishFailsAfterIt) {
-  LimitedSink dest(1000);
-  auto deflate = NewDeflateStream(kBestCompression, dest);
-  const auto data = RandomBytes(200000);
-  const Transfer refused = deflate->TryWrite(data.data(), 200000);
+  // A block refused while writing fails that write, and Finish after it.
+  LimitedSink full(1000);
+  auto refusing = NewDeflateStream(kBestCompression, full);
+  const auto noise = RandomBytes(200000);
+  const Transfer refused = refusing->TryWrite(noise.data(), 200000);
   EXPECT_EQ(refused.count, 0u);
   EXPECT_EQ(refused.error.kind, platform::IoErrorKind::kIo);
-  EXPECT_FALSE(deflate->Finish());
-  EXPECT_EQ(dest.data.size(), 1000u);
+  EXPECT_FALSE(refusing->Finish());
+  EXPECT_EQ(full.bytes.size(), 1000u);
 }
 
 }  // namespace

@@ -43,17 +43,12 @@ TEST_F(FileStreams, AWriteOnlyFileReportsAFailedWriteOrCut) {
   auto s = CreateWriteFileStream(faults, path);
   ASSERT_TRUE(s->IsOpen());
   {
-    test::FaultPlan plan;
-    plan.failWriteAt = 1;
-    test::FaultPlanGuard guard(faults, plan);
+    test::FaultPlanGuard guard(faults, test::FaultPlan{1});
     EXPECT_EQ(s->TryWrite("abc", 3).count, 0u);
   }
   ASSERT_EQ(s->TryWrite("abcdef", 6).count, 6u);
   ASSERT_EQ(At(s->TrySetPosition(1)), 1u);
-  test::FaultPlan plan;
-  plan.failWriteAt = 2;  // the write goes through, the cut after it fails
-  plan.failOnce = true;
-  test::FaultPlanGuard guard(faults, plan);
+  test::FaultPlanGuard guard(faults, test::FaultPlan{2, 0, true});  // the write goes through, the cut after it fails
   const Transfer cut = s->TryWrite("xy", 2);
   EXPECT_EQ(cut.count, 0u);
   EXPECT_TRUE(cut.failed());
@@ -66,8 +61,7 @@ TEST_F(FileStreams, WritingFrontToBackNeedsNoCut) {
   {
     auto s = CreateWriteFileStream(faults, path);
     ASSERT_TRUE(s->IsOpen());
-    test::FaultPlan plan;  // counts only
-    test::FaultPlanGuard guard(faults, plan);
+    test::FaultPlanGuard guard(faults, test::FaultPlan());  // counts only
     ASSERT_EQ(s->TryWrite("abc", 3).count, 3u);
     ASSERT_EQ(s->TryWrite("def", 3).count, 3u);
     EXPECT_EQ(faults.MutatingCalls(), 2u);
@@ -142,9 +136,7 @@ TEST_F(FileStreams, SetSizeMovesThePositionOnlyWhenItShrinksPastIt) {
     const auto data = RandomBytes(100);
     ASSERT_EQ(s->TryWrite(data.data(), 100).count, 100u);
     ASSERT_EQ(At(s->TrySetPosition(row.at)), row.at);
-    test::FaultPlan plan;
-    if (row.failCut) plan.failWriteAt = 1;
-    test::FaultPlanGuard guard(faults, plan);
+    test::FaultPlanGuard guard(faults, test::FaultPlan{row.failCut ? 1u : 0u});
     EXPECT_EQ(s->SetSize(row.size), !row.failCut) << row.size;
     if (row.failCut) continue;
     EXPECT_EQ(s->Size(), row.size);

@@ -31,12 +31,8 @@ class CountingBase : public MemoryStream {
 
 class ReadAhead : public ::testing::Test {
  protected:
-  void SetUp() override {
-    data = RandomBytes(100000);
-    ASSERT_EQ(base.TryWrite(data.data(), static_cast<uint32_t>(data.size())).count, data.size());
-    base.reads = 0;
-  }
-  std::vector<uint8_t> data;
+  void SetUp() override { base.bytes = data; }
+  const std::vector<uint8_t> data = RandomBytes(100000);
   CountingBase base;
 };
 
