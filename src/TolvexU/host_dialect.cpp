@@ -95,6 +95,12 @@ std::string FullHostForm(const std::string& name) {
 }
 }  // namespace
 
+// A safe name has no '\', so the leading separator and the '\' of its host
+// form are all that ShownEntryForm undoes.
+bool ShownAsStored(const std::string& entryName) {
+  return entryName.size() + 1 <= kMaxFileName && AlreadySafe(entryName, NameSafetyRules{true});
+}
+
 // The host reads only DOS dates: a time outside them is shown as the nearest.
 int FileTimeOf(ArchiveHandle&, const ArchiveEntry& entry) { return static_cast<int>(NearestDosTime(entry.time)); }
 
@@ -110,6 +116,11 @@ bool IsListSeparator(char c) { return IsListSeparatorOf(c, false); }
 namespace {
 std::string FullHostForm(const std::string& name) { return SafeEntryName(name, NameSafetyRules{false}); }
 }  // namespace
+
+// A safe name has no leading '/': its host form is itself.
+bool ShownAsStored(const std::string& entryName) {
+  return entryName.size() <= kMaxFileName && AlreadySafe(entryName, NameSafetyRules{false});
+}
 
 // mktime consults the time-zone files on every call; listings of many
 // entries from the same hour ask for the same offset again and again, so the

@@ -40,6 +40,10 @@ std::string ShownName(ArchiveHandle& handle, size_t index);
 // of PackFiles match besides the stored name.
 std::string ShownEntryForm(ArchiveHandle& handle, size_t index);
 
+// True when ShownEntryForm of an entry so named is the name itself, as it is
+// for almost every name; found without building that form. False says nothing.
+bool ShownAsStored(const std::string& entryName);
+
 // True when the entry name's host form fits the host's FileName unshortened.
 bool NameFitsHost(const std::string& entryName);
 

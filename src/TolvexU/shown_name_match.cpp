@@ -23,13 +23,17 @@ std::vector<bool> EntriesNamedAsShown(ArchiveHandle& handle, const std::vector<s
                                       const std::vector<std::string>& folders) {
   const std::vector<ArchiveEntry>& entries = handle.archive->entries();
   // Views of the caller's names: no copy of each one just to look it up.
-  const std::unordered_set<std::string_view> named(names.begin(), names.end());
-  std::vector<bool> drop(entries.size(), false);
-  bool anyShownDifferently = false;
+  // Made only once an entry is shown differently: usually none is.
+  std::unordered_set<std::string_view> named;
+  std::vector<bool> drop;
   for (size_t i = 0; i < entries.size(); ++i) {
+    if (ShownAsStored(entries[i].name)) continue;
     const std::string shown = ShownEntryForm(handle, i);
     if (shown == entries[i].name) continue;
-    anyShownDifferently = true;
+    if (drop.empty()) {
+      drop.assign(entries.size(), false);
+      named.insert(names.begin(), names.end());
+    }
     if (named.count(shown) != 0) {
       drop[i] = true;
       continue;
@@ -41,7 +45,6 @@ std::vector<bool> EntriesNamedAsShown(ArchiveHandle& handle, const std::vector<s
       }
     }
   }
-  if (!anyShownDifferently) drop.clear();
   return drop;
 }
 

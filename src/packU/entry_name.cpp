@@ -49,28 +49,6 @@ bool UnusableOnWindows(const char* component, size_t length) {
   return last == '.' || last == ' ' || IsDeviceName(component, length);
 }
 
-// True when cleaning would change nothing: no drive prefix, no empty, "." or
-// ".." component, no separator but '/', nothing to replace. Listings of large
-// archives meet almost only such names, and one scan is cheaper than a rebuild.
-bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
-  if (name.empty()) return false;
-  if (rules.windows && name.size() >= 2 && IsDriveLetter(name[0]) && name[1] == ':') return false;
-  size_t componentStart = 0;
-  for (size_t i = 0; i <= name.size(); ++i) {
-    const bool end = i == name.size();
-    const char c = end ? '/' : name[i];
-    if (Replaced(c, rules)) return false;
-    if (!end && !IsSeparator(c, rules)) continue;
-    if (c != '/') return false;
-    const size_t length = i - componentStart;
-    if (length == 0 && !(end && i > 0)) return false;  // only a directory's trailing '/' may end empty
-    if (length == 1 && name[componentStart] == '.') return false;
-    if (length == 2 && name[componentStart] == '.' && name[componentStart + 1] == '.') return false;
-    if (rules.windows && UnusableOnWindows(name.data() + componentStart, length)) return false;
-    componentStart = i + 1;
-  }
-  return true;
-}
 
 // The files and the folders a set of names puts on disk, by EntryMatchKey;
 // a folder also for every name below it.
@@ -96,6 +74,29 @@ struct NameKinds {
 };
 
 }  // namespace
+
+// No drive prefix, no empty, "." or ".." component, no separator but '/',
+// nothing to replace. Listings of large archives meet almost only such names,
+// and one scan is cheaper than a rebuild.
+bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
+  if (name.empty()) return false;
+  if (rules.windows && name.size() >= 2 && IsDriveLetter(name[0]) && name[1] == ':') return false;
+  size_t componentStart = 0;
+  for (size_t i = 0; i <= name.size(); ++i) {
+    const bool end = i == name.size();
+    const char c = end ? '/' : name[i];
+    if (Replaced(c, rules)) return false;
+    if (!end && !IsSeparator(c, rules)) continue;
+    if (c != '/') return false;
+    const size_t length = i - componentStart;
+    if (length == 0 && !(end && i > 0)) return false;  // only a directory's trailing '/' may end empty
+    if (length == 1 && name[componentStart] == '.') return false;
+    if (length == 2 && name[componentStart] == '.' && name[componentStart + 1] == '.') return false;
+    if (rules.windows && UnusableOnWindows(name.data() + componentStart, length)) return false;
+    componentStart = i + 1;
+  }
+  return true;
+}
 
 bool NormalEntryName(const std::string& name, std::string& normal) {
   normal.clear();

@@ -28,6 +28,8 @@ struct NameSafetyRules {
 // '/'. A name that ends up empty becomes "_" ("_/" for a directory). Names the
 // plug-in writes itself come back unchanged.
 std::string SafeEntryName(const std::string& name, const NameSafetyRules& rules);
+// True when SafeEntryName(name, rules) is name itself, found without a copy.
+bool AlreadySafe(const std::string& name, const NameSafetyRules& rules);
 
 // Cuts a name to at most maxBytes bytes, at a separator when one lies in the
 // second half of the allowed length, so that a whole component is dropped

@@ -3,7 +3,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 #include "commonsU/entry_time.h"
 #include "commonsU/path_text.h"
@@ -22,28 +22,66 @@ namespace {
 // The new archive is written through a buffer of this size (see Rebuild::Run).
 constexpr uint32_t kWriteBuffer = 1u << 20;
 
+// A set of names in one table: a lookup is a hash and a compare or two, and
+// the whole set is one allocation, not one per name.
+class NameTable {
+ public:
+  explicit NameTable(size_t count) {
+    size_t size = 16;
+    while (size < 2 * count) size *= 2;
+    slots_.assign(size, kFree);
+    names_.reserve(count);
+  }
+
+  void Insert(std::string_view name) {
+    size_t slot = Slot(name);
+    for (; slots_[slot] != kFree; slot = (slot + 1) & (slots_.size() - 1)) {
+      if (names_[slots_[slot]] == name) return;
+    }
+    slots_[slot] = static_cast<uint32_t>(names_.size());
+    names_.push_back(name);
+  }
+
+  bool Contains(std::string_view name) const {
+    for (size_t slot = Slot(name); slots_[slot] != kFree; slot = (slot + 1) & (slots_.size() - 1)) {
+      if (names_[slots_[slot]] == name) return true;
+    }
+    return false;
+  }
+
+  bool empty() const { return names_.empty(); }
+
+ private:
+  static constexpr uint32_t kFree = 0xFFFFFFFFu;
+
+  size_t Slot(std::string_view name) const { return std::hash<std::string_view>()(name) & (slots_.size() - 1); }
+
+  std::vector<uint32_t> slots_;  // indexes into names_, a power of two of them, at most half taken
+  std::vector<std::string_view> names_;
+};
+
 // Names to drop from the old archive, matched in constant time per name.
 class DropSet {
  public:
-  explicit DropSet(const RebuildPlan& plan) {
-    exact_.reserve(plan.removeNames.size() + plan.additions.size());
-    for (const auto& name : plan.removeNames) exact_.insert(name);
-    for (const auto& item : plan.additions) exact_.insert(item.entryName);
-    for (const auto& folder : plan.removeFolders) folders_.insert(folder);
+  explicit DropSet(const RebuildPlan& plan)
+      : exact_(plan.removeNames.size() + plan.additions.size()), folders_(plan.removeFolders.size()) {
+    for (const auto& name : plan.removeNames) exact_.Insert(name);
+    for (const auto& item : plan.additions) exact_.Insert(item.entryName);
+    for (const auto& folder : plan.removeFolders) folders_.Insert(folder);
   }
 
   bool Drops(const std::string& name) const {
-    if (exact_.count(name) != 0) return true;
+    if (exact_.Contains(name)) return true;
     if (folders_.empty()) return false;
     for (size_t slash = name.find('/'); slash != std::string::npos; slash = name.find('/', slash + 1)) {
-      if (folders_.count(std::string_view(name.data(), slash + 1)) != 0) return true;
+      if (folders_.Contains(std::string_view(name.data(), slash + 1))) return true;
     }
     return false;
   }
 
  private:
-  std::unordered_set<std::string_view> exact_;
-  std::unordered_set<std::string_view> folders_;
+  NameTable exact_;
+  NameTable folders_;
 };
 
 // The time a new entry gets: the file's own, else (a folder, a vanished file)
