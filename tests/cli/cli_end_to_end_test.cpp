@@ -81,7 +81,18 @@ class CliEndToEnd : public CliTest {
   }
 };
 
+// One archive of the tree, listed as a table and as JSON, tested, extracted
+// whole, again over changed files, and one folder of it into the current one.
 TEST_F(CliEndToEnd, AddListTestExtractGivesBackTheSameTreeAndMoveDeletesTheSources) {
+  const std::time_t when = LocalTime(2021, 6, 15, 12, 34, 56);
+  const std::string stamped = src_.File("tree") + kSep + Shown("docs/a.txt");
+#ifdef _WIN32
+  struct _utimbuf times{when, when};
+  ASSERT_EQ(_utime(stamped.c_str(), &times), 0);
+#else
+  struct utimbuf times{when, when};
+  ASSERT_EQ(utime(stamped.c_str(), &times), 0);
+#endif
   const std::map<std::string, std::string> tree = Snapshot(src_.path());
   const CliRun add = AddTree();
   ASSERT_EQ(add.exit_code, 0) << add.err;
@@ -93,13 +104,41 @@ TEST_F(CliEndToEnd, AddListTestExtractGivesBackTheSameTreeAndMoveDeletesTheSourc
   EXPECT_TRUE(Contains(list.out, Shown("tree/empty_folder/") + "\n")) << list.out;
   EXPECT_TRUE(Contains(list.out, "4 files, 4 folders")) << list.out;
 
-  const CliRun test = RunTolvex({"test", Archive()});
-  EXPECT_EQ(test.exit_code, 0) << test.err;
+  const CliRun json = RunTolvex({"list", Archive(), "--json"});
+  ASSERT_EQ(json.exit_code, 0) << json.err;
+  const std::string size = std::to_string(Compressible().size());
+  for (const std::string& text : {"{\"name\": " + cli::JsonString(Shown("tree/docs/a.txt")) + ", \"size\": " + size +
+                                      ", \"packed\": ",
+                                  std::string("\"time\": \"2021-06-15T12:34:56\""),
+                                  cli::JsonString(Shown("tree/empty_folder/")), std::string("\"dir\": true"),
+                                  std::string("\"totals\": {\"files\": 4, \"folders\": 4")})
+    EXPECT_TRUE(Contains(json.out, text)) << text << "\n" << json.out;
+
+  EXPECT_EQ(RunTolvex({"test", Archive()}).exit_code, 0);
 
   const CliRun extract = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
   ASSERT_EQ(extract.exit_code, 0) << extract.err;
   EXPECT_EQ(Snapshot(work_.File("out")), tree);
   EXPECT_EQ(Snapshot(src_.path()), tree) << "an add without --move changed its sources";
+
+  // Existing files are kept unless --overwrite is given.
+  const std::string target = work_.File("out") + kSep + Shown("tree/docs/sub/deep.txt");
+  ASSERT_TRUE(WriteFileBytes(target, "changed"));
+  const CliRun again = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
+  EXPECT_EQ(again.exit_code, 1);
+  EXPECT_TRUE(Contains(again.err, "exists, not replaced (use --overwrite): " + target)) << again.err;
+  EXPECT_EQ(ReadFileBytes(target), "changed");
+  const CliRun forced = RunTolvex({"extract", Archive(), "-C", work_.File("out"), "--overwrite"});
+  EXPECT_EQ(forced.exit_code, 0) << forced.err;
+  EXPECT_EQ(ReadFileBytes(target), "deep");
+
+  // A chosen folder only, into the current folder.
+  fs::create_directories(work_.File("cwd"));
+  const CliRun chosen = RunTolvex({"extract", Archive(), "tree/docs/"}, work_.File("cwd"));
+  ASSERT_EQ(chosen.exit_code, 0) << chosen.err;
+  const std::string base = work_.File("cwd") + kSep;
+  EXPECT_EQ(ReadFileBytes(base + Shown("tree/docs/sub/deep.txt")), "deep");
+  EXPECT_FALSE(PathExists(base + Shown("tree/b.bin")) || PathExists(base + Shown("tree/empty_folder")));
 
   const CliRun move = RunTolvex({"add", work_.File("moved.tvx"), src_.File("tree"), "--move"});
   ASSERT_EQ(move.exit_code, 0) << move.err;
@@ -198,30 +237,6 @@ TEST_F(CliEndToEnd, CommandsSayWhatTheyDidAndAFailureChangesNothing) {
   EXPECT_EQ(RunTolvex({"--version"}).out, std::string("tolvex ") + TOLVEX_CLI_VERSION + "\n");
 }
 
-TEST_F(CliEndToEnd, JsonListingCarriesSizesDirsAndLocalTime) {
-  const std::time_t when = LocalTime(2021, 6, 15, 12, 34, 56);
-  const std::string file = src_.File("tree") + kSep + "docs" + kSep + "a.txt";
-#ifdef _WIN32
-  struct _utimbuf times{when, when};
-  ASSERT_EQ(_utime(file.c_str(), &times), 0);
-#else
-  struct utimbuf times{when, when};
-  ASSERT_EQ(utime(file.c_str(), &times), 0);
-#endif
-  ASSERT_EQ(AddTree().exit_code, 0);
-
-  const CliRun list = RunTolvex({"list", Archive(), "--json"});
-  ASSERT_EQ(list.exit_code, 0) << list.err;
-  const std::string size = std::to_string(Compressible().size());
-  EXPECT_TRUE(Contains(list.out, "{\"name\": " + cli::JsonString(Shown("tree/docs/a.txt")) + ", \"size\": " + size +
-                                     ", \"packed\": "))
-      << list.out;
-  EXPECT_TRUE(Contains(list.out, "\"time\": \"2021-06-15T12:34:56\"")) << list.out;
-  EXPECT_TRUE(Contains(list.out, cli::JsonString(Shown("tree/empty_folder/")))) << list.out;
-  EXPECT_TRUE(Contains(list.out, "\"dir\": true")) << list.out;
-  EXPECT_TRUE(Contains(list.out, "\"totals\": {\"files\": 4, \"folders\": 4")) << list.out;
-}
-
 // Written on Linux or by another tool, an archive may hold names that differ
 // only in case. Each is chosen by its exact spelling; a guess at the case
 // that could mean either is refused (on Linux it names nothing).
@@ -316,40 +331,12 @@ TEST_F(CliEndToEnd, ExtractNeverWritesOutsideTheDestination) {
                                                        {"ok.txt", "fine"}})));
   const std::string out = work_.File("dest") + kSep + "out";
   const CliRun extract = RunTolvex({"extract", Archive(), "-C", out});
-  EXPECT_FALSE(PathExists(work_.File("dest") + kSep + "evil"));
-  EXPECT_FALSE(PathExists(work_.File("dest") + kSep + "evil2"));
-  EXPECT_FALSE(PathExists(work_.File("evil")));
-  EXPECT_FALSE(PathExists(work_.File("evil2")));
+  for (const std::string& outside : {work_.File("dest") + kSep + "evil", work_.File("dest") + kSep + "evil2",
+                                     work_.File("evil"), work_.File("evil2")})
+    EXPECT_FALSE(PathExists(outside)) << outside;
   if (extract.exit_code != 2) {
     EXPECT_EQ(ReadFileBytes(out + kSep + "ok.txt"), "fine") << extract.err;
   }
-}
-
-TEST_F(CliEndToEnd, ExtractKeepsExistingFilesUnlessOverwriteIsGiven) {
-  ASSERT_EQ(AddTree().exit_code, 0);
-  const std::string target = work_.File("out") + kSep + Shown("tree/docs/sub/deep.txt");
-  ASSERT_EQ(RunTolvex({"extract", Archive(), "-C", work_.File("out")}).exit_code, 0);
-  ASSERT_TRUE(WriteFileBytes(target, "changed"));
-
-  const CliRun again = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
-  EXPECT_EQ(again.exit_code, 1);
-  EXPECT_TRUE(Contains(again.err, "exists, not replaced (use --overwrite): " + target)) << again.err;
-  EXPECT_EQ(ReadFileBytes(target), "changed");
-
-  const CliRun forced = RunTolvex({"extract", Archive(), "-C", work_.File("out"), "--overwrite"});
-  EXPECT_EQ(forced.exit_code, 0) << forced.err;
-  EXPECT_EQ(ReadFileBytes(target), "deep");
-}
-
-TEST_F(CliEndToEnd, ExtractChosenFolderOnlyIntoTheCurrentFolder) {
-  ASSERT_EQ(AddTree().exit_code, 0);
-  fs::create_directories(work_.File("cwd"));
-  const CliRun extract = RunTolvex({"extract", Archive(), "tree/docs/"}, work_.File("cwd"));
-  ASSERT_EQ(extract.exit_code, 0) << extract.err;
-  const std::string base = work_.File("cwd") + kSep;
-  EXPECT_EQ(ReadFileBytes(base + Shown("tree/docs/sub/deep.txt")), "deep");
-  EXPECT_FALSE(PathExists(base + Shown("tree/b.bin")));
-  EXPECT_FALSE(PathExists(base + Shown("tree/empty_folder")));
 }
 
 TEST_F(CliEndToEnd, FileOfTwoGiBIsRefusedBeforePacking) {
