@@ -48,6 +48,10 @@ bool HasFreeSpace(platform::System& system, const std::string& root, uint64_t co
   return free > 0 && static_cast<uint64_t>(free) > count;
 }
 
+bool ClaimName(platform::System& system, const std::string& path) {
+  return CreateNewWriteFileStream(system, path)->IsOpen();
+}
+
 bool NameTaken(platform::System& system, const std::string& path) {
   return system.FileExists(path) || system.DirectoryExists(path);
 }
@@ -76,8 +80,10 @@ TargetPath ChooseTargetPath(platform::System& system, const std::string& packedF
   if (system.IsRemovableDrive(root)) return TemporaryTarget(system);
   if (!HasFreeSpace(system, root, needed)) return TemporaryTarget(system);
   const std::string side = ReplaceExtension(packedFile, "___");
-  if (NameTaken(system, side)) return TemporaryTarget(system);
-  return TargetPath{side, false, platform::IoError()};
+  // Taken by this call alone: another update (of "a.tv2", say) or a link in
+  // its place makes the temporary folder the target instead.
+  if (!ClaimName(system, side)) return TemporaryTarget(system);
+  return TargetPath{side, true, platform::IoError()};
 }
 
 Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target,

@@ -15,11 +15,14 @@ namespace tvx::host {
 bool HasFreeSpace(platform::System& system, const std::string& root, uint64_t count);
 
 // Whether anything (a file or a folder) has this name.
+// Creates path empty, never through a link and never over anything: true
+// when this call now owns the name.
+bool ClaimName(platform::System& system, const std::string& path);
 bool NameTaken(platform::System& system, const std::string& path);
 
 struct TargetPath {
   std::string path;            // empty when failed()
-  bool temporaryFile = false;  // made empty in the temporary folder; remove it on every failure
+  bool temporaryFile = false;  // made empty by this call (temporary folder or beside); removed on every failure
   platform::IoError error;     // why no temporary file could be made
   bool failed() const { return error.failed(); }
 };

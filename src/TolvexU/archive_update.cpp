@@ -41,11 +41,12 @@ int WriteAndReplace(platform::System& system, const std::string& packedFile, Old
   } else {
     // Never a partial file under the final name: written beside, then renamed.
     const std::optional<std::string> beside = FreeNameBeside(system, packedFile);
-    if (!beside) return E_ECREATE;
+    if (!beside || !ClaimName(system, *beside)) return E_ECREATE;
     target.path = *beside;
+    target.temporaryFile = true;
   }
   if (target.failed()) return E_ECREATE;
-  // A temporary file is made already; any other name is taken by the rebuild.
+  // The target is made already, and removed again on every failure.
   UnfinishedFile unfinished(system, target.temporaryFile ? &target.path : nullptr);
   if (!HasFreeSpace(system, system.DriveRoot(target.path), needed)) return E_ECREATE;
 

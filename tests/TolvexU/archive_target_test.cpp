@@ -60,7 +60,8 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
       EXPECT_TRUE(target.temporaryFile) << c.rule;
     } else {
       EXPECT_EQ(target.path, c.expectedSideFile) << c.rule;
-      EXPECT_FALSE(target.temporaryFile) << c.rule;
+      EXPECT_TRUE(target.temporaryFile) << c.rule;  // made by the call: removed on failure
+      EXPECT_EQ(drives.namesClaimed, std::vector<std::string>{c.expectedSideFile}) << c.rule;
       EXPECT_TRUE(drives.tempFilesMade.empty()) << c.rule << ": a temporary file was made for nothing";
     }
   }

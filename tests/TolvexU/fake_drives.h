@@ -69,6 +69,18 @@ class FakeDrives : public SystemWrapper {
     return da != '\0' && da == DriveOf(b);
   }
 
+  // A new file on a fake drive takes its name and is written to a real
+  // scratch file instead.
+  std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
+                                                 platform::File::Facts* facts, platform::IoError* error) override {
+    if (realFiles || mode != platform::File::Mode::kCreateNew) return target().OpenFile(path, mode, facts, error);
+    if (FileExists(path)) return nullptr;
+    takenNames.insert(path);
+    namesClaimed.push_back(path);
+    return target().OpenFile(scratch_.File(std::to_string(namesClaimed.size())), mode, facts, error);
+  }
+  std::vector<std::string> namesClaimed;
+
   // A taken name counts as a file; otherwise the disk is asked only with
   // realFiles (the fake's Windows paths exist nowhere anyway).
   bool FileExists(const std::string& path) override {
@@ -96,6 +108,7 @@ class FakeDrives : public SystemWrapper {
   }
 
   std::vector<std::pair<std::string, char>> mounts_;
+  TempDir scratch_;
 };
 
 }  // namespace tvx::test
