@@ -14,10 +14,11 @@ namespace tvx::host {
 // Strictly more free bytes than count on the volume of root; equal is not enough.
 bool HasFreeSpace(platform::System& system, const std::string& root, uint64_t count);
 
-// Whether anything (a file or a folder) has this name.
 // Creates path empty, never through a link and never over anything: true
 // when this call now owns the name.
 bool ClaimName(platform::System& system, const std::string& path);
+
+// Whether anything (a file or a folder) has this name.
 bool NameTaken(platform::System& system, const std::string& path);
 
 struct TargetPath {
