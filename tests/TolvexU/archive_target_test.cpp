@@ -220,6 +220,17 @@ TEST(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
   EXPECT_TRUE(f.drives.tempFilesMade.empty());
   EXPECT_EQ(FolderListing(f.data.path()), std::vector<std::string>{"backup.tvx"});
   EXPECT_EQ(ReadFileBytes(f.Archive()), ArchiveBytes({{"b.txt", "b"}}));
+#ifndef _WIN32
+  // A dangling link at the side name is another's: never written through,
+  // never moved onto the archive.
+  const std::string side = f.data.path() + "/backup___", stolen = f.data.path() + "/stolen";
+  fs::create_symlink(stolen, side);
+  const std::string again = NameList({"b.txt"});
+  EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), again.c_str()), 0);
+  EXPECT_FALSE(fs::is_symlink(f.Archive()));
+  EXPECT_FALSE(fs::exists(stolen));
+  EXPECT_TRUE(fs::is_symlink(side));
+#endif
 }
 
 TEST(NewArchive, IsWrittenBesideItsNameAndRenamedIntoPlace) {
