@@ -37,8 +37,10 @@ std::string FolderOf(const std::string& path) {
   return std::string();
 }
 
+// Free, and no link either: a dangling link looks free, but whatever is
+// written to it lands where it leads.
 bool Usable(platform::System& system, const std::string& name) {
-  return system.PathFits(name) && !NameTaken(system, name);
+  return system.PathFits(name) && !NameTaken(system, name) && !system.IsSymbolicLink(name);
 }
 
 }  // namespace
@@ -82,8 +84,11 @@ TargetPath ChooseTargetPath(platform::System& system, const std::string& packedF
   const std::string side = ReplaceExtension(packedFile, "___");
   // Taken by this call alone: another update (of "a.tv2", say) or a link in
   // its place makes the temporary folder the target instead.
-  if (!ClaimName(system, side)) return TemporaryTarget(system);
-  return TargetPath{side, true, platform::IoError()};
+  if (ClaimName(system, side)) return TargetPath{side, true, platform::IoError()};
+  if (!Usable(system, side)) return TemporaryTarget(system);
+  // Not taken, yet not made (a folder that refuses, say): the rebuild's own
+  // open says why, before anything is written.
+  return TargetPath{side, false, platform::IoError()};
 }
 
 Status ReplaceArchiveFile(platform::System& system, const std::string& packedFile, const std::string& target,
