@@ -56,6 +56,7 @@ struct Peer {
 const Peer kTools[] = {
     {"limit", "limit: raw zlib -9 + plain I/O"},
     {"tolvex", "**Tolvex** (module exports)"},
+    {"tolvex-cli", "`tolvex add` / `tolvex extract` (whole processes)"},
     {"zip", "`zip -9 -r` / `unzip`"},
     {"7z", "`7z a -tzip -mx=9` / `7z x`"},
     {"bsdtar", "`bsdtar` zip, level 9"},
@@ -121,12 +122,14 @@ struct TargetRow {
 
 // Tolvex against the limit for one case and operation, on CPU time; wall too.
 void LimitTarget(const Table& t, const std::string& caseName, const std::string& op, double goal,
-                 std::vector<TargetRow>& rows) {
-  const Stat tolvex = t.Get(caseName, "tolvex", op);
+                 std::vector<TargetRow>& rows, const char* tool = "tolvex") {
+  const Stat tolvex = t.Get(caseName, tool, op);
   const Stat limit = t.Get(caseName, "limit", op);
   if (!tolvex.present() || !limit.present()) return;
+  const bool whole = std::string(tool) == "tolvex-cli";
+  const char* who = !whole ? "Tolvex" : op == "pack" ? "`tolvex add`" : "`tolvex extract`";
   char goalText[96];
-  std::snprintf(goalText, sizeof goalText, "%s, %s: Tolvex ≤ %.2f × limit", caseName.c_str(), op.c_str(), goal);
+  std::snprintf(goalText, sizeof goalText, "%s, %s: %s ≤ %.2f × limit", caseName.c_str(), op.c_str(), who, goal);
   const std::string measured = "CPU " + Ratio(tolvex.cpu, limit.cpu) + " (" + Secs(tolvex.cpu) + " / " +
                                Secs(limit.cpu) + " s); wall " + Ratio(tolvex.wall, limit.wall);
   rows.push_back(TargetRow{goalText, measured, tolvex.cpu <= goal * limit.cpu});
@@ -147,11 +150,18 @@ void PeerTargets(const Table& t, const std::string& op, std::vector<TargetRow>& 
 
 std::vector<TargetRow> Targets(const Table& t) {
   std::vector<TargetRow> rows;
-  for (const char* c : {"corpus", "big", "small"}) {
+  for (const char* c : {"corpus", "big"}) {
     LimitTarget(t, c, "pack", 1.05, rows);
     LimitTarget(t, c, "test", 1.10, rows);
     LimitTarget(t, c, "extract", 1.10, rows);
   }
+  // Small files: the limit resets one compressor between files instead of
+  // starting a new one, so their goals are set against that harder limit.
+  LimitTarget(t, "small", "pack", 1.15, rows);
+  LimitTarget(t, "small", "test", 1.05, rows);
+  LimitTarget(t, "small", "extract", 1.15, rows);
+  LimitTarget(t, "small", "pack", 1.25, rows, "tolvex-cli");
+  LimitTarget(t, "small", "extract", 1.25, rows, "tolvex-cli");
   PeerTargets(t, "pack", rows);
   PeerTargets(t, "extract", rows);
   const Stat tolvex = t.Get("corpus", "tolvex", "pack");
@@ -174,6 +184,8 @@ std::vector<TargetRow> Targets(const Table& t) {
                              Ms(del.wall) + " vs " + Ms(copy.wall) + " wall (" + Ratio(del.wall, copy.wall) + "×); CPU " +
                                  Ratio(del.cpu, copy.cpu) + "×",
                              del.cpu <= copy.cpu});
+    rows.push_back(TargetRow{"delete 50,000 of 100,000 ≤ 2 × one copy of the archive",
+                             "CPU " + Ratio(del.cpu, copy.cpu) + "×", del.cpu <= 2 * copy.cpu});
   }
   for (const char* op : {"pack", "extract"}) {
     const Stat s = t.Get("big", "tolvex", op);
