@@ -134,7 +134,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
         }
         // DestPath is the destination folder (with its separator), DestName
         // the name below it: the module then refuses links met below it too.
-        const std::string destName = fs::path(guarded.relative).make_preferred().string();
+        const std::string destName = NativeRelative(guarded.relative);
         const std::string destPath = target.substr(0, target.size() - destName.size());
         if (!entry.directory) cleanup.WatchExtractionTo(target, absent);
         const int result = opened.ProcessFile(PK_EXTRACT, destPath, destName);

@@ -41,6 +41,7 @@ std::string AmbiguityText(const std::string& name, const std::vector<std::string
 EntrySelection::EntrySelection(const HostDialect& d, const std::vector<std::string>& names,
                                const std::vector<ArchiveEntry>& entries) {
   everything_ = names.empty();
+  if (everything_) return;  // the archive's spellings are needed only to look names up
   const ArchiveSpellings spellings(d, entries);
   for (const std::string& name : names) {
     const std::string key = CanonicalKey(d, name);

@@ -32,10 +32,10 @@ std::string CanonicalKey(const HostDialect& d, const std::string& name) {
   while (i < name.size()) {
     size_t end = i;
     while (end < name.size() && !IsSeparator(d, name[end])) ++end;
-    std::string part = name.substr(i, end - i);
-    if (!part.empty() && part != ".") {
+    const size_t length = end - i;
+    if (length != 0 && !(length == 1 && name[i] == '.')) {
       if (!key.empty()) key += '/';
-      key += part;
+      key.append(name, i, length);
     }
     i = end + 1;
   }

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <filesystem>
+#include <string_view>
 
 namespace tvx::cli {
 
@@ -15,13 +16,14 @@ GuardedName Refuse(const char* reason) {
 
 // Windows drops trailing dots and spaces from a component, so "..." or ".. "
 // would climb a level there.
-bool OnlyDotsAndSpaces(const std::string& part) {
+bool OnlyDotsAndSpaces(std::string_view part) {
   for (char c : part)
     if (c != '.' && c != ' ') return false;
   return true;
 }
 
-bool IsDeviceName(std::string part) {
+bool IsDeviceName(std::string_view view) {
+  std::string part(view);
   const size_t dot = part.find('.');
   if (dot != std::string::npos) part.resize(dot);
   while (!part.empty() && part.back() == ' ') part.pop_back();
@@ -50,7 +52,7 @@ GuardedName GuardEntryName(const HostDialect& d, const std::string& reported) {
   while (i <= name.size()) {
     size_t end = i;
     while (end < name.size() && !IsSeparator(d, name[end])) ++end;
-    const std::string part = name.substr(i, end - i);
+    const std::string_view part = std::string_view(name).substr(i, end - i);
     i = end + 1;
     if (part.empty() || part == ".") continue;
     if (part == "..") return Refuse("parent folder (..)");
@@ -67,31 +69,38 @@ GuardedName GuardEntryName(const HostDialect& d, const std::string& reported) {
   return g;
 }
 
+std::string NativeRelative(const std::string& relative) {
+  std::string native = relative;
+  for (char& c : native)
+    if (c == '/') c = kNativeSeparator;
+  return native;
+}
+
 std::string TargetPath(const std::string& base, const std::string& relative) {
-  std::filesystem::path target(base);
-  target /= std::filesystem::path(relative).make_preferred();
-  return target.string();
+  std::string target = base;
+  if (!target.empty() && target.back() != '/' && target.back() != kNativeSeparator) target += kNativeSeparator;
+  return target + NativeRelative(relative);
 }
 
 std::string LinkOnTheWay(const std::string& base, const std::string& relative, bool includeLast,
                          const std::unordered_set<std::string>& verified) {
-  std::filesystem::path at(base);
+  // A verified folder's own folders were verified with it.
+  const size_t deepest = includeLast ? relative.size() : relative.rfind('/');
+  if (deepest == std::string::npos) return std::string();
+  if (verified.count(relative.substr(0, deepest)) != 0) return std::string();
   size_t start = 0;
   while (start < relative.size()) {
     size_t end = relative.find('/', start);
     if (end == std::string::npos) end = relative.size();
     const bool last = end == relative.size();
     if (last && !includeLast) break;
-    at /= relative.substr(start, end - start);
-    if (verified.count(relative.substr(0, end)) != 0) {
-      start = end + 1;
-      continue;
-    }
+    start = end + 1;
+    if (verified.count(relative.substr(0, end)) != 0) continue;
+    const std::string at = TargetPath(base, relative.substr(0, end));
     std::error_code ec;
     const std::filesystem::file_status status = std::filesystem::symlink_status(at, ec);
     if (ec || !std::filesystem::exists(status)) break;  // nothing below exists either
-    if (std::filesystem::is_symlink(status)) return at.string();
-    start = end + 1;
+    if (std::filesystem::is_symlink(status)) return at;
   }
   return std::string();
 }

@@ -22,6 +22,15 @@ struct GuardedName {
 // device. The dialect's single leading separator is allowed.
 GuardedName GuardEntryName(const HostDialect& d, const std::string& reported);
 
+#ifdef _WIN32
+constexpr char kNativeSeparator = '\\';
+#else
+constexpr char kNativeSeparator = '/';
+#endif
+
+// The guarded relative path in the platform's own separators.
+std::string NativeRelative(const std::string& relative);
+
 // The full target path: base joined with the guarded relative path in the
 // platform's own separators.
 std::string TargetPath(const std::string& base, const std::string& relative);
