@@ -211,7 +211,8 @@ TEST_F(CrashConsistency, KillsAtRandomMomentsLeaveTheOldOrTheNewArchive) {
     for (int trial = 0; trial < 25; ++trial) {
       const auto wait = std::chrono::microseconds(delay(random));
       Killed(operation, FaultPlan{}, wait);
-      CheckAfterKill(operation, "seed " + std::to_string(seed) + ", killed after " + std::to_string(wait.count()) + " us");
+      CheckAfterKill(operation,
+                     "seed " + std::to_string(seed) + ", killed after " + std::to_string(wait.count()) + " us");
     }
   }
   Report("kills at random moments, 25 for each of pack, pack and move, delete");

@@ -82,7 +82,8 @@ class DamageSweep : public ::testing::Test {
       EXPECT_EQ(results[i], listing.entries[i].testResult) << what << ": entry " << i;
       if (results[i] == 0) contents[i] = ContentOf(file);
       EXPECT_FALSE(results[i] != 0 && PathExists(file)) << what << ": entry " << i << " left a file";
-      EXPECT_FALSE(results[i] != 0 && PathExists(file + ".tvxpart")) << what << ": entry " << i << " left a partial file";
+      EXPECT_FALSE(results[i] != 0 && PathExists(file + ".tvxpart"))
+          << what << ": entry " << i << " left a partial file";
     }
     return contents;
   }

@@ -82,7 +82,8 @@ TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasO
         const int result = ApplyFailing(change, plan);
         const std::string what = std::string(row.name) + ": " + ChangeName(change) + ", " + failure;
         if (c.once && result == 0) {
-          EXPECT_TRUE(ReadFileBytes(folders_.archive()) == reference_) << what << ": succeeded with a different archive";
+          EXPECT_TRUE(ReadFileBytes(folders_.archive()) == reference_)
+              << what << ": succeeded with a different archive";
           ++recovered;
         } else {
           ExpectUnchanged(change, result, what);
@@ -118,8 +119,8 @@ TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchiveAndAReadErrorI
     const std::string what = std::string(ChangeName(row.change)) + ", expected " + std::to_string(row.expected);
     EXPECT_EQ(ApplyFailing(row.change, row.plan), row.expected) << what;
     const std::string now = ReadFileBytes(folders_.archive());
-    EXPECT_TRUE(now == folders_.oldBytes()) << what << ": the old archive now has " << now.size()
-                                            << " bytes instead of " << folders_.oldBytes().size();
+    EXPECT_TRUE(now == folders_.oldBytes())
+        << what << ": the old archive now has " << now.size() << " bytes instead of " << folders_.oldBytes().size();
   }
 }
 
