@@ -90,17 +90,13 @@ std::string Describe(const Step& s) {
     return std::string("list, test, extract") + (s.bareDestPath ? " (DestPath without separator)" : "") +
            (s.processTwice ? ", ProcessFile twice" : "");
   }
-  std::ostringstream out;
-  for (const auto& write : s.writes) out << write.first << "(" << write.second.size() << ") ";
-  out << (s.writes.empty() ? "" : "written; ") << Describe(s.call);
-  switch (s.fault) {
-    case Fault::kNone: break;
-    case Fault::kRace: out << "  racing  " << Describe(s.other); break;
-    case Fault::kKill: out << "  killed after " << s.param << " us"; break;
-    case Fault::kDiskLimit: out << "  files limited to " << s.param << " bytes"; break;
-    case Fault::kDeleteWhilePacking: out << "  and from its progress callback " << Describe(s.other); break;
-  }
-  return out.str();
+  std::string out;
+  for (const auto& write : s.writes) out += write.first + "(" + std::to_string(write.second.size()) + ") ";
+  const std::string faults[] = {"", "  racing  " + Describe(s.other),
+                                "  killed after " + std::to_string(s.param) + " us",
+                                "  files limited to " + std::to_string(s.param) + " bytes",
+                                "  and from its progress callback " + Describe(s.other)};
+  return out + (s.writes.empty() ? "" : "written; ") + Describe(s.call) + faults[static_cast<int>(s.fault)];
 }
 
 // --- the model --------------------------------------------------------------------
