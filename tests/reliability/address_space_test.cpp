@@ -14,9 +14,6 @@
 #include <vector>
 
 #include "reliability/reliability_helpers.h"
-#include "support/archive_bytes.h"
-#include "support/module_driver.h"
-#include "support/test_support.h"
 
 namespace tvx::test::reliability {
 namespace {
@@ -32,29 +29,27 @@ bool MakeClaimingFile(const std::string& path, uint32_t size, bool longNames) {
   return MakeSparseFile(path, size, pieces);
 }
 
-struct ClaimCase {
-  const char* what;
-  uint32_t size;
-  bool longNames;
-  int canHandle;   // CanYouHandleThisFile's answer
-  int openResult;  // OpenArchive's OpenResult
-};
-
 TEST(AddressSpace, AClaimOfMillionsOfEntriesNeverEndsTheHost) {
   if (kSanitized) GTEST_SKIP() << "the sanitizers reserve more address space than the limit";
   std::string error;
   cli::PluginModule* module = LoadedModule(&error);
   ASSERT_NE(module, nullptr) << error;
-  const ClaimCase cases[] = {
+  const struct {
+    const char* what;
+    uint32_t size;
+    bool longNames;
+    int canHandle;   // CanYouHandleThisFile's answer
+    int openResult;  // OpenArchive's OpenResult
+  } cases[] = {
       // 60 million records of 18 zero bytes: 2.9 GB of entries that really are there.
       {"1 GiB of empty records", 1u << 30, false, 0, E_NO_MEMORY},
       // The claim would take 700 MB up front, yet the file holds 4096 records;
       // then it ends: damage, known after reading what is there.
       {"256 MiB of records with long names", 256u << 20, true, 1, E_BAD_ARCHIVE},
   };
-  for (const ClaimCase& c : cases) {
+  for (const auto& c : cases) {
     TempDir dir;
-    std::string path = dir.File("claims.tvx");
+    const std::string path = dir.File("claims.tvx");
     ASSERT_TRUE(MakeClaimingFile(path, c.size, c.longNames)) << c.what;
     // noexcept, as the host's call is: an exception out of the module ends
     // the child (std::terminate) instead of unwinding into the test framework.
