@@ -161,7 +161,9 @@ TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
 #ifndef _WIN32
 // Linux: a real limit on file size, so writes fail inside the kernel (short
 // writes, then EFBIG) rather than in the platform layer.
-TEST_F(FullDisk, EveryFileSizeLimitBelowTheNewArchivesSizeFailsCleanly) {
+class FileSizeLimit : public FullDisk {};
+
+TEST_F(FileSizeLimit, EveryLimitBelowTheNewArchivesSizeFailsCleanly) {
   size_t cases = 0;
   for (const Change change : kAllChanges) {
     CleanRun(change);
@@ -188,7 +190,7 @@ TEST_F(FullDisk, EveryFileSizeLimitBelowTheNewArchivesSizeFailsCleanly) {
   std::cout << "[ figures  ] file-size-limit cases: " << cases << std::endl;
 }
 
-TEST_F(FullDisk, ExtractionBeyondTheFileSizeLimitFailsAndLeavesNoFile) {
+TEST_F(FileSizeLimit, ExtractionBeyondTheLimitFailsAndLeavesNoFile) {
   CleanRun(Change::kCreate);
   for (const rlim_t limit : {rlim_t{0}, rlim_t{1}, rlim_t{4095}, rlim_t{65536}, rlim_t{150000}}) {
     const std::string out = FreshOut();
