@@ -87,7 +87,6 @@ set(TOLVEX_TEST_SOURCES
   tests/packU/rebuild_fault_test.cpp
   tests/packU/rebuild_test.cpp
   tests/platform/platform_test.cpp
-  tests/reliability/address_space_test.cpp
   tests/reliability/crash_consistency_test.cpp
   tests/reliability/damage_sweep_test.cpp
   tests/reliability/format_limits_test.cpp

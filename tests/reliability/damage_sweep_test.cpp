@@ -7,17 +7,13 @@
 // the smallest archives of damage they or the fuzzers found.
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <iostream>
 #include <string>
-#include <system_error>
 #include <vector>
 
-#include "support/archive_bytes.h"
 #include "support/module_driver.h"
 #include "support/sample_data.h"
-#include "support/test_support.h"
 
 namespace tvx::test::reliability {
 namespace {
@@ -49,6 +45,16 @@ class DamageSweep : public ::testing::Test {
     }
   }
 
+  // The damaged archive as the host reads it: listed, tested, extracted, with
+  // the answers every damage must give; the extracted contents.
+  std::vector<std::string> Read(const std::string& bytes, Listing& listing, const std::string& what) {
+    const std::string path = dir_.File("damaged.tvx");
+    EXPECT_TRUE(WriteFileBytes(path, bytes));
+    listing = ListAndTest(*module_, path);
+    ExpectAnAnswer(listing, what);
+    return listing.opened ? ExpectExtractionMatchesTest(path, listing, what) : std::vector<std::string>();
+  }
+
   // The answers every damaged archive must give, whatever the damage.
   void ExpectAnAnswer(const Listing& listing, const std::string& what) {
     if (!listing.opened) {
@@ -74,12 +80,10 @@ class DamageSweep : public ::testing::Test {
     for (size_t i = 0; i < results.size() && i < listing.entries.size(); ++i) {
       const std::string file = out.File("e" + std::to_string(i));
       EXPECT_EQ(results[i], listing.entries[i].testResult) << what << ": entry " << i;
-      if (results[i] == 0) {
-        contents[i] = ContentOf(file);
-      } else {
-        EXPECT_FALSE(PathExists(file)) << what << ": entry " << i << " left a file";
-        EXPECT_FALSE(PathExists(file + ".tvxpart")) << what << ": entry " << i << " left a partial file";
-      }
+      if (results[i] == 0) contents[i] = ContentOf(file);
+      EXPECT_FALSE(results[i] != 0 && PathExists(file)) << what << ": entry " << i << " left a file";
+      EXPECT_FALSE(results[i] != 0 && PathExists(file + ".tvxpart"))
+          << what << ": entry " << i << " left a partial file";
     }
     return contents;
   }
@@ -93,12 +97,10 @@ class DamageSweep : public ::testing::Test {
 
 // Extracting from a cut archive leaves only complete files.
 TEST_F(DamageSweep, EveryTruncationIsRefusedOrReportsExactlyTheCutEntriesAsBadData) {
-  const std::string path = dir_.File("cut.tvx");
   for (size_t length = 0; length < good_.size(); ++length) {
     const std::string what = "cut at " + std::to_string(length);
-    ASSERT_TRUE(WriteFileBytes(path, good_.substr(0, length)));
-    const Listing listing = ListAndTest(*module_, path);
-    ExpectAnAnswer(listing, what);
+    Listing listing;
+    const std::vector<std::string> contents = Read(good_.substr(0, length), listing, what);
     if (length < layout_.dataStart) {
       // Below the magic's end: not an archive; else the directory is incomplete.
       EXPECT_EQ(listing.openResult, length < 6 ? E_UNKNOWN_FORMAT : E_BAD_ARCHIVE) << what;
@@ -106,7 +108,6 @@ TEST_F(DamageSweep, EveryTruncationIsRefusedOrReportsExactlyTheCutEntriesAsBadDa
     }
     ASSERT_TRUE(listing.opened) << what;
     ASSERT_EQ(listing.entries.size(), layout_.records.size()) << what;
-    const std::vector<std::string> contents = ExpectExtractionMatchesTest(path, listing, what);
     for (size_t i = 0; i < layout_.records.size(); ++i) {
       const RecordLayout& r = layout_.records[i];
       const bool cut = r.unpackedSize > 0 && r.dataEnd > length;
@@ -146,9 +147,8 @@ class FlipSweep : public DamageSweep {
     ASSERT_EQ(listing.entries.size(), layout_.records.size()) << what;
     ASSERT_EQ(contents.size(), layout_.records.size()) << what;
     for (size_t i = 0; i < listing.entries.size(); ++i) {
-      if (i == record) continue;
-      EXPECT_EQ(listing.entries[i].testResult, 0) << what << ": entry " << i;
-      EXPECT_TRUE(contents[i] == contents_[i]) << what << ": entry " << i;
+      EXPECT_TRUE(i == record || (listing.entries[i].testResult == 0 && contents[i] == contents_[i]))
+          << what << ": entry " << i << " tests " << listing.entries[i].testResult;
     }
     const ListedEntry& flipped = listing.entries[record];
     if (region == Region::kDeflatedData) {
@@ -174,30 +174,22 @@ class FlipSweep : public DamageSweep {
 // Flips inside deflated data are always bad data, and flips in a record's
 // name, time, sizes or offset, like them, never reach the other entries.
 TEST_F(FlipSweep, EveryFlipIsAnsweredWithACodeAndStaysInItsEntry) {
-  const std::string path = dir_.File("flipped.tvx");
-  size_t cases = 0;
-  size_t refused = 0;
-  size_t badData = 0;
+  size_t cases = 0, refused = 0, badData = 0;
   size_t silentlyDifferent = 0;  // entries that test good yet extract to other bytes
-  for (const uint8_t mask : {uint8_t{0xFF}, uint8_t{0x01}}) {
+  for (const int mask : {0xFF, 0x01}) {
     for (size_t at = 0; at < good_.size(); ++at, ++cases) {
       std::string bytes = good_;
-      bytes[at] = static_cast<char>(static_cast<uint8_t>(bytes[at]) ^ mask);
-      ASSERT_TRUE(WriteFileBytes(path, bytes));
+      bytes[at] = static_cast<char>(bytes[at] ^ mask);
       size_t record = 0;
       const Region region = RegionOf(at, record);
       const std::string what = "byte " + std::to_string(at) + " xor " + std::to_string(mask);
-      const Listing listing = ListAndTest(*module_, path);
-      ExpectAnAnswer(listing, what);
+      Listing listing;
+      const std::vector<std::string> contents = Read(bytes, listing, what);
       EXPECT_EQ(listing.openResult == E_UNKNOWN_FORMAT, region == Region::kMagic) << what;
       const bool inOneRecord = region >= Region::kName && region != Region::kStoredData;
       EXPECT_TRUE(listing.opened || !inOneRecord) << what;
-      if (!listing.opened) {
-        ++refused;
-        continue;
-      }
-      const std::vector<std::string> contents = ExpectExtractionMatchesTest(path, listing, what);
-      if (inOneRecord) ExpectOnlyItsEntryDamaged(listing, contents, region, record, what);
+      refused += listing.opened ? 0 : 1;
+      if (inOneRecord && listing.opened) ExpectOnlyItsEntryDamaged(listing, contents, region, record, what);
       for (size_t i = 0; i < listing.entries.size(); ++i) {
         if (listing.entries[i].testResult != 0) {
           ++badData;
@@ -223,11 +215,9 @@ TEST_F(FlipSweep, EveryFlipIsAnsweredWithACodeAndStaysInItsEntry) {
 TEST_F(DamageSweep, TestAndExtractionAgreeOnAFolderRecordThatClaimsContent) {
   RawEntry folder = Stored("docs/", "");
   folder.unpackedSize = 100;
-  const std::string path = dir_.File("folder.tvx");
-  ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({folder})));
-  const Listing listing = ListAndTest(*module_, path);
+  Listing listing;
+  Read(ArchiveBytes({folder}), listing, "a folder claiming 100 bytes");
   ASSERT_EQ(listing.entries.size(), 1u);
-  ExpectExtractionMatchesTest(path, listing, "a folder claiming 100 bytes");
 }
 
 // Records that point at one range: forty records, each

@@ -1,8 +1,11 @@
-// What several reliability tests do alike: an archive read through the linked
-// exports (the copy a forked child and the fault-injecting system reach), and
-// on Linux sparse files and a child whose files may not grow past a limit.
+// What several reliability tests do alike: the fault scene swept through the
+// fault-injecting system, an archive read through the linked exports (the copy
+// a forked child and the fault-injecting system reach), and on Linux sparse
+// files and a child whose files may not grow past a limit.
 #ifndef TOLVEX_TESTS_RELIABILITY_RELIABILITY_HELPERS_H
 #define TOLVEX_TESTS_RELIABILITY_RELIABILITY_HELPERS_H
+
+#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <functional>
@@ -11,6 +14,8 @@
 #include <vector>
 
 #include "iwcxhead/wcxhead.h"
+#include "support/fault_scene.h"
+#include "support/plugin_test.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -22,6 +27,38 @@
 #endif
 
 namespace tvx::test::reliability {
+
+// The shared fault scene on disk, the faulty system its changes go through,
+// and what a clean run made: its archive (every run writes the same bytes, the
+// reference) and its calls.
+class SceneSweep : public ::testing::Test {
+ protected:
+  static const FaultScene& Scene() { return SharedFaultScene(); }
+  virtual void Reset(SceneChange change) { folders_.ResetFor(change); }
+
+  // The change as the exports make it, through system (the faulty one when
+  // null), with tmp/ as the temporary folder.
+  int Apply(SceneChange change, platform::System* system = nullptr) {
+    TempFolderRedirect temp(folders_.tempFolder());
+    return folders_.Apply(system != nullptr ? *system : faults_, change);
+  }
+
+  void CleanRun(SceneChange change, platform::System* system = nullptr) {
+    Reset(change);
+    FaultPlanGuard guard(faults_, FaultPlan{});
+    ASSERT_EQ(Apply(change, system), 0) << ChangeName(change);
+    counts_ = CountsOf(faults_);
+    reference_ = ReadFileBytes(folders_.archive());
+    ASSERT_TRUE(ArchiveHolds(folders_.archive(), Scene().After(change))) << ChangeName(change);
+    ASSERT_NE(reference_, folders_.oldBytes()) << ChangeName(change);
+    ASSERT_GT(counts_.mutating, 2u) << ChangeName(change);
+  }
+
+  FaultySystem faults_;
+  SceneFolders folders_{Scene()};
+  std::string reference_;
+  CallCounts counts_;
+};
 
 // Calls visit(handle, header, index) for each header until it answers false;
 // false when OpenArchive refused.

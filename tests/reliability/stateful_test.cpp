@@ -15,8 +15,6 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -32,9 +30,6 @@
 #include <vector>
 
 #include "reliability/reliability_helpers.h"
-#include "support/child_process.h"
-#include "support/fault_scene.h"
-#include "support/plugin_test.h"
 #include "support/sample_data.h"
 
 namespace tvx::test::reliability {
@@ -84,14 +79,10 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator 
 }
 
 std::string Describe(const Call& c) {
-  std::ostringstream out;
-  out << (c.pack ? "PackFiles p" + std::to_string(c.root) : std::string("DeleteFiles")) << " [" << Joined(c.items, ", ")
-      << "]";
-  if (c.subPath) out << " SubPath=" << *c.subPath;
-  if (c.pack && (c.flags & PK_PACK_SAVE_PATHS) == 0) out << " without paths";
-  if (c.flags & PK_PACK_MOVE_FILES) out << " moving";
-  if (c.bareSrcPath) out << " (SrcPath without separator)";
-  return out.str();
+  return (c.pack ? "PackFiles p" + std::to_string(c.root) : "DeleteFiles") + " [" + Joined(c.items, ", ") + "]" +
+         (c.subPath ? " SubPath=" + *c.subPath : "") +
+         (c.pack && (c.flags & PK_PACK_SAVE_PATHS) == 0 ? " without paths" : "") +
+         (c.flags & PK_PACK_MOVE_FILES ? " moving" : "") + (c.bareSrcPath ? " (SrcPath without separator)" : "");
 }
 
 std::string Describe(const Step& s) {
@@ -99,17 +90,13 @@ std::string Describe(const Step& s) {
     return std::string("list, test, extract") + (s.bareDestPath ? " (DestPath without separator)" : "") +
            (s.processTwice ? ", ProcessFile twice" : "");
   }
-  std::ostringstream out;
-  for (const auto& write : s.writes) out << write.first << "(" << write.second.size() << ") ";
-  out << (s.writes.empty() ? "" : "written; ") << Describe(s.call);
-  switch (s.fault) {
-    case Fault::kNone: break;
-    case Fault::kRace: out << "  racing  " << Describe(s.other); break;
-    case Fault::kKill: out << "  killed after " << s.param << " us"; break;
-    case Fault::kDiskLimit: out << "  files limited to " << s.param << " bytes"; break;
-    case Fault::kDeleteWhilePacking: out << "  and from its progress callback " << Describe(s.other); break;
-  }
-  return out.str();
+  std::string out;
+  for (const auto& write : s.writes) out += write.first + "(" + std::to_string(write.second.size()) + ") ";
+  const std::string faults[] = {"", "  racing  " + Describe(s.other),
+                                "  killed after " + std::to_string(s.param) + " us",
+                                "  files limited to " + std::to_string(s.param) + " bytes",
+                                "  and from its progress callback " + Describe(s.other)};
+  return out + (s.writes.empty() ? "" : "written; ") + Describe(s.call) + faults[static_cast<int>(s.fault)];
 }
 
 // --- the model --------------------------------------------------------------------
@@ -131,14 +118,11 @@ std::vector<std::string> Components(const std::string& path, bool& climbs, bool 
 // nothing could extract both.
 bool Clashes(const std::vector<SceneEntry>& entries) {
   std::set<std::string> files;
-  for (const SceneEntry& e : entries) {
+  for (const SceneEntry& e : entries)
     if (e.name.back() != '/') files.insert(e.name);
-  }
-  for (const SceneEntry& e : entries) {
-    for (size_t k = e.name.find('/'); k != std::string::npos; k = e.name.find('/', k + 1)) {
+  for (const SceneEntry& e : entries)
+    for (size_t k = e.name.find('/'); k != std::string::npos; k = e.name.find('/', k + 1))
       if (files.count(e.name.substr(0, k)) != 0) return true;
-    }
-  }
   return false;
 }
 
@@ -171,15 +155,13 @@ Prediction ApplyPack(const Call& c, const World& w) {
   }
   if (climbs) return p;
   p.after.entries.clear();
-  for (const SceneEntry& old : w.entries) {
-    if (names.count(old.name) == 0) p.after.entries.push_back(old);  // replaced by the new entry
-  }
+  for (const SceneEntry& old : w.entries)
+    if (names.count(old.name) == 0) p.after.entries.push_back(old);  // else replaced by the new entry
   p.after.entries.insert(p.after.entries.end(), added.begin(), added.end());
   if (Clashes(p.after.entries)) return {false, w};
   p.after.archived = true;
-  if (c.flags & PK_PACK_MOVE_FILES) {
-    for (const std::string& source : moved) p.after.disk.erase(source);
-  }
+  for (const std::string& source : moved)
+    if (c.flags & PK_PACK_MOVE_FILES) p.after.disk.erase(source);
   p.ok = true;
   return p;
 }
@@ -190,11 +172,9 @@ Prediction ApplyDelete(const Call& c, const World& w) {
   for (const std::string& item : c.items) {
     const bool folder = item.size() > 3 && item.compare(item.size() - 4, 4, "/*.*") == 0;
     const std::string prefix = item.substr(0, item.size() - 3);
-    for (size_t i = entries.size(); i-- > 0;) {
-      if (folder ? entries[i].name.compare(0, prefix.size(), prefix) == 0 : entries[i].name == item) {
+    for (size_t i = entries.size(); i-- > 0;)
+      if (folder ? entries[i].name.compare(0, prefix.size(), prefix) == 0 : entries[i].name == item)
         entries.erase(entries.begin() + static_cast<long>(i));
-      }
-    }
   }
   return p;
 }
@@ -382,14 +362,11 @@ class Play {
     for (const Call* c : {&a, &b}) {
       pids.push_back(StartInChild([&] {
         ::close(gate[1]);
-        char byte;
-        while (::read(gate[0], &byte, 1) < 0) {
-        }
+        for (char byte; ::read(gate[0], &byte, 1) < 0;) continue;
         return Invoke(*c);
       }));
     }
-    ::close(gate[0]);
-    ::close(gate[1]);
+    for (const int end : gate) ::close(end);
     return {WaitForChild(pids[0]), WaitForChild(pids[1])};
   }
 
@@ -405,9 +382,8 @@ class Play {
       for (size_t i : order) {
         const Prediction p = Apply(*calls[i], w);
         if (results[i] == 0 && !p.ok) why = "answered 0 to a call that must be refused: " + Describe(*calls[i]);
-        if (results[i] != 0 && p.ok && strict == Strict::kYes) {
+        if (results[i] != 0 && p.ok && strict == Strict::kYes)
           why = "answered " + std::to_string(results[i]) + " to a call that must succeed: " + Describe(*calls[i]);
-        }
         if (results[i] == 0) w = p.after;
       }
       if (why.empty()) why = Differences(w);
@@ -427,16 +403,14 @@ class Play {
   std::string Killed(const Call& c) {
     const World& before = world_;
     for (const std::string& name : FolderListing(Tmp())) fs::remove(Tmp() + "/" + name);
-    for (const std::string& name : FolderListing(Arc())) {
+    for (const std::string& name : FolderListing(Arc()))
       if (name != "t.tvx" && (name.rfind("t.tvx.tvxnew", 0) == 0 || name == "t___")) fs::remove(Arc() + "/" + name);
-    }
     const Prediction p = Apply(c, before);
     World candidate = before;
     if (p.ok && !Differences(before, true).empty()) candidate = p.after;
     const Files disk = DiskNow();
-    for (const auto& file : before.disk) {
+    for (const auto& file : before.disk)
       if (candidate.disk.count(file.first) == 0 && disk.count(file.first) != 0) candidate.disk.insert(file);
-    }
     const std::string why = Differences(candidate);
     if (why.empty()) world_ = candidate;
     return why.empty() ? "" : "after a kill: " + why;
@@ -447,11 +421,7 @@ class Play {
     std::error_code ec;
     for (fs::recursive_directory_iterator it(Src(), ec), end; !ec && it != end; it.increment(ec)) {
       const std::string rel = fs::relative(it->path(), Src()).generic_string();
-      if (it->is_directory()) {
-        files[rel + "/"] = "";
-      } else {
-        files[rel] = ReadFileBytes(it->path().string());
-      }
+      files[it->is_directory() ? rel + "/" : rel] = it->is_directory() ? "" : ReadFileBytes(it->path().string());
     }
     return files;
   }
@@ -471,19 +441,17 @@ class Play {
     const Files disk = DiskNow();
     for (const auto& file : w.disk) {
       const auto found = disk.find(file.first);
-      if (found == disk.end()) return "source " + file.first + " is gone";
-      if (found->second != file.second) return "source " + file.first + " changed";
+      if (found == disk.end() || found->second != file.second) {
+        return "source " + file.first + (found == disk.end() ? " is gone" : " changed");
+      }
     }
-    for (const auto& file : disk) {
+    for (const auto& file : disk)
       if (w.disk.count(file.first) == 0) return "source " + file.first + " appeared";
-    }
     std::vector<std::string> left = FolderListing(Tmp());
-    for (const std::string& name : FolderListing(Arc())) {
+    for (const std::string& name : FolderListing(Arc()))
       if (name != "t.tvx") left.push_back(name);
-    }
-    for (const std::string& name : FolderListing(dir_.path())) {
+    for (const std::string& name : FolderListing(dir_.path()))
       if (name != "arc" && name != "src" && name != "tmp") left.push_back(name);
-    }
     return left.empty() ? "" : "left behind: " + Joined(left, ", ");
   }
 
@@ -493,15 +461,13 @@ class Play {
     const Listing listing = ListAndTest(Module(), Archive());
     if (!world_.archived) return listing.opened ? "an archive opened where none should be" : "";
     if (!listing.opened) return "the archive does not open: " + std::to_string(listing.openResult);
-    if (listing.entries.size() != world_.entries.size()) return "listed entries differ in number";
-    for (size_t i = 0; i < listing.entries.size(); ++i) {
-      const ListedEntry& e = listing.entries[i];
-      const SceneEntry& expected = world_.entries[i];
-      if (e.name != expected.name || e.unpSize != static_cast<int>(expected.content.size()) || e.testResult != 0) {
-        return "listed as " + e.name + " (" + std::to_string(e.unpSize) + " bytes, test " +
-               std::to_string(e.testResult) + "), expected " + expected.name;
-      }
-    }
+    const auto line = [](const std::string& name, long size, int test) {
+      return " " + name + " (" + std::to_string(size) + " bytes, test " + std::to_string(test) + ")";
+    };
+    std::string listed, expected;
+    for (const ListedEntry& e : listing.entries) listed += line(e.name, e.unpSize, e.testResult);
+    for (const SceneEntry& e : world_.entries) expected += line(e.name, static_cast<long>(e.content.size()), 0);
+    if (listed != expected) return "listed as" + listed + ", expected" + expected;
     fs::create_directories(Out());
     {
       HostArchive archive(Module(), Archive());
@@ -528,9 +494,8 @@ class Play {
       }
     }
     if (FolderListing(Out()).size() != world_.entries.size()) return "extraction wrote other files";
-    for (const std::string& name : FolderListing(dir_.path())) {
+    for (const std::string& name : FolderListing(dir_.path()))
       if (name.rfind("out", 0) == 0) fs::remove_all(dir_.File(name));
-    }
     return "";
   }
 
@@ -553,12 +518,6 @@ Verdict PlayAll(const std::vector<Step>& steps) {
   return {};
 }
 
-bool Nondeterministic(const std::vector<Step>& steps) {
-  return std::any_of(steps.begin(), steps.end(), [](const Step& s) {
-    return s.fault == Fault::kRace || s.fault == Fault::kKill || s.fault == Fault::kDeleteWhilePacking;
-  });
-}
-
 // Drops steps one at a time while the sequence still diverges (races and
 // kills are retried: they need not diverge every time).
 std::vector<Step> Shrink(std::vector<Step> steps, Verdict& verdict) {
@@ -566,8 +525,11 @@ std::vector<Step> Shrink(std::vector<Step> steps, Verdict& verdict) {
   for (size_t i = 0; i < steps.size() && steps.size() > 1;) {
     std::vector<Step> fewer = steps;
     fewer.erase(fewer.begin() + static_cast<long>(i));
+    const bool nondeterministic = std::any_of(fewer.begin(), fewer.end(), [](const Step& s) {
+      return s.fault == Fault::kRace || s.fault == Fault::kKill || s.fault == Fault::kDeleteWhilePacking;
+    });
     Verdict v;
-    for (int tries = Nondeterministic(fewer) ? 5 : 1; tries > 0 && v.what.empty(); --tries) v = PlayAll(fewer);
+    for (int tries = nondeterministic ? 5 : 1; tries > 0 && v.what.empty(); --tries) v = PlayAll(fewer);
     if (v.what.empty()) {
       ++i;
       continue;
