@@ -24,16 +24,6 @@ const std::vector<RawEntry> kTree = {
     Deflated("top.txt", Compressible(800, 't')),
 };
 
-TEST_F(PluginDelete, WhatIsNotAnArchiveIsRefusedAndLeftAlone) {
-  const std::string missing = Path("missing.tvx");
-  EXPECT_EQ(DeleteWith(module(), missing, {"a.txt"}), E_EOPEN);
-  EXPECT_FALSE(PathExists(missing));
-  const std::string foreign = Path("foreign.tvx");
-  ASSERT_TRUE(WriteFileBytes(foreign, "not an archive at all"));
-  EXPECT_EQ(DeleteWith(module(), foreign, {"a.txt"}), E_UNKNOWN_FORMAT);
-  EXPECT_EQ(ReadFileBytes(foreign), "not an archive at all");
-}
-
 // The archive left is exactly the kept entries, in their order, as the
 // format lays them down: nothing else changes, not even for a name that is
 // not there, and deleting everything leaves the empty archive.

@@ -201,7 +201,8 @@ class UnreadableFile {
 #endif
 };
 
-// Refused before anything is written. The unusable temporary folder also
+// Refused before anything is written, by PackFiles and DeleteFiles alike
+// (DeleteFiles also refuses a missing archive). The unusable temporary folder also
 // shows that the module takes its temporary folder from the environment the
 // fixture redirects, which the fixture's leftover check relies on.
 TEST_F(PluginPack, TargetsThatCannotBeUpdatedAreRefusedAndLeftAlone) {
@@ -228,14 +229,14 @@ TEST_F(PluginPack, TargetsThatCannotBeUpdatedAreRefusedAndLeftAlone) {
     {
       TempFolderRedirect missing(row.expected == E_ECREATE ? Path("no-such-folder") : WorkFolder());
       EXPECT_EQ(Pack(target, {"c.txt"}, PK_PACK_MOVE_FILES), row.expected);
-      if (row.bytes == archive) {
-        EXPECT_EQ(DeleteWith(module(), target, {"a.txt"}), row.expected);
-      }
+      EXPECT_EQ(DeleteWith(module(), target, {"a.txt"}), row.expected);
     }
     fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_TRUE(ReadFileBytes(target) == row.bytes);
     EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"c.txt", "target.dat"}));
   }
+  EXPECT_EQ(DeleteWith(module(), Path("missing.tvx"), {"a.txt"}), E_EOPEN);  // and makes nothing
+  EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"c.txt", "target.dat"}));
 }
 
 // An empty list rewrites an archive unchanged and creates an empty one.
