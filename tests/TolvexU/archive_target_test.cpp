@@ -27,7 +27,8 @@ constexpr uint64_t kNeeded = 5000;
 // What ChooseTargetPath chose and made, on one line: the path (and whether a
 // failure removes it), the temporary files and the names beside it made.
 std::string Choice(const host::TargetPath& target, const FakeDrives& drives) {
-  std::string line = (target.failed() ? "failed: " : "") + target.path + (target.temporaryFile ? " (removed on failure)" : "");
+  std::string line =
+      (target.failed() ? "failed: " : "") + target.path + (target.temporaryFile ? " (removed on failure)" : "");
   for (const std::string& made : drives.tempFilesMade) line += ", temporary file " + made;
   for (const std::string& claimed : drives.namesClaimed) line += ", claimed " + claimed;
   return line;
@@ -64,8 +65,9 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
     drives.failTempFiles = c.takenName == "fail";
     // A temporary file is "tvx" and a number in the temporary folder.
     const std::string expected = c.side == "failed" ? "failed: "
-                                 : c.side.empty()   ? "C:\\Temp\\tvx1.tmp (removed on failure), temporary file C:\\Temp\\tvx1.tmp"
-                                                    : c.side + " (removed on failure), claimed " + c.side;
+                                 : c.side.empty()
+                                     ? "C:\\Temp\\tvx1.tmp (removed on failure), temporary file C:\\Temp\\tvx1.tmp"
+                                     : c.side + " (removed on failure), claimed " + c.side;
     EXPECT_EQ(Choice(host::ChooseTargetPath(drives, c.archive, kNeeded), drives), expected) << c.rule;
   }
 #ifdef _WIN32
@@ -139,7 +141,8 @@ TEST(ReplaceArchiveFile, RenamesOnTheSameDriveAndCopiesBesideTheArchiveAcrossDri
     FaultPlanGuard counting(f.faults, FaultPlan{});
     EXPECT_EQ(host::ReplaceArchiveFile(f.drives, f.Archive(), target), Status::kOk);
     const uint64_t calls = f.faults.MutatingCalls();
-    EXPECT_TRUE(row.sameDrive ? calls == 1 : calls > 1) << calls << " calls: more than the rename, or a plain one across drives";
+    EXPECT_TRUE(row.sameDrive ? calls == 1 : calls > 1)
+        << calls << " calls: more than the rename, or a plain one across drives";
     EXPECT_TRUE(ReadFileBytes(f.Archive()) == content);
     EXPECT_FALSE(PathExists(target));
     EXPECT_EQ(FolderContents(f.data.path()),

@@ -5,6 +5,7 @@
 // can delete and replace entries by the name it was shown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <functional>
@@ -236,9 +237,7 @@ TEST_F(PluginShownNames, LongNamesAreShownDistinctAndOfTheirKind) {
   ASSERT_EQ(listing.entries.size(), 4u);
   // A short entry named exactly like a shortened name must not share it.
   entries.push_back({AsListItem(listing.entries[0].name), "4"});
-  for (char& c : entries.back().name) {
-    if (c == '\\') c = '/';
-  }
+  std::replace(entries.back().name.begin(), entries.back().name.end(), '\\', '/');
   listing = ListArchive(module(), WriteArchive("long.tvx", entries));
   ASSERT_EQ(listing.entries.size(), 5u);
 
@@ -265,8 +264,8 @@ TEST_F(PluginShownNames, EntriesAreDeletedByTheNameTheHostWasShown) {
   }
 #endif
   for (const std::string& name : stored) {
-    const std::string archive = WriteArchive("del.tvx", {{name, name.empty() || name.back() != '/' ? "x" : ""},
-                                                         {"keep.txt", "kept"}});
+    const std::string archive =
+        WriteArchive("del.tvx", {{name, name.empty() || name.back() != '/' ? "x" : ""}, {"keep.txt", "kept"}});
     const std::vector<std::string> shown = Names(archive);
     ASSERT_EQ(shown.size(), 2u) << name;
     std::string item = AsListItem(shown[0]);

@@ -99,7 +99,7 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
       {"..", {"a.txt"}, 0},
       {nullptr, {"a.txt", ListForm("sub/a.txt")}, 0},
       {nullptr, {"a.txt", ListForm("./a.txt")}, PK_PACK_SAVE_PATHS},
-      {nullptr, {"d"}, PK_PACK_SAVE_PATHS},                 // a file where the archive has a folder
+      {nullptr, {"d"}, PK_PACK_SAVE_PATHS},                  // a file where the archive has a folder
       {nullptr, {ListForm("f/y.txt")}, PK_PACK_SAVE_PATHS},  // a folder where it has a file
       {"f", {"a.txt"}, 0},
 #ifdef _WIN32
@@ -163,7 +163,8 @@ TEST_F(PluginPack, MovingDeletesThePackedFilesButKeepsFoldersAndTheArchive) {
   MakeFile("srca.txt", "neighbour");
   ASSERT_EQ(PackWith(module(), Path("joined.tvx"), nullptr, Path("src"), {"a.txt"}, PK_PACK_MOVE_FILES), 0);
   EXPECT_EQ(ListedNamesAndSizes(module(), Path("joined.tvx")), (NamesAndSizes{{ReportedForm("a.txt"), 6}}));
-  EXPECT_EQ(FolderContents(WorkFolder()), "docs/; docs/not-listed.txt=stays; joined.tvx; moved.tvx; src/; srca.txt=neighbour");
+  EXPECT_EQ(FolderContents(WorkFolder()),
+            "docs/; docs/not-listed.txt=stays; joined.tvx; moved.tvx; src/; srca.txt=neighbour");
 }
 
 // A file that exists and has a size but cannot be read. Linux: a sysfs

@@ -3,8 +3,8 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -218,7 +218,9 @@ TEST_P(PluginCancel, StopsAtTheReportAndLeavesNothingOfTheUnfinishedWork) {
   for (const SceneEntry& entry : scene_.oldContent) {
     const std::string target = Target(entry.name);
     const bool done = std::find(run.names.begin(), run.names.end() - 1, entry.name) != run.names.end() - 1;
-    const std::string found = fs::is_directory(target) ? "<folder>" : PathExists(target) ? ReadFileBytes(target) : "<none>";
+    const std::string found = fs::is_directory(target) ? "<folder>"
+                              : PathExists(target)     ? ReadFileBytes(target)
+                                                       : "<none>";
     const std::string expected = entry.name.back() == '/' ? (done || over ? "<folder>" : "<none>")
                                  : done                   ? entry.content
                                  : over                   ? "there before"

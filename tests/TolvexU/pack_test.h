@@ -20,7 +20,9 @@ inline std::string FolderContents(const std::string& folder) {
   for (const auto& item : std::filesystem::recursive_directory_iterator(folder)) {
     const std::string name = item.path().lexically_relative(folder).generic_string();
     const bool archive = item.path().extension() == ".tvx";
-    items.push_back(item.is_directory() ? name + "/" : archive ? name : name + "=" + ReadFileBytes(item.path().string()));
+    items.push_back(item.is_directory() ? name + "/"
+                    : archive           ? name
+                                        : name + "=" + ReadFileBytes(item.path().string()));
   }
   std::sort(items.begin(), items.end());
   std::string text;
