@@ -113,6 +113,11 @@ struct RealFolders {
     list = NameList(names);
     return PackRequestOf(Archive(), data.path() + NativeSeparator(), list, flags);
   }
+  // A DeleteFiles of these entries from Archive().
+  int Delete(const std::vector<std::string>& names) {
+    const std::string deleteList = NameList(names);
+    return host::DeleteFilesWith(drives, Archive(), deleteList.c_str());
+  }
 
   std::string list;
   FaultySystem faults;
@@ -170,12 +175,8 @@ TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
     ASSERT_TRUE(!row.existing || WriteFileBytes(f.Archive(), old));
     ASSERT_TRUE(WriteFileBytes(f.Source("n.txt"), Compressible(600)));
     ASSERT_TRUE(WriteFileBytes(f.Source("m.txt"), Compressible(400)));
-    const std::string deleteList = NameList({"a.txt"});
     const host::PackRequest request = f.Request({"n.txt", "m.txt"}, PK_PACK_MOVE_FILES);
-    const auto update = [&] {
-      return row.deleting ? host::DeleteFilesWith(f.drives, f.Archive(), deleteList.c_str())
-                          : host::PackFilesWith(f.drives, request);
-    };
+    const auto update = [&] { return row.deleting ? f.Delete({"a.txt"}) : host::PackFilesWith(f.drives, request); };
     const int64_t needed = row.deleting ? static_cast<int64_t>(old.size()) : 1000;
     const char drive = row.sameDrive ? 'c' : 'd';
 
@@ -197,11 +198,10 @@ TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
 TEST(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
   RealFolders f(false);
   ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
-  const std::string list = NameList({"a.txt"});
   // The observer sees the side file while it is being written.
   {
     FaultPlanGuard observing(f.faults, WatchingFolder(f.data.path()));
-    EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), list.c_str()), 0);
+    EXPECT_EQ(f.Delete({"a.txt"}), 0);
   }
   EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup___"), 1);
   EXPECT_TRUE(f.drives.tempFilesMade.empty());
@@ -212,8 +212,7 @@ TEST(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
   // never moved onto the archive.
   const std::string side = f.data.path() + "/backup___", stolen = f.data.path() + "/stolen";
   fs::create_symlink(stolen, side);
-  const std::string again = NameList({"b.txt"});
-  EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), again.c_str()), 0);
+  EXPECT_EQ(f.Delete({"b.txt"}), 0);
   EXPECT_FALSE(fs::is_symlink(f.Archive()));
   EXPECT_FALSE(fs::exists(stolen));
   EXPECT_TRUE(fs::is_symlink(side));
