@@ -8,9 +8,7 @@
 #   check_module_exports.sh elf <nm> <Tolvex.wcx>
 #   check_module_exports.sh pe <objdump> <Tolvex.wcx|Tolvex.wcx64>
 set -u
-kind=$1
-tool=$2
-module=$3
+kind=$1 tool=$2 module=$3
 # In ordinal order.
 nine='CanYouHandleThisFile SetProcessDataProc GetPackerCaps DeleteFiles PackFiles CloseArchive ProcessFile ReadHeader OpenArchive'
 
