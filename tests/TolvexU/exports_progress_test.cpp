@@ -18,24 +18,21 @@ namespace fs = std::filesystem;
 
 using Report = std::pair<std::string, int>;
 
-std::vector<Report>& Reports() {
-  static std::vector<Report> reports;
-  return reports;
-}
+std::vector<Report> g_reports;  // every report heard, in order
 
 // The report that the host answers with 0, the user's Cancel; 0 for none.
 size_t g_cancelAt = 0;
 
 int WCX_API RecordProgress(char* fileName, int size) {
-  Reports().emplace_back(fileName != nullptr ? fileName : "<null>", size);
-  return Reports().size() == g_cancelAt ? 0 : 1;
+  g_reports.emplace_back(fileName != nullptr ? fileName : "<null>", size);
+  return g_reports.size() == g_cancelAt ? 0 : 1;
 }
 
 class PluginProgress : public PluginTest {
  protected:
   void SetUp() override {
     PluginTest::SetUp();
-    Reports().clear();
+    g_reports.clear();
     g_cancelAt = 0;
   }
   void Listen() { module().set_process_data_proc(nullptr, RecordProgress); }
@@ -56,11 +53,11 @@ TEST_F(PluginProgress, EachProcessFileReportsTheNameAndTheUnpackedSizeOnceUntilC
     }
     EXPECT_EQ(archive.ReadHeader(), E_END_ARCHIVE);
   }
-  EXPECT_EQ(Reports(), (std::vector<Report>{{ReportedForm("docs/"), 0},
+  EXPECT_EQ(g_reports, (std::vector<Report>{{ReportedForm("docs/"), 0},
                                             {ReportedForm("docs/big.txt"), 5000},  // not the packed size
                                             {ReportedForm("small.txt"), 5},
                                             {ReportedForm("bad.txt"), 5000}}));
-  Reports().clear();
+  g_reports.clear();
   module().set_process_data_proc(nullptr, nullptr);
   {
     HostArchive archive(module(), path);
@@ -70,7 +67,7 @@ TEST_F(PluginProgress, EachProcessFileReportsTheNameAndTheUnpackedSizeOnceUntilC
   ASSERT_TRUE(WriteFileBytes(Path("b.txt"), "b"));
   EXPECT_EQ(PackWith(module(), path, nullptr, SrcPath(), {"b.txt"}, 0), 0);
   EXPECT_EQ(DeleteWith(module(), path, {"small.txt"}), 0);
-  EXPECT_TRUE(Reports().empty());
+  EXPECT_TRUE(g_reports.empty());
 }
 
 // --- Cancel ---------------------------------------------------------------------
@@ -104,7 +101,7 @@ class PluginCancel : public PluginProgress, public ::testing::WithParamInterface
     folders_.ResetFor(ChangeOf(work));
     std::error_code ec;
     fs::remove_all(Out(), ec);
-    Reports().clear();
+    g_reports.clear();
     std::string archive = folders_.archive(), src = folders_.SrcPath();
     std::string list = work == Work::kDelete ? folders_.DeleteList() : folders_.PackList();
     const int flags = PK_PACK_SAVE_PATHS | (work == Work::kPackAndMove ? PK_PACK_MOVE_FILES : 0);
@@ -132,15 +129,15 @@ class PluginCancel : public PluginProgress, public ::testing::WithParamInterface
     const std::vector<SceneEntry> expected =
         packing ? scene_.packed : (work == Work::kDelete ? std::vector<SceneEntry>() : scene_.oldContent);
     size_t first = 0;  // the first report of an entry's content
-    for (; packing && first < Reports().size() && Reports()[first].first != ReportedForm(expected[0].name); ++first) {
-      EXPECT_EQ(Reports()[first].second, 0) << Reports()[first].first;
+    for (; packing && first < g_reports.size() && g_reports[first].first != ReportedForm(expected[0].name); ++first) {
+      EXPECT_EQ(g_reports[first].second, 0) << g_reports[first].first;
     }
     std::vector<std::pair<std::string, long long>> sums, expectedSums;
     for (const SceneEntry& entry : expected) expectedSums.emplace_back(ReportedForm(entry.name), entry.content.size());
     std::vector<int> shares;
     size_t mostPieces = 0, pieces = 0;
-    for (size_t i = first; i < Reports().size(); ++i) {
-      const auto& [name, size] = Reports()[i];
+    for (size_t i = first; i < g_reports.size(); ++i) {
+      const auto& [name, size] = g_reports[i];
       if (size < 0) {
         shares.push_back(size);
         continue;
@@ -194,7 +191,7 @@ TEST_P(PluginCancel, StopsAtTheReportAndLeavesNothingOfTheUnfinishedWork) {
     EXPECT_TRUE(ArchiveHolds(folders_.archive(), scene_.After(ChangeOf(work))));
   }
   ExpectPiecesOf(work);
-  const size_t reports = Reports().size();
+  const size_t reports = g_reports.size();
   fs::file_time_type folderTime{};
   const std::string folder = Target("docs");  // Windows dates no name with a trailing separator
   if (work == Work::kExtract) folderTime = fs::last_write_time(folder);
@@ -202,7 +199,7 @@ TEST_P(PluginCancel, StopsAtTheReportAndLeavesNothingOfTheUnfinishedWork) {
   g_cancelAt = at == CancelAt::kFirst ? 1 : at == CancelAt::kMiddle ? (reports + 1) / 2 : reports;
   const HostRun run = Run(work);
   EXPECT_EQ(run.result, E_EABORTED);
-  EXPECT_EQ(Reports().size(), g_cancelAt) << "reports after the one that said stop";
+  EXPECT_EQ(g_reports.size(), g_cancelAt) << "reports after the one that said stop";
   EXPECT_TRUE(folders_.SourcesIntact());
   EXPECT_EQ(folders_.Leftovers(), std::vector<std::string>());
   if (Changes(work)) {
@@ -212,7 +209,7 @@ TEST_P(PluginCancel, StopsAtTheReportAndLeavesNothingOfTheUnfinishedWork) {
     return;
   }
   ASSERT_FALSE(run.names.empty());
-  EXPECT_EQ(ReportedForm(run.names.back()), Reports().back().first);
+  EXPECT_EQ(ReportedForm(run.names.back()), g_reports.back().first);
   if (work == Work::kTest) return;
   const bool over = work == Work::kExtractOver;
   for (const SceneEntry& entry : scene_.oldContent) {
