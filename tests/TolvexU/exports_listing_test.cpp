@@ -258,10 +258,8 @@ TEST_F(PluginShownNames, EntriesAreDeletedByTheNameTheHostWasShown) {
   std::vector<std::string> stored = {"", "/lead.txt", "a/../b.txt", kDeep + std::string(80, 'e') + ".txt",
                                      kDeep + std::string(80, 'f') + "/"};
 #ifdef _WIN32
-  for (const char* name : {"C:drive.txt", "back\\slash.txt", "CON.txt", "sub/aux", "dot.", "space ", "q?*.txt",
-                           "pipe|\"quote\".txt", "tab\tname"}) {
-    stored.push_back(name);
-  }
+  stored.insert(stored.end(), {"C:drive.txt", "back\\slash.txt", "CON.txt", "sub/aux", "dot.", "space ", "q?*.txt",
+                               "pipe|\"quote\".txt", "tab\tname"});
 #endif
   for (const std::string& name : stored) {
     const std::string archive =
