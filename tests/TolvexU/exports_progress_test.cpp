@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -171,10 +172,15 @@ class PluginCancel : public PluginProgress, public ::testing::WithParamInterface
   SceneFolders folders_;
 };
 
+const char* const kWorkNames[] = {"pack", "pack_and_move", "create", "delete", "extract", "extract_over_files", "test"};
+const char* const kAtNames[] = {"first", "middle", "last"};
+void PrintTo(const std::tuple<Work, CancelAt>& c, std::ostream* os) {
+  *os << kWorkNames[static_cast<int>(std::get<0>(c))] << ", cancelled at the "
+      << kAtNames[static_cast<int>(std::get<1>(c))] << " report";
+}
 std::string CaseName(const ::testing::TestParamInfo<std::tuple<Work, CancelAt>>& info) {
-  const char* const works[] = {"pack", "pack_and_move", "create", "delete", "extract", "extract_over_files", "test"};
-  const char* const at[] = {"_first", "_middle", "_last"};
-  return std::string(works[static_cast<int>(std::get<0>(info.param))]) + at[static_cast<int>(std::get<1>(info.param))];
+  return std::string(kWorkNames[static_cast<int>(std::get<0>(info.param))]) + "_" +
+         kAtNames[static_cast<int>(std::get<1>(info.param))];
 }
 
 // The host answers 0 at the first, a middle or the last report: the work
