@@ -62,14 +62,11 @@ set(TOLVEX_TEST_SOURCES
   tests/TolvexU/archive_target_test.cpp
   tests/TolvexU/archive_update_fault_test.cpp
   tests/TolvexU/concurrent_updates_test.cpp
-  tests/TolvexU/exports_delete_test.cpp
-  tests/TolvexU/exports_extraction_fidelity_test.cpp
   tests/TolvexU/exports_listing_test.cpp
   tests/TolvexU/exports_no_memory_test.cpp
-  tests/TolvexU/exports_pack_test.cpp
+  tests/TolvexU/exports_pack_and_delete_test.cpp
   tests/TolvexU/exports_process_file_test.cpp
   tests/TolvexU/exports_progress_test.cpp
-  tests/TolvexU/exports_shown_names_test.cpp
   tests/cli/arguments_test.cpp
   tests/cli/cli_end_to_end_test.cpp
   tests/cli/cli_results_and_exit_codes_test.cpp

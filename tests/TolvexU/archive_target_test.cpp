@@ -24,14 +24,24 @@ namespace fs = std::filesystem;
 
 constexpr uint64_t kNeeded = 5000;
 
+// What ChooseTargetPath chose and made, on one line: the path (and whether a
+// failure removes it), the temporary files and the names beside it made.
+std::string Choice(const host::TargetPath& target, const FakeDrives& drives) {
+  std::string line =
+      (target.failed() ? "failed: " : "") + target.path + (target.temporaryFile ? " (removed on failure)" : "");
+  for (const std::string& made : drives.tempFilesMade) line += ", temporary file " + made;
+  for (const std::string& claimed : drives.namesClaimed) line += ", claimed " + claimed;
+  return line;
+}
+
 TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
   struct Row {
     const char* rule;
     std::string archive;
     int64_t freeOnArchiveDrive;  // -1: plenty
     bool removableArchiveDrive;
-    std::string takenName;         // a name that exists already
-    std::string expectedSideFile;  // "" when a temporary file is expected
+    std::string takenName;  // a name that exists already; "fail": no temporary file can be made
+    std::string side;       // the side file expected; "" for a temporary file, "failed" for none
   };
   const std::vector<Row> rows = {
       {"temp folder on the archive's drive", "C:\\data\\a.arc", -1, false, "", ""},
@@ -44,6 +54,7 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
       {"one byte more than needed", "D:\\backup.arc", kNeeded + 1, false, "", "D:\\backup___"},
       {"free space unknown", "D:\\backup.arc", 0, false, "", ""},
       {"side file name taken", "D:\\data\\backup.arc", -1, false, "D:\\data\\backup___", ""},
+      {"no temporary file", "C:\\a.arc", -1, false, "fail", "failed"},
   };
   for (const Row& c : rows) {
     FakeDrives drives;
@@ -51,29 +62,14 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
     if (c.freeOnArchiveDrive >= 0) drives.freeBytes[drive] = c.freeOnArchiveDrive;
     if (c.removableArchiveDrive) drives.removable.insert(drive);
     if (!c.takenName.empty()) drives.takenNames.insert(c.takenName);
-
-    const host::TargetPath target = host::ChooseTargetPath(drives, c.archive, kNeeded);
-    if (c.expectedSideFile.empty()) {
-      ASSERT_EQ(drives.tempFilesMade.size(), 1u) << c.rule;
-      EXPECT_EQ(target.path, drives.tempFilesMade[0]) << c.rule;
-      EXPECT_EQ(target.path.compare(0, drives.tempDirectory.size() + 3, drives.tempDirectory + "tvx"), 0) << c.rule;
-      EXPECT_TRUE(target.temporaryFile) << c.rule;
-    } else {
-      EXPECT_EQ(target.path, c.expectedSideFile) << c.rule;
-      EXPECT_TRUE(target.temporaryFile) << c.rule;  // made by the call: removed on failure
-      EXPECT_EQ(drives.namesClaimed, std::vector<std::string>{c.expectedSideFile}) << c.rule;
-      EXPECT_TRUE(drives.tempFilesMade.empty()) << c.rule << ": a temporary file was made for nothing";
-    }
+    drives.failTempFiles = c.takenName == "fail";
+    // A temporary file is "tvx" and a number in the temporary folder.
+    const std::string expected = c.side == "failed" ? "failed: "
+                                 : c.side.empty()
+                                     ? "C:\\Temp\\tvx1.tmp (removed on failure), temporary file C:\\Temp\\tvx1.tmp"
+                                     : c.side + " (removed on failure), claimed " + c.side;
+    EXPECT_EQ(Choice(host::ChooseTargetPath(drives, c.archive, kNeeded), drives), expected) << c.rule;
   }
-}
-
-TEST(ChooseTargetPath, NoTemporaryFileIsAFailureWithoutAPath) {
-  FakeDrives drives;
-  drives.failTempFiles = true;
-  const host::TargetPath target = host::ChooseTargetPath(drives, "C:\\a.arc", kNeeded);
-  EXPECT_EQ(target.path, "");
-  EXPECT_TRUE(target.failed());
-  EXPECT_FALSE(target.temporaryFile);  // nothing to remove
 #ifdef _WIN32
   EXPECT_TRUE(platform::OsSystem().SameDrive("c:\\a.arc", "C:\\Temp\\"));
   EXPECT_FALSE(platform::OsSystem().SameDrive("D:\\a.arc", "C:\\Temp\\"));
@@ -117,6 +113,11 @@ struct RealFolders {
     list = NameList(names);
     return PackRequestOf(Archive(), data.path() + NativeSeparator(), list, flags);
   }
+  // A DeleteFiles of these entries from Archive().
+  int Delete(const std::vector<std::string>& names) {
+    const std::string deleteList = NameList(names);
+    return host::DeleteFilesWith(drives, Archive(), deleteList.c_str());
+  }
 
   std::string list;
   FaultySystem faults;
@@ -141,22 +142,17 @@ TEST(ReplaceArchiveFile, RenamesOnTheSameDriveAndCopiesBesideTheArchiveAcrossDri
     const std::string content = Compressible(3 << 20, 'n');  // several copy pieces
     ASSERT_TRUE(WriteFileBytes(f.Archive(), "old archive"));
     ASSERT_TRUE(WriteFileBytes(target, content));
-    std::vector<std::string> expected = {"backup.tvx"};
-    if (row.nameBesideTaken) {
-      ASSERT_TRUE(WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
-      expected.push_back("backup.tvx.tvxnew");
-    }
+    ASSERT_TRUE(!row.nameBesideTaken || WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
     FaultPlanGuard counting(f.faults, FaultPlan{});
     EXPECT_EQ(host::ReplaceArchiveFile(f.drives, f.Archive(), target), Status::kOk);
-    if (row.sameDrive) {
-      EXPECT_EQ(f.faults.MutatingCalls(), 1u) << "more than the rename";
-    } else {
-      EXPECT_GT(f.faults.MutatingCalls(), 1u) << "a plain rename across drives";
-    }
+    const uint64_t calls = f.faults.MutatingCalls();
+    EXPECT_TRUE(row.sameDrive ? calls == 1 : calls > 1)
+        << calls << " calls: more than the rename, or a plain one across drives";
     EXPECT_TRUE(ReadFileBytes(f.Archive()) == content);
     EXPECT_FALSE(PathExists(target));
-    EXPECT_EQ(FolderListing(f.data.path()), expected) << "the copy was left beside";
-    EXPECT_TRUE(!row.nameBesideTaken || ReadFileBytes(f.Archive() + ".tvxnew") == "the user's file");
+    EXPECT_EQ(FolderContents(f.data.path()),
+              std::string("backup.tvx") + (row.nameBesideTaken ? "; backup.tvx.tvxnew=the user's file" : ""))
+        << "the copy was left beside";
   }
 }
 
@@ -179,12 +175,8 @@ TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
     ASSERT_TRUE(!row.existing || WriteFileBytes(f.Archive(), old));
     ASSERT_TRUE(WriteFileBytes(f.Source("n.txt"), Compressible(600)));
     ASSERT_TRUE(WriteFileBytes(f.Source("m.txt"), Compressible(400)));
-    const std::string deleteList = NameList({"a.txt"});
     const host::PackRequest request = f.Request({"n.txt", "m.txt"}, PK_PACK_MOVE_FILES);
-    const auto update = [&] {
-      return row.deleting ? host::DeleteFilesWith(f.drives, f.Archive(), deleteList.c_str())
-                          : host::PackFilesWith(f.drives, request);
-    };
+    const auto update = [&] { return row.deleting ? f.Delete({"a.txt"}) : host::PackFilesWith(f.drives, request); };
     const int64_t needed = row.deleting ? static_cast<int64_t>(old.size()) : 1000;
     const char drive = row.sameDrive ? 'c' : 'd';
 
@@ -193,28 +185,23 @@ TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
     EXPECT_EQ(f.drives.tempFilesMade.size(), row.sameDrive ? 1u : 0u);
     EXPECT_EQ(TemporaryFilesIn(f.temp.path()), std::vector<std::string>()) << "the temporary file was left";
     EXPECT_TRUE(ReadFileBytes(f.Archive()) == old);
-    EXPECT_EQ(PathExists(f.Archive()), row.existing);
-    EXPECT_TRUE(PathExists(f.Source("n.txt")) && PathExists(f.Source("m.txt")));
+    const std::string sources = "m.txt=" + Compressible(400) + "; n.txt=" + Compressible(600);
+    EXPECT_EQ(FolderContents(f.data.path()), (row.existing ? "backup.tvx; " : "") + sources);
 
     f.drives.freeBytes[drive] = needed + 1;
     EXPECT_EQ(update(), 0);
-    if (row.deleting) {
-      EXPECT_EQ(ReadFileBytes(f.Archive()), ArchiveBytes({{"b.txt", "b"}}));
-    } else {
-      EXPECT_TRUE(PathExists(f.Archive()));
-      EXPECT_FALSE(PathExists(f.Source("n.txt")));
-    }
+    EXPECT_EQ(FolderContents(f.data.path()), "backup.tvx" + (row.deleting ? "; " + sources : ""));
+    EXPECT_TRUE(!row.deleting || ReadFileBytes(f.Archive()) == ArchiveBytes({{"b.txt", "b"}}));
   }
 }
 
 TEST(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
   RealFolders f(false);
   ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
-  const std::string list = NameList({"a.txt"});
   // The observer sees the side file while it is being written.
   {
     FaultPlanGuard observing(f.faults, WatchingFolder(f.data.path()));
-    EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), list.c_str()), 0);
+    EXPECT_EQ(f.Delete({"a.txt"}), 0);
   }
   EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup___"), 1);
   EXPECT_TRUE(f.drives.tempFilesMade.empty());
@@ -225,8 +212,7 @@ TEST(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
   // never moved onto the archive.
   const std::string side = f.data.path() + "/backup___", stolen = f.data.path() + "/stolen";
   fs::create_symlink(stolen, side);
-  const std::string again = NameList({"b.txt"});
-  EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), again.c_str()), 0);
+  EXPECT_EQ(f.Delete({"b.txt"}), 0);
   EXPECT_FALSE(fs::is_symlink(f.Archive()));
   EXPECT_FALSE(fs::exists(stolen));
   EXPECT_TRUE(fs::is_symlink(side));
@@ -239,9 +225,7 @@ TEST(NewArchive, IsWrittenBesideItsNameAndRenamedIntoPlace) {
     SCOPED_TRACE(userFileThere ? "a file of the user's holds the first name" : "the first name is free");
     fs::remove(f.Archive());
     ASSERT_TRUE(WriteFileBytes(f.Source("a.txt"), Compressible(5000)));
-    if (userFileThere) {
-      ASSERT_TRUE(WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
-    }
+    ASSERT_TRUE(!userFileThere || WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
     const host::PackRequest request = f.Request({"a.txt"});
     {
       FaultPlanGuard observing(f.faults, WatchingFolder(f.data.path()));
@@ -249,12 +233,8 @@ TEST(NewArchive, IsWrittenBesideItsNameAndRenamedIntoPlace) {
     }
     EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup.tvx"), 0) << "a partial archive lay under the final name";
     EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), userFileThere ? "backup.tvx.tvxnew2" : "backup.tvx.tvxnew"), 1);
-    std::vector<std::string> expected = {"a.txt", "backup.tvx"};
-    if (userFileThere) expected.push_back("backup.tvx.tvxnew");
-    EXPECT_EQ(FolderListing(f.data.path()), expected);
-    if (userFileThere) {
-      EXPECT_EQ(ReadFileBytes(f.Archive() + ".tvxnew"), "the user's file");
-    }
+    EXPECT_EQ(FolderContents(f.data.path()), "a.txt=" + Compressible(5000) + "; backup.tvx" +
+                                                 (userFileThere ? "; backup.tvx.tvxnew=the user's file" : ""));
   }
 }
 

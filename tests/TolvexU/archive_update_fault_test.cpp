@@ -61,8 +61,10 @@ class Scene {
     return static_cast<int64_t>(std::min<uint64_t>(Shared().PackedBytes(), ArchiveBytes(Shared().oldEntries).size()));
   }
 
-  int Apply(SceneChange change) {
+  // The change under the plan (which counts the calls as well).
+  int Apply(SceneChange change, const FaultPlan& plan = FaultPlan{}) {
     if (change != SceneChange::kDelete && drives.freeBytes.count('d') != 0) drives.freeBytes['d'] = FreeWhenPacking();
+    FaultPlanGuard guard(faults, plan);
     return folders.Apply(drives, change);
   }
 
@@ -77,14 +79,8 @@ constexpr SceneChange kChanges[] = {SceneChange::kPackAndMove, SceneChange::kDel
 // The clean run, watched by the faulty system: the calls it counted.
 CallCounts CountCleanRun(const Layout& layout, SceneChange change) {
   Scene scene(layout);
-  CallCounts counts;
-  int result;
-  {
-    FaultPlanGuard counting(scene.faults, FaultPlan{});
-    result = scene.Apply(change);
-    counts = CountsOf(scene.faults);
-  }
-  EXPECT_EQ(result, 0) << layout.name;
+  EXPECT_EQ(scene.Apply(change), 0) << layout.name;
+  const CallCounts counts = CountsOf(scene.faults);
   EXPECT_TRUE(ArchiveHolds(scene.folders.archive(), Scene::Shared().After(change))) << layout.name;
   EXPECT_EQ(scene.folders.Leftovers(), std::vector<std::string>()) << layout.name;
   if (layout.noRoomBeside && change != SceneChange::kDelete) {
@@ -145,14 +141,8 @@ TEST_P(ArchiveUpdateSweep, LosesNothing) {
       ForEveryCall(c.faults, CountCleanRun(layout, change), [&](const FaultPlan& plan, const std::string& what) {
         SCOPED_TRACE(std::string(layout.name) + ", " + ChangeName(change) + ", " + what);
         scene.folders.Reset();
-        int result;
-        {
-          FaultPlanGuard faults(scene.faults, plan);
-          result = scene.Apply(change);
-        }
-        if (!c.faults.once) {
-          EXPECT_NE(result, 0) << "a failing disk went unnoticed";
-        }
+        const int result = scene.Apply(change, plan);
+        EXPECT_TRUE(c.faults.once || result != 0) << "a failing disk went unnoticed";
         ExpectNothingLostOrHalfDone(scene, change, result, !overwrites);
       });
       if (::testing::Test::HasFatalFailure()) return;
@@ -178,12 +168,7 @@ TEST(ArchiveUpdateFaults, FailedCopyAcrossDrivesKeepsTheOldArchiveAndTheNewOne) 
   Scene scene(kCopiedBeside);
   FaultPlan plan;
   plan.failWriteAt = counts.mutating - 1;  // the copy's last write, before the final rename
-  int result;
-  {
-    FaultPlanGuard faults(scene.faults, plan);
-    result = scene.Apply(SceneChange::kDelete);
-  }
-  EXPECT_EQ(result, E_EWRITE);
+  EXPECT_EQ(scene.Apply(SceneChange::kDelete, plan), E_EWRITE);
   EXPECT_TRUE(ReadFileBytes(scene.folders.archive()) == scene.folders.oldBytes()) << "the old archive was changed";
   ASSERT_EQ(scene.drives.tempFilesMade.size(), 1u);
   EXPECT_TRUE(ArchiveHolds(scene.drives.tempFilesMade[0], Scene::Shared().AfterDelete()))

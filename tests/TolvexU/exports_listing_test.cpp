@@ -1,10 +1,18 @@
 // Opening and listing through the loaded module, in the host's calling order:
-// OpenArchive, then ReadHeader and one ProcessFile per entry, then CloseArchive.
+// OpenArchive, then ReadHeader and one ProcessFile per entry, then CloseArchive;
+// and the names the host is shown in place of the stored ones (made safe, or
+// shortened to fit FileName): each entry keeps a name of its own, and the host
+// can delete and replace entries by the name it was shown.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <set>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/plugin_test.h"
@@ -26,66 +34,42 @@ const std::vector<RawEntry> kThreeEntries = {
     {"b.bin", "bravo!"},
 };
 
-TEST_F(PluginListing, NamesAttributesAndSizesFollowTheHostDialect) {
-  const std::string content = Compressible(1000);
-  const std::string path = WriteArchive("dialect.tvx", {{"docs/", ""}, Deflated("docs/a.txt", content)});
-  const Listing listing = ListArchive(module(), path);
-  ASSERT_TRUE(listing.opened);
-  ASSERT_EQ(listing.entries.size(), 2u);
-  const ListedEntry& folder = listing.entries[0];
-  const ListedEntry& file = listing.entries[1];
-#ifdef _WIN32
-  EXPECT_EQ(folder.name, "\\docs\\");
-  EXPECT_EQ(file.name, "\\docs\\a.txt");
-  EXPECT_EQ(folder.attr, 16);
-  EXPECT_EQ(file.attr, 0);
-#else
-  EXPECT_EQ(folder.name, "docs/");
-  EXPECT_EQ(file.name, "docs/a.txt");
-  EXPECT_EQ(folder.attr, 040755);
-  EXPECT_EQ(file.attr, 0100644);
-#endif
-  EXPECT_EQ(folder.unpSize, 0);
-  EXPECT_EQ(file.unpSize, 1000);
-  EXPECT_EQ(file.packSize, static_cast<int>(Deflated("x", content).data.size()));
+// An entry as the host lists it, on one line.
+std::string Line(const std::string& name, int attr, int unpSize, int packSize, int time) {
+  std::ostringstream out;
+  out << name << " attr " << std::oct << attr << std::dec << ", " << unpSize << " -> " << packSize << " bytes, time "
+      << time;
+  return out.str();
+}
+std::vector<std::string> Lines(const Listing& listing) {
+  std::vector<std::string> lines;
+  for (const ListedEntry& e : listing.entries) lines.push_back(Line(e.name, e.attr, e.unpSize, e.packSize, e.time));
+  return lines;
 }
 
+TEST_F(PluginListing, NamesAttributesSizesAndTimesFollowTheHostDialect) {
+  RawEntry file = Deflated("docs/a.txt", Compressible(1000));
+  file.time = 1118836800;  // 2005-06-15 12:00:00 on the packer's wall clock
+  const int packed = static_cast<int>(file.data.size());
+  const std::string path = WriteArchive("dialect.tvx", {{"docs/", "", -1, 0}, file});
 #ifdef _WIN32
-
-TEST_F(PluginListing, FileTimeIsTheEntrysWallClockAsDosDateAndTime) {
-  RawEntry epoch{"epoch.txt", "e"};
-  epoch.time = 0;
-  RawEntry noon{"noon.txt", "n"};
-  noon.time = 1118836800;  // 2005-06-15 12:00:00
-  const Listing listing = ListArchive(module(), WriteArchive("times.tvx", {epoch, noon}));
-  ASSERT_EQ(listing.entries.size(), 2u);
-  // 1970 lies before the DOS epoch: the host is shown its first day.
-  EXPECT_EQ(static_cast<uint32_t>(listing.entries[0].time), 0x00210000u);
-  EXPECT_EQ(static_cast<uint32_t>(listing.entries[1].time), 0x32CF6000u);
-}
-
+  // FileTime is DOS date and time; 1970 lies before their epoch: the host is
+  // shown its first day.
+  EXPECT_EQ(Lines(ListArchive(module(), path)),
+            (std::vector<std::string>{Line("\\docs\\", 16, 0, 0, 0x00210000),
+                                      Line("\\docs\\a.txt", 0, 1000, packed, 0x32CF6000)}));
 #else
-
-TEST_F(PluginListing, FileTimeIsTheEntrysWallClockReadAsLocalTime) {
-  RawEntry epoch{"epoch.txt", "e"};
-  epoch.time = 0;
-  RawEntry noon{"noon.txt", "n"};
-  noon.time = 1118836800;  // 2005-06-15 12:00:00 on the packer's wall clock
-  const std::string path = WriteArchive("times.tvx", {epoch, noon});
-  struct Case {
-    const char* zone;
-    int offsetEastSeconds;  // zones without daylight saving
-  };
-  for (const Case& c : {Case{"UTC0", 0}, Case{"XST-3", 3 * 3600}, Case{"YST5", -5 * 3600}}) {
-    TimeZoneGuard zone(c.zone);
-    const Listing listing = ListArchive(module(), path);
-    ASSERT_EQ(listing.entries.size(), 2u) << c.zone;
-    EXPECT_EQ(listing.entries[0].time, 0 - c.offsetEastSeconds) << c.zone;
-    EXPECT_EQ(listing.entries[1].time, 1118836800 - c.offsetEastSeconds) << c.zone;
+  // FileTime is the wall clock read as local time (zones without daylight saving).
+  const std::pair<const char*, int> zones[] = {{"UTC0", 0}, {"XST-3", 3 * 3600}, {"YST5", -5 * 3600}};
+  for (const auto& [zone, east] : zones) {
+    TimeZoneGuard guard(zone);
+    EXPECT_EQ(Lines(ListArchive(module(), path)),
+              (std::vector<std::string>{Line("docs/", 040755, 0, 0, -east),
+                                        Line("docs/a.txt", 0100644, 1000, packed, 1118836800 - east)}))
+        << zone;
   }
-}
-
 #endif
+}
 
 #ifdef _WIN32
 struct ThreadTask {
@@ -124,16 +108,14 @@ TEST_F(PluginListing, ListingsOnSeveralThreadsAtOnceEachGetTheirOwnDates) {
   // Each listing asks for a new hour at every other entry, in 2001 and in
   // 2017: state they shared would mix them up.
   constexpr int kEntries = 1000;
-  std::vector<RawEntry> early;
-  std::vector<RawEntry> late;
+  std::vector<RawEntry> early, late;
   for (int i = 0; i < kEntries; ++i) {
     early.push_back({"e" + std::to_string(i), "", -1, 978350400 + i / 2 * 3600});
     late.push_back({"l" + std::to_string(i), "", -1, 1500000000 + i / 2 * 3600});
   }
   const std::string paths[2] = {WriteArchive("early.tvx", early), WriteArchive("late.tvx", late)};
   const Listing expected[2] = {ListArchive(module(), paths[0]), ListArchive(module(), paths[1])};
-  ASSERT_EQ(expected[0].entries.size(), static_cast<size_t>(kEntries));
-  ASSERT_EQ(expected[1].entries.size(), static_cast<size_t>(kEntries));
+  ASSERT_TRUE(expected[0].entries.size() == kEntries && expected[1].entries.size() == kEntries);
   constexpr int kThreads = 4;
   std::vector<int> wrong(kThreads, 0);
   OnThreads(kThreads, [&](int k) {
@@ -182,7 +164,8 @@ TEST_F(PluginListing, ReadHeaderWritesOnlyItsFieldsAndCutsLongNamesToFit) {
 }
 
 // What OpenArchive and CanYouHandleThisFile make of a file: only the magic
-// makes it ours, whatever its name; a damaged one is still ours.
+// makes it ours, whatever its name; a damaged one is still ours. (The host
+// asks CanYouHandleThisFile only of a module whose capabilities say so.)
 struct FileKind {
   const char* label;
   const char* name;  // nullptr: the file is not there
@@ -192,6 +175,8 @@ struct FileKind {
 };
 
 TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
+  EXPECT_EQ(module().get_packer_caps(),
+            PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_BY_CONTENT);
   std::string countTooLarge = ArchiveBytes({{"a", "1"}, {"b", "2"}});
   countTooLarge[10] = static_cast<char>(0xE8);  // 1000 records in a 60-byte file
   countTooLarge[11] = static_cast<char>(0x03);
@@ -212,9 +197,7 @@ TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
   };
   for (const FileKind& c : cases) {
     const std::string path = Path(c.name != nullptr ? c.name : "missing.tvx");
-    if (c.name != nullptr) {
-      ASSERT_TRUE(WriteFileBytes(path, c.bytes));
-    }
+    ASSERT_TRUE(c.name == nullptr || WriteFileBytes(path, c.bytes));
     if (c.openResult != -1) {
       HostArchive archive(module(), path);
       EXPECT_EQ(archive.handle(), nullptr) << c.label;
@@ -224,10 +207,109 @@ TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
   }
 }
 
-TEST_F(PluginListing, CapabilitiesAreNewModifyMultipleDeleteAndByContent) {
-  EXPECT_EQ(module().get_packer_caps(),
-            PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_BY_CONTENT);
+// --- names shown in place of the stored ones -------------------------------------
+
+using PluginShownNames = PluginTest;
+
+bool IsFolderAttr(int attr) {
+#ifdef _WIN32
+  return (attr & 16) != 0;
+#else
+  return (attr & 0170000) == 0040000;
+#endif
 }
+
+// A shown name as the host puts it into its lists: no leading separator.
+std::string AsListItem(const std::string& shown) {
+  return !shown.empty() && shown[0] == NativeSeparator()[0] ? shown.substr(1) : shown;
+}
+
+const std::string kDeep = "folder/" + std::string(200, 'd') + "/";
+
+TEST_F(PluginShownNames, LongNamesAreShownDistinctAndOfTheirKind) {
+  std::vector<RawEntry> entries = {
+      {kDeep + std::string(80, 'e') + "-one.txt", "1"},
+      {kDeep + std::string(80, 'e') + "-two.txt", "2"},
+      {kDeep + std::string(80, 'e') + "-sub/", ""},
+      {"f/" + std::string(250, 'g') + "/" + std::string(20, 'h'), "3"},  // cut inside a long component
+  };
+  Listing listing = ListArchive(module(), WriteArchive("long.tvx", entries));
+  ASSERT_EQ(listing.entries.size(), 4u);
+  // A short entry named exactly like a shortened name must not share it.
+  entries.push_back({AsListItem(listing.entries[0].name), "4"});
+  std::replace(entries.back().name.begin(), entries.back().name.end(), '\\', '/');
+  listing = ListArchive(module(), WriteArchive("long.tvx", entries));
+  ASSERT_EQ(listing.entries.size(), 5u);
+
+  std::set<std::string> names;
+  for (size_t i = 0; i < listing.entries.size(); ++i) {
+    const ListedEntry& entry = listing.entries[i];
+    const bool folder = i == 2;
+    EXPECT_LE(entry.name.size(), 259u);
+    EXPECT_EQ(IsFolderAttr(entry.attr), folder) << entry.name;
+    EXPECT_EQ(entry.name.back() == NativeSeparator()[0], folder) << entry.name;
+    EXPECT_TRUE(names.insert(entry.name).second) << "shown twice: " << entry.name;
+    const size_t lastComponent = entry.name.find_last_of(NativeSeparator(), entry.name.size() - 2);
+    EXPECT_LE(entry.name.size() - lastComponent - 1 - (folder ? 1 : 0), 255u) << entry.name;
+  }
+}
+
+TEST_F(PluginShownNames, EntriesAreDeletedByTheNameTheHostWasShown) {
+  std::vector<std::string> stored = {"", "/lead.txt", "a/../b.txt", kDeep + std::string(80, 'e') + ".txt",
+                                     kDeep + std::string(80, 'f') + "/"};
+#ifdef _WIN32
+  stored.insert(stored.end(), {"C:drive.txt", "back\\slash.txt", "CON.txt", "sub/aux", "dot.", "space ", "q?*.txt",
+                               "pipe|\"quote\".txt", "tab\tname"});
+#endif
+  for (const std::string& name : stored) {
+    const std::string archive =
+        WriteArchive("del.tvx", {{name, name.empty() || name.back() != '/' ? "x" : ""}, {"keep.txt", "kept"}});
+    const std::vector<std::string> shown = Names(archive);
+    ASSERT_EQ(shown.size(), 2u) << name;
+    std::string item = AsListItem(shown[0]);
+    if (item.back() == NativeSeparator()[0]) item += "*.*";  // how hosts name a folder to delete
+    EXPECT_EQ(DeleteWith(module(), archive, {item}), 0) << name;
+    EXPECT_EQ(Names(archive), ReportedForms({"keep.txt"})) << "stored as \"" << name << "\", shown as " << shown[0];
+  }
+}
+
+// A name the host could not be shown is refused; one shown alike replaces.
+TEST_F(PluginShownNames, PackingRefusesANameTheHostCouldNotShowAndReplacesOneShownAlike) {
+  const std::string archive = WriteArchive("replace.tvx", {{"/lead.txt", "old"}, {"keep.txt", "kept"}});
+  const std::string before = ReadFileBytes(archive);
+  ASSERT_EQ(Names(archive), ReportedForms({"lead.txt", "keep.txt"}));
+  ASSERT_TRUE(WriteFileBytes(Path("lead.txt"), "new content"));
+  const std::string subPath = std::string(130, 'x') + NativeSeparator() + std::string(130, 'y');
+  EXPECT_EQ(PackWith(module(), archive, subPath.c_str(), SrcPath(), {"lead.txt"}, PK_PACK_SAVE_PATHS), E_NOT_SUPPORTED);
+  EXPECT_EQ(ReadFileBytes(archive), before);
+  ASSERT_EQ(PackWith(module(), archive, nullptr, SrcPath(), {"lead.txt"}, PK_PACK_SAVE_PATHS), 0);
+  EXPECT_EQ(ListedNamesAndSizes(module(), archive),
+            (NamesAndSizes{{ReportedForm("keep.txt"), 4}, {ReportedForm("lead.txt"), 11}}));
+}
+
+#ifdef _WIN32
+TEST_F(PluginShownNames, DeviceNamesTrailingDotsAndForbiddenCharactersAreShownMadeSafe) {
+  const std::string archive = WriteArchive("devices.tvx", {{"CON", "x"},
+                                                           {"aux.txt", "x"},
+                                                           {"sub/com1.log", "x"},
+                                                           {"dot.", "x"},
+                                                           {"Lpt3/", ""},
+                                                           {"a<b>|c?.txt", "x"},
+                                                           {"\"q*\"\x01.txt", "x"}});
+  const std::vector<std::string> shown = Names(archive);
+  EXPECT_EQ(shown, (std::vector<std::string>{"\\_CON", "\\_aux.txt", "\\sub\\_com1.log", "\\dot._", "\\_Lpt3\\",
+                                             "\\a_b__c_.txt", "\\_q___.txt"}));
+  // Each extracts under the name shown, into the folders the host makes.
+  const std::string out = Path("out") + NativeSeparator();
+  ASSERT_TRUE(std::filesystem::create_directories(Path("out") + NativeSeparator() + "sub"));
+  HostArchive opened(module(), archive);
+  for (const std::string& name : shown) {
+    ASSERT_EQ(opened.ReadHeader(), 0);
+    ASSERT_EQ(opened.Process(PK_EXTRACT, &out, AsListItem(name)), 0) << name;
+    EXPECT_TRUE(PathExists(out + AsListItem(name))) << name;
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace tvx::test

@@ -1,85 +1,194 @@
 // ProcessFile through the loaded module: testing, skipping and extracting the
-// entry the last ReadHeader reported, and the names the host joins to its
-// destination folder. (That the names reported are safe to join is
-// reliability/hostile_names_test.cpp's.)
+// entry the last ReadHeader reported, the names the host joins to its
+// destination folder (that the names reported are safe to join is
+// reliability/hostile_names_test.cpp's), and what extraction keeps of an entry
+// and of the file it replaces: dates, access, and nothing written for
+// impossible sizes or through a link the destination folder does not own.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "TolvexU/pack_test.h"
+#include "commonsU/entry_time.h"
+#include "platform/platform.h"
+#include "support/link_scene.h"
 #include "support/plugin_test.h"
+#include "support/windows_headers.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace tvx::test {
 namespace {
 
+using PluginExtractionFidelity = PluginTest;
+
+// Entry times in directory order, as the archive's bytes hold them.
+std::vector<int32_t> StoredTimes(const std::string& path) {
+  std::vector<int32_t> times;
+  for (const RecordLayout& record : ParseLayout(ReadFileBytes(path)).records) times.push_back(record.time);
+  return times;
+}
+
+TEST_F(PluginExtractionFidelity, FilesAndFoldersGetTheirEntriesTimes) {
+  // Noon, far from any change of daylight saving time; the last two before
+  // the DOS dates begin, which the format holds all the same.
+  const std::vector<RawEntry> entries = {{"d/", "", -1, 1300017600},
+                                         {"d/f.txt", "content", -1, 1118836800},
+                                         {"d/e/", "", -1, 1200052800},
+                                         {"d/1979.txt", "old", -1, 315489600},
+                                         {"d/1969.txt", "older", -1, -14212800}};
+  const std::string path = WriteArchive("dated.tvx", entries);
+  const std::string out = Path("out") + NativeSeparator();
+  ASSERT_TRUE(std::filesystem::create_directory(Path("out")));
+  std::vector<std::string> items;
+  {
+    HostArchive archive(module(), path);
+    for (const RawEntry& entry : entries) {
+      items.push_back(ListForm(entry.name));
+      ASSERT_EQ(archive.ReadHeader(), 0);
+      ASSERT_EQ(archive.Process(PK_EXTRACT, &out, items.back()), 0) << entry.name;
+    }
+  }  // CloseArchive: the folders' times are set once more, after their contents
+
+  // Packed again, the extracted files and folders must carry the same times;
+  // a file dated after what 32 bits hold gets the latest time they do.
+  const std::string future = out + "2039.txt";  // beside d/, whose time stays
+  ASSERT_TRUE(WriteFileBytes(future, "future"));
+  ASSERT_TRUE(platform::OsSystem().SetModifiedWallClockTime(future, SecondsFromCivil(2039, 6, 1, 12, 0, 0)));
+  items.push_back("2039.txt");
+  const std::string repacked = Path("repacked.tvx");
+  ASSERT_EQ(PackWith(module(), repacked, nullptr, out, items, PK_PACK_SAVE_PATHS), 0);
+  std::vector<int32_t> expected = StoredTimes(path);
+  expected.push_back(2147483646);  // 2038-01-19 03:14:06
+  EXPECT_EQ(StoredTimes(repacked), expected);
+}
+
+TEST_F(PluginExtractionFidelity, AReplacedFileKeepsItsAccess) {
+  const std::string target = Path("kept.txt");
+  ASSERT_TRUE(WriteFileBytes(target, "old"));
+#ifdef _WIN32
+  ASSERT_TRUE(SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN));
+#else
+  ASSERT_EQ(chmod(target.c_str(), 0640), 0);
+#endif
+  HostArchive archive(module(), WriteArchive("access.tvx", {{"kept.txt", "new content"}}));
+  ASSERT_EQ(archive.ReadHeader(), 0);
+  ASSERT_EQ(archive.ExtractTo(target), 0);
+  EXPECT_EQ(ReadFileBytes(target), "new content");
+#ifdef _WIN32
+  EXPECT_NE(GetFileAttributesA(target.c_str()) & FILE_ATTRIBUTE_HIDDEN, 0u);
+#else
+  struct stat st {};
+  ASSERT_EQ(stat(target.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+#endif
+}
+
+#ifndef _WIN32
+TEST_F(PluginExtractionFidelity, NothingIsWrittenThroughALinkBelowTheDestination) {
+  const LinkScene scene(WorkFolder());
+  ASSERT_TRUE(scene.ready);
+  ASSERT_TRUE(WriteFileBytes(Path("links.tvx"), scene.ArchiveBytesOf()));
+  HostArchive archive(module(), Path("links.tvx"));
+  const std::string out = scene.out + "/";
+  for (const std::string name :
+       {LinkScene::kThroughFolderLink, LinkScene::kOntoFileLink, LinkScene::kFolderLink, "ok.txt"}) {
+    ASSERT_EQ(archive.ReadHeader(), 0);
+    EXPECT_EQ(archive.Process(PK_EXTRACT, &out, name), name == "ok.txt" ? 0 : E_ECREATE) << name;
+  }
+  EXPECT_TRUE(scene.Untouched());
+  EXPECT_EQ(ReadFileBytes(out + "ok.txt"), "fine");
+}
+#endif
+
+#ifdef _WIN32
+TEST_F(PluginExtractionFidelity, ReplacingAFileWhosePathNearlyFillsMaxPath) {
+  // A target of 255 characters: "<target>.tvxpart" would not fit in MAX_PATH.
+  const std::string folder = Path("long");
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  const std::string target = folder + "\\" + std::string(255 - folder.size() - 1, 'n');
+  ASSERT_EQ(target.size(), 255u);
+  ASSERT_TRUE(WriteFileBytes(target, "old"));
+  HostArchive archive(module(), WriteArchive("long.tvx", {{"n", "new content"}}));
+  ASSERT_EQ(archive.ReadHeader(), 0);
+  EXPECT_EQ(archive.ExtractTo(target), 0);
+  EXPECT_EQ(ReadFileBytes(target), "new content");
+  EXPECT_EQ(FolderListing(folder).size(), 1u) << "a partial file was left behind";
+}
+#endif
+
+// --- the operations and the names joined to the destination -----------------------
+
 using PluginProcessFile = PluginTest;
 
 // Skipping reads nothing, so it succeeds on damaged data; testing and
-// extracting find the damage; any other operation extracts. A damaged entry
-// leaves no file of its own and keeps the user's file of that name.
+// extracting find the damage (a stream that fails or ends early, a size of
+// 2 GiB or more as another writer could claim); any other operation extracts.
+// A damaged entry leaves no file of its own and keeps the user's file of that
+// name; the listing still shows it.
 TEST_F(PluginProcessFile, EachOperationOnGoodAndDamagedEntries) {
   const std::string good = Compressible(4000, 'g');
   RawEntry endsEarly = Deflated("short.txt", good);
   endsEarly.data.resize(endsEarly.data.size() / 2);
-  const std::string archive = WriteArchive(
-      "mixed.tvx", {Deflated("good.txt", good), DamagedDeflated("damaged.txt", Compressible(4000, 'd')), endsEarly,
-                    {"stored.txt", "stored bytes"}});
+  std::string bytes = ArchiveBytes({Deflated("good.txt", good),
+                                    {"unpacked.txt", "abc"},
+                                    DamagedDeflated("damaged.txt", Compressible(4000, 'd')),
+                                    {"packed.txt", "abc"},
+                                    endsEarly,
+                                    {"stored.txt", "stored bytes"}});
+  const ArchiveLayout layout = ParseLayout(bytes);
+  ASSERT_TRUE(layout.ok);
+  bytes.replace(layout.records[1].unpackedAt, 4, FromHex("03 00 00 80"));
+  bytes.replace(layout.records[3].packedAt, 4, FromHex("FD FF FF FF"));
+  const std::string archive = Path("mixed.tvx");
+  ASSERT_TRUE(WriteFileBytes(archive, bytes));
+  const std::vector<std::string> names = {"good.txt",   "unpacked.txt", "damaged.txt",
+                                          "packed.txt", "short.txt",    "stored.txt"};
+  EXPECT_EQ(Names(archive), ReportedForms(names));
   for (const int operation : {int{PK_SKIP}, int{PK_TEST}, int{PK_EXTRACT}, 3}) {
     SCOPED_TRACE("operation " + std::to_string(operation));
     const bool extracts = operation == PK_EXTRACT || operation == 3;
     const std::string out = Path("out" + std::to_string(operation));
     ASSERT_TRUE(std::filesystem::create_directory(out));
-    const std::string users = out + NativeSeparator() + "short.txt";
-    ASSERT_TRUE(WriteFileBytes(users, "the user's file"));
+    ASSERT_TRUE(WriteFileBytes(out + NativeSeparator() + "short.txt", "the user's file"));
     HostArchive opened(module(), archive);
-    for (const std::string name : {"good.txt", "damaged.txt", "short.txt", "stored.txt"}) {
+    for (const std::string& name : names) {
       ASSERT_EQ(opened.ReadHeader(), 0);
-      const bool bad = name == "damaged.txt" || name == "short.txt";
+      const bool bad = name != "good.txt" && name != "stored.txt";
       EXPECT_EQ(opened.Process(operation, nullptr, out + NativeSeparator() + name),
                 bad && operation != PK_SKIP ? E_BAD_DATA : 0)
           << name;
     }
     EXPECT_EQ(opened.ReadHeader(), E_END_ARCHIVE);
-    EXPECT_EQ(FolderListing(out), extracts ? (std::vector<std::string>{"good.txt", "short.txt", "stored.txt"})
-                                           : std::vector<std::string>{"short.txt"});
-    EXPECT_EQ(ReadFileBytes(users), "the user's file");
-    if (extracts) {
-      EXPECT_EQ(ReadFileBytes(out + NativeSeparator() + "good.txt"), good);
-      EXPECT_EQ(ReadFileBytes(out + NativeSeparator() + "stored.txt"), "stored bytes");
-    }
+    EXPECT_EQ(FolderContents(out), extracts
+                                       ? "good.txt=" + good + "; short.txt=the user's file; stored.txt=stored bytes"
+                                       : "short.txt=the user's file");
   }
 }
 
+// A DestPath without its separator is the folder all the same; the host
+// makes the folders, the module does not.
 TEST_F(PluginProcessFile, DestPathAndDestNameAreJoinedWithOneSeparator) {
-  HostArchive archive(module(), WriteArchive("five.tvx", {{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "third"},
-                                                          {"d/", ""}, {"e.txt", "fifth"}}));
-  ASSERT_NE(archive.handle(), nullptr);
-
-  const std::string folder = WorkFolder() + NativeSeparator();
-  ASSERT_EQ(archive.ReadHeader(), 0);
-  EXPECT_EQ(archive.Process(PK_EXTRACT, &folder, "a.txt"), 0);
-  EXPECT_EQ(ReadFileBytes(Path("a.txt")), "first");
-
-  ASSERT_EQ(archive.ReadHeader(), 0);
-  EXPECT_EQ(archive.Process(PK_EXTRACT, nullptr, Path("b-full.txt")), 0);
-  EXPECT_EQ(ReadFileBytes(Path("b-full.txt")), "second");
-
-  // A DestPath without its separator is the folder all the same.
-  const std::string out = Path("out");
+  const std::string archivePath = WriteArchive(
+      "five.tvx", {{"a.txt", "first"}, {"b.txt", "second"}, {"c.txt", "third"}, {"d/", ""}, {"e.txt", "fifth"}});
+  HostArchive archive(module(), archivePath);
+  const std::string folder = WorkFolder() + NativeSeparator(), out = Path("out");
   ASSERT_TRUE(std::filesystem::create_directory(out));
-  ASSERT_EQ(archive.ReadHeader(), 0);
-  EXPECT_EQ(archive.Process(PK_EXTRACT, &out, "c.txt"), 0);
-  ASSERT_EQ(archive.ReadHeader(), 0);
-  EXPECT_EQ(archive.Process(PK_EXTRACT, &out, "d"), 0);
-  EXPECT_EQ(FolderListing(out), (std::vector<std::string>{"c.txt", "d"}));
-  EXPECT_TRUE(std::filesystem::is_directory(out + NativeSeparator() + "d"));
-  EXPECT_FALSE(PathExists(Path("outc.txt")));
-
-  // The host makes the folders; the module does not.
+  const std::vector<std::pair<const std::string*, std::string>> targets = {
+      {&folder, "a.txt"}, {nullptr, Path("b-full.txt")}, {&out, "c.txt"}, {&out, "d"}};
+  for (const auto& [destPath, destName] : targets) {
+    ASSERT_EQ(archive.ReadHeader(), 0);
+    EXPECT_EQ(archive.Process(PK_EXTRACT, destPath, destName), 0) << destName;
+  }
   ASSERT_EQ(archive.ReadHeader(), 0);
   EXPECT_EQ(archive.ExtractTo(Path("missing") + NativeSeparator() + "e.txt"), E_ECREATE);
-  EXPECT_FALSE(PathExists(Path("missing")));
+  EXPECT_EQ(FolderContents(WorkFolder()), "a.txt=first; b-full.txt=second; five.tvx; out/; out/c.txt=third; out/d/");
 }
 
 // The host's order: OpenArchive, ReadHeader and one ProcessFile per entry,

@@ -9,9 +9,7 @@
 #
 # The list's lines: DLL NAME[,NAME...] REASON... ('#' starts a comment line).
 set -u
-objdump=$1
-module=$2
-list=$3
+objdump=$1 module=$2 list=$3
 
 dump=$("$objdump" -p "$module") || { echo "FAIL: $objdump -p $module"; exit 1; }
 [ -r "$list" ] || { echo "FAIL: cannot read $list"; exit 1; }

@@ -6,8 +6,7 @@
 #
 #   check_no_test_hooks.sh <objdump> <module>
 set -u
-objdump=$1
-module=$2
+objdump=$1 module=$2
 
 symbols=$("$objdump" -t "$module") || { echo "FAIL: $objdump -t $module"; exit 1; }
 if ! printf '%s\n' "$symbols" | grep -q 'OpenArchive'; then

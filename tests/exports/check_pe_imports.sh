@@ -5,8 +5,7 @@
 #
 #   check_pe_imports.sh <objdump> <file.dll|.exe|.wcx|.wcx64>
 set -u
-objdump=$1
-file=$2
+objdump=$1 file=$2
 
 dump=$("$objdump" -p "$file") || { echo "FAIL: $objdump -p $file"; exit 1; }
 dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')

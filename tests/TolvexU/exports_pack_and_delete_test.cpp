@@ -1,7 +1,9 @@
-// PackFiles through the loaded module: entry names from SrcPath, SubPath and
-// the flags, replacing entries, moving files, and what a failure leaves.
+// PackFiles and DeleteFiles through the loaded module: entry names from
+// SrcPath, SubPath and the flags, replacing entries, moving files, removing
+// entries, and what a failure leaves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -43,11 +45,9 @@ TEST_F(PluginPack, NewArchiveHoldsFilesAndFoldersInListOrder) {
   EXPECT_LT(ListArchive(module(), archive).entries.at(3).packSize, 2000) << "a compressible file is stored deflated";
 
   // And the content comes back.
-  HostArchive reopened(module(), archive);
-  for (int i = 0; i < 3; ++i) ASSERT_TRUE(reopened.ReadHeader() == 0 && reopened.Skip() == 0);
-  ASSERT_EQ(reopened.ReadHeader(), 0);
-  EXPECT_EQ(reopened.ExtractTo(Path("deep-copy.txt")), 0);
-  EXPECT_EQ(ReadFileBytes(Path("deep-copy.txt")), Compressible(2000));
+  EXPECT_EQ(ExtractEach(module(), archive, WorkFolder()), std::vector<int>(6, 0));
+  EXPECT_EQ(ReadFileBytes(Path("e0")) + ReadFileBytes(Path("e4")), "zulualpha");
+  EXPECT_TRUE(ReadFileBytes(Path("e3")) == Compressible(2000));
 }
 
 // SubPath is the folder inside the archive; without saved paths only the
@@ -82,16 +82,6 @@ TEST_F(PluginPack, EntryNamesComeFromSubPathAndTheFlags) {
   }
 }
 
-TEST_F(PluginPack, SrcPathWithoutItsSeparatorIsTheFolder) {
-  const std::string inside = MakeFile("src/a.txt", "inside");
-  const std::string neighbour = MakeFile("srca.txt", "neighbour");
-  const std::string archive = Path("joined.tvx");
-  ASSERT_EQ(PackWith(module(), archive, nullptr, Path("src"), {"a.txt"}, PK_PACK_MOVE_FILES), 0);
-  EXPECT_EQ(ListedNamesAndSizes(module(), archive), (NamesAndSizes{{ReportedForm("a.txt"), 6}}));
-  EXPECT_FALSE(PathExists(inside));
-  EXPECT_TRUE(PathExists(neighbour));
-}
-
 // Each would give entries that cannot all be extracted: refused before
 // anything is written.
 TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
@@ -109,7 +99,7 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
       {"..", {"a.txt"}, 0},
       {nullptr, {"a.txt", ListForm("sub/a.txt")}, 0},
       {nullptr, {"a.txt", ListForm("./a.txt")}, PK_PACK_SAVE_PATHS},
-      {nullptr, {"d"}, PK_PACK_SAVE_PATHS},                 // a file where the archive has a folder
+      {nullptr, {"d"}, PK_PACK_SAVE_PATHS},                  // a file where the archive has a folder
       {nullptr, {ListForm("f/y.txt")}, PK_PACK_SAVE_PATHS},  // a folder where it has a file
       {"f", {"a.txt"}, 0},
 #ifdef _WIN32
@@ -128,13 +118,14 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
   EXPECT_EQ(Names(archive), ReportedForms({"d/", "d/x.txt", "f", "d/a.txt"}));
 }
 
-TEST_F(PluginPack, PackingAFileAgainReplacesItsEntry) {
+// Windows takes names that differ only in case for the same file, Linux does
+// not: packing X.TXT and the folder DOCS into an archive that holds x.txt and
+// docs/f replaces x.txt on Windows and puts DOCS's entries into docs/.
+TEST_F(PluginPack, PackingAFileAgainReplacesItsEntryIgnoringCaseOnWindowsOnly) {
   for (const std::string folder : {"", "docs"}) {
     SCOPED_TRACE("SubPath " + folder);
     const char* subPath = folder.empty() ? nullptr : folder.c_str();
-    const std::string prefix = folder.empty() ? "" : folder + "/";
-    const std::string archive = Path("again.tvx");
-    fs::remove(archive);
+    const std::string prefix = folder.empty() ? "" : folder + "/", archive = Path(folder + "again.tvx");
     MakeFile("a.txt", "first version");
     MakeFile("b.txt", "other");
     ASSERT_EQ(Pack(archive, subPath, {"a.txt", "b.txt"}, PK_PACK_SAVE_PATHS), 0);
@@ -143,12 +134,6 @@ TEST_F(PluginPack, PackingAFileAgainReplacesItsEntry) {
     EXPECT_EQ(ListedNamesAndSizes(module(), archive),
               (NamesAndSizes{{ReportedForm(prefix + "b.txt"), 5}, {ReportedForm(prefix + "a.txt"), 22}}));
   }
-}
-
-// Windows takes names that differ only in case for the same file, Linux does
-// not: packing X.TXT and the folder DOCS into an archive that holds x.txt and
-// docs/f replaces x.txt on Windows and puts DOCS's entries into docs/.
-TEST_F(PluginPack, NamesThatDifferOnlyInCaseAreOneNameOnWindowsOnly) {
   const std::string archive = WriteArchive("case.tvx", {{"x.txt", "old"}, {"docs/", ""}, {"docs/f", "f"}});
   MakeFile("X.TXT", "new");
   MakeFile("DOCS/g", "g");
@@ -160,22 +145,26 @@ TEST_F(PluginPack, NamesThatDifferOnlyInCaseAreOneNameOnWindowsOnly) {
 #endif
 }
 
-// The archive named in its own list is left out, and not deleted.
+// The archive named in its own list is left out, and not deleted. A SrcPath
+// without its separator is the folder, not a beginning of names beside it.
 TEST_F(PluginPack, MovingDeletesThePackedFilesButKeepsFoldersAndTheArchive) {
-  const std::string a = MakeFile("docs/a.txt", "alpha");
-  const std::string b = MakeFile("b.txt", "bravo");
-  const std::string untouched = MakeFile("docs/not-listed.txt", "stays");
+  MakeFile("docs/a.txt", "alpha");
+  MakeFile("b.txt", "bravo");
+  MakeFile("docs/not-listed.txt", "stays");
   const std::string archive = Path("moved.tvx");
   const int move = PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES;
   ASSERT_EQ(Pack(archive, {ListForm("docs/"), ListForm("docs/a.txt"), "b.txt"}, move), 0);
-  EXPECT_FALSE(PathExists(a));
-  EXPECT_FALSE(PathExists(b));
-  EXPECT_TRUE(fs::is_directory(Path("docs")));
-  EXPECT_TRUE(PathExists(untouched));
-  const std::string c = MakeFile("c.txt", "charlie");
+  EXPECT_EQ(FolderContents(WorkFolder()), "docs/; docs/not-listed.txt=stays; moved.tvx");
+  MakeFile("c.txt", "charlie");
   ASSERT_EQ(Pack(archive, {"moved.tvx", "c.txt"}, move), 0);
   EXPECT_EQ(Names(archive), ReportedForms({"docs/", "docs/a.txt", "b.txt", "c.txt"}));
-  EXPECT_FALSE(PathExists(c));
+
+  MakeFile("src/a.txt", "inside");
+  MakeFile("srca.txt", "neighbour");
+  ASSERT_EQ(PackWith(module(), Path("joined.tvx"), nullptr, Path("src"), {"a.txt"}, PK_PACK_MOVE_FILES), 0);
+  EXPECT_EQ(ListedNamesAndSizes(module(), Path("joined.tvx")), (NamesAndSizes{{ReportedForm("a.txt"), 6}}));
+  EXPECT_EQ(FolderContents(WorkFolder()),
+            "docs/; docs/not-listed.txt=stays; joined.tvx; moved.tvx; src/; srca.txt=neighbour");
 }
 
 // A file that exists and has a size but cannot be read. Linux: a sysfs
@@ -211,7 +200,8 @@ class UnreadableFile {
 #endif
 };
 
-// Refused before anything is written. The unusable temporary folder also
+// Refused before anything is written, by PackFiles and DeleteFiles alike
+// (DeleteFiles also refuses a missing archive). The unusable temporary folder also
 // shows that the module takes its temporary folder from the environment the
 // fixture redirects, which the fixture's leftover check relies on.
 TEST_F(PluginPack, TargetsThatCannotBeUpdatedAreRefusedAndLeftAlone) {
@@ -238,14 +228,14 @@ TEST_F(PluginPack, TargetsThatCannotBeUpdatedAreRefusedAndLeftAlone) {
     {
       TempFolderRedirect missing(row.expected == E_ECREATE ? Path("no-such-folder") : WorkFolder());
       EXPECT_EQ(Pack(target, {"c.txt"}, PK_PACK_MOVE_FILES), row.expected);
-      if (row.bytes == archive) {
-        EXPECT_EQ(DeleteWith(module(), target, {"a.txt"}), row.expected);
-      }
+      EXPECT_EQ(DeleteWith(module(), target, {"a.txt"}), row.expected);
     }
     fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
     EXPECT_TRUE(ReadFileBytes(target) == row.bytes);
     EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"c.txt", "target.dat"}));
   }
+  EXPECT_EQ(DeleteWith(module(), Path("missing.tvx"), {"a.txt"}), E_EOPEN);  // and makes nothing
+  EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"c.txt", "target.dat"}));
 }
 
 // An empty list rewrites an archive unchanged and creates an empty one.
@@ -365,6 +355,55 @@ TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
 }
 
 #endif  // _WIN32
+
+// --- DeleteFiles ------------------------------------------------------------------
+
+using PluginDelete = PluginTest;
+
+// Deflated entries among stored ones: the kept data must be copied as it is
+// and found again at its new place.
+const std::vector<RawEntry> kTree = {
+    {"docs/", ""},
+    Deflated("docs/a.txt", Compressible(700, 'a')),
+    {"docs/sub/", ""},
+    {"docs/sub/b.txt", "b"},
+    {"docsx/c.txt", "c"},
+    {"docs.txt", "d"},
+    Deflated("top.txt", Compressible(800, 't')),
+};
+
+// The archive left is exactly the kept entries, in their order, as the
+// format lays them down: nothing else changes, not even for a name that is
+// not there, and deleting everything leaves the empty archive.
+TEST_F(PluginDelete, ListedItemsRemoveExactlyTheirEntries) {
+  struct Case {
+    const char* label;
+    std::vector<std::string> items;  // entry form; the host's separators are put in below
+    std::vector<std::string> remaining;
+  };
+  const std::vector<Case> cases = {
+      {"a name not in the archive", {"nothing.txt"},
+       {"docs/", "docs/a.txt", "docs/sub/", "docs/sub/b.txt", "docsx/c.txt", "docs.txt", "top.txt"}},
+      {"one file", {"docs/a.txt"}, {"docs/", "docs/sub/", "docs/sub/b.txt", "docsx/c.txt", "docs.txt", "top.txt"}},
+      {"a folder with its contents", {"docs/*.*"}, {"docsx/c.txt", "docs.txt", "top.txt"}},
+      {"a folder inside a folder", {"docs/sub/*.*"}, {"docs/", "docs/a.txt", "docsx/c.txt", "docs.txt", "top.txt"}},
+      {"a folder's own entry only", {"docs/sub/"}, {"docs/", "docs/a.txt", "docs/sub/b.txt", "docsx/c.txt", "docs.txt", "top.txt"}},
+      {"several items", {"top.txt", "docsx/c.txt", "docs/*.*"}, {"docs.txt"}},
+      {"every entry", {"docs/*.*", "docsx/c.txt", "docs.txt", "top.txt"}, {}},
+  };
+  for (const Case& c : cases) {
+    const std::string archive = WriteArchive("tree.tvx", kTree);
+    std::vector<std::string> items;
+    for (const std::string& item : c.items) items.push_back(ListForm(item));
+    std::vector<RawEntry> kept;
+    for (const RawEntry& entry : kTree) {
+      if (std::count(c.remaining.begin(), c.remaining.end(), entry.name) != 0) kept.push_back(entry);
+    }
+    EXPECT_EQ(DeleteWith(module(), archive, items), 0) << c.label;
+    EXPECT_EQ(Hex(ReadFileBytes(archive)), Hex(ArchiveBytes(kept))) << c.label;
+    EXPECT_EQ(Names(archive), ReportedForms(c.remaining)) << c.label;
+  }
+}
 
 }  // namespace
 }  // namespace tvx::test
