@@ -84,6 +84,7 @@ TEST(ChooseTargetPath, NoTemporaryFileIsAFailureWithoutAPath) {
 // WatchingFolder.
 std::vector<std::string> g_seen;
 std::string g_watched;
+std::vector<std::string> g_folders;
 FaultPlan WatchingFolder(const std::string& folder) {
   g_seen.clear();
   g_watched = folder;
@@ -376,6 +377,68 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
 }
 
 #ifndef _WIN32
+
+// A private archive's successor is private from its creation: in the
+// temporary folder, as the side file, and as the copy beside the archive.
+std::vector<std::string> g_readable;  // names others could read, before some write
+TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
+  for (int drives = 0; drives < 3; ++drives) {
+    RealFolders f(drives == 0);
+    if (drives == 2) f.drives.removable.insert('d');
+    ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
+    fs::permissions(f.Archive(), fs::perms::owner_read | fs::perms::owner_write);
+    g_folders = {f.temp.path(), f.data.path()};
+    FaultPlan plan;
+    plan.beforeWrite = [](uint64_t) {
+      for (const std::string& folder : g_folders) {
+        for (const std::string& name : FolderListing(folder)) {
+          const fs::perms others = fs::status(folder + "/" + name).permissions() & ~fs::perms::owner_all;
+          if (name != "backup.tvx" && others != fs::perms::none) g_readable.push_back(name);
+          if (name != "backup.tvx") g_seen.push_back(name);
+        }
+      }
+    };
+    g_readable.clear();
+    g_seen.clear();
+    FaultPlanGuard watching(f.faults, plan);
+    const std::string list = NameList({"a.txt"});
+    EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), list.c_str()), 0);
+    EXPECT_EQ(g_readable, std::vector<std::string>()) << drives;
+    EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), std::vector<std::string>{"", "backup___", "backup.tvx.tvxnew"}[drives]) > 0, drives > 0);
+    EXPECT_EQ(fs::status(f.Archive()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  }
+}
+
+// Replaces a name with a link to "stolen" just before it is opened for
+// writing: one planted after the name was found free, or in the archive's place.
+class LinkAtOpen : public SystemWrapper {
+ public:
+  LinkAtOpen(platform::System& target, std::string name) : SystemWrapper(target), name_(std::move(name)) {}
+  std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
+                                                 platform::File::Facts* facts, platform::IoError* error) override {
+    if (path == name_ && mode != platform::File::Mode::kRead) {
+      fs::remove(path);
+      fs::create_symlink("stolen", path);
+    }
+    return SystemWrapper::OpenFile(path, mode, facts, error);
+  }
+
+ private:
+  const std::string name_;
+};
+
+TEST(ReplaceArchiveFile, NeverWritesThroughALinkPlantedAtTheNameItOpens) {
+  for (const bool inPlace : {false, true}) {
+    RealFolders f(false);
+    if (inPlace) f.drives.freeBytes['d'] = 100;  // no room for a copy beside, but in the old one's place
+    ASSERT_TRUE(WriteFileBytes(f.Archive(), "old archive"));
+    ASSERT_TRUE(WriteFileBytes(f.temp.File("new"), std::string(100, 'n')));
+    LinkAtOpen planting(f.drives, inPlace ? f.Archive() : f.Archive() + ".tvxnew");
+    EXPECT_EQ(host::ReplaceArchiveFile(planting, f.Archive(), f.temp.File("new")), Status::kWriteFailed);
+    EXPECT_FALSE(fs::exists(f.data.File("stolen"))) << "written through the link";
+    EXPECT_EQ(ReadFileBytes(f.temp.File("new")), std::string(100, 'n'));
+  }
+}
 
 // --- real file systems mounted by the test (Linux, as root) --------------------------------
 
