@@ -382,7 +382,7 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
 // temporary folder, as the side file, and as the copy beside the archive.
 std::vector<std::string> g_readable;  // names others could read, before some write
 TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
-  for (int drives = 0; drives < 3; ++drives) {
+  for (int drives = 0; drives < 3; ++drives) {  // same drive; another with room; a removable one
     RealFolders f(drives == 0);
     if (drives == 2) f.drives.removable.insert('d');
     ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
@@ -394,17 +394,14 @@ TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
         for (const std::string& name : FolderListing(folder)) {
           const fs::perms others = fs::status(folder + "/" + name).permissions() & ~fs::perms::owner_all;
           if (name != "backup.tvx" && others != fs::perms::none) g_readable.push_back(name);
-          if (name != "backup.tvx") g_seen.push_back(name);
         }
       }
     };
     g_readable.clear();
-    g_seen.clear();
     FaultPlanGuard watching(f.faults, plan);
     const std::string list = NameList({"a.txt"});
     EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), list.c_str()), 0);
     EXPECT_EQ(g_readable, std::vector<std::string>()) << drives;
-    EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), std::vector<std::string>{"", "backup___", "backup.tvx.tvxnew"}[drives]) > 0, drives > 0);
     EXPECT_EQ(fs::status(f.Archive()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   }
 }
