@@ -60,11 +60,11 @@ struct PathResult {
 // enforced: other processes may still open the file for writing.
 struct File {
   enum class Mode {
-    kRead,         // existing file, read-only (OPEN_EXISTING)
-    kCreateWrite,  // created, or emptied when it exists; write-only (CREATE_ALWAYS); a link there is refused
-    kReadWrite,    // existing non-directory kept, anything else created (OPEN_EXISTING / CREATE_ALWAYS)
-    kCreateNew,    // created; fails when the name is taken; write-only (CREATE_NEW)
-    kCreatePrivate,  // as kCreateNew, for a file that is to replace another
+    kRead,           // existing file, read-only (OPEN_EXISTING)
+    kCreateWrite,    // created, or emptied when it exists, never through a link; write-only (CREATE_ALWAYS)
+    kReadWrite,      // existing non-directory kept, anything else created (OPEN_EXISTING / CREATE_ALWAYS)
+    kCreateNew,      // created; fails when the name is taken; write-only (CREATE_NEW)
+    kCreatePrivate,  // as kCreateNew, for a file that is to take another's place
   };
   // Only kCreateNew makes a file others may read (POSIX 0644 less the umask).
   // The others make files that are to take another's place: they start
