@@ -84,7 +84,7 @@ TEST(ChooseTargetPath, NoTemporaryFileIsAFailureWithoutAPath) {
 // WatchingFolder.
 std::vector<std::string> g_seen;
 std::string g_watched;
-std::vector<std::string> g_folders;
+std::vector<std::string> g_folders, g_readable;  // watched; names others could read before some write
 FaultPlan WatchingFolder(const std::string& folder) {
   g_seen.clear();
   g_watched = folder;
@@ -380,7 +380,6 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
 
 // A private archive's successor is private from its creation: in the
 // temporary folder, as the side file, and as the copy beside the archive.
-std::vector<std::string> g_readable;  // names others could read, before some write
 TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
   for (int drives = 0; drives < 3; ++drives) {  // same drive; another with room; a removable one
     RealFolders f(drives == 0);
@@ -406,22 +405,19 @@ TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
   }
 }
 
-// Replaces a name with a link to "stolen" just before it is opened for
-// writing: one planted after the name was found free, or in the archive's place.
-class LinkAtOpen : public SystemWrapper {
- public:
-  LinkAtOpen(platform::System& target, std::string name) : SystemWrapper(target), name_(std::move(name)) {}
+// Puts a link to "stolen" at a name just before it is opened for writing:
+// planted after the name was found free, or in the archive's place.
+struct LinkAtOpen : SystemWrapper {
+  LinkAtOpen(platform::System& target, std::string at) : SystemWrapper(target), at(std::move(at)) {}
   std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
                                                  platform::File::Facts* facts, platform::IoError* error) override {
-    if (path == name_ && mode != platform::File::Mode::kRead) {
+    if (path == at && mode != platform::File::Mode::kRead) {
       fs::remove(path);
       fs::create_symlink("stolen", path);
     }
     return SystemWrapper::OpenFile(path, mode, facts, error);
   }
-
- private:
-  const std::string name_;
+  const std::string at;
 };
 
 TEST(ReplaceArchiveFile, NeverWritesThroughALinkPlantedAtTheNameItOpens) {
