@@ -34,18 +34,19 @@ struct OptionRow {
   bool Options::*flag;
   std::string Options::*value;
   unsigned commands;
+  const char* valueKind = "";  // what an empty value fails to name
 };
 
 constexpr OptionRow kOptions[] = {
     {"-h", "--help", Effect::kHelp, nullptr, nullptr, kEveryCommand},
     {"-V", "--version", Effect::kVersion, nullptr, nullptr, kEveryCommand},
     {"-q", "--quiet", Effect::kFlag, &Options::quiet, nullptr, kEveryCommand},
-    {"", "--plugin", Effect::kValue, nullptr, &Options::plugin, kEveryCommand},
+    {"", "--plugin", Effect::kValue, nullptr, &Options::plugin, kEveryCommand, "a module"},
     {"", "--json", Effect::kFlag, &Options::json, nullptr, Bit(Command::kList) | Bit(Command::kTest)},
-    {"-C", "--directory", Effect::kValue, nullptr, &Options::directory, Bit(Command::kExtract)},
+    {"-C", "--directory", Effect::kValue, nullptr, &Options::directory, Bit(Command::kExtract), "a folder"},
     {"-o", "--overwrite", Effect::kFlag, &Options::overwrite, nullptr, Bit(Command::kExtract)},
     {"-m", "--move", Effect::kFlag, &Options::move, nullptr, Bit(Command::kAdd)},
-    {"", "--into", Effect::kValue, nullptr, &Options::into, Bit(Command::kAdd)},
+    {"", "--into", Effect::kValue, nullptr, &Options::into, Bit(Command::kAdd), "a folder"},
 };
 
 const OptionRow* FindOption(const std::string& name) {
@@ -172,13 +173,21 @@ ParsedArguments ParseArguments(const std::vector<std::string>& args) {
     parsed.error = std::string("too many operands for ") + CommandName(o.command) + ": " + o.operands[1];
     return parsed;
   }
+  // "" names no archive, file or entry (a script's unset variable, say).
+  for (size_t k = 0; k < o.operands.size(); ++k) {
+    if (!o.operands[k].empty()) continue;
+    parsed.error = k == 0                       ? "the archive name is empty"
+                   : o.command == Command::kAdd ? "an empty path: name a file or folder to add"
+                                                : "an empty name: name an entry or folder of the archive";
+    return parsed;
+  }
   // "-C ''" or "--directory=" names no folder.
-  if (o.command == Command::kExtract && o.directory.empty()) {
-    for (const auto& entry : seen)
-      if (entry.second->value == &Options::directory) {
-        parsed.error = "option -C needs a folder";
-        return parsed;
-      }
+  for (const auto& [name, row] : seen) {
+    if (row->effect == Effect::kValue && (o.*(row->value)).empty()) {
+      parsed.error = std::string("option ") + (row->shortName[0] != '\0' ? row->shortName : row->longName) +
+                     " needs " + row->valueKind;
+      return parsed;
+    }
   }
   return parsed;
 }

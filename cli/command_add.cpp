@@ -19,21 +19,6 @@ namespace {
 // The handle argument of SetProcessDataProc while packing: no archive is open.
 HANDLE_WCX const kNoArchiveHandle = reinterpret_cast<HANDLE_WCX>(static_cast<intptr_t>(-1));
 
-std::string FolderOf(const std::string& archive) {
-  const fs::path parent = fs::path(archive).parent_path();
-  return parent.empty() ? std::string(".") : parent.string();
-}
-
-// The refusals named both before packing and after the module failed, in
-// one place so that both say the same.
-std::string WriteRefusal(const std::string& archive, const std::string& shown, const std::string& folder) {
-  if (const std::string why = FolderWriteProblem(folder); !why.empty())
-    return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder;
-  std::error_code ec;
-  if (fs::exists(archive, ec) && !FileWritable(archive)) return "cannot write " + shown + ": the archive is read-only";
-  return std::string();
-}
-
 std::string ShortOfSpace(const std::string& shown, const char* where) {
   return "cannot write " + shown + ": not enough free space " + where;
 }
@@ -50,7 +35,7 @@ std::string PackFailureText(int code, const std::string& shown, const std::strin
   if (InUseByAnotherProgram(archive)) return ArchiveFailureText(code, archive, shown);
   if (code == E_ECREATE || code == E_EWRITE) {
     if (const std::string why = TempFolderProblem(); !why.empty()) return "cannot write " + shown + ": " + why;
-    if (const std::string why = WriteRefusal(archive, shown, folder); !why.empty()) return why;
+    if (const std::string why = WriteRefusal(archive, shown); !why.empty()) return why;
     if (shortHere) return ShortOfSpace(shown, "on its drive");
     if (shortTemp) return ShortOfSpace(shown, "in the temporary folder");
     if (code == E_EWRITE) return ArchiveFailureText(code, archive, shown);
@@ -66,7 +51,7 @@ std::string CheckBeforePacking(const std::string& archive, const std::string& sh
   std::error_code ec;
   const std::string folder = FolderOf(archive);
   if (!fs::is_directory(folder, ec)) return "cannot create " + shown + ": no such folder " + folder;
-  if (const std::string why = WriteRefusal(archive, shown, folder); !why.empty()) return why;
+  if (const std::string why = WriteRefusal(archive, shown); !why.empty()) return why;
   if (InUseByAnotherProgram(archive)) return ArchiveFailureText(E_EOPEN, archive, shown);
   const int64_t freeBytes = FreeBytes(folder);
   if (freeBytes >= 0 && bytes > 0 && freeBytes <= bytes)

@@ -23,8 +23,7 @@ DeletePlan PlanDelete(const HostDialect& d, const std::vector<ArchiveEntry>& ent
 
   DeletePlan plan;
   for (const std::string& name : names) {
-    const std::string key = CanonicalKey(d, name);
-    const ArchiveSpellings::Found found = key.empty() ? ArchiveSpellings::Found{} : spellings.Find(key);
+    const ArchiveSpellings::Found found = spellings.FindName(name);
     if (!found.choices.empty()) {
       plan.ambiguous.push_back(AmbiguityText(name, found.choices));
       continue;

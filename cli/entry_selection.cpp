@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "terminal_text.h"
+
 namespace tvx::cli {
 
 ArchiveSpellings::ArchiveSpellings(const HostDialect& d, const std::vector<ArchiveEntry>& entries) : dialect_(d) {
@@ -29,6 +31,15 @@ ArchiveSpellings::Found ArchiveSpellings::Find(const std::string& key) const {
   return found;
 }
 
+ArchiveSpellings::Found ArchiveSpellings::FindName(const std::string& name) const {
+  const std::string key = CanonicalKey(dialect_, name);
+  const Found found = key.empty() ? Found{} : Find(key);
+  const std::string unescaped = FromTerminalSafe(name);
+  if (!found.spelling.empty() || !found.choices.empty() || unescaped == name) return found;
+  const std::string shownKey = CanonicalKey(dialect_, unescaped);
+  return shownKey.empty() ? found : Find(shownKey);
+}
+
 std::string AmbiguityText(const std::string& name, const std::vector<std::string>& choices) {
   std::string text = "ambiguous, the archive holds ";
   for (size_t i = 0; i < choices.size(); ++i) {
@@ -51,7 +62,7 @@ EntrySelection::EntrySelection(const HostDialect& d, const std::vector<std::stri
       everything_ = true;
       continue;
     }
-    const ArchiveSpellings::Found found = spellings.Find(key);
+    const ArchiveSpellings::Found found = spellings.FindName(name);
     if (!found.spelling.empty()) {
       chosen_.insert(found.spelling);
     } else if (!found.choices.empty()) {

@@ -40,6 +40,10 @@ class ArchiveSpellings {
     std::vector<std::string> choices;  // the spellings that could be meant, when several
   };
   Found Find(const std::string& key) const;
+  // The same for a NAME operand: as given, or, when that names nothing, as
+  // `list` shows it (control characters escaped, \x1b), since that is what
+  // a user copies.
+  Found FindName(const std::string& name) const;
 
  private:
   const HostDialect& dialect_;

@@ -65,9 +65,28 @@ bool InUseByAnotherProgram(const std::string& file) {
 #endif
 }
 
+std::string FolderOf(const std::string& path) {
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  return parent.empty() ? std::string(".") : parent.string();
+}
+
+std::string WriteRefusal(const std::string& archive, const std::string& shown) {
+  const std::string folder = FolderOf(archive);
+  if (const std::string why = FolderWriteProblem(folder); !why.empty())
+    return "cannot write " + shown + ": its folder is not writable (" + why + "): " + folder +
+           " (the archive is rewritten beside itself: allow writing there, or work on a copy elsewhere)";
+  std::error_code ec;
+  if (std::filesystem::exists(archive, ec) && !FileWritable(archive))
+    return "cannot write " + shown + ": the archive is read-only";
+  return std::string();
+}
+
 std::string ArchiveFailureText(int code, const std::string& archive, const std::string& shown) {
   const std::string& name = shown.empty() ? archive : shown;
   if (InUseByAnotherProgram(archive)) return "in use by another program (close it and try again): " + name;
+  if (code == E_EWRITE || code == E_ECREATE) {
+    if (const std::string why = WriteRefusal(archive, name); !why.empty()) return why;
+  }
   // An update that waited its time for another one, or found the archive
   // rewritten meanwhile, answers as a failed write does.
   if (code == E_EWRITE)

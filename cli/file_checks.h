@@ -18,8 +18,15 @@ int64_t FreeBytes(const std::string& path);
 // True when another program holds file open so that it may not be written,
 // replaced or deleted (Windows sharing modes; never on POSIX, which has none).
 bool InUseByAnotherProgram(const std::string& file);
+// The folder of a path as given ("." for a bare name).
+std::string FolderOf(const std::string& path);
+// Why the archive (named as shown) cannot be rewritten, as far as tolvex can
+// see: its folder is not writable (a new file replaces it), or it is
+// read-only. Empty when neither.
+std::string WriteRefusal(const std::string& archive, const std::string& shown);
 // The archive's failure as a sentence naming it as shown (archive itself when
-// empty): that another program holds it open where it does, else DescribeResult.
+// empty): that another program holds it open where it does, a failed write
+// or create by WriteRefusal where that sees why, else DescribeResult.
 std::string ArchiveFailureText(int code, const std::string& archive, const std::string& shown = std::string());
 // Empty when the variable that names the temporary folder (TMPDIR; TMP or
 // TEMP on Windows) is unset or names a folder; else what is wrong with it,

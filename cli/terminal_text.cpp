@@ -1,5 +1,6 @@
 #include "terminal_text.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace tvx::cli {
@@ -66,6 +67,23 @@ std::string TerminalSafe(const std::string& text) {
       }
 #endif
       out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string FromTerminalSafe(const std::string& text) {
+  const auto hex = [](char c) {
+    return std::isxdigit(static_cast<unsigned char>(c)) ? (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10) : -1;
+  };
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i + 3 < text.size() && text.compare(i, 2, "\\x") == 0 && hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0) {
+      out += static_cast<char>(hex(text[i + 2]) * 16 + hex(text[i + 3]));
+      i += 3;
+    } else {
+      out += text[i];
     }
   }
   return out;

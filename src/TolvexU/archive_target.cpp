@@ -18,13 +18,19 @@ TargetPath TemporaryTarget(platform::System& system) {
   return TargetPath{std::move(made.path), !made.failed(), made.error};
 }
 
-// Copies the whole of source over destination (created or emptied), on disk
-// before it may replace anything.
-bool CopyFileContents(platform::System& system, const std::string& source, const std::string& destination) {
+// Copies the whole of source over destination, on disk before it may replace
+// anything; destination is opened only once source is. With made, it is
+// created new and owner-only (*made tells whether it was), so a name taken
+// since it was found free (a link planted there) is neither written through
+// nor removed; without, it is emptied, but never through a link.
+bool CopyFileContents(platform::System& system, const std::string& source, const std::string& destination,
+                      bool* made) {
   std::unique_ptr<FileStream> in = OpenReadFileStream(system, source);
   if (!in->IsOpen()) return false;
-  std::unique_ptr<FileStream> out = CreateWriteFileStream(system, destination);
+  std::unique_ptr<FileStream> out = made != nullptr ? CreateNewWriteFileStream(system, destination, true)
+                                                    : CreateWriteFileStream(system, destination);
   if (!out->IsOpen()) return false;
+  if (made != nullptr) *made = true;
   const uint32_t size = in->Size();
   return CopyStream(*out, *in, size).Complete(size) && out->Flush();
 }
@@ -50,8 +56,8 @@ bool HasFreeSpace(platform::System& system, const std::string& root, uint64_t co
   return free > 0 && static_cast<uint64_t>(free) > count;
 }
 
-bool ClaimName(platform::System& system, const std::string& path) {
-  return CreateNewWriteFileStream(system, path)->IsOpen();
+bool ClaimName(platform::System& system, const std::string& path, bool replacing) {
+  return CreateNewWriteFileStream(system, path, replacing)->IsOpen();
 }
 
 bool NameTaken(platform::System& system, const std::string& path) {
@@ -84,7 +90,7 @@ TargetPath ChooseTargetPath(platform::System& system, const std::string& packedF
   const std::string side = ReplaceExtension(packedFile, "___");
   // Taken by this call alone: another update (of "a.tv2", say) or a link in
   // its place makes the temporary folder the target instead.
-  if (ClaimName(system, side)) return TargetPath{side, true, platform::IoError()};
+  if (ClaimName(system, side, true)) return TargetPath{side, true, platform::IoError()};
   if (!Usable(system, side)) return TemporaryTarget(system);
   // Not taken, yet not made (a folder that refuses, say): the rebuild's own
   // open says why, before anything is written.
@@ -108,14 +114,17 @@ Status ReplaceArchiveFile(platform::System& system, const std::string& packedFil
   const std::optional<std::string> beside = FreeNameBeside(system, packedFile);
   if (beside && size >= 0 && HasFreeSpace(system, root, static_cast<uint64_t>(size))) {
     UnfinishedFile copy(system, &*beside);
-    if (CopyFileContents(system, target, *beside) &&
-        system.MoveReplacing(*beside, packedFile) == platform::MoveOutcome::kMoved) {
+    bool made = false;
+    const bool copied = CopyFileContents(system, target, *beside, &made);
+    // Complete: now it may be as open as the new archive.
+    if (copied) system.SetFileAccessMode(*beside, system.FileAccessMode(target));
+    if (copied && system.MoveReplacing(*beside, packedFile) == platform::MoveOutcome::kMoved) {
       copy.Release();
       system.RemoveFile(target);
       return Status::kOk;
     }
     // The old archive is intact; the finished new one stays at target.
-    system.RemoveFile(*beside);
+    if (!made) copy.Release();
     return Status::kWriteFailed;
   }
   // No room (or no free name) for a copy beside the archive: overwrite it, but
@@ -129,7 +138,7 @@ Status ReplaceArchiveFile(platform::System& system, const std::string& packedFil
   }
   // Should this fail, the archive is incomplete, and target keeps the only complete copy.
   if (unfinished != nullptr) unfinished->Release();
-  if (!CopyFileContents(system, target, packedFile)) return Status::kWriteFailed;
+  if (!CopyFileContents(system, target, packedFile, nullptr)) return Status::kWriteFailed;
   system.RemoveFile(target);
   return Status::kOk;
 }

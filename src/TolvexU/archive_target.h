@@ -15,8 +15,9 @@ namespace tvx::host {
 bool HasFreeSpace(platform::System& system, const std::string& root, uint64_t count);
 
 // Creates path empty, never through a link and never over anything: true
-// when this call now owns the name.
-bool ClaimName(platform::System& system, const std::string& path);
+// when this call now owns the name. replacing: owner-only, for a file that is
+// to take the place of one that may be private.
+bool ClaimName(platform::System& system, const std::string& path, bool replacing = false);
 
 // Whether anything (a file or a folder) has this name.
 bool NameTaken(platform::System& system, const std::string& path);

@@ -91,9 +91,9 @@ Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sin
 
 // The file beside target that holds the content while it is being written,
 // on a name nobody else uses: "<target>.tvxpart", or with a number when that is
-// taken. (Not a mkstemp name: that would give the extracted file private
-// permissions.) Created new, so an existing file is never emptied; not open
-// when no name is free or the folder refuses.
+// taken. Created new, so an existing file is never emptied, and owner-only
+// until complete, so a private file is never readable by others through its
+// successor; not open when no name is free or the folder refuses.
 // When that name would be longer than the system takes (Windows: 259
 // characters), a short "~tvx<n>" in the same folder serves instead.
 std::unique_ptr<FileStream> CreatePartialFile(platform::System& system, const std::string& target,
@@ -105,7 +105,7 @@ std::unique_ptr<FileStream> CreatePartialFile(platform::System& system, const st
   for (int n = 1; n < 1000; ++n) {
     name = shortName ? target.substr(0, nameStart) + "~tvx" + std::to_string(n)
                      : target + ".tvxpart" + (n > 1 ? std::to_string(n) : std::string());
-    file = CreateNewWriteFileStream(system, name);
+    file = CreateNewWriteFileStream(system, name, true);
     if (file->IsOpen()) break;
     // Only a taken name is worth another try; anything else fails the same way.
     if (!system.FileExists(name) && !system.DirectoryExists(name)) break;

@@ -60,11 +60,17 @@ struct PathResult {
 // enforced: other processes may still open the file for writing.
 struct File {
   enum class Mode {
-    kRead,         // existing file, read-only (OPEN_EXISTING)
-    kCreateWrite,  // created, or emptied when it exists; write-only (CREATE_ALWAYS)
-    kReadWrite,    // existing non-directory kept, anything else created (OPEN_EXISTING / CREATE_ALWAYS)
-    kCreateNew,    // created; fails when the name is taken; write-only (CREATE_NEW)
+    kRead,           // existing file, read-only (OPEN_EXISTING)
+    kCreateWrite,    // created, or emptied when it exists, never through a link; write-only (CREATE_ALWAYS)
+    kReadWrite,      // existing non-directory kept, anything else created (OPEN_EXISTING / CREATE_ALWAYS)
+    kCreateNew,      // created; fails when the name is taken; write-only (CREATE_NEW)
+    kCreatePrivate,  // as kCreateNew, for a file that is to take another's place
   };
+  // Only kCreateNew makes a file others may read (POSIX 0644 less the umask).
+  // The others make files that are to take another's place: they start
+  // owner-only (0600) and get their final mode from the caller, so a private
+  // archive is never readable by others while its successor is written.
+  // Windows: a new file takes its folder's access either way.
 
   struct Facts {
     int64_t size = -1;            // full size; -1 when unknown
@@ -223,7 +229,8 @@ class System {
   // The temporary folder, ending in the platform's separator.
   virtual std::string TempDirectory() = 0;
   // A new empty file in directory whose name starts with the first three
-  // characters of prefix. On POSIX the name is chosen race-free (mkstemp).
+  // characters of prefix. On POSIX the name is chosen race-free (mkstemp), and
+  // the file is owner-only (0600) until the caller gives it another mode.
   virtual PathResult CreateTempFile(const std::string& directory, const std::string& prefix) = 0;
   // Windows: the first three characters of the path (C:\), or the
   // \\server\share\ of a network path. POSIX: the nearest existing folder of the path.

@@ -66,29 +66,6 @@ std::string ParentFolder(std::string path) {
   return path;
 }
 
-// The umask. Linux reports it in /proc/self/status; setting and restoring it
-// is the fallback, since the host process may run other threads meanwhile.
-mode_t CurrentUmask() {
-  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    char text[4096];
-    ssize_t got;
-    do {
-      got = ::read(fd, text, sizeof text - 1);
-    } while (got < 0 && errno == EINTR);
-    ::close(fd);
-    if (got > 0) {
-      text[got] = '\0';
-      if (const char* line = std::strstr(text, "\nUmask:")) {
-        return static_cast<mode_t>(std::strtoul(line + 7, nullptr, 8));
-      }
-    }
-  }
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
-}
-
 bool ReadFirstChar(const std::string& path, char* c) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
@@ -115,7 +92,8 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
       flags |= O_RDONLY;
       break;
     case Mode::kCreateWrite:
-      flags |= O_WRONLY | O_CREAT | O_TRUNC;
+      // A link planted at the name is refused (ELOOP), never emptied or written through.
+      flags |= O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
       break;
     case Mode::kReadWrite:
       flags |= O_RDWR;
@@ -127,20 +105,23 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
       }
       break;
     case Mode::kCreateNew:
+    case Mode::kCreatePrivate:
       // O_EXCL already refuses a link in the name's place; O_NOFOLLOW says so.
       flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
       break;
   }
   // Without blocking: opening a FIFO would otherwise wait for a writer (or a
   // reader) for ever. Whatever is not a regular file is refused below.
-  if (mode != Mode::kCreateNew) flags |= O_NONBLOCK;
+  const bool fresh = mode == Mode::kCreateNew || mode == Mode::kCreatePrivate;
+  if (!fresh) flags |= O_NONBLOCK;
+  const mode_t access = mode == Mode::kCreateNew ? 0644 : 0600;
   int fd;
   do {
-    fd = ::open(path.c_str(), flags, 0644);
+    fd = ::open(path.c_str(), flags, access);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return NativeFile();
   // A new file is always a regular one, opened without O_NONBLOCK.
-  if (mode == Mode::kCreateNew && facts == nullptr) return NativeFile(fd);
+  if (fresh && facts == nullptr) return NativeFile(fd);
   // Linux opens a directory read-only without complaint; Windows does not.
   // What is read must be a regular file: a FIFO or a device never ends.
   struct stat st {};
@@ -312,9 +293,8 @@ PathResult NativeSystem::CreateTempFile(const std::string& directory, const std:
     const IoError error = LastSystemError();
     return PathResult{std::string(), error.failed() ? error : IoError{IoErrorKind::kIo, 0}};
   }
-  // mkstemp makes the file 0600. The temp file often replaces an archive, so
-  // give it the permissions File::Open would have given it.
-  ::fchmod(fd, 0644 & ~CurrentUmask());
+  // mkstemp makes the file 0600, and so it stays: it is to replace an
+  // archive, which gives it its own mode before it takes its place.
   ::close(fd);
   // Moved, not copied: no allocation may fail once the file exists.
   return PathResult{std::move(pattern), IoError()};

@@ -194,14 +194,18 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
     case Mode::kRead:
       break;
     case Mode::kCreateWrite:
+      // As O_NOFOLLOW: a link at the name is opened itself and refused below,
+      // before anything is emptied; a plain file is emptied then.
       access = GENERIC_WRITE;
-      disposition = CREATE_ALWAYS;
+      disposition = OPEN_ALWAYS;
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
       break;
     case Mode::kReadWrite:
       access = GENERIC_READ | GENERIC_WRITE;
       if (!ExistingFile(path)) disposition = CREATE_ALWAYS;
       break;
     case Mode::kCreateNew:
+    case Mode::kCreatePrivate:
       access = GENERIC_WRITE;
       disposition = CREATE_NEW;
       // As O_NOFOLLOW: a link in the name's place (even a dangling one) makes
@@ -212,6 +216,17 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
   const HANDLE h = ::CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return NativeFile();
   BY_HANDLE_FILE_INFORMATION info;
+  if (mode == Mode::kCreateWrite) {
+    // Hidden and system files are refused as CREATE_ALWAYS refuses them.
+    const DWORD refused = FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const bool plain = ::GetFileInformationByHandle(h, &info) && (info.dwFileAttributes & refused) == 0;
+    if (!plain || !::SetEndOfFile(h)) {
+      const DWORD code = plain ? ::GetLastError() : ERROR_ACCESS_DENIED;
+      ::CloseHandle(h);
+      ::SetLastError(code);
+      return NativeFile();
+    }
+  }
   if (facts != nullptr && ::GetFileInformationByHandle(h, &info)) {
     facts->size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
     facts->wallClock = WallClockOf(info.ftLastWriteTime);

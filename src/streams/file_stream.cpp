@@ -103,9 +103,11 @@ std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, cons
   return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kWriteOnly));
 }
 
-std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path) {
+std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
+                                                     bool replacing) {
   platform::IoError error;
-  std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kCreateNew, nullptr, &error);
+  const platform::File::Mode mode = replacing ? platform::File::Mode::kCreatePrivate : platform::File::Mode::kCreateNew;
+  std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, mode, nullptr, &error);
   return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kWriteOnly));
 }
 

@@ -46,7 +46,8 @@ class FileStream : public ByteStream {
  private:
   friend std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path);
   friend std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path);
-  friend std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path);
+  friend std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
+                                                              bool replacing);
   friend std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);
 
   // A write-only stream starts on an empty file.
@@ -76,8 +77,10 @@ std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const s
 // The file created anew, or emptied when it exists, for writing.
 std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path);
 // A file that did not exist, created for writing; not open when anything
-// (a file, a folder) already has that name.
-std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path);
+// (a file, a folder) already has that name. replacing: it is to take another
+// file's place, and is owner-only until given that file's mode.
+std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
+                                                     bool replacing = false);
 // For reading and writing: an existing file keeps its contents, a missing one
 // (or a path naming a directory) is created.
 std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);

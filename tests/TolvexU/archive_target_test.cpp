@@ -80,6 +80,7 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
 // WatchingFolder.
 std::vector<std::string> g_seen;
 std::string g_watched;
+std::vector<std::string> g_folders, g_readable;  // watched; names others could read before some write
 FaultPlan WatchingFolder(const std::string& folder) {
   g_seen.clear();
   g_watched = folder;
@@ -356,6 +357,61 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
 }
 
 #ifndef _WIN32
+
+// A private archive's successor is private from its creation: in the
+// temporary folder, as the side file, and as the copy beside the archive.
+TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
+  for (int drives = 0; drives < 3; ++drives) {  // same drive; another with room; a removable one
+    RealFolders f(drives == 0);
+    if (drives == 2) f.drives.removable.insert('d');
+    ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
+    fs::permissions(f.Archive(), fs::perms::owner_read | fs::perms::owner_write);
+    g_folders = {f.temp.path(), f.data.path()};
+    FaultPlan plan;
+    plan.beforeWrite = [](uint64_t) {
+      for (const std::string& folder : g_folders) {
+        for (const std::string& name : FolderListing(folder)) {
+          const fs::perms others = fs::status(folder + "/" + name).permissions() & ~fs::perms::owner_all;
+          if (name != "backup.tvx" && others != fs::perms::none) g_readable.push_back(name);
+        }
+      }
+    };
+    g_readable.clear();
+    FaultPlanGuard watching(f.faults, plan);
+    const std::string list = NameList({"a.txt"});
+    EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), list.c_str()), 0);
+    EXPECT_EQ(g_readable, std::vector<std::string>()) << drives;
+    EXPECT_EQ(fs::status(f.Archive()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  }
+}
+
+// Puts a link to "stolen" at a name just before it is opened for writing:
+// planted after the name was found free, or in the archive's place.
+struct LinkAtOpen : SystemWrapper {
+  LinkAtOpen(platform::System& target, std::string at) : SystemWrapper(target), at(std::move(at)) {}
+  std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
+                                                 platform::File::Facts* facts, platform::IoError* error) override {
+    if (path == at && mode != platform::File::Mode::kRead) {
+      fs::remove(path);
+      fs::create_symlink("stolen", path);
+    }
+    return SystemWrapper::OpenFile(path, mode, facts, error);
+  }
+  const std::string at;
+};
+
+TEST(ReplaceArchiveFile, NeverWritesThroughALinkPlantedAtTheNameItOpens) {
+  for (const bool inPlace : {false, true}) {
+    RealFolders f(false);
+    if (inPlace) f.drives.freeBytes['d'] = 100;  // no room for a copy beside, but in the old one's place
+    ASSERT_TRUE(WriteFileBytes(f.Archive(), "old archive"));
+    ASSERT_TRUE(WriteFileBytes(f.temp.File("new"), std::string(100, 'n')));
+    LinkAtOpen planting(f.drives, inPlace ? f.Archive() : f.Archive() + ".tvxnew");
+    EXPECT_EQ(host::ReplaceArchiveFile(planting, f.Archive(), f.temp.File("new")), Status::kWriteFailed);
+    EXPECT_FALSE(fs::exists(f.data.File("stolen"))) << "written through the link";
+    EXPECT_EQ(ReadFileBytes(f.temp.File("new")), std::string(100, 'n'));
+  }
+}
 
 // --- real file systems mounted by the test (Linux, as root) --------------------------------
 

@@ -73,7 +73,7 @@ class FakeDrives : public SystemWrapper {
   // scratch file instead.
   std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
                                                  platform::File::Facts* facts, platform::IoError* error) override {
-    if (realFiles || mode != platform::File::Mode::kCreateNew) return target().OpenFile(path, mode, facts, error);
+    if (realFiles || (mode != platform::File::Mode::kCreateNew && mode != platform::File::Mode::kCreatePrivate)) return target().OpenFile(path, mode, facts, error);
     if (FileExists(path)) return nullptr;
     takenNames.insert(path);
     namesClaimed.push_back(path);

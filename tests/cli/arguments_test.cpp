@@ -58,6 +58,10 @@ TEST(CliArguments, UsageErrorsAndOptionsOfOtherCommandsAreReported) {
   EXPECT_EQ(Parse({"list", "a.tvx", "--quiet=yes"}).error, "option --quiet takes no value");
   EXPECT_EQ(Parse({"extract", "a.tvx", "--directory="}).error, "option -C needs a folder");
   EXPECT_EQ(Parse({"extract", "a.tvx", "-C=out"}).error, "unknown option: -C=out");
+  for (std::vector<std::string> args : {std::vector<std::string>{"add", "", "x"}, {"add", "a.tvx", ""}, {"list", ""},
+                                        {"delete", "a.tvx", ""}, {"extract", "a.tvx", "x", ""}, {"add", "a", "x", "--into="},
+                                        {"test", "a.tvx", "--plugin", ""}})
+    EXPECT_NE(Parse(args).error, "") << testing::PrintToString(args);
   // Options of other commands.
   EXPECT_EQ(Parse({"test", "a.tvx", "--json"}).error, "");
   EXPECT_EQ(Parse({"test", "a.tvx", "--move"}).error, "option --move does not apply to test");

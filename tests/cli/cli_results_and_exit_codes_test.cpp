@@ -180,13 +180,17 @@ TEST_F(CliResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
 
 TEST_F(CliResults, ArchiveInAFolderWithoutWritePermissionIsNamedBeforePacking) {
   ReadOnlyFolder folder(work_.File("locked"));
-  const std::string why = folder.Seal("placeholder", "");
+  const std::string why = folder.Seal("a.tvx", ArchiveBytes({{"a.txt", "alpha"}}));
   if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
   ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f"));
   const CliRun add = RunTolvex({"add", work_.File("locked") + "/a.tvx", src_.File("f.txt")});
   EXPECT_EQ(add.exit_code, 2);
   EXPECT_TRUE(Contains(add.err, "its folder is not writable")) << add.err;
   EXPECT_FALSE(Contains(add.err, "disk full")) << add.err;
+  // Delete asks the module first, and names the folder once it failed.
+  const CliRun del = RunTolvex({"delete", work_.File("locked") + "/a.tvx", "a.txt"});
+  EXPECT_EQ(del.exit_code, 1);
+  EXPECT_TRUE(Contains(del.err, "its folder is not writable")) << del.err;
 }
 
 TEST_F(CliResults, ExtractNeverWritesThroughALinkBelowTheDestination) {

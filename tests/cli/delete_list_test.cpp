@@ -20,7 +20,7 @@ std::vector<ArchiveEntry> Entries(const HostDialect& d, std::vector<const char*>
 }
 
 std::vector<ArchiveEntry> Sample(const HostDialect& d) {
-  return Entries(d, {"docs/", "docs/a.txt", "docs/sub/b.txt", "notes.txt", "implicit/x.txt"});
+  return Entries(d, {"docs/", "docs/a.txt", "docs/sub/b.txt", "notes.txt", "implicit/x.txt", "e\x1bq"});
 }
 
 // Folders become wildcard items, also one without an entry of its own; files
@@ -38,6 +38,9 @@ TEST(CliDeleteList, FoldersBecomeWildcardItemsFilesStayExactAndUnknownNamesAreNo
       {kPosixDialect, {"docs/sub"}, std::string("docs/sub/*.*\0\0", 14), 1},
       {kWindowsDialect, {"DOCS\\A.TXT", "Docs/"}, std::string("docs\\a.txt\0docs\\*.*\0\0", 21), 2},
       {kPosixDialect, {"nope", "doc", "notes.txt/", "/"}, std::string("\0", 1), 0},
+      // As list shows it, and as it is.
+      {kPosixDialect, {"e\\x1bq", "e\x1bq"}, std::string("e\x1bq\0e\x1bq\0\0", 9), 2},
+      {kWindowsDialect, {"e\\x1Bq"}, std::string("e\x1bq\0\0", 5), 1},
   };
   for (const Row& row : rows) {
     const DeletePlan plan = PlanDelete(row.d, Sample(row.d), row.names);
@@ -78,6 +81,7 @@ TEST(CliEntrySelection, FolderChoosesEverythingBelowIt) {
   EXPECT_TRUE(selection.Chooses("docs/sub/b.txt"));
   EXPECT_FALSE(selection.Chooses("docs2/x"));
   EXPECT_FALSE(selection.Chooses("notes.txt"));
+  EXPECT_TRUE(EntrySelection(kPosixDialect, {"e\\x1bq"}, Sample(kPosixDialect)).Chooses("e\x1bq"));
 }
 
 TEST(CliEntrySelection, NoNamesChooseAllAndUnmatchedNamesAreListed) {

@@ -216,6 +216,19 @@ TEST_F(ExtractTest, ExtractionNeverUsesAFileThatAlreadyExistsAsItsPartialFile) {
   ASSERT_TRUE(test::WriteFileBytes(partial(1), "mine"));
   EXPECT_EQ(ExtractEntry(archive, Entry(0), target), Status::kOk);
   EXPECT_EQ(Read("a.txt"), "fresh");
+#ifndef _WIN32
+  // A private file's successor is never readable by others while it is written.
+  namespace fs = std::filesystem;
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  static std::string written;
+  written = partial(2);
+  test::FaultPlan plan;
+  plan.beforeWrite = [](uint64_t) { EXPECT_EQ(fs::status(written).permissions() & ~fs::perms::owner_all, fs::perms::none); };
+  faults_.SetPlan(plan);
+  EXPECT_EQ(ExtractEntry(archive, Entry(0), target), Status::kOk);
+  faults_.ClearPlan();
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+#endif
   for (int n = 2; n < 1000; ++n) ASSERT_TRUE(test::WriteFileBytes(partial(n), "mine"));
   const Status status = ExtractEntry(archive, Entry(0), target);
   EXPECT_TRUE(status == Status::kOk || status == Status::kCreateFailed);
