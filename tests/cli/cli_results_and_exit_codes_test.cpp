@@ -13,11 +13,8 @@
 #include "support/windows_headers.h"
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -25,8 +22,6 @@ namespace tvx::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string kSep = NativeSeparator();
 
 using CliResults = CliTest;
 
@@ -103,18 +98,6 @@ class ReadOnlyFolder {
   bool mounted_ = false;
 };
 
-TEST_F(CliResults, MoveNamesTheSourceItCouldNotDeleteAndExitsOne) {
-  ReadOnlyFolder folder(src_.File("locked"));
-  const std::string why = folder.Seal("kept.txt", "keep me");
-  if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
-  const std::string file = src_.File("locked") + "/kept.txt";
-  const CliRun add = RunTolvex({"add", Archive(), file, "--move"});
-  EXPECT_EQ(add.exit_code, 1) << add.err;
-  EXPECT_TRUE(Contains(add.err, "kept " + file + ": could not be deleted")) << add.err;
-  EXPECT_EQ(ReadFileBytes(file), "keep me");
-  EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
-}
-
 TEST_F(CliResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   if (!RunningAsRoot()) GTEST_SKIP() << "mounting a small file system needs root";
   const std::string small = work_.File("small");
@@ -127,15 +110,20 @@ TEST_F(CliResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   EXPECT_TRUE(Contains(add.err, "not enough free space on its drive")) << add.err;
 }
 
-TEST_F(CliResults, ArchiveInAFolderWithoutWritePermissionIsNamedBeforePacking) {
-  ReadOnlyFolder folder(work_.File("locked"));
-  const std::string why = folder.Seal("placeholder", "");
+// An archive there cannot be written, and a source moved from there stays.
+TEST_F(CliResults, AFolderWithoutWritePermissionIsNamedBeforePackingAndAMoveNamesTheSourceItKept) {
+  const std::string locked = src_.File("locked"), file = locked + "/kept.txt";
+  ReadOnlyFolder folder(locked);
+  const std::string why = folder.Seal("kept.txt", "keep me");
   if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
-  ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f"));
-  const CliRun add = RunTolvex({"add", work_.File("locked") + "/a.tvx", src_.File("f.txt")});
-  EXPECT_EQ(add.exit_code, 2);
-  EXPECT_TRUE(Contains(add.err, "its folder is not writable")) << add.err;
-  EXPECT_FALSE(Contains(add.err, "disk full")) << add.err;
+  const CliRun into = RunTolvex({"add", locked + "/a.tvx", file});
+  EXPECT_EQ(into.exit_code, 2);
+  EXPECT_TRUE(Contains(into.err, "its folder is not writable") && !Contains(into.err, "disk full")) << into.err;
+  const CliRun move = RunTolvex({"add", Archive(), file, "--move"});
+  EXPECT_EQ(move.exit_code, 1) << move.err;
+  EXPECT_TRUE(Contains(move.err, "kept " + file + ": could not be deleted")) << move.err;
+  EXPECT_EQ(ReadFileBytes(file), "keep me");
+  EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
 }
 
 TEST_F(CliResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
@@ -161,31 +149,26 @@ ChildOutcome RunTolvexInto(const std::vector<std::string>& args, const std::stri
   return RunChildProgram(argv, io);
 }
 
-TEST_F(CliResults, OutputThatCannotBeWrittenIsAnError) {
-  ASSERT_TRUE(WriteFileBytes(Archive(), ArchiveBytes({{"a.txt", "alpha"}, {"b.txt", "bravo"}})));
-  const std::string err = work_.File("err.txt");
-  for (const std::vector<std::string>& args :
-       {std::vector<std::string>{"list", Archive()}, {"list", "--json", Archive()}, {"test", Archive()}}) {
-    const ChildOutcome run = RunTolvexInto(args, "/dev/full", err);
-    EXPECT_TRUE(run.exited && run.exitCode == 2) << args[0] << " " << args[1] << ": " << run.exitCode;
-    EXPECT_TRUE(Contains(ReadFileBytes(err), "cannot write the output: ")) << ReadFileBytes(err);
-  }
-}
-
-TEST_F(CliResults, ATemporaryFolderThatIsMissingOrAFileIsNamed) {
-  ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f"));
+// Output that cannot be written, a temporary folder that is missing or a file.
+TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
+  ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f") && WriteFileBytes(work_.File("plain"), "a file"));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
-  ASSERT_TRUE(WriteFileBytes(work_.File("plain"), "a file"));
-  const std::string err = work_.File("err.txt");
-  struct Case {
-    std::string tmpdir;
-    std::string why;
+  const std::string err = work_.File("err.txt"), missing = work_.File("missing"), plain = work_.File("plain");
+  struct Row {
+    std::vector<std::string> args;
+    std::string out, tmpdir, says;
+    int exitCode;
   };
-  for (const Case& c : {Case{work_.File("missing"), "TMPDIR names a folder that does not exist: "},
-                        Case{work_.File("plain"), "TMPDIR names a file, not a folder: "}}) {
-    const ChildOutcome run = RunTolvexInto({"add", Archive(), src_.File("f.txt")}, std::string(), err, c.tmpdir);
-    EXPECT_NE(run.exitCode, 0) << c.tmpdir;
-    EXPECT_TRUE(Contains(ReadFileBytes(err), c.why + c.tmpdir)) << ReadFileBytes(err);
+  const Row rows[] = {
+      {{"list", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
+      {{"list", "--json", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
+      {{"test", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
+      {{"add", Archive(), src_.File("f.txt")}, "", missing, "TMPDIR names a folder that does not exist: " + missing, 1},
+      {{"add", Archive(), src_.File("f.txt")}, "", plain, "TMPDIR names a file, not a folder: " + plain, 1}};
+  for (const Row& row : rows) {
+    const ChildOutcome run = RunTolvexInto(row.args, row.out, err, row.tmpdir);
+    EXPECT_TRUE(run.exited && run.exitCode == row.exitCode) << row.says << ": " << run.exitCode;
+    EXPECT_TRUE(Contains(ReadFileBytes(err), row.says)) << ReadFileBytes(err);
   }
 }
 #endif
