@@ -1,7 +1,6 @@
 // tolvex while something happens to its files: a source edited during a
 // move, a signal in the middle of the work (an add, a move, a delete, an
-// extraction, a test), and the dates an extraction gives back. Each case runs
-// the built tool.
+// extraction, a test). Each case runs the built tool.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -210,26 +209,6 @@ TEST_F(CliWhileItRuns, ASignalAfterTheWorkIsDoneReportsTheWorkAsDone) {
   const CliRun deleted = RunProgram(CliPath(), {"--plugin", late_module, "delete", Archive(), "a.txt"});
   EXPECT_EQ(deleted.exit_code, 0) << deleted.err;
   EXPECT_TRUE(Contains(deleted.out, "1 item deleted")) << deleted.out;
-}
-
-TEST_F(CliWhileItRuns, ExtractGivesFilesAndFoldersTheirStoredTimes) {
-  const std::string tree = src_.File("tree");
-  fs::create_directories(tree + "/docs/empty");
-  ASSERT_TRUE(WriteFileBytes(tree + "/docs/a.txt", "a"));
-  ASSERT_TRUE(WriteFileBytes(tree + "/b.txt", "b"));
-  // Even seconds: the format keeps two-second steps. Folders last, as
-  // writing their files changes their times.
-  const std::pair<std::string, std::time_t> times[] = {
-      {"docs/a.txt", LocalTime(2019, 3, 4, 5, 6, 8)},  {"b.txt", LocalTime(2020, 7, 8, 9, 10, 12)},
-      {"docs/empty", LocalTime(2018, 1, 2, 3, 4, 6)},  {"docs", LocalTime(2017, 11, 12, 13, 14, 16)},
-      {"", LocalTime(2016, 5, 6, 7, 8, 10)}};
-  for (const auto& [name, when] : times) ASSERT_TRUE(SetUtcModifiedTime(tree + "/" + name, when)) << name;
-  ASSERT_EQ(RunTolvex({"add", Archive(), tree}).exit_code, 0);
-  const std::string out = work_.File("out");
-  const CliRun extract = RunTolvex({"extract", Archive(), "-C", out});
-  ASSERT_EQ(extract.exit_code, 0) << extract.err;
-  for (const auto& [name, when] : times)
-    EXPECT_EQ(UtcModifiedTime(out + "/tree/" + name), when) << "tree/" << name;
 }
 
 // Where the archive's drive has no room for a copy, the module overwrites the
