@@ -7,6 +7,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
 #include "commonsU/entry_time.h"
 #include "listing_format.h"
@@ -311,17 +312,12 @@ TEST_F(CliEndToEnd, TimesKeepTheDaylightSavingOfTheirOwnDate) {
 #else
   const TimeZoneGuard zone("Europe/Berlin");
 #endif
-  struct Case {
-    const char* name;
-    int month;
-    int utcHour;
-  };
-  const Case cases[] = {{"jan.txt", 1, 11}, {"jul.txt", 7, 10}};
+  const std::tuple<const char*, int, int> cases[] = {{"jan.txt", 1, 11}, {"jul.txt", 7, 10}};  // name, month, UTC hour
   std::vector<std::string> args = {"add", Archive()};
-  for (const Case& c : cases) {
-    ASSERT_TRUE(WriteFileBytes(src_.File(c.name), c.name));
-    ASSERT_TRUE(SetUtcModifiedTime(src_.File(c.name), SecondsFromCivil(2005, c.month, 15, c.utcHour, 0, 0)));
-    args.push_back(src_.File(c.name));
+  for (const auto& [name, month, utcHour] : cases) {
+    ASSERT_TRUE(WriteFileBytes(src_.File(name), name));
+    ASSERT_TRUE(SetUtcModifiedTime(src_.File(name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0)));
+    args.push_back(src_.File(name));
   }
   const CliRun add = RunTolvex(args);
   ASSERT_EQ(add.exit_code, 0) << add.err;
@@ -330,10 +326,9 @@ TEST_F(CliEndToEnd, TimesKeepTheDaylightSavingOfTheirOwnDate) {
   const CliRun extract = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
   ASSERT_EQ(extract.exit_code, 0) << extract.err;
   for (size_t i = 0; i < 2; ++i) {
-    const Case& c = cases[i];
-    EXPECT_EQ(layout.records[i].time, SecondsFromCivil(2005, c.month, 15, 12, 0, 0)) << c.name;
-    EXPECT_EQ(UtcModifiedTime(work_.File("out") + kSep + c.name), SecondsFromCivil(2005, c.month, 15, c.utcHour, 0, 0))
-        << c.name;
+    const auto& [name, month, utcHour] = cases[i];
+    EXPECT_EQ(layout.records[i].time, SecondsFromCivil(2005, month, 15, 12, 0, 0)) << name;
+    EXPECT_EQ(UtcModifiedTime(work_.File("out") + kSep + name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0)) << name;
   }
 }
 
