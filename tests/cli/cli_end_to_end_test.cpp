@@ -85,10 +85,8 @@ std::string Shown(const std::string& slashed) {
 void MakeTree(const std::string& parent) {
   fs::create_directories(fs::path(parent) / "tree" / "docs" / "sub");
   fs::create_directories(fs::path(parent) / "tree" / "empty_folder");
-  std::string binary;
-  for (int i = 0; i < 3000; ++i) binary += static_cast<char>((i * 7919) & 0xFF);
   for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"docs/a.txt", Compressible()},
-                                    {"docs/sub/deep.txt", "deep"}, {"empty_file", ""}, {"b.bin", binary}})
+                                    {"docs/sub/deep.txt", "deep"}, {"empty_file", ""}, {"b.bin", NoiseBytes(3000)}})
     ASSERT_TRUE(WriteFileBytes(parent + kSep + Shown("tree/" + name), bytes));
   int day = 0;
   for (const char* name : {"tree/docs/a.txt", "tree/docs/sub/deep.txt", "tree/empty_file", "tree/b.bin", "tree/docs/sub",

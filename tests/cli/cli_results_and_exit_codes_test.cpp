@@ -135,18 +135,6 @@ TEST_F(CliResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
   EXPECT_EQ(ReadFileBytes(scene.out + "/ok.txt"), "fine");
 }
 
-// tolvex with its stdout and stderr sent to files, TMPDIR set when given.
-ChildOutcome RunTolvexInto(const std::vector<std::string>& args, const std::string& out, const std::string& err,
-                           const std::string& tmpdir = std::string()) {
-  ProgramIo io;
-  io.stdoutPath = out;
-  io.stderrPath = err;
-  if (!tmpdir.empty()) io.environment = {"TMPDIR=" + tmpdir};
-  std::vector<std::string> argv = {CliPath(), "--plugin", ModulePath()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return RunChildProgram(argv, io);
-}
-
 // Output that cannot be written, a temporary folder that is missing or a file.
 TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
   ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f") && WriteFileBytes(work_.File("plain"), "a file"));
@@ -164,7 +152,13 @@ TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
       {{"add", Archive(), src_.File("f.txt")}, "", missing, "TMPDIR names a folder that does not exist: " + missing, 1},
       {{"add", Archive(), src_.File("f.txt")}, "", plain, "TMPDIR names a file, not a folder: " + plain, 1}};
   for (const Row& row : rows) {
-    const ChildOutcome run = RunTolvexInto(row.args, row.out, err, row.tmpdir);
+    ProgramIo io;
+    io.stdoutPath = row.out;
+    io.stderrPath = err;
+    if (!row.tmpdir.empty()) io.environment = {"TMPDIR=" + row.tmpdir};
+    const int pid = StartTolvex(row.args, io);
+    ASSERT_GT(pid, 0);
+    const ChildOutcome run = WaitForChild(pid);
     EXPECT_TRUE(run.exited && run.exitCode == row.exitCode) << row.says << ": " << run.exitCode;
     EXPECT_TRUE(Contains(ReadFileBytes(err), row.says)) << ReadFileBytes(err);
   }
