@@ -25,6 +25,15 @@ std::vector<ArchiveEntry> Entries(const HostDialect& d, bool cased = false) {
   return entries;
 }
 
+// Names given in a dialect, the entries (`cased`: with the ones that differ
+// only in case), and what comes of them.
+struct Row {
+  const HostDialect& d;
+  bool cased;
+  std::vector<std::string> names;
+  const char* expected;
+};
+
 // The plan's list ('|' for each NUL) and count, then each name matched by
 // nothing and how many could mean several entries.
 std::string Plan(const HostDialect& d, bool cased, const std::vector<std::string>& names) {
@@ -41,12 +50,6 @@ std::string Plan(const HostDialect& d, bool cased, const std::vector<std::string
 // another case stands in only where it is the one candidate, and a name that
 // could mean several entries chooses none.
 TEST(CliDeleteList, FoldersBecomeWildcardItemsFilesStayExactAndUnknownOrAmbiguousNamesAreNotSent) {
-  struct Row {
-    const HostDialect& d;
-    bool cased;
-    std::vector<std::string> names;
-    const char* plan;
-  };
   const Row rows[] = {
       {kPosixDialect, false, {"docs", "notes.txt", "implicit/"}, "docs/*.*|notes.txt|implicit/*.*|| 3"},
       {kPosixDialect, false, {"docs/sub"}, "docs/sub/*.*|| 1"},
@@ -54,21 +57,16 @@ TEST(CliDeleteList, FoldersBecomeWildcardItemsFilesStayExactAndUnknownOrAmbiguou
       {kPosixDialect, false, {"nope", "doc", "notes.txt/", "/"}, "| 0 ?nope ?doc ?notes.txt/ ?/"},
       {kWindowsDialect, true, {"A.txt", "Docs\\x", "NOTES.TXT"}, "A.txt|Docs\\x|notes.txt|| 3"},
       {kWindowsDialect, true, {"A.TXT", "DOCS/X"}, "| 0 ambiguous 2"}};
-  for (const Row& row : rows) EXPECT_EQ(Plan(row.d, row.cased, row.names), row.plan) << row.names[0];
+  for (const Row& row : rows) EXPECT_EQ(Plan(row.d, row.cased, row.names), row.expected) << row.names[0];
 }
 
 // A folder chooses everything below it, no names choose all; the same
 // spelling rules as for delete.
 TEST(CliEntrySelection, ChoosesNamesAndWhatIsBelowFoldersAndListsUnmatchedOrAmbiguousNames) {
-  struct Row {
-    const HostDialect& d;
-    bool cased;
-    std::vector<std::string> names;
-    const char* chosen;
-  };
   const Row rows[] = {
       {kPosixDialect, false, {"docs/"}, "docs docs/a.txt docs/sub/b.txt docs/x"},
-      {kPosixDialect, false, {}, "docs docs/a.txt docs/sub/b.txt docs2/x notes.txt implicit/x.txt a.txt A.txt Docs/x docs/x"},
+      {kPosixDialect, false, {},
+       "docs docs/a.txt docs/sub/b.txt docs2/x notes.txt implicit/x.txt a.txt A.txt Docs/x docs/x"},
       {kPosixDialect, false, {"notes.txt", "missing", "implicit"}, "notes.txt implicit/x.txt ?missing"},
       {kWindowsDialect, true, {"a.txt", "Docs"}, "a.txt Docs/x"}, {kWindowsDialect, true, {"A.TXT"}, " ambiguous 1"}};
   for (const Row& row : rows) {
@@ -79,7 +77,7 @@ TEST(CliEntrySelection, ChoosesNamesAndWhatIsBelowFoldersAndListsUnmatchedOrAmbi
       if (selection.Chooses(key)) chosen += (chosen.empty() ? "" : " ") + std::string(key);
     for (const std::string& name : selection.Unmatched()) chosen += " ?" + name;
     if (!selection.Ambiguous().empty()) chosen += " ambiguous " + std::to_string(selection.Ambiguous().size());
-    EXPECT_EQ(chosen, row.chosen) << ::testing::PrintToString(row.names);
+    EXPECT_EQ(chosen, row.expected) << ::testing::PrintToString(row.names);
   }
 }
 

@@ -138,9 +138,8 @@ cp "$(command -v sleep)" "$WORK/doublecmd"
 FAKE_PID=$!
 sleep 0.2
 rm -f "$CONFIG"
-if sh "$INSTALL" --config-dir "$CONFIG_DIR" "$MODULE" 2>"$WORK/refused.txt"; then
+! sh "$INSTALL" --config-dir "$CONFIG_DIR" "$MODULE" 2>"$WORK/refused.txt" ||
   fail "the install went ahead while Double Commander runs"
-fi
 grep -q "Double Commander is running" "$WORK/refused.txt" || fail "the refusal said: $(cat "$WORK/refused.txt")"
 [ ! -f "$CONFIG" ] || fail "the refused install wrote $CONFIG"
 kill "$FAKE_PID"
