@@ -89,8 +89,8 @@ void MakeTree(const std::string& parent) {
                                     {"docs/sub/deep.txt", "deep"}, {"empty_file", ""}, {"b.bin", NoiseBytes(3000)}})
     ASSERT_TRUE(WriteFileBytes(parent + kSep + Shown("tree/" + name), bytes));
   int day = 0;
-  for (const char* name : {"tree/docs/a.txt", "tree/docs/sub/deep.txt", "tree/empty_file", "tree/b.bin", "tree/docs/sub",
-                           "tree/docs", "tree/empty_folder", "tree"})
+  for (const char* name : {"tree/docs/a.txt", "tree/docs/sub/deep.txt", "tree/empty_file", "tree/b.bin",
+                           "tree/docs/sub", "tree/docs", "tree/empty_folder", "tree"})
     ASSERT_TRUE(SetUtcModifiedTime(parent + kSep + Shown(name), LocalTime(2021, 6, ++day, 12, 34, 56))) << name;
 }
 
@@ -162,8 +162,9 @@ struct Step {
 struct Scene {
   const char* name;
   std::vector<Step> steps;
-  std::vector<std::string> files = {};  // made in @w/ first, each holding its name or what follows '='; '/' last: a folder
-  std::string archive = {};             // @a's bytes to begin with
+  // Made in @w/ first, each holding its name or what follows '='; '/' last: a folder.
+  std::vector<std::string> files = {};
+  std::string archive = {};  // @a's bytes to begin with
 };
 
 #ifdef _WIN32
@@ -205,8 +206,10 @@ const Scene kScenes[] = {
      {{"add @a @w/long --into " + std::string(250, 'e'), 2, {"name too long for the file manager", "@w/long/f.txt"}}},
      {"long/f.txt"}},
     {"a foreign or a missing archive is unusable",
-     {{"list @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}}, {"test @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
-      {"extract @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}}, {"list @w/missing.tvx", 2, {"@w/missing.tvx"}}}},
+     {{"list @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
+      {"test @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
+      {"extract @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
+      {"list @w/missing.tvx", 2, {"@w/missing.tvx"}}}},
     {"a damaged directory is unusable", {{"list @a", 2, {"archive is damaged: @a"}}}, {},
      Cut(ArchiveBytes({{"a.txt", "aaaa"}, {"b.txt", "bbbb"}}), 12)},  // cut into the records
     {"a damaged entry fails its test and is named; the others are extracted",
@@ -222,7 +225,8 @@ const Scene kScenes[] = {
     // refused (on Linux it names nothing).
     {"names that differ only in case are chosen by their exact spelling",
      {{"delete @a A.TXT", 1, {kOnWindows}}, {"extract @a -C @w/ A.TXT", 1, {kOnWindows}},
-      {"extract --overwrite @a -C @w/out A.txt docs/x", 0, {}, {}, "+out +out/A.txt=upper +out/docs +out/docs/x=lower x"},
+      {"extract --overwrite @a -C @w/out A.txt docs/x", 0, {}, {},
+       "+out +out/A.txt=upper +out/docs +out/docs/x=lower x"},
       {"delete @a A.txt Docs/x", 0}, {"list @a", 0, {" a.txt\n", " docs/x\n"}, {" A.txt\n", "Docs"}}},
      {}, ArchiveBytes({{"A.txt", "upper"}, {"a.txt", "lower"}, {"Docs/x", "upper x"}, {"docs/x", "lower x"}})},
     {"test and its JSON count the stored entries whose size alone was checked",
@@ -267,7 +271,8 @@ TEST_F(CliEndToEnd, CommandsSayWhatTheyDidAndAFailureChangesNothing) {
       const std::string name = file.substr(0, file.find('='));
       const fs::path path = dir.path() + kSep + Shown(name);
       fs::create_directories(name.back() == '/' ? path : path.parent_path());
-      ASSERT_TRUE(name.back() == '/' || WriteFileBytes(path.string(), name == file ? name : file.substr(name.size() + 1)));
+      const std::string bytes = name == file ? name : file.substr(name.size() + 1);
+      ASSERT_TRUE(name.back() == '/' || WriteFileBytes(path.string(), bytes));
     }
     const auto expand = [&](std::string text) {
       for (const auto& [mark, path] : {std::pair<std::string, std::string>{"@a", dir.File("a.tvx")},
@@ -326,7 +331,8 @@ TEST_F(CliEndToEnd, TimesKeepTheDaylightSavingOfTheirOwnDate) {
   for (size_t i = 0; i < 2; ++i) {
     const auto& [name, month, utcHour] = cases[i];
     EXPECT_EQ(layout.records[i].time, SecondsFromCivil(2005, month, 15, 12, 0, 0)) << name;
-    EXPECT_EQ(UtcModifiedTime(work_.File("out") + kSep + name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0)) << name;
+    EXPECT_EQ(UtcModifiedTime(work_.File("out") + kSep + name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0))
+        << name;
   }
 }
 

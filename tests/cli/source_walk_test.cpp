@@ -57,7 +57,8 @@ TEST_F(CliSourceWalk, FoldersComeBeforeTheirContentsInGroupsOfOneFolderEach) {
   fs::create_directories(dir_.File("other/docs"));
   const std::pair<std::vector<std::string>, std::string> rows[] = {
       {{"tree", "single.txt"},
-       "@/: tree/ tree/b.bin tree/docs/ tree/docs/a.txt tree/docs/deep/ tree/docs/deep/z.txt tree/empty/ single.txt = 6"},
+       "@/: tree/ tree/b.bin tree/docs/ tree/docs/a.txt tree/docs/deep/ tree/docs/deep/z.txt tree/empty/ single.txt "
+       "= 6"},
       {{"tree/docs/"}, "@/tree/: docs/ docs/a.txt docs/deep/ docs/deep/z.txt = 5"},
       {{"tree/docs", "single.txt", "tree/b.bin"},
        "@/tree/: docs/ docs/a.txt docs/deep/ docs/deep/z.txt b.bin | @/: single.txt = 6"},

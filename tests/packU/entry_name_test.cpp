@@ -12,11 +12,13 @@ namespace tvx {
 namespace {
 
 TEST(EntryHostName, TurnsSlashesIntoTheSeparator) {
+  const auto shown = [](const char* name, bool leading, char separator = '\\') {
+    return "[" + EntryHostName(name, leading, separator) + "]";
+  };
   // A backslash already in a stored name is not a separator of the format.
-  EXPECT_EQ(EntryHostName("a/b/x.txt", true) + " " + EntryHostName("a/", true) + " " + EntryHostName("a/b/x.txt", false) +
-                " " + EntryHostName("", true) + " [" + EntryHostName("", false) + "] " +
-                EntryHostName("docs/a.txt", false, '/') + " " + EntryHostName("a\\b/c", false, '/'),
-            "\\a\\b\\x.txt \\a\\ a\\b\\x.txt \\ [] docs/a.txt a\\b/c");
+  EXPECT_EQ(shown("a/b/x.txt", true) + shown("a/", true) + shown("a/b/x.txt", false) + shown("", true) +
+                shown("", false) + shown("docs/a.txt", false, '/') + shown("a\\b/c", false, '/'),
+            "[\\a\\b\\x.txt][\\a\\][a\\b\\x.txt][\\][][docs/a.txt][a\\b/c]");
 }
 
 struct SafeNameCase {
