@@ -4,10 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace tvx::cli {
 namespace {
 
-std::vector<ArchiveEntry> Entries(const HostDialect& d, std::vector<const char*> names) {
+// The sample entries, and with `cased` names that differ only in case as
+// archives written on Linux or by other tools may hold them.
+std::vector<ArchiveEntry> Entries(const HostDialect& d, bool cased = false) {
+  std::vector<const char*> names = {"docs/", "docs/a.txt", "docs/sub/b.txt", "notes.txt", "implicit/x.txt", "e\x1bq"};
+  if (cased) names.insert(names.end(), {"A.txt", "a.txt", "Docs/x", "docs/x"});
   std::vector<ArchiveEntry> entries;
   for (const char* name : names) {
     ArchiveEntry e;
@@ -19,75 +25,64 @@ std::vector<ArchiveEntry> Entries(const HostDialect& d, std::vector<const char*>
   return entries;
 }
 
-std::vector<ArchiveEntry> Sample(const HostDialect& d) {
-  return Entries(d, {"docs/", "docs/a.txt", "docs/sub/b.txt", "notes.txt", "implicit/x.txt", "e\x1bq"});
+// Names given in a dialect, the entries (`cased`: with the ones that differ
+// only in case), and what comes of them.
+struct Row {
+  const HostDialect& d;
+  bool cased;
+  std::vector<std::string> names;
+  const char* expected;
+};
+
+// The plan's list ('|' for each NUL) and count, then each name matched by
+// nothing and how many could mean several entries.
+std::string Plan(const HostDialect& d, bool cased, const std::vector<std::string>& names) {
+  const DeletePlan plan = PlanDelete(d, Entries(d, cased), names);
+  std::string text = plan.list + " " + std::to_string(plan.count);
+  std::replace(text.begin(), text.end(), '\0', '|');
+  for (const std::string& name : plan.unmatched) text += " ?" + name;
+  return text + (plan.ambiguous.empty() ? "" : " ambiguous " + std::to_string(plan.ambiguous.size()));
 }
 
 // Folders become wildcard items, also one without an entry of its own; files
 // stay exact, in the Windows dialect in the archive's case and with
-// backslashes; unknown names are reported, not sent.
-TEST(CliDeleteList, FoldersBecomeWildcardItemsFilesStayExactAndUnknownNamesAreNotSent) {
-  struct Row {
-    const HostDialect& d;
-    std::vector<std::string> names;
-    std::string list;
-    int count;
-  };
+// backslashes; unknown names are reported, not sent. An exact spelling wins,
+// another case stands in only where it is the one candidate, and a name that
+// could mean several entries chooses none.
+TEST(CliDeleteList, FoldersBecomeWildcardItemsFilesStayExactAndUnknownOrAmbiguousNamesAreNotSent) {
   const Row rows[] = {
-      {kPosixDialect, {"docs", "notes.txt", "implicit/"}, std::string("docs/*.*\0notes.txt\0implicit/*.*\0\0", 33), 3},
-      {kPosixDialect, {"docs/sub"}, std::string("docs/sub/*.*\0\0", 14), 1},
-      {kWindowsDialect, {"DOCS\\A.TXT", "Docs/"}, std::string("docs\\a.txt\0docs\\*.*\0\0", 21), 2},
-      {kPosixDialect, {"nope", "doc", "notes.txt/", "/"}, std::string("\0", 1), 0},
+      {kPosixDialect, false, {"docs", "notes.txt", "implicit/"}, "docs/*.*|notes.txt|implicit/*.*|| 3"},
+      {kPosixDialect, false, {"docs/sub"}, "docs/sub/*.*|| 1"},
+      {kWindowsDialect, false, {"DOCS\\A.TXT", "Docs/"}, "docs\\a.txt|docs\\*.*|| 2"},
+      {kPosixDialect, false, {"nope", "doc", "notes.txt/", "/"}, "| 0 ?nope ?doc ?notes.txt/ ?/"},
+      {kWindowsDialect, true, {"A.txt", "Docs\\x", "NOTES.TXT"}, "A.txt|Docs\\x|notes.txt|| 3"},
+      {kWindowsDialect, true, {"A.TXT", "DOCS/X"}, "| 0 ambiguous 2"},
       // As list shows it, and as it is.
-      {kPosixDialect, {"e\\x1bq", "e\x1bq"}, std::string("e\x1bq\0e\x1bq\0\0", 9), 2},
-      {kWindowsDialect, {"e\\x1Bq"}, std::string("e\x1bq\0\0", 5), 1},
-  };
+      {kPosixDialect, false, {"e\\x1bq", "e\x1bq"}, "e\x1bq|e\x1bq|| 2"},
+      {kWindowsDialect, false, {"e\\x1Bq"}, "e\x1bq|| 1"}};
+  for (const Row& row : rows) EXPECT_EQ(Plan(row.d, row.cased, row.names), row.expected) << row.names[0];
+}
+
+// A folder chooses everything below it, no names choose all; the same
+// spelling rules as for delete.
+TEST(CliEntrySelection, ChoosesNamesAndWhatIsBelowFoldersAndListsUnmatchedOrAmbiguousNames) {
+  const Row rows[] = {
+      {kPosixDialect, false, {"docs/"}, "docs docs/a.txt docs/sub/b.txt docs/x"},
+      {kPosixDialect, false, {},
+       "docs docs/a.txt docs/sub/b.txt docs2/x notes.txt implicit/x.txt a.txt A.txt Docs/x docs/x e\x1bq"},
+      {kPosixDialect, false, {"e\\x1bq"}, "e\x1bq"},
+      {kPosixDialect, false, {"notes.txt", "missing", "implicit"}, "notes.txt implicit/x.txt ?missing"},
+      {kWindowsDialect, true, {"a.txt", "Docs"}, "a.txt Docs/x"}, {kWindowsDialect, true, {"A.TXT"}, " ambiguous 1"}};
   for (const Row& row : rows) {
-    const DeletePlan plan = PlanDelete(row.d, Sample(row.d), row.names);
-    EXPECT_EQ(plan.list, row.list) << row.names[0];
-    EXPECT_EQ(plan.count, row.count) << row.names[0];
-    EXPECT_EQ(plan.unmatched.size(), row.names.size() - static_cast<size_t>(row.count)) << row.names[0];
+    const EntrySelection selection(row.d, row.names, Entries(row.d, row.cased));
+    std::string chosen;
+    for (const char* key : {"docs", "docs/a.txt", "docs/sub/b.txt", "docs2/x", "notes.txt", "implicit/x.txt", "a.txt",
+                            "A.txt", "Docs/x", "docs/x", "e\x1bq"})
+      if (selection.Chooses(key)) chosen += (chosen.empty() ? "" : " ") + std::string(key);
+    for (const std::string& name : selection.Unmatched()) chosen += " ?" + name;
+    if (!selection.Ambiguous().empty()) chosen += " ambiguous " + std::to_string(selection.Ambiguous().size());
+    EXPECT_EQ(chosen, row.expected) << ::testing::PrintToString(row.names);
   }
-}
-
-// Archives written on Linux or by other tools may hold names that differ only
-// in case: an exact spelling wins, another case stands in only where it is the
-// one candidate, and a name that could mean several entries chooses none.
-TEST(CliDeleteList, WindowsPrefersTheExactSpellingAndRefusesAGuess) {
-  std::vector<ArchiveEntry> entries = Sample(kWindowsDialect);
-  for (const ArchiveEntry& e : Entries(kWindowsDialect, {"A.txt", "a.txt", "Docs/x", "docs/x"})) entries.push_back(e);
-  const DeletePlan plan = PlanDelete(kWindowsDialect, entries, {"A.txt", "Docs\\x", "NOTES.TXT"});
-  EXPECT_EQ(plan.list, std::string("A.txt\0Docs\\x\0notes.txt\0\0", 24));
-  EXPECT_TRUE(plan.ambiguous.empty());
-  const DeletePlan guess = PlanDelete(kWindowsDialect, entries, {"A.TXT", "DOCS/X"});
-  EXPECT_EQ(guess.ambiguous.size(), 2u);
-  EXPECT_EQ(guess.count, 0);
-
-  const EntrySelection exact(kWindowsDialect, {"a.txt", "Docs"}, entries);
-  EXPECT_TRUE(exact.Chooses("a.txt"));
-  EXPECT_FALSE(exact.Chooses("A.txt"));
-  EXPECT_TRUE(exact.Chooses("Docs/x"));
-  EXPECT_FALSE(exact.Chooses("docs/x"));
-  EXPECT_FALSE(exact.Chooses("docs/a.txt"));
-  const EntrySelection ambiguous(kWindowsDialect, {"A.TXT"}, entries);
-  EXPECT_EQ(ambiguous.Ambiguous().size(), 1u);
-  EXPECT_FALSE(ambiguous.Chooses("a.txt"));
-  EXPECT_FALSE(ambiguous.Chooses("A.txt"));
-}
-
-TEST(CliEntrySelection, FolderChoosesEverythingBelowIt) {
-  const EntrySelection selection(kPosixDialect, {"docs/"}, Sample(kPosixDialect));
-  EXPECT_TRUE(selection.Chooses("docs"));
-  EXPECT_TRUE(selection.Chooses("docs/sub/b.txt"));
-  EXPECT_FALSE(selection.Chooses("docs2/x"));
-  EXPECT_FALSE(selection.Chooses("notes.txt"));
-  EXPECT_TRUE(EntrySelection(kPosixDialect, {"e\\x1bq"}, Sample(kPosixDialect)).Chooses("e\x1bq"));
-}
-
-TEST(CliEntrySelection, NoNamesChooseAllAndUnmatchedNamesAreListed) {
-  EXPECT_TRUE(EntrySelection(kPosixDialect, {}, {}).Chooses("anything"));
-  const EntrySelection selection(kPosixDialect, {"notes.txt", "missing", "implicit"}, Sample(kPosixDialect));
-  EXPECT_EQ(selection.Unmatched(), (std::vector<std::string>{"missing"}));
 }
 
 }  // namespace

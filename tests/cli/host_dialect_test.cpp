@@ -10,50 +10,49 @@
 namespace tvx::cli {
 namespace {
 
+const HostDialect& kWin = kWindowsDialect;
+const HostDialect& kPosix = kPosixDialect;
+
 // Names as shown (only the Windows dialect drops its leading separator), as
-// keys (joined with '/', trimmed) and as the module is given them.
+// keys (joined with '/', trimmed) and as the module is given them; keys
+// compare by the dialect's case rule.
 TEST(CliHostDialect, NamesAsShownAsKeysAndInTheDialectsSeparator) {
-  EXPECT_EQ(DisplayName(kWindowsDialect, "\\docs\\a.txt"), "docs\\a.txt");
-  EXPECT_EQ(DisplayName(kWindowsDialect, "\\docs\\"), "docs\\");
-  EXPECT_EQ(DisplayName(kPosixDialect, "docs/a.txt"), "docs/a.txt");
-  EXPECT_EQ(DisplayName(kPosixDialect, "/abs"), "/abs");
-  EXPECT_EQ(CanonicalKey(kWindowsDialect, "\\docs\\sub\\"), "docs/sub");
-  EXPECT_EQ(CanonicalKey(kWindowsDialect, "docs/sub\\a.txt"), "docs/sub/a.txt");
-  EXPECT_EQ(CanonicalKey(kPosixDialect, "./docs//a.txt/"), "docs/a.txt");
-  EXPECT_EQ(CanonicalKey(kPosixDialect, "a\\b"), "a\\b");
-  EXPECT_EQ(ToHostForm(kWindowsDialect, "docs/a.txt"), "docs\\a.txt");
-  EXPECT_EQ(ToHostForm(kPosixDialect, "docs/a.txt"), "docs/a.txt");
+  struct Row {
+    const HostDialect& d;
+    const char* reported;
+    const char* shownAndKey;
+  };
+  const Row rows[] = {
+      {kWin, "\\docs\\a.txt", "docs\\a.txt | docs/a.txt"}, {kWin, "\\docs\\", "docs\\ | docs"},
+      {kWin, "\\docs\\sub\\", "docs\\sub\\ | docs/sub"}, {kWin, "docs/sub\\a.txt", "docs/sub\\a.txt | docs/sub/a.txt"},
+      {kPosix, "docs/a.txt", "docs/a.txt | docs/a.txt"}, {kPosix, "/abs", "/abs | abs"},
+      {kPosix, "./docs//a.txt/", "./docs//a.txt/ | docs/a.txt"}, {kPosix, "a\\b", "a\\b | a\\b"}};
+  for (const Row& row : rows)
+    EXPECT_EQ(DisplayName(row.d, row.reported) + " | " + CanonicalKey(row.d, row.reported), row.shownAndKey);
+  EXPECT_EQ(ToHostForm(kWin, "docs/a.txt") + " " + ToHostForm(kPosix, "docs/a.txt"), "docs\\a.txt docs/a.txt");
+  EXPECT_TRUE(SameKey(kWin, "Docs/A.txt", "docs/a.TXT"));
+  EXPECT_FALSE(SameKey(kPosix, "Docs/A.txt", "docs/a.txt"));
+  EXPECT_TRUE(KeyIsBelow(kWin, "DOCS/a.txt", "docs") && KeyIsBelow(kPosix, "docs/sub/a", "docs"));
+  EXPECT_FALSE(KeyIsBelow(kPosix, "docs2/a", "docs") || KeyIsBelow(kPosix, "docs", "docs"));
 }
 
-TEST(CliHostDialect, KeysCompareByTheDialectsCaseRule) {
-  EXPECT_TRUE(SameKey(kWindowsDialect, "Docs/A.txt", "docs/a.TXT"));
-  EXPECT_FALSE(SameKey(kPosixDialect, "Docs/A.txt", "docs/a.txt"));
-  EXPECT_TRUE(KeyIsBelow(kWindowsDialect, "DOCS/a.txt", "docs"));
-  EXPECT_TRUE(KeyIsBelow(kPosixDialect, "docs/sub/a", "docs"));
-  EXPECT_FALSE(KeyIsBelow(kPosixDialect, "docs2/a", "docs"));
-  EXPECT_FALSE(KeyIsBelow(kPosixDialect, "docs", "docs"));
-}
-
+// From the attributes or a trailing separator: 16 is a directory only for
+// Windows; as a mode it is a plain permission bit.
 TEST(CliHostDialect, DirectoriesFromAttributesOrTrailingSeparator) {
-  EXPECT_TRUE(IsDirectoryEntry(kWindowsDialect, "\\docs", 16));
-  EXPECT_FALSE(IsDirectoryEntry(kWindowsDialect, "\\a.txt", 32));
-  EXPECT_TRUE(IsDirectoryEntry(kWindowsDialect, "\\docs\\", 0));
-  EXPECT_TRUE(IsDirectoryEntry(kPosixDialect, "docs", 040755));
-  EXPECT_FALSE(IsDirectoryEntry(kPosixDialect, "a.txt", 0100644));
-  // 16 is a directory only for Windows; as a mode it is a plain permission bit.
-  EXPECT_FALSE(IsDirectoryEntry(kPosixDialect, "a.txt", 16));
+  EXPECT_TRUE(IsDirectoryEntry(kWin, "\\docs", 16) && IsDirectoryEntry(kWin, "\\docs\\", 0));
+  EXPECT_TRUE(IsDirectoryEntry(kPosix, "docs", 040755));
+  EXPECT_FALSE(IsDirectoryEntry(kWin, "\\a.txt", 32) || IsDirectoryEntry(kPosix, "a.txt", 0100644));
+  EXPECT_FALSE(IsDirectoryEntry(kPosix, "a.txt", 16));
 }
 
+// A DOS time decodes each field; a Unix time is shown in local time.
 TEST(CliHostDialect, DosTimeDecodesEachFieldAndUnixTimeIsLocal) {
   const int dos = (44 << 25) | (3 << 21) | (5 << 16) | (14 << 11) | (7 << 5) | (9 / 2);
-  const LocalTime t = EntryTime(kWindowsDialect, dos);
-  ASSERT_TRUE(t.valid);
-  EXPECT_EQ(test::ClockText(t), "2024-03-05 14:07:08");
-  EXPECT_FALSE(EntryTime(kWindowsDialect, 0).valid);
-  // A Unix time is shown in local time.
-  const LocalTime unix_time = EntryTime(kPosixDialect, static_cast<int>(test::LocalTime(2021, 6, 15, 12, 34, 56)));
-  ASSERT_TRUE(unix_time.valid);
-  EXPECT_EQ(test::ClockText(unix_time), "2021-06-15 12:34:56");
+  const LocalTime t = EntryTime(kWin, dos);
+  EXPECT_TRUE(t.valid && test::ClockText(t) == "2024-03-05 14:07:08") << test::ClockText(t);
+  EXPECT_FALSE(EntryTime(kWin, 0).valid);
+  const LocalTime unixTime = EntryTime(kPosix, static_cast<int>(test::LocalTime(2021, 6, 15, 12, 34, 56)));
+  EXPECT_TRUE(unixTime.valid && test::ClockText(unixTime) == "2021-06-15 12:34:56") << test::ClockText(unixTime);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "support/test_support.h"
@@ -14,12 +15,6 @@ namespace fs = std::filesystem;
 using tvx::test::TempDir;
 using tvx::test::WriteFileBytes;
 
-std::vector<std::string> Relatives(const SourceSet& set) {
-  std::vector<std::string> names;
-  for (const SourceItem& item : set.items) names.push_back(item.relative + (item.directory ? "/" : ""));
-  return names;
-}
-
 class CliSourceWalk : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -30,41 +25,47 @@ class CliSourceWalk : public ::testing::Test {
     ASSERT_TRUE(WriteFileBytes(dir_.File("tree/b.bin"), ""));
     ASSERT_TRUE(WriteFileBytes(dir_.File("single.txt"), "s"));
   }
+  // What CollectSources made of these paths below the folder ("@/" in the
+  // text): each group's folder (the first as set.root) and items, '/' after a
+  // folder's, then the total size; or "! " and the error.
+  std::string Walked(const std::vector<std::string>& paths) {
+    std::vector<std::string> full;
+    for (const std::string& path : paths) full.push_back(dir_.File(path));
+    const SourceSet set = CollectSources(kPosixDialect, full, dir_.File("tree/self.tvx"));
+    std::string text = set.error.empty() ? "" : "! " + set.error;
+    for (size_t group = 0; group < set.roots.size(); ++group) {
+      text += group ? " | " + set.roots[group] + ":" : set.root + ":";
+      for (const SourceItem& item : GroupItems(set, group)) text += " " + item.relative + (item.directory ? "/" : "");
+    }
+    text += " = " + std::to_string(TotalSize(set.items));
+    const std::string dir = dir_.path() + tvx::test::NativeSeparator();
+    for (size_t at; (at = text.find(dir)) != std::string::npos;) text.replace(at, dir.size(), "@/");
+#ifdef _WIN32
+    std::replace(text.begin(), text.end(), '\\', '/');  // below the folder either separator may stand
+#endif
+    return text;
+  }
   TempDir dir_;
 };
 
-// The archive itself, in the tree, is left out.
-TEST_F(CliSourceWalk, FoldersComeBeforeTheirContentsRelativeToTheCommonFolder) {
+// Folders come before their contents, named relative to the folder that
+// holds the path; paths from different folders form groups, and two of the
+// same top name are refused. The archive itself, in the tree, is left out; a
+// trailing separator still names the folder; a missing path is an error.
+TEST_F(CliSourceWalk, FoldersComeBeforeTheirContentsInGroupsOfOneFolderEach) {
   ASSERT_TRUE(WriteFileBytes(dir_.File("tree/self.tvx"), "TOLVEX"));
-  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree"), dir_.File("single.txt")},
-                                       dir_.File("tree/self.tvx"));
-  ASSERT_TRUE(set.error.empty()) << set.error;
-  EXPECT_EQ(Relatives(set), (std::vector<std::string>{"tree/", "tree/b.bin", "tree/docs/", "tree/docs/a.txt",
-                                                      "tree/docs/deep/", "tree/docs/deep/z.txt", "tree/empty/",
-                                                      "single.txt"}));
-  EXPECT_EQ(set.root, dir_.path() + tvx::test::NativeSeparator());
-  EXPECT_EQ(TotalSize(set.items), 6);
-  // A trailing separator still names the folder; a missing path is an error.
-  EXPECT_EQ(Relatives(CollectSources(kPosixDialect, {dir_.File("tree/docs/")}, dir_.File("out.tvx"))).front(), "docs/");
-  EXPECT_NE(CollectSources(kPosixDialect, {dir_.File("nope")}, dir_.File("out.tvx")).error.find("nope"), std::string::npos);
-}
-
-TEST_F(CliSourceWalk, PathsFromDifferentFoldersFormGroupsAndSameTopNamesAreRefused) {
-  const SourceSet set = CollectSources(kPosixDialect, {dir_.File("tree/docs"), dir_.File("single.txt"),
-                                                       dir_.File("tree/b.bin")},
-                                       dir_.File("out.tvx"));
-  ASSERT_TRUE(set.error.empty()) << set.error;
-  ASSERT_EQ(set.roots.size(), 2u);
-  EXPECT_EQ(set.roots[1], dir_.path() + tvx::test::NativeSeparator());
-  std::vector<std::string> first;
-  for (const SourceItem& item : GroupItems(set, 0)) first.push_back(item.relative);
-  EXPECT_EQ(first, (std::vector<std::string>{"docs", "docs/a.txt", "docs/deep", "docs/deep/z.txt", "b.bin"}));
-  EXPECT_EQ(GroupItems(set, 1).size(), 1u);
-
   fs::create_directories(dir_.File("other/docs"));
-  const SourceSet clash = CollectSources(kPosixDialect, {dir_.File("tree/docs"), dir_.File("other/docs")},
-                                         dir_.File("out.tvx"));
-  EXPECT_NE(clash.error.find("same name docs"), std::string::npos) << clash.error;
+  const std::pair<std::vector<std::string>, std::string> rows[] = {
+      {{"tree", "single.txt"},
+       "@/: tree/ tree/b.bin tree/docs/ tree/docs/a.txt tree/docs/deep/ tree/docs/deep/z.txt tree/empty/ single.txt "
+       "= 6"},
+      {{"tree/docs/"}, "@/tree/: docs/ docs/a.txt docs/deep/ docs/deep/z.txt = 5"},
+      {{"tree/docs", "single.txt", "tree/b.bin"},
+       "@/tree/: docs/ docs/a.txt docs/deep/ docs/deep/z.txt b.bin | @/: single.txt = 6"},
+      {{"nope"}, "! no such file or folder: @/nope = 0"},
+      {{"tree/docs", "other/docs"},
+       "! two paths would give the same name docs in the archive: @/tree/docs and @/other/docs = 0"}};
+  for (const auto& [paths, walked] : rows) EXPECT_EQ(Walked(paths), walked) << paths[0];
 }
 
 TEST_F(CliSourceWalk, AddListIsNulSeparatedWithFoldersMarked) {

@@ -31,10 +31,8 @@ cp "$ARCHIVE/old.tvx" "$WORK/old.tvx"
 head -c 300M /dev/urandom >"$FILES/big.bin"
 
 if ! sh "$ROOT/scripts/install-doublecmd.sh" --config-dir "$WORK/config" "$MODULE" >/dev/null 2>"$WORK/install.txt"; then
-  if grep -q "Double Commander is running" "$WORK/install.txt"; then
-    echo "SKIPPED: a Double Commander has started on this machine"
-    exit 77
-  fi
+  grep -q "Double Commander is running" "$WORK/install.txt" &&
+    { echo "SKIPPED: a Double Commander has started on this machine"; exit 77; }
   fail "install-doublecmd.sh failed: $(cat "$WORK/install.txt")"
 fi
 

@@ -64,14 +64,10 @@ dc_windows() {
 # once it is shown; fails after SECONDS.
 dc_wait_window() {
   tries=$(($2 * 10))
-  while [ "$tries" -gt 0 ]; do
-    window=$(dc_windows "$1" | head -n 1)
-    if [ -n "$window" ]; then
-      echo "$window"
-      return 0
-    fi
-    sleep 0.1
+  until window=$(dc_windows "$1" | head -n 1) && [ -n "$window" ]; do
     tries=$((tries - 1))
+    [ "$tries" -gt 0 ] || return 1
+    sleep 0.1
   done
-  return 1
+  echo "$window"
 }

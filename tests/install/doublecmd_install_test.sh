@@ -138,9 +138,8 @@ cp "$(command -v sleep)" "$WORK/doublecmd"
 FAKE_PID=$!
 sleep 0.2
 rm -f "$CONFIG"
-if sh "$INSTALL" --config-dir "$CONFIG_DIR" "$MODULE" 2>"$WORK/refused.txt"; then
+! sh "$INSTALL" --config-dir "$CONFIG_DIR" "$MODULE" 2>"$WORK/refused.txt" ||
   fail "the install went ahead while Double Commander runs"
-fi
 grep -q "Double Commander is running" "$WORK/refused.txt" || fail "the refusal said: $(cat "$WORK/refused.txt")"
 [ ! -f "$CONFIG" ] || fail "the refused install wrote $CONFIG"
 kill "$FAKE_PID"
@@ -153,16 +152,9 @@ cp "$WORK/installed.xml" "$CONFIG"
 # where tvx belongs to another plug-in, disabled.
 DISABLED_DIR="$WORK/disabled"
 mkdir -p "$DISABLED_DIR"
-python3 - "$WORK/original.xml" "$DISABLED_DIR/doublecmd.xml" <<'EOF'
-import sys
-with open(sys.argv[1]) as source:
-    text = source.read()
-end = text.index("    </WcxPlugins>")
-with open(sys.argv[2], "w") as out:
-    out.write(text[:end] + '      <WcxPlugin Enabled="False">\n        <ArchiveExt>tvx</ArchiveExt>\n'
-              '        <Path>%commander_path%/plugins/wcx/zip/zip.wcx</Path>\n        <Flags>0</Flags>\n'
-              '      </WcxPlugin>\n' + text[end:])
-EOF
+sed '0,/^    <\/WcxPlugins>/s||      <WcxPlugin Enabled="False">\n        <ArchiveExt>tvx</ArchiveExt>\
+        <Path>%commander_path%/plugins/wcx/zip/zip.wcx</Path>\n        <Flags>0</Flags>\n      </WcxPlugin>\n&|' \
+  "$WORK/original.xml" >"$DISABLED_DIR/doublecmd.xml"
 run_doublecmd "$CONFIG_DIR" "$DISABLED_DIR"
 check_registered "$CONFIG"
 

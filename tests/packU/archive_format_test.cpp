@@ -94,13 +94,9 @@ TEST(ArchiveRecord, KindIsToldByTheTrailingSlashAndTheSizesOnly) {
     return std::string(e.IsDirectory() ? " directory" : "") + (e.IsDeflated() ? " deflated" : "") +
            (e.HasContent() ? " content" : "");
   };
-  EXPECT_EQ(kind("d/", 10, 10), " directory content");
-  EXPECT_EQ(kind("a/b/", 10, 9), " directory deflated content");
-  EXPECT_EQ(kind("/", 10, 11), " directory content");
-  EXPECT_EQ(kind("", 0, 0), "");
-  EXPECT_EQ(kind("d", 0, 5), "");
-  EXPECT_EQ(kind("a/b", -1, 0), "");
-  EXPECT_EQ(kind("d\\", 10, 9), " deflated content");
+  EXPECT_EQ(kind("d/", 10, 10) + " |" + kind("a/b/", 10, 9) + " |" + kind("/", 10, 11) + " |" + kind("", 0, 0) + " |" +
+                kind("d", 0, 5) + " |" + kind("a/b", -1, 0) + " |" + kind("d\\", 10, 9),
+            " directory content | directory deflated content | directory content | | | | deflated content");
 }
 
 // --- reading whole, foreign and damaged files ----------------------------------------

@@ -12,14 +12,13 @@ namespace tvx {
 namespace {
 
 TEST(EntryHostName, TurnsSlashesIntoTheSeparator) {
-  EXPECT_EQ(EntryHostName("a/b/x.txt", true), "\\a\\b\\x.txt");
-  EXPECT_EQ(EntryHostName("a/", true), "\\a\\");
-  EXPECT_EQ(EntryHostName("a/b/x.txt", false), "a\\b\\x.txt");
-  EXPECT_EQ(EntryHostName("", true), "\\");
-  EXPECT_EQ(EntryHostName("", false), "");
-  EXPECT_EQ(EntryHostName("docs/a.txt", false, '/'), "docs/a.txt");
+  const auto shown = [](const char* name, bool leading, char separator = '\\') {
+    return "[" + EntryHostName(name, leading, separator) + "]";
+  };
   // A backslash already in a stored name is not a separator of the format.
-  EXPECT_EQ(EntryHostName("a\\b/c", false, '/'), "a\\b/c");
+  EXPECT_EQ(shown("a/b/x.txt", true) + shown("a/", true) + shown("a/b/x.txt", false) + shown("", true) +
+                shown("", false) + shown("docs/a.txt", false, '/') + shown("a\\b/c", false, '/'),
+            "[\\a\\b\\x.txt][\\a\\][a\\b\\x.txt][\\][][docs/a.txt][a\\b/c]");
 }
 
 struct SafeNameCase {
@@ -85,12 +84,11 @@ TEST(SafeEntryName, ResultNeverClimbsOrStartsAtARoot) {
 }
 
 TEST(TruncateName, CutsAtASeparatorInTheSecondHalfAndNeverExceedsTheLimit) {
-  EXPECT_EQ(TruncateName("a/b/c", 5, '/'), "a/b/c");  // short names stay whole
-  EXPECT_EQ(TruncateName("", 0, '/'), "");
-  EXPECT_EQ(TruncateName("abcdef/ghijkl", 10, '/'), "abcdef");
-  EXPECT_EQ(TruncateName("ab/cdefghijkl", 10, '/'), "ab/cdefghi");  // first half: cut mid-component
-  EXPECT_EQ(TruncateName("abcdefghij/k", 10, '/'), "abcdefghij");  // separator right at the limit
-  EXPECT_EQ(TruncateName("a\\bbbbbbbbbbbbbbbbbb", 10, '\\'), "a\\bbbbbbbb");
+  // Short names stay whole; a separator only in the first half: cut mid-component; one right at the limit.
+  EXPECT_EQ(TruncateName("a/b/c", 5, '/') + " [" + TruncateName("", 0, '/') + "] " +
+                TruncateName("abcdef/ghijkl", 10, '/') + " " + TruncateName("ab/cdefghijkl", 10, '/') + " " +
+                TruncateName("abcdefghij/k", 10, '/') + " " + TruncateName("a\\bbbbbbbbbbbbbbbbbb", 10, '\\'),
+            "a/b/c [] abcdef ab/cdefghi abcdefghij a\\bbbbbbbb");
   const std::string name = "folder/sub folder/another/x/yy/zzz/file name.txt";
   for (size_t limit = 0; limit <= name.size() + 2; ++limit) {
     const std::string cut = TruncateName(name, limit, '/');
