@@ -4,7 +4,6 @@
 
 #include <ctime>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,9 +21,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <utime.h>
-
-#include <thread>
 #endif
 
 namespace tvx::platform {
@@ -42,13 +38,7 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
 #ifdef _WIN32
   // The inverse of what FileWallClockTime does, with the daylight-saving
   // rule of that date.
-  SYSTEMTIME local = {};
-  local.wYear = static_cast<WORD>(year);
-  local.wMonth = static_cast<WORD>(month);
-  local.wDay = static_cast<WORD>(day);
-  local.wHour = static_cast<WORD>(hour);
-  local.wMinute = static_cast<WORD>(minute);
-  local.wSecond = static_cast<WORD>(second);
+  const SYSTEMTIME local = {WORD(year), WORD(month), 0, WORD(day), WORD(hour), WORD(minute), WORD(second), 0};
   SYSTEMTIME universal;
   FILETIME utc;
   if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) || !SystemTimeToFileTime(&universal, &utc)) {
@@ -62,8 +52,7 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
   return ok;
 #else
   const std::time_t t = test::LocalTime(year, month, day, hour, minute, second);
-  const struct utimbuf times = {t, t};
-  return t != static_cast<std::time_t>(-1) && utime(path.c_str(), &times) == 0;
+  return t != static_cast<std::time_t>(-1) && test::SetUtcModifiedTime(path, t);
 #endif
 }
 
@@ -136,16 +125,6 @@ TEST_F(Platform, DestroyedFilesAreClosed) {
 }
 #endif
 
-TEST_F(Platform, ReadIsShortOnlyAtTheEnd) {
-  WriteFileBytes(dir.File("a"), "0123456789");
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead);
-  char buf[16] = {};
-  EXPECT_EQ(f->Read(buf, 4), 4u);
-  EXPECT_EQ(f->Read(buf, 16), 6u);
-  EXPECT_EQ(std::string(buf, 6), "456789");
-  EXPECT_EQ(f->Read(buf, 16), 0u);
-}
-
 // A refused seek (before the start, beyond 32 bits) keeps the position.
 TEST_F(Platform, SeeksStayWithin32BitsAndARefusedOneKeepsThePosition) {
   WriteFileBytes(dir.File("a"), "0123456789");
@@ -196,20 +175,24 @@ TEST_F(Platform, WriteStoppedByTheFileSizeLimitReportsTheBytesThatMadeIt) {
 }
 #endif
 
-// The kinds decide between "damaged" and "read error" further up, so each
-// must come from what the system said, not from a guess.
-TEST_F(Platform, EachFailureSaysWhatFailed) {
+// A read is short only at the end. The kinds decide between "damaged" and
+// "read error" further up, so each must come from what the system said, not
+// from a guess.
+TEST_F(Platform, ReadIsShortOnlyAtTheEndAndEachFailureSaysWhatFailed) {
   IoError error;
   EXPECT_EQ(os.OpenFile(dir.File("missing"), File::Mode::kRead, nullptr, &error), nullptr);
   EXPECT_EQ(error.kind, IoErrorKind::kNotFound);
   EXPECT_NE(error.osCode, 0);
 
-  ASSERT_TRUE(WriteFileBytes(dir.File("short"), "abc"));
-  std::unique_ptr<SystemFile> file = Open("short", File::Mode::kRead);
+  ASSERT_TRUE(WriteFileBytes(dir.File("a"), "0123456789"));
+  std::unique_ptr<SystemFile> file = Open("a", File::Mode::kRead);
   ASSERT_NE(file, nullptr);
-  char buffer[8];
-  EXPECT_EQ(file->Read(buffer, 8), 3u);
+  char buffer[16] = {};
+  EXPECT_EQ(file->Read(buffer, 4), 4u);
+  EXPECT_EQ(file->Read(buffer, 16), 6u);
+  EXPECT_EQ(std::string(buffer, 6), "456789");
   EXPECT_EQ(file->LastError().kind, IoErrorKind::kEnd) << "the end of the file is no system error";
+  EXPECT_EQ(file->Read(buffer, 16), 0u);
   ASSERT_EQ(file->Seek(0, kFromBegin), 0u);
   EXPECT_EQ(file->Read(buffer, 3), 3u);
   EXPECT_FALSE(file->LastError().failed()) << "a complete read forgets the failure before it";
@@ -417,39 +400,8 @@ TEST_F(Platform, MakeAndRemoveRefuseTheWrongKind) {
 
 // --- one update at a time ---------------------------------------------------------
 
-// A second holder, as another process would be: a thread of its own (the
-// Win32-thread compilers have no std::thread; a mutex lets its owner in again).
-class OtherThread {
- public:
-  explicit OtherThread(std::function<void()> body) : body_(std::move(body)) {
-#ifdef _WIN32
-    handle_ = ::CreateThread(nullptr, 0, &OtherThread::Run, this, 0, nullptr);
-#else
-    thread_ = std::thread(body_);
-#endif
-  }
-  ~OtherThread() {
-#ifdef _WIN32
-    ::WaitForSingleObject(handle_, INFINITE);
-    ::CloseHandle(handle_);
-#else
-    thread_.join();
-#endif
-  }
-
- private:
-#ifdef _WIN32
-  static DWORD WINAPI Run(void* self) {
-    static_cast<OtherThread*>(self)->body_();
-    return 0;
-  }
-  HANDLE handle_ = nullptr;
-#else
-  std::thread thread_;
-#endif
-  std::function<void()> body_;
-};
-
+// A second holder is another thread, as another process would be (a mutex
+// lets its owner in again).
 TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   using Outcome = UpdateLock::Outcome;
   const std::string path = dir.File("a.tvx");
@@ -459,29 +411,34 @@ TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   ASSERT_EQ(outcome, Outcome::kHeld);
   EXPECT_TRUE(first->identity() == os.FileIdentityOf(path));
   Outcome busy = Outcome::kHeld;
-  { OtherThread other([&] { os.LockForUpdate(path, 50, &busy); }); }
+  test::OnThreads(1, [&](int) { os.LockForUpdate(path, 50, &busy); });
   EXPECT_EQ(busy, Outcome::kBusy);
 
   Outcome later = Outcome::kUnavailable;
   FileIdentity held;
-  {
-    OtherThread waiter([&] { held = os.LockForUpdate(path, 5000, &later)->identity(); });
+  bool replaced = false;
+  test::OnThreads(2, [&](int waiter) {
+    if (waiter == 0) {
+      held = os.LockForUpdate(path, 5000, &later)->identity();
+      return;
+    }
 #ifdef _WIN32
     ::Sleep(150);  // the waiter waits for the old file by now
 #else
     ::usleep(150 * 1000);
 #endif
-    ASSERT_TRUE(WriteFileBytes(dir.File("new"), "the new archive"));
-    ASSERT_EQ(os.MoveReplacing(dir.File("new"), path), MoveOutcome::kMoved) << "a held archive could not be replaced";
+    replaced = WriteFileBytes(dir.File("new"), "the new archive") &&
+               os.MoveReplacing(dir.File("new"), path) == MoveOutcome::kMoved;
     first.reset();
-  }
+  });
+  ASSERT_TRUE(replaced) << "a held archive could not be replaced";
   EXPECT_EQ(later, Outcome::kHeld);
   EXPECT_TRUE(held == os.FileIdentityOf(path)) << "the waiter holds the replaced file, not the new one";
 
   // A name not made yet: a second creation waits as well.
   std::unique_ptr<SystemLock> name = os.LockNameForCreation(dir.File("b.tvx"), 0, &outcome);
   ASSERT_EQ(outcome, Outcome::kHeld);
-  { OtherThread other([&] { os.LockNameForCreation(dir.File("b.tvx"), 50, &busy); }); }
+  test::OnThreads(1, [&](int) { os.LockNameForCreation(dir.File("b.tvx"), 50, &busy); });
   EXPECT_EQ(busy, Outcome::kBusy);
   // Another new archive in the same folder does not wait for it.
   os.LockNameForCreation(dir.File("c.tvx"), 0, &outcome);
@@ -531,14 +488,11 @@ class SystemFaults : public ::testing::Test {
 std::vector<uint64_t> g_observed;
 
 TEST_F(SystemFaults, FailOnceFailsExactlyTheNthWrite) {
-  test::FaultPlan plan;
-  plan.failWriteAt = 3;
-  plan.failOnce = true;
   std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite, test::FaultPlan());
   ASSERT_TRUE(f);
   f->Write("-", 1);  // before the plan: not part of its count
   ASSERT_EQ(f->Seek(0, kFromBegin), 0u);  // "a" overwrites it
-  faults_.SetPlan(plan);
+  faults_.SetPlan({3, 0, true});
   EXPECT_EQ(faults_.MutatingCalls(), 0u);
   for (const char* c : {"a", "b", "c", "d"}) EXPECT_EQ(f->Write(c, 1), *c == 'c' ? 0u : 1u) << c;
   f.reset();
@@ -548,9 +502,7 @@ TEST_F(SystemFaults, FailOnceFailsExactlyTheNthWrite) {
 TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
   WriteFileBytes(dir_.File("from"), "from");
   WriteFileBytes(dir_.File("to"), "to");
-  test::FaultPlan plan;
-  plan.failWriteAt = 2;
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite, plan);
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite, {2});
   ASSERT_TRUE(f);
   EXPECT_EQ(f->Write("abc", 3), 3u);
   EXPECT_EQ(f->Seek(1, kFromBegin), 1u);  // seeks are not counted
@@ -573,10 +525,9 @@ TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
 TEST_F(SystemFaults, ObserverSeesEachMutatingCallBeforeItHappens) {
   WriteFileBytes(dir_.File("from"), "from");
   g_observed.clear();
-  test::FaultPlan plan;
-  plan.beforeWrite = [](uint64_t index) { g_observed.push_back(index); };
   {
-    std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite, plan);
+    std::unique_ptr<SystemFile> f =
+        Open("a", File::Mode::kReadWrite, {0, 0, false, [](uint64_t index) { g_observed.push_back(index); }});
     ASSERT_TRUE(f);
     f->Write("abc", 3);
     f->SetEndHere();
@@ -588,10 +539,7 @@ TEST_F(SystemFaults, ObserverSeesEachMutatingCallBeforeItHappens) {
 
 TEST_F(SystemFaults, ReadsAreCountedAndTheNthFails) {
   WriteFileBytes(dir_.File("a"), "0123456789");
-  test::FaultPlan plan;
-  plan.failReadAt = 2;
-  plan.failOnce = true;
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead, plan);
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead, {0, 2, true});
   ASSERT_TRUE(f);
   char buf[4] = {};
   EXPECT_EQ(f->Read(buf, 2), 2u);

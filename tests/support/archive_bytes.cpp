@@ -116,14 +116,9 @@ std::string NoiseBytes(size_t count, uint32_t seed) {
   return out;
 }
 
-std::string TextLikeBytes(size_t count) {
-  static const char kWords[] = "entry record folder stream level window packed stored ";
-  std::string out(count, '\0');
-  uint32_t x = 7;
-  for (size_t i = 0; i < count; ++i) {
-    x = x * 1103515245u + 12345u;
-    out[i] = (x >> 28) == 0 ? static_cast<char>('0' + (x >> 16) % 10) : kWords[i % (sizeof kWords - 1)];
-  }
+std::string TextBytes(size_t lines) {
+  std::string out;
+  for (size_t i = 0; i < lines; ++i) out += "line " + std::to_string(i) + " of a text that deflates well\n";
   return out;
 }
 

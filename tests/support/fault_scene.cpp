@@ -74,34 +74,16 @@ void KillBeforeCall(uint64_t index) {
 }  // namespace
 
 const char* ChangeName(SceneChange change) {
-  switch (change) {
-    case SceneChange::kPack:
-      return "pack into the archive";
-    case SceneChange::kPackAndMove:
-      return "pack and move";
-    case SceneChange::kCreate:
-      return "create an archive";
-    case SceneChange::kDelete:
-      return "delete from the archive";
-  }
-  return "";
+  static const char* const kNames[] = {"pack into the archive", "pack and move", "create an archive",
+                                       "delete from the archive"};
+  return kNames[static_cast<int>(change)];
 }
 
 std::vector<SceneEntry> FaultScene::After(SceneChange change) const {
-  switch (change) {
-    case SceneChange::kPack:
-    case SceneChange::kPackAndMove:
-      return AfterPack();
-    case SceneChange::kCreate:
-      return AfterCreate();
-    case SceneChange::kDelete:
-      return AfterDelete();
-  }
-  return {};
+  if (change == SceneChange::kCreate) return packed;
+  return change == SceneChange::kDelete ? Kept(*this) : Joined(oldContent, packed);
 }
 
-std::vector<SceneEntry> FaultScene::AfterPack() const { return Joined(oldContent, packed); }
-std::vector<SceneEntry> FaultScene::AfterDelete() const { return Kept(*this); }
 std::vector<SceneEntry> FaultScene::AfterDeleteAndPack() const { return Joined(Kept(*this), packed); }
 
 uint64_t FaultScene::PackedBytes() const {
@@ -110,7 +92,7 @@ uint64_t FaultScene::PackedBytes() const {
   return bytes;
 }
 
-FaultScene MakeFaultScene(size_t bigBytes) {
+static FaultScene MakeFaultScene(size_t bigBytes) {
   FaultScene scene;
   const size_t lines = std::min<size_t>(bigBytes / 80, 2500);  // 40 bytes a line
   const std::string kept = NoiseBytes(bigBytes, 5);

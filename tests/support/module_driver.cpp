@@ -21,16 +21,6 @@ std::vector<std::string> ReportedForms(const std::vector<std::string>& entryName
   return names;
 }
 
-std::string ListForm(const std::string& entryName) {
-  std::string out = entryName;
-#ifdef _WIN32
-  for (char& c : out) {
-    if (c == '/') c = '\\';
-  }
-#endif
-  return out;
-}
-
 std::string NameList(const std::vector<std::string>& names) {
   std::string list;
   for (const std::string& name : names) list += name + '\0';

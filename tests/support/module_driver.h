@@ -11,6 +11,7 @@
 #include "iwcxhead/wcxhead.h"
 #include "archive_reader.h"
 #include "plugin_module.h"
+#include "support/test_support.h"
 
 namespace tvx::test {
 
@@ -20,7 +21,7 @@ namespace tvx::test {
 std::string ReportedForm(const std::string& entryName);
 std::vector<std::string> ReportedForms(const std::vector<std::string>& entryNames);
 // An entry name as the host writes it in AddList and DeleteList.
-std::string ListForm(const std::string& entryName);
+inline std::string ListForm(const std::string& entryName) { return NativePath(entryName); }
 // The host's list: every name NUL-terminated, then one more NUL.
 std::string NameList(const std::vector<std::string>& names);
 

@@ -1,52 +1,10 @@
 #include "support/plugin_test.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "support/windows_headers.h"
-
 namespace tvx::test {
-namespace {
-#ifdef _WIN32
-constexpr const char* kTempVariables[] = {"TMP", "TEMP"};
-#else
-constexpr const char* kTempVariables[] = {"TMPDIR"};
-#endif
-}  // namespace
-
-TempFolderRedirect::TempFolderRedirect(const std::string& folder) {
-  for (const char* name : kTempVariables) {
-#ifdef _WIN32
-    char buffer[32768];
-    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-    const bool had = length > 0 && length < sizeof buffer;
-    saved_.push_back(had ? std::string(buffer, length) : std::string());
-    had_.push_back(had);
-    SetEnvironmentVariableA(name, folder.c_str());
-#else
-    const char* old = std::getenv(name);
-    had_.push_back(old != nullptr);
-    saved_.push_back(old != nullptr ? old : "");
-    setenv(name, folder.c_str(), 1);
-#endif
-  }
-}
-
-TempFolderRedirect::~TempFolderRedirect() {
-  for (size_t i = 0; i < had_.size(); ++i) {
-#ifdef _WIN32
-    SetEnvironmentVariableA(kTempVariables[i], had_[i] ? saved_[i].c_str() : nullptr);
-#else
-    if (had_[i]) {
-      setenv(kTempVariables[i], saved_[i].c_str(), 1);
-    } else {
-      unsetenv(kTempVariables[i]);
-    }
-#endif
-  }
-}
 
 std::vector<std::string> FolderListing(const std::string& folder) {
   std::vector<std::string> names;

@@ -18,16 +18,12 @@ namespace tvx::test {
 
 // Points the temporary folder of this process (and so of the module loaded
 // into it) at another folder for the object's life.
-class TempFolderRedirect {
- public:
-  explicit TempFolderRedirect(const std::string& folder);
-  ~TempFolderRedirect();
-  TempFolderRedirect(const TempFolderRedirect&) = delete;
-  TempFolderRedirect& operator=(const TempFolderRedirect&) = delete;
-
- private:
-  std::vector<std::string> saved_;
-  std::vector<bool> had_;
+struct TempFolderRedirect : EnvironmentGuard {
+#ifdef _WIN32
+  explicit TempFolderRedirect(const std::string& folder) : EnvironmentGuard({"TMP", "TEMP"}, folder) {}
+#else
+  explicit TempFolderRedirect(const std::string& folder) : EnvironmentGuard({"TMPDIR"}, folder) {}
+#endif
 };
 
 // The names of the files in folder (not recursive), sorted.

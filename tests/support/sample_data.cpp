@@ -3,14 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
-
 namespace tvx::test {
-
-std::string TextBytes(size_t lines) {
-  std::string out;
-  for (size_t i = 0; i < lines; ++i) out += "line " + std::to_string(i) + " of a text that deflates well\n";
-  return out;
-}
 
 SampleSources WriteSampleSources(const TempDir& dir, const std::string& sub) {
   SampleSources s;
@@ -19,13 +12,7 @@ SampleSources WriteSampleSources(const TempDir& dir, const std::string& sub) {
   std::error_code ec;
   std::filesystem::create_directories(s.folder + "docs", ec);
   s.files = {{"docs/readme.txt", TextBytes(60)}, {"data.bin", NoiseBytes(300, 7)}, {"empty.txt", ""}};
-  for (const auto& file : s.files) {
-    std::string path = s.folder + file.first;
-    for (char& c : path) {
-      if (c == '/') c = sep[0];
-    }
-    WriteFileBytes(path, file.second);
-  }
+  for (const auto& file : s.files) WriteFileBytes(s.folder + NativePath(file.first), file.second);
   s.listItems = {"docs" + sep, "docs" + sep + "readme.txt", "data.bin", "empty.txt"};
   return s;
 }

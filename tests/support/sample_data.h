@@ -17,9 +17,6 @@
 
 namespace tvx::test {
 
-// `lines` numbered lines of text that deflates well.
-std::string TextBytes(size_t lines);
-
 // The sample's source files below a folder "src" of dir. Entry names use '/'.
 struct SampleSources {
   std::string folder;  // ends in the native separator
