@@ -38,10 +38,8 @@ add_library(tolvex_test_support STATIC
   tests/support/archive_bytes.cpp
   tests/support/cli_runner.cpp
   tests/support/fault_scene.cpp
-  tests/support/link_scene.cpp
   tests/support/module_driver.cpp
   tests/support/plugin_test.cpp
-  tests/support/sample_data.cpp
   tests/support/test_support.cpp
   tests/support/test_system.cpp)
 target_link_libraries(tolvex_test_support PUBLIC

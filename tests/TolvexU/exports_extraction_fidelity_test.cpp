@@ -9,7 +9,6 @@
 
 #include "commonsU/entry_time.h"
 #include "platform/platform.h"
-#include "support/link_scene.h"
 #include "support/plugin_test.h"
 #include "support/windows_headers.h"
 

@@ -26,7 +26,6 @@
 #include "support/child_process.h"
 #include "support/module_driver.h"
 #include "support/plugin_test.h"
-#include "support/sample_data.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 

@@ -35,7 +35,6 @@
 #include "support/child_process.h"
 #include "support/fault_scene.h"
 #include "support/plugin_test.h"
-#include "support/sample_data.h"
 
 namespace tvx::test::reliability {
 namespace {

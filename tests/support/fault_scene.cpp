@@ -14,7 +14,6 @@
 #include "platform/platform.h"
 #include "support/module_driver.h"
 #include "support/plugin_test.h"
-#include "support/sample_data.h"
 
 #ifndef _WIN32
 #include <signal.h>

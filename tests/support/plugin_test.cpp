@@ -6,6 +6,8 @@
 
 namespace tvx::test {
 
+namespace fs = std::filesystem;
+
 std::vector<std::string> FolderListing(const std::string& folder) {
   std::vector<std::string> names;
   std::error_code ec;
@@ -47,6 +49,26 @@ std::string PluginTest::WriteArchive(const std::string& name, const std::vector<
   const std::string path = Path(name);
   EXPECT_TRUE(WriteFileBytes(path, ArchiveBytes(entries)));
   return path;
+}
+
+LinkScene::LinkScene(const std::string& root)
+    : out(root + NativeSeparator() + "out"), elsewhere(root + NativeSeparator() + "elsewhere") {
+  std::error_code ec;
+  fs::create_directories(out, ec);
+  fs::create_directories(elsewhere, ec);
+  if (ec) return;
+  fs::create_directory_symlink(elsewhere, out + NativeSeparator() + "sub", ec);
+  if (ec) return;
+  fs::create_symlink(elsewhere + NativeSeparator() + "g.txt", out + NativeSeparator() + "g.txt", ec);
+  ready = !ec;
+}
+
+std::string LinkScene::ArchiveBytesOf() const {
+  return ArchiveBytes({{kThroughFolderLink, "escaped"}, {kOntoFileLink, "escaped"}, {kFolderLink, ""}, {"ok.txt", "fine"}});
+}
+
+bool LinkScene::Untouched() const {
+  return FolderListing(elsewhere).empty() && fs::is_symlink(out + NativeSeparator() + "g.txt");
 }
 
 }  // namespace tvx::test

@@ -89,31 +89,15 @@ TempDir::TempDir() {
   }
 }
 
-TempDir::~TempDir() { Remove(); }
-
-TempDir::TempDir(TempDir&& other) noexcept : path_(std::move(other.path_)) {
-  other.path_.clear();
-}
-
-TempDir& TempDir::operator=(TempDir&& other) noexcept {
-  if (this != &other) {
-    Remove();
-    path_ = std::move(other.path_);
-    other.path_.clear();
-  }
-  return *this;
-}
-
-std::string TempDir::File(const std::string& name) const {
-  return path_ + NativeSeparator() + name;
-}
-
-void TempDir::Remove() {
+TempDir::~TempDir() {
   if (path_.empty()) return;
   MakeTreeWritable(path_);
   std::error_code ec;
   fs::remove_all(path_, ec);
-  path_.clear();
+}
+
+std::string TempDir::File(const std::string& name) const {
+  return path_ + NativeSeparator() + name;
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {

@@ -32,14 +32,12 @@ constexpr bool kSanitized = false;
 #endif
 
 // A fresh, uniquely named directory under the system's temp folder, removed
-// with everything in it when the object is destroyed. Move-only.
+// with everything in it when the object is destroyed.
 // If it cannot be created, path() is empty (and the test will fail on first use).
 class TempDir {
  public:
   TempDir();
   ~TempDir();
-  TempDir(TempDir&& other) noexcept;
-  TempDir& operator=(TempDir&& other) noexcept;
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -49,7 +47,6 @@ class TempDir {
   std::string File(const std::string& name) const;
 
  private:
-  void Remove();
   std::string path_;
 };
 
