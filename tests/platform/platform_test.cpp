@@ -88,16 +88,8 @@ TEST_F(Platform, EachModeOpensAsItSays) {
   for (File::Mode mode : {File::Mode::kRead, File::Mode::kCreateWrite, File::Mode::kReadWrite}) {
     EXPECT_EQ(os.OpenFile(dir.path(), mode, nullptr, nullptr), nullptr) << "a folder opened";
   }
-  EXPECT_TRUE(os.DirectoryExists(dir.path()));
-  EXPECT_EQ(Open("missing", File::Mode::kRead), nullptr);
-  EXPECT_FALSE(os.FileExists(dir.File("missing")));
-
-  char buf[4] = {};
-  std::unique_ptr<SystemFile> reader = Open("a", File::Mode::kRead);
-  EXPECT_EQ(reader->Write("x", 1), 0u);
-  reader.reset();
-  std::unique_ptr<SystemFile> writer = Open("a", File::Mode::kCreateWrite);
-  EXPECT_EQ(writer->Read(buf, 4), 0u);
+  char buf[4] = {};  // a file opened to write reads nothing (the reverse: with the failures below)
+  EXPECT_EQ(Open("a", File::Mode::kCreateWrite)->Read(buf, 4), 0u);
 }
 
 #ifdef _WIN32

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <cctype>
+
 namespace tvx::test {
 
 void PutLe(std::string& out, uint32_t value, int bytes) {
@@ -17,24 +19,11 @@ uint32_t GetLe(const std::string& bytes, size_t at, int count) {
 }
 
 std::string FromHex(const std::string& text) {
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  std::string out;
-  int high = -1;
+  std::string digits, out;
   for (char c : text) {
-    const int d = digit(c);
-    if (d < 0) continue;
-    if (high < 0) {
-      high = d;
-    } else {
-      out.push_back(static_cast<char>(high * 16 + d));
-      high = -1;
-    }
+    if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
   }
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
   return out;
 }
 

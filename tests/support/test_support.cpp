@@ -140,13 +140,11 @@ std::string NativePath(std::string path) {
 }
 
 std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  out.reserve(bytes.size() * 3);
+  char pair[4];
   for (unsigned char byte : bytes) {
-    if (!out.empty()) out += ' ';
-    out += kDigits[byte >> 4];
-    out += kDigits[byte & 0x0F];
+    std::snprintf(pair, sizeof pair, out.empty() ? "%02x" : " %02x", byte);
+    out += pair;
   }
   return out;
 }
