@@ -286,26 +286,19 @@ TEST_F(Platform, SameDriveNeedsTwoPaths) {
 // A share is the volume of a network path: its free space is asked of
 // \\server\share\, and a rename works only within the one share.
 TEST_F(Platform, WindowsDrivesAreTheirLettersOrShares) {
-  const struct {
-    const char* path;
-    const char* root;
-  } roots[] = {
-      {"C:\\x\\y", "C:\\"},
-      {"C:", "C:"},
-      {"\\\\server\\share\\dir\\a.tvx", "\\\\server\\share\\"},
-      {"\\\\server\\share\\a.tvx", "\\\\server\\share\\"},
-      {"\\\\server\\share", "\\\\server\\share\\"},
+  const std::pair<const char*, const char*> roots[] = {
+      {"C:\\x\\y", "C:\\"}, {"C:", "C:"}, {"\\\\server\\share\\dir\\a.tvx", "\\\\server\\share\\"},
+      {"\\\\server\\share\\a.tvx", "\\\\server\\share\\"}, {"\\\\server\\share", "\\\\server\\share\\"},
       {"//server/share/dir/a.tvx", "//server/share/"},
   };
-  for (const auto& r : roots) EXPECT_EQ(os.DriveRoot(r.path), r.root) << r.path;
+  for (const auto& [path, root] : roots) EXPECT_EQ(os.DriveRoot(path), root) << path;
 
   const struct {
     const char* a;
     const char* b;
     bool same;
   } pairs[] = {
-      {"c:\\one", "C:\\two", true},
-      {"C:\\one", "D:\\one", false},
+      {"c:\\one", "C:\\two", true}, {"C:\\one", "D:\\one", false},
       {"\\\\server\\share\\a.tvx", "\\\\SERVER\\Share\\dir\\a___", true},
       {"\\\\server\\share\\a.tvx", "//server/share/a.tvxnew", true},
       {"\\\\server\\share\\a.tvx", "\\\\server\\other\\a.tvx", false},
@@ -491,10 +484,13 @@ TEST_F(SystemFaults, FailOnceFailsExactlyTheNthWrite) {
   EXPECT_EQ(ReadFileBytes(dir_.File("a")), "abd");
 }
 
-TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
+// The observer sees each mutating call before it happens, the failed ones too.
+TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOnAndIsObserved) {
   WriteFileBytes(dir_.File("from"), "from");
   WriteFileBytes(dir_.File("to"), "to");
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite, {2});
+  g_observed.clear();
+  std::unique_ptr<SystemFile> f =
+      Open("a", File::Mode::kReadWrite, {2, 0, false, [](uint64_t index) { g_observed.push_back(index); }});
   ASSERT_TRUE(f);
   EXPECT_EQ(f->Write("abc", 3), 3u);
   EXPECT_EQ(f->Seek(1, kFromBegin), 1u);  // seeks are not counted
@@ -506,27 +502,14 @@ TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
   EXPECT_EQ(f->Write("x", 1), 0u);
   EXPECT_EQ(f->LastError().kind, IoErrorKind::kDiskFull);
   EXPECT_EQ(faults_.MutatingCalls(), 6u);
+  EXPECT_EQ(g_observed, (std::vector<uint64_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(faults_.ReadCalls(), 0u);
   EXPECT_EQ(f->Size(), 3u);
   EXPECT_EQ(ReadFileBytes(dir_.File("to")), "to");
   EXPECT_FALSE(PathExists(dir_.File("free")));
   faults_.ClearPlan();
   EXPECT_TRUE(f->SetEndHere());
   EXPECT_EQ(f->Size(), 1u);
-}
-
-TEST_F(SystemFaults, ObserverSeesEachMutatingCallBeforeItHappens) {
-  WriteFileBytes(dir_.File("from"), "from");
-  g_observed.clear();
-  {
-    std::unique_ptr<SystemFile> f =
-        Open("a", File::Mode::kReadWrite, {0, 0, false, [](uint64_t index) { g_observed.push_back(index); }});
-    ASSERT_TRUE(f);
-    f->Write("abc", 3);
-    f->SetEndHere();
-  }
-  faults_.MoveReplacing(dir_.File("from"), dir_.File("to"));
-  EXPECT_EQ(g_observed, (std::vector<uint64_t>{1, 2, 3}));
-  EXPECT_EQ(faults_.ReadCalls(), 0u);
 }
 
 TEST_F(SystemFaults, ReadsAreCountedAndTheNthFails) {

@@ -23,7 +23,9 @@ std::string FromHex(const std::string& text) {
   for (char c : text) {
     if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
   }
-  for (size_t i = 0; i + 1 < digits.size(); i += 2) out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+  }
   return out;
 }
 

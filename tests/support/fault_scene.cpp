@@ -245,22 +245,13 @@ uint64_t CallsSwept(const FaultCase& c, const CallCounts& cleanRun) {
 }
 
 FaultPlan PlanFor(const FaultCase& c, uint64_t n) {
-  FaultPlan plan;
-  switch (c.failing) {
-    case Failing::kWrites:
-      plan.failWriteAt = n;
-      break;
-    case Failing::kReads:
-      plan.failReadAt = n;
-      break;
-    case Failing::kKill:
+  FaultPlan plan{c.failing == Failing::kWrites ? n : 0, c.failing == Failing::kReads ? n : 0, c.once};
 #ifndef _WIN32
-      g_killBefore = n;
-      plan.beforeWrite = KillBeforeCall;
-#endif
-      break;
+  if (c.failing == Failing::kKill) {
+    g_killBefore = n;
+    plan.beforeWrite = KillBeforeCall;
   }
-  plan.failOnce = c.once;
+#endif
   return plan;
 }
 
