@@ -202,23 +202,32 @@ TEST_F(Platform, ReadIsShortOnlyAtTheEndAndEachFailureSaysWhatFailed) {
 
 // --- file-system questions ----------------------------------------------------
 
-TEST_F(Platform, NamesTellFilesFromFoldersAndTheirSizes) {
+// Folders only have a modified time; the current time brackets a new file's.
+TEST_F(Platform, NamesTellFilesFromFoldersAndTheirSizesAndTimes) {
+  const int64_t before = os.CurrentWallClockTime();
   WriteFileBytes(dir.File("file"), "12345");
+  const int64_t stamped = os.FileWallClockTime(dir.File("file"));
+  ASSERT_NE(before, kNoWallClock);
+  EXPECT_LE(before, stamped);
+  EXPECT_LE(stamped, os.CurrentWallClockTime());
   const struct {
     std::string path;
     bool file, folder;
     uint32_t size;
     int64_t size64;
+    bool fileTime, modifiedTime;
   } names[] = {
-      {dir.File("file"), true, false, 5, 5},
-      {dir.path(), false, true, 0, -1},
-      {dir.File("missing"), false, false, 0, -1},
+      {dir.File("file"), true, false, 5, 5, true, true},
+      {dir.path(), false, true, 0, -1, false, true},
+      {dir.File("missing"), false, false, 0, -1, false, false},
   };
   for (const auto& n : names) {
     EXPECT_EQ(os.FileExists(n.path), n.file) << n.path;
     EXPECT_EQ(os.DirectoryExists(n.path), n.folder) << n.path;
     EXPECT_EQ(os.FileSizeByName(n.path), n.size) << n.path;
     EXPECT_EQ(os.FileSize64(n.path), n.size64) << n.path;
+    EXPECT_EQ(os.FileWallClockTime(n.path) != kNoWallClock, n.fileTime) << n.path;
+    EXPECT_EQ(os.ModifiedWallClockTime(n.path) != kNoWallClock, n.modifiedTime) << n.path;
   }
 }
 
@@ -235,21 +244,6 @@ TEST_F(Platform, FileTimeIsTheLocalWallClockWhateverTheYear) {
     EXPECT_EQ(os.FileWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
     EXPECT_EQ(os.ModifiedWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
   }
-  // Folders only have a modified time.
-  EXPECT_EQ(os.FileWallClockTime(dir.path()), kNoWallClock);
-  EXPECT_NE(os.ModifiedWallClockTime(dir.path()), kNoWallClock);
-  EXPECT_EQ(os.FileWallClockTime(dir.File("missing")), kNoWallClock);
-  EXPECT_EQ(os.ModifiedWallClockTime(dir.File("missing")), kNoWallClock);
-}
-
-TEST_F(Platform, CurrentTimeBracketsANewFile) {
-  const int64_t before = os.CurrentWallClockTime();
-  WriteFileBytes(dir.File("file"), "x");
-  const int64_t stamped = os.FileWallClockTime(dir.File("file"));
-  const int64_t after = os.CurrentWallClockTime();
-  ASSERT_NE(before, kNoWallClock);
-  EXPECT_LE(before, stamped);
-  EXPECT_LE(stamped, after);
 }
 
 TEST_F(Platform, TemporaryFilesAreNewAndEmptyInTheirFolder) {

@@ -13,10 +13,11 @@
 
 #ifndef _WIN32
 #include <stdlib.h>
-#include <thread>
 #include <sys/stat.h>
 #include <time.h>
 #include <utime.h>
+
+#include <thread>
 #endif
 
 namespace fs = std::filesystem;
