@@ -380,7 +380,7 @@ TEST_F(Platform, MakeAndRemoveRefuseTheWrongKind) {
 // --- one update at a time ---------------------------------------------------------
 
 // A second holder is another thread, as another process would be (a mutex
-// lets its owner in again).
+// lets its owner in again, and only its owner lets it go).
 TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   using Outcome = UpdateLock::Outcome;
   const std::string path = dir.File("a.tvx");
@@ -390,14 +390,16 @@ TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   ASSERT_EQ(outcome, Outcome::kHeld);
   EXPECT_TRUE(first->identity() == os.FileIdentityOf(path));
   Outcome busy = Outcome::kHeld;
-  test::OnThreads(1, [&](int) { os.LockForUpdate(path, 50, &busy); });
+  test::OnThreads(2, [&](int other) {
+    if (other) os.LockForUpdate(path, 50, &busy);
+  });
   EXPECT_EQ(busy, Outcome::kBusy);
 
   Outcome later = Outcome::kUnavailable;
   FileIdentity held;
   bool replaced = false;
   test::OnThreads(2, [&](int waiter) {
-    if (waiter == 0) {
+    if (waiter) {
       held = os.LockForUpdate(path, 5000, &later)->identity();
       return;
     }
@@ -417,7 +419,9 @@ TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   // A name not made yet: a second creation waits as well.
   std::unique_ptr<SystemLock> name = os.LockNameForCreation(dir.File("b.tvx"), 0, &outcome);
   ASSERT_EQ(outcome, Outcome::kHeld);
-  test::OnThreads(1, [&](int) { os.LockNameForCreation(dir.File("b.tvx"), 50, &busy); });
+  test::OnThreads(2, [&](int other) {
+    if (other) os.LockNameForCreation(dir.File("b.tvx"), 50, &busy);
+  });
   EXPECT_EQ(busy, Outcome::kBusy);
   // Another new archive in the same folder does not wait for it.
   os.LockNameForCreation(dir.File("c.tvx"), 0, &outcome);

@@ -179,16 +179,18 @@ DWORD WINAPI RunThreadTask(LPVOID parameter) {
 void OnThreads(int count, const std::function<void(int)>& job) {
 #ifdef _WIN32
   std::vector<ThreadTask> tasks;
-  for (int i = 0; i < count; ++i) tasks.push_back({&job, i});
+  for (int i = 1; i < count; ++i) tasks.push_back({&job, i});
   std::vector<HANDLE> threads;
   for (ThreadTask& task : tasks) threads.push_back(CreateThread(nullptr, 0, RunThreadTask, &task, 0, nullptr));
+  if (count > 0) job(0);
   for (HANDLE thread : threads) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
   }
 #else
   std::vector<std::thread> threads;
-  for (int i = 0; i < count; ++i) threads.emplace_back(job, i);
+  for (int i = 1; i < count; ++i) threads.emplace_back(job, i);
+  if (count > 0) job(0);
   for (std::thread& thread : threads) thread.join();
 #endif
 }

@@ -71,8 +71,9 @@ std::string ModulePath();
 //   if (tvx::test::RunningUnderWine()) GTEST_SKIP() << "why";
 bool RunningUnderWine();
 
-// Runs job(0), job(1) ... job(count - 1) on threads of their own, all at
-// once, and waits for them (the Win32-thread compilers have no std::thread).
+// Runs job(0) on this thread and job(1) ... job(count - 1) on threads of
+// their own, all at once, and waits for them (the Win32-thread compilers have
+// no std::thread).
 void OnThreads(int count, const std::function<void(int)>& job);
 
 // The local date and time as a time_t, as mktime reads it (daylight saving
