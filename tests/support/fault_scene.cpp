@@ -26,20 +26,14 @@ namespace {
 
 bool IsFolder(const std::string& name) { return !name.empty() && name.back() == '/'; }
 
-bool Deleted(const FaultScene& scene, const std::string& name) {
-  for (const std::string& file : scene.deletedFiles) {
-    if (name == file) return true;
-  }
-  for (const std::string& folder : scene.deletedFolders) {
-    if (name.compare(0, folder.size(), folder) == 0) return true;
-  }
-  return false;
-}
-
+// The old entries a delete leaves: neither named nor below a folder named.
 std::vector<SceneEntry> Kept(const FaultScene& scene) {
   std::vector<SceneEntry> kept;
   for (const SceneEntry& entry : scene.oldContent) {
-    if (!Deleted(scene, entry.name)) kept.push_back(entry);
+    const auto& files = scene.deletedFiles;
+    bool deleted = std::find(files.begin(), files.end(), entry.name) != files.end();
+    for (const std::string& folder : scene.deletedFolders) deleted = deleted || entry.name.rfind(folder, 0) == 0;
+    if (!deleted) kept.push_back(entry);
   }
   return kept;
 }
