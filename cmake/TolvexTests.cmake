@@ -29,7 +29,6 @@ endif()
 
 # Paths as the test program sees them (under Wine: Z:/...).
 tolvex_target_path(TOLVEX_MODULE_PATH_FOR_TESTS "$<TARGET_FILE:Tolvex>")
-tolvex_target_path(TOLVEX_SOURCE_DIR_FOR_TESTS "${CMAKE_SOURCE_DIR}")
 
 # --- support library -----------------------------------------------------------------
 # Archives written byte by byte, the module driven through its exports, the
@@ -39,10 +38,8 @@ add_library(tolvex_test_support STATIC
   tests/support/archive_bytes.cpp
   tests/support/cli_runner.cpp
   tests/support/fault_scene.cpp
-  tests/support/link_scene.cpp
   tests/support/module_driver.cpp
   tests/support/plugin_test.cpp
-  tests/support/sample_data.cpp
   tests/support/test_support.cpp
   tests/support/test_system.cpp)
 target_link_libraries(tolvex_test_support PUBLIC
@@ -50,8 +47,7 @@ target_link_libraries(tolvex_test_support PUBLIC
 # The fault-injecting system wraps the core's; the test program links the core.
 target_include_directories(tolvex_test_support PUBLIC "${CMAKE_SOURCE_DIR}/src")
 target_compile_definitions(tolvex_test_support PUBLIC
-  "TOLVEX_MODULE_PATH=\"${TOLVEX_MODULE_PATH_FOR_TESTS}\""
-  "TOLVEX_SOURCE_DIR=\"${TOLVEX_SOURCE_DIR_FOR_TESTS}\"")
+  "TOLVEX_MODULE_PATH=\"${TOLVEX_MODULE_PATH_FOR_TESTS}\"")
 tolvex_target_path(TOLVEX_CLI_PATH_FOR_TESTS "$<TARGET_FILE:tolvex>")
 target_compile_definitions(tolvex_test_support PRIVATE
   "TOLVEX_CLI_PATH=\"${TOLVEX_CLI_PATH_FOR_TESTS}\"")

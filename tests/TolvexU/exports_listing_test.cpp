@@ -19,7 +19,6 @@
 #include "support/windows_headers.h"
 
 #ifndef _WIN32
-#include <thread>
 #include <time.h>
 #endif
 
@@ -68,37 +67,6 @@ TEST_F(PluginListing, NamesAttributesSizesAndTimesFollowTheHostDialect) {
                                         Line("docs/a.txt", 0100644, 1000, packed, 1118836800 - east)}))
         << zone;
   }
-#endif
-}
-
-#ifdef _WIN32
-struct ThreadTask {
-  const std::function<void(int)>* job;
-  int index;
-};
-
-DWORD WINAPI RunThreadTask(LPVOID parameter) {
-  const ThreadTask* task = static_cast<const ThreadTask*>(parameter);
-  (*task->job)(task->index);
-  return 0;
-}
-#endif
-
-// Runs job(0), job(1) ... job(count - 1) on threads of their own, all at once.
-void OnThreads(int count, const std::function<void(int)>& job) {
-#ifdef _WIN32
-  std::vector<ThreadTask> tasks;
-  for (int i = 0; i < count; ++i) tasks.push_back({&job, i});
-  std::vector<HANDLE> threads;
-  for (ThreadTask& task : tasks) threads.push_back(CreateThread(nullptr, 0, RunThreadTask, &task, 0, nullptr));
-  for (HANDLE thread : threads) {
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-  }
-#else
-  std::vector<std::thread> threads;
-  for (int i = 0; i < count; ++i) threads.emplace_back(job, i);
-  for (std::thread& thread : threads) thread.join();
 #endif
 }
 

@@ -14,7 +14,6 @@
 #include "TolvexU/pack_test.h"
 #include "commonsU/entry_time.h"
 #include "platform/platform.h"
-#include "support/link_scene.h"
 #include "support/plugin_test.h"
 #include "support/windows_headers.h"
 

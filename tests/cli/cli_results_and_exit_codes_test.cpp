@@ -8,7 +8,7 @@
 
 #include "support/archive_bytes.h"
 #include "support/cli_runner.h"
-#include "support/link_scene.h"
+#include "support/plugin_test.h"
 #include "support/test_support.h"
 #include "support/windows_headers.h"
 

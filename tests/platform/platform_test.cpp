@@ -4,7 +4,6 @@
 
 #include <ctime>
 #include <filesystem>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,9 +21,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <utime.h>
-
-#include <thread>
 #endif
 
 namespace tvx::platform {
@@ -42,13 +38,7 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
 #ifdef _WIN32
   // The inverse of what FileWallClockTime does, with the daylight-saving
   // rule of that date.
-  SYSTEMTIME local = {};
-  local.wYear = static_cast<WORD>(year);
-  local.wMonth = static_cast<WORD>(month);
-  local.wDay = static_cast<WORD>(day);
-  local.wHour = static_cast<WORD>(hour);
-  local.wMinute = static_cast<WORD>(minute);
-  local.wSecond = static_cast<WORD>(second);
+  const SYSTEMTIME local = {WORD(year), WORD(month), 0, WORD(day), WORD(hour), WORD(minute), WORD(second), 0};
   SYSTEMTIME universal;
   FILETIME utc;
   if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) || !SystemTimeToFileTime(&universal, &utc)) {
@@ -62,8 +52,7 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
   return ok;
 #else
   const std::time_t t = test::LocalTime(year, month, day, hour, minute, second);
-  const struct utimbuf times = {t, t};
-  return t != static_cast<std::time_t>(-1) && utime(path.c_str(), &times) == 0;
+  return t != static_cast<std::time_t>(-1) && test::SetUtcModifiedTime(path, t);
 #endif
 }
 
@@ -99,16 +88,8 @@ TEST_F(Platform, EachModeOpensAsItSays) {
   for (File::Mode mode : {File::Mode::kRead, File::Mode::kCreateWrite, File::Mode::kReadWrite}) {
     EXPECT_EQ(os.OpenFile(dir.path(), mode, nullptr, nullptr), nullptr) << "a folder opened";
   }
-  EXPECT_TRUE(os.DirectoryExists(dir.path()));
-  EXPECT_EQ(Open("missing", File::Mode::kRead), nullptr);
-  EXPECT_FALSE(os.FileExists(dir.File("missing")));
-
-  char buf[4] = {};
-  std::unique_ptr<SystemFile> reader = Open("a", File::Mode::kRead);
-  EXPECT_EQ(reader->Write("x", 1), 0u);
-  reader.reset();
-  std::unique_ptr<SystemFile> writer = Open("a", File::Mode::kCreateWrite);
-  EXPECT_EQ(writer->Read(buf, 4), 0u);
+  char buf[4] = {};  // a file opened to write reads nothing (the reverse: with the failures below)
+  EXPECT_EQ(Open("a", File::Mode::kCreateWrite)->Read(buf, 4), 0u);
 }
 
 #ifdef _WIN32
@@ -135,16 +116,6 @@ TEST_F(Platform, DestroyedFilesAreClosed) {
   EXPECT_EQ(openFiles(), before);
 }
 #endif
-
-TEST_F(Platform, ReadIsShortOnlyAtTheEnd) {
-  WriteFileBytes(dir.File("a"), "0123456789");
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead);
-  char buf[16] = {};
-  EXPECT_EQ(f->Read(buf, 4), 4u);
-  EXPECT_EQ(f->Read(buf, 16), 6u);
-  EXPECT_EQ(std::string(buf, 6), "456789");
-  EXPECT_EQ(f->Read(buf, 16), 0u);
-}
 
 // A refused seek (before the start, beyond 32 bits) keeps the position.
 TEST_F(Platform, SeeksStayWithin32BitsAndARefusedOneKeepsThePosition) {
@@ -196,20 +167,24 @@ TEST_F(Platform, WriteStoppedByTheFileSizeLimitReportsTheBytesThatMadeIt) {
 }
 #endif
 
-// The kinds decide between "damaged" and "read error" further up, so each
-// must come from what the system said, not from a guess.
-TEST_F(Platform, EachFailureSaysWhatFailed) {
+// A read is short only at the end. The kinds decide between "damaged" and
+// "read error" further up, so each must come from what the system said, not
+// from a guess.
+TEST_F(Platform, ReadIsShortOnlyAtTheEndAndEachFailureSaysWhatFailed) {
   IoError error;
   EXPECT_EQ(os.OpenFile(dir.File("missing"), File::Mode::kRead, nullptr, &error), nullptr);
   EXPECT_EQ(error.kind, IoErrorKind::kNotFound);
   EXPECT_NE(error.osCode, 0);
 
-  ASSERT_TRUE(WriteFileBytes(dir.File("short"), "abc"));
-  std::unique_ptr<SystemFile> file = Open("short", File::Mode::kRead);
+  ASSERT_TRUE(WriteFileBytes(dir.File("a"), "0123456789"));
+  std::unique_ptr<SystemFile> file = Open("a", File::Mode::kRead);
   ASSERT_NE(file, nullptr);
-  char buffer[8];
-  EXPECT_EQ(file->Read(buffer, 8), 3u);
+  char buffer[16] = {};
+  EXPECT_EQ(file->Read(buffer, 4), 4u);
+  EXPECT_EQ(file->Read(buffer, 16), 6u);
+  EXPECT_EQ(std::string(buffer, 6), "456789");
   EXPECT_EQ(file->LastError().kind, IoErrorKind::kEnd) << "the end of the file is no system error";
+  EXPECT_EQ(file->Read(buffer, 16), 0u);
   ASSERT_EQ(file->Seek(0, kFromBegin), 0u);
   EXPECT_EQ(file->Read(buffer, 3), 3u);
   EXPECT_FALSE(file->LastError().failed()) << "a complete read forgets the failure before it";
@@ -227,23 +202,32 @@ TEST_F(Platform, EachFailureSaysWhatFailed) {
 
 // --- file-system questions ----------------------------------------------------
 
-TEST_F(Platform, NamesTellFilesFromFoldersAndTheirSizes) {
+// Folders only have a modified time; the current time brackets a new file's.
+TEST_F(Platform, NamesTellFilesFromFoldersAndTheirSizesAndTimes) {
+  const int64_t before = os.CurrentWallClockTime();
   WriteFileBytes(dir.File("file"), "12345");
+  const int64_t stamped = os.FileWallClockTime(dir.File("file"));
+  ASSERT_NE(before, kNoWallClock);
+  EXPECT_LE(before, stamped);
+  EXPECT_LE(stamped, os.CurrentWallClockTime());
   const struct {
     std::string path;
     bool file, folder;
     uint32_t size;
     int64_t size64;
+    bool fileTime, modifiedTime;
   } names[] = {
-      {dir.File("file"), true, false, 5, 5},
-      {dir.path(), false, true, 0, -1},
-      {dir.File("missing"), false, false, 0, -1},
+      {dir.File("file"), true, false, 5, 5, true, true},
+      {dir.path(), false, true, 0, -1, false, true},
+      {dir.File("missing"), false, false, 0, -1, false, false},
   };
   for (const auto& n : names) {
     EXPECT_EQ(os.FileExists(n.path), n.file) << n.path;
     EXPECT_EQ(os.DirectoryExists(n.path), n.folder) << n.path;
     EXPECT_EQ(os.FileSizeByName(n.path), n.size) << n.path;
     EXPECT_EQ(os.FileSize64(n.path), n.size64) << n.path;
+    EXPECT_EQ(os.FileWallClockTime(n.path) != kNoWallClock, n.fileTime) << n.path;
+    EXPECT_EQ(os.ModifiedWallClockTime(n.path) != kNoWallClock, n.modifiedTime) << n.path;
   }
 }
 
@@ -260,21 +244,6 @@ TEST_F(Platform, FileTimeIsTheLocalWallClockWhateverTheYear) {
     EXPECT_EQ(os.FileWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
     EXPECT_EQ(os.ModifiedWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
   }
-  // Folders only have a modified time.
-  EXPECT_EQ(os.FileWallClockTime(dir.path()), kNoWallClock);
-  EXPECT_NE(os.ModifiedWallClockTime(dir.path()), kNoWallClock);
-  EXPECT_EQ(os.FileWallClockTime(dir.File("missing")), kNoWallClock);
-  EXPECT_EQ(os.ModifiedWallClockTime(dir.File("missing")), kNoWallClock);
-}
-
-TEST_F(Platform, CurrentTimeBracketsANewFile) {
-  const int64_t before = os.CurrentWallClockTime();
-  WriteFileBytes(dir.File("file"), "x");
-  const int64_t stamped = os.FileWallClockTime(dir.File("file"));
-  const int64_t after = os.CurrentWallClockTime();
-  ASSERT_NE(before, kNoWallClock);
-  EXPECT_LE(before, stamped);
-  EXPECT_LE(stamped, after);
 }
 
 TEST_F(Platform, TemporaryFilesAreNewAndEmptyInTheirFolder) {
@@ -311,26 +280,19 @@ TEST_F(Platform, SameDriveNeedsTwoPaths) {
 // A share is the volume of a network path: its free space is asked of
 // \\server\share\, and a rename works only within the one share.
 TEST_F(Platform, WindowsDrivesAreTheirLettersOrShares) {
-  const struct {
-    const char* path;
-    const char* root;
-  } roots[] = {
-      {"C:\\x\\y", "C:\\"},
-      {"C:", "C:"},
-      {"\\\\server\\share\\dir\\a.tvx", "\\\\server\\share\\"},
-      {"\\\\server\\share\\a.tvx", "\\\\server\\share\\"},
-      {"\\\\server\\share", "\\\\server\\share\\"},
+  const std::pair<const char*, const char*> roots[] = {
+      {"C:\\x\\y", "C:\\"}, {"C:", "C:"}, {"\\\\server\\share\\dir\\a.tvx", "\\\\server\\share\\"},
+      {"\\\\server\\share\\a.tvx", "\\\\server\\share\\"}, {"\\\\server\\share", "\\\\server\\share\\"},
       {"//server/share/dir/a.tvx", "//server/share/"},
   };
-  for (const auto& r : roots) EXPECT_EQ(os.DriveRoot(r.path), r.root) << r.path;
+  for (const auto& [path, root] : roots) EXPECT_EQ(os.DriveRoot(path), root) << path;
 
   const struct {
     const char* a;
     const char* b;
     bool same;
   } pairs[] = {
-      {"c:\\one", "C:\\two", true},
-      {"C:\\one", "D:\\one", false},
+      {"c:\\one", "C:\\two", true}, {"C:\\one", "D:\\one", false},
       {"\\\\server\\share\\a.tvx", "\\\\SERVER\\Share\\dir\\a___", true},
       {"\\\\server\\share\\a.tvx", "//server/share/a.tvxnew", true},
       {"\\\\server\\share\\a.tvx", "\\\\server\\other\\a.tvx", false},
@@ -417,39 +379,8 @@ TEST_F(Platform, MakeAndRemoveRefuseTheWrongKind) {
 
 // --- one update at a time ---------------------------------------------------------
 
-// A second holder, as another process would be: a thread of its own (the
-// Win32-thread compilers have no std::thread; a mutex lets its owner in again).
-class OtherThread {
- public:
-  explicit OtherThread(std::function<void()> body) : body_(std::move(body)) {
-#ifdef _WIN32
-    handle_ = ::CreateThread(nullptr, 0, &OtherThread::Run, this, 0, nullptr);
-#else
-    thread_ = std::thread(body_);
-#endif
-  }
-  ~OtherThread() {
-#ifdef _WIN32
-    ::WaitForSingleObject(handle_, INFINITE);
-    ::CloseHandle(handle_);
-#else
-    thread_.join();
-#endif
-  }
-
- private:
-#ifdef _WIN32
-  static DWORD WINAPI Run(void* self) {
-    static_cast<OtherThread*>(self)->body_();
-    return 0;
-  }
-  HANDLE handle_ = nullptr;
-#else
-  std::thread thread_;
-#endif
-  std::function<void()> body_;
-};
-
+// A second holder is another thread, as another process would be (a mutex
+// lets its owner in again, and only its owner lets it go).
 TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   using Outcome = UpdateLock::Outcome;
   const std::string path = dir.File("a.tvx");
@@ -459,29 +390,38 @@ TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   ASSERT_EQ(outcome, Outcome::kHeld);
   EXPECT_TRUE(first->identity() == os.FileIdentityOf(path));
   Outcome busy = Outcome::kHeld;
-  { OtherThread other([&] { os.LockForUpdate(path, 50, &busy); }); }
+  test::OnThreads(2, [&](int other) {
+    if (other) os.LockForUpdate(path, 50, &busy);
+  });
   EXPECT_EQ(busy, Outcome::kBusy);
 
   Outcome later = Outcome::kUnavailable;
   FileIdentity held;
-  {
-    OtherThread waiter([&] { held = os.LockForUpdate(path, 5000, &later)->identity(); });
+  bool replaced = false;
+  test::OnThreads(2, [&](int waiter) {
+    if (waiter) {
+      held = os.LockForUpdate(path, 5000, &later)->identity();
+      return;
+    }
 #ifdef _WIN32
     ::Sleep(150);  // the waiter waits for the old file by now
 #else
     ::usleep(150 * 1000);
 #endif
-    ASSERT_TRUE(WriteFileBytes(dir.File("new"), "the new archive"));
-    ASSERT_EQ(os.MoveReplacing(dir.File("new"), path), MoveOutcome::kMoved) << "a held archive could not be replaced";
+    replaced = WriteFileBytes(dir.File("new"), "the new archive") &&
+               os.MoveReplacing(dir.File("new"), path) == MoveOutcome::kMoved;
     first.reset();
-  }
+  });
+  ASSERT_TRUE(replaced) << "a held archive could not be replaced";
   EXPECT_EQ(later, Outcome::kHeld);
   EXPECT_TRUE(held == os.FileIdentityOf(path)) << "the waiter holds the replaced file, not the new one";
 
   // A name not made yet: a second creation waits as well.
   std::unique_ptr<SystemLock> name = os.LockNameForCreation(dir.File("b.tvx"), 0, &outcome);
   ASSERT_EQ(outcome, Outcome::kHeld);
-  { OtherThread other([&] { os.LockNameForCreation(dir.File("b.tvx"), 50, &busy); }); }
+  test::OnThreads(2, [&](int other) {
+    if (other) os.LockNameForCreation(dir.File("b.tvx"), 50, &busy);
+  });
   EXPECT_EQ(busy, Outcome::kBusy);
   // Another new archive in the same folder does not wait for it.
   os.LockNameForCreation(dir.File("c.tvx"), 0, &outcome);
@@ -531,26 +471,24 @@ class SystemFaults : public ::testing::Test {
 std::vector<uint64_t> g_observed;
 
 TEST_F(SystemFaults, FailOnceFailsExactlyTheNthWrite) {
-  test::FaultPlan plan;
-  plan.failWriteAt = 3;
-  plan.failOnce = true;
   std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite, test::FaultPlan());
   ASSERT_TRUE(f);
   f->Write("-", 1);  // before the plan: not part of its count
   ASSERT_EQ(f->Seek(0, kFromBegin), 0u);  // "a" overwrites it
-  faults_.SetPlan(plan);
+  faults_.SetPlan({3, 0, true});
   EXPECT_EQ(faults_.MutatingCalls(), 0u);
   for (const char* c : {"a", "b", "c", "d"}) EXPECT_EQ(f->Write(c, 1), *c == 'c' ? 0u : 1u) << c;
   f.reset();
   EXPECT_EQ(ReadFileBytes(dir_.File("a")), "abd");
 }
 
-TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
+// The observer sees each mutating call before it happens, the failed ones too.
+TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOnAndIsObserved) {
   WriteFileBytes(dir_.File("from"), "from");
   WriteFileBytes(dir_.File("to"), "to");
-  test::FaultPlan plan;
-  plan.failWriteAt = 2;
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite, plan);
+  g_observed.clear();
+  std::unique_ptr<SystemFile> f =
+      Open("a", File::Mode::kReadWrite, {2, 0, false, [](uint64_t index) { g_observed.push_back(index); }});
   ASSERT_TRUE(f);
   EXPECT_EQ(f->Write("abc", 3), 3u);
   EXPECT_EQ(f->Seek(1, kFromBegin), 1u);  // seeks are not counted
@@ -562,6 +500,8 @@ TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
   EXPECT_EQ(f->Write("x", 1), 0u);
   EXPECT_EQ(f->LastError().kind, IoErrorKind::kDiskFull);
   EXPECT_EQ(faults_.MutatingCalls(), 6u);
+  EXPECT_EQ(g_observed, (std::vector<uint64_t>{1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(faults_.ReadCalls(), 0u);
   EXPECT_EQ(f->Size(), 3u);
   EXPECT_EQ(ReadFileBytes(dir_.File("to")), "to");
   EXPECT_FALSE(PathExists(dir_.File("free")));
@@ -570,28 +510,9 @@ TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOn) {
   EXPECT_EQ(f->Size(), 1u);
 }
 
-TEST_F(SystemFaults, ObserverSeesEachMutatingCallBeforeItHappens) {
-  WriteFileBytes(dir_.File("from"), "from");
-  g_observed.clear();
-  test::FaultPlan plan;
-  plan.beforeWrite = [](uint64_t index) { g_observed.push_back(index); };
-  {
-    std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite, plan);
-    ASSERT_TRUE(f);
-    f->Write("abc", 3);
-    f->SetEndHere();
-  }
-  faults_.MoveReplacing(dir_.File("from"), dir_.File("to"));
-  EXPECT_EQ(g_observed, (std::vector<uint64_t>{1, 2, 3}));
-  EXPECT_EQ(faults_.ReadCalls(), 0u);
-}
-
 TEST_F(SystemFaults, ReadsAreCountedAndTheNthFails) {
   WriteFileBytes(dir_.File("a"), "0123456789");
-  test::FaultPlan plan;
-  plan.failReadAt = 2;
-  plan.failOnce = true;
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead, plan);
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead, {0, 2, true});
   ASSERT_TRUE(f);
   char buf[4] = {};
   EXPECT_EQ(f->Read(buf, 2), 2u);

@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "support/archive_bytes.h"
 #include "support/module_driver.h"
-#include "support/sample_data.h"
+#include "support/test_support.h"
 
 namespace tvx::test::reliability {
 namespace {

@@ -23,7 +23,12 @@
 
 #include "TolvexU/archive_changes.h"
 #include "reliability/reliability_helpers.h"
-#include "support/sample_data.h"
+#include "support/archive_bytes.h"
+#include "support/child_process.h"
+#include "support/module_driver.h"
+#include "support/plugin_test.h"
+#include "support/test_support.h"
+#include "support/test_system.h"
 
 namespace tvx::test::reliability {
 namespace {

@@ -30,7 +30,10 @@
 #include <vector>
 
 #include "reliability/reliability_helpers.h"
-#include "support/sample_data.h"
+#include "support/child_process.h"
+#include "support/fault_scene.h"
+#include "support/module_driver.h"
+#include "support/plugin_test.h"
 
 namespace tvx::test::reliability {
 namespace {

@@ -56,17 +56,11 @@ constexpr uint32_t kFailed = 0xFFFFFFFFu;
 inline uint32_t Got(const Transfer& t) { return t.error.kind == platform::IoErrorKind::kCorrupt ? kFailed : t.count; }
 inline uint32_t At(const Placement& p) { return p.failed() ? kFailed : p.position; }
 
-// Incompressible bytes, the same for the same seed.
-inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed = 12345) {
-  const std::string bytes = test::NoiseBytes(n, seed);
-  return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
-
-// Text-like bytes that compress well but not trivially.
-inline std::vector<uint8_t> TextBytes(size_t n) {
-  const std::string bytes = test::TextLikeBytes(n);
-  return std::vector<uint8_t>(bytes.begin(), bytes.end());
-}
+// Incompressible bytes, the same for the same seed; text-like bytes that
+// compress well.
+inline std::vector<uint8_t> AsVector(const std::string& s) { return {s.begin(), s.end()}; }
+inline std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed = 12345) { return AsVector(test::NoiseBytes(n, seed)); }
+inline std::vector<uint8_t> TextBytes(size_t n) { return AsVector(test::TextLikeBytes(n)); }
 
 // Everything a stream yields from its position to its end, read in pieces.
 inline std::vector<uint8_t> ReadAll(ByteStream& s, uint32_t piece = 4096) {

@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <cctype>
+
 namespace tvx::test {
 
 void PutLe(std::string& out, uint32_t value, int bytes) {
@@ -17,23 +19,12 @@ uint32_t GetLe(const std::string& bytes, size_t at, int count) {
 }
 
 std::string FromHex(const std::string& text) {
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-  };
-  std::string out;
-  int high = -1;
+  std::string digits, out;
   for (char c : text) {
-    const int d = digit(c);
-    if (d < 0) continue;
-    if (high < 0) {
-      high = d;
-    } else {
-      out.push_back(static_cast<char>(high * 16 + d));
-      high = -1;
-    }
+    if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
+  }
+  for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+    out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
   }
   return out;
 }
@@ -116,14 +107,9 @@ std::string NoiseBytes(size_t count, uint32_t seed) {
   return out;
 }
 
-std::string TextLikeBytes(size_t count) {
-  static const char kWords[] = "entry record folder stream level window packed stored ";
-  std::string out(count, '\0');
-  uint32_t x = 7;
-  for (size_t i = 0; i < count; ++i) {
-    x = x * 1103515245u + 12345u;
-    out[i] = (x >> 28) == 0 ? static_cast<char>('0' + (x >> 16) % 10) : kWords[i % (sizeof kWords - 1)];
-  }
+std::string TextBytes(size_t lines) {
+  std::string out;
+  for (size_t i = 0; i < lines; ++i) out += "line " + std::to_string(i) + " of a text that deflates well\n";
   return out;
 }
 

@@ -59,8 +59,10 @@ RawEntry DamagedDeflated(const std::string& name, const std::string& content);
 
 // Bytes without repetition that deflate cannot shrink; the same for a seed.
 std::string NoiseBytes(size_t count, uint32_t seed = 2463534242u);
-// Text that compresses well but not trivially.
-std::string TextLikeBytes(size_t count);
+// `lines` numbered lines of text that deflates well.
+std::string TextBytes(size_t lines);
+// Such text, exactly count bytes (a line is longer than 30).
+inline std::string TextLikeBytes(size_t count) { return TextBytes(count / 30 + 1).substr(0, count); }
 // Compresses well, so that packed and unpacked sizes differ.
 inline std::string Compressible(size_t size, char fill = 'x') { return std::string(size, fill); }
 

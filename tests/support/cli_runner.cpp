@@ -1,6 +1,5 @@
 #include "support/cli_runner.h"
 
-
 namespace tvx::test {
 namespace {
 
@@ -19,19 +18,7 @@ std::string PlainLines(const std::string& text) {
 
 }  // namespace
 
-std::string CliPath() {
-#ifdef TOLVEX_CLI_PATH
-  std::string path = TOLVEX_CLI_PATH;
-#else
-  std::string path;
-#endif
-#ifdef _WIN32
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-#endif
-  return path;
-}
+std::string CliPath() { return NativePath(TOLVEX_CLI_PATH); }
 
 CliRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd) {
   CliRun run;

@@ -19,7 +19,7 @@ struct CliRun {
   std::string err;
 };
 
-// Full path of the built tolvex executable; empty when it is not built.
+// Full path of the built tolvex executable, with native separators.
 std::string CliPath();
 
 // Runs program with args in folder cwd (the current one when empty); stdout

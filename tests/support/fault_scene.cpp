@@ -14,7 +14,6 @@
 #include "platform/platform.h"
 #include "support/module_driver.h"
 #include "support/plugin_test.h"
-#include "support/sample_data.h"
 
 #ifndef _WIN32
 #include <signal.h>
@@ -27,20 +26,14 @@ namespace {
 
 bool IsFolder(const std::string& name) { return !name.empty() && name.back() == '/'; }
 
-bool Deleted(const FaultScene& scene, const std::string& name) {
-  for (const std::string& file : scene.deletedFiles) {
-    if (name == file) return true;
-  }
-  for (const std::string& folder : scene.deletedFolders) {
-    if (name.compare(0, folder.size(), folder) == 0) return true;
-  }
-  return false;
-}
-
+// The old entries a delete leaves: neither named nor below a folder named.
 std::vector<SceneEntry> Kept(const FaultScene& scene) {
   std::vector<SceneEntry> kept;
   for (const SceneEntry& entry : scene.oldContent) {
-    if (!Deleted(scene, entry.name)) kept.push_back(entry);
+    const auto& files = scene.deletedFiles;
+    bool deleted = std::find(files.begin(), files.end(), entry.name) != files.end();
+    for (const std::string& folder : scene.deletedFolders) deleted = deleted || entry.name.rfind(folder, 0) == 0;
+    if (!deleted) kept.push_back(entry);
   }
   return kept;
 }
@@ -74,34 +67,16 @@ void KillBeforeCall(uint64_t index) {
 }  // namespace
 
 const char* ChangeName(SceneChange change) {
-  switch (change) {
-    case SceneChange::kPack:
-      return "pack into the archive";
-    case SceneChange::kPackAndMove:
-      return "pack and move";
-    case SceneChange::kCreate:
-      return "create an archive";
-    case SceneChange::kDelete:
-      return "delete from the archive";
-  }
-  return "";
+  static const char* const kNames[] = {"pack into the archive", "pack and move", "create an archive",
+                                       "delete from the archive"};
+  return kNames[static_cast<int>(change)];
 }
 
 std::vector<SceneEntry> FaultScene::After(SceneChange change) const {
-  switch (change) {
-    case SceneChange::kPack:
-    case SceneChange::kPackAndMove:
-      return AfterPack();
-    case SceneChange::kCreate:
-      return AfterCreate();
-    case SceneChange::kDelete:
-      return AfterDelete();
-  }
-  return {};
+  if (change == SceneChange::kCreate) return packed;
+  return change == SceneChange::kDelete ? Kept(*this) : Joined(oldContent, packed);
 }
 
-std::vector<SceneEntry> FaultScene::AfterPack() const { return Joined(oldContent, packed); }
-std::vector<SceneEntry> FaultScene::AfterDelete() const { return Kept(*this); }
 std::vector<SceneEntry> FaultScene::AfterDeleteAndPack() const { return Joined(Kept(*this), packed); }
 
 uint64_t FaultScene::PackedBytes() const {
@@ -110,7 +85,7 @@ uint64_t FaultScene::PackedBytes() const {
   return bytes;
 }
 
-FaultScene MakeFaultScene(size_t bigBytes) {
+static FaultScene MakeFaultScene(size_t bigBytes) {
   FaultScene scene;
   const size_t lines = std::min<size_t>(bigBytes / 80, 2500);  // 40 bytes a line
   const std::string kept = NoiseBytes(bigBytes, 5);
@@ -264,22 +239,13 @@ uint64_t CallsSwept(const FaultCase& c, const CallCounts& cleanRun) {
 }
 
 FaultPlan PlanFor(const FaultCase& c, uint64_t n) {
-  FaultPlan plan;
-  switch (c.failing) {
-    case Failing::kWrites:
-      plan.failWriteAt = n;
-      break;
-    case Failing::kReads:
-      plan.failReadAt = n;
-      break;
-    case Failing::kKill:
+  FaultPlan plan{c.failing == Failing::kWrites ? n : 0, c.failing == Failing::kReads ? n : 0, c.once};
 #ifndef _WIN32
-      g_killBefore = n;
-      plan.beforeWrite = KillBeforeCall;
-#endif
-      break;
+  if (c.failing == Failing::kKill) {
+    g_killBefore = n;
+    plan.beforeWrite = KillBeforeCall;
   }
-  plan.failOnce = c.once;
+#endif
   return plan;
 }
 

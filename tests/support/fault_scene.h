@@ -46,10 +46,8 @@ struct FaultScene {
 
   // What the archive holds after each change: kept entries first, in their
   // order, then the packed ones.
-  std::vector<SceneEntry> AfterPack() const;
-  std::vector<SceneEntry> AfterDelete() const;
-  std::vector<SceneEntry> AfterCreate() const { return packed; }
   std::vector<SceneEntry> After(SceneChange change) const;
+  std::vector<SceneEntry> AfterDelete() const { return After(SceneChange::kDelete); }
   // Both at once, as a rebuild can do.
   std::vector<SceneEntry> AfterDeleteAndPack() const;
   // The bytes of the files to pack.
@@ -66,7 +64,6 @@ struct FaultScene {
 constexpr size_t kLargeScene = 1200000;
 constexpr size_t kSmallScene = 200 * 1024;
 constexpr size_t kTinyScene = 16 * 1024;
-FaultScene MakeFaultScene(size_t bigBytes = kSmallScene);
 // The scene of that size, made once per test program: its data is large.
 const FaultScene& SharedFaultScene(size_t bigBytes = kSmallScene);
 

@@ -1,7 +1,10 @@
 #include "support/module_driver.h"
 
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
+#include "support/archive_bytes.h"
 #include "support/host_name_check.h"
 #include "support/test_support.h"
 
@@ -19,16 +22,6 @@ std::vector<std::string> ReportedForms(const std::vector<std::string>& entryName
   std::vector<std::string> names;
   for (const std::string& name : entryNames) names.push_back(ReportedForm(name));
   return names;
-}
-
-std::string ListForm(const std::string& entryName) {
-  std::string out = entryName;
-#ifdef _WIN32
-  for (char& c : out) {
-    if (c == '/') c = '\\';
-  }
-#endif
-  return out;
 }
 
 std::string NameList(const std::vector<std::string>& names) {
@@ -119,6 +112,22 @@ int DeleteWith(cli::PluginModule& module, const std::string& archive, const std:
 int CanHandle(cli::PluginModule& module, const std::string& path) {
   std::string name = path;
   return module.can_you_handle_this_file(&name[0]);
+}
+
+SampleSources WriteSampleSources(const TempDir& dir, const std::string& sub) {
+  SampleSources s;
+  const std::string sep = NativeSeparator();
+  s.folder = dir.File(sub) + sep;
+  std::error_code ec;
+  std::filesystem::create_directories(s.folder + "docs", ec);
+  s.files = {{"docs/readme.txt", TextBytes(60)}, {"data.bin", NoiseBytes(300, 7)}, {"empty.txt", ""}};
+  for (const auto& file : s.files) WriteFileBytes(s.folder + NativePath(file.first), file.second);
+  s.listItems = {"docs" + sep, "docs" + sep + "readme.txt", "data.bin", "empty.txt"};
+  return s;
+}
+
+int PackSample(cli::PluginModule& module, const SampleSources& sources, const std::string& archive, int flags) {
+  return PackWith(module, archive, nullptr, sources.folder, sources.listItems, flags);
 }
 
 }  // namespace tvx::test

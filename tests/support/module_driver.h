@@ -1,9 +1,11 @@
 // Drives the built module the way the file manager does: loaded at run time,
-// reached only through its nine exports, called in the host's order.
+// reached only through its nine exports, called in the host's order; and the
+// sample the reliability tests pack with it.
 #ifndef TOLVEX_TESTS_SUPPORT_MODULE_DRIVER_H
 #define TOLVEX_TESTS_SUPPORT_MODULE_DRIVER_H
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,6 +13,7 @@
 #include "iwcxhead/wcxhead.h"
 #include "archive_reader.h"
 #include "plugin_module.h"
+#include "support/test_support.h"
 
 namespace tvx::test {
 
@@ -20,7 +23,7 @@ namespace tvx::test {
 std::string ReportedForm(const std::string& entryName);
 std::vector<std::string> ReportedForms(const std::vector<std::string>& entryNames);
 // An entry name as the host writes it in AddList and DeleteList.
-std::string ListForm(const std::string& entryName);
+inline std::string ListForm(const std::string& entryName) { return NativePath(entryName); }
 // The host's list: every name NUL-terminated, then one more NUL.
 std::string NameList(const std::vector<std::string>& names);
 
@@ -103,6 +106,25 @@ int PackWith(cli::PluginModule& module, const std::string& archive, const char* 
              const std::string& srcPath, const std::vector<std::string>& names, int flags);
 int DeleteWith(cli::PluginModule& module, const std::string& archive, const std::vector<std::string>& names);
 int CanHandle(cli::PluginModule& module, const std::string& path);
+
+// --- the sample -------------------------------------------------------------------
+// Source files and an archive of them made by the module itself: a folder, a
+// deflated text, a stored incompressible file and an empty file. The
+// reliability tests damage, kill and starve work on this archive.
+
+// The sample's source files below a folder "src" of dir. Entry names use '/'.
+struct SampleSources {
+  std::string folder;  // ends in the native separator
+  std::map<std::string, std::string> files;  // entry name -> content
+  std::vector<std::string> listItems;        // native list, folder first
+};
+
+SampleSources WriteSampleSources(const TempDir& dir, const std::string& sub = "src");
+
+// Packs the sample's sources into archive (created or updated) with their
+// folder names: docs/, docs/readme.txt, data.bin, empty.txt.
+int PackSample(cli::PluginModule& module, const SampleSources& sources, const std::string& archive,
+               int flags = PK_PACK_SAVE_PATHS);
 
 }  // namespace tvx::test
 

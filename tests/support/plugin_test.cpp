@@ -1,52 +1,12 @@
 #include "support/plugin_test.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
-#include "support/windows_headers.h"
-
 namespace tvx::test {
-namespace {
-#ifdef _WIN32
-constexpr const char* kTempVariables[] = {"TMP", "TEMP"};
-#else
-constexpr const char* kTempVariables[] = {"TMPDIR"};
-#endif
-}  // namespace
 
-TempFolderRedirect::TempFolderRedirect(const std::string& folder) {
-  for (const char* name : kTempVariables) {
-#ifdef _WIN32
-    char buffer[32768];
-    const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
-    const bool had = length > 0 && length < sizeof buffer;
-    saved_.push_back(had ? std::string(buffer, length) : std::string());
-    had_.push_back(had);
-    SetEnvironmentVariableA(name, folder.c_str());
-#else
-    const char* old = std::getenv(name);
-    had_.push_back(old != nullptr);
-    saved_.push_back(old != nullptr ? old : "");
-    setenv(name, folder.c_str(), 1);
-#endif
-  }
-}
-
-TempFolderRedirect::~TempFolderRedirect() {
-  for (size_t i = 0; i < had_.size(); ++i) {
-#ifdef _WIN32
-    SetEnvironmentVariableA(kTempVariables[i], had_[i] ? saved_[i].c_str() : nullptr);
-#else
-    if (had_[i]) {
-      setenv(kTempVariables[i], saved_[i].c_str(), 1);
-    } else {
-      unsetenv(kTempVariables[i]);
-    }
-#endif
-  }
-}
+namespace fs = std::filesystem;
 
 std::vector<std::string> FolderListing(const std::string& folder) {
   std::vector<std::string> names;
@@ -89,6 +49,26 @@ std::string PluginTest::WriteArchive(const std::string& name, const std::vector<
   const std::string path = Path(name);
   EXPECT_TRUE(WriteFileBytes(path, ArchiveBytes(entries)));
   return path;
+}
+
+LinkScene::LinkScene(const std::string& root)
+    : out(root + NativeSeparator() + "out"), elsewhere(root + NativeSeparator() + "elsewhere") {
+  std::error_code ec;
+  fs::create_directories(out, ec);
+  fs::create_directories(elsewhere, ec);
+  if (ec) return;
+  fs::create_directory_symlink(elsewhere, out + NativeSeparator() + "sub", ec);
+  if (ec) return;
+  fs::create_symlink(elsewhere + NativeSeparator() + "g.txt", out + NativeSeparator() + "g.txt", ec);
+  ready = !ec;
+}
+
+std::string LinkScene::ArchiveBytesOf() const {
+  return ArchiveBytes({{kThroughFolderLink, "escaped"}, {kOntoFileLink, "escaped"}, {kFolderLink, ""}, {"ok.txt", "fine"}});
+}
+
+bool LinkScene::Untouched() const {
+  return FolderListing(elsewhere).empty() && fs::is_symlink(out + NativeSeparator() + "g.txt");
 }
 
 }  // namespace tvx::test

@@ -18,16 +18,12 @@ namespace tvx::test {
 
 // Points the temporary folder of this process (and so of the module loaded
 // into it) at another folder for the object's life.
-class TempFolderRedirect {
- public:
-  explicit TempFolderRedirect(const std::string& folder);
-  ~TempFolderRedirect();
-  TempFolderRedirect(const TempFolderRedirect&) = delete;
-  TempFolderRedirect& operator=(const TempFolderRedirect&) = delete;
-
- private:
-  std::vector<std::string> saved_;
-  std::vector<bool> had_;
+struct TempFolderRedirect : EnvironmentGuard {
+#ifdef _WIN32
+  explicit TempFolderRedirect(const std::string& folder) : EnvironmentGuard({"TMP", "TEMP"}, folder) {}
+#else
+  explicit TempFolderRedirect(const std::string& folder) : EnvironmentGuard({"TMPDIR"}, folder) {}
+#endif
 };
 
 // The names of the files in folder (not recursive), sorted.
@@ -59,6 +55,27 @@ class PluginTest : public ::testing::Test {
   TempDir work_;
   TempDir temp_;
   std::unique_ptr<TempFolderRedirect> redirect_;
+};
+
+// A destination folder with links below it that lead elsewhere: extraction
+// must refuse each of them instead of writing through it.
+struct LinkScene {
+  // Creates root/out with out/sub a link to the folder root/elsewhere and
+  // out/g.txt a link to root/elsewhere/g.txt (which does not exist). ready is
+  // false when links cannot be made here.
+  explicit LinkScene(const std::string& root);
+  // The archive's entries that lead through a link, a plain one beside them.
+  static constexpr const char* kThroughFolderLink = "sub/f.txt";
+  static constexpr const char* kOntoFileLink = "g.txt";
+  static constexpr const char* kFolderLink = "sub/";
+  // The archive: the three entries above and ok.txt ("fine").
+  std::string ArchiveBytesOf() const;
+  // Nothing reached elsewhere and the file link is still a link.
+  bool Untouched() const;
+
+  std::string out;        // without a trailing separator
+  std::string elsewhere;
+  bool ready = false;
 };
 
 }  // namespace tvx::test

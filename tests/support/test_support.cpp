@@ -16,21 +16,14 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <utime.h>
+
+#include <thread>
 #endif
 
 namespace fs = std::filesystem;
 
 namespace tvx::test {
 namespace {
-
-std::string ToNativeSeparators(std::string path) {
-#ifdef _WIN32
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-#endif
-  return path;
-}
 
 // Random enough that parallel test processes never pick the same name; the
 // create below still refuses a directory that already exists.
@@ -58,6 +51,30 @@ void MakeTreeWritable(const fs::path& root) {
   }
 }
 
+std::optional<std::string> Variable(const char* name) {
+#ifdef _WIN32
+  char buffer[32768];
+  const DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) return std::nullopt;
+  return std::string(buffer, length);
+#else
+  const char* value = getenv(name);
+  return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+#endif
+}
+
+void SetVariable(const char* name, const std::optional<std::string>& value) {
+#ifdef _WIN32
+  SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
+#else
+  if (value) {
+    setenv(name, value->c_str(), 1);
+  } else {
+    unsetenv(name);
+  }
+  tzset();
+#endif
+}
 }  // namespace
 
 TempDir::TempDir() {
@@ -73,31 +90,15 @@ TempDir::TempDir() {
   }
 }
 
-TempDir::~TempDir() { Remove(); }
-
-TempDir::TempDir(TempDir&& other) noexcept : path_(std::move(other.path_)) {
-  other.path_.clear();
-}
-
-TempDir& TempDir::operator=(TempDir&& other) noexcept {
-  if (this != &other) {
-    Remove();
-    path_ = std::move(other.path_);
-    other.path_.clear();
-  }
-  return *this;
-}
-
-std::string TempDir::File(const std::string& name) const {
-  return path_ + NativeSeparator() + name;
-}
-
-void TempDir::Remove() {
+TempDir::~TempDir() {
   if (path_.empty()) return;
   MakeTreeWritable(path_);
   std::error_code ec;
   fs::remove_all(path_, ec);
-  path_.clear();
+}
+
+std::string TempDir::File(const std::string& name) const {
+  return path_ + NativeSeparator() + name;
 }
 
 bool WriteFileBytes(const std::string& path, const std::string& bytes) {
@@ -130,21 +131,26 @@ std::string NativeSeparator() {
 #endif
 }
 
+std::string NativePath(std::string path) {
+#ifdef _WIN32
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+#endif
+  return path;
+}
+
 std::string Hex(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string out;
-  out.reserve(bytes.size() * 3);
+  char pair[4];
   for (unsigned char byte : bytes) {
-    if (!out.empty()) out += ' ';
-    out += kDigits[byte >> 4];
-    out += kDigits[byte & 0x0F];
+    std::snprintf(pair, sizeof pair, out.empty() ? "%02x" : " %02x", byte);
+    out += pair;
   }
   return out;
 }
 
-std::string ModulePath() { return ToNativeSeparators(TOLVEX_MODULE_PATH); }
-
-std::string SourceDir() { return ToNativeSeparators(TOLVEX_SOURCE_DIR); }
+std::string ModulePath() { return NativePath(TOLVEX_MODULE_PATH); }
 
 bool RunningUnderWine() {
 #ifdef _WIN32
@@ -152,6 +158,40 @@ bool RunningUnderWine() {
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
 #else
   return false;
+#endif
+}
+
+#ifdef _WIN32
+namespace {
+struct ThreadTask {
+  const std::function<void(int)>* job;
+  int index;
+};
+
+DWORD WINAPI RunThreadTask(LPVOID parameter) {
+  const ThreadTask* task = static_cast<const ThreadTask*>(parameter);
+  (*task->job)(task->index);
+  return 0;
+}
+}  // namespace
+#endif
+
+void OnThreads(int count, const std::function<void(int)>& job) {
+#ifdef _WIN32
+  std::vector<ThreadTask> tasks;
+  for (int i = 1; i < count; ++i) tasks.push_back({&job, i});
+  std::vector<HANDLE> threads;
+  for (ThreadTask& task : tasks) threads.push_back(CreateThread(nullptr, 0, RunThreadTask, &task, 0, nullptr));
+  if (count > 0) job(0);
+  for (HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+#else
+  std::vector<std::thread> threads;
+  for (int i = 1; i < count; ++i) threads.emplace_back(job, i);
+  if (count > 0) job(0);
+  for (std::thread& thread : threads) thread.join();
 #endif
 }
 
@@ -205,23 +245,18 @@ int64_t UtcModifiedTime(const std::string& path) {
   return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
 }
 
-TimeZoneGuard::TimeZoneGuard(const char* zone) {
-  const char* old = getenv("TZ");
-  had_ = old != nullptr;
-  if (had_) saved_ = old;
-  setenv("TZ", zone, 1);
-  tzset();
+#endif
+
+EnvironmentGuard::EnvironmentGuard(std::initializer_list<const char*> names, const std::string& value) {
+  for (const char* name : names) {
+    saved_.emplace_back(name, Variable(name));
+    SetVariable(name, value);
+  }
 }
 
-TimeZoneGuard::~TimeZoneGuard() {
-  if (had_) {
-    setenv("TZ", saved_.c_str(), 1);
-  } else {
-    unsetenv("TZ");
-  }
-  tzset();
+EnvironmentGuard::~EnvironmentGuard() {
+  for (const auto& [name, value] : saved_) SetVariable(name.c_str(), value);
 }
-#endif
 
 std::string ClockText(int year, int month, int day, int hour, int minute, int second) {
   char text[64];

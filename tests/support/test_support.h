@@ -8,7 +8,12 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace tvx::test {
 
@@ -27,14 +32,12 @@ constexpr bool kSanitized = false;
 #endif
 
 // A fresh, uniquely named directory under the system's temp folder, removed
-// with everything in it when the object is destroyed. Move-only.
+// with everything in it when the object is destroyed.
 // If it cannot be created, path() is empty (and the test will fail on first use).
 class TempDir {
  public:
   TempDir();
   ~TempDir();
-  TempDir(TempDir&& other) noexcept;
-  TempDir& operator=(TempDir&& other) noexcept;
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -44,7 +47,6 @@ class TempDir {
   std::string File(const std::string& name) const;
 
  private:
-  void Remove();
   std::string path_;
 };
 
@@ -56,18 +58,23 @@ std::string ReadFileBytes(const std::string& path);
 bool PathExists(const std::string& path);
 // "\\" on Windows, "/" elsewhere.
 std::string NativeSeparator();
+// The path with every '/' turned into the native separator.
+std::string NativePath(std::string path);
 // The bytes as two-digit lowercase hex pairs separated by spaces, e.g. "00 7f ff".
 std::string Hex(const std::string& bytes);
 
 // Full path of the built module (Tolvex.wcx / Tolvex.wcx64) as this test
 // program sees it, with native separators.
 std::string ModulePath();
-// Full path of the source tree's root, with native separators.
-std::string SourceDir();
 // True when this Windows test program runs under Wine rather than Windows.
 // Use it to skip a case that depends on behaviour Wine does not reproduce:
 //   if (tvx::test::RunningUnderWine()) GTEST_SKIP() << "why";
 bool RunningUnderWine();
+
+// Runs job(0) on this thread and job(1) ... job(count - 1) on threads of
+// their own, all at once, and waits for them (the Win32-thread compilers have
+// no std::thread).
+void OnThreads(int count, const std::function<void(int)>& job);
 
 // The local date and time as a time_t, as mktime reads it (daylight saving
 // decided by the system); -1 when it cannot be represented.
@@ -78,20 +85,23 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute, int se
 bool SetUtcModifiedTime(const std::string& path, int64_t utcSeconds);
 int64_t UtcModifiedTime(const std::string& path);
 
-#ifndef _WIN32
-// Sets TZ for the object's life, for the test itself (the module reads the
-// same C library state) and the programs it starts. (Windows programs under
-// Wine take the zone they started in, whatever a parent sets.)
-class TimeZoneGuard {
+// Sets environment variables for the object's life, for this process (and
+// the module loaded into it) and the programs it starts; TZ is read again at
+// once. (Windows programs under Wine take the zone they started in, whatever
+// a parent sets.)
+class EnvironmentGuard {
  public:
-  explicit TimeZoneGuard(const char* zone);
-  ~TimeZoneGuard();
-  TimeZoneGuard(const TimeZoneGuard&) = delete;
-  TimeZoneGuard& operator=(const TimeZoneGuard&) = delete;
+  EnvironmentGuard(std::initializer_list<const char*> names, const std::string& value);
+  ~EnvironmentGuard();
+  EnvironmentGuard(const EnvironmentGuard&) = delete;
+  EnvironmentGuard& operator=(const EnvironmentGuard&) = delete;
 
  private:
-  bool had_ = false;
-  std::string saved_;
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+#ifndef _WIN32
+struct TimeZoneGuard : EnvironmentGuard {
+  explicit TimeZoneGuard(const char* zone) : EnvironmentGuard({"TZ"}, zone) {}
 };
 #endif
 
