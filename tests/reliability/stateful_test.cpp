@@ -200,7 +200,7 @@ const T& Pick(const std::vector<T>& from, std::mt19937& rng) {
 std::string Content(std::mt19937& rng) {
   const unsigned kind = rng() % 20;
   const size_t size = kind < 2 ? 0 : kind < 15 ? rng() % 2000 : kind < 19 ? 2000 + rng() % 30000 : 100000 + rng() % 300000;
-  return rng() % 2 ? NoiseBytes(size, rng()) : TextBytes(size / 40 + 1).substr(0, size);
+  return rng() % 2 ? NoiseBytes(size, rng()) : TextLikeBytes(size);
 }
 
 // Hosts and scripts name things oddly now and then.
