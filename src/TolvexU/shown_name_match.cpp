@@ -1,6 +1,7 @@
 #include "TolvexU/shown_name_match.h"
 
 #include <cstring>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -93,50 +94,65 @@ std::vector<bool> EntriesNamedInList(ArchiveHandle& handle, const char* list) {
   const std::vector<ArchiveEntry>& entries = handle.archive->entries();
   const ListInEntryForm items(list);
   std::vector<std::string> folders;  // each ending in '/'
-  const auto nameAt = [&items](uint32_t offset) { return items.At(offset); };
-  NameTable<decltype(nameAt)> names(items.count(), nameAt);
-  items.ForEach([&](std::string_view item, uint32_t offset) {
-    if (IsFolderItem(item)) {
-      folders.emplace_back(item.substr(0, item.size() - 3));
-    } else {
-      names.Insert(item, offset);
-    }
+  items.ForEach([&](std::string_view item, uint32_t) {
+    if (IsFolderItem(item)) folders.emplace_back(item.substr(0, item.size() - 3));
   });
   const auto folderAt = [&folders](uint32_t id) { return std::string_view(folders[id]); };
   NameTable<decltype(folderAt)> folderSet(folders.size(), folderAt);
   for (uint32_t id = 0; id < folders.size(); ++id) folderSet.Insert(folders[id], id);
-
-  const auto inFolder = [&folderSet](std::string_view name) {
+  const auto inFolder = [&](std::string_view name) {
+    if (folders.empty()) return false;
     for (size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/', slash + 1)) {
       if (folderSet.Contains(name.substr(0, slash + 1))) return true;
     }
     return false;
   };
-  // Hosts list the names in the order they were shown, the archive's: the
-  // name listed after the last one met is compared first, and an entry of
-  // that name needs no lookup.
+
+  // Hosts list the names in the order they were shown, the archive's: each
+  // entry is compared with the name listed after the last one met.
   std::string_view next = items.At(0);
   const auto skipFolders = [&] {
     while (!next.empty() && IsFolderItem(next)) next = next.data() + next.size() + 1;
   };
   skipFolders();
   std::vector<bool> drop(entries.size(), false);
-  std::string shown;
+  bool distinct = true;  // the names ascend, so no two entries share one
   for (size_t i = 0; i < entries.size(); ++i) {
     const std::string& name = entries[i].name;
+    if (distinct && i > 0 && !(entries[i - 1].name < name)) distinct = false;
     if (!next.empty() && name == next) {
       drop[i] = true;
       next = next.data() + next.size() + 1;
       skipFolders();
-      continue;
     }
-    if (names.Contains(name) || (!folders.empty() && inFolder(name))) {
+  }
+  // Each listed name was met, in the order listed, in an archive whose names
+  // all differ: no other entry bears one of them. Otherwise, and for the names
+  // shown otherwise than stored, the listed names are looked up in a table,
+  // made when first needed.
+  const bool allMet = next.empty() && distinct;
+  const auto nameAt = [&items](uint32_t offset) { return items.At(offset); };
+  std::optional<NameTable<decltype(nameAt)>> table;
+  const auto listed = [&](std::string_view name) {
+    if (!table) {
+      table.emplace(items.count(), nameAt);
+      items.ForEach([&](std::string_view item, uint32_t offset) {
+        if (!IsFolderItem(item)) table->Insert(item, offset);
+      });
+    }
+    return table->Contains(name);
+  };
+  std::string shown;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (drop[i]) continue;
+    const std::string& name = entries[i].name;
+    if ((!allMet && listed(name)) || inFolder(name)) {
       drop[i] = true;
       continue;
     }
     // The host names entries as ReadHeader showed them: those shown under
     // another name than stored go too.
-    if (ShownOtherwise(handle, i, shown)) drop[i] = names.Contains(shown) || InAnyFolder(shown, folders);
+    if (ShownOtherwise(handle, i, shown)) drop[i] = listed(shown) || InAnyFolder(shown, folders);
   }
   return drop;
 }
