@@ -20,10 +20,6 @@ std::string Folded(std::string name) {
   return name;
 }
 
-}  // namespace
-
-namespace {
-
 // True when entry i is shown under another name than stored; shown is then
 // that name in entry form.
 bool ShownOtherwise(ArchiveHandle& handle, size_t i, std::string& shown) {
