@@ -20,6 +20,13 @@ namespace tvx::host {
 std::vector<bool> EntriesNamedAsShown(ArchiveHandle& handle, const std::vector<std::string>& names,
                                       const std::vector<std::string>& folders);
 
+// One flag per entry of the handle's archive: set when the host's delete
+// list (NUL-terminated names back to back, ended by an empty one; null for
+// none) names it, by its stored name or by its shown name (ShownEntryForm):
+// an entry of a listed name, or one in a listed folder ("folder<sep>*.*"):
+// the folder's own entry and every entry below it.
+std::vector<bool> EntriesNamedInList(ArchiveHandle& handle, const char* list);
+
 // Where the host's file system takes names that differ only in case for the
 // same name (Windows): each addition's folders take the spelling the archive
 // already shows for them ("DOCS/g" joins "docs/"), as a copied folder joins

@@ -17,6 +17,9 @@ constexpr size_t kDirectoryBlock = 256 * 1024;
 // Entries are read through a window of this size: one read of the file serves
 // many small entries.
 constexpr uint32_t kReadAheadWindow = 256 * 1024;
+// Entries reserved up front at most (some 50 MiB on a 64-bit host): what
+// the header claims beyond that is believed only as it is read.
+constexpr size_t kReservedEntries = size_t{1} << 20;
 
 }  // namespace
 
@@ -66,9 +69,11 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
   // hold is damage, found before anything is allocated for it.
   const uint32_t room = fileSize_ > kHeaderSize ? fileSize_ - kHeaderSize : 0;
   if (static_cast<uint32_t>(entryCount) > room / kRecordFixedSize) return OpenResult::kDamaged;
-  // The list grows with the records actually read, not with the count the
-  // header claims: a damaged or hostile count of millions must not reserve
-  // gigabytes up front (a 32-bit host's address space has no such room).
+  // Beyond a bound the list grows with the records actually read, not with
+  // the count the header claims: a damaged or hostile count of millions must
+  // not reserve gigabytes up front (a 32-bit host's address space has no such
+  // room). Up to it, one allocation instead of a copy at every doubling.
+  entries_.reserve(std::min<size_t>(static_cast<size_t>(entryCount), kReservedEntries));
 
   std::vector<uint8_t> buffer(kDirectoryBlock);
   size_t begin = 0;  // unparsed bytes are buffer[begin, end)
@@ -77,14 +82,15 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
   OpenResult ended = OpenResult::kDamaged;  // why the reading stopped
   uint32_t consumed = kHeaderSize;
   while (static_cast<int32_t>(entries_.size()) < entryCount) {
-    ArchiveEntry entry;
+    // Parsed where it is kept: no entry is moved into the list.
+    ArchiveEntry& entry = entries_.emplace_back();
     size_t pos = begin;
     if (ParseRecord(buffer.data(), end, pos, entry)) {
       consumed += static_cast<uint32_t>(pos - begin);
       begin = pos;
-      entries_.push_back(std::move(entry));
       continue;
     }
+    entries_.pop_back();
     if (atEnd) return ended;  // the directory ends inside a record
     // Keep the partial record and read the next block behind it.
     std::memmove(buffer.data(), buffer.data() + begin, end - begin);
@@ -124,17 +130,27 @@ int Trust(bool beginFits, bool endFits) { return (beginFits ? 1 : 0) + (endFits 
 // Each range is checked against the merged ranges of the more trusted ones:
 // n log n for any directory.
 void Archive::MarkSharedData() {
+  // The usual archive: every range starts at or after the end of the one
+  // before, so none can overlap another and the weighing below is not needed.
+  // Found before anything is gathered for it.
+  uint64_t previousEnd = 0;
+  bool ascending = true;
+  for (const ArchiveEntry& entry : entries_) {
+    if (entry.IsDirectory() || !entry.HasContent() || entry.packedSize <= 0) continue;
+    const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
+    if (begin < previousEnd) {
+      ascending = false;
+      break;
+    }
+    previousEnd = begin + static_cast<uint32_t>(entry.packedSize);
+  }
+  if (ascending) return;
   std::vector<DataRange> ranges;
   for (ArchiveEntry& entry : entries_) {
     if (entry.IsDirectory() || !entry.HasContent() || entry.packedSize <= 0) continue;
     const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
     ranges.push_back(DataRange{&entry, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
   }
-  // The usual archive: every range starts at or after the end of the one
-  // before, so none can overlap another and the weighing below is not needed.
-  bool ascending = true;
-  for (size_t i = 1; i < ranges.size() && ascending; ++i) ascending = ranges[i].begin >= ranges[i - 1].end;
-  if (ascending) return;
   const uint64_t dataEnd = fileSize_ > dataStart_ ? fileSize_ - dataStart_ : 0;
   for (size_t i = 0; i < ranges.size(); ++i) {
     const bool beginFits = ranges[i].begin == (i == 0 ? 0 : ranges[i - 1].end);

@@ -1,5 +1,7 @@
 #include "packU/archive_entry.h"
 
+#include <cstring>
+
 #include "packU/format.h"
 #include "packU/little_endian.h"
 
@@ -9,18 +11,24 @@ uint32_t ArchiveEntry::RecordSize() const {
   return kRecordFixedSize + static_cast<uint32_t>(name.size() & kMaxNameLength);
 }
 
-void AppendRecord(const ArchiveEntry& entry, std::string& out) {
+char* PutRecord(const ArchiveEntry& entry, int32_t packedSize, int32_t dataOffset, char* out) {
   const uint16_t length = static_cast<uint16_t>(entry.name.size() & kMaxNameLength);
-  // Three appends per record, not one per field: a directory of many entries
-  // is built of these.
-  const char head[2] = {static_cast<char>(length & 0xFF), static_cast<char>(length >> 8)};
   const uint32_t numbers[4] = {static_cast<uint32_t>(entry.time), static_cast<uint32_t>(entry.unpackedSize),
-                               static_cast<uint32_t>(entry.packedSize), static_cast<uint32_t>(entry.dataOffset)};
-  char tail[16];
-  for (size_t i = 0; i < 16; ++i) tail[i] = static_cast<char>((numbers[i / 4] >> (8 * (i % 4))) & 0xFF);
-  out.append(head, 2);
-  out.append(entry.name.data(), length);
-  out.append(tail, sizeof tail);
+                               static_cast<uint32_t>(packedSize), static_cast<uint32_t>(dataOffset)};
+  *out++ = static_cast<char>(length & 0xFF);
+  *out++ = static_cast<char>(length >> 8);
+  std::memcpy(out, entry.name.data(), length);
+  out += length;
+  for (uint32_t number : numbers) {
+    for (int shift = 0; shift < 32; shift += 8) *out++ = static_cast<char>((number >> shift) & 0xFF);
+  }
+  return out;
+}
+
+void AppendRecord(const ArchiveEntry& entry, std::string& out) {
+  const size_t at = out.size();
+  out.resize(at + entry.RecordSize());
+  PutRecord(entry, entry.packedSize, entry.dataOffset, &out[at]);
 }
 
 bool ParseRecord(const uint8_t* data, size_t size, size_t& pos, ArchiveEntry& entry) {

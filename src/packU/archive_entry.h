@@ -29,6 +29,11 @@ struct ArchiveEntry {
 // Appends the record's bytes to out: the low 16 bits of the name's length,
 // exactly that many name bytes, then the four numbers.
 void AppendRecord(const ArchiveEntry& entry, std::string& out);
+// The same record, but with its data placed at dataOffset and packedSize
+// long, written at out, which has room for RecordSize() bytes; returns the
+// end of what was written. A kept entry's record is written so, without a
+// copy of the entry.
+char* PutRecord(const ArchiveEntry& entry, int32_t packedSize, int32_t dataOffset, char* out);
 
 // Parses one record at data[pos..size). On success fills entry, advances pos
 // and returns true; false (entry and pos unspecified) when the record runs past

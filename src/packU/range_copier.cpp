@@ -8,15 +8,13 @@
 namespace tvx {
 namespace {
 
-// Both buffers hold this much, however many ranges there are.
+// The source is read this much at a time, however many ranges there are.
 constexpr uint32_t kBlock = kCopyChunk;
 
 }  // namespace
 
 RangeCopier::RangeCopier(ByteStream& source, uint32_t sourceSize, ByteStream& destination)
-    : source_(source), sourceSize_(sourceSize), destination_(destination) {
-  pending_.reserve(kBlock);
-}
+    : source_(source), sourceSize_(sourceSize), destination_(destination) {}
 
 Status RangeCopier::Load(uint32_t start) {
   const uint32_t want = std::min(kBlock, sourceSize_ > start ? sourceSize_ - start : 0u);
@@ -44,24 +42,11 @@ Status RangeCopier::Copy(uint32_t start, uint32_t length) {
     }
     const size_t offset = start - windowStart_;
     const uint32_t n = static_cast<uint32_t>(std::min<size_t>(length, window_.size() - offset));
-    pending_.insert(pending_.end(), window_.begin() + static_cast<std::ptrdiff_t>(offset),
-                    window_.begin() + static_cast<std::ptrdiff_t>(offset + n));
+    if (destination_.TryWrite(window_.data() + offset, n).failed()) return Status::kWriteFailed;
     start += n;
     length -= n;
-    if (pending_.size() >= kBlock) {
-      const Status flushed = Flush();
-      if (flushed != Status::kOk) return flushed;
-    }
   }
   return Status::kOk;
-}
-
-Status RangeCopier::Flush() {
-  if (pending_.empty()) return Status::kOk;
-  const auto size = static_cast<uint32_t>(pending_.size());
-  const Transfer written = destination_.TryWrite(pending_.data(), size);
-  pending_.clear();
-  return written.failed() ? Status::kWriteFailed : Status::kOk;
 }
 
 }  // namespace tvx

@@ -1,6 +1,7 @@
-// Copies many byte ranges of one stream to the end of another through two
-// large buffers, so that thousands of small entries cost a few system calls
-// per megabyte instead of several per entry.
+// Copies many byte ranges of one stream to the end of another, reading the
+// source through one large buffer: with a destination that gathers its
+// writes (WriteBehindStream), thousands of small entries cost a few system
+// calls per megabyte instead of several per entry.
 #ifndef TOLVEX_PACKU_RANGE_COPIER_H
 #define TOLVEX_PACKU_RANGE_COPIER_H
 
@@ -22,9 +23,6 @@ class RangeCopier {
   // early, kReadFailed when reading it fails (a disk error), kWriteFailed when
   // the destination refuses.
   Status Copy(uint32_t start, uint32_t length);
-  // Writes what is still buffered. Call it before anything else writes to
-  // the destination.
-  Status Flush();
 
  private:
   Status Load(uint32_t start);
@@ -34,7 +32,6 @@ class RangeCopier {
   ByteStream& destination_;
   std::vector<uint8_t> window_;  // source bytes [windowStart_, windowStart_ + window_.size())
   uint32_t windowStart_ = 0;
-  std::vector<uint8_t> pending_;  // bytes not yet written to the destination
 };
 
 }  // namespace tvx

@@ -9,6 +9,7 @@
 #include "commonsU/path_text.h"
 #include "packU/format.h"
 #include "packU/little_endian.h"
+#include "packU/name_table.h"
 #include "packU/pack_file.h"
 #include "packU/range_copier.h"
 #include "platform/platform.h"
@@ -22,52 +23,17 @@ namespace {
 // The new archive is written through a buffer of this size (see Rebuild::Run).
 constexpr uint32_t kWriteBuffer = 1u << 20;
 
-// A set of names in one table: a lookup is a hash and a compare or two, and
-// the whole set is one allocation, not one per name.
-class NameTable {
- public:
-  explicit NameTable(size_t count) {
-    size_t size = 16;
-    while (size < 2 * count) size *= 2;
-    slots_.assign(size, kFree);
-    names_.reserve(count);
-  }
-
-  void Insert(std::string_view name) {
-    size_t slot = Slot(name);
-    for (; slots_[slot] != kFree; slot = (slot + 1) & (slots_.size() - 1)) {
-      if (names_[slots_[slot]] == name) return;
-    }
-    slots_[slot] = static_cast<uint32_t>(names_.size());
-    names_.push_back(name);
-  }
-
-  bool Contains(std::string_view name) const {
-    for (size_t slot = Slot(name); slots_[slot] != kFree; slot = (slot + 1) & (slots_.size() - 1)) {
-      if (names_[slots_[slot]] == name) return true;
-    }
-    return false;
-  }
-
-  bool empty() const { return names_.empty(); }
-
- private:
-  static constexpr uint32_t kFree = 0xFFFFFFFFu;
-
-  size_t Slot(std::string_view name) const { return std::hash<std::string_view>()(name) & (slots_.size() - 1); }
-
-  std::vector<uint32_t> slots_;  // indexes into names_, a power of two of them, at most half taken
-  std::vector<std::string_view> names_;
-};
-
 // Names to drop from the old archive, matched in constant time per name.
 class DropSet {
  public:
   explicit DropSet(const RebuildPlan& plan)
-      : exact_(plan.removeNames.size() + plan.additions.size()), folders_(plan.removeFolders.size()) {
-    for (const auto& name : plan.removeNames) exact_.Insert(name);
-    for (const auto& item : plan.additions) exact_.Insert(item.entryName);
-    for (const auto& folder : plan.removeFolders) folders_.Insert(folder);
+      : exact_(plan.removeNames.size() + plan.additions.size(), ExactName{&plan}),
+        folders_(plan.removeFolders.size(), FolderName{&plan}) {
+    uint32_t id = 0;
+    for (const auto& name : plan.removeNames) exact_.Insert(name, id++);
+    for (const auto& item : plan.additions) exact_.Insert(item.entryName, id++);
+    id = 0;
+    for (const auto& folder : plan.removeFolders) folders_.Insert(folder, id++);
   }
 
   bool Drops(const std::string& name) const {
@@ -80,8 +46,21 @@ class DropSet {
   }
 
  private:
-  NameTable exact_;
-  NameTable folders_;
+  // The names to remove, then the additions' names.
+  struct ExactName {
+    const RebuildPlan* plan;
+    std::string_view operator()(uint32_t id) const {
+      const size_t removed = plan->removeNames.size();
+      return id < removed ? std::string_view(plan->removeNames[id]) : plan->additions[id - removed].entryName;
+    }
+  };
+  struct FolderName {
+    const RebuildPlan* plan;
+    std::string_view operator()(uint32_t id) const { return plan->removeFolders[id]; }
+  };
+
+  NameTable<ExactName> exact_;
+  NameTable<FolderName> folders_;
 };
 
 // The time a new entry gets: the file's own, else (a folder, a vanished file)
@@ -95,14 +74,17 @@ int32_t NewEntryTime(platform::System& system, const std::string& sourcePath) {
   return EntryTimeOfWallClock(time);
 }
 
-std::string DirectoryBytes(const std::vector<ArchiveEntry>& entries) {
-  size_t size = 0;
-  for (const auto& entry : entries) size += entry.RecordSize();
-  std::string bytes;
-  bytes.reserve(size);
-  for (const auto& entry : entries) AppendRecord(entry, bytes);
-  return bytes;
-}
+// A kept entry and where its data go in the new archive: its record is
+// written from the old entry, which is not copied.
+struct KeptRecord {
+  const ArchiveEntry* entry;
+  int32_t packedSize;
+  int32_t dataOffset;
+};
+
+// The directory goes out through a buffer of this size (and room for one more
+// record), however many entries there are.
+constexpr size_t kDirectoryPiece = 256 * 1024;
 
 bool WriteAll(ByteStream& output, const std::string& bytes) {
   return !output.TryWrite(bytes.data(), static_cast<uint32_t>(bytes.size())).failed();
@@ -118,16 +100,15 @@ uint32_t KeptDataSize(const ArchiveEntry& entry) {
 // Gives each kept entry its new dataOffset: their bytes follow each other in
 // old directory order. Known before anything is copied, so an archive that
 // only loses entries gets its directory written once.
-Status PlaceKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, std::vector<ArchiveEntry>& out,
-                     uint32_t dataStart) {
+Status PlaceKeptData(Archive& old, std::vector<KeptRecord>& kept, uint32_t dataStart) {
   uint32_t running = 0;
-  for (size_t i = 0; i < kept.size(); ++i) {
-    const ArchiveEntry& entry = *kept[i];
-    out[i].dataOffset = static_cast<int32_t>(running);
+  for (KeptRecord& record : kept) {
+    const ArchiveEntry& entry = *record.entry;
+    record.dataOffset = static_cast<int32_t>(running);
     const uint32_t size = KeptDataSize(entry);
     if (size == 0) {
       // A size that reads negative stays: the entry stays damaged.
-      if (out[i].packedSize > 0) out[i].packedSize = 0;
+      if (record.packedSize > 0) record.packedSize = 0;
       continue;
     }
     if (!old.EntryDataPresent(entry)) return Status::kBadArchive;
@@ -142,10 +123,10 @@ Status PlaceKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept,
 // costs a copy per run, not per entry. A run ends before each progress report,
 // so the host hears of exactly the bytes already copied.
 // Reports the share copied about every copy block, and once at the end.
-Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, ByteStream& output,
+Status CopyKeptData(Archive& old, const std::vector<KeptRecord>& kept, ByteStream& output,
                     WorkProgress* progress) {
   uint64_t total = 0;
-  for (const ArchiveEntry* entry : kept) total += KeptDataSize(*entry);
+  for (const KeptRecord& record : kept) total += KeptDataSize(*record.entry);
   RangeCopier copier(old.stream(), old.fileSize(), output);
   uint32_t runStart = 0;
   uint32_t runLength = 0;
@@ -156,7 +137,8 @@ Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, 
   };
   uint64_t copied = 0;
   uint64_t reportedAt = 0;
-  for (const ArchiveEntry* entry : kept) {
+  for (const KeptRecord& record : kept) {
+    const ArchiveEntry* entry = record.entry;
     const uint32_t start = old.EntryDataPosition(*entry);
     const uint32_t size = KeptDataSize(*entry);
     for (uint32_t done = 0; done < size;) {
@@ -171,16 +153,14 @@ Status CopyKeptData(Archive& old, const std::vector<const ArchiveEntry*>& kept, 
       copied += piece;
       const bool last = copied == total;
       if (progress != nullptr && (last || copied - reportedAt >= kCopyChunk)) {
-        Status status = copyRun();
-        if (status == Status::kOk && last) status = copier.Flush();
+        const Status status = copyRun();
         if (status != Status::kOk) return status;
         reportedAt = copied;
         if (!progress->KeptCopied(*entry, static_cast<int>(copied * 100 / total))) return Status::kCancelled;
       }
     }
   }
-  const Status status = copyRun();
-  return status != Status::kOk ? status : copier.Flush();
+  return copyRun();
 }
 
 class Rebuild {
@@ -191,10 +171,9 @@ class Rebuild {
   Status Run(const std::string& newPath) {
     const Status refused = RefuseOversizedFiles();
     if (refused != Status::kOk) return refused;
-    std::vector<const ArchiveEntry*> kept = KeptEntries();
-    entries_.reserve(kept.size() + plan_.additions.size());
-    for (const ArchiveEntry* entry : kept) entries_.push_back(*entry);
-    for (const NewItem& item : plan_.additions) entries_.push_back(NewEntry(item));
+    kept_ = KeptEntries();
+    added_.reserve(plan_.additions.size());
+    for (const NewItem& item : plan_.additions) added_.push_back(NewEntry(item));
     if (plan_.sourceStamps != nullptr) plan_.sourceStamps->assign(plan_.additions.size(), platform::FileStamp{});
 
     output_ = OpenReadWriteFileStream(system_, newPath);
@@ -208,19 +187,21 @@ class Rebuild {
     // New entries' records are placeholders until their data is written; the
     // kept ones are final already.
     uint64_t directorySize = 0;
-    for (const ArchiveEntry& entry : entries_) directorySize += entry.RecordSize();
+    for (const KeptRecord& record : kept_) directorySize += record.entry->RecordSize();
+    for (const ArchiveEntry& entry : added_) directorySize += entry.RecordSize();
     if (directorySize > kMaxArchiveSize - kHeaderSize) return Status::kTooLarge;
     const auto dataStart = static_cast<uint32_t>(kHeaderSize + directorySize);
     if (plan_.oldArchive != nullptr) {
-      const Status placed = PlaceKeptData(*plan_.oldArchive, kept, entries_, dataStart);
+      const Status placed = PlaceKeptData(*plan_.oldArchive, kept_, dataStart);
       if (placed != Status::kOk) return placed;
     }
-    if (!WriteAll(*out_, Header()) || !WriteAll(*out_, DirectoryBytes(entries_))) return Status::kWriteFailed;
-
-    Status status = Status::kOk;
-    if (plan_.oldArchive != nullptr) status = CopyKeptData(*plan_.oldArchive, kept, *out_, plan_.progress);
+    if (!WriteAll(*out_, Header())) return Status::kWriteFailed;
+    Status status = WriteDirectory();
     if (status != Status::kOk) return status;
-    status = WriteNewData(kept.size(), dataStart);
+
+    if (plan_.oldArchive != nullptr) status = CopyKeptData(*plan_.oldArchive, kept_, *out_, plan_.progress);
+    if (status != Status::kOk) return status;
+    status = WriteNewData(dataStart);
     if (status != Status::kOk) return status;
     return Finish(!plan_.additions.empty());
   }
@@ -234,14 +215,15 @@ class Rebuild {
     return Status::kOk;
   }
 
-  std::vector<const ArchiveEntry*> KeptEntries() const {
-    std::vector<const ArchiveEntry*> kept;
+  std::vector<KeptRecord> KeptEntries() const {
+    std::vector<KeptRecord> kept;
     if (plan_.oldArchive == nullptr) return kept;
     const DropSet drops(plan_);
     const std::vector<ArchiveEntry>& old = plan_.oldArchive->entries();
+    kept.reserve(old.size());
     for (size_t i = 0; i < old.size(); ++i) {
       if (i < plan_.dropOld.size() && plan_.dropOld[i]) continue;
-      if (!drops.Drops(old[i].name)) kept.push_back(&old[i]);
+      if (!drops.Drops(old[i].name)) kept.push_back(KeptRecord{&old[i], old[i].packedSize, old[i].dataOffset});
     }
     return kept;
   }
@@ -257,14 +239,42 @@ class Rebuild {
   std::string Header() const {
     std::string header(kMagicSize, '\0');
     AppendLe32(header, kFormatVersion);
-    AppendLe32(header, static_cast<uint32_t>(entries_.size()));
+    AppendLe32(header, static_cast<uint32_t>(kept_.size() + added_.size()));
     return header;
   }
 
-  Status WriteNewData(size_t first, uint32_t dataStart) {
-    for (size_t i = first; i < entries_.size(); ++i) {
-      ArchiveEntry& entry = entries_[i];
-      const std::string& sourcePath = plan_.additions[i - first].sourcePath;
+  // The kept entries' records, then the new ones'.
+  Status WriteDirectory() {
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kDirectoryPiece + kRecordFixedSize + kMaxNameLength]);
+    if (!buffer) return Status::kNoMemory;
+    if (!WriteRecords(buffer.get())) return Status::kWriteFailed;
+    return Status::kOk;
+  }
+
+  bool WriteRecords(char* buffer) {
+    char* at = buffer;
+    const auto put = [&](const ArchiveEntry& entry, int32_t packedSize, int32_t dataOffset) {
+      if (static_cast<size_t>(at - buffer) >= kDirectoryPiece) {
+        if (out_->TryWrite(buffer, static_cast<uint32_t>(at - buffer)).failed()) return false;
+        at = buffer;
+      }
+      at = PutRecord(entry, packedSize, dataOffset, at);
+      return true;
+    };
+    for (const KeptRecord& record : kept_) {
+      if (!put(*record.entry, record.packedSize, record.dataOffset)) return false;
+    }
+    for (const ArchiveEntry& entry : added_) {
+      if (!put(entry, entry.packedSize, entry.dataOffset)) return false;
+    }
+    const auto rest = static_cast<uint32_t>(at - buffer);
+    return rest == 0 || !out_->TryWrite(buffer, rest).failed();
+  }
+
+  Status WriteNewData(uint32_t dataStart) {
+    for (size_t i = 0; i < added_.size(); ++i) {
+      ArchiveEntry& entry = added_[i];
+      const std::string& sourcePath = plan_.additions[i].sourcePath;
       const Placement at = out_->TryPosition();
       if (at.failed()) return Status::kWriteFailed;
       entry.dataOffset = static_cast<int32_t>(at.position - dataStart);
@@ -273,7 +283,7 @@ class Rebuild {
       if (!entry.IsDirectory()) {
         const Status status = PackFileContent(system_, sourcePath, *out_, kMaxArchiveSize, meter, content);
         if (status != Status::kOk) return status;
-        if (plan_.sourceStamps != nullptr) (*plan_.sourceStamps)[i - first] = content.stamp;
+        if (plan_.sourceStamps != nullptr) (*plan_.sourceStamps)[i] = content.stamp;
         entry.unpackedSize = content.unpackedSize;
         entry.packedSize = content.packedSize;
       }
@@ -294,9 +304,9 @@ class Rebuild {
     const Placement end = out_->TryPosition();
     if (end.failed()) return Status::kWriteFailed;
     if (directoryChanged) {
-      if (out_->TrySetPosition(kHeaderSize).failed() || !WriteAll(*out_, DirectoryBytes(entries_))) {
-        return Status::kWriteFailed;
-      }
+      if (out_->TrySetPosition(kHeaderSize).failed()) return Status::kWriteFailed;
+      const Status status = WriteDirectory();
+      if (status != Status::kOk) return status;
     }
     if (out_->TrySetPosition(0).failed() || !WriteAll(*out_, std::string(kMagic, kMagicSize))) {
       return Status::kWriteFailed;
@@ -310,7 +320,8 @@ class Rebuild {
   platform::System& system_;
   const RebuildPlan& plan_;
   const NewEntryWritten& onNewEntry_;
-  std::vector<ArchiveEntry> entries_;
+  std::vector<KeptRecord> kept_;     // the old archive's entries that stay, in their order
+  std::vector<ArchiveEntry> added_;  // one per plan_.additions, after them
   std::unique_ptr<FileStream> output_;
   std::unique_ptr<WriteBehindStream> out_;  // writes to output_
 };

@@ -405,5 +405,13 @@ TEST_F(PluginDelete, ListedItemsRemoveExactlyTheirEntries) {
   }
 }
 
+// A name listed once takes every entry of that name, also the one after the
+// entry it matched first.
+TEST_F(PluginDelete, AListedNameTakesEveryEntryOfThatName) {
+  const std::string archive = WriteArchive("twice.tvx", {{"a.txt", "1"}, {"b.txt", "2"}, {"a.txt", "3"}});
+  EXPECT_EQ(DeleteWith(module(), archive, {"a.txt"}), 0);
+  EXPECT_EQ(Hex(ReadFileBytes(archive)), Hex(ArchiveBytes({{"b.txt", "2"}})));
+}
+
 }  // namespace
 }  // namespace tvx::test
