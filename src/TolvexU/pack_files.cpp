@@ -7,6 +7,7 @@
 #include "iwcxhead/wcxhead.h"
 #include "packU/entry_name.h"
 #include "packU/format.h"
+#include "packU/pack_file.h"
 #include "platform/platform.h"
 
 namespace tvx::host {
@@ -34,7 +35,14 @@ std::vector<std::string> ExtractedNames(ArchiveHandle* old) {
 struct PackItem {
   NewItem item;
   bool folder = false;
+  platform::ReadAhead readAhead;  // its bytes when they were read as it was looked at
 };
+
+// Small files are read whole when they are looked at, so that each is opened
+// once; the rest of a large selection is looked at by name alone, so memory
+// stays bounded.
+constexpr uint32_t kReadAheadFile = 64 * 1024;
+constexpr uint64_t kReadAheadTotal = 16 * 1024 * 1024;
 
 // The archive itself, named among the files to pack (directly or through
 // another name for it), is left out: it cannot hold itself. Only a file of
@@ -56,11 +64,16 @@ int PackItems(platform::System& system, const PackRequest& request, const std::s
   using Kind = platform::PathFacts::Kind;
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
   const platform::PathFacts archive = system.FactsOfPath(archivePath);
+  uint64_t readAheadLeft = kReadAheadTotal;
   for (std::string name : ParseNameList(request.addList)) {
     PackItem item;
     item.item.sourcePath = JoinPath(request.srcPath, name, platform::kPathSeparator, platform::IsPathSeparator);
     item.folder = EndsInSeparator(name);
-    const platform::PathFacts source = system.FactsOfPath(item.item.sourcePath);
+    const platform::PathFacts source =
+        item.folder || readAheadLeft < kReadAheadFile
+            ? system.FactsOfPath(item.item.sourcePath)
+            : system.LookAtSource(item.item.sourcePath, kReadAheadFile, &item.readAhead);
+    readAheadLeft -= item.readAhead.bytes.size();
     if (item.folder) {
       if (source.kind != Kind::kFolder) return E_EOPEN;
     } else if (source.kind == Kind::kFolder) {
@@ -112,6 +125,10 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   }
   std::vector<platform::FileStamp> stamps;
   plan.sourceStamps = &stamps;
+  ReadAheadSources readAhead;
+  for (PackItem& item : items) {
+    if (item.readAhead.read) readAhead.Add(item.item.sourcePath, std::move(item.readAhead));
+  }
 
   std::vector<std::string> newNames;
   for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);

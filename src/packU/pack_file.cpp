@@ -57,12 +57,29 @@ Status Store(ByteStream& source, uint32_t size, ByteStream& output, uint32_t sta
   return output.SetSize(start + size) ? Status::kOk : Status::kWriteFailed;
 }
 
+thread_local ReadAheadSources* t_readAhead = nullptr;
+
 }  // namespace
+
+ReadAheadSources::ReadAheadSources() : outer_(t_readAhead) { t_readAhead = this; }
+ReadAheadSources::~ReadAheadSources() { t_readAhead = outer_; }
+
+void ReadAheadSources::Add(const std::string& path, platform::ReadAhead&& readAhead) {
+  sources_.push_back(Source{path, std::move(readAhead)});
+}
+
+platform::ReadAhead ReadAheadSources::Take(const std::string& path) {
+  if (next_ >= sources_.size() || sources_[next_].path != path) return platform::ReadAhead();
+  Source taken = std::move(sources_[next_++]);
+  return std::move(taken.readAhead);
+}
 
 Status PackFileContent(platform::System& system, const std::string& sourcePath, ByteStream& output, uint32_t maxEnd,
                       EntryMeter& meter, PackedContent& result) {
   result = PackedContent{};
-  std::unique_ptr<FileStream> source = OpenReadFileStream(system, sourcePath);
+  platform::ReadAhead readAhead = t_readAhead != nullptr ? t_readAhead->Take(sourcePath) : platform::ReadAhead();
+  std::unique_ptr<FileStream> source =
+      readAhead.read ? ReadAheadFileStream(std::move(readAhead)) : OpenReadFileStream(system, sourcePath);
   if (!source->IsOpen()) {
     return system.FileSizeByName(sourcePath) > 0 ? Status::kReadFailed : Status::kOk;
   }
