@@ -127,7 +127,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   plan.sourceStamps = &stamps;
   ReadAheadSources readAhead;
   for (PackItem& item : items) {
-    if (item.readAhead.read) readAhead.Add(item.item.sourcePath, std::move(item.readAhead));
+    if (item.readAhead.read) readAhead.Add(item.item.sourcePath, item.readAhead);
   }
 
   std::vector<std::string> newNames;
@@ -146,7 +146,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   }
   // Entries that could not all be extracted are never written.
   if (NamesClash(newNames, ExtractedNames(old.handle.get()), kCaseBlindNames)) return E_NOT_SUPPORTED;
-  const int result = WriteAndReplace(system, archivePath, std::move(old), plan, needed);
+  const int result = WriteAndReplace(system, archivePath, std::move(old), std::move(plan), needed);
   if (result != E_SUCCESS) return result;
 
   if ((request.flags & PK_PACK_MOVE_FILES) != 0) RemoveMovedFiles(system, items, stamps);

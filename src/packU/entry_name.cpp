@@ -50,24 +50,34 @@ bool UnusableOnWindows(const char* component, size_t length) {
 }
 
 
-// The files and the folders a set of names puts on disk, by EntryMatchKey;
-// a folder also for every name below it.
+// The folders a set of names puts on disk, by EntryMatchKey (each name's
+// folders above it, and a folder name's own), and with files set the files.
 struct NameKinds {
-  explicit NameKinds(bool blind) : caseBlind(blind) {}
-  bool caseBlind;
+  explicit NameKinds(bool withFiles) : keepsFiles(withFiles) {}
+  bool keepsFiles;
   std::unordered_set<std::string> files;
   std::unordered_set<std::string> folders;  // without the trailing '/'
+  std::string lastFolder;  // the folder that held the key before, whose folders are all in already
 
-  void Add(const std::string& name) {
-    const std::string key = EntryMatchKey(name, caseBlind);
+  void Add(const std::string& key) {
     const bool folder = !key.empty() && key.back() == '/';
     const size_t end = folder ? key.size() - 1 : key.size();
-    for (size_t slash = key.find('/'); slash < end; slash = key.find('/', slash + 1)) {
-      folders.insert(key.substr(0, slash));
+    // Names come mostly folder by folder: the folders of the one before need
+    // no second look.
+    size_t from = 0;
+    if (!lastFolder.empty() && key.size() > lastFolder.size() && key[lastFolder.size()] == '/' &&
+        key.compare(0, lastFolder.size(), lastFolder) == 0) {
+      from = lastFolder.size() + 1;
     }
+    size_t lastSlash = std::string::npos;
+    for (size_t slash = key.find('/', from); slash < end; slash = key.find('/', slash + 1)) {
+      folders.insert(key.substr(0, slash));
+      lastSlash = slash;
+    }
+    if (lastSlash != std::string::npos) lastFolder.assign(key, 0, lastSlash);
     if (folder) {
       folders.insert(key.substr(0, end));
-    } else {
+    } else if (keepsFiles) {
       files.insert(key);
     }
   }
@@ -127,16 +137,20 @@ std::string EntryMatchKey(const std::string& name, bool caseBlind) {
 
 bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames,
                 bool caseBlind) {
+  // Every new key once; those without a trailing '/' are the new files.
   std::unordered_set<std::string> seen;
-  NameKinds added(caseBlind);
+  seen.reserve(newNames.size());
+  NameKinds added(false);
   for (const std::string& name : newNames) {
-    if (!seen.insert(EntryMatchKey(name, caseBlind)).second) return true;
-    added.Add(name);
+    std::string key = EntryMatchKey(name, caseBlind);
+    added.Add(key);
+    if (!seen.insert(std::move(key)).second) return true;
   }
-  NameKinds old(caseBlind);
-  for (const std::string& name : oldNames) old.Add(name);
-  for (const std::string& file : added.files) {
-    if (added.folders.count(file) != 0 || old.folders.count(file) != 0) return true;
+  NameKinds old(true);
+  for (const std::string& name : oldNames) old.Add(EntryMatchKey(name, caseBlind));
+  for (const std::string& key : seen) {
+    if (!key.empty() && key.back() == '/') continue;
+    if (added.folders.count(key) != 0 || old.folders.count(key) != 0) return true;
   }
   for (const std::string& folder : added.folders) {
     if (old.files.count(folder) != 0) return true;

@@ -64,14 +64,16 @@ thread_local ReadAheadSources* t_readAhead = nullptr;
 ReadAheadSources::ReadAheadSources() : outer_(t_readAhead) { t_readAhead = this; }
 ReadAheadSources::~ReadAheadSources() { t_readAhead = outer_; }
 
-void ReadAheadSources::Add(const std::string& path, platform::ReadAhead&& readAhead) {
-  sources_.push_back(Source{path, std::move(readAhead)});
+void ReadAheadSources::Add(const std::string& path, platform::ReadAhead& readAhead) {
+  sources_.push_back(Source{&path, &readAhead});
 }
 
 platform::ReadAhead ReadAheadSources::Take(const std::string& path) {
-  if (next_ >= sources_.size() || sources_[next_].path != path) return platform::ReadAhead();
-  Source taken = std::move(sources_[next_++]);
-  return std::move(taken.readAhead);
+  if (next_ >= sources_.size() || *sources_[next_].path != path) return platform::ReadAhead();
+  platform::ReadAhead& source = *sources_[next_++].readAhead;
+  platform::ReadAhead taken = std::move(source);
+  source = platform::ReadAhead();
+  return taken;
 }
 
 Status PackFileContent(platform::System& system, const std::string& sourcePath, ByteStream& output, uint32_t maxEnd,

@@ -31,14 +31,15 @@ class ReadAheadSources {
   ReadAheadSources(const ReadAheadSources&) = delete;
   ReadAheadSources& operator=(const ReadAheadSources&) = delete;
 
-  void Add(const std::string& path, platform::ReadAhead&& readAhead);
+  // Both are borrowed and must outlive this; readAhead is emptied when taken.
+  void Add(const std::string& path, platform::ReadAhead& readAhead);
   // The next source read ahead, when it is path's (read false otherwise).
   platform::ReadAhead Take(const std::string& path);
 
  private:
   struct Source {
-    std::string path;
-    platform::ReadAhead readAhead;
+    const std::string* path;
+    platform::ReadAhead* readAhead;
   };
   std::vector<Source> sources_;
   size_t next_ = 0;
