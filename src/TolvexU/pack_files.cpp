@@ -65,7 +65,10 @@ int PackItems(platform::System& system, const PackRequest& request, const std::s
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
   const platform::PathFacts archive = system.FactsOfPath(archivePath);
   uint64_t readAheadLeft = kReadAheadTotal;
-  for (std::string name : ParseNameList(request.addList)) {
+  std::vector<std::string> names = ParseNameList(request.addList);
+  // Sized once: moving 100,000 items as the vector grows costs more than looking at them.
+  items.reserve(names.size());
+  for (std::string& name : names) {
     PackItem item;
     item.item.sourcePath = JoinPath(request.srcPath, name, platform::kPathSeparator, platform::IsPathSeparator);
     item.folder = EndsInSeparator(name);
@@ -112,6 +115,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   const int listed = PackItems(system, request, archivePath, items);
   if (listed != E_SUCCESS) return listed;
   RebuildPlan plan;
+  plan.additions.reserve(items.size());
   uint64_t needed = 0;
   for (const PackItem& item : items) {
     // A name the host could not be shown whole could not be told from its
@@ -131,6 +135,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   }
 
   std::vector<std::string> newNames;
+  newNames.reserve(plan.additions.size());
   for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);
 
   OldArchive old;

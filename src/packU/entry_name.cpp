@@ -110,15 +110,19 @@ bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
 
 bool NormalEntryName(const std::string& name, std::string& normal) {
   normal.clear();
+  normal.reserve(name.size());
   size_t start = 0;
   while (start < name.size()) {
     size_t end = name.find('/', start);
     if (end == std::string::npos) end = name.size();
-    const std::string component = name.substr(start, end - start);
-    if (component == "..") return false;
-    if (!component.empty() && component != ".") {
+    // Each component is looked at where it lies: a copy of each would cost
+    // more than the rest of the work on a name.
+    const char* component = name.data() + start;
+    const size_t length = end - start;
+    if (length == 2 && component[0] == '.' && component[1] == '.') return false;
+    if (length > 0 && !(length == 1 && component[0] == '.')) {
       if (!normal.empty()) normal.push_back('/');
-      normal += component;
+      normal.append(component, length);
     }
     start = end + 1;
   }
