@@ -20,8 +20,12 @@ bool EndsInSeparator(const std::string& s) { return !s.empty() && IsListSeparato
 // its file name part, in normal form. False for a ".." component.
 bool EntryNameOf(const PackRequest& request, const std::string& item, std::string& entryName) {
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
-  const std::string below = savePaths ? item : FileNamePart(item, IsListSeparator);
-  return NormalEntryName(ListItemToEntryName(request.subPath + kSeparator + below), entryName);
+  std::string listed;
+  listed.reserve(request.subPath.size() + 1 + item.size());
+  listed += request.subPath;
+  listed += kSeparator;
+  listed += savePaths ? item : FileNamePart(item, IsListSeparator);
+  return NormalEntryName(ListItemToEntryName(listed), entryName);
 }
 
 // The names the old archive's entries are extracted under.

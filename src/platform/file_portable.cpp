@@ -4,10 +4,6 @@
 // is whole, and remembers why the last call failed. Opening, closing, each
 // single transfer and the questions a seek asks are the system's (posix.cpp,
 // win32.cpp).
-#include <cstring>
-#include <string>
-#include <utility>
-
 #include "platform/native.h"
 
 namespace tvx::platform {
@@ -112,52 +108,6 @@ std::unique_ptr<SystemFile> NativeSystem::OpenFile(const std::string& path, File
   }
   return std::make_unique<NativeFile>(std::move(file));
 }
-
-namespace {
-
-class BytesFile final : public SystemFile {
- public:
-  explicit BytesFile(std::string bytes) : bytes_(std::move(bytes)) {}
-  IoError LastError() const override { return lastError_; }
-  uint32_t Read(void* buffer, uint32_t count) override {
-    const size_t left = bytes_.size() - position_;
-    const uint32_t got = left < count ? static_cast<uint32_t>(left) : count;
-    if (got > 0) std::memcpy(buffer, bytes_.data() + position_, got);
-    position_ += got;
-    lastError_ = got < count ? IoError{IoErrorKind::kEnd, 0} : IoError();
-    return got;
-  }
-  uint32_t Write(const void*, uint32_t) override { return Refuse(0); }
-  uint32_t Seek(int32_t offset, SeekOrigin origin) override {
-    int64_t target = offset;
-    if (origin == kFromCurrent) target += static_cast<int64_t>(position_);
-    if (origin == kFromEnd) target += static_cast<int64_t>(bytes_.size());
-    if ((origin != kFromBegin && origin != kFromCurrent && origin != kFromEnd) || target < 0 ||
-        target > kLastValidPosition) {
-      return Refuse(kAllBits);
-    }
-    lastError_ = IoError();
-    position_ = static_cast<size_t>(target) < bytes_.size() ? static_cast<size_t>(target) : bytes_.size();
-    return static_cast<uint32_t>(target);
-  }
-  uint32_t Size() override { return static_cast<uint32_t>(bytes_.size()); }
-  bool SetEndHere() override { return Refuse(false); }
-  bool Flush() override { return Refuse(false); }
-
- private:
-  template <typename T>
-  T Refuse(T answer) {
-    lastError_ = IoError{IoErrorKind::kAccess, 0};
-    return answer;
-  }
-  std::string bytes_;
-  size_t position_ = 0;
-  IoError lastError_;
-};
-
-}  // namespace
-
-std::unique_ptr<SystemFile> FileOfBytes(std::string bytes) { return std::make_unique<BytesFile>(std::move(bytes)); }
 
 System& OsSystem() {
   static NativeSystem system;

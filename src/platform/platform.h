@@ -98,11 +98,6 @@ struct ReadAhead {
   File::Facts facts;  // as OpenFile gives them for the opened file
 };
 
-class SystemFile;
-// A file that serves bytes held in memory as a read-only file would: Write,
-// SetEndHere and Flush fail.
-std::unique_ptr<SystemFile> FileOfBytes(std::string bytes);
-
 // How MoveReplacing ended: kOtherVolume when the two names lie on different
 // volumes (EXDEV, ERROR_NOT_SAME_DEVICE) and a copy must do.
 enum class MoveOutcome { kMoved, kOtherVolume, kFailed };

@@ -97,12 +97,6 @@ std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const s
   return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kReadOnly, facts));
 }
 
-std::unique_ptr<FileStream> ReadAheadFileStream(platform::ReadAhead&& readAhead) {
-  return std::unique_ptr<FileStream>(new FileStream(platform::FileOfBytes(std::move(readAhead.bytes)),
-                                                    platform::IoError(), FileStream::Kind::kReadOnly,
-                                                    readAhead.facts));
-}
-
 std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path) {
   platform::IoError error;
   std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kCreateWrite, nullptr, &error);

@@ -45,7 +45,6 @@ class FileStream : public ByteStream {
 
  private:
   friend std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path);
-  friend std::unique_ptr<FileStream> ReadAheadFileStream(platform::ReadAhead&& readAhead);
   friend std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path);
   friend std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path);
   friend std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);
@@ -74,9 +73,6 @@ class FileStream : public ByteStream {
 
 // An existing file, for reading; others may read it meanwhile.
 std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path);
-// A file read ahead whole (System::LookAtSource), as OpenReadFileStream would
-// have given it then.
-std::unique_ptr<FileStream> ReadAheadFileStream(platform::ReadAhead&& readAhead);
 // The file created anew, or emptied when it exists, for writing.
 std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path);
 // A file that did not exist, created for writing; not open when anything
