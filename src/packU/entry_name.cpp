@@ -50,6 +50,9 @@ bool UnusableOnWindows(const char* component, size_t length) {
 }
 
 
+// A key of a folder entry: it ends in '/'.
+bool IsFolderKey(const std::string& key) { return !key.empty() && key.back() == '/'; }
+
 // The folders a set of names puts on disk, by EntryMatchKey (each name's
 // folders above it, and a folder name's own), and with files set the files.
 struct NameKinds {
@@ -60,7 +63,7 @@ struct NameKinds {
   std::string lastFolder;  // the folder that held the key before, whose folders are all in already
 
   void Add(const std::string& key) {
-    const bool folder = !key.empty() && key.back() == '/';
+    const bool folder = IsFolderKey(key);
     const size_t end = folder ? key.size() - 1 : key.size();
     // Names come mostly folder by folder: the folders of the one before need
     // no second look.
@@ -82,6 +85,22 @@ struct NameKinds {
     }
   }
 };
+
+// Whether a file among keys (those that are no folder keys) is one of folders;
+// from whichever side is smaller, since a pack's new files far outnumber its
+// folders. A folder string of folder shape can never be a file's key.
+bool AnyFileAmong(const std::unordered_set<std::string>& keys, const std::unordered_set<std::string>& folders) {
+  if (folders.size() < keys.size()) {
+    for (const std::string& folder : folders) {
+      if (!IsFolderKey(folder) && keys.count(folder) != 0) return true;
+    }
+    return false;
+  }
+  for (const std::string& key : keys) {
+    if (!IsFolderKey(key) && folders.count(key) != 0) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -152,10 +171,7 @@ bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std:
   }
   NameKinds old(true);
   for (const std::string& name : oldNames) old.Add(EntryMatchKey(name, caseBlind));
-  for (const std::string& key : seen) {
-    if (!key.empty() && key.back() == '/') continue;
-    if (added.folders.count(key) != 0 || old.folders.count(key) != 0) return true;
-  }
+  if (AnyFileAmong(seen, added.folders) || AnyFileAmong(seen, old.folders)) return true;
   for (const std::string& folder : added.folders) {
     if (old.files.count(folder) != 0) return true;
   }
