@@ -7,6 +7,7 @@
 #include "iwcxhead/wcxhead.h"
 #include "packU/entry_name.h"
 #include "packU/format.h"
+#include "packU/pack_file.h"
 #include "platform/platform.h"
 
 namespace tvx::host {
@@ -19,8 +20,12 @@ bool EndsInSeparator(const std::string& s) { return !s.empty() && IsListSeparato
 // its file name part, in normal form. False for a ".." component.
 bool EntryNameOf(const PackRequest& request, const std::string& item, std::string& entryName) {
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
-  const std::string below = savePaths ? item : FileNamePart(item, IsListSeparator);
-  return NormalEntryName(ListItemToEntryName(request.subPath + kSeparator + below), entryName);
+  std::string listed;
+  listed.reserve(request.subPath.size() + 1 + item.size());
+  listed += request.subPath;
+  listed += kSeparator;
+  listed += savePaths ? item : FileNamePart(item, IsListSeparator);
+  return NormalEntryName(ListItemToEntryName(listed), entryName);
 }
 
 // The names the old archive's entries are extracted under.
@@ -34,7 +39,14 @@ std::vector<std::string> ExtractedNames(ArchiveHandle* old) {
 struct PackItem {
   NewItem item;
   bool folder = false;
+  platform::ReadAhead readAhead;  // its bytes when they were read as it was looked at
 };
+
+// Small files are read whole when they are looked at, so that each is opened
+// once; the rest of a large selection is looked at by name alone, so memory
+// stays bounded.
+constexpr uint32_t kReadAheadFile = 64 * 1024;
+constexpr uint64_t kReadAheadTotal = 16 * 1024 * 1024;
 
 // The archive itself, named among the files to pack (directly or through
 // another name for it), is left out: it cannot hold itself. Only a file of
@@ -56,11 +68,19 @@ int PackItems(platform::System& system, const PackRequest& request, const std::s
   using Kind = platform::PathFacts::Kind;
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
   const platform::PathFacts archive = system.FactsOfPath(archivePath);
-  for (std::string name : ParseNameList(request.addList)) {
+  uint64_t readAheadLeft = kReadAheadTotal;
+  std::vector<std::string> names = ParseNameList(request.addList);
+  // Sized once: moving 100,000 items as the vector grows costs more than looking at them.
+  items.reserve(names.size());
+  for (std::string& name : names) {
     PackItem item;
     item.item.sourcePath = JoinPath(request.srcPath, name, platform::kPathSeparator, platform::IsPathSeparator);
     item.folder = EndsInSeparator(name);
-    const platform::PathFacts source = system.FactsOfPath(item.item.sourcePath);
+    const platform::PathFacts source =
+        item.folder || readAheadLeft < kReadAheadFile
+            ? system.FactsOfPath(item.item.sourcePath)
+            : system.LookAtSource(item.item.sourcePath, kReadAheadFile, &item.readAhead);
+    readAheadLeft -= item.readAhead.bytes.size();
     if (item.folder) {
       if (source.kind != Kind::kFolder) return E_EOPEN;
     } else if (source.kind == Kind::kFolder) {
@@ -99,6 +119,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   const int listed = PackItems(system, request, archivePath, items);
   if (listed != E_SUCCESS) return listed;
   RebuildPlan plan;
+  plan.additions.reserve(items.size());
   uint64_t needed = 0;
   for (const PackItem& item : items) {
     // A name the host could not be shown whole could not be told from its
@@ -112,8 +133,13 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   }
   std::vector<platform::FileStamp> stamps;
   plan.sourceStamps = &stamps;
+  ReadAheadSources readAhead;
+  for (PackItem& item : items) {
+    if (item.readAhead.read) readAhead.Add(item.item.sourcePath, item.readAhead);
+  }
 
   std::vector<std::string> newNames;
+  newNames.reserve(plan.additions.size());
   for (const NewItem& addition : plan.additions) newNames.push_back(addition.entryName);
 
   OldArchive old;
@@ -129,7 +155,7 @@ int PackFilesWith(platform::System& system, const PackRequest& request) {
   }
   // Entries that could not all be extracted are never written.
   if (NamesClash(newNames, ExtractedNames(old.handle.get()), kCaseBlindNames)) return E_NOT_SUPPORTED;
-  const int result = WriteAndReplace(system, archivePath, std::move(old), plan, needed);
+  const int result = WriteAndReplace(system, archivePath, std::move(old), std::move(plan), needed);
   if (result != E_SUCCESS) return result;
 
   if ((request.flags & PK_PACK_MOVE_FILES) != 0) RemoveMovedFiles(system, items, stamps);

@@ -16,10 +16,14 @@ std::string FileNamePart(const std::string& path, bool (*isSeparator)(char)) {
 
 std::string JoinPath(const std::string& folder, const std::string& name, char separator,
                      bool (*isSeparator)(char)) {
-  if (folder.empty() || name.empty() || isSeparator(folder.back()) || isSeparator(name.front())) {
-    return folder + name;
-  }
-  return folder + separator + name;
+  // Built in place: a pack joins one path per file.
+  const bool between = !(folder.empty() || name.empty() || isSeparator(folder.back()) || isSeparator(name.front()));
+  std::string joined;
+  joined.reserve(folder.size() + (between ? 1 : 0) + name.size());
+  joined += folder;
+  if (between) joined += separator;
+  joined += name;
+  return joined;
 }
 
 std::string WithoutTrailingSeparators(std::string path, bool (*isSeparator)(char)) {

@@ -51,24 +51,37 @@ bool UnusableOnWindows(const char* component, size_t length) {
 }
 
 
-// The files and the folders a set of names puts on disk, by EntryMatchKey;
-// a folder also for every name below it.
+// A key of a folder entry: it ends in '/'.
+bool IsFolderKey(const std::string& key) { return !key.empty() && key.back() == '/'; }
+
+// The folders a set of names puts on disk, by EntryMatchKey (each name's
+// folders above it, and a folder name's own), and with files set the files.
 struct NameKinds {
-  explicit NameKinds(bool blind) : caseBlind(blind) {}
-  bool caseBlind;
+  explicit NameKinds(bool withFiles) : keepsFiles(withFiles) {}
+  bool keepsFiles;
   std::unordered_set<std::string> files;
   std::unordered_set<std::string> folders;  // without the trailing '/'
+  std::string lastFolder;  // the folder that held the key before, whose folders are all in already
 
-  void Add(const std::string& name) {
-    const std::string key = EntryMatchKey(name, caseBlind);
-    const bool folder = !key.empty() && key.back() == '/';
+  void Add(const std::string& key) {
+    const bool folder = IsFolderKey(key);
     const size_t end = folder ? key.size() - 1 : key.size();
-    for (size_t slash = key.find('/'); slash < end; slash = key.find('/', slash + 1)) {
-      folders.insert(key.substr(0, slash));
+    // Names come mostly folder by folder: the folders of the one before need
+    // no second look.
+    size_t from = 0;
+    if (!lastFolder.empty() && key.size() > lastFolder.size() && key[lastFolder.size()] == '/' &&
+        key.compare(0, lastFolder.size(), lastFolder) == 0) {
+      from = lastFolder.size() + 1;
     }
+    size_t lastSlash = std::string::npos;
+    for (size_t slash = key.find('/', from); slash < end; slash = key.find('/', slash + 1)) {
+      folders.insert(key.substr(0, slash));
+      lastSlash = slash;
+    }
+    if (lastSlash != std::string::npos) lastFolder.assign(key, 0, lastSlash);
     if (folder) {
       folders.insert(key.substr(0, end));
-    } else {
+    } else if (keepsFiles) {
       files.insert(key);
     }
   }
@@ -97,6 +110,22 @@ bool HasNulOrSlash(const char* text) {
   std::memcpy(&word, text, 8);
   const uint64_t slashes = word ^ (kOnes * '/');
   return ((((word - kOnes) & ~word) | ((slashes - kOnes) & ~slashes)) & kHighs) != 0;
+}
+
+// Whether a file among keys (those that are no folder keys) is one of folders;
+// from whichever side is smaller, since a pack's new files far outnumber its
+// folders. A folder string of folder shape can never be a file's key.
+bool AnyFileAmong(const std::unordered_set<std::string>& keys, const std::unordered_set<std::string>& folders) {
+  if (folders.size() < keys.size()) {
+    for (const std::string& folder : folders) {
+      if (!IsFolderKey(folder) && keys.count(folder) != 0) return true;
+    }
+    return false;
+  }
+  for (const std::string& key : keys) {
+    if (!IsFolderKey(key) && folders.count(key) != 0) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -131,15 +160,19 @@ bool AlreadySafe(const std::string& name, const NameSafetyRules& rules) {
 
 bool NormalEntryName(const std::string& name, std::string& normal) {
   normal.clear();
+  normal.reserve(name.size());
   size_t start = 0;
   while (start < name.size()) {
     size_t end = name.find('/', start);
     if (end == std::string::npos) end = name.size();
-    const std::string component = name.substr(start, end - start);
-    if (component == "..") return false;
-    if (!component.empty() && component != ".") {
+    // Each component is looked at where it lies: a copy of each would cost
+    // more than the rest of the work on a name.
+    const char* component = name.data() + start;
+    const size_t length = end - start;
+    if (length == 2 && component[0] == '.' && component[1] == '.') return false;
+    if (length > 0 && !(length == 1 && component[0] == '.')) {
       if (!normal.empty()) normal.push_back('/');
-      normal += component;
+      normal.append(component, length);
     }
     start = end + 1;
   }
@@ -158,17 +191,18 @@ std::string EntryMatchKey(const std::string& name, bool caseBlind) {
 
 bool NamesClash(const std::vector<std::string>& newNames, const std::vector<std::string>& oldNames,
                 bool caseBlind) {
+  // Every new key once; those without a trailing '/' are the new files.
   std::unordered_set<std::string> seen;
-  NameKinds added(caseBlind);
+  seen.reserve(newNames.size());
+  NameKinds added(false);
   for (const std::string& name : newNames) {
-    if (!seen.insert(EntryMatchKey(name, caseBlind)).second) return true;
-    added.Add(name);
+    std::string key = EntryMatchKey(name, caseBlind);
+    added.Add(key);
+    if (!seen.insert(std::move(key)).second) return true;
   }
-  NameKinds old(caseBlind);
-  for (const std::string& name : oldNames) old.Add(name);
-  for (const std::string& file : added.files) {
-    if (added.folders.count(file) != 0 || old.folders.count(file) != 0) return true;
-  }
+  NameKinds old(true);
+  for (const std::string& name : oldNames) old.Add(EntryMatchKey(name, caseBlind));
+  if (AnyFileAmong(seen, added.folders) || AnyFileAmong(seen, old.folders)) return true;
   for (const std::string& folder : added.folders) {
     if (old.files.count(folder) != 0) return true;
   }

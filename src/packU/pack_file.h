@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "packU/status.h"
 #include "packU/work_progress.h"
@@ -17,6 +18,32 @@ struct PackedContent {
   int32_t packedSize = 0;    // bytes written to the archive
   int64_t wallClock = platform::kNoWallClock;  // the opened file's last write (FileWallClockTime)
   platform::FileStamp stamp;       // the opened file's size and last write; size -1 when not opened
+};
+
+// Sources read ahead while they were looked at (System::LookAtSource), in the
+// order they are packed. While one lives, PackFileContent on its thread takes
+// the next of them when it packs that file, instead of opening it again; any
+// other file it opens as always. One per pack, on the stack of its thread.
+class ReadAheadSources {
+ public:
+  ReadAheadSources();
+  ~ReadAheadSources();
+  ReadAheadSources(const ReadAheadSources&) = delete;
+  ReadAheadSources& operator=(const ReadAheadSources&) = delete;
+
+  // Both are borrowed and must outlive this; readAhead is emptied when taken.
+  void Add(const std::string& path, platform::ReadAhead& readAhead);
+  // The next source read ahead, when it is path's (read false otherwise).
+  platform::ReadAhead Take(const std::string& path);
+
+ private:
+  struct Source {
+    const std::string* path;
+    platform::ReadAhead* readAhead;
+  };
+  std::vector<Source> sources_;
+  size_t next_ = 0;
+  ReadAheadSources* outer_;  // the one this thread used before
 };
 
 // Writes the file at sourcePath (opened through system) to output at its current position: deflated at

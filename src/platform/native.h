@@ -104,6 +104,9 @@ class NativeSystem final : public System {
   int64_t FileSize64(const std::string& path) override;
   FileStamp FileStampOf(const std::string& path) override;
   PathFacts FactsOfPath(const std::string& path) override;
+#ifndef _WIN32
+  PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) override;
+#endif
   int64_t FileWallClockTime(const std::string& path) override;
   int64_t ModifiedWallClockTime(const std::string& path) override;
   int64_t CurrentWallClockTime() override;

@@ -96,6 +96,14 @@ struct PathFacts {
   int64_t size = -1;  // a regular file's full size; -1 otherwise
 };
 
+// A source file read whole when it was looked at (System::LookAtSource), so
+// that packing it needs no second opening.
+struct ReadAhead {
+  bool read = false;  // false: nothing was read; the file is opened again when packed
+  std::string bytes;  // its content as it was read
+  File::Facts facts;  // as OpenFile gives them for the opened file
+};
+
 // How MoveReplacing ended: kOtherVolume when the two names lie on different
 // volumes (EXDEV, ERROR_NOT_SAME_DEVICE) and a copy must do.
 enum class MoveOutcome { kMoved, kOtherVolume, kFailed };
@@ -217,6 +225,18 @@ class System {
   virtual FileStamp FileStampOf(const std::string& path) = 0;
   // POSIX one stat; Windows one GetFileAttributesExA.
   virtual PathFacts FactsOfPath(const std::string& path) = 0;
+  // FactsOfPath of a file about to be packed, in the one look its opening
+  // takes where the system allows (POSIX: opened without waiting, as OpenFile
+  // opens for reading, and asked through the opened file): a regular file of
+  // at most maxBytes is then read whole into *readAhead. What cannot be opened
+  // so (a folder, a FIFO, a device, a missing or unreadable name) is answered
+  // by FactsOfPath, as is everything on a system without that look (this
+  // default).
+  virtual PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) {
+    (void)maxBytes;
+    (void)readAhead;
+    return FactsOfPath(path);
+  }
   // Last-write time on the local wall clock, in whole seconds counted as if
   // the local calendar time were UTC (as entry times are), whatever the year;
   // the time-zone and daylight-saving rules are those in force on that date.

@@ -86,7 +86,9 @@ int64_t StampTimeOf(const struct stat& st) {
 // --- File ---------------------------------------------------------------------
 
 NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
-  int flags = O_CLOEXEC;
+  // O_NOCTTY: a terminal named where a file was expected never becomes the
+  // host's controlling terminal by being opened (it is refused below).
+  int flags = O_CLOEXEC | O_NOCTTY;
   switch (mode) {
     case Mode::kRead:
       flags |= O_RDONLY;
@@ -452,6 +454,26 @@ PathFacts NativeSystem::FactsOfPath(const std::string& path) {
     facts.size = static_cast<int64_t>(st.st_size);  // as FileSize64 gives it
   }
   return facts;
+}
+
+// One opening instead of a stat by name and then the opening: the open
+// cannot wait (O_NONBLOCK) and its fstat refuses what is not a regular file,
+// so the name needs a look of its own only when that refusal has to be told
+// apart (a folder from a FIFO, say) or the open failed.
+PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) {
+  File::Facts facts;
+  NativeFile file = NativeFile::Open(path, File::Mode::kRead, &facts);
+  if (!file.IsOpen() || facts.size < 0) return FactsOfPath(path);
+  const PathFacts looked{PathFacts::Kind::kRegularFile, facts.size};
+  if (readAhead == nullptr || facts.size > static_cast<int64_t>(maxBytes)) return looked;
+  std::string bytes(static_cast<size_t>(facts.size), '\0');
+  // A short read is left to the packing, which opens the file again and
+  // meets it as it is then.
+  if (!bytes.empty() && file.Read(&bytes[0], static_cast<uint32_t>(bytes.size())) != bytes.size()) return looked;
+  readAhead->read = true;
+  readAhead->bytes = std::move(bytes);
+  readAhead->facts = facts;
+  return looked;
 }
 
 bool NativeSystem::SameFile(const std::string& a, const std::string& b) {
