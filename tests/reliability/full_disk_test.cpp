@@ -17,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "TolvexU/fake_drives.h"
 #include "TolvexU/result_codes.h"
 #include "packU/archive.h"
 #include "packU/extract.h"
@@ -31,46 +30,9 @@ namespace fs = std::filesystem;
 using Change = SceneChange;
 constexpr Change kAllChanges[] = {Change::kPack, Change::kPackAndMove, Change::kCreate, Change::kDelete};
 
-// Where the new archive is written before it replaces the old one: where the
-// system says (a temporary file on the archive's drive, renamed); old___
-// beside the archive, renamed; a temporary file on another drive when there
-// is no room beside (then copied over the archive) or when the archive's drive
-// is removable (then copied beside and renamed).
-enum class Drives { kSystem, kSideFile, kNoRoomBeside, kRemovable };
-const char* const kDrivesNames[] = {"", "side file", "temporary file on another drive",
-                                    "temporary file on another drive, copied beside the archive"};
-
 // The shared scene; tmp/ is the process's temporary folder while a change runs.
 class FullDisk : public SceneSweep {
  protected:
-  // The faulty system, or on other drives FakeDrives over it. Without room
-  // beside the archive there is, while packing, no more than the files to pack
-  // (so the new archive goes to the other drive) and than the old archive (so
-  // no copy fits beside it, the new one being larger), yet at least what the
-  // pack adds (checked by CheckRoomOnDriveD); while deleting, a byte.
-  platform::System* On(Drives drives, Change change) {
-    if (drives == Drives::kSystem) return nullptr;
-    drives_ = std::make_unique<FakeDrives>(faults_);
-    drives_->realFiles = true;
-    drives_->tempDirectory = folders_.tempFolder() + NativeSeparator();
-    drives_->Mount(folders_.tempFolder(), 't');
-    drives_->Mount(folders_.archiveFolder(), 'd');
-    drives_->Mount(folders_.sourceFolder(), 'd');
-    if (drives == Drives::kNoRoomBeside) drives_->freeBytes['d'] = change == Change::kDelete ? 1 : RoomWhenPacking();
-    if (drives == Drives::kRemovable) drives_->removable.insert('d');
-    return drives_.get();
-  }
-  static int64_t RoomWhenPacking() {
-    return static_cast<int64_t>(std::min<uint64_t>(Scene().PackedBytes(), ArchiveBytes(Scene().oldEntries).size()));
-  }
-  void CheckRoomOnDriveD(Drives drives, Change change) {
-    if (drives != Drives::kNoRoomBeside || change == Change::kDelete) return;
-    const int64_t grown = static_cast<int64_t>(reference_.size());
-    EXPECT_LE(grown - static_cast<int64_t>(folders_.oldBytes().size()), RoomWhenPacking())
-        << "the new archive no longer fits over the old one";
-    EXPECT_LT(RoomWhenPacking(), grown) << "a copy of the new archive now fits beside the old one";
-  }
-
   // The change from a fresh start under the plan.
   int ApplyFailing(Change change, const FaultPlan& plan, platform::System* system = nullptr) {
     Reset(change);
@@ -106,8 +68,6 @@ class FullDisk : public SceneSweep {
         << what << ": the old archive changed";
     EXPECT_TRUE(folders_.SourcesIntact()) << what;
   }
-
-  std::unique_ptr<FakeDrives> drives_;
 
   // An empty folder to extract into.
   std::string FreshOut() const {
@@ -145,10 +105,8 @@ TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasO
     size_t cases = 0, recovered = 0;
     for (const auto& [drives, change] : ways) {
       if (drives == Drives::kNoRoomBeside && c.once) continue;
-      platform::System* system = On(drives, change);
-      const std::string way = std::string(ChangeName(change)) + " " + kDrivesNames[static_cast<int>(drives)];
-      CleanRun(change, system);
-      CheckRoomOnDriveD(drives, change);
+      platform::System* system = CleanRunOn(drives, change);
+      const std::string way = std::string(ChangeName(change)) + " " + DrivesName(drives);
       ASSERT_GT(CallsSwept(c, counts_), 0u) << row.name << ", " << way;
       ForEveryCall(c, counts_, [&](const FaultPlan& plan, const std::string& failure) {
         const int result = ApplyFailing(change, plan, system);
@@ -193,18 +151,17 @@ TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchiveAndAReadErrorI
               // The copy's last write, before the final rename.
               {Change::kDelete, Drives::kRemovable, {Failing::kWrites, true}, -1, E_EWRITE}};
   for (const auto& row : rows) {
-    platform::System* system = On(row.drives, row.change);
-    CleanRun(row.change, system);
+    platform::System* system = CleanRunOn(row.drives, row.change);
     const uint64_t at = row.at > 0 ? row.at : counts_.mutating + row.at;
-    const std::string what = std::string(ChangeName(row.change)) + " " + kDrivesNames[static_cast<int>(row.drives)] +
+    const std::string what = std::string(ChangeName(row.change)) + " " + DrivesName(row.drives) +
                              ", expected " + std::to_string(row.expected);
     EXPECT_EQ(ApplyFailing(row.change, PlanFor(row.faults, at), system), row.expected) << what;
     const std::string now = ReadFileBytes(folders_.archive());
     EXPECT_TRUE(now == folders_.oldBytes())
         << what << ": the old archive now has " << now.size() << " bytes instead of " << folders_.oldBytes().size();
     if (row.drives == Drives::kSystem) continue;
-    ASSERT_EQ(drives_->tempFilesMade.size(), 2u) << what;  // the clean run's and this one's
-    EXPECT_TRUE(PathExists(drives_->tempFilesMade[1]) && ReadFileBytes(drives_->tempFilesMade[1]) == reference_)
+    ASSERT_EQ(fake_->tempFilesMade.size(), 2u) << what;  // the clean run's and this one's
+    EXPECT_TRUE(PathExists(fake_->tempFilesMade[1]) && ReadFileBytes(fake_->tempFilesMade[1]) == reference_)
         << what << ": the finished new archive was lost";
   }
 }
