@@ -2,9 +2,9 @@
 // (with and without paths, with SubPath, moving, into new and existing
 // archives), DeleteFiles (files and folders) and reading (listing, testing,
 // extracting) go through the built module, some racing a second process on
-// the same archive, some killed part-way, some under a file-size limit (a full
-// disk), some deleting from inside PackFiles' progress callback. After each
-// step the archive and the source folders must be what a small model says:
+// the same archive. (Kills, full disks and changes from the progress callback
+// have sweeps and cases of their own: crash_consistency_test, full_disk_test,
+// TolvexU/concurrent_updates_test.) After each step the archive and the source folders must be what a small model says:
 // every entry's bytes, no source gone unless it is packed, every change that
 // answered 0 there, a refused or failed call changing nothing, no file left
 // behind. Two racing calls that both answered 0 may have happened in either
@@ -55,20 +55,16 @@ struct Call {
   std::vector<std::string> items;
   std::optional<std::string> subPath;
   int flags = PK_PACK_SAVE_PATHS;
-  bool bareSrcPath = false;  // SrcPath without its trailing separator
 };
 
-enum class Fault { kNone, kRace, kKill, kDiskLimit, kDeleteWhilePacking };
-const char* const kFaultNames[] = {"alone", "racing", "to be killed", "limited", "deleting while packing"};
+enum class Fault { kNone, kRace };
+const char* const kFaultNames[] = {"alone", "racing"};
 std::map<std::string, uint64_t> g_seen;  // how steps ended, for the figures
 
 struct Step {
   bool read = false;  // list, test and extract instead of a call
-  bool bareDestPath = false;
-  bool processTwice = false;  // a second ProcessFile after one ReadHeader
-  Call call, other;           // other: the racing call, or the delete from the progress callback
+  Call call, other;   // other: the racing call
   Fault fault = Fault::kNone;
-  long param = 0;  // the kill's delay in microseconds, or the file-size limit
   std::vector<std::pair<std::string, std::string>> writes;  // sources laid out first
 };
 
@@ -82,21 +78,15 @@ std::string Describe(const Call& c) {
   return (c.pack ? "PackFiles p" + std::to_string(c.root) : "DeleteFiles") + " [" + Joined(c.items, ", ") + "]" +
          (c.subPath ? " SubPath=" + *c.subPath : "") +
          (c.pack && (c.flags & PK_PACK_SAVE_PATHS) == 0 ? " without paths" : "") +
-         (c.flags & PK_PACK_MOVE_FILES ? " moving" : "") + (c.bareSrcPath ? " (SrcPath without separator)" : "");
+         (c.flags & PK_PACK_MOVE_FILES ? " moving" : "");
 }
 
 std::string Describe(const Step& s) {
-  if (s.read) {
-    return std::string("list, test, extract") + (s.bareDestPath ? " (DestPath without separator)" : "") +
-           (s.processTwice ? ", ProcessFile twice" : "");
-  }
+  if (s.read) return "list, test, extract";
   std::string out;
   for (const auto& write : s.writes) out += write.first + "(" + std::to_string(write.second.size()) + ") ";
-  const std::string faults[] = {"", "  racing  " + Describe(s.other),
-                                "  killed after " + std::to_string(s.param) + " us",
-                                "  files limited to " + std::to_string(s.param) + " bytes",
-                                "  and from its progress callback " + Describe(s.other)};
-  return out + (s.writes.empty() ? "" : "written; ") + Describe(s.call) + faults[static_cast<int>(s.fault)];
+  return out + (s.writes.empty() ? "" : "written; ") + Describe(s.call) +
+         (s.fault == Fault::kRace ? "  racing  " + Describe(s.other) : "");
 }
 
 // --- the model --------------------------------------------------------------------
@@ -236,7 +226,6 @@ Call MakeCall(std::mt19937& rng, int root, Step& step) {
   if (rng() % 30 == 0) c.items.push_back("missing");
   if (rng() % 4 == 0) c.subPath = Pick(kSubPaths, rng);
   c.flags = (rng() % 4 != 0 ? PK_PACK_SAVE_PATHS : 0) | (rng() % 3 == 0 ? PK_PACK_MOVE_FILES : 0);
-  c.bareSrcPath = rng() % 15 == 0;
   return c;
 }
 
@@ -246,35 +235,17 @@ std::vector<Step> MakeSequence(uint64_t seed) {
   for (Step& s : steps) {
     if (rng() % 5 == 0) {
       s.read = true;
-      s.bareDestPath = rng() % 8 == 0;
-      s.processTwice = rng() % 3 == 0;
       continue;
     }
     const int root = static_cast<int>(rng() % 2);
     s.call = MakeCall(rng, root, s);
-    const unsigned fault = rng() % 20;
-    s.fault = fault < 11 ? Fault::kNone : fault < 15 ? Fault::kRace : fault < 17 ? Fault::kKill
-            : fault < 19 ? Fault::kDiskLimit : Fault::kDeleteWhilePacking;
+    s.fault = rng() % 3 == 0 ? Fault::kRace : Fault::kNone;
     if (s.fault == Fault::kRace) s.other = MakeCall(rng, 1 - root, s);
-    if (s.fault == Fault::kDeleteWhilePacking) {
-      while (!s.call.pack) s.call = MakeCall(rng, root, s);
-      s.other.pack = false;
-      s.other.items = {Pick(kDeleteNames, rng)};
-    }
-    s.param = s.fault == Fault::kKill ? static_cast<long>(rng() % 8000)
-                                      : static_cast<long>(std::vector<long>{0, 100, 4000, 30000, 200000}[rng() % 5]);
   }
   return steps;
 }
 
 // --- playing a sequence ---------------------------------------------------------------
-
-int g_innerDeleteState = 0;  // 0 not called, 1 answered 0, 2 failed
-std::function<int()> g_innerDelete;
-int WCX_API DeleteOnce(char*, int) {
-  if (g_innerDeleteState == 0) g_innerDeleteState = g_innerDelete() == 0 ? 1 : 2;
-  return 1;
-}
 
 class Play {
  public:
@@ -285,34 +256,20 @@ class Play {
   // Empty, or how the step diverged from the model.
   std::string Take(const Step& s) {
     for (const auto& write : s.writes) LayOut(write.first, write.second);
-    if (s.read) return Read(s);
+    if (s.read) return Read();
     std::vector<const Call*> calls = {&s.call};
     std::vector<ChildOutcome> outcomes;
     if (s.fault == Fault::kRace) {
       calls.push_back(&s.other);
       outcomes = Race(s.call, s.other);
       if (outcomes.empty()) return "no pipe";
-    } else if (s.fault == Fault::kKill) {
-      outcomes = {RunInChildAndKillAfter([&] { return Invoke(s.call); }, std::chrono::microseconds(s.param))};
-      if (outcomes[0].signal == SIGKILL) {
-        ++g_seen["killed"];
-        return Killed(s.call);
-      }
     } else {
-      const rlim_t limit = s.fault == Fault::kDiskLimit ? static_cast<rlim_t>(s.param) : RLIM_INFINITY;
-      outcomes = {RunWithFileSizeLimit(limit, [&] {
-        return s.fault == Fault::kDeleteWhilePacking ? PackDeleting(s) : Invoke(s.call);
-      })};
+      outcomes = {RunInChild([&] { return Invoke(s.call); })};
     }
     std::vector<int> results;
     for (const ChildOutcome& o : outcomes) {
       if (!o.exited) return o.signal == SIGALRM ? "the call hung" : "the call died of signal " + std::to_string(o.signal);
       results.push_back(o.exitCode);
-    }
-    if (s.fault == Fault::kDeleteWhilePacking && results[0] >= 32) {
-      calls.push_back(&s.other);
-      results.push_back(results[0] / 32 == 1 ? 0 : E_EWRITE);
-      results[0] %= 32;
     }
     const bool allZero = std::count(results.begin(), results.end(), 0) == static_cast<long>(results.size());
     ++g_seen[std::string(kFaultNames[static_cast<int>(s.fault)]) + (allZero ? ", all answered 0" : ", refused or failed")];
@@ -320,7 +277,7 @@ class Play {
   }
 
  private:
-  enum class Strict { kYes, kNo };  // kNo: a call the model allows may still fail (a full disk, a rival)
+  enum class Strict { kYes, kNo };  // kNo: a call the model allows may still fail (a rival)
 
   std::string Arc() const { return dir_.File("arc"); }
   std::string Src() const { return dir_.File("src"); }
@@ -342,16 +299,8 @@ class Play {
   int Invoke(const Call& c) {
     ::alarm(kHangSeconds);
     if (!c.pack) return DeleteWith(Module(), Archive(), c.items);
-    const std::string src = Src() + "/p" + std::to_string(c.root) + (c.bareSrcPath ? "" : "/");
+    const std::string src = Src() + "/p" + std::to_string(c.root) + "/";
     return PackWith(Module(), Archive(), c.subPath ? c.subPath->c_str() : nullptr, src, c.items, c.flags);
-  }
-
-  // In a child: the pack, with the other call made from its first progress report.
-  int PackDeleting(const Step& s) {
-    g_innerDelete = [&] { return DeleteWith(Module(), Archive(), s.other.items); };
-    Module().set_process_data_proc(nullptr, DeleteOnce);
-    const int result = Invoke(s.call);
-    return result + 32 * g_innerDeleteState;
   }
 
   // Both calls released at once from a closed pipe.
@@ -398,24 +347,6 @@ class Play {
     return first + " (answers:" + answers + ")";
   }
 
-  // A killed call: the archive is the old or the new one; a moved source may
-  // be gone only when the new one is in place. Its temporary files are let go.
-  std::string Killed(const Call& c) {
-    const World& before = world_;
-    for (const std::string& name : FolderListing(Tmp())) fs::remove(Tmp() + "/" + name);
-    for (const std::string& name : FolderListing(Arc()))
-      if (name != "t.tvx" && (name.rfind("t.tvx.tvxnew", 0) == 0 || name == "t___")) fs::remove(Arc() + "/" + name);
-    const Prediction p = Apply(c, before);
-    World candidate = before;
-    if (p.ok && !Differences(before, true).empty()) candidate = p.after;
-    const Files disk = DiskNow();
-    for (const auto& file : before.disk)
-      if (candidate.disk.count(file.first) == 0 && disk.count(file.first) != 0) candidate.disk.insert(file);
-    const std::string why = Differences(candidate);
-    if (why.empty()) world_ = candidate;
-    return why.empty() ? "" : "after a kill: " + why;
-  }
-
   Files DiskNow() const {
     Files files;
     std::error_code ec;
@@ -427,7 +358,7 @@ class Play {
   }
 
   // Empty when the archive, the sources and the folders are as w says.
-  std::string Differences(const World& w, bool archiveOnly = false) const {
+  std::string Differences(const World& w) const {
     if (!w.archived && PathExists(Archive())) return "an archive exists where none should";
     if (w.archived) {
       const ::testing::AssertionResult holds = ArchiveHolds(Archive(), w.entries);
@@ -437,7 +368,6 @@ class Play {
         return std::string("the archive: ") + holds.message() + "; expected:" + expected;
       }
     }
-    if (archiveOnly) return "";
     const Files disk = DiskNow();
     for (const auto& file : w.disk) {
       const auto found = disk.find(file.first);
@@ -457,7 +387,7 @@ class Play {
 
   // Lists, tests and extracts every entry as the host does. (A divergence
   // leaves its mess: the Play is dropped with its folder.)
-  std::string Read(const Step& s) {
+  std::string Read() {
     const Listing listing = ListAndTest(Module(), Archive());
     if (!world_.archived) return listing.opened ? "an archive opened where none should be" : "";
     if (!listing.opened) return "the archive does not open: " + std::to_string(listing.openResult);
@@ -471,19 +401,13 @@ class Play {
     fs::create_directories(Out());
     {
       HostArchive archive(Module(), Archive());
-      const std::string destPath = Out() + (s.bareDestPath ? "" : "/");
+      const std::string destPath = Out() + "/";
       for (size_t i = 0; i < world_.entries.size(); ++i) {
         if (archive.ReadHeader() != 0) return "ReadHeader ended early";
         const int result = archive.Process(PK_EXTRACT, &destPath, "e" + std::to_string(i));
         if (result != 0) return "extracting " + world_.entries[i].name + " answered " + std::to_string(result);
-        if (s.processTwice && i == 0 && archive.Test() != E_END_ARCHIVE) {
-          return "a second ProcessFile after one ReadHeader did not answer E_END_ARCHIVE";
-        }
       }
       if (archive.ReadHeader() != E_END_ARCHIVE) return "ReadHeader did not end";
-      if (archive.Process(PK_EXTRACT, &destPath, "after") != E_END_ARCHIVE) {
-        return "ProcessFile after E_END_ARCHIVE did not answer E_END_ARCHIVE";
-      }
     }
     for (size_t i = 0; i < world_.entries.size(); ++i) {
       const std::string path = Out() + "/e" + std::to_string(i);
@@ -518,15 +442,15 @@ Verdict PlayAll(const std::vector<Step>& steps) {
   return {};
 }
 
-// Drops steps one at a time while the sequence still diverges (races and
-// kills are retried: they need not diverge every time).
+// Drops steps one at a time while the sequence still diverges (races are
+// retried: they need not diverge every time).
 std::vector<Step> Shrink(std::vector<Step> steps, Verdict& verdict) {
   steps.resize(verdict.step + 1);
   for (size_t i = 0; i < steps.size() && steps.size() > 1;) {
     std::vector<Step> fewer = steps;
     fewer.erase(fewer.begin() + static_cast<long>(i));
     const bool nondeterministic = std::any_of(fewer.begin(), fewer.end(), [](const Step& s) {
-      return s.fault == Fault::kRace || s.fault == Fault::kKill || s.fault == Fault::kDeleteWhilePacking;
+      return s.fault == Fault::kRace;
     });
     Verdict v;
     for (int tries = nondeterministic ? 5 : 1; tries > 0 && v.what.empty(); --tries) v = PlayAll(fewer);
