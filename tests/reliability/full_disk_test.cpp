@@ -107,6 +107,7 @@ TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasO
       if (drives == Drives::kNoRoomBeside && c.once) continue;
       platform::System* system = CleanRunOn(drives, change);
       const std::string way = std::string(ChangeName(change)) + " " + DrivesName(drives);
+      EXPECT_EQ(folders_.Leftovers(), std::vector<std::string>()) << way << ": a clean run left a file";
       ASSERT_GT(CallsSwept(c, counts_), 0u) << row.name << ", " << way;
       ForEveryCall(c, counts_, [&](const FaultPlan& plan, const std::string& failure) {
         const int result = ApplyFailing(change, plan, system);
