@@ -399,16 +399,8 @@ class Play {
     for (const SceneEntry& e : world_.entries) expected += line(e.name, static_cast<long>(e.content.size()), 0);
     if (listed != expected) return "listed as" + listed + ", expected" + expected;
     fs::create_directories(Out());
-    {
-      HostArchive archive(Module(), Archive());
-      const std::string destPath = Out() + "/";
-      for (size_t i = 0; i < world_.entries.size(); ++i) {
-        if (archive.ReadHeader() != 0) return "ReadHeader ended early";
-        const int result = archive.Process(PK_EXTRACT, &destPath, "e" + std::to_string(i));
-        if (result != 0) return "extracting " + world_.entries[i].name + " answered " + std::to_string(result);
-      }
-      if (archive.ReadHeader() != E_END_ARCHIVE) return "ReadHeader did not end";
-    }
+    const std::vector<int> results = ExtractEach(Module(), Archive(), Out());
+    if (results != std::vector<int>(world_.entries.size(), 0)) return "extraction answered otherwise or ended early";
     for (size_t i = 0; i < world_.entries.size(); ++i) {
       const std::string path = Out() + "/e" + std::to_string(i);
       const SceneEntry& e = world_.entries[i];
