@@ -56,7 +56,6 @@ tolvex_warnings(tolvex_test_support)
 # --- the test program -------------------------------------------------------------------
 set(TOLVEX_TEST_SOURCES
   tests/TolvexU/archive_target_test.cpp
-  tests/TolvexU/archive_update_fault_test.cpp
   tests/TolvexU/concurrent_updates_test.cpp
   tests/TolvexU/exports_listing_test.cpp
   tests/TolvexU/exports_no_memory_test.cpp

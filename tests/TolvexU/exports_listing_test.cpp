@@ -122,18 +122,17 @@ TEST_F(PluginListing, ReadHeaderWritesOnlyItsFieldsAndCutsLongNamesToFit) {
     EXPECT_STREQ(comment, "host's buffer");
     ASSERT_EQ(archive.Test(), 0) << entry.name;
   }
-  ASSERT_NE(std::memchr(header.FileName, '\0', sizeof header.FileName), nullptr) << "FileName is not NUL-terminated";
+  // That it ends within FileName: reliability/hostile_names_test.
   const std::string reported = header.FileName;
-  EXPECT_LE(reported.size(), 259u);
-  EXPECT_FALSE(reported.empty());
   const std::string beginning = reported.substr(0, reported.rfind('~'));
   EXPECT_EQ(ReportedForm(longName).compare(0, beginning.size(), beginning), 0)
       << "not a beginning of the full name and a mark of its own: " << reported;
 }
 
 // What OpenArchive and CanYouHandleThisFile make of a file: only the magic
-// makes it ours, whatever its name; a damaged one is still ours. (The host
-// asks CanYouHandleThisFile only of a module whose capabilities say so.)
+// makes it ours, whatever its name; a damaged one is still ours (an archive
+// cut anywhere: reliability/damage_sweep_test). (The host asks
+// CanYouHandleThisFile only of a module whose capabilities say so.)
 struct FileKind {
   const char* label;
   const char* name;  // nullptr: the file is not there
@@ -148,20 +147,14 @@ TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
   std::string countTooLarge = ArchiveBytes({{"a", "1"}, {"b", "2"}});
   countTooLarge[10] = static_cast<char>(0xE8);  // 1000 records in a 60-byte file
   countTooLarge[11] = static_cast<char>(0x03);
-  std::string recordCutShort = ArchiveBytes({{"a.txt", "1"}});
-  recordCutShort.resize(14 + 2 + 3);  // the file ends inside the name
   const std::vector<FileKind> cases = {
       {"text file", "foreign-0.tvx", "Just some text, nothing else.\n", E_UNKNOWN_FORMAT, 0},
-      {"empty file", "foreign-1.tvx", "", E_UNKNOWN_FORMAT, 0},
       {"missing name", nullptr, "", E_UNKNOWN_FORMAT, 0},
-      {"magic cut short", "foreign-3.tvx", "TOLVE", E_UNKNOWN_FORMAT, 0},
       {"magic in lower case", "foreign-4.tvx", "tolvex" + std::string(20, '\0'), E_UNKNOWN_FORMAT, 0},
       {"magic alone, .txt", "notes.txt", "TOLVEX", -1, 1},
       {"archive named .jpg", "picture.jpg", ArchiveBytes(kThreeEntries), -1, 1},
       {"magic, no extension", "no-extension", "TOLVEX" + std::string(100, '\xFF'), -1, 1},
       {"count larger than the file holds", "damaged-0.tvx", countTooLarge, E_BAD_ARCHIVE, 1},
-      {"directory ends inside a record", "damaged-1.tvx", recordCutShort, E_BAD_ARCHIVE, 1},
-      {"header cut short", "damaged-2.tvx", std::string("TOLVEX\x64\0\0\0", 10), E_BAD_ARCHIVE, 1},
   };
   for (const FileKind& c : cases) {
     const std::string path = Path(c.name != nullptr ? c.name : "missing.tvx");

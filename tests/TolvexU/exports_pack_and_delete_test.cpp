@@ -12,14 +12,12 @@
 #include "support/windows_headers.h"
 
 #ifndef _WIN32
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <functional>
-#include <thread>
+
+#include "support/child_process.h"
 #endif
 
 namespace tvx::test {
@@ -309,23 +307,6 @@ TEST_F(PluginPack, ARewrittenArchiveKeepsItsPermissionsAndIsChangedWhereItsLinkL
   EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"c.txt", "link.tvx", "real"}));
 }
 
-// Runs body in a child; its result, or -1 when it was still running after
-// five seconds (it is killed then, so a blocking call fails the test instead
-// of hanging it).
-int ResultWithin5Seconds(const std::function<int()>& body) {
-  const pid_t pid = ::fork();
-  if (pid == 0) ::_exit(body() & 0xFF);
-  if (pid < 0) return -2;
-  int status = 0;
-  for (int waited = 0; waited < 250; ++waited) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -3;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(pid, SIGKILL);
-  ::waitpid(pid, &status, 0);
-  return -1;
-}
-
 TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
   const std::string fifo = Path("pipe.tvx");
   ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
@@ -346,9 +327,13 @@ TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
       {"PackFiles of it, old archive", [&] { return Pack(archive, {"a.txt", "pipe.tvx"}); }, E_EOPEN},
   };
   for (const Case& c : cases) {
-    const int result = ResultWithin5Seconds(c.call);
-    EXPECT_NE(result, -1) << c.what << " blocked";
-    EXPECT_EQ(result, c.expected) << c.what;
+    // A call that blocks is ended by the alarm instead of hanging the test.
+    const ChildOutcome outcome = RunInChild([&] {
+      ::alarm(5);
+      return c.call();
+    });
+    EXPECT_TRUE(outcome.exited) << c.what << " blocked";
+    EXPECT_EQ(outcome.exitCode, c.expected) << c.what;
   }
   EXPECT_TRUE(ReadFileBytes(archive) == before);
   EXPECT_FALSE(PathExists(Path("new.tvx")));

@@ -22,53 +22,19 @@ namespace tvx::test::reliability {
 namespace {
 
 using Operation = SceneChange;
-// kSplit...: the temporary folder lies on another drive. SideFileTaken: a
-// file of the user's holds the side file's name. NothingFreeBeside: in
-// addition no name beside the archive is free for a copy, so the new archive
-// can only be copied over the old one.
-enum class Drives { kSystem, kSplit, kSplitSideFileTaken, kSplitNothingFreeBeside };
 
-// A machine whose temporary folder lies on another drive than the archive
-// (both really lie on one file system here, so the renames still work).
-class SplitDrives : public SystemWrapper {
- public:
-  SplitDrives(platform::System& target, std::string tempFolder) : SystemWrapper(target), temp_(std::move(tempFolder)) {}
-  std::string TempDirectory() override { return temp_; }
-  bool IsRemovableDrive(const std::string&) override { return false; }
-  bool SameDrive(const std::string& a, const std::string& b) override {
-    return !a.empty() && !b.empty() && OnTempDrive(a) == OnTempDrive(b);
-  }
-  // With nothingFreeBeside every name for a copy beside the archive is taken.
-  bool FileExists(const std::string& path) override {
-    return (nothingFreeBeside && path.find(".tvxnew") != std::string::npos) || SystemWrapper::FileExists(path);
-  }
-  bool nothingFreeBeside = false;
-
- private:
-  bool OnTempDrive(const std::string& path) const { return path.compare(0, temp_.size(), temp_) == 0; }
-  std::string temp_;
-};
-
-// The shared scene on the drives of the case; tmp/ is the child's temporary
-// folder. Its fixed times make the new archive of every run identical to the
-// reference.
+// The shared scene on the drives of the case (sideTaken: a file of the user's
+// holds the side file's name, so the new archive goes to the temporary folder
+// on the other drive and is copied beside the archive); tmp/ is the child's
+// temporary folder. Its fixed times make the new archive of every run
+// identical to the reference.
 class CrashConsistency : public SceneSweep {
  protected:
-  void Use(Drives drives) {
-    drives_ = drives;
-    split_.nothingFreeBeside = drives == Drives::kSplitNothingFreeBeside;
-  }
-  platform::System* OnDrives() { return drives_ == Drives::kSystem ? nullptr : &split_; }
   std::string SideFile() const { return folders_.archiveFolder() + "/old___"; }
-  // The side-file name is taken by a file of the user's, so the new archive
-  // goes to the temporary folder on the other drive.
-  bool SideFileTaken() const {
-    return drives_ == Drives::kSplitSideFileTaken || drives_ == Drives::kSplitNothingFreeBeside;
-  }
 
   void Reset(Operation operation) override {
     SceneSweep::Reset(operation);
-    if (SideFileTaken()) WriteFileBytes(SideFile(), kUsersFile);
+    if (sideTaken_) WriteFileBytes(SideFile(), kUsersFile);
   }
 
   void Count(const std::string& kind) { ++leftovers_[kind]; }
@@ -104,7 +70,7 @@ class CrashConsistency : public SceneSweep {
         EXPECT_FALSE(opened) << what << ": the incomplete archive opens; " << testedGood << " of its " << entries
                              << " entries test good";
       }
-    } else if (drives_ == Drives::kSplitNothingFreeBeside && !isOld && !isNew) {
+    } else if (drives_ == Drives::kNoRoomBeside && !isOld && !isNew) {
       // The archive was being overwritten in place: the complete new one must
       // still lie in the temporary folder.
       EXPECT_TRUE(tempHoldsNew) << what << ": the archive is damaged and the new one is lost";
@@ -117,15 +83,15 @@ class CrashConsistency : public SceneSweep {
     // Beside the archive: the side file, the user's file of that name, or a copy.
     for (const std::string& name : FolderListing(folders_.archiveFolder())) {
       if (name == "old.tvx") continue;
-      if (name == "old___" && SideFileTaken()) {
+      if (name == "old___" && sideTaken_) {
         EXPECT_TRUE(ReadFileBytes(SideFile()) == kUsersFile) << what << ": the user's file was changed";
-      } else if (name == "old___" && drives_ == Drives::kSplit) {
+      } else if (name == "old___" && drives_ == Drives::kSideFile) {
         Count(ReadFileBytes(SideFile()) == reference_ ? "side file old___ (complete new archive)"
                                                       : "side file old___ (incomplete)");
       } else if (name == "old.tvx.tvxnew" && operation == Operation::kCreate) {
         // A new archive is written under this name and renamed once complete.
         Count("new archive under its temporary name old.tvx.tvxnew");
-      } else if (name.compare(0, 14, "old.tvx.tvxnew") == 0 && drives_ == Drives::kSplitSideFileTaken) {
+      } else if (name.compare(0, 14, "old.tvx.tvxnew") == 0 && sideTaken_) {
         Count("copy beside the archive old.tvx.tvxnew");
       } else {
         ADD_FAILURE() << what << ": unexpected file beside the archive: " << name;
@@ -146,7 +112,7 @@ class CrashConsistency : public SceneSweep {
     Reset(operation);
     const auto body = [&] {
       faults_.SetPlan(plan);
-      return Apply(operation, OnDrives());
+      return Apply(operation, system_);
     };
     return delay.count() >= 0 ? RunInChildAndKillAfter(body, delay) : RunInChild(body);
   }
@@ -161,7 +127,8 @@ class CrashConsistency : public SceneSweep {
 
   static constexpr const char* kUsersFile = "a file of the user's that happens to have the side file's name";
   Drives drives_ = Drives::kSystem;
-  SplitDrives split_{faults_, folders_.tempFolder() + "/"};
+  bool sideTaken_ = false;
+  platform::System* system_ = nullptr;
   size_t cases_ = 0;
   std::map<std::string, int> leftovers_;
 };
@@ -172,21 +139,23 @@ TEST_F(CrashConsistency, KilledBeforeEachMutatingCallLeavesTheOldOrTheNewArchive
     const char* name;
     Operation operation;
     Drives drives;
+    bool sideTaken;
   } rows[] = {
-      {"PackLeavesTheOldOrTheNewArchiveAndAtMostATempFile", Operation::kPack, Drives::kSystem},
-      {"DeleteLeavesTheOldOrTheNewArchiveAndAtMostATempFile", Operation::kDelete, Drives::kSystem},
-      {"MoveDeletesNoSourceBeforeTheNewArchiveIsInPlace", Operation::kPackAndMove, Drives::kSystem},
-      {"PackThroughTheSideFileLeavesTheOldOrTheNewArchive", Operation::kPack, Drives::kSplit},
-      {"PackNeverTouchesAUsersFileWithTheSideFilesName", Operation::kPack, Drives::kSplitSideFileTaken},
-      {"InPlaceReplacementStillLeavesTheNewArchiveInTheTempFolder", Operation::kPack, Drives::kSplitNothingFreeBeside},
+      {"PackLeavesTheOldOrTheNewArchiveAndAtMostATempFile", Operation::kPack, Drives::kSystem, false},
+      {"DeleteLeavesTheOldOrTheNewArchiveAndAtMostATempFile", Operation::kDelete, Drives::kSystem, false},
+      {"MoveDeletesNoSourceBeforeTheNewArchiveIsInPlace", Operation::kPackAndMove, Drives::kSystem, false},
+      {"PackThroughTheSideFileLeavesTheOldOrTheNewArchive", Operation::kPack, Drives::kSideFile, false},
+      {"PackNeverTouchesAUsersFileWithTheSideFilesName", Operation::kPack, Drives::kSideFile, true},
+      {"InPlaceReplacementStillLeavesTheNewArchiveInTheTempFolder", Operation::kPack, Drives::kNoRoomBeside, false},
       // A new archive is written at its own name: a kill must not leave a
       // file there that opens as an archive of empty or missing entries.
-      {"KilledCreationLeavesNoArchiveThatOpensButIsIncomplete", Operation::kCreate, Drives::kSystem},
+      {"KilledCreationLeavesNoArchiveThatOpensButIsIncomplete", Operation::kCreate, Drives::kSystem, false},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    Use(row.drives);
-    CleanRun(row.operation, OnDrives());
+    drives_ = row.drives;
+    sideTaken_ = row.sideTaken;
+    system_ = CleanRunOn(row.drives, row.operation);
     ASSERT_FALSE(HasFatalFailure());
     ForEveryCall({Failing::kKill, true}, counts_, [&](const FaultPlan& plan, const std::string& what) {
       const ChildOutcome outcome = Killed(row.operation, plan);

@@ -102,8 +102,10 @@ TEST_F(DamageSweep, EveryTruncationIsRefusedOrReportsExactlyTheCutEntriesAsBadDa
     const std::string what = "cut at " + std::to_string(length);
     Listing listing;
     const std::vector<std::string> contents = Read(good_.substr(0, length), listing, what);
+    // Below the magic's end: not an archive; else one of ours, though damaged.
+    EXPECT_EQ(CanHandle(*module_, dir_.File("damaged.tvx")), length < 6 ? 0 : 1) << what;
     if (length < layout_.dataStart) {
-      // Below the magic's end: not an archive; else the directory is incomplete.
+      // Else the directory is incomplete.
       EXPECT_EQ(listing.openResult, length < 6 ? E_UNKNOWN_FORMAT : E_BAD_ARCHIVE) << what;
       continue;
     }

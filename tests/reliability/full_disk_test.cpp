@@ -1,16 +1,20 @@
 // Full disks and failing I/O. Every write (and, separately, every read) of
 // packing, deleting and extracting is made to fail in turn - through the
-// fault-injecting system wrapper on every system, and on Linux also through a
+// fault-injecting system wrapper on every system, also with the archive on
+// other drives than the temporary folder (FakeDrives), and on Linux through a
 // real file size limit (RLIMIT_FSIZE, the kernel's EFBIG). Each time the
 // answer must be a non-zero code, the old archive and the source files must
-// be unchanged, and no temporary, side or partial file may be left.
+// be unchanged, and no temporary, side or partial file may be left - but a
+// finished new archive whose replacement failed.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "TolvexU/result_codes.h"
@@ -30,24 +34,31 @@ constexpr Change kAllChanges[] = {Change::kPack, Change::kPackAndMove, Change::k
 class FullDisk : public SceneSweep {
  protected:
   // The change from a fresh start under the plan.
-  int ApplyFailing(Change change, const FaultPlan& plan) {
+  int ApplyFailing(Change change, const FaultPlan& plan, platform::System* system = nullptr) {
     Reset(change);
     FaultPlanGuard guard(faults_, plan);
-    return Apply(change);
+    return Apply(change, system);
   }
 
-  // After a failed change: everything as it was, nothing left behind.
-  void ExpectUnchanged(Change change, int result, const std::string& what) {
+  // After a failed change: everything as it was, nothing left behind - but on
+  // other drives a finished new archive whose replacement failed (E_EWRITE),
+  // and the old one may be gone where the new one was being copied over it.
+  void ExpectUnchanged(Change change, int result, const std::string& what, Drives drives = Drives::kSystem) {
     // Which code is checked where it matters (below); here: an error code.
     EXPECT_TRUE(result == E_EWRITE || result == E_ECREATE || result == E_EREAD || result == E_BAD_ARCHIVE ||
                 result == E_UNKNOWN_FORMAT)
         << what << ": result " << result;
+    std::vector<std::string> left = folders_.Leftovers();
+    const bool kept = drives != Drives::kSystem && left.size() == 1 && result == E_EWRITE &&
+                      ReadFileBytes(left[0]) == reference_;
+    if (kept) left.clear();
     if (change == Change::kCreate) {
       EXPECT_FALSE(PathExists(folders_.archive())) << what << ": a failed creation left a file";
     } else {
-      EXPECT_TRUE(ReadFileBytes(folders_.archive()) == folders_.oldBytes()) << what << ": the old archive changed";
+      EXPECT_TRUE((kept && drives == Drives::kNoRoomBeside) || ReadFileBytes(folders_.archive()) == folders_.oldBytes())
+          << what << ": the old archive changed";
     }
-    EXPECT_EQ(folders_.Leftovers(), std::vector<std::string>()) << what << ": a file was left behind";
+    EXPECT_EQ(left, std::vector<std::string>()) << what << ": a file was left behind";
     EXPECT_TRUE(folders_.SourcesIntact()) << what;
   }
 
@@ -62,31 +73,45 @@ class FullDisk : public SceneSweep {
 };
 
 // Every write (or read) of every change failed in turn: a full disk (every
-// write from the Nth on), a single failed write, a single failed read. Where
-// only one call fails, the change may work around it (a single failed rename:
-// a copy beside the archive); then the result must be the complete new archive.
+// write from the Nth on), every read from the Nth on, a single failed write, a
+// single failed read. Where only one call fails, the change may work around it
+// (a single failed rename: a copy beside the archive); then the result must be
+// the complete new archive. On other drives packing with move and deleting;
+// without room beside the archive the old one can only be overwritten in
+// place, so a single failure is not swept there (it may cost the old archive;
+// what is kept then is the new one).
 TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasOrGivesTheCompleteArchive) {
   const struct {
     const char* name;
     FaultCase faults;
   } rows[] = {{"EveryFailedWriteFailsTheChangeAndLeavesEverythingAsItWas", {Failing::kWrites, false}},
+              {"EveryFailedReadFailsTheChangeAndLeavesEverythingAsItWas", {Failing::kReads, false}},
               {"ASingleFailedWriteFailsTheChangeOrGivesTheCompleteArchive", {Failing::kWrites, true}},
-              {"EveryFailedReadFailsTheChangeOrStillGivesTheCompleteArchive", {Failing::kReads, true}}};
+              {"ASingleFailedReadFailsTheChangeOrStillGivesTheCompleteArchive", {Failing::kReads, true}}};
+  std::vector<std::pair<Drives, Change>> ways;
+  for (const Change change : kAllChanges) ways.emplace_back(Drives::kSystem, change);
+  for (const Drives drives : {Drives::kSideFile, Drives::kNoRoomBeside, Drives::kRemovable}) {
+    for (const Change change : {Change::kPackAndMove, Change::kDelete}) ways.emplace_back(drives, change);
+  }
   for (const auto& row : rows) {
     const FaultCase& c = row.faults;
     size_t cases = 0, recovered = 0;
-    for (const Change change : kAllChanges) {
-      CleanRun(change);
-      ASSERT_GT(CallsSwept(c, counts_), 0u) << row.name;
+    for (const auto& [drives, change] : ways) {
+      if (drives == Drives::kNoRoomBeside && c.once) continue;
+      platform::System* system = CleanRunOn(drives, change);
+      const std::string way = std::string(ChangeName(change)) + " " + DrivesName(drives);
+      EXPECT_EQ(folders_.Leftovers(), std::vector<std::string>()) << way << ": a clean run left a file";
+      ASSERT_GT(CallsSwept(c, counts_), 0u) << row.name << ", " << way;
       ForEveryCall(c, counts_, [&](const FaultPlan& plan, const std::string& failure) {
-        const int result = ApplyFailing(change, plan);
-        const std::string what = std::string(row.name) + ": " + ChangeName(change) + ", " + failure;
+        const int result = ApplyFailing(change, plan, system);
+        const std::string what = std::string(row.name) + ": " + way + ", " + failure;
         if (c.once && result == 0) {
           EXPECT_TRUE(ReadFileBytes(folders_.archive()) == reference_)
               << what << ": succeeded with a different archive";
+          EXPECT_EQ(folders_.Leftovers(), std::vector<std::string>()) << what << ": succeeded, but left a file";
           ++recovered;
         } else {
-          ExpectUnchanged(change, result, what);
+          ExpectUnchanged(change, result, what, drives);
         }
         ++cases;
       });
@@ -96,7 +121,7 @@ TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasO
   }
 }
 
-// Two findings of the sweeps. Full-disk sweep: when the rename that puts the
+// Three findings of the sweeps. Full-disk sweep: when the rename that puts the
 // new archive in place failed and every write after it failed too, the old
 // archive was truncated by the last-resort copy over it (E_EWRITE; the new
 // archive survived only as a temporary file). A full disk must never cost the
@@ -104,23 +129,34 @@ TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasO
 // failed (a bad sector, a dropped network share), packing answered
 // E_UNKNOWN_FORMAT - "not an archive of this kind" - for a perfectly good
 // archive. A host may then offer to replace it; the answer must be a read error.
+// And the copy across drives is the last step: when it fails, the finished new
+// archive is kept in the temporary folder.
 TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchiveAndAReadErrorIsNoForeignFile) {
-  CleanRun(Change::kPack);
-  const FaultPlan firstRead = PlanFor({Failing::kReads, true}, 1);
   const struct {
     Change change;
-    FaultPlan plan;
+    Drives drives;
+    FaultCase faults;
+    int at;  // the call that fails; from the clean run's last mutating call back when not positive
     int expected;
   } rows[] = {// The last call of a clean run, the rename, and every one after it.
-              {Change::kPack, PlanFor({Failing::kWrites, false}, counts_.mutating), E_EWRITE},
-              {Change::kPack, firstRead, E_EREAD},
-              {Change::kDelete, firstRead, E_EREAD}};
+              {Change::kPack, Drives::kSystem, {Failing::kWrites, false}, 0, E_EWRITE},
+              {Change::kPack, Drives::kSystem, {Failing::kReads, true}, 1, E_EREAD},
+              {Change::kDelete, Drives::kSystem, {Failing::kReads, true}, 1, E_EREAD},
+              // The copy's last write, before the final rename.
+              {Change::kDelete, Drives::kRemovable, {Failing::kWrites, true}, -1, E_EWRITE}};
   for (const auto& row : rows) {
-    const std::string what = std::string(ChangeName(row.change)) + ", expected " + std::to_string(row.expected);
-    EXPECT_EQ(ApplyFailing(row.change, row.plan), row.expected) << what;
+    platform::System* system = CleanRunOn(row.drives, row.change);
+    const uint64_t at = row.at > 0 ? row.at : counts_.mutating + row.at;
+    const std::string what = std::string(ChangeName(row.change)) + " " + DrivesName(row.drives) +
+                             ", expected " + std::to_string(row.expected);
+    EXPECT_EQ(ApplyFailing(row.change, PlanFor(row.faults, at), system), row.expected) << what;
     const std::string now = ReadFileBytes(folders_.archive());
     EXPECT_TRUE(now == folders_.oldBytes())
         << what << ": the old archive now has " << now.size() << " bytes instead of " << folders_.oldBytes().size();
+    if (row.drives == Drives::kSystem) continue;
+    ASSERT_EQ(fake_->tempFilesMade.size(), 2u) << what;  // the clean run's and this one's
+    EXPECT_TRUE(PathExists(fake_->tempFilesMade[1]) && ReadFileBytes(fake_->tempFilesMade[1]) == reference_)
+        << what << ": the finished new archive was lost";
   }
 }
 

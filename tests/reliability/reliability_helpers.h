@@ -7,12 +7,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "TolvexU/fake_drives.h"
 #include "iwcxhead/wcxhead.h"
 #include "support/fault_scene.h"
 #include "support/plugin_test.h"
@@ -28,6 +31,18 @@
 
 namespace tvx::test::reliability {
 
+// Where the new archive is written before it replaces the old one: where the
+// system says (a temporary file on the archive's drive, renamed); old___
+// beside the archive, renamed; a temporary file on another drive when there
+// is no room beside (then copied over the archive) or when the archive's drive
+// is removable (then copied beside and renamed).
+enum class Drives { kSystem, kSideFile, kNoRoomBeside, kRemovable };
+inline const char* DrivesName(Drives drives) {
+  const char* const names[] = {"", "side file", "temporary file on another drive",
+                               "temporary file on another drive, copied beside the archive"};
+  return names[static_cast<int>(drives)];
+}
+
 // The shared fault scene on disk, the faulty system its changes go through,
 // and what a clean run made: its archive (every run writes the same bytes, the
 // reference) and its calls.
@@ -35,6 +50,28 @@ class SceneSweep : public ::testing::Test {
  protected:
   static const FaultScene& Scene() { return SharedFaultScene(); }
   virtual void Reset(SceneChange change) { folders_.ResetFor(change); }
+
+  // The system a change goes through on these drives: the faulty one (null),
+  // or FakeDrives over it with tmp/ on drive T and the rest on D. Without room
+  // beside the archive there is, while packing, no more than the files to pack
+  // (so the new archive goes to the other drive) and than the old archive (so
+  // no copy fits beside it, the new one being larger), yet at least what the
+  // pack adds; while deleting, a byte.
+  platform::System* On(Drives drives, SceneChange change) {
+    if (drives == Drives::kSystem) return nullptr;
+    fake_ = std::make_unique<FakeDrives>(faults_);
+    fake_->realFiles = true;
+    fake_->tempDirectory = folders_.tempFolder() + NativeSeparator();
+    fake_->Mount(folders_.tempFolder(), 't');
+    fake_->Mount(folders_.archiveFolder(), 'd');
+    fake_->Mount(folders_.sourceFolder(), 'd');
+    if (drives == Drives::kNoRoomBeside) fake_->freeBytes['d'] = change == SceneChange::kDelete ? 1 : RoomWhenPacking();
+    if (drives == Drives::kRemovable) fake_->removable.insert('d');
+    return fake_.get();
+  }
+  static int64_t RoomWhenPacking() {
+    return static_cast<int64_t>(std::min<uint64_t>(Scene().PackedBytes(), ArchiveBytes(Scene().oldEntries).size()));
+  }
 
   // The change as the exports make it, through system (the faulty one when
   // null), with tmp/ as the temporary folder.
@@ -54,7 +91,21 @@ class SceneSweep : public ::testing::Test {
     ASSERT_GT(counts_.mutating, 2u) << ChangeName(change);
   }
 
+  // The clean run on these drives; the system it went through.
+  platform::System* CleanRunOn(Drives drives, SceneChange change) {
+    platform::System* system = On(drives, change);
+    CleanRun(change, system);
+    if (drives == Drives::kNoRoomBeside && change != SceneChange::kDelete) {
+      const int64_t grown = static_cast<int64_t>(reference_.size());
+      EXPECT_LE(grown - static_cast<int64_t>(folders_.oldBytes().size()), RoomWhenPacking())
+          << "the new archive no longer fits over the old one";
+      EXPECT_LT(RoomWhenPacking(), grown) << "a copy of the new archive now fits beside the old one";
+    }
+    return system;
+  }
+
   FaultySystem faults_;
+  std::unique_ptr<FakeDrives> fake_;
   SceneFolders folders_{Scene()};
   std::string reference_;
   CallCounts counts_;

@@ -2,13 +2,14 @@
 // (with and without paths, with SubPath, moving, into new and existing
 // archives), DeleteFiles (files and folders) and reading (listing, testing,
 // extracting) go through the built module, some racing a second process on
-// the same archive, some killed part-way, some under a file-size limit (a full
-// disk), some deleting from inside PackFiles' progress callback. After each
-// step the archive and the source folders must be what a small model says:
-// every entry's bytes, no source gone unless it is packed, every change that
-// answered 0 there, a refused or failed call changing nothing, no file left
-// behind. Two racing calls that both answered 0 may have happened in either
-// order. A divergence prints the seed and the shortest sequence found.
+// the same archive. (Kills, full disks, changes from the progress callback and
+// odd forms of names have sweeps and cases of their own: crash_consistency,
+// full_disk, TolvexU/concurrent_updates and exports_pack_and_delete.) After
+// each step the archive and the source folders must be what a small model
+// says: every entry's bytes, no source gone unless it is packed, every change
+// that answered 0 there, a refused or failed call changing nothing, no file
+// left behind. Two racing calls that both answered 0 may have happened in
+// either order. A divergence prints the seed and the shortest sequence found.
 //
 //   TOLVEX_STATEFUL_SECONDS=3600 build/linux/tolvex_tests --gtest_filter='Stateful*'
 //   TOLVEX_STATEFUL_SEED=N ...   replays from seed N (the default seed is random)
@@ -58,20 +59,16 @@ struct Call {
   std::vector<std::string> items;
   std::optional<std::string> subPath;
   int flags = PK_PACK_SAVE_PATHS;
-  bool bareSrcPath = false;  // SrcPath without its trailing separator
 };
 
-enum class Fault { kNone, kRace, kKill, kDiskLimit, kDeleteWhilePacking };
-const char* const kFaultNames[] = {"alone", "racing", "to be killed", "limited", "deleting while packing"};
+enum class Fault { kNone, kRace };
+const char* const kFaultNames[] = {"alone", "racing"};
 std::map<std::string, uint64_t> g_seen;  // how steps ended, for the figures
 
 struct Step {
   bool read = false;  // list, test and extract instead of a call
-  bool bareDestPath = false;
-  bool processTwice = false;  // a second ProcessFile after one ReadHeader
-  Call call, other;           // other: the racing call, or the delete from the progress callback
+  Call call, other;   // other: the racing call
   Fault fault = Fault::kNone;
-  long param = 0;  // the kill's delay in microseconds, or the file-size limit
   std::vector<std::pair<std::string, std::string>> writes;  // sources laid out first
 };
 
@@ -85,35 +82,25 @@ std::string Describe(const Call& c) {
   return (c.pack ? "PackFiles p" + std::to_string(c.root) : "DeleteFiles") + " [" + Joined(c.items, ", ") + "]" +
          (c.subPath ? " SubPath=" + *c.subPath : "") +
          (c.pack && (c.flags & PK_PACK_SAVE_PATHS) == 0 ? " without paths" : "") +
-         (c.flags & PK_PACK_MOVE_FILES ? " moving" : "") + (c.bareSrcPath ? " (SrcPath without separator)" : "");
+         (c.flags & PK_PACK_MOVE_FILES ? " moving" : "");
 }
 
 std::string Describe(const Step& s) {
-  if (s.read) {
-    return std::string("list, test, extract") + (s.bareDestPath ? " (DestPath without separator)" : "") +
-           (s.processTwice ? ", ProcessFile twice" : "");
-  }
+  if (s.read) return "list, test, extract";
   std::string out;
   for (const auto& write : s.writes) out += write.first + "(" + std::to_string(write.second.size()) + ") ";
-  const std::string faults[] = {"", "  racing  " + Describe(s.other),
-                                "  killed after " + std::to_string(s.param) + " us",
-                                "  files limited to " + std::to_string(s.param) + " bytes",
-                                "  and from its progress callback " + Describe(s.other)};
-  return out + (s.writes.empty() ? "" : "written; ") + Describe(s.call) + faults[static_cast<int>(s.fault)];
+  return out + (s.writes.empty() ? "" : "written; ") + Describe(s.call) +
+         (s.fault == Fault::kRace ? "  racing  " + Describe(s.other) : "");
 }
 
 // --- the model --------------------------------------------------------------------
 
-// A listed path's components without empty and "." ones (climbs is set by
-// ".."), or resolved as the system finds it ("a/../a/x" is "a/x").
-std::vector<std::string> Components(const std::string& path, bool& climbs, bool resolve = false) {
+// A listed path's components.
+std::vector<std::string> Components(const std::string& path) {
   std::vector<std::string> parts;
   std::istringstream in(path);
-  for (std::string part; std::getline(in, part, '/');) {
-    if (part == "..") climbs = true;
-    if (resolve && part == ".." && !parts.empty()) parts.pop_back();
-    if (!part.empty() && part != "." && (!resolve || part != "..")) parts.push_back(part);
-  }
+  for (std::string part; std::getline(in, part, '/');)
+    if (!part.empty()) parts.push_back(part);
   return parts;
 }
 
@@ -137,26 +124,23 @@ struct Prediction {
 Prediction ApplyPack(const Call& c, const World& w) {
   Prediction p{false, w};
   const std::string root = "p" + std::to_string(c.root) + "/";
-  bool climbs = false;
-  const std::vector<std::string> sub = Components(c.subPath.value_or(""), climbs);
+  const std::vector<std::string> sub = Components(c.subPath.value_or(""));
   std::vector<SceneEntry> added;
   std::set<std::string> names;
   std::vector<std::string> moved;
   for (const std::string& item : c.items) {
-    bool ignored = false;
-    const std::string source = root + Joined(Components(item, ignored, true));
+    const std::string source = root + Joined(Components(item));
     const bool folder = w.disk.count(source + "/") != 0;
     if (!folder && w.disk.count(source) == 0) return p;  // missing: E_EOPEN
     const bool paths = (c.flags & PK_PACK_SAVE_PATHS) != 0;
     if (!paths && folder) continue;  // a folder adds nothing without paths
-    std::vector<std::string> parts = Components(paths ? item : item.substr(item.rfind('/') + 1), climbs);
+    std::vector<std::string> parts = Components(paths ? item : item.substr(item.rfind('/') + 1));
     parts.insert(parts.begin(), sub.begin(), sub.end());
     SceneEntry entry{Joined(parts) + (folder ? "/" : ""), folder ? "" : w.disk.at(source)};
     if (!names.insert(entry.name).second) return p;  // two items give one entry
     added.push_back(entry);
     if (!folder) moved.push_back(source);
   }
-  if (climbs) return p;
   p.after.entries.clear();
   for (const SceneEntry& old : w.entries)
     if (names.count(old.name) == 0) p.after.entries.push_back(old);  // else replaced by the new entry
@@ -203,19 +187,6 @@ std::string Content(std::mt19937& rng) {
   return rng() % 2 ? NoiseBytes(size, rng()) : TextLikeBytes(size);
 }
 
-// Hosts and scripts name things oddly now and then.
-std::string Decorated(std::string item, std::mt19937& rng) {
-  const size_t slash = item.find('/');
-  const bool inner = slash != std::string::npos && slash + 1 < item.size();
-  switch (rng() % 40) {
-    case 0: return "./" + item;
-    case 1: return inner ? item.insert(slash, "/") : item;      // a//x
-    case 2: return inner ? item.insert(slash + 1, "./") : item;  // a/./x
-    case 3: return slash != std::string::npos ? item.substr(0, slash) + "/../" + item : item;
-    default: return item;
-  }
-}
-
 Call MakeCall(std::mt19937& rng, int root, Step& step) {
   Call c;
   c.root = root;
@@ -229,17 +200,12 @@ Call MakeCall(std::mt19937& rng, int root, Step& step) {
   pool.insert(pool.end(), kFolders[root].begin(), kFolders[root].end());
   std::shuffle(pool.begin(), pool.end(), rng);
   for (size_t n = 1 + rng() % 4; n > 0; --n) {
-    std::string item = pool[n];
-    const bool folder = item.back() == '/';
-    step.writes.emplace_back(prefix + item, folder ? "" : Content(rng));
-    if (folder && rng() % 5 == 0) item.pop_back();  // a folder named without its separator
-    c.items.push_back(Decorated(item, rng));
+    const std::string& item = pool[n];
+    step.writes.emplace_back(prefix + item, item.back() == '/' ? "" : Content(rng));
+    c.items.push_back(item);
   }
-  if (rng() % 30 == 0) c.items.push_back(c.items[rng() % c.items.size()]);
-  if (rng() % 30 == 0) c.items.push_back("missing");
   if (rng() % 4 == 0) c.subPath = Pick(kSubPaths, rng);
   c.flags = (rng() % 4 != 0 ? PK_PACK_SAVE_PATHS : 0) | (rng() % 3 == 0 ? PK_PACK_MOVE_FILES : 0);
-  c.bareSrcPath = rng() % 15 == 0;
   return c;
 }
 
@@ -249,35 +215,17 @@ std::vector<Step> MakeSequence(uint64_t seed) {
   for (Step& s : steps) {
     if (rng() % 5 == 0) {
       s.read = true;
-      s.bareDestPath = rng() % 8 == 0;
-      s.processTwice = rng() % 3 == 0;
       continue;
     }
     const int root = static_cast<int>(rng() % 2);
     s.call = MakeCall(rng, root, s);
-    const unsigned fault = rng() % 20;
-    s.fault = fault < 11 ? Fault::kNone : fault < 15 ? Fault::kRace : fault < 17 ? Fault::kKill
-            : fault < 19 ? Fault::kDiskLimit : Fault::kDeleteWhilePacking;
+    s.fault = rng() % 3 == 0 ? Fault::kRace : Fault::kNone;
     if (s.fault == Fault::kRace) s.other = MakeCall(rng, 1 - root, s);
-    if (s.fault == Fault::kDeleteWhilePacking) {
-      while (!s.call.pack) s.call = MakeCall(rng, root, s);
-      s.other.pack = false;
-      s.other.items = {Pick(kDeleteNames, rng)};
-    }
-    s.param = s.fault == Fault::kKill ? static_cast<long>(rng() % 8000)
-                                      : static_cast<long>(std::vector<long>{0, 100, 4000, 30000, 200000}[rng() % 5]);
   }
   return steps;
 }
 
 // --- playing a sequence ---------------------------------------------------------------
-
-int g_innerDeleteState = 0;  // 0 not called, 1 answered 0, 2 failed
-std::function<int()> g_innerDelete;
-int WCX_API DeleteOnce(char*, int) {
-  if (g_innerDeleteState == 0) g_innerDeleteState = g_innerDelete() == 0 ? 1 : 2;
-  return 1;
-}
 
 class Play {
  public:
@@ -288,34 +236,20 @@ class Play {
   // Empty, or how the step diverged from the model.
   std::string Take(const Step& s) {
     for (const auto& write : s.writes) LayOut(write.first, write.second);
-    if (s.read) return Read(s);
+    if (s.read) return Read();
     std::vector<const Call*> calls = {&s.call};
     std::vector<ChildOutcome> outcomes;
     if (s.fault == Fault::kRace) {
       calls.push_back(&s.other);
       outcomes = Race(s.call, s.other);
       if (outcomes.empty()) return "no pipe";
-    } else if (s.fault == Fault::kKill) {
-      outcomes = {RunInChildAndKillAfter([&] { return Invoke(s.call); }, std::chrono::microseconds(s.param))};
-      if (outcomes[0].signal == SIGKILL) {
-        ++g_seen["killed"];
-        return Killed(s.call);
-      }
     } else {
-      const rlim_t limit = s.fault == Fault::kDiskLimit ? static_cast<rlim_t>(s.param) : RLIM_INFINITY;
-      outcomes = {RunWithFileSizeLimit(limit, [&] {
-        return s.fault == Fault::kDeleteWhilePacking ? PackDeleting(s) : Invoke(s.call);
-      })};
+      outcomes = {RunInChild([&] { return Invoke(s.call); })};
     }
     std::vector<int> results;
     for (const ChildOutcome& o : outcomes) {
       if (!o.exited) return o.signal == SIGALRM ? "the call hung" : "the call died of signal " + std::to_string(o.signal);
       results.push_back(o.exitCode);
-    }
-    if (s.fault == Fault::kDeleteWhilePacking && results[0] >= 32) {
-      calls.push_back(&s.other);
-      results.push_back(results[0] / 32 == 1 ? 0 : E_EWRITE);
-      results[0] %= 32;
     }
     const bool allZero = std::count(results.begin(), results.end(), 0) == static_cast<long>(results.size());
     ++g_seen[std::string(kFaultNames[static_cast<int>(s.fault)]) + (allZero ? ", all answered 0" : ", refused or failed")];
@@ -323,7 +257,7 @@ class Play {
   }
 
  private:
-  enum class Strict { kYes, kNo };  // kNo: a call the model allows may still fail (a full disk, a rival)
+  enum class Strict { kYes, kNo };  // kNo: a call the model allows may still fail (a rival)
 
   std::string Arc() const { return dir_.File("arc"); }
   std::string Src() const { return dir_.File("src"); }
@@ -345,16 +279,8 @@ class Play {
   int Invoke(const Call& c) {
     ::alarm(kHangSeconds);
     if (!c.pack) return DeleteWith(Module(), Archive(), c.items);
-    const std::string src = Src() + "/p" + std::to_string(c.root) + (c.bareSrcPath ? "" : "/");
+    const std::string src = Src() + "/p" + std::to_string(c.root) + "/";
     return PackWith(Module(), Archive(), c.subPath ? c.subPath->c_str() : nullptr, src, c.items, c.flags);
-  }
-
-  // In a child: the pack, with the other call made from its first progress report.
-  int PackDeleting(const Step& s) {
-    g_innerDelete = [&] { return DeleteWith(Module(), Archive(), s.other.items); };
-    Module().set_process_data_proc(nullptr, DeleteOnce);
-    const int result = Invoke(s.call);
-    return result + 32 * g_innerDeleteState;
   }
 
   // Both calls released at once from a closed pipe.
@@ -401,24 +327,6 @@ class Play {
     return first + " (answers:" + answers + ")";
   }
 
-  // A killed call: the archive is the old or the new one; a moved source may
-  // be gone only when the new one is in place. Its temporary files are let go.
-  std::string Killed(const Call& c) {
-    const World& before = world_;
-    for (const std::string& name : FolderListing(Tmp())) fs::remove(Tmp() + "/" + name);
-    for (const std::string& name : FolderListing(Arc()))
-      if (name != "t.tvx" && (name.rfind("t.tvx.tvxnew", 0) == 0 || name == "t___")) fs::remove(Arc() + "/" + name);
-    const Prediction p = Apply(c, before);
-    World candidate = before;
-    if (p.ok && !Differences(before, true).empty()) candidate = p.after;
-    const Files disk = DiskNow();
-    for (const auto& file : before.disk)
-      if (candidate.disk.count(file.first) == 0 && disk.count(file.first) != 0) candidate.disk.insert(file);
-    const std::string why = Differences(candidate);
-    if (why.empty()) world_ = candidate;
-    return why.empty() ? "" : "after a kill: " + why;
-  }
-
   Files DiskNow() const {
     Files files;
     std::error_code ec;
@@ -430,7 +338,7 @@ class Play {
   }
 
   // Empty when the archive, the sources and the folders are as w says.
-  std::string Differences(const World& w, bool archiveOnly = false) const {
+  std::string Differences(const World& w) const {
     if (!w.archived && PathExists(Archive())) return "an archive exists where none should";
     if (w.archived) {
       const ::testing::AssertionResult holds = ArchiveHolds(Archive(), w.entries);
@@ -440,7 +348,6 @@ class Play {
         return std::string("the archive: ") + holds.message() + "; expected:" + expected;
       }
     }
-    if (archiveOnly) return "";
     const Files disk = DiskNow();
     for (const auto& file : w.disk) {
       const auto found = disk.find(file.first);
@@ -460,7 +367,7 @@ class Play {
 
   // Lists, tests and extracts every entry as the host does. (A divergence
   // leaves its mess: the Play is dropped with its folder.)
-  std::string Read(const Step& s) {
+  std::string Read() {
     const Listing listing = ListAndTest(Module(), Archive());
     if (!world_.archived) return listing.opened ? "an archive opened where none should be" : "";
     if (!listing.opened) return "the archive does not open: " + std::to_string(listing.openResult);
@@ -472,22 +379,8 @@ class Play {
     for (const SceneEntry& e : world_.entries) expected += line(e.name, static_cast<long>(e.content.size()), 0);
     if (listed != expected) return "listed as" + listed + ", expected" + expected;
     fs::create_directories(Out());
-    {
-      HostArchive archive(Module(), Archive());
-      const std::string destPath = Out() + (s.bareDestPath ? "" : "/");
-      for (size_t i = 0; i < world_.entries.size(); ++i) {
-        if (archive.ReadHeader() != 0) return "ReadHeader ended early";
-        const int result = archive.Process(PK_EXTRACT, &destPath, "e" + std::to_string(i));
-        if (result != 0) return "extracting " + world_.entries[i].name + " answered " + std::to_string(result);
-        if (s.processTwice && i == 0 && archive.Test() != E_END_ARCHIVE) {
-          return "a second ProcessFile after one ReadHeader did not answer E_END_ARCHIVE";
-        }
-      }
-      if (archive.ReadHeader() != E_END_ARCHIVE) return "ReadHeader did not end";
-      if (archive.Process(PK_EXTRACT, &destPath, "after") != E_END_ARCHIVE) {
-        return "ProcessFile after E_END_ARCHIVE did not answer E_END_ARCHIVE";
-      }
-    }
+    const std::vector<int> results = ExtractEach(Module(), Archive(), Out());
+    if (results != std::vector<int>(world_.entries.size(), 0)) return "extraction answered otherwise or ended early";
     for (size_t i = 0; i < world_.entries.size(); ++i) {
       const std::string path = Out() + "/e" + std::to_string(i);
       const SceneEntry& e = world_.entries[i];
@@ -521,15 +414,15 @@ Verdict PlayAll(const std::vector<Step>& steps) {
   return {};
 }
 
-// Drops steps one at a time while the sequence still diverges (races and
-// kills are retried: they need not diverge every time).
+// Drops steps one at a time while the sequence still diverges (races are
+// retried: they need not diverge every time).
 std::vector<Step> Shrink(std::vector<Step> steps, Verdict& verdict) {
   steps.resize(verdict.step + 1);
   for (size_t i = 0; i < steps.size() && steps.size() > 1;) {
     std::vector<Step> fewer = steps;
     fewer.erase(fewer.begin() + static_cast<long>(i));
     const bool nondeterministic = std::any_of(fewer.begin(), fewer.end(), [](const Step& s) {
-      return s.fault == Fault::kRace || s.fault == Fault::kKill || s.fault == Fault::kDeleteWhilePacking;
+      return s.fault == Fault::kRace;
     });
     Verdict v;
     for (int tries = nondeterministic ? 5 : 1; tries > 0 && v.what.empty(); --tries) v = PlayAll(fewer);
