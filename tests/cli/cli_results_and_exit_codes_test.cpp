@@ -8,7 +8,6 @@
 
 #include "support/archive_bytes.h"
 #include "support/cli_runner.h"
-#include "support/link_scene.h"
 #include "support/test_support.h"
 #include "support/windows_headers.h"
 
@@ -46,26 +45,6 @@ TEST_F(CliResults, DeleteOfManyNamesLooksThemUp) {
 
 #ifndef _WIN32
 bool RunningAsRoot() { return geteuid() == 0; }
-
-TEST_F(CliResults, AnythingLeftOutOfAnAddIsNamedAndExitsOne) {
-  const std::string tree = src_.File("tree");
-  fs::create_directories(tree);
-  ASSERT_TRUE(WriteFileBytes(tree + "/good.txt", "good"));
-  fs::create_symlink(tree + "/missing", tree + "/dangling");
-  ASSERT_EQ(mkfifo((tree + "/pipe").c_str(), 0644), 0);
-  std::vector<std::string> expected{"broken symbolic link, left out: " + tree + "/dangling",
-                                    "left out: " + tree + "/pipe"};
-  if (!RunningAsRoot()) {
-    ASSERT_TRUE(WriteFileBytes(tree + "/secret.txt", "secret"));
-    chmod((tree + "/secret.txt").c_str(), 0);
-    expected.push_back("cannot read, left out: " + tree + "/secret.txt (Permission denied)");
-  }
-  const CliRun add = RunTolvex({"add", Archive(), tree});
-  EXPECT_EQ(add.exit_code, 1) << add.err;
-  for (const std::string& message : expected) EXPECT_TRUE(Contains(add.err, message)) << add.err;
-  const CliRun list = RunTolvex({"list", Archive()});
-  EXPECT_TRUE(Contains(list.out, " tree/good.txt\n")) << list.out;
-}
 
 // A folder whose files cannot be deleted: read-only for a user, a read-only
 // mount for root (which may delete anything else).
@@ -127,17 +106,6 @@ TEST_F(CliResults, AFolderWithoutWritePermissionIsNamedBeforePackingAndAMoveName
   EXPECT_TRUE(Contains(move.err, "kept " + file + ": could not be deleted")) << move.err;
   EXPECT_EQ(ReadFileBytes(file), "keep me");
   EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
-}
-
-TEST_F(CliResults, ExtractNeverWritesThroughALinkBelowTheDestination) {
-  const LinkScene scene(work_.path());
-  ASSERT_TRUE(scene.ready);
-  ASSERT_TRUE(WriteFileBytes(Archive(), scene.ArchiveBytesOf()));
-  const CliRun extract = RunTolvex({"extract", Archive(), "-C", scene.out});
-  EXPECT_EQ(extract.exit_code, 1);
-  EXPECT_TRUE(Contains(extract.err, scene.out + "/sub is a symbolic link")) << extract.err;
-  EXPECT_TRUE(scene.Untouched());
-  EXPECT_EQ(ReadFileBytes(scene.out + "/ok.txt"), "fine");
 }
 
 // Output that cannot be written, a temporary folder that is missing or a file.
