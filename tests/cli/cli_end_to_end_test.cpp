@@ -280,6 +280,14 @@ const Scene kScenes[] = {
      {}, ArchiveBytes({{"red\x1b[31m.txt", "x"}, {"s\xED\xA0\x80.txt", "x"}, {"o\xE0\x80\xAF.txt", "x"},
                    {"b\xF4\x90\x80\x80.txt", "x"}})},
     {"move keeps the sources when packing fails", {{"add @w/x.txt @s/tree --move", 2, {"not a Tolvex archive"}}}},
+#ifndef _WIN32
+    // The late-signal module raises SIGINT right after PackFiles and DeleteFiles
+    // return: too late to stop the call, whose work is done and said so.
+    {"a signal after the work is done reports the work as done",
+     {{"--plugin " TOLVEX_LATE_SIGNAL_MODULE " add @a @w/a.txt --move", 0, {"1 entry added"}, {}, "+a.tvx -a.txt"},
+      {"--plugin " TOLVEX_LATE_SIGNAL_MODULE " delete @a a.txt", 0, {"1 item deleted"}}},
+     {"a.txt"}},
+#endif
     {"help and usage",
      {{"add --help", 0, {"Usage: tolvex add"}},
       // Nothing else would tell a user why an extracted program no longer runs.

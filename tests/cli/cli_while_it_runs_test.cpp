@@ -196,21 +196,6 @@ TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
   }
 }
 
-// A signal after the module's last report comes too late to stop the call:
-// its work is done, and the command says so (the late-signal module raises
-// SIGINT right after PackFiles and DeleteFiles return).
-TEST_F(CliWhileItRuns, ASignalAfterTheWorkIsDoneReportsTheWorkAsDone) {
-  ASSERT_TRUE(WriteFileBytes(src_.File("a.txt"), "a"));
-  const std::string late_module = TOLVEX_LATE_SIGNAL_MODULE;
-  const CliRun added = RunProgram(CliPath(), {"--plugin", late_module, "add", Archive(), src_.File("a.txt"), "--move"});
-  EXPECT_EQ(added.exit_code, 0) << added.err;
-  EXPECT_TRUE(Contains(added.out, "1 entry added")) << added.out;
-  EXPECT_FALSE(fs::exists(src_.File("a.txt")));
-  const CliRun deleted = RunProgram(CliPath(), {"--plugin", late_module, "delete", Archive(), "a.txt"});
-  EXPECT_EQ(deleted.exit_code, 0) << deleted.err;
-  EXPECT_TRUE(Contains(deleted.out, "1 item deleted")) << deleted.out;
-}
-
 // Where the archive's drive has no room for a copy, the module overwrites the
 // archive in place from the finished new one in tolvex's temporary folder,
 // and keeps that one when the overwrite fails. Neither the end of the command
