@@ -80,7 +80,6 @@ set(TOLVEX_TEST_SOURCES
   tests/packU/archive_format_test.cpp
   tests/packU/entry_name_test.cpp
   tests/packU/extract_test.cpp
-  tests/packU/rebuild_fault_test.cpp
   tests/packU/rebuild_test.cpp
   tests/platform/platform_test.cpp
   tests/reliability/crash_consistency_test.cpp
