@@ -11,7 +11,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <tuple>
 
+#include "commonsU/entry_time.h"
 #include "listing_format.h"
 #include "plugin_module.h"
 #include "support/archive_bytes.h"
@@ -84,9 +86,8 @@ std::string Shown(const std::string& slashed) {
 }
 
 // tree/{docs/{a.txt, sub/deep.txt}, empty_file, empty_folder/, b.bin}, each
-// dated on a day of June 2021 at 12:34:56, b.bin on 4 January (even seconds:
-// the format keeps two-second steps; folders last, as writing their files
-// changes their times).
+// dated on a day of June 2021 at 12:34:56 (even seconds: the format keeps
+// two-second steps; folders last, as writing their files changes their times).
 void MakeTree(const std::string& parent) {
   fs::create_directories(fs::path(parent) / "tree" / "docs" / "sub");
   fs::create_directories(fs::path(parent) / "tree" / "empty_folder");
@@ -95,10 +96,8 @@ void MakeTree(const std::string& parent) {
     ASSERT_TRUE(WriteFileBytes(parent + kSep + Shown("tree/" + name), bytes));
   int day = 0;
   for (const char* name : {"tree/docs/a.txt", "tree/docs/sub/deep.txt", "tree/empty_file", "tree/b.bin",
-                           "tree/docs/sub", "tree/docs", "tree/empty_folder", "tree"}) {
-    const int month = ++day == 4 ? 1 : 6;
-    ASSERT_TRUE(SetUtcModifiedTime(parent + kSep + Shown(name), LocalTime(2021, month, day, 12, 34, 56))) << name;
-  }
+                           "tree/docs/sub", "tree/docs", "tree/empty_folder", "tree"})
+    ASSERT_TRUE(SetUtcModifiedTime(parent + kSep + Shown(name), LocalTime(2021, 6, ++day, 12, 34, 56))) << name;
 }
 
 class CliEndToEnd : public CliTest {
@@ -107,18 +106,11 @@ class CliEndToEnd : public CliTest {
     ASSERT_FALSE(CliPath().empty()) << "TOLVEX_CLI_PATH is not set for this test program";
     MakeTree(src_.path());
   }
-#ifndef _WIN32
-  // A zone with summer time (under Wine the tool takes the zone it started in:
-  // ctest runs the first case once more with TZ=Europe/Berlin).
-  const TimeZoneGuard zone_{"Europe/Berlin"};
-#endif
 };
 
 // One archive of the tree, listed as a table and as JSON, tested, extracted
 // whole with the stored times of files and folders, and one folder of it into
-// the current one. Each time is read and given back with the daylight-saving
-// rule of its own date, whatever the season it is packed in: 12:34:56 stays
-// 12:34:56 in January and in June.
+// the current one.
 TEST_F(CliEndToEnd, AddListTestExtractGivesBackTheSameTreeAndMoveDeletesTheSources) {
   const Tree tree = Snapshot(src_.path(), true);
   const CliRun add = RunTolvex({"add", Archive(), src_.File("tree")});
@@ -135,9 +127,8 @@ TEST_F(CliEndToEnd, AddListTestExtractGivesBackTheSameTreeAndMoveDeletesTheSourc
   ASSERT_EQ(json.exit_code, 0) << json.err;
   for (const std::string& text :
        {"{\"name\": " + cli::JsonString(Shown("tree/docs/a.txt")) + ", \"size\": 15000, \"packed\": ",
-        std::string("\"time\": \"2021-06-01T12:34:56\""), std::string("\"time\": \"2021-01-04T12:34:56\""),
-        cli::JsonString(Shown("tree/empty_folder/")), std::string("\"dir\": true"),
-        std::string("\"totals\": {\"files\": 4, \"folders\": 4")})
+        std::string("\"time\": \"2021-06-01T12:34:56\""), cli::JsonString(Shown("tree/empty_folder/")),
+        std::string("\"dir\": true"), std::string("\"totals\": {\"files\": 4, \"folders\": 4")})
     EXPECT_TRUE(Contains(json.out, text)) << text << "\n" << json.out;
 
   EXPECT_EQ(RunTolvex({"test", Archive()}).exit_code, 0);
@@ -346,6 +337,40 @@ TEST_F(CliEndToEnd, CommandsSayWhatTheyDidAndAFailureChangesNothing) {
     EXPECT_EQ(Snapshot(src_.path()), sources);
   }
   EXPECT_EQ(RunTolvex({"--version"}).out, std::string("tolvex ") + TOLVEX_CLI_VERSION + "\n");
+}
+
+// A file's time is read and given back with the daylight-saving rule of its
+// own date, whatever the season it is packed in: 12:00 in Berlin is 11:00 UTC
+// in January and 10:00 UTC in July.
+TEST_F(CliEndToEnd, TimesKeepTheDaylightSavingOfTheirOwnDate) {
+#ifdef _WIN32
+  // The tool takes the zone this program started in (under Wine: its TZ;
+  // ctest runs this case once more with TZ=Europe/Berlin).
+  TIME_ZONE_INFORMATION zone;
+  GetTimeZoneInformation(&zone);
+  if (zone.Bias != -60 || zone.DaylightBias != -60) GTEST_SKIP() << "the time zone here is not Central European";
+#else
+  const TimeZoneGuard zone("Europe/Berlin");
+#endif
+  const std::tuple<const char*, int, int> cases[] = {{"jan.txt", 1, 11}, {"jul.txt", 7, 10}};  // name, month, UTC hour
+  std::vector<std::string> args = {"add", Archive()};
+  for (const auto& [name, month, utcHour] : cases) {
+    ASSERT_TRUE(WriteFileBytes(src_.File(name), name));
+    ASSERT_TRUE(SetUtcModifiedTime(src_.File(name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0)));
+    args.push_back(src_.File(name));
+  }
+  const CliRun add = RunTolvex(args);
+  ASSERT_EQ(add.exit_code, 0) << add.err;
+  const ArchiveLayout layout = ParseLayout(ReadFileBytes(Archive()));
+  ASSERT_EQ(layout.records.size(), 2u);
+  const CliRun extract = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
+  ASSERT_EQ(extract.exit_code, 0) << extract.err;
+  for (size_t i = 0; i < 2; ++i) {
+    const auto& [name, month, utcHour] = cases[i];
+    EXPECT_EQ(layout.records[i].time, SecondsFromCivil(2005, month, 15, 12, 0, 0)) << name;
+    EXPECT_EQ(UtcModifiedTime(work_.File("out") + kSep + name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0))
+        << name;
+  }
 }
 
 TEST_F(CliEndToEnd, FileOfTwoGiBIsRefusedBeforePacking) {
