@@ -69,7 +69,6 @@ set(TOLVEX_TEST_SOURCES
   tests/TolvexU/exports_progress_test.cpp
   tests/cli/arguments_test.cpp
   tests/cli/cli_end_to_end_test.cpp
-  tests/cli/cli_while_it_runs_test.cpp
   tests/cli/delete_list_test.cpp
   tests/cli/host_dialect_test.cpp
   tests/cli/listing_format_test.cpp
