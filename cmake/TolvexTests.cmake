@@ -64,8 +64,6 @@ set(TOLVEX_TEST_SOURCES
   tests/TolvexU/exports_progress_test.cpp
   tests/cli/arguments_test.cpp
   tests/cli/cli_end_to_end_test.cpp
-  tests/cli/cli_results_and_exit_codes_test.cpp
-  tests/cli/cli_while_it_runs_test.cpp
   tests/cli/delete_list_test.cpp
   tests/cli/host_dialect_test.cpp
   tests/cli/listing_format_test.cpp
@@ -76,7 +74,6 @@ set(TOLVEX_TEST_SOURCES
   tests/packU/archive_format_test.cpp
   tests/packU/entry_name_test.cpp
   tests/packU/extract_test.cpp
-  tests/packU/rebuild_fault_test.cpp
   tests/packU/rebuild_test.cpp
   tests/platform/platform_test.cpp
   tests/reliability/crash_consistency_test.cpp

@@ -167,46 +167,29 @@ TEST(ArchiveReader, ReadsWhatTheBytesSay) {
 // --- directories larger than one read block ----------------------------------------
 
 // Each entry is found by its index, and its data after the directory.
-TEST(ArchiveReaderLargeDirectory, ReadsTwentyThousandRecordsOfVaryingLength) {
-  TempDir dir;
-  std::string bytes = test::HeaderBytes(20000);
-  std::vector<RawRecord> records;
-  for (int i = 0; i < 20000; ++i) {
-    records.push_back({"folder/" + std::string(static_cast<size_t>(i % 53), static_cast<char>('a' + i % 26)) +
-                           std::to_string(i), i, i % 7, i % 7, i});
-    bytes += RecordBytes(records.back());
-  }
-  const size_t dataStart = bytes.size();
-  ASSERT_GT(dataStart, 3u * 256 * 1024);  // several blocks
-  bytes += std::string(20010, 'D');
-  auto archive = OpenBytes(dir, bytes);
-  ASSERT_EQ(archive->entries().size(), records.size()) << Reading(*archive);
-  EXPECT_EQ(archive->dataStart(), dataStart);
-  for (size_t i = 0; i < records.size(); ++i) ASSERT_EQ(Text(archive->entries()[i]), Text(records[i])) << i;
-  const ArchiveEntry& last = archive->entries().back();
-  EXPECT_EQ(archive->EntryAt(19999), &last);
-  EXPECT_EQ(archive->EntryAt(20000), nullptr);
-  EXPECT_EQ(archive->EntryAt(-1), nullptr);
-  EXPECT_EQ(archive->EntryDataPosition(last), dataStart + 19999);
-  EXPECT_TRUE(archive->EntryDataPresent(last));
-}
-
 TEST(ArchiveReaderLargeDirectory, RecordSplitAtAnyByteByTheBlockEndIsReadWhole) {
   TempDir dir;
-  // 26-byte records after one lead record of 18..43 bytes: across the cases the
-  // first block ends at every byte of a record, including inside its length.
-  constexpr int kRecords = 11000;  // 286,000 bytes: past the 256 KiB block
+  // 26-byte records after one lead record of 18..43 bytes: across the cases
+  // each block ends at every byte of a record, including inside its length.
+  constexpr int kRecords = 31000;  // 806,000 bytes: past three 256 KiB blocks
   for (size_t lead = 0; lead < 26; ++lead) {
     std::vector<RawRecord> records = {{std::string(lead, 'L'), 0, 0, 0, 0}};
     std::string bytes = test::HeaderBytes(kRecords + 1) + RecordBytes(records.back());
     for (int i = 0; i < kRecords; ++i) {
-      records.push_back({std::to_string(10000000 + i), i, 0, 0, 0});  // eight digits
+      records.push_back({std::to_string(10000000 + i), i, i % 7, i % 7, i});  // eight digits
       bytes += RecordBytes(records.back());
     }
+    const size_t dataStart = bytes.size();
+    bytes += std::string(kRecords + 6, 'D');
     auto archive = OpenBytes(dir, bytes);
     ASSERT_EQ(archive->entries().size(), records.size()) << "lead " << lead << ": " << Reading(*archive);
-    EXPECT_EQ(archive->dataStart(), bytes.size()) << lead;
+    EXPECT_EQ(archive->dataStart(), dataStart) << lead;
     for (size_t i = 0; i < records.size(); ++i) ASSERT_EQ(Text(archive->entries()[i]), Text(records[i])) << lead;
+    const ArchiveEntry& last = archive->entries().back();
+    EXPECT_EQ(archive->EntryAt(kRecords), &last);
+    EXPECT_TRUE(archive->EntryAt(kRecords + 1) == nullptr && archive->EntryAt(-1) == nullptr);
+    EXPECT_EQ(archive->EntryDataPosition(last), dataStart + kRecords - 1);
+    EXPECT_TRUE(archive->EntryDataPresent(last));
   }
 }
 

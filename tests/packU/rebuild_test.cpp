@@ -1,6 +1,8 @@
 // Writing archives: new archives from files and folders, and rebuilds of
 // existing archives that drop, keep and replace entries. Old archives are
 // written byte by byte so that what is kept can be compared byte for byte.
+// Last, rebuilds that meet a full disk or a bad sector: the faulty system
+// fails the Nth write or read, for every N a rebuild reaches.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,11 +18,13 @@
 #include "packU/rebuild.h"
 #include "platform/platform.h"
 #include "support/archive_bytes.h"
+#include "support/fault_scene.h"
 #include "support/test_support.h"
 
 namespace tvx {
 namespace {
 
+using test::Failing;
 using test::RawEntry;
 using test::FromHex;
 using test::Hex;
@@ -212,7 +216,8 @@ TEST_F(RebuildTest, NewItemsAreWrittenExactlyWithTheirFilesTimes) {
 // Each file extracts as it was, its bytes right behind the entry before it (no
 // remains of a deflate attempt that lost to storing); what repeats is deflated
 // at level nine, what does not is stored. A name the archive has already is
-// replaced at the end, one in another case is another name.
+// replaced at the end, one in another case is another name. Each new entry is
+// reported once, in order, after its bytes are written.
 TEST_F(RebuildTest, MixedFilesAllExtractAsTheyWereAndReplaceTheirNamesAtTheEnd) {
   struct File {
     std::string name, content;
@@ -258,6 +263,14 @@ TEST_F(RebuildTest, MixedFilesAllExtractAsTheyWereAndReplaceTheirNamesAtTheEnd) 
     dataEnd = e.dataOffset + e.packedSize;
   }
   EXPECT_EQ(out.dataStart() + static_cast<uint32_t>(dataEnd), out.fileSize());
+  const std::vector<ArchiveEntry> added(out.entries().begin() + 2, out.entries().end());
+  EXPECT_EQ(Texts(reported_), Texts(added));
+#ifndef _WIN32  // Windows may report the size of a file being written late
+  for (size_t i = 0; i < added.size(); ++i) {
+    EXPECT_GE(sizesWhenReported_[i], out.dataStart() + static_cast<uint32_t>(added[i].dataOffset + added[i].packedSize))
+        << added[i].name;
+  }
+#endif
 }
 
 // --- failures --------------------------------------------------------------------------
@@ -270,26 +283,100 @@ TEST_F(RebuildTest, OutputInAMissingFolderCannotBeCreated) {
   EXPECT_FALSE(test::PathExists(dir_.File("missing")));
 }
 
-// --- progress -----------------------------------------------------------------------------
+// --- a failing disk ---------------------------------------------------------------------
 
-TEST_F(RebuildTest, CallbackReportsEachNewEntryOnceInOrderAfterItsBytes) {
-  const std::string big = test::TextLikeBytes(400000);
-  RebuildPlan plan;
-  plan.oldArchive = &Old(test::ArchiveBytes({{"old1", "11"}, {"old2", "22"}}));
-  plan.additions = {{"f1", Source("f1", big)}, {"d/", Folder("d")}, {"f2", Source("f2", "second")}};
-  ASSERT_EQ(Rebuild(plan), Status::kOk);
-  Archive& out = Out();
-  const std::vector<ArchiveEntry> added(out.entries().begin() + 2, out.entries().end());
-  EXPECT_EQ(Texts(reported_), Texts(added));
-  ASSERT_EQ(reported_.size(), 3u);
-  EXPECT_EQ(reported_[0].unpackedSize, static_cast<int32_t>(big.size()));
-#ifndef _WIN32  // Windows may report the size of a file being written late
-  for (size_t i = 0; i < 3; ++i) {
-    EXPECT_GE(sizesWhenReported_[i],
-              out.dataStart() + static_cast<uint32_t>(added[i].dataOffset + added[i].packedSize));
+// A rebuild may fail, but it must never claim success over an archive that is
+// not whole, nor leave what passes for one.
+struct RebuildCase {
+  const char* name;
+  test::FaultCase faults;  // a single failure may be worked around: then the archive is whole
+  Status failure;          // what a failed rebuild answers; kOk: any failure
+  bool brokenNeverOpens;   // what was written must not pass for an archive - but after the
+                           // last write, which makes the complete file durable: its failure is
+                           // reported all the same, and the caller removes the file
+};
+
+void PrintTo(const RebuildCase& c, std::ostream* os) { *os << c.name; }
+
+// The scene large enough that every copy, store and deflate attempt takes
+// several pieces; the new archive is written beside the old one.
+class RebuildFaultTest : public ::testing::TestWithParam<RebuildCase> {
+ protected:
+  static const test::FaultScene& Scene() { return test::SharedFaultScene(test::kLargeScene); }
+
+  void SetUp() override {
+    folders_.Reset();
+    // Read through the faulty system too, so that copying its entries meets
+    // the failures; setting a plan resets the counts of opening it.
+    old_ = Archive::NewArchive(faults_, folders_.archive());
+    ASSERT_FALSE(old_->damaged());
+    plan_.oldArchive = old_.get();
+    plan_.removeNames = Scene().deletedFiles;
+    plan_.removeFolders = Scene().deletedFolders;
+    for (const test::SceneEntry& entry : Scene().packed) {
+      plan_.additions.push_back({entry.name, folders_.SourcePath(entry.name)});
+    }
   }
-#endif
+
+  std::string NewPath() const { return folders_.archiveFolder() + test::NativeSeparator() + "new.tvx"; }
+
+  // The rebuild without faults makes a complete archive; the calls it makes,
+  // counted.
+  test::CallCounts CountCleanRun() {
+    test::FaultPlanGuard guard(faults_, test::FaultPlan{});
+    EXPECT_EQ(RebuildArchive(faults_, NewPath(), plan_, nullptr), Status::kOk);
+    const test::CallCounts counts = test::CountsOf(faults_);
+    EXPECT_TRUE(test::ArchiveHolds(NewPath(), Scene().AfterDeleteAndPack()));
+    EXPECT_GT(counts.mutating, 5u);
+    EXPECT_GT(counts.reads, 3u);
+    return counts;
+  }
+
+  test::FaultySystem faults_;  // before old_, which reads through it
+  test::SceneFolders folders_{Scene()};
+  std::unique_ptr<Archive> old_;
+  RebuildPlan plan_;
+};
+
+TEST_P(RebuildFaultTest, NeverPassOffABrokenArchive) {
+  const RebuildCase& c = GetParam();
+  const test::CallCounts counts = CountCleanRun();
+  ASSERT_FALSE(HasFailure());
+  test::ForEveryCall(c.faults, counts,
+                     [&](const test::FaultPlan& plan, const std::string& what) {
+    platform::OsSystem().RemoveFile(NewPath());  // nothing left from the run before
+    const test::FaultPlanGuard guard(faults_, plan);
+    const Status status = RebuildArchive(faults_, NewPath(), plan_, nullptr);
+    if (status == Status::kOk) {
+      EXPECT_TRUE(c.faults.once) << what << ": a failing disk went unnoticed";
+      EXPECT_TRUE(test::ArchiveHolds(NewPath(), Scene().AfterDeleteAndPack())) << what;
+      return;
+    }
+    if (c.failure != Status::kOk) {
+      EXPECT_EQ(status, c.failure) << what << ": status " << static_cast<int>(status);
+    }
+    if (c.brokenNeverOpens && plan.failWriteAt != counts.mutating) {
+      EXPECT_FALSE(Archive::NewArchive(platform::OsSystem(), NewPath())->valid()) << what;
+    }
+  });
 }
+
+// A failed read is a disk error, also when it is the old archive that fails
+// to read: the host must not be told the archive is damaged. A full disk is
+// reported as a write failure, whatever was being copied when the disk filled
+// up - also when a larger copy stops before it has read everything (storing a
+// new file, copying kept entries).
+INSTANTIATE_TEST_SUITE_P(
+    RebuildFaultTest, RebuildFaultTest,
+    ::testing::Values(
+        RebuildCase{"WritesFailingFromAnyPointOnFailTheRebuildAsWriteFailures", {Failing::kWrites, false},
+                    Status::kWriteFailed, true},
+        RebuildCase{"OneFailedWriteNeverPassesForABrokenArchive", {Failing::kWrites, true}, Status::kWriteFailed,
+                    true},
+        RebuildCase{"ReadsFailingFromAnyPointFailTheRebuildAsAReadProblem", {Failing::kReads, false},
+                    Status::kReadFailed, false},
+        RebuildCase{"OneFailedReadNeverPassesForABrokenArchive", {Failing::kReads, true}, Status::kReadFailed, true}),
+    [](const ::testing::TestParamInfo<RebuildCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tvx
