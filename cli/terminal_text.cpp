@@ -1,5 +1,6 @@
 #include "terminal_text.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 
@@ -76,17 +77,29 @@ std::string FromTerminalSafe(const std::string& text) {
   const auto hex = [](char c) {
     return std::isxdigit(static_cast<unsigned char>(c)) ? (c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10) : -1;
   };
+  // Only bytes TerminalSafe escapes are read back: "lib\x64" is a name of its
+  // own, never "libd".
+  const auto escapable = [](int b) { return b < 0x20 || b == 0x7F || (b >= 0x80 && b < 0xA0) || b == 0xC2; };
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
-    if (i + 3 < text.size() && text.compare(i, 2, "\\x") == 0 && hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0) {
-      out += static_cast<char>(hex(text[i + 2]) * 16 + hex(text[i + 3]));
+    const int byte = i + 3 < text.size() && text.compare(i, 2, "\\x") == 0 && hex(text[i + 2]) >= 0 && hex(text[i + 3]) >= 0
+                         ? hex(text[i + 2]) * 16 + hex(text[i + 3])
+                         : -1;
+    if (byte >= 0 && escapable(byte)) {
+      out += static_cast<char>(byte);
       i += 3;
     } else {
       out += text[i];
     }
   }
-  return out;
+  // And only where list shows exactly that (the digits in either case).
+  const std::string shown = TerminalSafe(out);
+  const bool same = shown.size() == text.size() &&
+                    std::equal(shown.begin(), shown.end(), text.begin(), [](char a, char b) {
+                      return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+                    });
+  return same ? out : text;
 }
 
 }  // namespace tvx::cli

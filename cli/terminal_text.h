@@ -18,7 +18,9 @@ size_t Utf8SequenceLength(const std::string& s, size_t i);
 // sequences in a name are shown rather than obeyed.
 std::string TerminalSafe(const std::string& text);
 
-// The inverse of TerminalSafe: each \xNN (two hex digits) becomes that byte.
+// The inverse of TerminalSafe: text as TerminalSafe shows some name gives that
+// name (each \xNN it wrote becomes its byte); any other text is returned as
+// it is.
 std::string FromTerminalSafe(const std::string& text);
 
 }  // namespace tvx::cli

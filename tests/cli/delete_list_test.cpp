@@ -59,7 +59,9 @@ TEST(CliDeleteList, FoldersBecomeWildcardItemsFilesStayExactAndUnknownOrAmbiguou
       {kWindowsDialect, true, {"A.TXT", "DOCS/X"}, "| 0 ambiguous 2"},
       // As list shows it, and as it is.
       {kPosixDialect, false, {"e\\x1bq", "e\x1bq"}, "e\x1bq|e\x1bq|| 2"},
-      {kWindowsDialect, false, {"e\\x1Bq"}, "e\x1bq|| 1"}};
+      {kWindowsDialect, false, {"e\\x1Bq"}, "e\x1bq|| 1"},
+      // An escape list never shows is no other entry's name.
+      {kPosixDialect, false, {"notes\\x2etxt", "docs\\x2fa.txt", "e\\x1bq\\x71"}, "| 0 ?notes\\x2etxt ?docs\\x2fa.txt ?e\\x1bq\\x71"}};
   for (const Row& row : rows) EXPECT_EQ(Plan(row.d, row.cased, row.names), row.expected) << row.names[0];
 }
 
