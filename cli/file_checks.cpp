@@ -35,6 +35,9 @@ bool FileWritable(const std::string& file) {
   const DWORD attributes = GetFileAttributesA(file.c_str());
   return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0;
 #else
+  // No write bits is read-only to the module even for root, whom access() lets write.
+  struct stat st;
+  if (::stat(file.c_str(), &st) == 0 && (st.st_mode & 0222) == 0) return false;
   return ::access(file.c_str(), W_OK) == 0;
 #endif
 }

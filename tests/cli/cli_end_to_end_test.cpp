@@ -241,6 +241,9 @@ const Scene kScenes[] = {
        return mkfifo((w + "/tree/pipe").c_str(), 0644) == 0 && chmod((w + "/tree/secret.txt").c_str(), 0) == 0
                   ? "" : "no pipe or no unreadable file here";
      }},
+    {"an archive without write bits is read-only, also to root",
+     {{"delete @a a.txt", 1, {"cannot write @a: the archive is read-only"}}}, {}, ArchiveBytes({{"a.txt", "a"}}),
+     [](const std::string& w) { return chmod((w + "/a.tvx").c_str(), 0444) == 0 ? "" : "cannot chmod"; }},
 #endif
     {"a file of 2 GiB is refused before packing",
      {{"add @a @w/big.iso", 2, {"file too large for the format: @w/big.iso"}}}, {"big.iso="}, {},
