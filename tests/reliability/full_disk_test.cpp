@@ -49,8 +49,10 @@ class FullDisk : public SceneSweep {
                 result == E_UNKNOWN_FORMAT)
         << what << ": result " << result;
     std::vector<std::string> left = folders_.Leftovers();
+    // (Its entries, not its bytes: a folder made by Reset has the time of the
+    // moment on Windows, where its time cannot be set.)
     const bool kept = drives != Drives::kSystem && left.size() == 1 && result == E_EWRITE &&
-                      ReadFileBytes(left[0]) == reference_;
+                      ArchiveHolds(left[0], Scene().After(change));
     if (kept) left.clear();
     if (change == Change::kCreate) {
       EXPECT_FALSE(PathExists(folders_.archive())) << what << ": a failed creation left a file";
