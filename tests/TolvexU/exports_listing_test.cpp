@@ -137,8 +137,7 @@ struct FileKind {
   const char* label;
   const char* name;  // nullptr: the file is not there
   std::string bytes;
-  int openResult;  // -1: not asked
-  int canHandle;
+  int openResult, canHandle;  // openResult -1: not asked
 };
 
 TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
@@ -172,14 +171,6 @@ TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
 
 using PluginShownNames = PluginTest;
 
-bool IsFolderAttr(int attr) {
-#ifdef _WIN32
-  return (attr & 16) != 0;
-#else
-  return (attr & 0170000) == 0040000;
-#endif
-}
-
 // A shown name as the host puts it into its lists: no leading separator.
 std::string AsListItem(const std::string& shown) {
   return !shown.empty() && shown[0] == NativeSeparator()[0] ? shown.substr(1) : shown;
@@ -207,7 +198,11 @@ TEST_F(PluginShownNames, LongNamesAreShownDistinctAndOfTheirKind) {
     const ListedEntry& entry = listing.entries[i];
     const bool folder = i == 2;
     EXPECT_LE(entry.name.size(), 259u);
-    EXPECT_EQ(IsFolderAttr(entry.attr), folder) << entry.name;
+#ifdef _WIN32
+    EXPECT_EQ((entry.attr & 16) != 0, folder) << entry.name;
+#else
+    EXPECT_EQ((entry.attr & 0170000) == 0040000, folder) << entry.name;
+#endif
     EXPECT_EQ(entry.name.back() == NativeSeparator()[0], folder) << entry.name;
     EXPECT_TRUE(names.insert(entry.name).second) << "shown twice: " << entry.name;
     const size_t lastComponent = entry.name.find_last_of(NativeSeparator(), entry.name.size() - 2);
