@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -156,38 +157,23 @@ TEST_F(PluginPack, MovingDeletesThePackedFilesButKeepsFoldersAndTheArchive) {
             "docs/; docs/not-listed.txt=stays; joined.tvx; moved.tvx; src/; srca.txt=neighbour");
 }
 
-// A file that exists and has a size but cannot be read. Linux: a sysfs
-// attribute reports 4096 bytes and yields a few (permissions would not stop
-// root); Windows: another handle that denies reading.
-class UnreadableFile {
- public:
-  explicit UnreadableFile(const std::string& path) {
+// A file that exists and has a size but cannot be read, for the life of what
+// this returns (empty: none can be made here). Linux: a link to a sysfs
+// attribute that reports 4096 bytes and yields a few (permissions would not
+// stop root); Windows: another handle that denies reading.
+std::shared_ptr<void> UnreadableFile(const std::string& path) {
 #ifdef _WIN32
-    WriteFileBytes(path, "locked content");
-    handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ready_ = handle_ != INVALID_HANDLE_VALUE;
+  WriteFileBytes(path, "locked content");
+  HANDLE handle = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return handle == INVALID_HANDLE_VALUE ? nullptr : std::shared_ptr<void>(handle, CloseHandle);
 #else
-    const char* attribute = "/sys/kernel/uevent_seqnum";
-    std::error_code ec;
-    const auto size = fs::file_size(attribute, ec);
-    if (ec || size == 0) return;
-    fs::create_symlink(attribute, path, ec);
-    ready_ = !ec;
+  const char* attribute = "/sys/kernel/uevent_seqnum";
+  std::error_code ec;
+  const auto size = fs::file_size(attribute, ec);
+  if (!ec && size != 0) fs::create_symlink(attribute, path, ec);
+  return ec || size == 0 ? nullptr : std::make_shared<int>(0);
 #endif
-  }
-  ~UnreadableFile() {
-#ifdef _WIN32
-    if (ready_) CloseHandle(handle_);
-#endif
-  }
-  bool ready() const { return ready_; }
-
- private:
-  bool ready_ = false;
-#ifdef _WIN32
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
-#endif
-};
+}
 
 // Refused before anything is written, by PackFiles and DeleteFiles alike
 // (DeleteFiles also refuses a missing archive). The unusable temporary folder also
@@ -252,7 +238,7 @@ TEST_F(PluginPack, SourceThatCannotBeReadChangesNothing) {
   const std::string archive = WriteArchive("old.tvx", {{"old.txt", "old"}});
   const std::string before = ReadFileBytes(archive);
   MakeFile("a.txt", "alpha");
-  UnreadableFile locked(Path("locked.txt"));
+  const std::shared_ptr<void> locked = UnreadableFile(Path("locked.txt"));
   std::vector<std::pair<std::string, int>> sources = {{"gone.txt", E_EOPEN}, {"locked.txt", E_EREAD}};
 #ifndef _WIN32
   fs::create_symlink("nowhere.txt", Path("dangling.txt"));
@@ -261,7 +247,7 @@ TEST_F(PluginPack, SourceThatCannotBeReadChangesNothing) {
   const std::vector<std::string> files = FolderListing(WorkFolder());
   for (const auto& [source, expected] : sources) {
     SCOPED_TRACE(source);
-    if (source == "locked.txt" && !locked.ready()) GTEST_SKIP() << "no way to make an unreadable file here";
+    if (source == "locked.txt" && !locked) GTEST_SKIP() << "no way to make an unreadable file here";
     EXPECT_EQ(Pack(Path("new.tvx"), {"a.txt", source}, PK_PACK_MOVE_FILES), expected);
     EXPECT_EQ(Pack(archive, {"a.txt", source}, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES), expected);
     EXPECT_TRUE(ReadFileBytes(archive) == before);

@@ -53,10 +53,7 @@ xdotool mousemove --window "$MAIN" $RIGHT click 1 key End ctrl+Next
 sleep 1
 
 FAILED=0
-problem() {
-  echo "FAILED: $*" >&2
-  FAILED=1
-}
+problem() { echo "FAILED: $*" >&2; FAILED=1; }
 
 # copy_and_cancel PANEL TITLE: F5 on the entry under the cursor in PANEL, Start
 # in the dialog, then Cancel in the progress window titled ...TITLE.
