@@ -85,8 +85,9 @@ FaultPlan Watching(std::vector<std::string> folders) {
       for (const std::string& name : FolderListing(folder)) {
         if (std::find(g_seen.begin(), g_seen.end(), name) == g_seen.end()) g_seen.push_back(name);
         std::error_code gone;  // Windows may still list a file it is removing
-        const fs::perms others = fs::status(folder + NativeSeparator() + name, gone).permissions() & ~fs::perms::owner_all;
-        if (!gone && name != "backup.tvx" && others != fs::perms::none) g_readable.push_back(name);
+        const fs::perms perms = fs::status(folder + NativeSeparator() + name, gone).permissions();
+        const bool others = (perms & ~fs::perms::owner_all) != fs::perms::none;
+        if (!gone && name != "backup.tvx" && others) g_readable.push_back(name);
       }
     }
   };

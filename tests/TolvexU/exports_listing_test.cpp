@@ -27,11 +27,7 @@ namespace {
 
 using PluginListing = PluginTest;
 
-const std::vector<RawEntry> kThreeEntries = {
-    {"docs/", ""},
-    {"docs/a.txt", "alpha"},
-    {"b.bin", "bravo!"},
-};
+const std::vector<RawEntry> kThreeEntries = {{"docs/", ""}, {"docs/a.txt", "alpha"}, {"b.bin", "bravo!"}};
 
 // An entry as the host lists it, on one line.
 std::string Line(const std::string& name, int attr, int unpSize, int packSize, int time) {
@@ -245,12 +241,8 @@ TEST_F(PluginShownNames, PackingRefusesANameTheHostCouldNotShowAndReplacesOneSho
 
 #ifdef _WIN32
 TEST_F(PluginShownNames, DeviceNamesTrailingDotsAndForbiddenCharactersAreShownMadeSafe) {
-  const std::string archive = WriteArchive("devices.tvx", {{"CON", "x"},
-                                                           {"aux.txt", "x"},
-                                                           {"sub/com1.log", "x"},
-                                                           {"dot.", "x"},
-                                                           {"Lpt3/", ""},
-                                                           {"a<b>|c?.txt", "x"},
+  const std::string archive = WriteArchive("devices.tvx", {{"CON", "x"}, {"aux.txt", "x"}, {"sub/com1.log", "x"},
+                                                           {"dot.", "x"}, {"Lpt3/", ""}, {"a<b>|c?.txt", "x"},
                                                            {"\"q*\"\x01.txt", "x"}});
   const std::vector<std::string> shown = Names(archive);
   EXPECT_EQ(shown, (std::vector<std::string>{"\\_CON", "\\_aux.txt", "\\sub\\_com1.log", "\\dot._", "\\_Lpt3\\",
