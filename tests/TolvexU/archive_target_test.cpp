@@ -131,7 +131,10 @@ struct RealFolders {
 // On the same drive one rename does it; across drives the new archive is
 // copied beside the old one, under a name that is free, then renamed.
 TEST(ReplaceArchiveFile, RenamesOnTheSameDriveAndCopiesBesideTheArchiveAcrossDrives) {
-  struct Row { const char* name; bool sameDrive, nameBesideTaken; };
+  struct Row {
+    const char* name;
+    bool sameDrive, nameBesideTaken;
+  };
   for (const Row& row : {Row{"same drive", true, false}, Row{"across drives", false, false},
                          Row{"across drives, a taken name beside", false, true}}) {
     SCOPED_TRACE(row.name);
@@ -158,7 +161,10 @@ TEST(ReplaceArchiveFile, RenamesOnTheSameDriveAndCopiesBesideTheArchiveAcrossDri
 // one byte more does it. Packing needs the files' size, deleting the whole
 // old archive's.
 TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
-  struct Row { const char* name; bool sameDrive, existing, deleting; };
+  struct Row {
+    const char* name;
+    bool sameDrive, existing, deleting;
+  };
   for (const Row& row : {Row{"packing into an archive, temporary file on its drive", true, true, false},
                          Row{"new archive on another drive", false, false, false},
                          Row{"deleting, temporary file on the archive's drive", true, true, true}}) {
@@ -404,7 +410,9 @@ struct BindMount {
     fs::create_directories(target);
     ready = ::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
   }
-  ~BindMount() { if (ready) ::umount2(target.c_str(), MNT_DETACH); }
+  ~BindMount() {
+    if (ready) ::umount2(target.c_str(), MNT_DETACH);
+  }
   const std::string target;
   bool ready = false;
 };

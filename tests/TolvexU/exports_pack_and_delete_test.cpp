@@ -55,7 +55,11 @@ TEST_F(PluginPack, EntryNamesComeFromSubPathAndTheFlags) {
   MakeFile("a.txt", "alpha");
   MakeFile("sub/b.txt", "bravo");
   fs::create_directories(Path("docs"));
-  struct Case { const char* subPath; std::vector<std::string> items, entries; int flags = PK_PACK_SAVE_PATHS; };
+  struct Case {
+    const char* subPath;
+    std::vector<std::string> items, entries;
+    int flags = PK_PACK_SAVE_PATHS;
+  };
   const std::vector<Case> cases = {
       {nullptr, {ListForm("sub/"), ListForm("sub/b.txt"), "a.txt"}, {"b.txt", "a.txt"}, 0},
       {nullptr, {"docs"}, {"docs/"}},  // a folder without its separator is still a folder
@@ -83,7 +87,11 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
   const std::string before = ReadFileBytes(archive);
   const std::vector<std::string> sources = {MakeFile("a.txt", "alpha"), MakeFile("sub/a.txt", "other alpha"),
                                             MakeFile("d", "a file d"), MakeFile("f/y.txt", "y")};
-  struct Case { const char* subPath; std::vector<std::string> names; int flags; };
+  struct Case {
+    const char* subPath;
+    std::vector<std::string> names;
+    int flags;
+  };
   const std::vector<Case> cases = {
       {nullptr, {ListForm("sub/../a.txt")}, PK_PACK_SAVE_PATHS},
       {"..", {"a.txt"}, 0},
@@ -183,7 +191,11 @@ TEST_F(PluginPack, TargetsThatCannotBeUpdatedAreRefusedAndLeftAlone) {
   const std::string archive = ArchiveBytes({{"a.txt", "alpha"}, {"b.txt", "bravo"}});
   std::string damaged = archive;
   damaged[10] = static_cast<char>(0x7F);  // far more records than the file holds
-  struct Row { const char* name; std::string bytes; int expected; };
+  struct Row {
+    const char* name;
+    std::string bytes;
+    int expected;
+  };
   const std::vector<Row> rows = {{"a text file", "This is a text file, not an archive.", E_UNKNOWN_FORMAT},
                                  {"an empty file", "", E_UNKNOWN_FORMAT},
                                  {"a damaged archive", damaged, E_BAD_ARCHIVE},
@@ -286,7 +298,11 @@ TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
   MakeFile("a.txt", "alpha");
   const std::string archive = WriteArchive("a.tvx", {{"x.txt", "x"}});
   const std::string before = ReadFileBytes(archive);
-  struct Case { const char* what; std::function<int()> call; int expected; };
+  struct Case {
+    const char* what;
+    std::function<int()> call;
+    int expected;
+  };
   const std::vector<Case> cases = {
       {"CanYouHandleThisFile", [&] { return CanHandle(module(), fifo); }, 0},
       {"OpenArchive", [&] { return HostArchive(module(), fifo).openResult(); }, E_UNKNOWN_FORMAT},
@@ -319,8 +335,13 @@ using PluginDelete = PluginTest;
 // once takes every entry of that name, also the one after the entry it
 // matched first.
 const std::vector<RawEntry> kTree = {
-    {"docs/", ""},           Deflated("docs/a.txt", Compressible(700, 'a')), {"docs/sub/", ""},
-    {"docs/sub/b.txt", "b"}, {"docsx/c.txt", "c"}, {"docs.txt", "d"}, Deflated("top.txt", Compressible(800, 't')),
+    {"docs/", ""},
+    Deflated("docs/a.txt", Compressible(700, 'a')),
+    {"docs/sub/", ""},
+    {"docs/sub/b.txt", "b"},
+    {"docsx/c.txt", "c"},
+    {"docs.txt", "d"},
+    Deflated("top.txt", Compressible(800, 't')),
     {"docs.txt", "d again"},
 };
 
@@ -328,7 +349,10 @@ const std::vector<RawEntry> kTree = {
 // format lays them down: nothing else changes, not even for a name that is
 // not there, and deleting everything leaves the empty archive.
 TEST_F(PluginDelete, ListedItemsRemoveExactlyTheirEntries) {
-  struct Case { const char* label; std::vector<std::string> items, remaining; };  // items in entry form
+  struct Case {
+    const char* label;
+    std::vector<std::string> items, remaining;
+  };  // items in entry form
   const std::vector<Case> cases = {
       {"a name not in the archive", {"nothing.txt"},
        {"docs/", "docs/a.txt", "docs/sub/", "docs/sub/b.txt", "docsx/c.txt", "docs.txt", "top.txt"}},

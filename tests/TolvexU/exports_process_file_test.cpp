@@ -37,8 +37,10 @@ std::vector<int32_t> StoredTimes(const std::string& path) {
 TEST_F(PluginExtractionFidelity, FilesAndFoldersGetTheirEntriesTimes) {
   // Noon, far from any change of daylight saving time; the last two before
   // the DOS dates begin, which the format holds all the same.
-  const std::vector<RawEntry> entries = {{"d/", "", -1, 1300017600}, {"d/f.txt", "content", -1, 1118836800},
-                                         {"d/e/", "", -1, 1200052800}, {"d/1979.txt", "old", -1, 315489600},
+  const std::vector<RawEntry> entries = {{"d/", "", -1, 1300017600},
+                                         {"d/f.txt", "content", -1, 1118836800},
+                                         {"d/e/", "", -1, 1200052800},
+                                         {"d/1979.txt", "old", -1, 315489600},
                                          {"d/1969.txt", "older", -1, -14212800}};
   const std::string path = WriteArchive("dated.tvx", entries);
   const std::string out = Path("out") + NativeSeparator();
@@ -133,17 +135,20 @@ TEST_F(PluginProcessFile, EachOperationOnGoodAndDamagedEntries) {
   const std::string good = Compressible(4000, 'g');
   RawEntry endsEarly = Deflated("short.txt", good);
   endsEarly.data.resize(endsEarly.data.size() / 2);
-  std::string bytes = ArchiveBytes({Deflated("good.txt", good), {"unpacked.txt", "abc"},
-                                    DamagedDeflated("damaged.txt", Compressible(4000, 'd')), {"packed.txt", "abc"},
-                                    endsEarly, {"stored.txt", "stored bytes"}});
+  std::string bytes = ArchiveBytes({Deflated("good.txt", good),
+                                    {"unpacked.txt", "abc"},
+                                    DamagedDeflated("damaged.txt", Compressible(4000, 'd')),
+                                    {"packed.txt", "abc"},
+                                    endsEarly,
+                                    {"stored.txt", "stored bytes"}});
   const ArchiveLayout layout = ParseLayout(bytes);
   ASSERT_TRUE(layout.ok);
   bytes.replace(layout.records[1].unpackedAt, 4, FromHex("03 00 00 80"));
   bytes.replace(layout.records[3].packedAt, 4, FromHex("FD FF FF FF"));
   const std::string archive = Path("mixed.tvx");
   ASSERT_TRUE(WriteFileBytes(archive, bytes));
-  const std::vector<std::string> names = {"good.txt",  "unpacked.txt", "damaged.txt",
-                                          "packed.txt", "short.txt", "stored.txt"};
+  const std::vector<std::string> names = {"good.txt",   "unpacked.txt", "damaged.txt",
+                                          "packed.txt", "short.txt",    "stored.txt"};
   EXPECT_EQ(Names(archive), ReportedForms(names));
   for (const int operation : {int{PK_SKIP}, int{PK_TEST}, int{PK_EXTRACT}, 3}) {
     SCOPED_TRACE("operation " + std::to_string(operation));
