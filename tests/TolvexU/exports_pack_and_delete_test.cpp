@@ -92,7 +92,9 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
     std::vector<std::string> names;
     int flags;
   };
+  const std::string unshown = std::string(130, 'x') + NativeSeparator() + std::string(130, 'y');
   const std::vector<Case> cases = {
+      {unshown.c_str(), {"a.txt"}, PK_PACK_SAVE_PATHS},  // a name too long to be shown to the host
       {nullptr, {ListForm("sub/../a.txt")}, PK_PACK_SAVE_PATHS},
       {"..", {"a.txt"}, 0},
       {nullptr, {"a.txt", ListForm("sub/a.txt")}, 0},
