@@ -70,24 +70,25 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
                                      : c.side + " (removed on failure), claimed " + c.side;
     EXPECT_EQ(Choice(host::ChooseTargetPath(drives, c.archive, kNeeded), drives), expected) << c.rule;
   }
-#ifdef _WIN32
-  EXPECT_TRUE(platform::OsSystem().SameDrive("c:\\a.arc", "C:\\Temp\\"));
-  EXPECT_FALSE(platform::OsSystem().SameDrive("D:\\a.arc", "C:\\Temp\\"));
-#endif
 }
 
-// Every name seen in the watched folder before any write of a plan made by
-// WatchingFolder.
-std::vector<std::string> g_seen;
-std::string g_watched;
-std::vector<std::string> g_folders, g_readable;  // watched; names others could read before some write
-FaultPlan WatchingFolder(const std::string& folder) {
+// What a plan made by Watching saw in the folders before each write: every
+// name, and the names others could read (the archive itself aside).
+std::vector<std::string> g_folders, g_seen, g_readable;
+FaultPlan Watching(std::vector<std::string> folders) {
+  g_folders = std::move(folders);
   g_seen.clear();
-  g_watched = folder;
+  g_readable.clear();
   FaultPlan plan;
   plan.beforeWrite = [](uint64_t) {
-    for (const std::string& name : FolderListing(g_watched)) {
-      if (std::find(g_seen.begin(), g_seen.end(), name) == g_seen.end()) g_seen.push_back(name);
+    for (const std::string& folder : g_folders) {
+      for (const std::string& name : FolderListing(folder)) {
+        if (std::find(g_seen.begin(), g_seen.end(), name) == g_seen.end()) g_seen.push_back(name);
+        std::error_code gone;  // Windows may still list a file it is removing
+        const fs::perms perms = fs::status(folder + NativeSeparator() + name, gone).permissions();
+        const bool others = (perms & ~fs::perms::owner_all) != fs::perms::none;
+        if (!gone && name != "backup.tvx" && others) g_readable.push_back(name);
+      }
     }
   };
   return plan;
@@ -132,8 +133,7 @@ struct RealFolders {
 TEST(ReplaceArchiveFile, RenamesOnTheSameDriveAndCopiesBesideTheArchiveAcrossDrives) {
   struct Row {
     const char* name;
-    bool sameDrive;
-    bool nameBesideTaken;
+    bool sameDrive, nameBesideTaken;
   };
   for (const Row& row : {Row{"same drive", true, false}, Row{"across drives", false, false},
                          Row{"across drives, a taken name beside", false, true}}) {
@@ -163,9 +163,7 @@ TEST(ReplaceArchiveFile, RenamesOnTheSameDriveAndCopiesBesideTheArchiveAcrossDri
 TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
   struct Row {
     const char* name;
-    bool sameDrive;
-    bool existing;
-    bool deleting;
+    bool sameDrive, existing, deleting;
   };
   for (const Row& row : {Row{"packing into an archive, temporary file on its drive", true, true, false},
                          Row{"new archive on another drive", false, false, false},
@@ -201,7 +199,7 @@ TEST(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
   ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
   // The observer sees the side file while it is being written.
   {
-    FaultPlanGuard observing(f.faults, WatchingFolder(f.data.path()));
+    FaultPlanGuard observing(f.faults, Watching({f.data.path()}));
     EXPECT_EQ(f.Delete({"a.txt"}), 0);
   }
   EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup___"), 1);
@@ -229,7 +227,7 @@ TEST(NewArchive, IsWrittenBesideItsNameAndRenamedIntoPlace) {
     ASSERT_TRUE(!userFileThere || WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
     const host::PackRequest request = f.Request({"a.txt"});
     {
-      FaultPlanGuard observing(f.faults, WatchingFolder(f.data.path()));
+      FaultPlanGuard observing(f.faults, Watching({f.data.path()}));
       EXPECT_EQ(host::PackFilesWith(f.faults, request), 0);
     }
     EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup.tvx"), 0) << "a partial archive lay under the final name";
@@ -367,18 +365,7 @@ TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
     if (drives == 2) f.drives.removable.insert('d');
     ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
     fs::permissions(f.Archive(), fs::perms::owner_read | fs::perms::owner_write);
-    g_folders = {f.temp.path(), f.data.path()};
-    FaultPlan plan;
-    plan.beforeWrite = [](uint64_t) {
-      for (const std::string& folder : g_folders) {
-        for (const std::string& name : FolderListing(folder)) {
-          const fs::perms others = fs::status(folder + "/" + name).permissions() & ~fs::perms::owner_all;
-          if (name != "backup.tvx" && others != fs::perms::none) g_readable.push_back(name);
-        }
-      }
-    };
-    g_readable.clear();
-    FaultPlanGuard watching(f.faults, plan);
+    FaultPlanGuard watching(f.faults, Watching({f.temp.path(), f.data.path()}));
     const std::string list = NameList({"a.txt"});
     EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), list.c_str()), 0);
     EXPECT_EQ(g_readable, std::vector<std::string>()) << drives;
@@ -416,16 +403,14 @@ TEST(ReplaceArchiveFile, NeverWritesThroughALinkPlantedAtTheNameItOpens) {
 
 // --- real file systems mounted by the test (Linux, as root) --------------------------------
 
-// A file system mounted for the object's life; ready() false when this
-// process may not mount (not root, or no mount namespace rights).
-struct Mount {
-  Mount(const std::string& source, const std::string& target, const char* type, unsigned long flags,
-        const char* options)
-      : target(target) {
+// A folder bound at another place for the object's life; ready false when
+// this process may not mount (not root, or no mount namespace rights).
+struct BindMount {
+  BindMount(const std::string& source, const std::string& target) : target(target) {
     fs::create_directories(target);
-    ready = ::mount(source.c_str(), target.c_str(), type, flags, options) == 0;
+    ready = ::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
   }
-  ~Mount() {
+  ~BindMount() {
     if (ready) ::umount2(target.c_str(), MNT_DETACH);
   }
   const std::string target;
@@ -436,7 +421,7 @@ struct Mount {
 // folder reached through a bind mount: the rename reports EXDEV.
 TEST_F(ArchiveReplacement, ArchiveBehindABindMountIsReplacedByACopyBesideIt) {
   fs::create_directories(Path("real"));
-  Mount bind(Path("real"), Path("bound"), nullptr, MS_BIND, nullptr);
+  BindMount bind(Path("real"), Path("bound"));
   if (!bind.ready) GTEST_SKIP() << "cannot bind-mount here (needs root): not tested across mounts";
   const std::string archive = Path("bound/a.tvx");
   ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes({{"a.txt", "alpha"}, {"b.txt", "bravo"}})));

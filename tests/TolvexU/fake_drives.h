@@ -86,9 +86,7 @@ class FakeDrives : public SystemWrapper {
   bool FileExists(const std::string& path) override {
     return takenNames.count(path) != 0 || (realFiles && target().FileExists(path));
   }
-  bool DirectoryExists(const std::string& path) override {
-    return realFiles && target().DirectoryExists(path);
-  }
+  bool DirectoryExists(const std::string& path) override { return realFiles && target().DirectoryExists(path); }
 
  private:
   static char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }

@@ -18,10 +18,7 @@ if [ "$kind" = elf ]; then
   expected=$(printf '%s\n' $nine | LC_ALL=C sort)
   actual=$(printf '%s\n' "$symbols" | awk 'NF >= 3 { print $3 }' | LC_ALL=C sort)
   not_code=$(printf '%s\n' "$symbols" | awk 'NF >= 3 && $2 != "T" { print $3 }')
-  if [ -n "$not_code" ]; then
-    echo "FAIL: exported but not functions in .text: $not_code"
-    status=1
-  fi
+  [ -z "$not_code" ] || { echo "FAIL: exported but not functions in .text: $not_code"; status=1; }
 else
   dump=$("$tool" -p "$module") || { echo "FAIL: $tool -p $module"; exit 1; }
   expected=$(printf '%s\n' $nine | awk '{ print NR, $0 }')
@@ -39,10 +36,7 @@ else
     }' | sort -n)
   # Every address-table slot must be one of the named nine.
   slots=$(printf '%s\n' "$dump" | awk '/^[[:space:]]*Export Address Table[[:space:]]+[0-9a-fA-F]+$/ { print $NF; exit }')
-  if [ "$slots" != "00000009" ]; then
-    echo "FAIL: the export address table has ${slots:-no} entries, expected 9"
-    status=1
-  fi
+  [ "$slots" = "00000009" ] || { echo "FAIL: the export address table has ${slots:-no} entries, expected 9"; status=1; }
 fi
 
 if [ "$actual" = "$expected" ]; then

@@ -24,29 +24,18 @@ imports=$(printf '%s\n' "$dump" | awk '
     next
   }
   /^[[:space:]]*$/ { dll = "" }')
-if [ -z "$imports" ]; then
-  echo "FAIL: no imports found in $module (not a Windows image?)"
-  exit 1
-fi
+[ -n "$imports" ] || { echo "FAIL: no imports found in $module (not a Windows image?)"; exit 1; }
 
 allowed=$(awk '!/^[[:space:]]*(#|$)/ { n = split($2, names, ","); for (i = 1; i <= n; ++i) print tolower($1), names[i] }' "$list")
 status=0
+# fail_with TITLE LINES: a failure, told with its lines, unless LINES is empty.
+fail_with() { [ -z "$2" ] || { echo "FAIL: $1"; printf '%s\n' "$2"; status=1; }; }
 
-unexplained=$(awk '!/^[[:space:]]*(#|$)/ && NF < 3 { print "  line " NR ": " $0 }' "$list")
-if [ -n "$unexplained" ]; then
-  echo "FAIL: allow-list lines without a reason:"
-  printf '%s\n' "$unexplained"
-  status=1
-fi
-
+fail_with "allow-list lines without a reason:" \
+  "$(awk '!/^[[:space:]]*(#|$)/ && NF < 3 { print "  line " NR ": " $0 }' "$list")"
 outside=$(printf '%s\n' "$imports" | while read -r dll name; do
   printf '%s\n' "$allowed" | grep -qxF "$dll $name" || printf '  %s!%s\n' "$dll" "$name"
 done)
-if [ -n "$outside" ]; then
-  echo "FAIL: $module imports what $list does not allow:"
-  printf '%s\n' "$outside"
-  status=1
-else
-  echo "ok: all $(printf '%s\n' "$imports" | wc -l) imports of $module are allowed"
-fi
+fail_with "$module imports what $list does not allow:" "$outside"
+[ -n "$outside" ] || echo "ok: all $(printf '%s\n' "$imports" | wc -l) imports of $module are allowed"
 exit $status

@@ -9,10 +9,8 @@ set -u
 objdump=$1 module=$2
 
 symbols=$("$objdump" -t "$module") || { echo "FAIL: $objdump -t $module"; exit 1; }
-if ! printf '%s\n' "$symbols" | grep -q 'OpenArchive'; then
-  echo "FAIL: $module has no symbol table to search (stripped?)"
-  exit 1
-fi
+printf '%s\n' "$symbols" | grep -q 'OpenArchive' ||
+  { echo "FAIL: $module has no symbol table to search (stripped?)"; exit 1; }
 hooks=$(printf '%s\n' "$symbols" | grep -E 'FaultPlan|FaultySystem|SystemWrapper|MutatingCall|ReadCall(s|Count)|SetFaultPlan' || true)
 if [ -n "$hooks" ]; then
   echo "FAIL: $module carries test hooks:"

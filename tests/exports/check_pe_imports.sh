@@ -9,10 +9,7 @@ objdump=$1 file=$2
 
 dump=$("$objdump" -p "$file") || { echo "FAIL: $objdump -p $file"; exit 1; }
 dlls=$(printf '%s\n' "$dump" | sed -n 's/^[[:space:]]*DLL Name:[[:space:]]*//p')
-if [ -z "$dlls" ]; then
-  echo "FAIL: $file imports no DLL at all (not a Windows image?)"
-  exit 1
-fi
+[ -n "$dlls" ] || { echo "FAIL: $file imports no DLL at all (not a Windows image?)"; exit 1; }
 
 status=0
 for dll in $dlls; do

@@ -53,10 +53,7 @@ xdotool mousemove --window "$MAIN" $RIGHT click 1 key End ctrl+Next
 sleep 1
 
 FAILED=0
-problem() {
-  echo "FAILED: $*" >&2
-  FAILED=1
-}
+problem() { echo "FAILED: $*" >&2; FAILED=1; }
 
 # copy_and_cancel PANEL TITLE: F5 on the entry under the cursor in PANEL, Start
 # in the dialog, then Cancel in the progress window titled ...TITLE.
@@ -71,15 +68,11 @@ copy_and_cancel() {
   eval "$geometry"
   # For a second its title's percentage stays within 100 (the old archive's
   # copy taken for a share of the whole would pass it as the new file comes).
-  tries=10
-  while [ "$tries" -gt 0 ] && title=$(xdotool getwindowname "$progress" 2>/dev/null); do
+  for _ in 1 2 3 4 5 6 7 8 9 10; do
+    title=$(xdotool getwindowname "$progress" 2>/dev/null) || break
     percent=$(printf '%s\n' "$title" | sed -n 's/^\([0-9][0-9]*\)%.*/\1/p')
-    if [ -n "$percent" ] && [ "$percent" -gt 100 ]; then
-      problem "the $2 window showed \"$title\""
-      break
-    fi
+    [ -z "$percent" ] || [ "$percent" -le 100 ] || { problem "the $2 window showed \"$title\""; break; }
     sleep 0.1
-    tries=$((tries - 1))
   done
   # Cancel is the second button from the right in the bottom row; clicked
   # again while the window stays (a click as it shows may land before its

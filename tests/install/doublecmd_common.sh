@@ -56,9 +56,7 @@ dc_wait() {
 
 # dc_windows [NAME]: the visible windows of Double Commander (DC_PID), of
 # those only the ones whose title holds NAME.
-dc_windows() {
-  xdotool search --all --onlyvisible --pid "$DC_PID" --name "${1:-.}" 2>/dev/null
-}
+dc_windows() { xdotool search --all --onlyvisible --pid "$DC_PID" --name "${1:-.}" 2>/dev/null; }
 
 # dc_wait_window NAME SECONDS: prints the first window whose title holds NAME
 # once it is shown; fails after SECONDS.

@@ -72,10 +72,7 @@ all_started() {
   for dir in "$@"; do [ -f "$dir/shortcuts.scf" ] || return 1; done
   for pid in $DC_PID; do xdotool search --onlyvisible --pid "$pid" >/dev/null 2>&1 || return 1; done
 }
-running() {
-  for pid in $DC_PID; do kill -0 "$pid" 2>/dev/null && return 0; done
-  return 1
-}
+running() { for pid in $DC_PID; do kill -0 "$pid" 2>/dev/null && return 0; done; return 1; }
 # closed: true once all have ended; asks them to close every 5 s till then.
 closed() {
   running || return 0
