@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <map>
 
@@ -110,7 +111,7 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
 namespace {
 
 struct DataRange {
-  ArchiveEntry* entry;
+  size_t entry;  // index
   uint64_t begin;
   uint64_t end;
   int trust;  // higher first; among overlapping ranges only the most trusted keeps its bytes
@@ -146,10 +147,11 @@ void Archive::MarkSharedData() {
   }
   if (ascending) return;
   std::vector<DataRange> ranges;
-  for (ArchiveEntry& entry : entries_) {
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const ArchiveEntry& entry = entries_[i];
     if (entry.IsDirectory() || !entry.HasContent() || entry.packedSize <= 0) continue;
     const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
-    ranges.push_back(DataRange{&entry, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
+    ranges.push_back(DataRange{i, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
   }
   const uint64_t dataEnd = fileSize_ > dataStart_ ? fileSize_ - dataStart_ : 0;
   for (size_t i = 0; i < ranges.size(); ++i) {
@@ -168,7 +170,8 @@ void Archive::MarkSharedData() {
     uint64_t end = range.end;
     auto next = taken.lower_bound(end);  // the first range that begins at or after this one's end
     if (next != taken.begin() && std::prev(next)->second > begin) {
-      range.entry->sharesData = true;
+      sharesData_.resize(entries_.size(), false);
+      sharesData_[range.entry] = true;
       sharedData_ = true;
     }
     // Merge every range this one touches or overlaps.
@@ -181,6 +184,16 @@ void Archive::MarkSharedData() {
     }
     taken[begin] = end;
   }
+}
+
+bool Archive::SharesData(const ArchiveEntry& entry) const {
+  if (!sharedData_) return false;
+  // A copy of an entry, not in the list, is taken to share: passing one
+  // must not get around the check.
+  const std::less<const ArchiveEntry*> before;
+  const ArchiveEntry* first = entries_.data();
+  if (before(&entry, first) || !before(&entry, first + entries_.size())) return true;
+  return sharesData_[static_cast<size_t>(&entry - first)];
 }
 
 const ArchiveEntry* Archive::EntryAt(int32_t index) const {

@@ -1,5 +1,6 @@
 #include "packU/rebuild.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -92,24 +93,23 @@ uint32_t KeptDataSize(const ArchiveEntry& entry) {
 // The old archive's entries that stay, in their order, each with its new
 // placement: their bytes follow each other in old directory order. Known
 // before anything is copied, so an archive that only loses entries gets its
-// directory written once. Neither the entries nor their placements are
-// copied into a list: they are worked out again on each walk.
+// directory written once. The entries are not copied, nor their placements
+// kept: they are worked out again on each walk.
 class KeptEntries {
  public:
   KeptEntries() = default;
-  KeptEntries(const std::vector<ArchiveEntry>& entries, std::vector<bool> keep, size_t count)
-      : entries_(&entries), keep_(std::move(keep)), count_(count) {}
+  KeptEntries(const std::vector<ArchiveEntry>& entries, std::vector<uint32_t> kept)
+      : entries_(&entries), kept_(std::move(kept)) {}
 
-  size_t count() const { return count_; }
+  size_t count() const { return kept_.size(); }
 
   // visit(entry, packedSize, dataOffset) for each kept entry, until it
   // answers false; true when it never did.
   template <typename Visit>
   bool ForEach(Visit visit) const {
     uint32_t running = 0;
-    for (size_t i = 0; i < keep_.size(); ++i) {
-      if (!keep_[i]) continue;
-      const ArchiveEntry& entry = (*entries_)[i];
+    for (const uint32_t index : kept_) {
+      const ArchiveEntry& entry = (*entries_)[index];
       const uint32_t size = KeptDataSize(entry);
       // A size that reads negative stays: the entry stays damaged.
       const int32_t packedSize = size == 0 && entry.packedSize > 0 ? 0 : entry.packedSize;
@@ -121,8 +121,7 @@ class KeptEntries {
 
  private:
   const std::vector<ArchiveEntry>* entries_ = nullptr;
-  std::vector<bool> keep_;  // one per old entry
-  size_t count_ = 0;        // of those kept
+  std::vector<uint32_t> kept_;  // indexes into entries_, ascending
 };
 
 // Every kept entry's bytes lie in the old archive, and the new one stays
@@ -247,14 +246,17 @@ class Rebuild {
     if (plan_.oldArchive == nullptr) return KeptEntries();
     const DropSet drops(plan_);
     const std::vector<ArchiveEntry>& old = plan_.oldArchive->entries();
-    std::vector<bool> keep(old.size(), false);
-    size_t count = 0;
+    // Sized for what stays when the drops are known by place (deleting):
+    // no room is taken, or touched, for the entries that go.
+    size_t dropped = 0;
+    for (const bool drop : plan_.dropOld) dropped += drop ? 1 : 0;
+    std::vector<uint32_t> kept;
+    kept.reserve(old.size() - std::min(dropped, old.size()));
     for (size_t i = 0; i < old.size(); ++i) {
       if (i < plan_.dropOld.size() && plan_.dropOld[i]) continue;
-      keep[i] = !drops.Drops(old[i].name);
-      count += keep[i] ? 1 : 0;
+      if (!drops.Drops(old[i].name)) kept.push_back(static_cast<uint32_t>(i));
     }
-    return KeptEntries(old, std::move(keep), count);
+    return KeptEntries(old, std::move(kept));
   }
 
   // Its time is known once its file is open (see WriteNewData).
