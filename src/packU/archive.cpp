@@ -22,6 +22,9 @@ constexpr uint32_t kReadAheadWindow = 256 * 1024;
 // the header claims beyond that is believed only as it is read.
 constexpr size_t kReservedEntries = size_t{1} << 20;
 
+// Folders and entries without content read nothing and share with none.
+bool ReadsData(const ArchiveEntry& entry) { return !entry.IsDirectory() && entry.HasContent() && entry.packedSize > 0; }
+
 }  // namespace
 
 std::unique_ptr<Archive> Archive::NewArchive(platform::System& system, const std::string& fileName) {
@@ -82,6 +85,7 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
   bool atEnd = false;
   OpenResult ended = OpenResult::kDamaged;  // why the reading stopped
   uint32_t consumed = kHeaderSize;
+  uint64_t previousEnd = 0;  // of the data read by the entries so far
   while (static_cast<int32_t>(entries_.size()) < entryCount) {
     // Parsed where it is kept: no entry is moved into the list.
     ArchiveEntry& entry = entries_.emplace_back();
@@ -89,6 +93,12 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
     if (ParseRecord(buffer.data(), end, pos, entry)) {
       consumed += static_cast<uint32_t>(pos - begin);
       begin = pos;
+      // Told while the entry is at hand: no second walk over a large directory.
+      if (dataAscends_ && ReadsData(entry)) {
+        const uint64_t first = static_cast<uint32_t>(entry.dataOffset);
+        dataAscends_ = first >= previousEnd;
+        previousEnd = first + static_cast<uint32_t>(entry.packedSize);
+      }
       continue;
     }
     entries_.pop_back();
@@ -132,24 +142,13 @@ int Trust(bool beginFits, bool endFits) { return (beginFits ? 1 : 0) + (endFits 
 // n log n for any directory.
 void Archive::MarkSharedData() {
   // The usual archive: every range starts at or after the end of the one
-  // before, so none can overlap another and the weighing below is not needed.
-  // Found before anything is gathered for it.
-  uint64_t previousEnd = 0;
-  bool ascending = true;
-  for (const ArchiveEntry& entry : entries_) {
-    if (entry.IsDirectory() || !entry.HasContent() || entry.packedSize <= 0) continue;
-    const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
-    if (begin < previousEnd) {
-      ascending = false;
-      break;
-    }
-    previousEnd = begin + static_cast<uint32_t>(entry.packedSize);
-  }
-  if (ascending) return;
+  // before (found while reading the directory), so none can overlap another
+  // and the weighing below is not needed.
+  if (dataAscends_) return;
   std::vector<DataRange> ranges;
   for (size_t i = 0; i < entries_.size(); ++i) {
     const ArchiveEntry& entry = entries_[i];
-    if (entry.IsDirectory() || !entry.HasContent() || entry.packedSize <= 0) continue;
+    if (!ReadsData(entry)) continue;
     const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
     ranges.push_back(DataRange{i, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
   }

@@ -91,6 +91,8 @@ class Archive {
   uint32_t fileSize_ = 0;
   std::vector<ArchiveEntry> entries_;
   bool sharedData_ = false;
+  // Each entry's data begin at or after the end of the previous one's.
+  bool dataAscends_ = true;
   // One per entry once any shares data, else empty: kept apart from the
   // entries, which are many and are best small.
   std::vector<bool> sharesData_;

@@ -1,6 +1,5 @@
 #include "packU/rebuild.h"
 
-#include <algorithm>
 #include <memory>
 #include <new>
 #include <string_view>
@@ -37,6 +36,9 @@ class DropSet {
     id = 0;
     for (const auto& folder : plan.removeFolders) folders_.Insert(folder, id++);
   }
+
+  // No name is dropped (deleting drops by place).
+  bool empty() const { return exact_.empty() && folders_.empty(); }
 
   bool Drops(const std::string& name) const {
     if (exact_.Contains(name)) return true;
@@ -246,15 +248,12 @@ class Rebuild {
     if (plan_.oldArchive == nullptr) return KeptEntries();
     const DropSet drops(plan_);
     const std::vector<ArchiveEntry>& old = plan_.oldArchive->entries();
-    // Sized for what stays when the drops are known by place (deleting):
-    // no room is taken, or touched, for the entries that go.
-    size_t dropped = 0;
-    for (const bool drop : plan_.dropOld) dropped += drop ? 1 : 0;
+    // Room reserved for the entries that go is never touched.
     std::vector<uint32_t> kept;
-    kept.reserve(old.size() - std::min(dropped, old.size()));
+    kept.reserve(old.size());
     for (size_t i = 0; i < old.size(); ++i) {
       if (i < plan_.dropOld.size() && plan_.dropOld[i]) continue;
-      if (!drops.Drops(old[i].name)) kept.push_back(static_cast<uint32_t>(i));
+      if (drops.empty() || !drops.Drops(old[i].name)) kept.push_back(static_cast<uint32_t>(i));
     }
     return KeptEntries(old, std::move(kept));
   }
