@@ -49,7 +49,11 @@ class ListInEntryForm {
   explicit ListInEntryForm(const char* list) {
     if (list == nullptr) return;
     size_t size = 0;
-    for (; list[size] != '\0'; ++count_) size += std::strlen(list + size) + 1;
+    for (; list[size] != '\0'; ++count_) {
+      const size_t length = std::strlen(list + size);
+      hasFolders_ = hasFolders_ || IsFolderItem(std::string_view(list + size, length));
+      size += length + 1;
+    }
     text_ = list;
     if (kSeparator != '/') {
       converted_.assign(list, size);
@@ -77,10 +81,12 @@ class ListInEntryForm {
 
   // The names listed, folders among them.
   size_t count() const { return count_; }
+  bool hasFolders() const { return hasFolders_; }
 
  private:
   const char* text_ = "";
   size_t count_ = 0;
+  bool hasFolders_ = false;
   std::string converted_;
 };
 
@@ -90,9 +96,11 @@ std::vector<bool> EntriesNamedInList(ArchiveHandle& handle, const char* list) {
   const std::vector<ArchiveEntry>& entries = handle.archive->entries();
   const ListInEntryForm items(list);
   std::vector<std::string> folders;  // each ending in '/'
-  items.ForEach([&](std::string_view item, uint32_t) {
-    if (IsFolderItem(item)) folders.emplace_back(item.substr(0, item.size() - 3));
-  });
+  if (items.hasFolders()) {
+    items.ForEach([&](std::string_view item, uint32_t) {
+      if (IsFolderItem(item)) folders.emplace_back(item.substr(0, item.size() - 3));
+    });
+  }
   const auto folderAt = [&folders](uint32_t id) { return std::string_view(folders[id]); };
   NameTable<decltype(folderAt)> folderSet(folders.size(), folderAt);
   for (uint32_t id = 0; id < folders.size(); ++id) folderSet.Insert(folders[id], id);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <iterator>
 #include <map>
 
@@ -20,6 +21,9 @@ constexpr uint32_t kReadAheadWindow = 256 * 1024;
 // Entries reserved up front at most (some 50 MiB on a 64-bit host): what
 // the header claims beyond that is believed only as it is read.
 constexpr size_t kReservedEntries = size_t{1} << 20;
+
+// Folders and entries without content read nothing and share with none.
+bool ReadsData(const ArchiveEntry& entry) { return !entry.IsDirectory() && entry.HasContent() && entry.packedSize > 0; }
 
 }  // namespace
 
@@ -81,6 +85,7 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
   bool atEnd = false;
   OpenResult ended = OpenResult::kDamaged;  // why the reading stopped
   uint32_t consumed = kHeaderSize;
+  uint64_t previousEnd = 0;  // of the data read by the entries so far
   while (static_cast<int32_t>(entries_.size()) < entryCount) {
     // Parsed where it is kept: no entry is moved into the list.
     ArchiveEntry& entry = entries_.emplace_back();
@@ -88,6 +93,12 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
     if (ParseRecord(buffer.data(), end, pos, entry)) {
       consumed += static_cast<uint32_t>(pos - begin);
       begin = pos;
+      // Told while the entry is at hand: no second walk over a large directory.
+      if (dataAscends_ && ReadsData(entry)) {
+        const uint64_t first = static_cast<uint32_t>(entry.dataOffset);
+        dataAscends_ = first >= previousEnd;
+        previousEnd = first + static_cast<uint32_t>(entry.packedSize);
+      }
       continue;
     }
     entries_.pop_back();
@@ -110,7 +121,7 @@ Archive::OpenResult Archive::ReadDirectory(int32_t entryCount) {
 namespace {
 
 struct DataRange {
-  ArchiveEntry* entry;
+  size_t entry;  // index
   uint64_t begin;
   uint64_t end;
   int trust;  // higher first; among overlapping ranges only the most trusted keeps its bytes
@@ -131,25 +142,15 @@ int Trust(bool beginFits, bool endFits) { return (beginFits ? 1 : 0) + (endFits 
 // n log n for any directory.
 void Archive::MarkSharedData() {
   // The usual archive: every range starts at or after the end of the one
-  // before, so none can overlap another and the weighing below is not needed.
-  // Found before anything is gathered for it.
-  uint64_t previousEnd = 0;
-  bool ascending = true;
-  for (const ArchiveEntry& entry : entries_) {
-    if (entry.IsDirectory() || !entry.HasContent() || entry.packedSize <= 0) continue;
-    const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
-    if (begin < previousEnd) {
-      ascending = false;
-      break;
-    }
-    previousEnd = begin + static_cast<uint32_t>(entry.packedSize);
-  }
-  if (ascending) return;
+  // before (found while reading the directory), so none can overlap another
+  // and the weighing below is not needed.
+  if (dataAscends_) return;
   std::vector<DataRange> ranges;
-  for (ArchiveEntry& entry : entries_) {
-    if (entry.IsDirectory() || !entry.HasContent() || entry.packedSize <= 0) continue;
+  for (size_t i = 0; i < entries_.size(); ++i) {
+    const ArchiveEntry& entry = entries_[i];
+    if (!ReadsData(entry)) continue;
     const uint64_t begin = static_cast<uint32_t>(entry.dataOffset);
-    ranges.push_back(DataRange{&entry, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
+    ranges.push_back(DataRange{i, begin, begin + static_cast<uint32_t>(entry.packedSize), 0});
   }
   const uint64_t dataEnd = fileSize_ > dataStart_ ? fileSize_ - dataStart_ : 0;
   for (size_t i = 0; i < ranges.size(); ++i) {
@@ -168,7 +169,8 @@ void Archive::MarkSharedData() {
     uint64_t end = range.end;
     auto next = taken.lower_bound(end);  // the first range that begins at or after this one's end
     if (next != taken.begin() && std::prev(next)->second > begin) {
-      range.entry->sharesData = true;
+      sharesData_.resize(entries_.size(), false);
+      sharesData_[range.entry] = true;
       sharedData_ = true;
     }
     // Merge every range this one touches or overlaps.
@@ -181,6 +183,16 @@ void Archive::MarkSharedData() {
     }
     taken[begin] = end;
   }
+}
+
+bool Archive::SharesData(const ArchiveEntry& entry) const {
+  if (!sharedData_) return false;
+  // A copy of an entry, not in the list, is taken to share: passing one
+  // must not get around the check.
+  const std::less<const ArchiveEntry*> before;
+  const ArchiveEntry* first = entries_.data();
+  if (before(&entry, first) || !before(&entry, first + entries_.size())) return true;
+  return sharesData_[static_cast<size_t>(&entry - first)];
 }
 
 const ArchiveEntry* Archive::EntryAt(int32_t index) const {

@@ -58,12 +58,15 @@ class Archive {
   SliceStream EntryData(const ArchiveEntry& entry);
 
   // True when entries' packed bytes overlap; each entry but one of every
-  // overlapping group has sharesData set (the one whose record fits the
-  // layout best, else the first). A writer of the format puts every entry's
+  // overlapping group shares them (SharesData; the one whose record fits the
+  // layout best, else the first, keeps them). A writer of the format puts every entry's
   // bytes after the previous one's: records that share bytes are damage, or
   // a decompression bomb (many records inflating one stream). Folders and
   // entries without content read nothing and share with none.
   bool HasSharedData() const { return sharedData_; }
+  // True for an entry of entries() whose bytes another one keeps (and for
+  // any entry not in that list while some entry shares).
+  bool SharesData(const ArchiveEntry& entry) const;
 
   // The archive file, read through a window that serves neighbouring small
   // entries from memory.
@@ -88,6 +91,11 @@ class Archive {
   uint32_t fileSize_ = 0;
   std::vector<ArchiveEntry> entries_;
   bool sharedData_ = false;
+  // Each entry's data begin at or after the end of the previous one's.
+  bool dataAscends_ = true;
+  // One per entry once any shares data, else empty: kept apart from the
+  // entries, which are many and are best small.
+  std::vector<bool> sharesData_;
 };
 
 }  // namespace tvx

@@ -13,16 +13,13 @@ uint32_t ArchiveEntry::RecordSize() const {
 
 char* PutRecord(const ArchiveEntry& entry, int32_t packedSize, int32_t dataOffset, char* out) {
   const uint16_t length = static_cast<uint16_t>(entry.name.size() & kMaxNameLength);
-  const uint32_t numbers[4] = {static_cast<uint32_t>(entry.time), static_cast<uint32_t>(entry.unpackedSize),
-                               static_cast<uint32_t>(packedSize), static_cast<uint32_t>(dataOffset)};
-  *out++ = static_cast<char>(length & 0xFF);
-  *out++ = static_cast<char>(length >> 8);
+  out = PutLe16(out, length);
   std::memcpy(out, entry.name.data(), length);
   out += length;
-  for (uint32_t number : numbers) {
-    for (int shift = 0; shift < 32; shift += 8) *out++ = static_cast<char>((number >> shift) & 0xFF);
-  }
-  return out;
+  out = PutLe32(out, static_cast<uint32_t>(entry.time));
+  out = PutLe32(out, static_cast<uint32_t>(entry.unpackedSize));
+  out = PutLe32(out, static_cast<uint32_t>(packedSize));
+  return PutLe32(out, static_cast<uint32_t>(dataOffset));
 }
 
 void AppendRecord(const ArchiveEntry& entry, std::string& out) {
@@ -36,7 +33,10 @@ bool ParseRecord(const uint8_t* data, size_t size, size_t& pos, ArchiveEntry& en
   const uint16_t length = ReadLe16(data + pos);
   if (size - pos < kRecordFixedSize + length) return false;
   pos += 2;
-  entry.name.assign(reinterpret_cast<const char*>(data + pos), length);
+  // Appended to an emptied name: cheaper than assigning over it, and most
+  // names are parsed into fresh entries.
+  entry.name.clear();
+  entry.name.append(reinterpret_cast<const char*>(data + pos), length);
   pos += length;
   entry.time = static_cast<int32_t>(ReadLe32(data + pos));
   entry.unpackedSize = static_cast<int32_t>(ReadLe32(data + pos + 4));

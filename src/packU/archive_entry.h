@@ -13,9 +13,6 @@ struct ArchiveEntry {
   int32_t unpackedSize = 0;  // content length; only a value above 0 has content
   int32_t packedSize = 0;    // bytes in the data area
   int32_t dataOffset = 0;    // from the start of the data area
-  // Not in the record: set when the archive is opened for an entry whose
-  // bytes overlap another's that keeps them (Archive::HasSharedData).
-  bool sharesData = false;
 
   // A non-empty name whose last character is '/'.
   bool IsDirectory() const { return !name.empty() && name.back() == '/'; }

@@ -73,7 +73,7 @@ Status ExpectStreamEnd(InflateStream& inflate) {
 bool SizesReadNegative(const ArchiveEntry& entry) { return entry.unpackedSize < 0 || entry.packedSize < 0; }
 
 Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sink, EntryMeter& meter) {
-  if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
+  if (SizesReadNegative(entry) || archive.SharesData(entry)) return Status::kBadData;
   // A folder has no content, whatever its record claims: extraction makes the
   // folder only, and testing must agree with it.
   if (entry.IsDirectory() || !entry.HasContent()) return Status::kOk;
@@ -174,7 +174,7 @@ namespace {
 
 Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::string& target,
                         size_t destFolderLength, ExtractionMemory& memory, EntryMeter& meter) {
-  if (SizesReadNegative(entry) || entry.sharesData) return Status::kBadData;
+  if (SizesReadNegative(entry) || archive.SharesData(entry)) return Status::kBadData;
   platform::System& system = archive.system();
   if (PassesThroughLinkedFolder(system, target, destFolderLength, memory.verifiedFolders)) {
     return Status::kCreateFailed;

@@ -14,6 +14,21 @@ inline uint32_t ReadLe32(const uint8_t* p) {
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
+// Written at out; each returns the end of what it wrote.
+inline char* PutLe16(char* out, uint16_t v) {
+  out[0] = static_cast<char>(v & 0xFF);
+  out[1] = static_cast<char>(v >> 8);
+  return out + 2;
+}
+
+inline char* PutLe32(char* out, uint32_t v) {
+  out[0] = static_cast<char>(v & 0xFF);
+  out[1] = static_cast<char>((v >> 8) & 0xFF);
+  out[2] = static_cast<char>((v >> 16) & 0xFF);
+  out[3] = static_cast<char>(v >> 24);
+  return out + 4;
+}
+
 // One append per value: a directory of many entries is built of these.
 inline void AppendLe16(std::string& out, uint16_t v) {
   const char bytes[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};

@@ -3,6 +3,7 @@
 #include <memory>
 #include <new>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "commonsU/entry_time.h"
@@ -35,6 +36,9 @@ class DropSet {
     id = 0;
     for (const auto& folder : plan.removeFolders) folders_.Insert(folder, id++);
   }
+
+  // No name is dropped (deleting drops by place).
+  bool empty() const { return exact_.empty() && folders_.empty(); }
 
   bool Drops(const std::string& name) const {
     if (exact_.Contains(name)) return true;
@@ -74,17 +78,8 @@ int32_t NewEntryTime(platform::System& system, const std::string& sourcePath) {
   return EntryTimeOfWallClock(time);
 }
 
-// A kept entry and where its data go in the new archive: its record is
-// written from the old entry, which is not copied.
-struct KeptRecord {
-  const ArchiveEntry* entry;
-  int32_t packedSize;
-  int32_t dataOffset;
-};
-
-// The directory goes out through a buffer of this size (and room for one more
-// record), however many entries there are.
-constexpr size_t kDirectoryPiece = 256 * 1024;
+// The room one record may need in the write buffer.
+constexpr uint32_t kLargestRecord = kRecordFixedSize + kMaxNameLength;
 
 bool WriteAll(ByteStream& output, const std::string& bytes) {
   return !output.TryWrite(bytes.data(), static_cast<uint32_t>(bytes.size())).failed();
@@ -97,25 +92,52 @@ uint32_t KeptDataSize(const ArchiveEntry& entry) {
   return entry.IsDirectory() || !entry.HasContent() ? 0 : static_cast<uint32_t>(entry.packedSize);
 }
 
-// Gives each kept entry its new dataOffset: their bytes follow each other in
-// old directory order. Known before anything is copied, so an archive that
-// only loses entries gets its directory written once.
-Status PlaceKeptData(Archive& old, std::vector<KeptRecord>& kept, uint32_t dataStart) {
-  uint32_t running = 0;
-  for (KeptRecord& record : kept) {
-    const ArchiveEntry& entry = *record.entry;
-    record.dataOffset = static_cast<int32_t>(running);
-    const uint32_t size = KeptDataSize(entry);
-    if (size == 0) {
+// The old archive's entries that stay, in their order, each with its new
+// placement: their bytes follow each other in old directory order. Known
+// before anything is copied, so an archive that only loses entries gets its
+// directory written once. The entries are not copied, nor their placements
+// kept: they are worked out again on each walk.
+class KeptEntries {
+ public:
+  KeptEntries() = default;
+  KeptEntries(const std::vector<ArchiveEntry>& entries, std::vector<uint32_t> kept)
+      : entries_(&entries), kept_(std::move(kept)) {}
+
+  size_t count() const { return kept_.size(); }
+
+  // visit(entry, packedSize, dataOffset) for each kept entry, until it
+  // answers false; true when it never did.
+  template <typename Visit>
+  bool ForEach(Visit visit) const {
+    uint32_t running = 0;
+    for (const uint32_t index : kept_) {
+      const ArchiveEntry& entry = (*entries_)[index];
+      const uint32_t size = KeptDataSize(entry);
       // A size that reads negative stays: the entry stays damaged.
-      if (record.packedSize > 0) record.packedSize = 0;
-      continue;
+      const int32_t packedSize = size == 0 && entry.packedSize > 0 ? 0 : entry.packedSize;
+      if (!visit(entry, packedSize, static_cast<int32_t>(running))) return false;
+      running += size;
     }
-    if (!old.EntryDataPresent(entry)) return Status::kBadArchive;
-    if (size > kMaxArchiveSize - dataStart - running) return Status::kTooLarge;
-    running += size;
+    return true;
   }
-  return Status::kOk;
+
+ private:
+  const std::vector<ArchiveEntry>* entries_ = nullptr;
+  std::vector<uint32_t> kept_;  // indexes into entries_, ascending
+};
+
+// Every kept entry's bytes lie in the old archive, and the new one stays
+// below its limit.
+Status CheckKeptData(Archive& old, const KeptEntries& kept, uint32_t dataStart) {
+  Status status = Status::kOk;
+  kept.ForEach([&](const ArchiveEntry& entry, int32_t, int32_t dataOffset) {
+    const uint32_t size = KeptDataSize(entry);
+    if (size == 0) return true;
+    if (!old.EntryDataPresent(entry)) status = Status::kBadArchive;
+    else if (size > kMaxArchiveSize - dataStart - static_cast<uint32_t>(dataOffset)) status = Status::kTooLarge;
+    return status == Status::kOk;
+  });
+  return status;
 }
 
 // Copies the kept entries' bytes in old directory order. Neighbours that lie
@@ -123,10 +145,12 @@ Status PlaceKeptData(Archive& old, std::vector<KeptRecord>& kept, uint32_t dataS
 // costs a copy per run, not per entry. A run ends before each progress report,
 // so the host hears of exactly the bytes already copied.
 // Reports the share copied about every copy block, and once at the end.
-Status CopyKeptData(Archive& old, const std::vector<KeptRecord>& kept, ByteStream& output,
-                    WorkProgress* progress) {
+Status CopyKeptData(Archive& old, const KeptEntries& kept, WriteBehindStream& output, WorkProgress* progress) {
   uint64_t total = 0;
-  for (const KeptRecord& record : kept) total += KeptDataSize(*record.entry);
+  kept.ForEach([&](const ArchiveEntry& entry, int32_t, int32_t) {
+    total += KeptDataSize(entry);
+    return true;
+  });
   RangeCopier copier(old.stream(), old.fileSize(), output);
   uint32_t runStart = 0;
   uint32_t runLength = 0;
@@ -137,15 +161,15 @@ Status CopyKeptData(Archive& old, const std::vector<KeptRecord>& kept, ByteStrea
   };
   uint64_t copied = 0;
   uint64_t reportedAt = 0;
-  for (const KeptRecord& record : kept) {
-    const ArchiveEntry* entry = record.entry;
-    const uint32_t start = old.EntryDataPosition(*entry);
-    const uint32_t size = KeptDataSize(*entry);
+  Status status = Status::kOk;
+  kept.ForEach([&](const ArchiveEntry& entry, int32_t, int32_t) {
+    const uint32_t start = old.EntryDataPosition(entry);
+    const uint32_t size = KeptDataSize(entry);
     for (uint32_t done = 0; done < size;) {
       const uint32_t piece = size - done < kCopyChunk ? size - done : kCopyChunk;
       if (runLength != 0 && runStart + runLength != start + done) {
-        const Status status = copyRun();
-        if (status != Status::kOk) return status;
+        status = copyRun();
+        if (status != Status::kOk) return false;
       }
       if (runLength == 0) runStart = start + done;
       runLength += piece;
@@ -153,14 +177,16 @@ Status CopyKeptData(Archive& old, const std::vector<KeptRecord>& kept, ByteStrea
       copied += piece;
       const bool last = copied == total;
       if (progress != nullptr && (last || copied - reportedAt >= kCopyChunk)) {
-        const Status status = copyRun();
-        if (status != Status::kOk) return status;
+        status = copyRun();
+        if (status != Status::kOk) return false;
         reportedAt = copied;
-        if (!progress->KeptCopied(*entry, static_cast<int>(copied * 100 / total))) return Status::kCancelled;
+        if (!progress->KeptCopied(entry, static_cast<int>(copied * 100 / total))) status = Status::kCancelled;
+        if (status != Status::kOk) return false;
       }
     }
-  }
-  return copyRun();
+    return true;
+  });
+  return status != Status::kOk ? status : copyRun();
 }
 
 class Rebuild {
@@ -171,7 +197,7 @@ class Rebuild {
   Status Run(const std::string& newPath) {
     const Status refused = RefuseOversizedFiles();
     if (refused != Status::kOk) return refused;
-    kept_ = KeptEntries();
+    kept_ = Kept();
     added_.reserve(plan_.additions.size());
     for (const NewItem& item : plan_.additions) added_.push_back(NewEntry(item));
     if (plan_.sourceStamps != nullptr) plan_.sourceStamps->assign(plan_.additions.size(), platform::FileStamp{});
@@ -182,17 +208,20 @@ class Rebuild {
     // The header, the directory and the data of many small entries go out
     // in large pieces.
     out_.reset(new (std::nothrow) WriteBehindStream(*output_, kWriteBuffer));
-    if (!out_) return Status::kNoMemory;
+    if (!out_ || !out_->buffered()) return Status::kNoMemory;
 
     // New entries' records are placeholders until their data is written; the
     // kept ones are final already.
     uint64_t directorySize = 0;
-    for (const KeptRecord& record : kept_) directorySize += record.entry->RecordSize();
+    kept_.ForEach([&](const ArchiveEntry& entry, int32_t, int32_t) {
+      directorySize += entry.RecordSize();
+      return true;
+    });
     for (const ArchiveEntry& entry : added_) directorySize += entry.RecordSize();
     if (directorySize > kMaxArchiveSize - kHeaderSize) return Status::kTooLarge;
     const auto dataStart = static_cast<uint32_t>(kHeaderSize + directorySize);
     if (plan_.oldArchive != nullptr) {
-      const Status placed = PlaceKeptData(*plan_.oldArchive, kept_, dataStart);
+      const Status placed = CheckKeptData(*plan_.oldArchive, kept_, dataStart);
       if (placed != Status::kOk) return placed;
     }
     if (!WriteAll(*out_, Header())) return Status::kWriteFailed;
@@ -215,17 +244,18 @@ class Rebuild {
     return Status::kOk;
   }
 
-  std::vector<KeptRecord> KeptEntries() const {
-    std::vector<KeptRecord> kept;
-    if (plan_.oldArchive == nullptr) return kept;
+  KeptEntries Kept() const {
+    if (plan_.oldArchive == nullptr) return KeptEntries();
     const DropSet drops(plan_);
     const std::vector<ArchiveEntry>& old = plan_.oldArchive->entries();
+    // Room reserved for the entries that go is never touched.
+    std::vector<uint32_t> kept;
     kept.reserve(old.size());
     for (size_t i = 0; i < old.size(); ++i) {
       if (i < plan_.dropOld.size() && plan_.dropOld[i]) continue;
-      if (!drops.Drops(old[i].name)) kept.push_back(KeptRecord{&old[i], old[i].packedSize, old[i].dataOffset});
+      if (drops.empty() || !drops.Drops(old[i].name)) kept.push_back(static_cast<uint32_t>(i));
     }
-    return kept;
+    return KeptEntries(old, std::move(kept));
   }
 
   // Its time is known once its file is open (see WriteNewData).
@@ -239,36 +269,30 @@ class Rebuild {
   std::string Header() const {
     std::string header(kMagicSize, '\0');
     AppendLe32(header, kFormatVersion);
-    AppendLe32(header, static_cast<uint32_t>(kept_.size() + added_.size()));
+    AppendLe32(header, static_cast<uint32_t>(kept_.count() + added_.size()));
     return header;
   }
 
-  // The kept entries' records, then the new ones'.
+  // The kept entries' records, then the new ones', put straight into the
+  // write buffer.
   Status WriteDirectory() {
-    std::unique_ptr<char[]> buffer(new (std::nothrow) char[kDirectoryPiece + kRecordFixedSize + kMaxNameLength]);
-    if (!buffer) return Status::kNoMemory;
-    if (!WriteRecords(buffer.get())) return Status::kWriteFailed;
-    return Status::kOk;
-  }
-
-  bool WriteRecords(char* buffer) {
-    char* at = buffer;
+    uint32_t size = 0;
+    char* room = reinterpret_cast<char*>(out_->Room(kLargestRecord, size));
+    char* at = room;
     const auto put = [&](const ArchiveEntry& entry, int32_t packedSize, int32_t dataOffset) {
-      if (static_cast<size_t>(at - buffer) >= kDirectoryPiece) {
-        if (out_->TryWrite(buffer, static_cast<uint32_t>(at - buffer)).failed()) return false;
-        at = buffer;
+      if (room != nullptr && size - static_cast<uint32_t>(at - room) < kLargestRecord) {
+        out_->Commit(static_cast<uint32_t>(at - room));
+        at = room = reinterpret_cast<char*>(out_->Room(kLargestRecord, size));
       }
+      if (room == nullptr || size < kLargestRecord) return false;
       at = PutRecord(entry, packedSize, dataOffset, at);
       return true;
     };
-    for (const KeptRecord& record : kept_) {
-      if (!put(*record.entry, record.packedSize, record.dataOffset)) return false;
-    }
-    for (const ArchiveEntry& entry : added_) {
-      if (!put(entry, entry.packedSize, entry.dataOffset)) return false;
-    }
-    const auto rest = static_cast<uint32_t>(at - buffer);
-    return rest == 0 || !out_->TryWrite(buffer, rest).failed();
+    bool putAll = kept_.ForEach(put);
+    for (const ArchiveEntry& entry : added_) putAll = putAll && put(entry, entry.packedSize, entry.dataOffset);
+    if (!putAll) return Status::kWriteFailed;
+    out_->Commit(static_cast<uint32_t>(at - room));
+    return Status::kOk;
   }
 
   Status WriteNewData(uint32_t dataStart) {
@@ -320,7 +344,7 @@ class Rebuild {
   platform::System& system_;
   const RebuildPlan& plan_;
   const NewEntryWritten& onNewEntry_;
-  std::vector<KeptRecord> kept_;     // the old archive's entries that stay, in their order
+  KeptEntries kept_;                 // the old archive's entries that stay, in their order
   std::vector<ArchiveEntry> added_;  // one per plan_.additions, after them
   std::unique_ptr<FileStream> output_;
   std::unique_ptr<WriteBehindStream> out_;  // writes to output_

@@ -20,6 +20,14 @@ bool WriteBehindStream::Drain() {
   return !failed_;
 }
 
+uint8_t* WriteBehindStream::Room(uint32_t want, uint32_t& size) {
+  size = 0;
+  if (failed_ || capacity_ == 0) return nullptr;
+  if (capacity_ - length_ < want && !Drain()) return nullptr;
+  size = capacity_ - length_;
+  return buffer_.get() + length_;
+}
+
 Placement WriteBehindStream::TrySeek(int32_t offset, SeekOrigin origin) {
   if (failed_) return NotPlaced();
   // Asking the position, or moving to where it is, keeps the buffer.

@@ -31,6 +31,20 @@ class WriteBehindStream : public ByteStream {
   // Writes out what is buffered. False when the base took less, now or before.
   [[nodiscard]] bool Drain();
 
+  // The free part of the buffer, for a writer that puts its bytes there in
+  // place (reads them from a file, encodes them) instead of handing over a
+  // copy: size bytes at the result, at least want when the buffer holds that
+  // much (what is buffered is written out first when less is free). Valid
+  // until any other call. Null after a failure, and without a buffer.
+  uint8_t* Room(uint32_t want, uint32_t& size);
+  // The first n bytes of the room (n at most its size) are written.
+  void Commit(uint32_t n) {
+    length_ += n;
+    position_ += n;
+  }
+  // False when the buffer could not be had: Room is never available.
+  bool buffered() const { return capacity_ != 0; }
+
  private:
   ByteStream& base_;
   std::unique_ptr<uint8_t[]> buffer_;

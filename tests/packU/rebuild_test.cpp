@@ -146,6 +146,16 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
   const std::string compacted = test::ArchiveBytes({{"one", "one", -1, 1}, {"two", "two", -1, 2},
                                                     {"three", "THREE", -1, 3}, {"again", "two", -1, 4},
                                                     {"dir/", "", -1, 5}, {"empty", "", -1, 6}});
+  // More records and kept bytes than the write buffer holds, every other
+  // entry dropped: both are gathered there piece by piece.
+  std::vector<RawEntry> large;
+  std::vector<RawEntry> largeKept;
+  std::vector<std::string> largeDropped;
+  for (int i = 0; i < 60; ++i) {
+    large.push_back({std::string(40000, 'n') + std::to_string(i), std::string(50000 + i * 1001, 'a' + i % 26), -1, i});
+    if (i % 2 == 0) largeKept.push_back(large.back());
+    if (i % 2 != 0) largeDropped.push_back(large.back().name);
+  }
   std::string cutShort = test::ArchiveBytes({{"a", "aaaa"}, {"b", std::string(100, 'b')}});
   cutShort.resize(cutShort.size() - 1);
   std::vector<KeepRow> rows = {
@@ -160,6 +170,8 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
       {"a kept entry beyond the old file's end is a bad archive", cutShort, {}, {}, "", Status::kBadArchive},
       {"dropping the damaged entry makes the rest usable again", cutShort, {"b"}, {},
        test::ArchiveBytes({{"a", "aaaa"}})},
+      {"deleting every other entry of a large archive keeps the rest exactly", test::ArchiveBytes(large),
+       largeDropped, {}, test::ArchiveBytes(largeKept)},
   };
   for (const uint32_t version : {100u, 7u, 0xFFFFFFFFu}) {
     rows.push_back({"removing nothing rewrites a canonical archive identically, version " + std::to_string(version),
