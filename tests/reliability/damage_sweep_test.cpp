@@ -35,15 +35,12 @@ class DamageSweep : public ::testing::Test {
     ASSERT_EQ(PackSample(*module_, WriteSampleSources(dir_), archive), 0);
     good_ = ReadFileBytes(archive);
     layout_ = ParseLayout(good_);
-    ASSERT_TRUE(layout_.ok);
-    ASSERT_EQ(layout_.records.size(), 4u);
+    std::string records;
+    for (const RecordLayout& r : layout_.records) records += r.name + (r.deflated() ? " deflated, " : " stored, ");
+    ASSERT_TRUE(layout_.ok && records == "docs/ stored, docs/readme.txt deflated, data.bin stored, empty.txt stored, ")
+        << records;
     contents_ = ExpectExtractionMatchesTest(archive, ListAndTest(*module_, archive), "the good archive");
     ASSERT_EQ(contents_.size(), 4u);
-    for (const RecordLayout& r : layout_.records) {
-      if (r.name == "docs/readme.txt" || r.name == "data.bin") {
-        ASSERT_EQ(r.deflated(), r.name != "data.bin") << r.name;
-      }
-    }
   }
 
   // The damaged archive as the host reads it: listed, tested, extracted, with
@@ -82,9 +79,8 @@ class DamageSweep : public ::testing::Test {
       const std::string file = out.File("e" + std::to_string(i));
       EXPECT_EQ(results[i], listing.entries[i].testResult) << what << ": entry " << i;
       if (results[i] == 0) contents[i] = ContentOf(file);
-      EXPECT_FALSE(results[i] != 0 && PathExists(file)) << what << ": entry " << i << " left a file";
-      EXPECT_FALSE(results[i] != 0 && PathExists(file + ".tvxpart"))
-          << what << ": entry " << i << " left a partial file";
+      EXPECT_FALSE(results[i] != 0 && (PathExists(file) || PathExists(file + ".tvxpart")))
+          << what << ": entry " << i << " left a file or a partial file";
     }
     return contents;
   }
@@ -230,14 +226,12 @@ TEST_F(DamageSweep, TestAndExtractionAgreeOnAFolderRecordThatClaimsContent) {
 TEST_F(DamageSweep, EntriesSharingTheirDataAreBadDataAndTheArchiveIsNotUpdated) {
   RawEntry again = Stored("again.txt", "hello");
   again.offset = 0;
-  const std::string path = dir_.File("shared.tvx");
-  ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({Stored("first.txt", "hello"), again, Stored("next.txt", "next")})));
-  const std::string before = ReadFileBytes(path);
-  const Listing listing = ListAndTest(*module_, path);
+  Listing listing;
+  Read(ArchiveBytes({Stored("first.txt", "hello"), again, Stored("next.txt", "next")}), listing, "shared data");
+  const std::string path = dir_.File("damaged.tvx"), before = ReadFileBytes(path);
   ASSERT_EQ(listing.entries.size(), 3u);
   EXPECT_EQ(listing.entries[1].name, ReportedForm("again.txt"));
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(listing.entries[i].testResult, i == 1 ? E_BAD_DATA : 0) << "entry " << i;
-  ExpectExtractionMatchesTest(path, listing, "entries sharing their data");
   ASSERT_TRUE(WriteFileBytes(dir_.File("new.txt"), "new"));
   EXPECT_EQ(PackWith(*module_, path, nullptr, dir_.path() + NativeSeparator(), {"new.txt"}, PK_PACK_SAVE_PATHS),
             E_BAD_ARCHIVE);
