@@ -652,14 +652,6 @@ TEST_F(CliWhileItRuns, MoveKeepsASourceEditedAfterItWasRead) {
   EXPECT_TRUE(Contains(Err(), "kept " + edited + ": it changed after it was read")) << Err();
 }
 
-// A command interrupted: @a is the archive, made first unless the command
-// names @new instead; @big the large source, @out the extraction's folder.
-struct Interrupted {
-  const char* command;
-  int signalNumber;
-  int second_signal = 0;  // one more, handled before the work could stop for the first
-};
-
 // A signal in the middle of a large entry stops the work as the file
 // manager's Cancel does, and the exit status still names the signal: the
 // archive stays byte for byte as it was (an add of a new one leaves none, and
@@ -669,16 +661,20 @@ struct Interrupted {
 // does not wait for the work, and still leaves nothing cut.
 TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
   constexpr std::time_t kFolderTime = 1600000000;
-  const Interrupted cases[] = {{"add @a @big", SIGINT},       {"add @new @big", SIGTERM},
-                               {"add @a @big --move", SIGTERM}, {"delete @a small.txt", SIGHUP},
-                               {"extract @a -C @out", SIGINT},  {"extract @a -C @out --overwrite", SIGTERM},
-                               {"test @a", SIGHUP},             {"extract @a -C @out", SIGINT, SIGTERM},
-                               {"extract @a -C @out --overwrite", SIGINT, SIGTERM}};
+  // The command (@a is the archive, made first unless the command names @new
+  // instead; @big the large source, @out the extraction's folder), the signal
+  // and one more, handled before the work could stop for the first.
+  // clang-format off
+  const std::tuple<std::string, int, int> cases[] = {
+      {"add @a @big", SIGINT, 0}, {"add @new @big", SIGTERM, 0}, {"add @a @big --move", SIGTERM, 0},
+      {"delete @a small.txt", SIGHUP, 0}, {"extract @a -C @out", SIGINT, 0}, {"test @a", SIGHUP, 0},
+      {"extract @a -C @out --overwrite", SIGTERM, 0}, {"extract @a -C @out", SIGINT, SIGTERM},
+      {"extract @a -C @out --overwrite", SIGINT, SIGTERM}};
+  // clang-format on
   std::string big, archive_bytes;
   const std::string out = work_.File("out");
-  for (const Interrupted& c : cases) {
-    const std::string command = c.command;
-    SCOPED_TRACE(command + (c.second_signal ? ", two signals" : ""));
+  for (const auto& [command, signalNumber, secondSignal] : cases) {
+    SCOPED_TRACE(command + (secondSignal ? ", two signals" : ""));
     const bool addNew = Contains(command, "@new"), over = Contains(command, "--overwrite");
     const bool extract = command.rfind("extract", 0) == 0 && !over;
     const pid_t pid = CatchMidWork([&](size_t size) {
@@ -702,16 +698,16 @@ TEST_F(CliWhileItRuns, ASignalStopsTheWorkAsCancelDoes) {
     });
     ASSERT_GT(pid, 0) << "tolvex was never caught in the middle of its work";
     // Both signals while it stands still: both handlers run before the work goes on.
-    kill(pid, c.signalNumber);
-    if (c.second_signal != 0) kill(pid, c.second_signal);
-    EXPECT_EQ(ExitCodeAfterContinuing(pid), 128 + c.signalNumber) << Err();
+    kill(pid, signalNumber);
+    if (secondSignal != 0) kill(pid, secondSignal);
+    EXPECT_EQ(ExitCodeAfterContinuing(pid), 128 + signalNumber) << Err();
     EXPECT_TRUE(addNew ? !PathExists(Archive()) : ReadFileBytes(Archive()) == archive_bytes) << "the archive changed";
     EXPECT_TRUE(ReadFileBytes(src_.File("big.bin")) == big) << "the source changed or went";
     EXPECT_TRUE(fs::is_empty(temp_.path())) << "debris left in the temporary folder";
     const std::string left = extract ? "+tree" : over ? "+tree +tree/big.bin=there before" : addNew ? "" : "+a.tvx";
     EXPECT_EQ(Changes({}, Snapshot(extract || over ? out : work_.path())), left) << "a cut or partial file, or debris";
     // Stored as a wall-clock time, set as local time: within a day of it.
-    if (extract && c.second_signal == 0) {
+    if (extract && secondSignal == 0) {
       EXPECT_LT(std::abs(UtcModifiedTime(out + "/tree") - kFolderTime), 86400);
     }
     if (addNew) {
