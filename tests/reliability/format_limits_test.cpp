@@ -184,10 +184,9 @@ TEST(TimeLimits, AnEntryTimeIn1901IsReportedAsAnEarlyTimeWithoutOverflow) {
     entry.time = c.time;
     const std::string path = dir.File(std::string("time-") + c.zone + ".tvx");
     ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({entry})));
-    HostArchive archive(*LoadedModule(), path, PK_OM_LIST);
-    tHeaderData header{};
-    ASSERT_EQ(archive.ReadHeader(header), 0);
-    EXPECT_LE(header.FileTime, 0) << c.zone << ": entry time " << c.time << " reported as " << header.FileTime;
+    const Listing listing = ListArchive(*LoadedModule(), path);
+    ASSERT_EQ(listing.entries.size(), 1u) << c.zone;
+    EXPECT_LE(listing.entries[0].time, 0) << c.zone << ": entry time " << c.time << " is " << listing.entries[0].time;
   }
 }
 
