@@ -212,10 +212,8 @@ TEST_F(FlipSweep, EveryFlipIsAnsweredWithACodeAndStaysInItsEntry) {
 // bad data, yet extracting it succeeded. A host that tests before it extracts
 // must get the same answer from both.
 TEST_F(DamageSweep, TestAndExtractionAgreeOnAFolderRecordThatClaimsContent) {
-  RawEntry folder = Stored("docs/", "");
-  folder.unpackedSize = 100;
   Listing listing;
-  Read(ArchiveBytes({folder}), listing, "a folder claiming 100 bytes");
+  Read(ArchiveBytes({{"docs/", "", 100}}), listing, "a folder claiming 100 bytes");
   ASSERT_EQ(listing.entries.size(), 1u);
 }
 
@@ -224,8 +222,7 @@ TEST_F(DamageSweep, TestAndExtractionAgreeOnAFolderRecordThatClaimsContent) {
 // and an extraction would have written 40 GiB. Entries that share bytes are
 // damage; an update of such an archive would keep or multiply it.
 TEST_F(DamageSweep, EntriesSharingTheirDataAreBadDataAndTheArchiveIsNotUpdated) {
-  RawEntry again = Stored("again.txt", "hello");
-  again.offset = 0;
+  const RawEntry again{"again.txt", "hello", -1, 1600000000, 0};  // the bytes of the first entry
   Listing listing;
   Read(ArchiveBytes({Stored("first.txt", "hello"), again, Stored("next.txt", "next")}), listing, "shared data");
   const std::string path = dir_.File("damaged.tvx"), before = ReadFileBytes(path);
