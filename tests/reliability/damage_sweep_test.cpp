@@ -21,12 +21,6 @@ namespace {
 
 const char kFolder[] = "<folder>";
 
-// A file's bytes; kFolder for a folder (which ReadFileBytes cannot read).
-std::string ContentOf(const std::string& path) {
-  std::error_code ec;
-  return std::filesystem::is_directory(path, ec) ? kFolder : ReadFileBytes(path);
-}
-
 class DamageSweep : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -78,7 +72,8 @@ class DamageSweep : public ::testing::Test {
     for (size_t i = 0; i < results.size() && i < listing.entries.size(); ++i) {
       const std::string file = out.File("e" + std::to_string(i));
       EXPECT_EQ(results[i], listing.entries[i].testResult) << what << ": entry " << i;
-      if (results[i] == 0) contents[i] = ContentOf(file);
+      std::error_code ec;  // kFolder for a folder, which ReadFileBytes cannot read
+      if (results[i] == 0) contents[i] = std::filesystem::is_directory(file, ec) ? kFolder : ReadFileBytes(file);
       EXPECT_FALSE(results[i] != 0 && (PathExists(file) || PathExists(file + ".tvxpart")))
           << what << ": entry " << i << " left a file or a partial file";
     }
