@@ -12,16 +12,11 @@ namespace {
 // The sample entries, and with `cased` names that differ only in case as
 // archives written on Linux or by other tools may hold them.
 std::vector<ArchiveEntry> Entries(const HostDialect& d, bool cased = false) {
-  std::vector<const char*> names = {"docs/", "docs/a.txt", "docs/sub/b.txt", "notes.txt", "implicit/x.txt", "e\x1bq"};
+  std::vector<std::string> names = {"docs/", "docs/a.txt", "docs/sub/b.txt", "notes.txt", "implicit/x.txt", "e\x1bq"};
   if (cased) names.insert(names.end(), {"A.txt", "a.txt", "Docs/x", "docs/x"});
   std::vector<ArchiveEntry> entries;
-  for (const char* name : names) {
-    ArchiveEntry e;
-    e.name = name;
-    e.key = CanonicalKey(d, name);
-    e.directory = e.name.back() == '/';
-    entries.push_back(e);
-  }
+  for (const std::string& name : names)
+    entries.push_back({"", name, CanonicalKey(d, name), 0, 0, 0, name.back() == '/'});
   return entries;
 }
 

@@ -11,14 +11,8 @@ namespace {
 
 // Dated 2021-06-15 12:34:56 here, whatever the zone.
 ArchiveEntry Entry(const std::string& name, int64_t size, int64_t packed) {
-  ArchiveEntry e;
-  e.reported = e.name = name;
-  e.key = CanonicalKey(kPosixDialect, name);
-  e.size = size;
-  e.packed = packed;
-  e.directory = name.back() == '/';
-  e.fileTime = static_cast<int>(test::LocalTime(2021, 6, 15, 12, 34, 56));
-  return e;
+  const int time = static_cast<int>(test::LocalTime(2021, 6, 15, 12, 34, 56));
+  return {name, name, CanonicalKey(kPosixDialect, name), size, packed, time, name.back() == '/'};
 }
 
 // A lone Latin-1 byte, a cut sequence, and sequences well-formed in shape but

@@ -17,6 +17,7 @@
 #include <string>
 
 #include "reliability/reliability_helpers.h"
+#include "support/module_driver.h"
 
 namespace tvx::test::reliability {
 namespace {
@@ -61,14 +62,9 @@ class CrashConsistency : public SceneSweep {
       // pass for an archive of empty or missing entries.
       if (archiveExists && !isNew) {
         Count("incomplete new archive at the archive's name");
-        int entries = 0, testedGood = 0;
-        const bool opened = EachHeader(folders_.archive(), [&](HANDLE_WCX handle, const tHeaderData&, int) {
-          ++entries;
-          if (ProcessFile(handle, PK_TEST, nullptr, nullptr) == 0) ++testedGood;
-          return true;
-        });
-        EXPECT_FALSE(opened) << what << ": the incomplete archive opens; " << testedGood << " of its " << entries
-                             << " entries test good";
+        const Listing listing = ListAndTest(*LoadedModule(), folders_.archive());
+        EXPECT_FALSE(listing.opened) << what << ": the incomplete archive opens, " << listing.entries.size()
+                                     << " entries";
       }
     } else if (drives_ == Drives::kNoRoomBeside && !isOld && !isNew) {
       // The archive was being overwritten in place: the complete new one must

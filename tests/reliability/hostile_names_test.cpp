@@ -65,43 +65,31 @@ void WalkTree(const fs::path& folder, Visit visit) {
   }
 }
 
-class HostileNames : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_NE(module_, nullptr) << ModulePath();
-    // scratch/l1/l2/outer holds the archive, scratch/l1/l2/outer/dest is DIR.
-    fs::create_directories(outer_);
-    std::vector<RawEntry> entries;
-    for (const std::string& name : names_)
-      entries.push_back(Stored(name, "content of entry " + std::to_string(entries.size())));
-    ASSERT_TRUE(WriteFileBytes(archive_, ArchiveBytes(entries)));
-  }
+// The archive in scratch/l1/l2/outer, extracted to scratch/l1/l2/outer/dest (DIR).
+TEST(HostileNames, EveryNameIsListedSafelyAndCommandLineExtractionWritesOnlyInsideTheDestination) {
+  ASSERT_NE(LoadedModule(), nullptr) << ModulePath();
+  TempDir scratch;
+  const std::vector<std::string> names = ClimbingNames(scratch.path());
+  const std::string outer = scratch.path() + NativePath("/l1/l2/outer"), archive = outer + NativePath("/hostile.tvx");
+  fs::create_directories(outer);
+  std::vector<RawEntry> entries;
+  for (const std::string& name : names)
+    entries.push_back(Stored(name, "content of entry " + std::to_string(entries.size())));
+  ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes(entries)));
 
-  cli::PluginModule* module_ = LoadedModule();
-  TempDir scratch_;
-  const std::vector<std::string> names_ = ClimbingNames(scratch_.path());
-  const std::string outer_ = scratch_.File("l1") + NativeSeparator() + "l2" + NativeSeparator() + "outer";
-  const std::string dest_ = outer_ + NativeSeparator() + "dest", archive_ = outer_ + NativeSeparator() + "hostile.tvx";
-};
-
-TEST_F(HostileNames, EveryNameIsListedSafelyAndTerminatedWithinTheHostsBuffer) {
-  const Listing listing = ListAndTest(*module_, archive_);
+  const Listing listing = ListAndTest(*LoadedModule(), archive);
   ASSERT_TRUE(listing.opened) << listing.openResult;
-  ASSERT_EQ(listing.entries.size(), names_.size());
+  ASSERT_EQ(listing.entries.size(), names.size());
   for (size_t i = 0; i < listing.entries.size(); ++i) {
     const ListedEntry& e = listing.entries[i];
     EXPECT_TRUE(e.nameSafe && e.name.size() < 260u && e.testResult == 0)
-        << "stored " << Hex(names_[i].substr(0, 80)) << " listed as \"" << e.name << "\", test " << e.testResult;
+        << "stored " << Hex(names[i].substr(0, 80)) << " listed as \"" << e.name << "\", test " << e.testResult;
   }
-}
 
-TEST_F(HostileNames, CommandLineExtractionWritesOnlyInsideTheDestination) {
-  if (CliPath().empty()) GTEST_SKIP() << "the tolvex command is not built";
-  const CliRun run = RunTolvex({"extract", archive_, "-C", dest_});
+  const CliRun run = RunTolvex({"extract", archive, "-C", outer + NativePath("/dest")});
   EXPECT_TRUE(run.exit_code == 0 || run.exit_code == 1) << run.exit_code << "\n" << run.err;
-
   // The whole scratch tree: only the archive, its folders and DIR's contents.
-  const fs::path root(scratch_.path());
+  const fs::path root(scratch.path());
   size_t inside = 0;
   WalkTree(root, [&](const fs::path& path) {
     const std::string relative = path.lexically_relative(root).generic_string();

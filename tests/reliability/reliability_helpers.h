@@ -1,7 +1,6 @@
 // What several reliability tests do alike: the fault scene swept through the
-// fault-injecting system, an archive read through the linked exports (the copy
-// a forked child and the fault-injecting system reach), and on Linux sparse
-// files and a child whose files may not grow past a limit.
+// fault-injecting system, and on Linux sparse files and a child whose files
+// may not grow past a limit.
 #ifndef TOLVEX_TESTS_RELIABILITY_RELIABILITY_HELPERS_H
 #define TOLVEX_TESTS_RELIABILITY_RELIABILITY_HELPERS_H
 
@@ -16,7 +15,6 @@
 #include <vector>
 
 #include "TolvexU/fake_drives.h"
-#include "iwcxhead/wcxhead.h"
 #include "support/fault_scene.h"
 #include "support/plugin_test.h"
 
@@ -110,26 +108,6 @@ class SceneSweep : public ::testing::Test {
   std::string reference_;
   CallCounts counts_;
 };
-
-// Calls visit(handle, header, index) for each header until it answers false;
-// false when OpenArchive refused.
-template <typename Visit>
-bool EachHeader(const std::string& path, Visit visit) {
-  std::string name = path;
-  tOpenArchiveData open{};
-  open.ArcName = &name[0];
-  HANDLE_WCX handle = OpenArchive(&open);
-  if (handle == nullptr) return false;
-  tHeaderData header{};
-  for (int index = 0; ReadHeader(handle, &header) == 0 && visit(handle, header, index); ++index) header = {};
-  CloseArchive(handle);
-  return true;
-}
-
-// PK_EXTRACT of the current entry to destPath + destName.
-inline int ExtractCurrent(HANDLE_WCX handle, std::string destPath, std::string destName) {
-  return ProcessFile(handle, PK_EXTRACT, &destPath[0], &destName[0]);
-}
 
 #ifndef _WIN32
 // A file of size bytes that takes (almost) no room: a hole, with the given

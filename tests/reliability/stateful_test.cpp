@@ -23,6 +23,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <numeric>
 #include <optional>
 #include <random>
 #include <set>
@@ -43,8 +44,29 @@ namespace fs = std::filesystem;
 constexpr unsigned kHangSeconds = 30;  // a call that takes longer has hung
 constexpr size_t kSteps = 24;
 
-// Below src/: "p0/a/x" -> content; a folder as "p0/a/" -> "".
+// Below a folder: "p0/a/x" -> content; a folder as "p0/a/" -> "".
 using Files = std::map<std::string, std::string>;
+
+Files FilesIn(const std::string& folder) {
+  Files files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string rel = fs::relative(it->path(), folder).generic_string();
+    files[it->is_directory() ? rel + "/" : rel] = it->is_directory() ? "" : ReadFileBytes(it->path().string());
+  }
+  return files;
+}
+
+// The first name whose content in found is not the expected one, and how; empty when none.
+std::string FirstDifference(const Files& expected, const Files& found) {
+  for (const Files* side : {&expected, &found})
+    for (const auto& item : *side) {
+      const auto was = expected.find(item.first), now = found.find(item.first);
+      if (was == expected.end() || now == found.end() || was->second != now->second)
+        return item.first + (now == found.end() ? " is gone" : was == expected.end() ? " appeared" : " changed");
+    }
+  return "";
+}
 
 struct World {
   bool archived = false;  // the archive exists
@@ -61,14 +83,12 @@ struct Call {
   int flags = PK_PACK_SAVE_PATHS;
 };
 
-enum class Fault { kNone, kRace };
-const char* const kFaultNames[] = {"alone", "racing"};
 std::map<std::string, uint64_t> g_seen;  // how steps ended, for the figures
 
 struct Step {
   bool read = false;  // list, test and extract instead of a call
   Call call, other;   // other: the racing call
-  Fault fault = Fault::kNone;
+  bool race = false;  // other runs at the same time
   std::vector<std::pair<std::string, std::string>> writes;  // sources laid out first
 };
 
@@ -90,7 +110,7 @@ std::string Describe(const Step& s) {
   std::string out;
   for (const auto& write : s.writes) out += write.first + "(" + std::to_string(write.second.size()) + ") ";
   return out + (s.writes.empty() ? "" : "written; ") + Describe(s.call) +
-         (s.fault == Fault::kRace ? "  racing  " + Describe(s.other) : "");
+         (s.race ? "  racing  " + Describe(s.other) : "");
 }
 
 // --- the model --------------------------------------------------------------------
@@ -219,8 +239,8 @@ std::vector<Step> MakeSequence(uint64_t seed) {
     }
     const int root = static_cast<int>(rng() % 2);
     s.call = MakeCall(rng, root, s);
-    s.fault = rng() % 3 == 0 ? Fault::kRace : Fault::kNone;
-    if (s.fault == Fault::kRace) s.other = MakeCall(rng, 1 - root, s);
+    s.race = rng() % 3 == 0;
+    if (s.race) s.other = MakeCall(rng, 1 - root, s);
   }
   return steps;
 }
@@ -239,7 +259,7 @@ class Play {
     if (s.read) return Read();
     std::vector<const Call*> calls = {&s.call};
     std::vector<ChildOutcome> outcomes;
-    if (s.fault == Fault::kRace) {
+    if (s.race) {
       calls.push_back(&s.other);
       outcomes = Race(s.call, s.other);
       if (outcomes.empty()) return "no pipe";
@@ -252,13 +272,11 @@ class Play {
       results.push_back(o.exitCode);
     }
     const bool allZero = std::count(results.begin(), results.end(), 0) == static_cast<long>(results.size());
-    ++g_seen[std::string(kFaultNames[static_cast<int>(s.fault)]) + (allZero ? ", all answered 0" : ", refused or failed")];
-    return Settle(calls, results, s.fault == Fault::kNone ? Strict::kYes : Strict::kNo);
+    ++g_seen[std::string(s.race ? "racing" : "alone") + (allZero ? ", all answered 0" : ", refused or failed")];
+    return Settle(calls, results, !s.race);
   }
 
  private:
-  enum class Strict { kYes, kNo };  // kNo: a call the model allows may still fail (a rival)
-
   std::string Arc() const { return dir_.File("arc"); }
   std::string Src() const { return dir_.File("src"); }
   std::string Tmp() const { return dir_.File("tmp"); }
@@ -300,18 +318,19 @@ class Play {
   }
 
   // Accepts the world the calls left when some order of those that answered 0
-  // gives it, each allowed by the model where it ran, and the others changed nothing.
-  std::string Settle(const std::vector<const Call*>& calls, const std::vector<int>& results, Strict strict) {
+  // gives it, each allowed by the model where it ran, and the others changed
+  // nothing. Unless strict, a call the model allows may still fail (a rival).
+  std::string Settle(const std::vector<const Call*>& calls, const std::vector<int>& results, bool strict) {
     std::string first;
     std::vector<size_t> order(calls.size());
-    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::iota(order.begin(), order.end(), size_t{0});
     do {
       World w = world_;
       std::string why;
       for (size_t i : order) {
         const Prediction p = Apply(*calls[i], w);
         if (results[i] == 0 && !p.ok) why = "answered 0 to a call that must be refused: " + Describe(*calls[i]);
-        if (results[i] != 0 && p.ok && strict == Strict::kYes)
+        if (results[i] != 0 && p.ok && strict)
           why = "answered " + std::to_string(results[i]) + " to a call that must succeed: " + Describe(*calls[i]);
         if (results[i] == 0) w = p.after;
       }
@@ -327,16 +346,6 @@ class Play {
     return first + " (answers:" + answers + ")";
   }
 
-  Files DiskNow() const {
-    Files files;
-    std::error_code ec;
-    for (fs::recursive_directory_iterator it(Src(), ec), end; !ec && it != end; it.increment(ec)) {
-      const std::string rel = fs::relative(it->path(), Src()).generic_string();
-      files[it->is_directory() ? rel + "/" : rel] = it->is_directory() ? "" : ReadFileBytes(it->path().string());
-    }
-    return files;
-  }
-
   // Empty when the archive, the sources and the folders are as w says.
   std::string Differences(const World& w) const {
     if (!w.archived && PathExists(Archive())) return "an archive exists where none should";
@@ -348,15 +357,7 @@ class Play {
         return std::string("the archive: ") + holds.message() + "; expected:" + expected;
       }
     }
-    const Files disk = DiskNow();
-    for (const auto& file : w.disk) {
-      const auto found = disk.find(file.first);
-      if (found == disk.end() || found->second != file.second) {
-        return "source " + file.first + (found == disk.end() ? " is gone" : " changed");
-      }
-    }
-    for (const auto& file : disk)
-      if (w.disk.count(file.first) == 0) return "source " + file.first + " appeared";
+    if (const std::string source = FirstDifference(w.disk, FilesIn(Src())); !source.empty()) return "source " + source;
     std::vector<std::string> left = FolderListing(Tmp());
     for (const std::string& name : FolderListing(Arc()))
       if (name != "t.tvx") left.push_back(name);
@@ -381,17 +382,12 @@ class Play {
     fs::create_directories(Out());
     const std::vector<int> results = ExtractEach(Module(), Archive(), Out());
     if (results != std::vector<int>(world_.entries.size(), 0)) return "extraction answered otherwise or ended early";
-    for (size_t i = 0; i < world_.entries.size(); ++i) {
-      const std::string path = Out() + "/e" + std::to_string(i);
-      const SceneEntry& e = world_.entries[i];
-      const bool folder = e.name.back() == '/';
-      if (folder ? !fs::is_directory(path) : ReadFileBytes(path) != e.content || !fs::is_regular_file(path)) {
-        return "extracted " + e.name + " differs";
-      }
-    }
-    if (FolderListing(Out()).size() != world_.entries.size()) return "extraction wrote other files";
-    for (const std::string& name : FolderListing(dir_.path()))
-      if (name.rfind("out", 0) == 0) fs::remove_all(dir_.File(name));
+    Files entries;  // as e0, e1...
+    for (const SceneEntry& e : world_.entries)
+      entries["e" + std::to_string(entries.size()) + (e.name.back() == '/' ? "/" : "")] = e.content;
+    if (const std::string extracted = FirstDifference(entries, FilesIn(Out())); !extracted.empty())
+      return "extracted " + extracted;
+    fs::remove_all(Out());
     return "";
   }
 
@@ -421,9 +417,7 @@ std::vector<Step> Shrink(std::vector<Step> steps, Verdict& verdict) {
   for (size_t i = 0; i < steps.size() && steps.size() > 1;) {
     std::vector<Step> fewer = steps;
     fewer.erase(fewer.begin() + static_cast<long>(i));
-    const bool nondeterministic = std::any_of(fewer.begin(), fewer.end(), [](const Step& s) {
-      return s.fault == Fault::kRace;
-    });
+    const bool nondeterministic = std::any_of(fewer.begin(), fewer.end(), [](const Step& s) { return s.race; });
     Verdict v;
     for (int tries = nondeterministic ? 5 : 1; tries > 0 && v.what.empty(); --tries) v = PlayAll(fewer);
     if (v.what.empty()) {
