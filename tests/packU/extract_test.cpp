@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -40,13 +39,8 @@ class ExtractTest : public ::testing::Test {
   std::string Read(const std::string& name) const { return test::ReadFileBytes(dir_.File(name)); }
   // The names in the folder, sorted: only the archive and what a test names may be there.
   std::string Files() const {
-    std::set<std::string> names;
-    std::error_code ec;
-    for (const auto& item : std::filesystem::directory_iterator(dir_.path(), ec)) {
-      names.insert(item.path().filename().string());
-    }
     std::string text;
-    for (const std::string& name : names) text += (text.empty() ? "" : " ") + name;
+    for (const std::string& name : test::FolderListing(dir_.path())) text += (text.empty() ? "" : " ") + name;
     return text;
   }
 

@@ -65,7 +65,7 @@ TEST(DeflateStreamOutput, AnEmptyStreamAddsNothingForAZeroByteWriteAndFinishesVa
   EXPECT_TRUE(late.failed());
 }
 
-TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestWritesItsHeader) {
+TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestCompresses) {
   const auto data = TextBytes(100000);
   for (int level = 0; level <= 3; ++level) {
     MemoryStream dest;
@@ -74,11 +74,7 @@ TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestWritesItsHeader) {
     ASSERT_EQ(deflate->TryWrite(data.data(), 100000).count, 100000u);
     ASSERT_TRUE(deflate->Finish());
     EXPECT_TRUE(Decompress(dest) == data) << level;
-    if (level == kBestCompression) {
-      EXPECT_EQ(dest.bytes[0], 0x78);
-      EXPECT_EQ(dest.bytes[1], 0xDA);
-      EXPECT_LT(dest.Size(), 50000u);
-    }
+    EXPECT_TRUE(level != kBestCompression || dest.Size() < 50000u) << dest.Size();  // its header: the empty stream
   }
   MemoryStream dest;
   for (int unknown : {-1, 4, 9}) EXPECT_EQ(NewDeflateStream(unknown, dest), nullptr) << unknown;
