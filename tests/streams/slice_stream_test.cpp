@@ -24,7 +24,10 @@ class SliceOfMemory : public ::testing::Test {
   SliceOfMemory() { base.bytes = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}; }
 };
 
-TEST_F(SliceOfMemory, ReadsOnlyItsWindowAndEndsEarlyBeyondTheBaseWithoutGrowingIt) {
+// A slice reads only its window and ends early beyond the base without growing
+// it; it reads from its own position after the base moved, and its seeks stay
+// inside the window.
+TEST_F(SliceOfMemory, ReadsOnlyItsWindowFromItsOwnPositionAndSeeksInsideIt) {
   SliceStream window(base, 3, 4);
   EXPECT_EQ(Read(window), "3456");
   EXPECT_EQ(Read(window), "");
@@ -32,10 +35,6 @@ TEST_F(SliceOfMemory, ReadsOnlyItsWindowAndEndsEarlyBeyondTheBaseWithoutGrowingI
   EXPECT_EQ(Read(beyond), "89");
   EXPECT_EQ(Read(beyond), "");
   EXPECT_EQ(base.Size(), 10u);
-}
-
-// Seeks stay inside the window.
-TEST_F(SliceOfMemory, ReadsFromItsOwnPositionAfterTheBaseMovedAndSeeksInsideTheWindow) {
   SliceStream slice(base, 2, 6);
   ASSERT_EQ(Read(slice, 3), "234");
   ASSERT_EQ(At(base.TrySetPosition(0)), 0u);  // someone else used the base meanwhile
