@@ -103,17 +103,16 @@ TEST_F(ExtractTest, FolderEntryCreatesTheFolderAndNothingIsCreatedWhereTheTarget
   EXPECT_EQ(ExtractEntry(archive, Entry(2), missing + "x"), Status::kCreateFailed);
   EXPECT_EQ(Files(), "test.tvx");
   const std::string target = Target("d");  // no trailing separator
+  platform::System& os = platform::OsSystem();
   EXPECT_EQ(ExtractEntry(archive, Entry(0), target), Status::kOk);
-  EXPECT_TRUE(platform::OsSystem().DirectoryExists(target));
-  EXPECT_FALSE(platform::OsSystem().FileExists(target));
+  EXPECT_TRUE(os.DirectoryExists(target) && !os.FileExists(target));
   EXPECT_EQ(ExtractEntry(archive, Entry(0), target), Status::kOk);  // again: already there
   EXPECT_EQ(ExtractEntry(archive, Entry(0), target + test::NativeSeparator()), Status::kOk);
-  EXPECT_TRUE(platform::OsSystem().DirectoryExists(target));
   EXPECT_EQ(TestEntry(archive, Entry(1)), Status::kOk);
   EXPECT_EQ(ExtractEntry(archive, Entry(1), Target("x")), Status::kOk);
-  EXPECT_TRUE(platform::OsSystem().DirectoryExists(Target("x")));
+  EXPECT_TRUE(os.DirectoryExists(Target("x")));
   EXPECT_EQ(ExtractEntry(archive, Entry(2), Target("x")), Status::kCreateFailed);
-  EXPECT_TRUE(platform::OsSystem().DirectoryExists(Target("x")));
+  EXPECT_TRUE(os.DirectoryExists(target) && os.DirectoryExists(Target("x")));
   EXPECT_EQ(Files(), "d test.tvx x");
 }
 
