@@ -256,9 +256,8 @@ TEST_F(Platform, TemporaryFilesAreNewAndEmptyInTheirFolder) {
   const std::string second = os.CreateTempFile(dir.path(), "tvxabc").path;
   ASSERT_FALSE(first.empty());
   EXPECT_NE(first, second);
-  EXPECT_TRUE(os.FileExists(first));
-  EXPECT_EQ(os.FileSizeByName(first), 0u);
-  EXPECT_EQ(first.substr(0, dir.path().size() + 4), dir.File("tvx"));
+  EXPECT_EQ(std::make_tuple(os.FileExists(first), os.FileSizeByName(first), first.substr(0, dir.path().size() + 4)),
+            std::make_tuple(true, 0u, dir.File("tvx")));
 
   const PathResult made = os.CreateTempFile(dir.File("missing"), "tvx");
   EXPECT_EQ(made.path, "");
