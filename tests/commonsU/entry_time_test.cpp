@@ -64,15 +64,15 @@ TEST(EntryTime, EveryValidDosTimeSurvivesARoundTrip) {
   }
 }
 
+// Before DOS dates a time is kept; -1 becomes the even second below it.
 TEST(EntryTime, WallClockTimesBeyond32BitsBecomeTheNearestEndNeverWrapped) {
-  EXPECT_EQ(EntryTimeOfWallClock(SecondsFromCivil(1979, 12, 31, 23, 59, 58)), 315532798);  // before DOS dates
-  EXPECT_EQ(EntryTimeOfWallClock(-1), -2);                                                 // the even second below
-  EXPECT_EQ(EntryTimeOfWallClock(SecondsFromCivil(1901, 12, 13, 20, 45, 52)), INT32_MIN);
-  EXPECT_EQ(EntryTimeOfWallClock(SecondsFromCivil(1800, 1, 1, 0, 0, 0)), INT32_MIN);
-  EXPECT_EQ(EntryTimeOfWallClock(SecondsFromCivil(2038, 1, 19, 3, 14, 7)), 2147483646);
-  EXPECT_EQ(EntryTimeOfWallClock(SecondsFromCivil(2039, 1, 1, 0, 0, 0)), 2147483646);
-  EXPECT_EQ(EntryTimeOfWallClock(SecondsFromCivil(2107, 12, 31, 23, 59, 58)), 2147483646);
-  EXPECT_EQ(EntryTimeOfWallClock(1118836801), 1118836800);
+  const std::pair<int64_t, int32_t> rows[] = {
+      {SecondsFromCivil(1979, 12, 31, 23, 59, 58), 315532798}, {-1, -2}, {1118836801, 1118836800},
+      {SecondsFromCivil(1901, 12, 13, 20, 45, 52), INT32_MIN}, {SecondsFromCivil(1800, 1, 1, 0, 0, 0), INT32_MIN},
+      {SecondsFromCivil(2038, 1, 19, 3, 14, 7), 2147483646},   {SecondsFromCivil(2039, 1, 1, 0, 0, 0), 2147483646},
+      {SecondsFromCivil(2107, 12, 31, 23, 59, 58), 2147483646},
+  };
+  for (const auto& [wallClock, entryTime] : rows) EXPECT_EQ(EntryTimeOfWallClock(wallClock), entryTime) << wallClock;
 }
 
 // Both ways against seconds counted elsewhere: 2000 and 2400 are leap years,

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "stream_test_support.h"
@@ -55,13 +56,12 @@ TEST(CopyStream, MovesExactlyTheCountOrStopsShortAndSaysWhy) {
     }
     LimitedSink to(row.sinkLimit);
     const CopyResult r = CopyStream(to, *from, row.count);
-    EXPECT_EQ(r.read, row.read);
-    EXPECT_EQ(r.written, row.written);
+    // What it read and wrote, whether the source failed, why it stopped, whether complete, where the source stands.
+    EXPECT_EQ(std::make_tuple(r.read, r.written, r.sourceFailed, r.error.kind, r.Complete(row.count),
+                              testing_support::At(from->TryPosition())),
+              std::make_tuple(row.read, row.written, row.failingSource && row.count > 0, row.error,
+                              row.read == row.count, row.read));
     EXPECT_TRUE(to.bytes == std::vector<uint8_t>(data.begin(), data.begin() + row.written));
-    EXPECT_EQ(r.sourceFailed, row.failingSource && row.count > 0);
-    EXPECT_EQ(r.error.kind, row.error);
-    EXPECT_EQ(r.Complete(row.count), row.read == row.count);
-    EXPECT_EQ(testing_support::At(from->TryPosition()), row.read);
   }
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
 #include <vector>
 
 #include "stream_test_support.h"
@@ -54,18 +55,15 @@ TEST(DeflateStreamOutput, AnEmptyStreamAddsNothingForAZeroByteWriteAndFinishesVa
   MemoryStream dest;
   auto deflate = NewDeflateStream(kBestCompression, dest);
   const Transfer none = deflate->TryWrite("x", 0);
-  EXPECT_EQ(none.count, 0u);
-  EXPECT_FALSE(none.failed());
-  EXPECT_EQ(dest.Size(), 0u);
+  EXPECT_EQ(std::make_tuple(none.count, none.failed(), dest.Size()), std::make_tuple(0u, false, 0u));
   ASSERT_TRUE(deflate->Finish());
   const std::vector<uint8_t> expected = {0x78, 0xDA, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
   EXPECT_EQ(dest.bytes, expected);
   const Transfer late = deflate->TryWrite("x", 1);  // a finished stream takes nothing more
-  EXPECT_EQ(late.count, 0u);
-  EXPECT_TRUE(late.failed());
+  EXPECT_EQ(std::make_pair(late.count, late.failed()), std::make_pair(0u, true));
 }
 
-TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestWritesItsHeader) {
+TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestCompresses) {
   const auto data = TextBytes(100000);
   for (int level = 0; level <= 3; ++level) {
     MemoryStream dest;
@@ -74,11 +72,7 @@ TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestWritesItsHeader) {
     ASSERT_EQ(deflate->TryWrite(data.data(), 100000).count, 100000u);
     ASSERT_TRUE(deflate->Finish());
     EXPECT_TRUE(Decompress(dest) == data) << level;
-    if (level == kBestCompression) {
-      EXPECT_EQ(dest.bytes[0], 0x78);
-      EXPECT_EQ(dest.bytes[1], 0xDA);
-      EXPECT_LT(dest.Size(), 50000u);
-    }
+    EXPECT_TRUE(level != kBestCompression || dest.Size() < 50000u) << dest.Size();  // its header: the empty stream
   }
   MemoryStream dest;
   for (int unknown : {-1, 4, 9}) EXPECT_EQ(NewDeflateStream(unknown, dest), nullptr) << unknown;

@@ -24,7 +24,10 @@ class SliceOfMemory : public ::testing::Test {
   SliceOfMemory() { base.bytes = {'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'}; }
 };
 
-TEST_F(SliceOfMemory, ReadsOnlyItsWindowAndEndsEarlyBeyondTheBaseWithoutGrowingIt) {
+// A slice reads only its window and ends early beyond the base without growing
+// it; it reads from its own position after the base moved, and its seeks stay
+// inside the window.
+TEST_F(SliceOfMemory, ReadsOnlyItsWindowFromItsOwnPositionAndSeeksInsideIt) {
   SliceStream window(base, 3, 4);
   EXPECT_EQ(Read(window), "3456");
   EXPECT_EQ(Read(window), "");
@@ -32,17 +35,10 @@ TEST_F(SliceOfMemory, ReadsOnlyItsWindowAndEndsEarlyBeyondTheBaseWithoutGrowingI
   EXPECT_EQ(Read(beyond), "89");
   EXPECT_EQ(Read(beyond), "");
   EXPECT_EQ(base.Size(), 10u);
-}
-
-TEST_F(SliceOfMemory, ReadsFromItsOwnPositionAfterTheBaseMoved) {
   SliceStream slice(base, 2, 6);
   ASSERT_EQ(Read(slice, 3), "234");
   ASSERT_EQ(At(base.TrySetPosition(0)), 0u);  // someone else used the base meanwhile
   EXPECT_EQ(Read(slice, 3), "567");
-}
-
-TEST_F(SliceOfMemory, SeeksStayInsideTheWindow) {
-  SliceStream slice(base, 2, 6);
   EXPECT_EQ(At(slice.TrySeek(6, kFromBegin)), 6u);
   EXPECT_EQ(At(slice.TrySeek(7, kFromBegin)), kFailed);
   EXPECT_EQ(At(slice.TrySeek(-1, kFromBegin)), kFailed);

@@ -10,7 +10,8 @@ void PutLe(std::string& out, uint32_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
 }
 
-uint32_t GetLe(const std::string& bytes, size_t at, int count) {
+// `count` little-endian bytes at `at` (the caller keeps them inside bytes).
+static uint32_t GetLe(const std::string& bytes, size_t at, int count) {
   uint32_t value = 0;
   for (int i = 0; i < count; ++i) {
     value |= static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + static_cast<size_t>(i)])) << (8 * i);

@@ -17,8 +17,6 @@ constexpr size_t kRecordNumbersBytes = 16;  // time, unpacked, packed, offset
 
 // value as `bytes` little-endian bytes.
 void PutLe(std::string& out, uint32_t value, int bytes);
-// `count` little-endian bytes at `at` (the caller keeps them inside bytes).
-uint32_t GetLe(const std::string& bytes, size_t at, int count);
 
 // "54 4F 4C" -> the three bytes; anything but hex digits is ignored.
 std::string FromHex(const std::string& text);

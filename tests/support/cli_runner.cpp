@@ -16,22 +16,27 @@ std::string PlainLines(const std::string& text) {
 #endif
 }
 
+// The program under test with the module under test, then args.
+std::vector<std::string> TolvexArgv(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{CliPath(), "--plugin", ModulePath()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
 }  // namespace
 
 std::string CliPath() { return NativePath(TOLVEX_CLI_PATH); }
 
-CliRun RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& cwd) {
+CliRun RunTolvex(const std::vector<std::string>& args, const std::string& cwd) {
   CliRun run;
   TempDir scratch;
   ProgramIo io;
   io.cwd = cwd;
   io.stdoutPath = scratch.File("stdout.txt");
   io.stderrPath = scratch.File("stderr.txt");
-  std::vector<std::string> argv{program};
-  argv.insert(argv.end(), args.begin(), args.end());
-  const ChildOutcome outcome = RunChildProgram(argv, io);
+  const ChildOutcome outcome = RunChildProgram(TolvexArgv(args), io);
   if (!outcome.started) {
-    run.err = "the program could not be started: " + program;
+    run.err = "the program could not be started: " + CliPath();
     return run;
   }
   run.exit_code = outcome.exited ? outcome.exitCode : 128 + outcome.signal;
@@ -40,16 +45,9 @@ CliRun RunProgram(const std::string& program, const std::vector<std::string>& ar
   return run;
 }
 
-CliRun RunTolvex(std::vector<std::string> args, const std::string& cwd) {
-  args.insert(args.begin(), {"--plugin", ModulePath()});
-  return RunProgram(CliPath(), args, cwd);
-}
-
 #ifndef _WIN32
 int StartTolvex(const std::vector<std::string>& args, const ProgramIo& io) {
-  std::vector<std::string> argv{CliPath(), "--plugin", ModulePath()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return StartChildProgram(argv, io);
+  return StartChildProgram(TolvexArgv(args), io);
 }
 #endif
 

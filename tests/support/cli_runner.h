@@ -22,13 +22,10 @@ struct CliRun {
 // Full path of the built tolvex executable, with native separators.
 std::string CliPath();
 
-// Runs program with args in folder cwd (the current one when empty); stdout
-// and stderr are captured through files and given back with plain "\n" lines.
-CliRun RunProgram(const std::string& program, const std::vector<std::string>& args,
-                  const std::string& cwd = std::string());
-
-// Runs tolvex with the module under test (never the one a PATH might find).
-CliRun RunTolvex(std::vector<std::string> args, const std::string& cwd = std::string());
+// Runs tolvex with the module under test (never the one a PATH might find) in
+// folder cwd (the current one when empty); stdout and stderr are captured
+// through files and given back with plain "\n" lines.
+CliRun RunTolvex(const std::vector<std::string>& args, const std::string& cwd = std::string());
 
 #ifndef _WIN32
 // Starts tolvex with the module under test without waiting for it: its

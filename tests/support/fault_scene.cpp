@@ -121,6 +121,12 @@ const FaultScene& SharedFaultScene(size_t bigBytes) {
   if (entries.size() != expected.size()) {
     return ::testing::AssertionFailure() << path << " holds " << entries.size() << " entries, not " << expected.size();
   }
+  // As the bytes lie, decoded here: every entry's content.
+  const std::string bytes = ReadFileBytes(path);
+  const ArchiveLayout layout = ParseLayout(bytes);
+  if (!layout.ok || layout.records.size() != expected.size()) {
+    return ::testing::AssertionFailure() << path << ": its directory does not parse";
+  }
   for (size_t i = 0; i < expected.size(); ++i) {
     if (entries[i].name != expected[i].name) {
       return ::testing::AssertionFailure()
@@ -131,16 +137,7 @@ const FaultScene& SharedFaultScene(size_t bigBytes) {
       return ::testing::AssertionFailure()
              << expected[i].name << " does not read back: status " << static_cast<int>(status);
     }
-  }
-  // As the bytes lie, decoded here: every entry's content.
-  const std::string bytes = ReadFileBytes(path);
-  const ArchiveLayout layout = ParseLayout(bytes);
-  if (!layout.ok || layout.records.size() != expected.size()) {
-    return ::testing::AssertionFailure() << path << ": its directory does not parse";
-  }
-  for (size_t i = 0; i < expected.size(); ++i) {
-    const RecordLayout& record = layout.records[i];
-    if (record.dataEnd > bytes.size() || Content(bytes, record) != expected[i].content) {
+    if (layout.records[i].dataEnd > bytes.size() || Content(bytes, layout.records[i]) != expected[i].content) {
       return ::testing::AssertionFailure() << expected[i].name << " holds other bytes";
     }
   }

@@ -47,7 +47,6 @@ struct FaultScene {
   // What the archive holds after each change: kept entries first, in their
   // order, then the packed ones.
   std::vector<SceneEntry> After(SceneChange change) const;
-  std::vector<SceneEntry> AfterDelete() const { return After(SceneChange::kDelete); }
   // Both at once, as a rebuild can do.
   std::vector<SceneEntry> AfterDeleteAndPack() const;
   // The bytes of the files to pack.
@@ -58,12 +57,10 @@ struct FaultScene {
 // incompressible file to pack a twelfth less, the texts grow with it up to
 // 100 KB. Above the 1 MiB copy piece (kLargeScene) every copy, store and
 // deflate attempt takes several pieces; the default still fills several 64 KiB
-// pieces of deflate output; kTinyScene keeps the sweeps that run over many
-// drive layouts short. In each the files packed add less than the old archive
-// holds.
+// pieces of deflate output. In each the files packed add less than the old
+// archive holds.
 constexpr size_t kLargeScene = 1200000;
 constexpr size_t kSmallScene = 200 * 1024;
-constexpr size_t kTinyScene = 16 * 1024;
 // The scene of that size, made once per test program: its data is large.
 const FaultScene& SharedFaultScene(size_t bigBytes = kSmallScene);
 

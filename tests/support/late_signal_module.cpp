@@ -10,38 +10,35 @@
 
 namespace {
 
-void* Real(const char* name) {
-  static void* module = dlopen(TOLVEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
-  return module != nullptr ? dlsym(module, name) : nullptr;
-}
-
+// The real module's export of that name, with the type declared for it.
 template <typename Fn>
-Fn RealFn(const char* name) {
-  return reinterpret_cast<Fn>(Real(name));
+Fn* Real(const char* name) {
+  static void* module = dlopen(TOLVEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+  return reinterpret_cast<Fn*>(module != nullptr ? dlsym(module, name) : nullptr);
 }
 
 }  // namespace
 
 extern "C" {
 
-HANDLE_WCX OpenArchive(tOpenArchiveData* data) { return RealFn<HANDLE_WCX (*)(tOpenArchiveData*)>("OpenArchive")(data); }
-int ReadHeader(HANDLE_WCX h, tHeaderData* d) { return RealFn<int (*)(HANDLE_WCX, tHeaderData*)>("ReadHeader")(h, d); }
+HANDLE_WCX OpenArchive(tOpenArchiveData* data) { return Real<decltype(OpenArchive)>("OpenArchive")(data); }
+int ReadHeader(HANDLE_WCX h, tHeaderData* d) { return Real<decltype(ReadHeader)>("ReadHeader")(h, d); }
 int ProcessFile(HANDLE_WCX h, int op, char* path, char* name) {
-  return RealFn<int (*)(HANDLE_WCX, int, char*, char*)>("ProcessFile")(h, op, path, name);
+  return Real<decltype(ProcessFile)>("ProcessFile")(h, op, path, name);
 }
-int CloseArchive(HANDLE_WCX h) { return RealFn<int (*)(HANDLE_WCX)>("CloseArchive")(h); }
-int GetPackerCaps() { return RealFn<int (*)()>("GetPackerCaps")(); }
-int CanYouHandleThisFile(char* name) { return RealFn<int (*)(char*)>("CanYouHandleThisFile")(name); }
+int CloseArchive(HANDLE_WCX h) { return Real<decltype(CloseArchive)>("CloseArchive")(h); }
+int GetPackerCaps() { return Real<decltype(GetPackerCaps)>("GetPackerCaps")(); }
+int CanYouHandleThisFile(char* name) { return Real<decltype(CanYouHandleThisFile)>("CanYouHandleThisFile")(name); }
 void SetProcessDataProc(HANDLE_WCX h, tProcessDataProc proc) {
-  RealFn<void (*)(HANDLE_WCX, tProcessDataProc)>("SetProcessDataProc")(h, proc);
+  Real<decltype(SetProcessDataProc)>("SetProcessDataProc")(h, proc);
 }
 int PackFiles(char* packed, char* sub, char* src, char* list, int flags) {
-  const int result = RealFn<int (*)(char*, char*, char*, char*, int)>("PackFiles")(packed, sub, src, list, flags);
+  const int result = Real<decltype(PackFiles)>("PackFiles")(packed, sub, src, list, flags);
   std::raise(SIGINT);
   return result;
 }
 int DeleteFiles(char* packed, char* list) {
-  const int result = RealFn<int (*)(char*, char*)>("DeleteFiles")(packed, list);
+  const int result = Real<decltype(DeleteFiles)>("DeleteFiles")(packed, list);
   std::raise(SIGINT);
   return result;
 }

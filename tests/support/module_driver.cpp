@@ -96,16 +96,12 @@ std::vector<int> ExtractEach(cli::PluginModule& module, const std::string& path,
 
 int PackWith(cli::PluginModule& module, const std::string& archive, const char* subPath,
              const std::string& srcPath, const std::vector<std::string>& names, int flags) {
-  std::string packed = archive;
-  std::string sub = subPath != nullptr ? subPath : "";
-  std::string src = srcPath;
-  std::string list = NameList(names);
+  std::string packed = archive, sub = subPath != nullptr ? subPath : "", src = srcPath, list = NameList(names);
   return module.pack_files(&packed[0], subPath != nullptr ? &sub[0] : nullptr, &src[0], &list[0], flags);
 }
 
 int DeleteWith(cli::PluginModule& module, const std::string& archive, const std::vector<std::string>& names) {
-  std::string packed = archive;
-  std::string list = NameList(names);
+  std::string packed = archive, list = NameList(names);
   return module.delete_files(&packed[0], &list[0]);
 }
 

@@ -1,22 +1,11 @@
 #include "support/plugin_test.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 namespace tvx::test {
 
 namespace fs = std::filesystem;
-
-std::vector<std::string> FolderListing(const std::string& folder) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    names.push_back(it->path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 std::vector<std::string> TemporaryFilesIn(const std::string& folder) {
   std::vector<std::string> found;

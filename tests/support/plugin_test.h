@@ -26,8 +26,6 @@ struct TempFolderRedirect : EnvironmentGuard {
 #endif
 };
 
-// The names of the files in folder (not recursive), sorted.
-std::vector<std::string> FolderListing(const std::string& folder);
 // Files whose name starts with the module's temporary-file prefix ("tvx",
 // in any case: Windows names them TVX1234.tmp or tvx1234.tmp).
 std::vector<std::string> TemporaryFilesIn(const std::string& folder);

@@ -56,6 +56,8 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes);
 std::string ReadFileBytes(const std::string& path);
 // True when anything (file or directory) exists at path.
 bool PathExists(const std::string& path);
+// The names of the files in folder (not recursive), sorted.
+std::vector<std::string> FolderListing(const std::string& folder);
 // "\\" on Windows, "/" elsewhere.
 std::string NativeSeparator();
 // The path with every '/' turned into the native separator.
