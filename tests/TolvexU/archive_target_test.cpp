@@ -366,8 +366,7 @@ TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
     ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
     fs::permissions(f.Archive(), fs::perms::owner_read | fs::perms::owner_write);
     FaultPlanGuard watching(f.faults, Watching({f.temp.path(), f.data.path()}));
-    const std::string list = NameList({"a.txt"});
-    EXPECT_EQ(host::DeleteFilesWith(f.drives, f.Archive(), list.c_str()), 0);
+    EXPECT_EQ(f.Delete({"a.txt"}), 0);
     EXPECT_EQ(g_readable, std::vector<std::string>()) << drives;
     EXPECT_EQ(fs::status(f.Archive()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
   }
@@ -410,9 +409,7 @@ struct BindMount {
     fs::create_directories(target);
     ready = ::mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) == 0;
   }
-  ~BindMount() {
-    if (ready) ::umount2(target.c_str(), MNT_DETACH);
-  }
+  ~BindMount() { if (ready) ::umount2(target.c_str(), MNT_DETACH); }
   const std::string target;
   bool ready = false;
 };

@@ -319,8 +319,7 @@ TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
       ::alarm(5);
       return c.call();
     });
-    EXPECT_TRUE(outcome.exited) << c.what << " blocked";
-    EXPECT_EQ(outcome.exitCode, c.expected) << c.what;
+    EXPECT_EQ(outcome.exited ? outcome.exitCode : -1, c.expected) << c.what << (outcome.exited ? "" : " blocked");
   }
   EXPECT_TRUE(ReadFileBytes(archive) == before);
   EXPECT_FALSE(PathExists(Path("new.tvx")));
@@ -370,15 +369,10 @@ TEST_F(PluginDelete, ListedItemsRemoveExactlyTheirEntries) {
     std::vector<std::string> items;
     for (const std::string& item : c.items) items.push_back(ListForm(item));
     std::vector<RawEntry> kept;
-    std::vector<std::string> keptNames;
-    for (const RawEntry& entry : kTree) {
-      if (std::count(c.remaining.begin(), c.remaining.end(), entry.name) == 0) continue;
-      kept.push_back(entry);
-      keptNames.push_back(entry.name);
-    }
+    for (const RawEntry& entry : kTree)
+      if (std::count(c.remaining.begin(), c.remaining.end(), entry.name) != 0) kept.push_back(entry);
     EXPECT_EQ(DeleteWith(module(), archive, items), 0) << c.label;
     EXPECT_EQ(Hex(ReadFileBytes(archive)), Hex(ArchiveBytes(kept))) << c.label;
-    EXPECT_EQ(Names(archive), ReportedForms(keptNames)) << c.label;
   }
 }
 

@@ -258,14 +258,9 @@ class Play {
     for (const auto& write : s.writes) LayOut(write.first, write.second);
     if (s.read) return Read();
     std::vector<const Call*> calls = {&s.call};
-    std::vector<ChildOutcome> outcomes;
-    if (s.race) {
-      calls.push_back(&s.other);
-      outcomes = Race(s.call, s.other);
-      if (outcomes.empty()) return "no pipe";
-    } else {
-      outcomes = {RunInChild([&] { return Invoke(s.call); })};
-    }
+    if (s.race) calls.push_back(&s.other);
+    const std::vector<ChildOutcome> outcomes = Released(calls);
+    if (outcomes.empty()) return "no pipe";
     std::vector<int> results;
     for (const ChildOutcome& o : outcomes) {
       if (!o.exited) return o.signal == SIGALRM ? "the call hung" : "the call died of signal " + std::to_string(o.signal);
@@ -301,12 +296,12 @@ class Play {
     return PackWith(Module(), Archive(), c.subPath ? c.subPath->c_str() : nullptr, src, c.items, c.flags);
   }
 
-  // Both calls released at once from a closed pipe.
-  std::vector<ChildOutcome> Race(const Call& a, const Call& b) {
+  // Each call in a child, all released at once from a closed pipe (racing when two).
+  std::vector<ChildOutcome> Released(const std::vector<const Call*>& calls) {
     int gate[2];
     if (::pipe(gate) != 0) return {};
     std::vector<int> pids;
-    for (const Call* c : {&a, &b}) {
+    for (const Call* c : calls) {
       pids.push_back(StartInChild([&] {
         ::close(gate[1]);
         for (char byte; ::read(gate[0], &byte, 1) < 0;) continue;
@@ -314,7 +309,9 @@ class Play {
       }));
     }
     for (const int end : gate) ::close(end);
-    return {WaitForChild(pids[0]), WaitForChild(pids[1])};
+    std::vector<ChildOutcome> outcomes;
+    for (const int pid : pids) outcomes.push_back(WaitForChild(pid));
+    return outcomes;
   }
 
   // Accepts the world the calls left when some order of those that answered 0
