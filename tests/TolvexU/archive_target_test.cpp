@@ -117,8 +117,7 @@ struct RealFolders {
   }
   // A DeleteFiles of these entries from Archive().
   int Delete(const std::vector<std::string>& names) {
-    const std::string deleteList = NameList(names);
-    return host::DeleteFilesWith(drives, Archive(), deleteList.c_str());
+    return host::DeleteFilesWith(drives, Archive(), NameList(names).c_str());
   }
 
   std::string list;
@@ -334,16 +333,15 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
     if (existing) WriteArchive("old.tvx", {{"kept.txt", "kept"}});
     MakeFile("moved.txt", "moved");
     const int move = PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES;
-    const std::string list = NameList({"moved.txt"});
     CallLog log;
-    ASSERT_EQ(host::PackFilesWith(log, PackRequestOf(archive, SrcPath(), list, move)), 0);
+    ASSERT_EQ(host::PackFilesWith(log, PackRequestOf(archive, SrcPath(), NameList({"moved.txt"}), move)), 0);
     if (!existing) {
       // The name is theirs now: it stays, and so does the source.
       const std::string taken = Path("taken.tvx");
       MakeFile("moved2.txt", "moved");
-      const std::string list2 = NameList({"moved2.txt"});
       CallLog racing(true);
-      EXPECT_EQ(host::PackFilesWith(racing, PackRequestOf(taken, SrcPath(), list2, move)), E_ECREATE);
+      EXPECT_EQ(host::PackFilesWith(racing, PackRequestOf(taken, SrcPath(), NameList({"moved2.txt"}), move)),
+                E_ECREATE);
       EXPECT_EQ(ReadFileBytes(taken), "theirs");
       EXPECT_TRUE(PathExists(Path("moved2.txt")));
     }

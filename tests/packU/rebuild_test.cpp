@@ -49,9 +49,7 @@ class RebuildTest : public ::testing::Test {
   // Opens an old archive written from these bytes.
   Archive& Old(const std::string& bytes) {
     old_.reset();  // Windows would refuse to replace a file still open
-    const std::string path = dir_.File("old.tvx");
-    EXPECT_TRUE(test::WriteFileBytes(path, bytes));
-    old_ = Archive::NewArchive(platform::OsSystem(), path);
+    old_ = Archive::NewArchive(platform::OsSystem(), Source("old.tvx", bytes));
     EXPECT_TRUE(old_->valid() && !old_->damaged());
     return *old_;
   }
