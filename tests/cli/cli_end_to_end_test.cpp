@@ -167,9 +167,8 @@ const Scene kScenes[] = {
     {"into places entries in a folder of the archive",
      {{"add @a @s/tree --into backup/2024", 0}, {"list @a", 0, {" backup/2024/tree/docs/a.txt\n"}}}},
     {"adding to an existing archive keeps its entries",
-     {{"add @a @s/tree", 0}, {"add @a @w/x.txt", 0},
-      {"list @a", 0, {" x.txt\n", " tree/b.bin\n", " tree/docs/a.txt\n", " tree/docs/sub/deep.txt\n",
-                      " tree/empty_file\n", " tree/empty_folder/\n", "5 files, 4 folders"}}}},
+     {{"add @a @s/tree", 0}, {"add @a @w/x.txt", 0}, {"list @a", 0, {" x.txt\n", " tree/b.bin\n", " tree/docs/a.txt\n",
+       " tree/docs/sub/deep.txt\n", " tree/empty_file\n", " tree/empty_folder/\n", "5 files, 4 folders"}}}},
     {"extract of a chosen folder writes it into the current one",
      {{"add @a @s/tree", 0}, {"extract @a tree/docs", 0, {}, {},
        "+tree +tree/docs +tree/docs/a.txt=15000 bytes +tree/docs/sub +tree/docs/sub/deep.txt=deep"}}},
@@ -177,8 +176,7 @@ const Scene kScenes[] = {
      {{"add @a @s/tree", 0}, {"delete @a tree/docs tree/b.bin", 0},
       {"list @a", 0, {" tree/empty_file\n"}, {"docs", "b.bin"}}}},
     {"an unknown name is refused",
-     {{"add @a @s/tree", 0},
-      {"delete @a no/such/entry", 1, {"not in the archive: no/such/entry"}},
+     {{"add @a @s/tree", 0}, {"delete @a no/such/entry", 1, {"not in the archive: no/such/entry"}},
       {"extract @a -C @w/ tree/nothing", 1, {"not in the archive: tree/nothing"}}}},
     {"existing files are kept unless --overwrite is given",
      {{"add @a @s/tree", 0},
@@ -197,10 +195,9 @@ const Scene kScenes[] = {
      {{"add @a @w/long --into " + std::string(250, 'e'), 2, {"name too long for the file manager", "@w/long/f.txt"}}},
      {"long/f.txt"}},
     {"a foreign or a missing archive is unusable",
-     {{"list @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
+     {{"list @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}}, {"list @w/missing.tvx", 2, {"@w/missing.tvx"}},
       {"test @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
-      {"extract @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
-      {"list @w/missing.tvx", 2, {"@w/missing.tvx"}}}},
+      {"extract @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}}}},
 #ifndef _WIN32
     {"extract never writes through a link below the destination",
      {{"extract @a -C @w/out", 1, {"@w/out/sub is a symbolic link"}, {}, "+out/ok.txt=fine"}}, {}, {},
@@ -279,11 +276,10 @@ const Scene kScenes[] = {
      {"a.txt"}},
 #endif
     {"help and usage",
-     {{"add --help", 0, {"Usage: tolvex add"}},
-      // Nothing else would tell a user why an extracted program no longer runs.
-      {"help extract", 0, {"--overwrite", "stores no permission bits"}},
+     {{"add --help", 0, {"Usage: tolvex add"}}, {"list @a --move", 2, {"--move"}},
       {"--help", 0, {"list, l ", "test, t ", "extract, x ", "add, a ", "delete, d "}},
-      {"list @a --move", 2, {"--move"}}}},
+      // Nothing else would tell a user why an extracted program no longer runs.
+      {"help extract", 0, {"--overwrite", "stores no permission bits"}}}},
     {"an unloadable module is reported",
      {{"--plugin @w/x.txt list @a", 2, {"cannot load the packer module: @w/x.txt"}}}},
 };
@@ -494,8 +490,7 @@ TEST_F(CliResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(1 << 20, 2)));
   const CliRun add = RunTolvex({"add", small + "/a.tvx", src_.File("big.bin")});
   umount(small.c_str());
-  EXPECT_EQ(add.exit_code, 2);
-  EXPECT_TRUE(Contains(add.err, "not enough free space on its drive")) << add.err;
+  EXPECT_TRUE(add.exit_code == 2 && Contains(add.err, "not enough free space on its drive")) << add.err;
 }
 
 // An archive there cannot be written, and a source moved from there stays.
@@ -504,16 +499,14 @@ TEST_F(CliResults, AFolderWithoutWritePermissionIsNamedBeforePackingAndAMoveName
   ReadOnlyFolder folder(locked);
   const std::string why = folder.Seal({{"kept.txt", "keep me"}, {"b.tvx", ArchiveBytes({{"a.txt", "alpha"}})}});
   if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
-  const CliRun into = RunTolvex({"add", locked + "/a.tvx", file});
-  EXPECT_EQ(into.exit_code, 2);
-  EXPECT_TRUE(Contains(into.err, "its folder is not writable") && !Contains(into.err, "disk full")) << into.err;
   // Delete asks the module first, and names the folder once it failed.
+  const CliRun into = RunTolvex({"add", locked + "/a.tvx", file});
   const CliRun del = RunTolvex({"delete", locked + "/b.tvx", "a.txt"});
-  EXPECT_EQ(del.exit_code, 1);
-  EXPECT_TRUE(Contains(del.err, "its folder is not writable")) << del.err;
+  EXPECT_TRUE(into.exit_code == 2 && Contains(into.err, "its folder is not writable") &&
+              !Contains(into.err, "disk full")) << into.err;
+  EXPECT_TRUE(del.exit_code == 1 && Contains(del.err, "its folder is not writable")) << del.exit_code << del.err;
   const CliRun move = RunTolvex({"add", Archive(), file, "--move"});
-  EXPECT_EQ(move.exit_code, 1) << move.err;
-  EXPECT_TRUE(Contains(move.err, "kept " + file + ": could not be deleted")) << move.err;
+  EXPECT_TRUE(move.exit_code == 1 && Contains(move.err, "kept " + file + ": could not be deleted")) << move.err;
   EXPECT_EQ(ReadFileBytes(file), "keep me");
   EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
 }
@@ -523,27 +516,22 @@ TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
   ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f") && WriteFileBytes(work_.File("plain"), "a file"));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
   const std::string err = work_.File("err.txt"), missing = work_.File("missing"), plain = work_.File("plain");
-  struct Row {
-    std::vector<std::string> args;
-    std::string out, tmpdir, says;
-    int exitCode;
-  };
-  const Row rows[] = {
-      {{"list", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
-      {{"list", "--json", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
-      {{"test", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
+  const std::string full = "cannot write the output: ";  // the arguments, stdout, TMPDIR, what it says, the exit code
+  const std::tuple<std::vector<std::string>, std::string, std::string, std::string, int> rows[] = {
+      {{"list", Archive()}, "/dev/full", "", full, 2}, {{"list", "--json", Archive()}, "/dev/full", "", full, 2},
+      {{"test", Archive()}, "/dev/full", "", full, 2},
       {{"add", Archive(), src_.File("f.txt")}, "", missing, "TMPDIR names a folder that does not exist: " + missing, 1},
       {{"add", Archive(), src_.File("f.txt")}, "", plain, "TMPDIR names a file, not a folder: " + plain, 1}};
-  for (const Row& row : rows) {
+  for (const auto& [args, out, tmpdir, says, exitCode] : rows) {
     ProgramIo io;
-    io.stdoutPath = row.out;
+    io.stdoutPath = out;
     io.stderrPath = err;
-    if (!row.tmpdir.empty()) io.environment = {"TMPDIR=" + row.tmpdir};
-    const int pid = StartTolvex(row.args, io);
+    if (!tmpdir.empty()) io.environment = {"TMPDIR=" + tmpdir};
+    const int pid = StartTolvex(args, io);
     ASSERT_GT(pid, 0);
     const ChildOutcome run = WaitForChild(pid);
-    EXPECT_TRUE(run.exited && run.exitCode == row.exitCode) << row.says << ": " << run.exitCode;
-    EXPECT_TRUE(Contains(ReadFileBytes(err), row.says)) << ReadFileBytes(err);
+    EXPECT_TRUE(run.exited && run.exitCode == exitCode) << says << ": " << run.exitCode;
+    EXPECT_TRUE(Contains(ReadFileBytes(err), says)) << ReadFileBytes(err);
   }
 }
 #endif
@@ -562,10 +550,8 @@ TEST_F(CliResults, AnArchiveInUseByAnotherProgramIsNamedSo) {
     const CliRun add = RunTolvex({"add", Archive(), src_.File("f.txt")});
     const CliRun del = RunTolvex({"delete", Archive(), "f.txt"});
     CloseHandle(held);
-    for (const CliRun& run : {add, del}) {
-      EXPECT_NE(run.exit_code, 0) << sharing;
-      EXPECT_TRUE(Contains(run.err, "in use by another program")) << sharing << ": " << run.err;
-    }
+    for (const CliRun& run : {add, del})
+      EXPECT_TRUE(run.exit_code != 0 && Contains(run.err, "in use by another program")) << sharing << ": " << run.err;
   }
   EXPECT_EQ(ReadFileBytes(Archive()), before);
 }
