@@ -185,8 +185,7 @@ const Scene kScenes[] = {
       {"extract @a -C @w/out tree/docs/sub/deep.txt --overwrite", 0, {}, {}, "~out/tree/docs/sub/deep.txt=deep"}},
      {"out/tree/docs/sub/deep.txt"}},
     {"paths from several folders are packed, a file where a folder of its name is refused and the reverse",
-     {{"add @a @s/tree/docs @w/other.txt", 0},
-      {"list @a", 0, {" docs/sub/deep.txt\n", " other.txt\n"}},
+     {{"add @a @s/tree/docs @w/other.txt", 0}, {"list @a", 0, {" docs/sub/deep.txt\n", " other.txt\n"}},
       {"add @a @w/clashing/docs", 2, {"a folder of that name is in the archive: docs"}},
       {"add @a @w/clashing/other.txt", 2, {"a file of that name is in the archive: other.txt"}}},
      {"other.txt", "clashing/docs", "clashing/other.txt/in.txt"}},
@@ -255,8 +254,7 @@ const Scene kScenes[] = {
     // An escape sequence, an encoded surrogate, an overlong '/', a code point
     // above U+10FFFF: the exact bytes travel as name_hex and select the entry.
     {"hostile names are escaped in the table and valid in JSON",
-     {{"list @a", 0, {kOnLinux}, {"\x1b"}},
-      {"list @a --json", 0,
+     {{"list @a", 0, {kOnLinux}, {"\x1b"}}, {"list @a --json", 0,
        {"\"name_hex\": \"73eda0802e747874\"", "\"name_hex\": \"6fe080af2e747874\"",
         "\"name_hex\": \"62f49080802e747874\""},
        {"\xED\xA0", "\xE0\x80", "\xF4\x90"}},
@@ -375,8 +373,8 @@ TEST(CliPluginModule, LoadsTheBuiltModuleWithAllNineExports) {
   TempDir dir;
   std::string archive = dir.File("x.tvx"), text = dir.File("x.txt");
   ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes({{"x.txt", "x"}})) && WriteFileBytes(text, "x"));
-  EXPECT_NE(loaded.module->can_you_handle_this_file(&archive[0]), 0);
-  EXPECT_EQ(loaded.module->can_you_handle_this_file(&text[0]), 0);
+  const auto handles = [&](std::string& path) { return loaded.module->can_you_handle_this_file(&path[0]) != 0; };
+  EXPECT_TRUE(handles(archive) && !handles(text));
 }
 
 #ifndef _WIN32
@@ -444,8 +442,7 @@ TEST_F(CliResults, DeleteOfManyNamesLooksThemUp) {
   const auto start = std::chrono::steady_clock::now();
   const CliRun del = RunTolvex(args);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  ASSERT_EQ(del.exit_code, 0) << del.err;
-  EXPECT_TRUE(Contains(del.out, "5000 items deleted")) << del.out;
+  ASSERT_TRUE(del.exit_code == 0 && Contains(del.out, "5000 items deleted")) << del.err << del.out;
   EXPECT_LT(seconds, 2.0) << "delete of 5,000 names took " << seconds << " s";
 }
 
@@ -469,12 +466,9 @@ class ReadOnlyFolder {
     }
     for (const auto& [name, bytes] : files)
       if (!WriteFileBytes(path_ + "/" + name, bytes)) return "cannot write the file";
-    if (RunningAsRoot()) {
-      if (mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return "cannot remount";
-    } else if (chmod(path_.c_str(), 0555) != 0) {
-      return "cannot chmod";
-    }
-    return std::string();
+    if (RunningAsRoot())
+      return mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0 ? "cannot remount" : "";
+    return chmod(path_.c_str(), 0555) != 0 ? "cannot chmod" : "";
   }
 
  private:
@@ -517,17 +511,15 @@ TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
   const std::string err = work_.File("err.txt"), missing = work_.File("missing"), plain = work_.File("plain");
   const std::string full = "cannot write the output: ";  // the arguments, stdout, TMPDIR, what it says, the exit code
-  const std::tuple<std::vector<std::string>, std::string, std::string, std::string, int> rows[] = {
-      {{"list", Archive()}, "/dev/full", "", full, 2}, {{"list", "--json", Archive()}, "/dev/full", "", full, 2},
-      {{"test", Archive()}, "/dev/full", "", full, 2},
-      {{"add", Archive(), src_.File("f.txt")}, "", missing, "TMPDIR names a folder that does not exist: " + missing, 1},
-      {{"add", Archive(), src_.File("f.txt")}, "", plain, "TMPDIR names a file, not a folder: " + plain, 1}};
-  for (const auto& [args, out, tmpdir, says, exitCode] : rows) {
-    ProgramIo io;
-    io.stdoutPath = out;
-    io.stderrPath = err;
-    if (!tmpdir.empty()) io.environment = {"TMPDIR=" + tmpdir};
-    const int pid = StartTolvex(args, io);
+  using Words = std::vector<std::string>;
+  const Words add = {"add", Archive(), src_.File("f.txt")};
+  const std::tuple<Words, std::string, Words, std::string, int> rows[] = {
+      {{"list", Archive()}, "/dev/full", {}, full, 2}, {{"list", "--json", Archive()}, "/dev/full", {}, full, 2},
+      {{"test", Archive()}, "/dev/full", {}, full, 2},
+      {add, "", {"TMPDIR=" + missing}, "TMPDIR names a folder that does not exist: " + missing, 1},
+      {add, "", {"TMPDIR=" + plain}, "TMPDIR names a file, not a folder: " + plain, 1}};
+  for (const auto& [args, out, environment, says, exitCode] : rows) {
+    const int pid = StartTolvex(args, ProgramIo{"", out, err, environment});
     ASSERT_GT(pid, 0);
     const ChildOutcome run = WaitForChild(pid);
     EXPECT_TRUE(run.exited && run.exitCode == exitCode) << says << ": " << run.exitCode;
@@ -605,10 +597,7 @@ class CliWhileItRuns : public CliTest {
   // sets up the sources in the emptied folders and gives the arguments. -1
   // when it never was caught.
   pid_t CatchMidWork(const std::function<std::vector<std::string>(size_t)>& prepare) {
-    ProgramIo io;
-    io.stdoutPath = logs_.File("out.txt");
-    io.stderrPath = logs_.File("err.txt");
-    io.environment = {"TMPDIR=" + temp_.path()};
+    const ProgramIo io{"", logs_.File("out.txt"), logs_.File("err.txt"), {"TMPDIR=" + temp_.path()}};
     for (size_t size = 16 << 20; size <= 64 << 20; size *= 2) {
       for (const std::string& folder : {work_.path(), temp_.path()})
         for (const auto& item : fs::directory_iterator(folder)) fs::remove_all(item.path());
@@ -635,9 +624,8 @@ TEST_F(CliWhileItRuns, MoveKeepsASourceEditedAfterItWasRead) {
   EXPECT_EQ(ExitCodeAfterContinuing(pid), 1);
   EXPECT_EQ(ReadFileBytes(edited), "old and new");
   EXPECT_FALSE(PathExists(src_.File("b.bin")));
-  const std::string out = work_.File("out");
-  ASSERT_EQ(RunTolvex({"extract", Archive(), "-C", out}).exit_code, 0);
-  EXPECT_EQ(ReadFileBytes(out + "/a.txt"), "old");
+  ASSERT_EQ(RunTolvex({"extract", Archive(), "-C", work_.File("out")}).exit_code, 0);
+  EXPECT_EQ(ReadFileBytes(work_.File("out") + "/a.txt"), "old");
   EXPECT_TRUE(Contains(Err(), "kept " + edited + ": it changed after it was read")) << Err();
 }
 

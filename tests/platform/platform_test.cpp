@@ -34,8 +34,7 @@ using test::TempDir;
 using test::WriteFileBytes;
 
 // Sets the file's last-write time to the given local date and time.
-bool SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour,
-                          int minute, int second) {
+bool SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour, int minute, int second) {
 #ifdef _WIN32
   // The inverse of what FileWallClockTime does, with the daylight-saving
   // rule of that date.
@@ -107,9 +106,7 @@ TEST_F(Platform, WindowsSharesReadingOnly) {
 }
 #else
 TEST_F(Platform, DestroyedFilesAreClosed) {
-  auto openFiles = [] {
-    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
-  };
+  auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
   const auto before = openFiles();
   { std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite); }
   EXPECT_EQ(openFiles(), before);
@@ -150,8 +147,7 @@ TEST_F(Platform, WriteStoppedByTheFileSizeLimitReportsTheBytesThatMadeIt) {
   ASSERT_TRUE(f);
   struct rlimit saved {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limit = saved;
-  limit.rlim_cur = 100;
+  struct rlimit limit = {100, saved.rlim_max};
   void (*savedHandler)(int) = signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const std::vector<char> data(300, 'x');
@@ -234,8 +230,7 @@ TEST_F(Platform, TemporaryFilesAreNewAndEmptyInTheirFolder) {
 
   const std::string first = os.CreateTempFile(dir.path(), "tvxabc").path;
   const std::string second = os.CreateTempFile(dir.path(), "tvxabc").path;
-  ASSERT_FALSE(first.empty());
-  EXPECT_NE(first, second);
+  EXPECT_TRUE(!first.empty() && first != second) << first;
   EXPECT_EQ(std::make_tuple(os.FileExists(first), os.FileSizeByName(first), first.substr(0, dir.path().size() + 4)),
             std::make_tuple(true, 0u, dir.File("tvx")));
 
