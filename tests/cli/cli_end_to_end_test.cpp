@@ -167,9 +167,8 @@ const Scene kScenes[] = {
     {"into places entries in a folder of the archive",
      {{"add @a @s/tree --into backup/2024", 0}, {"list @a", 0, {" backup/2024/tree/docs/a.txt\n"}}}},
     {"adding to an existing archive keeps its entries",
-     {{"add @a @s/tree", 0}, {"add @a @w/x.txt", 0},
-      {"list @a", 0, {" x.txt\n", " tree/b.bin\n", " tree/docs/a.txt\n", " tree/docs/sub/deep.txt\n",
-                      " tree/empty_file\n", " tree/empty_folder/\n", "5 files, 4 folders"}}}},
+     {{"add @a @s/tree", 0}, {"add @a @w/x.txt", 0}, {"list @a", 0, {" x.txt\n", " tree/b.bin\n", " tree/docs/a.txt\n",
+       " tree/docs/sub/deep.txt\n", " tree/empty_file\n", " tree/empty_folder/\n", "5 files, 4 folders"}}}},
     {"extract of a chosen folder writes it into the current one",
      {{"add @a @s/tree", 0}, {"extract @a tree/docs", 0, {}, {},
        "+tree +tree/docs +tree/docs/a.txt=15000 bytes +tree/docs/sub +tree/docs/sub/deep.txt=deep"}}},
@@ -177,8 +176,7 @@ const Scene kScenes[] = {
      {{"add @a @s/tree", 0}, {"delete @a tree/docs tree/b.bin", 0},
       {"list @a", 0, {" tree/empty_file\n"}, {"docs", "b.bin"}}}},
     {"an unknown name is refused",
-     {{"add @a @s/tree", 0},
-      {"delete @a no/such/entry", 1, {"not in the archive: no/such/entry"}},
+     {{"add @a @s/tree", 0}, {"delete @a no/such/entry", 1, {"not in the archive: no/such/entry"}},
       {"extract @a -C @w/ tree/nothing", 1, {"not in the archive: tree/nothing"}}}},
     {"existing files are kept unless --overwrite is given",
      {{"add @a @s/tree", 0},
@@ -187,8 +185,7 @@ const Scene kScenes[] = {
       {"extract @a -C @w/out tree/docs/sub/deep.txt --overwrite", 0, {}, {}, "~out/tree/docs/sub/deep.txt=deep"}},
      {"out/tree/docs/sub/deep.txt"}},
     {"paths from several folders are packed, a file where a folder of its name is refused and the reverse",
-     {{"add @a @s/tree/docs @w/other.txt", 0},
-      {"list @a", 0, {" docs/sub/deep.txt\n", " other.txt\n"}},
+     {{"add @a @s/tree/docs @w/other.txt", 0}, {"list @a", 0, {" docs/sub/deep.txt\n", " other.txt\n"}},
       {"add @a @w/clashing/docs", 2, {"a folder of that name is in the archive: docs"}},
       {"add @a @w/clashing/other.txt", 2, {"a file of that name is in the archive: other.txt"}}},
      {"other.txt", "clashing/docs", "clashing/other.txt/in.txt"}},
@@ -197,10 +194,9 @@ const Scene kScenes[] = {
      {{"add @a @w/long --into " + std::string(250, 'e'), 2, {"name too long for the file manager", "@w/long/f.txt"}}},
      {"long/f.txt"}},
     {"a foreign or a missing archive is unusable",
-     {{"list @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
+     {{"list @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}}, {"list @w/missing.tvx", 2, {"@w/missing.tvx"}},
       {"test @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
-      {"extract @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}},
-      {"list @w/missing.tvx", 2, {"@w/missing.tvx"}}}},
+      {"extract @w/x.txt", 2, {"not a Tolvex archive: @w/x.txt"}}}},
 #ifndef _WIN32
     {"extract never writes through a link below the destination",
      {{"extract @a -C @w/out", 1, {"@w/out/sub is a symbolic link"}, {}, "+out/ok.txt=fine"}}, {}, {},
@@ -258,8 +254,7 @@ const Scene kScenes[] = {
     // An escape sequence, an encoded surrogate, an overlong '/', a code point
     // above U+10FFFF: the exact bytes travel as name_hex and select the entry.
     {"hostile names are escaped in the table and valid in JSON",
-     {{"list @a", 0, {kOnLinux}, {"\x1b"}},
-      {"list @a --json", 0,
+     {{"list @a", 0, {kOnLinux}, {"\x1b"}}, {"list @a --json", 0,
        {"\"name_hex\": \"73eda0802e747874\"", "\"name_hex\": \"6fe080af2e747874\"",
         "\"name_hex\": \"62f49080802e747874\""},
        {"\xED\xA0", "\xE0\x80", "\xF4\x90"}},
@@ -279,11 +274,10 @@ const Scene kScenes[] = {
      {"a.txt"}},
 #endif
     {"help and usage",
-     {{"add --help", 0, {"Usage: tolvex add"}},
-      // Nothing else would tell a user why an extracted program no longer runs.
-      {"help extract", 0, {"--overwrite", "stores no permission bits"}},
+     {{"add --help", 0, {"Usage: tolvex add"}}, {"list @a --move", 2, {"--move"}},
       {"--help", 0, {"list, l ", "test, t ", "extract, x ", "add, a ", "delete, d "}},
-      {"list @a --move", 2, {"--move"}}}},
+      // Nothing else would tell a user why an extracted program no longer runs.
+      {"help extract", 0, {"--overwrite", "stores no permission bits"}}}},
     {"an unloadable module is reported",
      {{"--plugin @w/x.txt list @a", 2, {"cannot load the packer module: @w/x.txt"}}}},
 };
@@ -379,8 +373,8 @@ TEST(CliPluginModule, LoadsTheBuiltModuleWithAllNineExports) {
   TempDir dir;
   std::string archive = dir.File("x.tvx"), text = dir.File("x.txt");
   ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes({{"x.txt", "x"}})) && WriteFileBytes(text, "x"));
-  EXPECT_NE(loaded.module->can_you_handle_this_file(&archive[0]), 0);
-  EXPECT_EQ(loaded.module->can_you_handle_this_file(&text[0]), 0);
+  const auto handles = [&](std::string& path) { return loaded.module->can_you_handle_this_file(&path[0]) != 0; };
+  EXPECT_TRUE(handles(archive) && !handles(text));
 }
 
 #ifndef _WIN32
@@ -448,8 +442,7 @@ TEST_F(CliResults, DeleteOfManyNamesLooksThemUp) {
   const auto start = std::chrono::steady_clock::now();
   const CliRun del = RunTolvex(args);
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  ASSERT_EQ(del.exit_code, 0) << del.err;
-  EXPECT_TRUE(Contains(del.out, "5000 items deleted")) << del.out;
+  ASSERT_TRUE(del.exit_code == 0 && Contains(del.out, "5000 items deleted")) << del.err << del.out;
   EXPECT_LT(seconds, 2.0) << "delete of 5,000 names took " << seconds << " s";
 }
 
@@ -473,12 +466,9 @@ class ReadOnlyFolder {
     }
     for (const auto& [name, bytes] : files)
       if (!WriteFileBytes(path_ + "/" + name, bytes)) return "cannot write the file";
-    if (RunningAsRoot()) {
-      if (mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0) return "cannot remount";
-    } else if (chmod(path_.c_str(), 0555) != 0) {
-      return "cannot chmod";
-    }
-    return std::string();
+    if (RunningAsRoot())
+      return mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0 ? "cannot remount" : "";
+    return chmod(path_.c_str(), 0555) != 0 ? "cannot chmod" : "";
   }
 
  private:
@@ -494,8 +484,7 @@ TEST_F(CliResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
   ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(1 << 20, 2)));
   const CliRun add = RunTolvex({"add", small + "/a.tvx", src_.File("big.bin")});
   umount(small.c_str());
-  EXPECT_EQ(add.exit_code, 2);
-  EXPECT_TRUE(Contains(add.err, "not enough free space on its drive")) << add.err;
+  EXPECT_TRUE(add.exit_code == 2 && Contains(add.err, "not enough free space on its drive")) << add.err;
 }
 
 // An archive there cannot be written, and a source moved from there stays.
@@ -504,16 +493,14 @@ TEST_F(CliResults, AFolderWithoutWritePermissionIsNamedBeforePackingAndAMoveName
   ReadOnlyFolder folder(locked);
   const std::string why = folder.Seal({{"kept.txt", "keep me"}, {"b.tvx", ArchiveBytes({{"a.txt", "alpha"}})}});
   if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
-  const CliRun into = RunTolvex({"add", locked + "/a.tvx", file});
-  EXPECT_EQ(into.exit_code, 2);
-  EXPECT_TRUE(Contains(into.err, "its folder is not writable") && !Contains(into.err, "disk full")) << into.err;
   // Delete asks the module first, and names the folder once it failed.
+  const CliRun into = RunTolvex({"add", locked + "/a.tvx", file});
   const CliRun del = RunTolvex({"delete", locked + "/b.tvx", "a.txt"});
-  EXPECT_EQ(del.exit_code, 1);
-  EXPECT_TRUE(Contains(del.err, "its folder is not writable")) << del.err;
+  EXPECT_TRUE(into.exit_code == 2 && Contains(into.err, "its folder is not writable") &&
+              !Contains(into.err, "disk full")) << into.err;
+  EXPECT_TRUE(del.exit_code == 1 && Contains(del.err, "its folder is not writable")) << del.exit_code << del.err;
   const CliRun move = RunTolvex({"add", Archive(), file, "--move"});
-  EXPECT_EQ(move.exit_code, 1) << move.err;
-  EXPECT_TRUE(Contains(move.err, "kept " + file + ": could not be deleted")) << move.err;
+  EXPECT_TRUE(move.exit_code == 1 && Contains(move.err, "kept " + file + ": could not be deleted")) << move.err;
   EXPECT_EQ(ReadFileBytes(file), "keep me");
   EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
 }
@@ -523,27 +510,20 @@ TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
   ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f") && WriteFileBytes(work_.File("plain"), "a file"));
   ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
   const std::string err = work_.File("err.txt"), missing = work_.File("missing"), plain = work_.File("plain");
-  struct Row {
-    std::vector<std::string> args;
-    std::string out, tmpdir, says;
-    int exitCode;
-  };
-  const Row rows[] = {
-      {{"list", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
-      {{"list", "--json", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
-      {{"test", Archive()}, "/dev/full", "", "cannot write the output: ", 2},
-      {{"add", Archive(), src_.File("f.txt")}, "", missing, "TMPDIR names a folder that does not exist: " + missing, 1},
-      {{"add", Archive(), src_.File("f.txt")}, "", plain, "TMPDIR names a file, not a folder: " + plain, 1}};
-  for (const Row& row : rows) {
-    ProgramIo io;
-    io.stdoutPath = row.out;
-    io.stderrPath = err;
-    if (!row.tmpdir.empty()) io.environment = {"TMPDIR=" + row.tmpdir};
-    const int pid = StartTolvex(row.args, io);
+  const std::string full = "cannot write the output: ";  // the arguments, stdout, TMPDIR, what it says, the exit code
+  using Words = std::vector<std::string>;
+  const Words add = {"add", Archive(), src_.File("f.txt")};
+  const std::tuple<Words, std::string, Words, std::string, int> rows[] = {
+      {{"list", Archive()}, "/dev/full", {}, full, 2}, {{"list", "--json", Archive()}, "/dev/full", {}, full, 2},
+      {{"test", Archive()}, "/dev/full", {}, full, 2},
+      {add, "", {"TMPDIR=" + missing}, "TMPDIR names a folder that does not exist: " + missing, 1},
+      {add, "", {"TMPDIR=" + plain}, "TMPDIR names a file, not a folder: " + plain, 1}};
+  for (const auto& [args, out, environment, says, exitCode] : rows) {
+    const int pid = StartTolvex(args, ProgramIo{"", out, err, environment});
     ASSERT_GT(pid, 0);
     const ChildOutcome run = WaitForChild(pid);
-    EXPECT_TRUE(run.exited && run.exitCode == row.exitCode) << row.says << ": " << run.exitCode;
-    EXPECT_TRUE(Contains(ReadFileBytes(err), row.says)) << ReadFileBytes(err);
+    EXPECT_TRUE(run.exited && run.exitCode == exitCode) << says << ": " << run.exitCode;
+    EXPECT_TRUE(Contains(ReadFileBytes(err), says)) << ReadFileBytes(err);
   }
 }
 #endif
@@ -562,10 +542,8 @@ TEST_F(CliResults, AnArchiveInUseByAnotherProgramIsNamedSo) {
     const CliRun add = RunTolvex({"add", Archive(), src_.File("f.txt")});
     const CliRun del = RunTolvex({"delete", Archive(), "f.txt"});
     CloseHandle(held);
-    for (const CliRun& run : {add, del}) {
-      EXPECT_NE(run.exit_code, 0) << sharing;
-      EXPECT_TRUE(Contains(run.err, "in use by another program")) << sharing << ": " << run.err;
-    }
+    for (const CliRun& run : {add, del})
+      EXPECT_TRUE(run.exit_code != 0 && Contains(run.err, "in use by another program")) << sharing << ": " << run.err;
   }
   EXPECT_EQ(ReadFileBytes(Archive()), before);
 }
@@ -619,10 +597,7 @@ class CliWhileItRuns : public CliTest {
   // sets up the sources in the emptied folders and gives the arguments. -1
   // when it never was caught.
   pid_t CatchMidWork(const std::function<std::vector<std::string>(size_t)>& prepare) {
-    ProgramIo io;
-    io.stdoutPath = logs_.File("out.txt");
-    io.stderrPath = logs_.File("err.txt");
-    io.environment = {"TMPDIR=" + temp_.path()};
+    const ProgramIo io{"", logs_.File("out.txt"), logs_.File("err.txt"), {"TMPDIR=" + temp_.path()}};
     for (size_t size = 16 << 20; size <= 64 << 20; size *= 2) {
       for (const std::string& folder : {work_.path(), temp_.path()})
         for (const auto& item : fs::directory_iterator(folder)) fs::remove_all(item.path());
@@ -649,9 +624,8 @@ TEST_F(CliWhileItRuns, MoveKeepsASourceEditedAfterItWasRead) {
   EXPECT_EQ(ExitCodeAfterContinuing(pid), 1);
   EXPECT_EQ(ReadFileBytes(edited), "old and new");
   EXPECT_FALSE(PathExists(src_.File("b.bin")));
-  const std::string out = work_.File("out");
-  ASSERT_EQ(RunTolvex({"extract", Archive(), "-C", out}).exit_code, 0);
-  EXPECT_EQ(ReadFileBytes(out + "/a.txt"), "old");
+  ASSERT_EQ(RunTolvex({"extract", Archive(), "-C", work_.File("out")}).exit_code, 0);
+  EXPECT_EQ(ReadFileBytes(work_.File("out") + "/a.txt"), "old");
   EXPECT_TRUE(Contains(Err(), "kept " + edited + ": it changed after it was read")) << Err();
 }
 

@@ -34,8 +34,7 @@ using test::TempDir;
 using test::WriteFileBytes;
 
 // Sets the file's last-write time to the given local date and time.
-bool SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour,
-                          int minute, int second) {
+bool SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour, int minute, int second) {
 #ifdef _WIN32
   // The inverse of what FileWallClockTime does, with the daylight-saving
   // rule of that date.
@@ -83,9 +82,7 @@ TEST_F(Platform, EachModeOpensAsItSays) {
   EXPECT_EQ(WrittenAs(File::Mode::kReadWrite, "ab"), "ab23456789");     // kept
   EXPECT_EQ(WrittenAs(File::Mode::kCreateNew, "x"), "(not opened)");    // the name is taken
   std::unique_ptr<SystemFile> created = Open("new", File::Mode::kReadWrite);
-  ASSERT_TRUE(created);
-  EXPECT_TRUE(os.FileExists(dir.File("new")));
-  EXPECT_EQ(created->Size(), 0u);
+  EXPECT_TRUE(created && os.FileExists(dir.File("new")) && created->Size() == 0u);
   for (File::Mode mode : {File::Mode::kRead, File::Mode::kCreateWrite, File::Mode::kReadWrite}) {
     EXPECT_EQ(os.OpenFile(dir.path(), mode, nullptr, nullptr), nullptr) << "a folder opened";
   }
@@ -109,9 +106,7 @@ TEST_F(Platform, WindowsSharesReadingOnly) {
 }
 #else
 TEST_F(Platform, DestroyedFilesAreClosed) {
-  auto openFiles = [] {
-    return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator());
-  };
+  auto openFiles = [] { return std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator()); };
   const auto before = openFiles();
   { std::unique_ptr<SystemFile> f = Open("a", File::Mode::kCreateWrite); }
   EXPECT_EQ(openFiles(), before);
@@ -122,11 +117,8 @@ TEST_F(Platform, DestroyedFilesAreClosed) {
 TEST_F(Platform, SeeksStayWithin32BitsAndARefusedOneKeepsThePosition) {
   WriteFileBytes(dir.File("a"), "0123456789");
   std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead);
-  const struct {
-    int32_t offset;
-    SeekOrigin origin;
-    uint32_t answer;  // the position after it, kAllBits: refused
-  } seeks[] = {
+  // The offset, its origin, the position after it (kAllBits: refused).
+  const std::tuple<int32_t, SeekOrigin, uint32_t> seeks[] = {
       {-10, kFromEnd, 0},  {20, kFromBegin, 20},  // beyond the end is allowed
       {2, kFromBegin, 2},  {2, kFromCurrent, 4},   {-1, kFromBegin, kAllBits}, {-5, kFromCurrent, kAllBits},
       {-11, kFromEnd, kAllBits},                   {0, kFromCurrent, 4},
@@ -134,7 +126,7 @@ TEST_F(Platform, SeeksStayWithin32BitsAndARefusedOneKeepsThePosition) {
       {1, kFromCurrent, kAllBits},  // would be the failure value
       {0x7FFFFFFF, kFromCurrent, kAllBits},        {0, kFromCurrent, kLastValidPosition},
   };
-  for (const auto& s : seeks) EXPECT_EQ(f->Seek(s.offset, s.origin), s.answer) << s.offset << " from " << s.origin;
+  for (const auto& [offset, origin, answer] : seeks) EXPECT_EQ(f->Seek(offset, origin), answer) << offset << origin;
 }
 
 TEST_F(Platform, SetEndHereCutsAndExtends) {
@@ -155,16 +147,14 @@ TEST_F(Platform, WriteStoppedByTheFileSizeLimitReportsTheBytesThatMadeIt) {
   ASSERT_TRUE(f);
   struct rlimit saved {};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-  struct rlimit limit = saved;
-  limit.rlim_cur = 100;
+  struct rlimit limit = {100, saved.rlim_max};
   void (*savedHandler)(int) = signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   const std::vector<char> data(300, 'x');
   const uint32_t written = f->Write(data.data(), 300);
   setrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, savedHandler);
-  EXPECT_EQ(written, 100u);
-  EXPECT_EQ(f->Size(), 100u);
+  EXPECT_EQ(std::make_pair(written, f->Size()), std::make_pair(100u, 100u));
 }
 #endif
 
@@ -174,30 +164,25 @@ TEST_F(Platform, WriteStoppedByTheFileSizeLimitReportsTheBytesThatMadeIt) {
 TEST_F(Platform, ReadIsShortOnlyAtTheEndAndEachFailureSaysWhatFailed) {
   IoError error;
   EXPECT_EQ(os.OpenFile(dir.File("missing"), File::Mode::kRead, nullptr, &error), nullptr);
-  EXPECT_EQ(error.kind, IoErrorKind::kNotFound);
-  EXPECT_NE(error.osCode, 0);
+  EXPECT_TRUE(error.kind == IoErrorKind::kNotFound && error.osCode != 0) << error.osCode;
 
   ASSERT_TRUE(WriteFileBytes(dir.File("a"), "0123456789"));
   std::unique_ptr<SystemFile> file = Open("a", File::Mode::kRead);
   ASSERT_NE(file, nullptr);
   char buffer[16] = {};
-  EXPECT_EQ(file->Read(buffer, 4), 4u);
-  EXPECT_EQ(file->Read(buffer, 16), 6u);
+  using Counts = std::vector<uint32_t>;  // braced: asked in this order
+  EXPECT_EQ((Counts{file->Read(buffer, 4), file->Read(buffer, 16)}), (Counts{4, 6}));
   EXPECT_EQ(std::string(buffer, 6), "456789");
   EXPECT_EQ(file->LastError().kind, IoErrorKind::kEnd) << "the end of the file is no system error";
-  EXPECT_EQ(file->Read(buffer, 16), 0u);
-  ASSERT_EQ(file->Seek(0, kFromBegin), 0u);
-  EXPECT_EQ(file->Read(buffer, 3), 3u);
+  EXPECT_EQ((Counts{file->Read(buffer, 16), file->Seek(0, kFromBegin), file->Read(buffer, 3)}), (Counts{0, 0, 3}));
   EXPECT_FALSE(file->LastError().failed()) << "a complete read forgets the failure before it";
-  EXPECT_EQ(file->Write("x", 1), 0u);
-  EXPECT_TRUE(file->LastError().failed()) << "writing a file opened for reading";
+  EXPECT_TRUE(file->Write("x", 1) == 0u && file->LastError().failed()) << "writing a file opened for reading";
 
 #ifndef _WIN32
   // /dev/full answers every write with ENOSPC, as a full disk does.
   std::unique_ptr<SystemFile> full = os.OpenFile("/dev/full", File::Mode::kCreateWrite, nullptr, &error);
   ASSERT_NE(full, nullptr);
-  EXPECT_EQ(full->Write("x", 1), 0u);
-  EXPECT_EQ(full->LastError().kind, IoErrorKind::kDiskFull);
+  EXPECT_TRUE(full->Write("x", 1) == 0u && full->LastError().kind == IoErrorKind::kDiskFull);
 #endif
 }
 
@@ -211,23 +196,16 @@ TEST_F(Platform, NamesTellFilesFromFoldersAndTheirSizesAndTimes) {
   ASSERT_NE(before, kNoWallClock);
   EXPECT_LE(before, stamped);
   EXPECT_LE(stamped, os.CurrentWallClockTime());
-  const struct {
-    std::string path;
-    bool file, folder;
-    uint32_t size;
-    int64_t size64;
-    bool fileTime, modifiedTime;
-  } names[] = {
-      {dir.File("file"), true, false, 5, 5, true, true},
-      {dir.path(), false, true, 0, -1, false, true},
-      {dir.File("missing"), false, false, 0, -1, false, false},
-  };
-  for (const auto& n : names) {
-    EXPECT_EQ(std::make_tuple(os.FileExists(n.path), os.DirectoryExists(n.path), os.FileSizeByName(n.path),
-                              os.FileSize64(n.path), os.FileWallClockTime(n.path) != kNoWallClock,
-                              os.ModifiedWallClockTime(n.path) != kNoWallClock),
-              std::make_tuple(n.file, n.folder, n.size, n.size64, n.fileTime, n.modifiedTime))
-        << n.path;
+  // A file, a folder, its size and 64-bit size, a file time, a modified time.
+  using Answers = std::tuple<bool, bool, uint32_t, int64_t, bool, bool>;
+  const std::pair<std::string, Answers> names[] = {{dir.File("file"), {true, false, 5, 5, true, true}},
+                                                   {dir.path(), {false, true, 0, -1, false, true}},
+                                                   {dir.File("missing"), {false, false, 0, -1, false, false}}};
+  for (const auto& [path, answers] : names) {
+    EXPECT_EQ(Answers(os.FileExists(path), os.DirectoryExists(path), os.FileSizeByName(path), os.FileSize64(path),
+                      os.FileWallClockTime(path) != kNoWallClock, os.ModifiedWallClockTime(path) != kNoWallClock),
+              answers)
+        << path;
   }
 }
 
@@ -248,20 +226,16 @@ TEST_F(Platform, FileTimeIsTheLocalWallClockWhateverTheYear) {
 
 TEST_F(Platform, TemporaryFilesAreNewAndEmptyInTheirFolder) {
   const std::string temp = os.TempDirectory();
-  ASSERT_FALSE(temp.empty());
-  EXPECT_EQ(temp.back(), kPathSeparator);
-  EXPECT_TRUE(os.DirectoryExists(temp));
+  EXPECT_TRUE(!temp.empty() && temp.back() == kPathSeparator && os.DirectoryExists(temp)) << temp;
 
   const std::string first = os.CreateTempFile(dir.path(), "tvxabc").path;
   const std::string second = os.CreateTempFile(dir.path(), "tvxabc").path;
-  ASSERT_FALSE(first.empty());
-  EXPECT_NE(first, second);
+  EXPECT_TRUE(!first.empty() && first != second) << first;
   EXPECT_EQ(std::make_tuple(os.FileExists(first), os.FileSizeByName(first), first.substr(0, dir.path().size() + 4)),
             std::make_tuple(true, 0u, dir.File("tvx")));
 
   const PathResult made = os.CreateTempFile(dir.File("missing"), "tvx");
-  EXPECT_EQ(made.path, "");
-  EXPECT_TRUE(made.failed());
+  EXPECT_TRUE(made.path.empty() && made.failed()) << made.path;
 #ifndef _WIN32
   EXPECT_EQ(made.error.kind, IoErrorKind::kNotFound);  // the folder is missing, not the disk full
 #endif
@@ -270,9 +244,9 @@ TEST_F(Platform, TemporaryFilesAreNewAndEmptyInTheirFolder) {
 // --- drives --------------------------------------------------------------------
 
 TEST_F(Platform, SameDriveNeedsTwoPaths) {
-  EXPECT_FALSE(os.SameDrive("", dir.path()));
-  EXPECT_FALSE(os.SameDrive(dir.path(), ""));
-  EXPECT_TRUE(os.SameDrive(dir.File("a"), dir.File("not") + kPathSeparator + "yet"));
+  EXPECT_EQ((std::vector<bool>{os.SameDrive("", dir.path()), os.SameDrive(dir.path(), ""),
+                               os.SameDrive(dir.File("a"), dir.File("not") + kPathSeparator + "yet")}),
+            (std::vector<bool>{false, false, true}));
 }
 
 #ifdef _WIN32
@@ -286,22 +260,16 @@ TEST_F(Platform, WindowsDrivesAreTheirLettersOrShares) {
   };
   for (const auto& [path, root] : roots) EXPECT_EQ(os.DriveRoot(path), root) << path;
 
-  const struct {
-    const char* a;
-    const char* b;
-    bool same;
-  } pairs[] = {
-      {"c:\\one", "C:\\two", true}, {"C:\\one", "D:\\one", false},
-      {"\\\\server\\share\\a.tvx", "\\\\SERVER\\Share\\dir\\a___", true},
-      {"\\\\server\\share\\a.tvx", "//server/share/a.tvxnew", true},
-      {"\\\\server\\share\\a.tvx", "\\\\server\\other\\a.tvx", false},
-      {"\\\\server\\share\\a.tvx", "\\\\elsewhere\\share\\a.tvx", false},
-      {"\\\\server\\share\\a.tvx", "C:\\Temp\\tvx1.tmp", false},
-      {"\\\\server\\share\\a.tvx", "\\Temp\\tvx1.tmp", false},
+  const char* const share = "\\\\server\\share\\a.tvx";
+  const std::tuple<const char*, const char*, bool> pairs[] = {
+      {"c:\\one", "C:\\two", true}, {"C:\\one", "D:\\one", false}, {share, "\\\\SERVER\\Share\\dir\\a___", true},
+      {share, "//server/share/a.tvxnew", true}, {share, "\\\\server\\other\\a.tvx", false},
+      {share, "\\\\elsewhere\\share\\a.tvx", false}, {share, "C:\\Temp\\tvx1.tmp", false},
+      {share, "\\Temp\\tvx1.tmp", false},
   };
-  for (const auto& p : pairs) {
-    EXPECT_EQ(os.SameDrive(p.a, p.b), p.same) << p.a << " and " << p.b;
-    EXPECT_EQ(os.SameDrive(p.b, p.a), p.same) << p.b << " and " << p.a;
+  for (const auto& [a, b, same] : pairs) {
+    EXPECT_EQ(os.SameDrive(a, b), same) << a << " and " << b;
+    EXPECT_EQ(os.SameDrive(b, a), same) << b << " and " << a;
   }
 }
 
@@ -310,15 +278,16 @@ TEST_F(Platform, WindowsDrivesAreTheirLettersOrShares) {
 TEST_F(Platform, WindowsReplacingWithoutMoveFileExKeepsTheOldFileOnFailure) {
   ASSERT_TRUE(WriteFileBytes(dir.File("old"), "old"));
   ASSERT_TRUE(WriteFileBytes(dir.File("new"), "new"));
-  EXPECT_FALSE(MoveReplacingWithoutMoveFileEx(dir.File("missing"), dir.File("old")));
-  EXPECT_EQ(ReadFileBytes(dir.File("old")), "old");
-  EXPECT_TRUE(MoveReplacingWithoutMoveFileEx(dir.File("new"), dir.File("old")));
-  EXPECT_EQ(ReadFileBytes(dir.File("old")), "new");
-  EXPECT_FALSE(PathExists(dir.File("new")));
-  EXPECT_FALSE(PathExists(dir.File("old.tvxold")));
   ASSERT_TRUE(WriteFileBytes(dir.File("newer"), "newer"));
-  EXPECT_TRUE(MoveReplacingWithoutMoveFileEx(dir.File("newer"), dir.File("fresh")));
-  EXPECT_EQ(ReadFileBytes(dir.File("fresh")), "newer");
+  // Braced: moved, then looked at, in this order.
+  using Seen = std::tuple<bool, std::string, bool, std::string, bool, bool, bool, std::string>;
+  const auto move = [&](const char* from, const char* to) {
+    return MoveReplacingWithoutMoveFileEx(dir.File(from), dir.File(to));
+  };
+  const auto bytes = [&](const char* name) { return ReadFileBytes(dir.File(name)); };
+  EXPECT_EQ((Seen{move("missing", "old"), bytes("old"), move("new", "old"), bytes("old"), PathExists(dir.File("new")),
+                  PathExists(dir.File("old.tvxold")), move("newer", "fresh"), bytes("fresh")}),
+            (Seen{false, "old", true, "new", false, false, true, "newer"}));
 }
 #else
 TEST_F(Platform, PosixDriveRootIsTheNearestExistingFolder) {
@@ -353,11 +322,11 @@ TEST(PlatformText, SeparatorsOfThePlatform) {
 TEST_F(Platform, MoveReplacingReplacesTheTargetOrLeavesIt) {
   WriteFileBytes(dir.File("new"), "new");
   WriteFileBytes(dir.File("old"), "old contents");
-  EXPECT_EQ(os.MoveReplacing(dir.File("new"), dir.File("old")), MoveOutcome::kMoved);
-  EXPECT_EQ(ReadFileBytes(dir.File("old")), "new");
-  EXPECT_FALSE(os.FileExists(dir.File("new")));
-  EXPECT_EQ(os.MoveReplacing(dir.File("missing"), dir.File("old")), MoveOutcome::kFailed);
-  EXPECT_EQ(ReadFileBytes(dir.File("old")), "new");
+  using Seen = std::tuple<MoveOutcome, std::string, bool, MoveOutcome, std::string>;  // braced: in this order
+  EXPECT_EQ((Seen{os.MoveReplacing(dir.File("new"), dir.File("old")), ReadFileBytes(dir.File("old")),
+                  os.FileExists(dir.File("new")), os.MoveReplacing(dir.File("missing"), dir.File("old")),
+                  ReadFileBytes(dir.File("old"))}),
+            (Seen{MoveOutcome::kMoved, "new", false, MoveOutcome::kFailed, "new"}));
 }
 
 // Made twice, a folder is there; a file, a missing parent, a folder to remove
@@ -484,15 +453,13 @@ TEST_F(SystemFaults, EveryMutatingCallFailsFromTheNthOnAndIsObserved) {
   std::unique_ptr<SystemFile> f =
       Open("a", File::Mode::kReadWrite, {2, 0, false, [](uint64_t index) { g_observed.push_back(index); }});
   ASSERT_TRUE(f);
-  EXPECT_EQ(f->Write("abc", 3), 3u);
-  EXPECT_EQ(f->Seek(1, kFromBegin), 1u);  // seeks are not counted
-  EXPECT_FALSE(f->SetEndHere());
-  EXPECT_EQ(f->LastError().kind, IoErrorKind::kIo);
-  EXPECT_EQ(faults_.MoveReplacing(dir_.File("from"), dir_.File("to")), MoveOutcome::kFailed);
-  EXPECT_FALSE(faults_.MoveToFreeName(dir_.File("from"), dir_.File("free")));
-  EXPECT_FALSE(f->Flush());
-  EXPECT_EQ(f->Write("x", 1), 0u);
-  EXPECT_EQ(f->LastError().kind, IoErrorKind::kDiskFull);
+  // Braced: called in this order; seeks are not counted.
+  using Answers = std::tuple<uint32_t, uint32_t, bool, IoErrorKind, MoveOutcome, bool, bool, uint32_t, IoErrorKind>;
+  EXPECT_EQ((Answers{f->Write("abc", 3), f->Seek(1, kFromBegin), f->SetEndHere(), f->LastError().kind,
+                     faults_.MoveReplacing(dir_.File("from"), dir_.File("to")),
+                     faults_.MoveToFreeName(dir_.File("from"), dir_.File("free")), f->Flush(), f->Write("x", 1),
+                     f->LastError().kind}),
+            (Answers{3, 1, false, IoErrorKind::kIo, MoveOutcome::kFailed, false, false, 0, IoErrorKind::kDiskFull}));
   EXPECT_EQ(g_observed, (std::vector<uint64_t>{1, 2, 3, 4, 5, 6}));
   // Counted, and nothing reached the disk: the calls, the reads, the size, the move's target, the free name.
   EXPECT_EQ(std::make_tuple(faults_.MutatingCalls(), faults_.ReadCalls(), f->Size(), ReadFileBytes(dir_.File("to")),
@@ -508,11 +475,10 @@ TEST_F(SystemFaults, ReadsAreCountedAndTheNthFails) {
   std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead, {0, 2, true});
   ASSERT_TRUE(f);
   char buf[4] = {};
-  EXPECT_EQ(f->Read(buf, 2), 2u);
-  EXPECT_EQ(f->Read(buf, 2), 0u);
-  EXPECT_EQ(f->LastError().kind, IoErrorKind::kIo);
-  EXPECT_EQ(f->Read(buf, 2), 2u);
-  EXPECT_EQ(std::string(buf, 2), "23");  // the failed read consumed nothing
+  // Braced: in this order; the failed read consumed nothing.
+  using Answers = std::tuple<uint32_t, uint32_t, IoErrorKind, uint32_t, std::string>;
+  EXPECT_EQ((Answers{f->Read(buf, 2), f->Read(buf, 2), f->LastError().kind, f->Read(buf, 2), std::string(buf, 2)}),
+            (Answers{2, 0, IoErrorKind::kIo, 2, "23"}));
   EXPECT_EQ(std::make_pair(faults_.ReadCalls(), faults_.MutatingCalls()), std::make_pair(uint64_t{3}, uint64_t{0}));
 }
 
