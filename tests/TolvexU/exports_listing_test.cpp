@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <set>
 #include <sstream>
 #include <string>
@@ -17,10 +16,6 @@
 
 #include "support/plugin_test.h"
 #include "support/windows_headers.h"
-
-#ifndef _WIN32
-#include <time.h>
-#endif
 
 namespace tvx::test {
 namespace {

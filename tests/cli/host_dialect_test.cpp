@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include <ctime>
+#include <tuple>
 
 #include "support/test_support.h"
 
@@ -17,18 +17,13 @@ const HostDialect& kPosix = kPosixDialect;
 // keys (joined with '/', trimmed) and as the module is given them; keys
 // compare by the dialect's case rule.
 TEST(CliHostDialect, NamesAsShownAsKeysAndInTheDialectsSeparator) {
-  struct Row {
-    const HostDialect& d;
-    const char* reported;
-    const char* shownAndKey;
-  };
-  const Row rows[] = {
+  const std::tuple<const HostDialect&, const char*, const char*> rows[] = {
       {kWin, "\\docs\\a.txt", "docs\\a.txt | docs/a.txt"}, {kWin, "\\docs\\", "docs\\ | docs"},
       {kWin, "\\docs\\sub\\", "docs\\sub\\ | docs/sub"}, {kWin, "docs/sub\\a.txt", "docs/sub\\a.txt | docs/sub/a.txt"},
       {kPosix, "docs/a.txt", "docs/a.txt | docs/a.txt"}, {kPosix, "/abs", "/abs | abs"},
       {kPosix, "./docs//a.txt/", "./docs//a.txt/ | docs/a.txt"}, {kPosix, "a\\b", "a\\b | a\\b"}};
-  for (const Row& row : rows)
-    EXPECT_EQ(DisplayName(row.d, row.reported) + " | " + CanonicalKey(row.d, row.reported), row.shownAndKey);
+  for (const auto& [d, reported, shownAndKey] : rows)
+    EXPECT_EQ(DisplayName(d, reported) + " | " + CanonicalKey(d, reported), shownAndKey);
   EXPECT_EQ(ToHostForm(kWin, "docs/a.txt") + " " + ToHostForm(kPosix, "docs/a.txt"), "docs\\a.txt docs/a.txt");
   EXPECT_TRUE(SameKey(kWin, "Docs/A.txt", "docs/a.TXT") && !SameKey(kPosix, "Docs/A.txt", "docs/a.txt"));
   EXPECT_TRUE(KeyIsBelow(kWin, "DOCS/a.txt", "docs") && KeyIsBelow(kPosix, "docs/sub/a", "docs"));

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace tvx::cli {
 namespace {
 
@@ -14,12 +16,7 @@ std::string Guarded(const HostDialect& d, const std::string& name) {
 }
 
 TEST(CliPathGuard, KeepsOrdinaryNamesWithoutEmptyAndDotComponents) {
-  struct Row {
-    const HostDialect& d;
-    const char* name;
-    const char* relative;
-  };
-  const Row rows[] = {
+  const std::tuple<const HostDialect&, const char*, const char*> rows[] = {
       {kPosixDialect, "docs/a.txt", "docs/a.txt"},   {kPosixDialect, "docs/", "docs"},
       {kPosixDialect, "a..b/..c", "a..b/..c"},       {kPosixDialect, "a//./b", "a/b"},
       {kWindowsDialect, "\\docs\\a.txt", "docs/a.txt"}, {kWindowsDialect, "\\docs\\", "docs"},
@@ -28,7 +25,7 @@ TEST(CliPathGuard, KeepsOrdinaryNamesWithoutEmptyAndDotComponents) {
       // POSIX takes a backslash as part of the name.
       {kPosixDialect, "..\\evil", "..\\evil"},
   };
-  for (const Row& row : rows) EXPECT_EQ(Guarded(row.d, row.name), row.relative) << row.name;
+  for (const auto& [d, name, relative] : rows) EXPECT_EQ(Guarded(d, name), relative) << name;
 }
 
 // Parent components anywhere, absolute names, drive and stream prefixes, what

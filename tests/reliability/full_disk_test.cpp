@@ -8,7 +8,6 @@
 // finished new archive whose replacement failed.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <iostream>
 #include <memory>

@@ -68,11 +68,7 @@ void SetVariable(const char* name, const std::optional<std::string>& value) {
 #ifdef _WIN32
   SetEnvironmentVariableA(name, value ? value->c_str() : nullptr);
 #else
-  if (value) {
-    setenv(name, value->c_str(), 1);
-  } else {
-    unsetenv(name);
-  }
+  value ? setenv(name, value->c_str(), 1) : unsetenv(name);
   tzset();
 #endif
 }
