@@ -76,16 +76,22 @@ struct File {
     int64_t size = -1;            // full size; -1 when unknown
     int64_t wallClock = kNoWallClock;  // last write, as FileWallClockTime gives it
     int64_t modified = 0;         // last write at full precision, as FileStampOf gives it
+    int64_t changed = 0;          // POSIX: last status change (ctime), as FileStampOf gives it; else 0
   };
 };
 
 // A file's size and last write at the system's full precision, to tell later
 // whether it was changed (nanoseconds since 1970 on POSIX, FILETIME ticks on
-// Windows). size is -1 when there is no such file.
+// Windows). size is -1 when there is no such file. On POSIX also the last
+// status change, which a write or a rename over the name moves even when the
+// last write time is set back (touch -r, cp -p).
 struct FileStamp {
   int64_t size = -1;
   int64_t modified = 0;
-  bool operator==(const FileStamp& other) const { return size == other.size && modified == other.modified; }
+  int64_t changed = 0;
+  bool operator==(const FileStamp& other) const {
+    return size == other.size && modified == other.modified && changed == other.changed;
+  }
 };
 
 // What one look at a path (after links) tells of it: the answers of
@@ -225,13 +231,11 @@ class System {
   virtual FileStamp FileStampOf(const std::string& path) = 0;
   // POSIX one stat; Windows one GetFileAttributesExA.
   virtual PathFacts FactsOfPath(const std::string& path) = 0;
-  // FactsOfPath of a file about to be packed, in the one look its opening
-  // takes where the system allows (POSIX: opened without waiting, as OpenFile
-  // opens for reading, and asked through the opened file): a regular file of
-  // at most maxBytes is then read whole into *readAhead. What cannot be opened
-  // so (a folder, a FIFO, a device, a missing or unreadable name) is answered
-  // by FactsOfPath, as is everything on a system without that look (this
-  // default).
+  // FactsOfPath of a file about to be packed; where the system allows (POSIX)
+  // a regular file of at most maxBytes is then opened and read whole into
+  // *readAhead, with the opened file's facts. Only a regular file is ever
+  // opened here: opening a FIFO or a device would act on it. A system without
+  // that read answers FactsOfPath (this default).
   virtual PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) {
     (void)maxBytes;
     (void)readAhead;

@@ -80,6 +80,9 @@ bool ReadFirstChar(const std::string& path, char* c) {
 int64_t StampTimeOf(const struct stat& st) {
   return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
+int64_t ChangeTimeOf(const struct stat& st) {
+  return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+}
 
 }  // namespace
 
@@ -143,6 +146,7 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
     facts->size = static_cast<int64_t>(st.st_size);
     facts->wallClock = WallClockOf(st.st_mtime);
     facts->modified = StampTimeOf(st);
+    facts->changed = ChangeTimeOf(st);
   }
   return NativeFile(fd);
 }
@@ -461,6 +465,12 @@ PathFacts NativeSystem::FactsOfPath(const std::string& path) {
 // so the name needs a look of its own only when that refusal has to be told
 // apart (a folder from a FIFO, say) or the open failed.
 PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) {
+  // Asked by name first: opening a FIFO releases its writer, and opening a
+  // device can act on it (a watchdog, a tape, a serial line).
+  const PathFacts byName = FactsOfPath(path);
+  if (byName.kind != PathFacts::Kind::kRegularFile || readAhead == nullptr ||
+      byName.size > static_cast<int64_t>(maxBytes))
+    return byName;
   File::Facts facts;
   NativeFile file = NativeFile::Open(path, File::Mode::kRead, &facts);
   if (!file.IsOpen() || facts.size < 0) return FactsOfPath(path);
@@ -516,7 +526,7 @@ bool NativeSystem::PathFits(const std::string& path) {
 FileStamp NativeSystem::FileStampOf(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) return FileStamp{};
-  return FileStamp{static_cast<int64_t>(st.st_size), StampTimeOf(st)};
+  return FileStamp{static_cast<int64_t>(st.st_size), StampTimeOf(st), ChangeTimeOf(st)};
 }
 
 MoveOutcome NativeSystem::MoveReplacing(const std::string& from, const std::string& to) {

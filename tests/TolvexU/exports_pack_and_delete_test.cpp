@@ -13,10 +13,14 @@
 #include "support/windows_headers.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 
 #include "support/child_process.h"
 #endif
@@ -321,6 +325,15 @@ TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
     });
     EXPECT_EQ(outcome.exited ? outcome.exitCode : -1, c.expected) << c.what << (outcome.exited ? "" : " blocked");
   }
+  // Nor is it opened: a writer waiting for its reader stays waiting.
+  std::atomic<bool> released{false};
+  std::thread writer([&] { ::close(::open(fifo.c_str(), O_WRONLY)); released = true; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));  // till it waits in open
+  EXPECT_EQ(Pack(Path("new.tvx"), {"pipe.tvx"}), E_EOPEN);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(released) << "the FIFO was opened";
+  ::close(::open(fifo.c_str(), O_RDONLY | O_NONBLOCK));  // lets the writer go
+  writer.join();
   EXPECT_TRUE(ReadFileBytes(archive) == before);
   EXPECT_FALSE(PathExists(Path("new.tvx")));
 }

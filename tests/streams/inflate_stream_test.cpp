@@ -96,7 +96,7 @@ TEST(InflateStreamDamage, EndsOnlyOnAWholeStreamWithItsChecksum) {
     // Truncated (0): less than the whole text, at any point.
     EXPECT_TRUE(row.delivered == 0 ? got < text.size() : got == row.delivered) << got;
     EXPECT_EQ(in.inflate->AtStreamEnd(), row.ended);
-    if (row.ended) EXPECT_EQ(Got(in.inflate->TryRead(out.data(), 100)), 0u);
+    if (row.ended) { EXPECT_EQ(Got(in.inflate->TryRead(out.data(), 100)), 0u); }
   }
   const auto good = Compress(TextBytes(40000));
   for (size_t at = 2; at + 4 < good.size(); at += good.size() / 37 + 1) {
