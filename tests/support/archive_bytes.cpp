@@ -21,9 +21,7 @@ static uint32_t GetLe(const std::string& bytes, size_t at, int count) {
 
 std::string FromHex(const std::string& text) {
   std::string digits, out;
-  for (char c : text) {
-    if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
-  }
+  for (char c : text) if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
   for (size_t i = 0; i + 1 < digits.size(); i += 2) {
     out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
   }

@@ -12,9 +12,7 @@ bool HostNameIsSafe(const char* fileName, size_t capacity) {
   if (name.size() < 2 || name[0] != '\\') return false;
   name.erase(0, 1);
   if (name.find(':') != std::string::npos) return false;
-  for (char& c : name) {
-    if (c == '\\') c = '/';
-  }
+  for (char& c : name) if (c == '\\') c = '/';
 #endif
   if (name.empty() || name[0] == '/') return false;
   size_t start = 0;

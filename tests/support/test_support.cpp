@@ -140,9 +140,7 @@ std::string NativeSeparator() {
 
 std::string NativePath(std::string path) {
 #ifdef _WIN32
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
+  for (char& c : path) if (c == '/') c = '\\';
 #endif
   return path;
 }
