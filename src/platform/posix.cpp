@@ -460,10 +460,8 @@ PathFacts NativeSystem::FactsOfPath(const std::string& path) {
   return facts;
 }
 
-// One opening instead of a stat by name and then the opening: the open
-// cannot wait (O_NONBLOCK) and its fstat refuses what is not a regular file,
-// so the name needs a look of its own only when that refusal has to be told
-// apart (a folder from a FIFO, say) or the open failed.
+// A small regular file is read whole while it is looked at: one opening
+// serves the look and the packing.
 PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) {
   // Asked by name first: opening a FIFO releases its writer, and opening a
   // device can act on it (a watchdog, a tape, a serial line).
@@ -475,7 +473,7 @@ PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes,
   NativeFile file = NativeFile::Open(path, File::Mode::kRead, &facts);
   if (!file.IsOpen() || facts.size < 0) return FactsOfPath(path);
   const PathFacts looked{PathFacts::Kind::kRegularFile, facts.size};
-  if (readAhead == nullptr || facts.size > static_cast<int64_t>(maxBytes)) return looked;
+  if (facts.size > static_cast<int64_t>(maxBytes)) return looked;  // grown since the look
   std::string bytes(static_cast<size_t>(facts.size), '\0');
   // A short read is left to the packing, which opens the file again and
   // meets it as it is then.
