@@ -102,12 +102,16 @@ int PackItems(platform::System& system, const PackRequest& request, const std::s
 
 // Deletes the packed files that are still as they were read; one changed
 // since (edited while the pack ran) holds newer work and stays.
+// All are looked at before any goes: deleting one of two hard links to a
+// file changes the other's status-change time.
 void RemoveMovedFiles(platform::System& system, const std::vector<PackItem>& items, const std::vector<platform::FileStamp>& stamps) {
+  std::vector<size_t> unchanged;
   for (size_t i = 0; i < items.size() && i < stamps.size(); ++i) {
     // A folder stays (the host removes emptied folders itself).
     if (items[i].folder || stamps[i].size < 0) continue;
-    if (system.FileStampOf(items[i].item.sourcePath) == stamps[i]) system.RemoveFile(items[i].item.sourcePath);
+    if (system.FileStampOf(items[i].item.sourcePath) == stamps[i]) unchanged.push_back(i);
   }
+  for (size_t i : unchanged) system.RemoveFile(items[i].item.sourcePath);
 }
 
 }  // namespace

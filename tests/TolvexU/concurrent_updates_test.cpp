@@ -44,11 +44,13 @@ int WCX_API EditWhilePacking(char* fileName, int) {
 TEST_F(ConcurrentUpdates, MoveDeletesOnlySourcesStillAsTheyWereRead) {
   std::vector<std::string> names = {"same.txt", "grown.txt", "retimed.txt"};
   std::string kept = "a.tvx; grown.txt=old content and more; retimed.txt=new content";
-#ifndef _WIN32  // told by its status-change time
-  names.push_back("restored.txt");
+  for (const std::string& name : names) MakeFile(name, "old content");
+#ifndef _WIN32  // told by its status-change time; a second name of an unchanged file goes with it
+  MakeFile("restored.txt", "old content");
+  fs::create_hard_link(Path("same.txt"), Path("linked.txt"));
+  names.insert(names.end(), {"restored.txt", "linked.txt"});
   kept = "a.tvx; grown.txt=old content and more; restored.txt=new content; retimed.txt=new content";
 #endif
-  for (const std::string& name : names) MakeFile(name, "old content");
   g_changeFolder = WorkFolder();
   module().set_process_data_proc(nullptr, EditWhilePacking);
   EXPECT_EQ(Pack(Path("a.tvx"), names, PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES), 0);
