@@ -113,10 +113,13 @@ std::unique_ptr<FileStream> CreatePartialFile(platform::System& system, const st
   return file;
 }
 
-// Writes the entry to a file opened for it, and closes the file.
+// Writes the entry to a file opened for it, gives it the entry's time, and
+// closes the file.
 Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr<FileStream> out, EntryMeter& meter) {
   StreamSink sink(*out);
-  return ReadContent(archive, entry, sink, meter);
+  const Status status = ReadContent(archive, entry, sink, meter);
+  if (status == Status::kOk) out->SetModifiedWallClockTime(entry.time);
+  return status;
 }
 
 // The entry's size as reported: what a report of a whole entry says.
@@ -192,11 +195,7 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   std::unique_ptr<FileStream> out = CreateNewWriteFileStream(system, target);
   if (out->IsOpen()) {
     const Status status = WriteContent(archive, entry, std::move(out), meter);
-    if (status != Status::kOk) {
-      system.RemoveFile(target);
-    } else {
-      system.SetModifiedWallClockTime(target, entry.time);
-    }
+    if (status != Status::kOk) system.RemoveFile(target);
     return status;
   }
   // Something has the name already (or the folder refuses, which the partial
@@ -209,10 +208,9 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   if (!out->IsOpen()) return Status::kCreateFailed;
   Status status = WriteContent(archive, entry, std::move(out), meter);
   if (status == Status::kOk) {
-    // The replacement is the same file to its owner: same access, and the
-    // entry's time (a rename keeps both).
+    // The replacement is the same file to its owner: same access (a rename
+    // keeps it, and the entry's time).
     system.CarryFileAccess(target, partial);
-    system.SetModifiedWallClockTime(partial, entry.time);
     if (system.MoveReplacing(partial, target) != platform::MoveOutcome::kMoved) status = Status::kCreateFailed;
   }
   if (status != Status::kOk) system.RemoveFile(partial);

@@ -39,6 +39,7 @@ class NativeFile final : public SystemFile {
   uint32_t Size() override;
   bool SetEndHere() override;
   bool Flush() override;
+  bool SetModifiedWallClockTime(int64_t wallClockSeconds) override;
 
  private:
   explicit NativeFile(intptr_t handle) : handle_(handle) {}

@@ -168,6 +168,10 @@ class SystemFile {
   // Makes the written bytes durable (fsync, FlushFileBuffers) before the file
   // takes the place of another.
   virtual bool Flush() = 0;
+  // Sets the last write to a wall-clock time (as System::SetModifiedWallClockTime
+  // takes it) through this handle, once the last byte is written: no second
+  // walk of the path, and nothing at that name can have been swapped in since.
+  virtual bool SetModifiedWallClockTime(int64_t wallClockSeconds) = 0;
 };
 
 // An existing file held for one update, so that a second update of it (from

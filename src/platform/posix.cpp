@@ -391,15 +391,27 @@ bool InstantOfWallClock(int64_t wallClockSeconds, time_t& instant) {
   return true;
 }
 
+// The access time stays the time of extraction.
+bool ModifiedTimesOf(int64_t wallClockSeconds, struct timespec (&times)[2]) {
+  time_t instant = 0;
+  if (!InstantOfWallClock(wallClockSeconds, instant)) return false;
+  times[0] = {};
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = {};
+  times[1].tv_sec = instant;
+  return true;
+}
+
 }  // namespace
 
 bool NativeSystem::SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
-  time_t instant = 0;
-  if (!InstantOfWallClock(wallClockSeconds, instant)) return false;
-  struct timespec times[2] = {};
-  times[0].tv_nsec = UTIME_OMIT;  // the access time stays the time of extraction
-  times[1].tv_sec = instant;
-  return ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+  struct timespec times[2];
+  return ModifiedTimesOf(wallClockSeconds, times) && ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+bool NativeFile::SetModifiedWallClockTime(int64_t wallClockSeconds) {
+  struct timespec times[2];
+  return IsOpen() && ModifiedTimesOf(wallClockSeconds, times) && ::futimens(Fd(handle_), times) == 0;
 }
 
 bool NativeSystem::CarryFileAccess(const std::string& from, const std::string& to) {

@@ -449,6 +449,11 @@ bool NativeSystem::SetFileAccessMode(const std::string&, uint32_t mode) { return
 
 // --- extracted files ------------------------------------------------------------
 
+bool NativeFile::SetModifiedWallClockTime(int64_t wallClockSeconds) {
+  FILETIME utc;
+  return IsOpen() && UtcOfWallClock(wallClockSeconds, &utc) && ::SetFileTime(Handle(handle_), nullptr, nullptr, &utc) != 0;
+}
+
 bool NativeSystem::SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) {
   // The wall-clock count converted the way packing converted it the other way.
   FILETIME utc;

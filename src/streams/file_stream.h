@@ -38,6 +38,10 @@ class FileStream : public ByteStream {
 
   // Makes what was written durable. False when the system refused.
   bool Flush() { return file_ != nullptr && file_->Flush(); }
+  // Sets the file's last write (a wall-clock time) once it is written.
+  bool SetModifiedWallClockTime(int64_t wallClockSeconds) {
+    return file_ != nullptr && file_->SetModifiedWallClockTime(wallClockSeconds);
+  }
 
   bool IsOpen() const { return file_ != nullptr; }
   // A stream that could not be opened tells why.

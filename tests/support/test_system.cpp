@@ -25,6 +25,9 @@ class FaultyFile : public platform::SystemFile {
     return !Fails(faults_.CountMutatingCall(), platform::IoErrorKind::kIo) && file_->SetEndHere();
   }
   bool Flush() override { return !Fails(faults_.CountMutatingCall(), platform::IoErrorKind::kIo) && file_->Flush(); }
+  bool SetModifiedWallClockTime(int64_t wallClockSeconds) override {
+    return file_->SetModifiedWallClockTime(wallClockSeconds);
+  }
 
  private:
   // Notes an injected failure of the given kind; a call passed on clears it.
