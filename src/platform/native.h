@@ -106,7 +106,8 @@ class NativeSystem final : public System {
   FileStamp FileStampOf(const std::string& path) override;
   PathFacts FactsOfPath(const std::string& path) override;
 #ifndef _WIN32
-  PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) override;
+  PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead,
+                         SourceFolder& folder) override;
 #endif
   int64_t FileWallClockTime(const std::string& path) override;
   int64_t ModifiedWallClockTime(const std::string& path) override;

@@ -107,7 +107,23 @@ struct PathFacts {
 struct ReadAhead {
   bool read = false;  // false: nothing was read; the file is opened again when packed
   std::string bytes;  // its content as it was read
-  File::Facts facts;  // as OpenFile gives them for the opened file
+  File::Facts facts;  // as OpenFile would give them
+};
+
+// The folder of the source looked at last (System::LookAtSource), held open
+// where the system allows (POSIX), so that looking at the next source in the
+// same folder walks only that source's own name. The destructor closes it.
+class SourceFolder {
+ public:
+  SourceFolder() = default;
+  ~SourceFolder();
+  SourceFolder(const SourceFolder&) = delete;
+  SourceFolder& operator=(const SourceFolder&) = delete;
+
+ private:
+  friend class NativeSystem;
+  std::string path_;  // with its final separator; empty while none is held
+  intptr_t handle_ = -1;
 };
 
 // How MoveReplacing ended: kOtherVolume when the two names lie on different
@@ -237,12 +253,15 @@ class System {
   virtual PathFacts FactsOfPath(const std::string& path) = 0;
   // FactsOfPath of a file about to be packed; where the system allows (POSIX)
   // a regular file of at most maxBytes is then opened and read whole into
-  // *readAhead, with the opened file's facts. Only a regular file is ever
-  // opened here: opening a FIFO or a device would act on it. A system without
-  // that read answers FactsOfPath (this default).
-  virtual PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) {
+  // *readAhead, with the facts of that look. Only a regular file is ever
+  // opened here: opening a FIFO or a device would act on it. folder carries
+  // the folder of the previous look to the next one. A system without that
+  // read answers FactsOfPath (this default).
+  virtual PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead,
+                                 SourceFolder& folder) {
     (void)maxBytes;
     (void)readAhead;
+    (void)folder;
     return FactsOfPath(path);
   }
   // Last-write time on the local wall clock, in whole seconds counted as if

@@ -456,10 +456,10 @@ bool NativeSystem::IsReadOnlyFile(const std::string& path) {
   return (st.st_mode & 0222) == 0 || ::access(path.c_str(), W_OK) != 0;
 }
 
-PathFacts NativeSystem::FactsOfPath(const std::string& path) {
-  struct stat st {};
+namespace {
+
+PathFacts FactsOf(const struct stat& st) {
   PathFacts facts;
-  if (!StatPath(path, &st)) return facts;
   if (S_ISDIR(st.st_mode)) {
     facts.kind = PathFacts::Kind::kFolder;
   } else if (S_ISREG(st.st_mode)) {
@@ -472,27 +472,79 @@ PathFacts NativeSystem::FactsOfPath(const std::string& path) {
   return facts;
 }
 
+// A folder opened only to look up names in it: Linux asks for no read access.
+#ifdef O_PATH
+constexpr int kFolderLookup = O_PATH;
+#else
+constexpr int kFolderLookup = O_RDONLY;
+#endif
+
+// The whole of a regular file of `size` bytes in one read; false when it
+// gave anything else (it changed, or it is not what the look saw), and the
+// packing then opens it again and meets it as it is then.
+bool ReadWhole(int fd, int64_t size, std::string& bytes) {
+  // One byte more than the look saw tells a file that has grown since.
+  bytes.assign(static_cast<size_t>(size) + 1, '\0');
+  ssize_t got;
+  do {
+    got = ::read(fd, &bytes[0], bytes.size());
+  } while (got < 0 && errno == EINTR);
+  if (got != size) return false;
+  bytes.resize(static_cast<size_t>(size));
+  return true;
+}
+
+}  // namespace
+
+PathFacts NativeSystem::FactsOfPath(const std::string& path) {
+  struct stat st {};
+  return StatPath(path, &st) ? FactsOf(st) : PathFacts{};
+}
+
+SourceFolder::~SourceFolder() {
+  if (handle_ >= 0) ::close(Fd(handle_));
+}
+
 // A small regular file is read whole while it is looked at: one opening
-// serves the look and the packing.
-PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead) {
-  // Asked by name first: opening a FIFO releases its writer, and opening a
-  // device can act on it (a watchdog, a tape, a serial line).
-  const PathFacts byName = FactsOfPath(path);
-  if (byName.kind != PathFacts::Kind::kRegularFile || readAhead == nullptr ||
-      byName.size > static_cast<int64_t>(maxBytes))
-    return byName;
-  File::Facts facts;
-  NativeFile file = NativeFile::Open(path, File::Mode::kRead, &facts);
-  if (!file.IsOpen() || facts.size < 0) return FactsOfPath(path);
-  const PathFacts looked{PathFacts::Kind::kRegularFile, facts.size};
-  if (facts.size > static_cast<int64_t>(maxBytes)) return looked;  // grown since the look
-  std::string bytes(static_cast<size_t>(facts.size), '\0');
-  // A short read is left to the packing, which opens the file again and
-  // meets it as it is then.
-  if (!bytes.empty() && file.Read(&bytes[0], static_cast<uint32_t>(bytes.size())) != bytes.size()) return looked;
+// serves the look and the packing. The look is by name, relative to the
+// source's folder held open: opening a FIFO releases its writer, and opening
+// a device can act on it (a watchdog, a tape, a serial line).
+PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead,
+                                     SourceFolder& folder) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) return FactsOfPath(path);
+  if (folder.path_.size() != slash + 1 || path.compare(0, slash + 1, folder.path_) != 0) {
+    if (folder.handle_ >= 0) ::close(Fd(folder.handle_));
+    folder.path_.assign(path, 0, slash + 1);
+    folder.handle_ = ::open(folder.path_.c_str(), kFolderLookup | O_DIRECTORY | O_CLOEXEC);
+  }
+  if (folder.handle_ < 0) return FactsOfPath(path);
+  const int at = Fd(folder.handle_);
+  const char* name = path.c_str() + slash + 1;
+  struct stat st {};
+  if (::fstatat(at, name, &st, 0) != 0) return PathFacts{};
+  const PathFacts looked = FactsOf(st);
+  if (looked.kind != PathFacts::Kind::kRegularFile || readAhead == nullptr || looked.size > static_cast<int64_t>(maxBytes))
+    return looked;
+  // An empty file has nothing to read.
+  if (looked.size > 0) {
+    int fd;
+    do {
+      fd = ::openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return FactsOfPath(path);
+    const bool whole = ReadWhole(fd, looked.size, readAhead->bytes);
+    ::close(fd);
+    if (!whole) {
+      readAhead->bytes = std::string();
+      return looked;
+    }
+  }
   readAhead->read = true;
-  readAhead->bytes = std::move(bytes);
-  readAhead->facts = facts;
+  readAhead->facts.size = looked.size;
+  readAhead->facts.wallClock = WallClockOf(st.st_mtime);
+  readAhead->facts.modified = StampTimeOf(st);
+  readAhead->facts.changed = ChangeTimeOf(st);
   return looked;
 }
 
