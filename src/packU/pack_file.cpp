@@ -58,7 +58,7 @@ class Pieces {
 // compressed form reaches the file's size: the file will be stored anyway.
 Status Deflate(Pieces& source, uint32_t size, ByteStream& output, uint32_t start, uint32_t maxEnd,
                EntryMeter& meter, Attempt& attempt, uint32_t& compressedSize) {
-  std::unique_ptr<DeflateStream> deflate = NewDeflateStream(kBestCompression, output);
+  std::unique_ptr<DeflateStream> deflate = NewDeflateStream(kBestCompression, output, size);
   if (!deflate) return Status::kNoMemory;
   attempt = Attempt::kNotSmaller;
   uint32_t remaining = size;

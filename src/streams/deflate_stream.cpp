@@ -45,6 +45,8 @@ struct DeflateStream::State {
 
   ByteStream* destination;
   int zlibLevel = 0;
+  int memLevel = 0;
+  uint32_t inputLimit = kUnknownSize;  // what the caller said it would write, at most
   uint32_t savedPosition = 0;
   uint32_t bytesOut = 0;
   z_stream z;
@@ -60,9 +62,24 @@ namespace {
 // small files would otherwise spend more on zlib's set-up and its allocation
 // of some 270 KiB per file than on compressing them.
 std::atomic<DeflateStream::State*> g_spare{nullptr};
+// A second one for small inputs. Its reset clears 8 KiB of hash heads, not
+// 64 KiB. For an input of at most kSmallDeflateInput bytes memLevel 5 finds
+// the same matches as memLevel 8: every hash chain is shorter than the search
+// limit (1,024 at level 9), so the colliding entries a smaller table adds are
+// only skipped, and the symbol buffer (2,047) never splits the one block.
+constexpr int kMemLevel = 8;  // deflateInit's own
+constexpr int kSmallMemLevel = 5;
+std::atomic<DeflateStream::State*> g_smallSpare{nullptr};
 struct SpareRelease {
-  ~SpareRelease() { delete g_spare.exchange(nullptr); }
+  ~SpareRelease() {
+    delete g_spare.exchange(nullptr);
+    delete g_smallSpare.exchange(nullptr);
+  }
 } g_spareRelease;
+
+std::atomic<DeflateStream::State*>& SpareFor(int memLevel) {
+  return memLevel == kSmallMemLevel ? g_smallSpare : g_spare;
+}
 
 }  // namespace
 
@@ -72,7 +89,7 @@ DeflateStream::DeflateStream(std::unique_ptr<State> state) : state_(std::move(st
 // be reported, and a caller that gives up on compressing wants no more bytes.
 // Its compressor is kept for the next stream, which resets it first.
 DeflateStream::~DeflateStream() {
-  if (state_ && state_->started) delete g_spare.exchange(state_.release());
+  if (state_ && state_->started) delete SpareFor(state_->memLevel).exchange(state_.release());
 }
 
 Placement DeflateStream::TrySeek(int32_t offset, SeekOrigin origin) {
@@ -84,6 +101,7 @@ Transfer DeflateStream::TryWrite(const void* buffer, uint32_t count) {
   State& s = *state_;
   if (s.finished) return Refused(platform::IoErrorKind::kIo);
   if (count == 0) return Moved(0, 0, platform::IoErrorKind::kIo);
+  if (s.inputLimit != kUnknownSize && count > s.inputLimit - s.z.total_in) return Refused(platform::IoErrorKind::kIo);
   // zlib never writes through next_in; its type just lacks the const.
   s.z.next_in = static_cast<Bytef*>(const_cast<void*>(buffer));
   s.z.avail_in = count;
@@ -122,20 +140,25 @@ bool DeflateStream::Finish() {
 
 uint32_t DeflateStream::BytesOut() const { return state_->bytesOut; }
 
-std::unique_ptr<DeflateStream> NewDeflateStream(int compressionLevel, ByteStream& destination) {
+std::unique_ptr<DeflateStream> NewDeflateStream(int compressionLevel, ByteStream& destination, uint32_t inputSize) {
   static const int kLevels[] = {0, 1, Z_DEFAULT_COMPRESSION, 9};
   if (compressionLevel < 0 || compressionLevel > 3) return nullptr;
   const int zlibLevel = kLevels[compressionLevel];
-  std::unique_ptr<DeflateStream::State> state(g_spare.exchange(nullptr));
+  // The search limits behind the small table's sameness are level 9's.
+  const bool small = zlibLevel == 9 && inputSize <= kSmallDeflateInput;
+  const int memLevel = small ? kSmallMemLevel : kMemLevel;
+  std::unique_ptr<DeflateStream::State> state(SpareFor(memLevel).exchange(nullptr));
   if (state && (state->zlibLevel != zlibLevel || !state->Restart(destination))) state.reset();
   if (!state) {
     // Allocation failure is an answer here (null), not an exception.
     state.reset(new (std::nothrow) DeflateStream::State(destination));
     if (!state) return nullptr;
-    if (deflateInit(&state->z, zlibLevel) < 0) return nullptr;
+    if (deflateInit2(&state->z, zlibLevel, Z_DEFLATED, MAX_WBITS, memLevel, Z_DEFAULT_STRATEGY) < 0) return nullptr;
     state->started = true;
     state->zlibLevel = zlibLevel;
+    state->memLevel = memLevel;
   }
+  state->inputLimit = small ? inputSize : kUnknownSize;
   state->savedPosition = destination.TryPosition().position;
   state->z.next_out = state->buffer;
   state->z.avail_out = kCompressionBufferSize;

@@ -46,8 +46,15 @@ class DeflateStream : public ByteStream {
 
 // CompressionLevel selects the zlib level: 0 -> 0, 1 -> 1, 2 -> -1 (default),
 // 3 -> 9. The archive always uses 3. Null when zlib cannot start (no memory).
+//
+// inputSize, when the caller knows it, lets an input of at most
+// kSmallDeflateInput bytes go through a compressor with a smaller hash table,
+// which costs less to reset and gives the same bytes as memLevel 8 for such
+// an input. That stream then refuses (kIo) anything beyond inputSize.
 constexpr int kBestCompression = 3;
-std::unique_ptr<DeflateStream> NewDeflateStream(int compressionLevel, ByteStream& destination);
+constexpr uint32_t kSmallDeflateInput = 1024;
+std::unique_ptr<DeflateStream> NewDeflateStream(int compressionLevel, ByteStream& destination,
+                                                uint32_t inputSize = kUnknownSize);
 
 }  // namespace tvx
 

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <zlib.h>
+
+#include <random>
 #include <tuple>
 #include <vector>
 
@@ -76,6 +79,30 @@ TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestCompresses) {
   }
   MemoryStream dest;
   for (int unknown : {-1, 4, 9}) EXPECT_EQ(NewDeflateStream(unknown, dest), nullptr) << unknown;
+}
+
+// A small input goes through a smaller compressor; the archive's bytes must
+// not change for it: the same as zlib's own level 9 (memLevel 8), whatever
+// the redundancy, up to the largest such input, and nothing beyond it.
+TEST(DeflateStreamOutput, ASmallInputGivesTheBytesOfTheUsualCompressor) {
+  std::mt19937 random(2026);
+  for (int round = 0; round < 300; ++round) {
+    const uint32_t size = round < 4 ? kSmallDeflateInput - round : 1 + random() % kSmallDeflateInput;
+    const uint32_t alphabet = 1 + random() % (round % 3 == 0 ? 4 : 256);
+    std::vector<uint8_t> data(size);
+    for (uint8_t& byte : data) byte = static_cast<uint8_t>('a' + random() % alphabet);
+    std::vector<uint8_t> expected(compressBound(size));
+    uLongf expectedSize = static_cast<uLongf>(expected.size());
+    ASSERT_EQ(compress2(expected.data(), &expectedSize, data.data(), size, 9), Z_OK);
+    expected.resize(expectedSize);
+    MemoryStream dest;
+    auto deflate = NewDeflateStream(kBestCompression, dest, size);
+    ASSERT_NE(deflate, nullptr);
+    ASSERT_EQ(deflate->TryWrite(data.data(), size).count, size);
+    EXPECT_TRUE(deflate->TryWrite(data.data(), 1).failed());
+    ASSERT_TRUE(deflate->Finish());
+    ASSERT_TRUE(dest.bytes == expected) << "round " << round << ", " << size << " bytes of " << alphabet;
+  }
 }
 
 // Only Finish() ends the stream, where its answer can be checked: a stream
