@@ -512,15 +512,18 @@ SourceFolder::~SourceFolder() {
 PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead,
                                      SourceFolder& folder) {
   const size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash + 1 == path.size()) return FactsOfPath(path);
-  if (folder.path_.size() != slash + 1 || path.compare(0, slash + 1, folder.path_) != 0) {
-    if (folder.handle_ >= 0) ::close(Fd(folder.handle_));
-    folder.path_.assign(path, 0, slash + 1);
-    folder.handle_ = ::open(folder.path_.c_str(), kFolderLookup | O_DIRECTORY | O_CLOEXEC);
+  if (path.empty() || slash + 1 == path.size()) return FactsOfPath(path);
+  int at = AT_FDCWD;  // a name without a folder: the current one
+  if (slash != std::string::npos) {
+    if (folder.path_.size() != slash + 1 || path.compare(0, slash + 1, folder.path_) != 0) {
+      if (folder.handle_ >= 0) ::close(Fd(folder.handle_));
+      folder.path_.assign(path, 0, slash + 1);
+      folder.handle_ = ::open(folder.path_.c_str(), kFolderLookup | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (folder.handle_ < 0) return FactsOfPath(path);
+    at = Fd(folder.handle_);
   }
-  if (folder.handle_ < 0) return FactsOfPath(path);
-  const int at = Fd(folder.handle_);
-  const char* name = path.c_str() + slash + 1;
+  const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
   struct stat st {};
   if (::fstatat(at, name, &st, 0) != 0) return PathFacts{};
   const PathFacts looked = FactsOf(st);
