@@ -88,8 +88,7 @@ TEST_F(CliSourceWalk, MoveCleanupRemovesOnlyEmptiedFolders) {
   ASSERT_TRUE(set.error.empty());
   // As after a move in which the module deleted every file but one.
   std::error_code ec;
-  fs::remove(dir_.File("tree/docs/deep/z.txt"), ec);
-  fs::remove(dir_.File("tree/b.bin"), ec);
+  for (const char* gone : {"tree/docs/deep/z.txt", "tree/b.bin"}) fs::remove(dir_.File(gone), ec);
   RemoveEmptiedFolders(set.items);
   EXPECT_EQ(Walked({"tree"}), "@/: tree/ tree/docs/ tree/docs/a.txt = 3");
 }
