@@ -143,7 +143,7 @@ int RunAdd(const Options& options, const PluginModule& module) {
   ProgressBegin(total, ProgressWanted(options));
   // One call per source folder, in the order the folders were given.
   for (size_t group = 0; group < sources.roots.size(); ++group) {
-    const std::vector<SourceItem> items = GroupItems(sources, group);
+    const SourceRange items = GroupItems(sources, group);
     if (items.empty()) continue;
     std::string addList = BuildAddList(dialect, items);
     std::string packedFile = archive;

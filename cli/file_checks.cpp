@@ -1,5 +1,6 @@
 #include "file_checks.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,8 @@
 #include <windows.h>
 #include <sys/stat.h>
 #else
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -116,34 +119,110 @@ std::string TempFolderProblem() {
   return std::string();
 }
 
-PathLook LookAt(const std::string& path, bool follow) {
-  PathLook look;
 #ifdef _WIN32
+PathLook LookAt(const std::string& path, bool follow) {
   // As std::filesystem looks there: _wstat64 follows links, and the read
   // check stays an open (another program may hold the file shut).
   (void)follow;
+  PathLook look;
   struct _stat64 st;
   if (::_wstat64(std::filesystem::path(path).c_str(), &st) != 0) {
     look.error = errno;
     return look;
   }
   look.modified = static_cast<int64_t>(st.st_mtime);
+  look.directory = (st.st_mode & S_IFMT) == S_IFDIR;
+  look.regular = (st.st_mode & S_IFMT) == S_IFREG;
+  look.size = static_cast<int64_t>(st.st_size);
+  return look;
+}
+
+std::string ListFolder(const std::string& folder, std::vector<FolderChild>& children) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::directory_iterator it(folder, ec);
+  std::vector<fs::path> names;
+  if (!ec) {
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+      if (ec) break;
+      names.push_back(it->path().filename());
+    }
+  }
+  if (ec) return ec.message();
+  std::sort(names.begin(), names.end());
+  children.reserve(names.size());
+  for (const fs::path& name : names) {
+    FolderChild child{name.string(), PathLook(), PathLook()};
+    child.look = LookAt(folder + '\\' + child.name, false);
+    child.target = child.look;
+    children.push_back(std::move(child));
+  }
+  return std::string();
+}
 #else
-  struct stat st;
-  if ((follow ? ::stat(path.c_str(), &st) : ::lstat(path.c_str(), &st)) != 0) {
-    look.error = errno;
+namespace {
+
+// error: errno of the failed stat, or 0 when st holds what it saw.
+PathLook LookFrom(int error, const struct stat& st) {
+  PathLook look;
+  if (error != 0) {
+    look.error = error;
     return look;
   }
   look.link = S_ISLNK(st.st_mode);
   look.modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
   static const uid_t kUser = ::geteuid();  // asked once: it is a call per file otherwise
   look.readable = st.st_uid == kUser && (st.st_mode & S_IRUSR) != 0;
-#endif
-  look.directory = (st.st_mode & S_IFMT) == S_IFDIR;
-  look.regular = (st.st_mode & S_IFMT) == S_IFREG;
+  look.directory = S_ISDIR(st.st_mode);
+  look.regular = S_ISREG(st.st_mode);
   look.size = static_cast<int64_t>(st.st_size);
+  look.device = static_cast<uint64_t>(st.st_dev);
+  look.inode = static_cast<uint64_t>(st.st_ino);
   return look;
 }
+
+PathLook LookAtIn(int folder, const char* name, int flags) {
+  struct stat st;
+  return LookFrom(::fstatat(folder, name, &st, flags) == 0 ? 0 : errno, st);
+}
+
+}  // namespace
+
+PathLook LookAt(const std::string& path, bool follow) {
+  return LookAtIn(AT_FDCWD, path.c_str(), follow ? 0 : AT_SYMLINK_NOFOLLOW);
+}
+
+std::string ListFolder(const std::string& folder, std::vector<FolderChild>& children) {
+  DIR* const dir = ::opendir(folder.c_str());
+  if (dir == nullptr) return ErrorText(errno);
+  std::vector<std::string> names;
+  int error = 0;
+  for (;;) {
+    errno = 0;
+    const dirent* const entry = ::readdir(dir);
+    if (entry == nullptr) {
+      error = errno;
+      break;
+    }
+    const char* const name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    names.emplace_back(name);
+  }
+  if (error == 0) {
+    // Byte order, as paths of one component compare.
+    std::sort(names.begin(), names.end());
+    const int fd = ::dirfd(dir);
+    children.reserve(names.size());
+    for (std::string& name : names) {
+      const PathLook look = LookAtIn(fd, name.c_str(), AT_SYMLINK_NOFOLLOW);
+      const PathLook target = look.link ? LookAtIn(fd, name.c_str(), 0) : look;
+      children.push_back(FolderChild{std::move(name), look, target});
+    }
+  }
+  ::closedir(dir);
+  return error == 0 ? std::string() : ErrorText(error);
+}
+#endif
 
 std::string ErrorText(int error) { return std::error_code(error, std::generic_category()).message(); }
 

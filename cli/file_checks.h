@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tvx::cli {
 
@@ -44,9 +45,23 @@ struct PathLook {
   // Opening it for reading cannot fail by its permissions: this process owns
   // it and its owner may read it. Otherwise only an open tells.
   bool readable = false;
+  // Which file it is, where the system tells (POSIX); 0 where unknown.
+  uint64_t device = 0;
+  uint64_t inode = 0;
 };
 // The path itself (a link not followed), or what a link leads to when follow.
 PathLook LookAt(const std::string& path, bool follow);
+
+// One entry of a folder as the walk sees it.
+struct FolderChild {
+  std::string name;
+  PathLook look;    // the entry itself, a link not followed
+  PathLook target;  // what a link leads to; the same as look for anything else
+};
+// Lists folder once and looks at each child there (relative to the open
+// folder where the system allows), the children in name order as paths
+// compare them. Empty, or the system's reason the folder cannot be listed.
+std::string ListFolder(const std::string& folder, std::vector<FolderChild>& children);
 // The system's text for an errno value, e.g. "Permission denied".
 std::string ErrorText(int error);
 

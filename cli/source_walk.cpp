@@ -17,8 +17,8 @@ namespace {
 std::string Reason(const std::error_code& ec) { return ec ? " (" + ec.message() + ")" : std::string(); }
 
 // A file that opens for reading now will most likely open for the module too.
-bool OpensForReading(const fs::path& p, std::string& why) {
-  std::FILE* f = std::fopen(p.string().c_str(), "rb");
+bool OpensForReading(const std::string& p, std::string& why) {
+  std::FILE* f = std::fopen(p.c_str(), "rb");
   if (!f) {
     why = std::error_code(errno, std::generic_category()).message();
     return false;
@@ -27,10 +27,22 @@ bool OpensForReading(const fs::path& p, std::string& why) {
   return true;
 }
 
+constexpr char kSeparator = static_cast<char>(fs::path::preferred_separator);
+
+std::string Joined(const std::string& folder, char separator, const std::string& name) {
+  std::string joined;
+  joined.reserve(folder.size() + 1 + name.size());
+  joined += folder;
+  joined += separator;
+  joined += name;
+  return joined;
+}
+
 struct Walker {
   const HostDialect& dialect;
   fs::path archive;  // empty when the archive does not exist yet
   uintmax_t archiveSize = 0;
+  PathLook archiveLook;
   SourceSet& set;
   size_t group = 0;
 
@@ -40,67 +52,64 @@ struct Walker {
     return fs::equivalent(p, archive, ec) && !ec;
   }
   // Only a file of the archive's size can be the archive: the others need no
-  // second look at either of them.
-  bool IsArchive(const fs::path& p, uintmax_t size) const { return size == archiveSize && IsArchive(p); }
+  // second look at either of them. Where the look tells which file it is,
+  // no look at all.
+  bool IsArchive(const std::string& p, const PathLook& look) const {
+    if (archive.empty() || static_cast<uintmax_t>(look.size) != archiveSize) return false;
+    if (look.inode != 0 && archiveLook.inode != 0)
+      return look.inode == archiveLook.inode && look.device == archiveLook.device;
+    return IsArchive(fs::path(p));
+  }
 
-  void LeaveOut(const std::string& why, const fs::path& p, const std::string& detail = std::string()) {
-    set.leftOut.push_back(why + ", left out: " + p.string() + (detail.empty() ? "" : " (" + detail + ")"));
+  void LeaveOut(const std::string& why, const std::string& p, const std::string& detail = std::string()) {
+    set.leftOut.push_back(why + ", left out: " + p + (detail.empty() ? "" : " (" + detail + ")"));
   }
 
   // look: what the walk saw of p, a link followed.
-  void AddFile(const fs::path& p, const std::string& relative, const PathLook& look) {
-    const uintmax_t size = static_cast<uintmax_t>(look.size);
-    if (IsArchive(p, size)) return;
+  void AddFile(std::string p, std::string relative, const PathLook& look) {
+    if (IsArchive(p, look)) return;
     std::string why;
     if (!look.readable && !OpensForReading(p, why)) {
       LeaveOut("cannot read", p, why);
       return;
     }
-    SourceItem item{p.string(), relative, false, look.size, group, look.modified};
-    if (item.size >= kFormatSizeLimit) set.tooLarge.push_back(item.full);
-    set.items.push_back(std::move(item));
+    if (look.size >= kFormatSizeLimit) set.tooLarge.push_back(p);
+    set.items.push_back(SourceItem{std::move(p), std::move(relative), false, look.size, group, look.modified});
   }
 
-  void AddFolder(const fs::path& p, const std::string& relative, const PathLook& look) {
-    std::error_code ec;
-    fs::directory_iterator it(p, ec);
-    std::vector<fs::path> children;
-    if (!ec) {
-      for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) break;
-        children.push_back(it->path());
-      }
-    }
-    if (ec) {
-      LeaveOut("cannot read the folder", p, ec.message());
+  void AddFolder(std::string p, std::string relative, const PathLook& look) {
+    std::vector<FolderChild> children;
+    if (const std::string why = ListFolder(p, children); !why.empty()) {
+      LeaveOut("cannot read the folder", p, why);
       return;
     }
-    set.items.push_back(SourceItem{p.string(), relative, true, 0, group, look.modified});
-    std::sort(children.begin(), children.end());
-    for (const fs::path& child : children) Add(child, relative + "/" + child.filename().string());
+    set.items.push_back(SourceItem{p, relative, true, 0, group, look.modified});
+    for (const FolderChild& child : children)
+      Add(Joined(p, kSeparator, child.name), Joined(relative, '/', child.name), child.look, child.target);
   }
 
   // One look at each path (two for a link), which the checks before packing
-  // and after a move reuse.
-  void Add(const fs::path& p, const std::string& relative) {
-    const PathLook link = LookAt(p.string(), false);
+  // and after a move reuse. link: p itself; target: what a link leads to.
+  void Add(std::string p, std::string relative, const PathLook& link, const PathLook& target) {
     if (link.error != 0) {
       LeaveOut("cannot read", p, ErrorText(link.error));
-      return;
-    }
-    const PathLook target = link.link ? LookAt(p.string(), true) : link;
-    if (link.link && target.error != 0) {
+    } else if (link.link && target.error != 0) {
       LeaveOut("broken symbolic link", p);
     } else if (target.regular) {
-      AddFile(p, relative, target);
+      AddFile(std::move(p), std::move(relative), target);
     } else if (target.directory && !link.link) {
-      AddFolder(p, relative, target);
+      AddFolder(std::move(p), std::move(relative), target);
     } else if (target.directory) {
       // Following folder links could loop.
       LeaveOut("symbolic link to a folder, not followed", p);
     } else {
       LeaveOut("not a regular file or folder (a device, pipe or socket)", p);
     }
+  }
+  void AddTop(const fs::path& p) {
+    const std::string full = p.string();
+    const PathLook link = LookAt(full, false);
+    Add(full, p.filename().string(), link, link.link ? LookAt(full, true) : link);
   }
 };
 
@@ -109,9 +118,11 @@ bool SameFolder(const HostDialect& d, const fs::path& a, const fs::path& b) {
          a.root_name() == b.root_name();
 }
 
+size_t GroupOf(const SourceItem& item) { return item.group; }
+size_t GroupOf(size_t group) { return group; }
+
 std::string WithSeparator(std::string folder) {
-  if (folder.empty() || folder.back() != static_cast<char>(fs::path::preferred_separator))
-    folder += static_cast<char>(fs::path::preferred_separator);
+  if (folder.empty() || folder.back() != kSeparator) folder += kSeparator;
   return folder;
 }
 
@@ -121,11 +132,12 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
                          const std::string& archive) {
   SourceSet set;
   std::error_code ec;
-  Walker walker{d, fs::path(), 0, set};
+  Walker walker{d, fs::path(), 0, PathLook(), set};
   if (fs::exists(archive, ec)) {
     walker.archive = fs::absolute(archive, ec);
     walker.archiveSize = fs::file_size(archive, ec);
     if (ec) walker.archiveSize = static_cast<uintmax_t>(-1);
+    walker.archiveLook = LookAt(archive, true);
   }
 
   struct Top {
@@ -179,18 +191,19 @@ SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& p
         set.notes.push_back("the archive itself is not added: " + top.path.string());
         continue;
       }
-      walker.Add(top.path, top.path.filename().string());
+      walker.AddTop(top.path);
     }
   }
   if (set.items.empty() && set.error.empty()) set.error = "nothing to add";
   return set;
 }
 
-std::vector<SourceItem> GroupItems(const SourceSet& set, size_t group) {
-  std::vector<SourceItem> items;
-  for (const SourceItem& item : set.items)
-    if (item.group == group) items.push_back(item);
-  return items;
+SourceRange GroupItems(const SourceSet& set, size_t group) {
+  // The walk goes group by group: each group's items are one run.
+  const auto [first, last] = std::equal_range(
+      set.items.begin(), set.items.end(), group,
+      [](const auto& a, const auto& b) { return GroupOf(a) < GroupOf(b); });
+  return SourceRange(set.items.data() + (first - set.items.begin()), set.items.data() + (last - set.items.begin()));
 }
 
 size_t HostNameLength(const HostDialect& d, const std::string& subPath, const SourceItem& item) {
@@ -199,10 +212,15 @@ size_t HostNameLength(const HostDialect& d, const std::string& subPath, const So
   return length;
 }
 
-std::string BuildAddList(const HostDialect& d, const std::vector<SourceItem>& items) {
+std::string BuildAddList(const HostDialect& d, SourceRange items) {
+  size_t bytes = 1;
+  for (const SourceItem& item : items) bytes += item.relative.size() + (item.directory ? 2 : 1);
   std::string list;
+  list.reserve(bytes);
   for (const SourceItem& item : items) {
-    list += ToHostForm(d, item.relative);
+    const size_t at = list.size();
+    list += item.relative;  // in the host's form: its separator for '/'
+    if (d.separator != '/') std::replace(list.begin() + static_cast<std::ptrdiff_t>(at), list.end(), '/', d.separator);
     if (item.directory) list += d.separator;
     list += '\0';
   }
@@ -235,7 +253,7 @@ void RemoveEmptiedFolders(const std::vector<SourceItem>& items) {
   }
 }
 
-int64_t TotalSize(const std::vector<SourceItem>& items) {
+int64_t TotalSize(SourceRange items) {
   int64_t total = 0;
   for (const SourceItem& item : items) total += item.size;
   return total;

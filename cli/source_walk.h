@@ -44,8 +44,23 @@ struct SourceSet {
 SourceSet CollectSources(const HostDialect& d, const std::vector<std::string>& paths,
                          const std::string& archive);
 
+// Items that lie side by side, seen where they are (no copies).
+class SourceRange {
+ public:
+  SourceRange(const SourceItem* first, const SourceItem* last) : first_(first), last_(last) {}
+  SourceRange(const std::vector<SourceItem>& items)  // NOLINT: any list of items is one
+      : first_(items.data()), last_(items.data() + items.size()) {}
+  const SourceItem* begin() const { return first_; }
+  const SourceItem* end() const { return last_; }
+  bool empty() const { return first_ == last_; }
+
+ private:
+  const SourceItem* first_;
+  const SourceItem* last_;
+};
+
 // The items of one group.
-std::vector<SourceItem> GroupItems(const SourceSet& set, size_t group);
+SourceRange GroupItems(const SourceSet& set, size_t group);
 
 // The length of the name the file manager is shown for item packed below
 // subPath (empty for the archive's top): separators, the leading one of
@@ -56,7 +71,7 @@ constexpr size_t kHostNameLimit = 259;
 
 // The AddList: each name NUL-terminated, folders with a trailing separator,
 // the list closed by one more NUL.
-std::string BuildAddList(const HostDialect& d, const std::vector<SourceItem>& items);
+std::string BuildAddList(const HostDialect& d, SourceRange items);
 
 // The SubPath for --into FOLDER: the dialect's separators, none leading or
 // trailing. Sets error for a name that climbs out ("..").
@@ -65,7 +80,7 @@ std::string SubPathFromInto(const HostDialect& d, const std::string& into, std::
 // After a move: removes the source folders that are empty now, deepest first.
 void RemoveEmptiedFolders(const std::vector<SourceItem>& items);
 
-int64_t TotalSize(const std::vector<SourceItem>& items);
+int64_t TotalSize(SourceRange items);
 
 }  // namespace tvx::cli
 

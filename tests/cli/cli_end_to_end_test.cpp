@@ -211,12 +211,17 @@ const Scene kScenes[] = {
     {"anything left out of an add is named and exits one",
      {{"add @a @w/tree", 1,
        {"broken symbolic link, left out: @w/tree/dangling", "left out: @w/tree/pipe",
-        geteuid() == 0 ? "" : "cannot read, left out: @w/tree/secret.txt (Permission denied)"}, {}, "+a.tvx"},
-      {"list @a", 0, {" tree/good.txt\n"}}},
-     {"tree/good.txt=good", "tree/secret.txt=secret"}, {},
+        "symbolic link to a folder, not followed, left out: @w/tree/outside",
+        geteuid() == 0 ? "" : "cannot read, left out: @w/tree/secret.txt (Permission denied)",
+        geteuid() == 0 ? "" : "cannot read the folder, left out: @w/tree/shut (Permission denied)"}, {}, "+a.tvx"},
+      {"list @a", 0, {" tree/good.txt\n", " tree/linked.txt\n"}}},
+     {"tree/good.txt=good", "tree/secret.txt=secret", "tree/shut/", "elsewhere/"}, {},
      [](const std::string& w) {
        fs::create_symlink(w + "/tree/missing", w + "/tree/dangling");
-       return mkfifo((w + "/tree/pipe").c_str(), 0644) == 0 && chmod((w + "/tree/secret.txt").c_str(), 0) == 0
+       fs::create_symlink(w + "/tree/good.txt", w + "/tree/linked.txt");
+       fs::create_directory_symlink(w + "/elsewhere", w + "/tree/outside");
+       return mkfifo((w + "/tree/pipe").c_str(), 0644) == 0 && chmod((w + "/tree/secret.txt").c_str(), 0) == 0 &&
+                      chmod((w + "/tree/shut").c_str(), 0) == 0
                   ? "" : "no pipe or no unreadable file here";
      }},
     {"an archive without write bits is read-only, also to root",

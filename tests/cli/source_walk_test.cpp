@@ -23,7 +23,7 @@ class CliSourceWalk : public ::testing::Test {
     ASSERT_TRUE(WriteFileBytes(dir_.File("tree/docs/deep/z.txt"), "zz"));
     ASSERT_TRUE(WriteFileBytes(dir_.File("tree/docs/a.txt"), "aaa"));
     ASSERT_TRUE(WriteFileBytes(dir_.File("tree/b.bin"), ""));
-    ASSERT_TRUE(WriteFileBytes(dir_.File("single.txt"), "s"));
+    ASSERT_TRUE(WriteFileBytes(dir_.File("single.txt"), "twin!!"));
   }
   // What CollectSources made of these paths below the folder ("@/" in the
   // text): each group's folder (the first as set.root) and items, '/' after a
@@ -50,18 +50,19 @@ class CliSourceWalk : public ::testing::Test {
 
 // Folders come before their contents, named relative to the folder that
 // holds the path; paths from different folders form groups, and two of the
-// same top name are refused. The archive itself, in the tree, is left out; a
-// trailing separator still names the folder; a missing path is an error.
+// same top name are refused. The archive itself, in the tree, is left out
+// (single.txt, of its size, is not); a trailing separator still names the
+// folder; a missing path is an error.
 TEST_F(CliSourceWalk, FoldersComeBeforeTheirContentsInGroupsOfOneFolderEach) {
   ASSERT_TRUE(WriteFileBytes(dir_.File("tree/self.tvx"), "TOLVEX"));
   fs::create_directories(dir_.File("other/docs"));
   const std::pair<std::vector<std::string>, std::string> rows[] = {
       {{"tree", "single.txt"},
        "@/: tree/ tree/b.bin tree/docs/ tree/docs/a.txt tree/docs/deep/ tree/docs/deep/z.txt tree/empty/ single.txt "
-       "= 6"},
+       "= 11"},
       {{"tree/docs/"}, "@/tree/: docs/ docs/a.txt docs/deep/ docs/deep/z.txt = 5"},
       {{"tree/docs", "single.txt", "tree/b.bin"},
-       "@/tree/: docs/ docs/a.txt docs/deep/ docs/deep/z.txt b.bin | @/: single.txt = 6"},
+       "@/tree/: docs/ docs/a.txt docs/deep/ docs/deep/z.txt b.bin | @/: single.txt = 11"},
       {{"nope"}, "! no such file or folder: @/nope = 0"},
       {{"tree/docs", "other/docs"},
        "! two paths would give the same name docs in the archive: @/tree/docs and @/other/docs = 0"}};
@@ -88,8 +89,7 @@ TEST_F(CliSourceWalk, MoveCleanupRemovesOnlyEmptiedFolders) {
   ASSERT_TRUE(set.error.empty());
   // As after a move in which the module deleted every file but one.
   std::error_code ec;
-  fs::remove(dir_.File("tree/docs/deep/z.txt"), ec);
-  fs::remove(dir_.File("tree/b.bin"), ec);
+  for (const char* gone : {"tree/docs/deep/z.txt", "tree/b.bin"}) fs::remove(dir_.File(gone), ec);
   RemoveEmptiedFolders(set.items);
   EXPECT_EQ(Walked({"tree"}), "@/: tree/ tree/docs/ tree/docs/a.txt = 3");
 }
