@@ -34,13 +34,13 @@ class FreshFolders {
  public:
   void Made(const std::string& relative) { made_.insert(relative); }
   // True when relative lies in a folder made here and no earlier entry had
-  // its name; the name is taken from now on, whatever the answer.
+  // its name; the name is taken from now on.
   bool TakeFree(const std::string& relative) {
+    const size_t slash = relative.rfind('/');
+    if (slash == std::string::npos || made_.count(relative.substr(0, slash)) == 0) return false;
     std::string key = relative;
     for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool first = taken_.insert(std::move(key)).second;
-    const size_t slash = relative.rfind('/');
-    return first && slash != std::string::npos && made_.count(relative.substr(0, slash)) != 0;
+    return taken_.insert(std::move(key)).second;
   }
 
  private:
