@@ -1,4 +1,3 @@
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <unordered_set>
@@ -26,45 +25,18 @@ void ReportExtractFailure(int code, const ArchiveEntry& entry, const std::string
     ReportError(DescribeResult(code, target));
 }
 
-// The folders this run made itself, and the names given out in them so far: a
-// name there that no earlier entry took (its case aside) is free, and needs
-// no look before it is extracted. A look at a missing name costs more than
-// writing a small file.
-class FreshFolders {
- public:
-  void Made(const std::string& relative) { made_.insert(relative); }
-  // True when relative lies in a folder made here and no earlier entry had
-  // its name; the name is taken from now on.
-  bool TakeFree(const std::string& relative) {
-    const size_t slash = relative.rfind('/');
-    if (slash == std::string::npos || made_.count(relative.substr(0, slash)) == 0) return false;
-    std::string key = relative;
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return taken_.insert(std::move(key)).second;
-  }
-
- private:
-  std::unordered_set<std::string> made_;
-  std::unordered_set<std::string> taken_;
-};
-
 // Makes ready the place for a file entry. False, after saying why, when the
 // entry must be skipped.
-// parentReady: its folder was made and checked for an entry before.
-// free: nothing can have its name (FreshFolders).
+// parent_ready: its folder was made and checked for an entry before.
 // absent: set when nothing has the target's name.
-// madeParent: set when its folder was made here.
-bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentReady, bool free, bool& absent,
-                       bool& madeParent) {
+bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentReady, bool& absent) {
   std::error_code ec;
   const fs::path path(target);
-  if (!parentReady) madeParent = fs::create_directories(path.parent_path(), ec);
+  if (!parentReady) fs::create_directories(path.parent_path(), ec);
   if (!parentReady && (ec || !fs::is_directory(path.parent_path(), ec))) {
     ReportError(DescribeResult(E_ECREATE, path.parent_path().string()));
     return false;
   }
-  absent = free;
-  if (free) return true;
   const fs::file_status status = fs::symlink_status(path, ec);
   absent = !fs::exists(status);
   if (absent) return true;
@@ -84,14 +56,9 @@ bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentRea
   return true;
 }
 
-// made: set when the folder was made here.
-bool PrepareFolderTarget(const std::string& target, bool& made) {
+bool PrepareFolderTarget(const std::string& target) {
   std::error_code ec;
-  // Without its final separator: libstdc++ would make the folder, then fail
-  // to make it again under the empty name after it, and answer false.
-  fs::path folder(target);
-  if (folder.filename().empty()) folder = folder.parent_path();
-  made = fs::create_directories(folder, ec);
+  fs::create_directories(target, ec);
   if (ec || !fs::is_directory(target, ec)) {
     ReportError(DescribeResult(E_ECREATE, target));
     return false;
@@ -134,7 +101,6 @@ int RunExtract(const Options& options, const PluginModule& module) {
   int extracted = 0;
   // Folders below base made or found real (no link) for an earlier entry.
   std::unordered_set<std::string> verified;
-  FreshFolders fresh;
   const bool walked = ProcessEveryEntry(
       module, archive, dialect, total, ProgressWanted(options),
       [&](OpenedArchive& opened, const ArchiveEntry& entry) {
@@ -157,12 +123,8 @@ int RunExtract(const Options& options, const PluginModule& module) {
           target = TargetPath(base, guarded.relative);
           const size_t slash = guarded.relative.rfind('/');
           const bool parentReady = slash != std::string::npos && verified.count(guarded.relative.substr(0, slash)) != 0;
-          const bool free = fresh.TakeFree(guarded.relative);
-          bool made = false;
-          ready = entry.directory ? PrepareFolderTarget(target, made)
-                                  : PrepareFileTarget(target, options.overwrite, parentReady, free, absent, made);
-          if (made && (entry.directory || slash != std::string::npos))
-            fresh.Made(entry.directory ? guarded.relative : guarded.relative.substr(0, slash));
+          ready = entry.directory ? PrepareFolderTarget(target)
+                                  : PrepareFileTarget(target, options.overwrite, parentReady, absent);
           if (ready) NoteVerifiedFolders(guarded.relative, entry.directory, verified);
         }
         if (!ready) {
