@@ -128,7 +128,7 @@ Status PackFileContent(platform::System& system, const std::string& sourcePath, 
   if (facts.size < 0) return Status::kReadFailed;
   if (facts.size > static_cast<int64_t>(kMaxArchiveSize)) return Status::kTooLarge;
   result.wallClock = facts.wallClock;
-  result.stamp = platform::FileStamp{facts.size, facts.modified, facts.changed};
+  result.stamp = platform::FileStamp{facts.size, facts.modified, facts.changed, facts.volume, facts.file};
   const auto size = static_cast<uint32_t>(facts.size);
   if (size == 0) return Status::kOk;
 

@@ -77,6 +77,7 @@ struct File {
     int64_t wallClock = kNoWallClock;  // last write, as FileWallClockTime gives it
     int64_t modified = 0;         // last write at full precision, as FileStampOf gives it
     int64_t changed = 0;          // POSIX: last status change (ctime), as FileStampOf gives it; else 0
+    uint64_t volume = 0, file = 0;  // POSIX: device and inode, as FileStampOf gives them; else 0
   };
 };
 
@@ -89,8 +90,13 @@ struct FileStamp {
   int64_t size = -1;
   int64_t modified = 0;
   int64_t changed = 0;
+  // POSIX: device and inode, so that another file brought to the name (its
+  // folder swapped for another, say) never passes for this one; else 0.
+  uint64_t volume = 0;
+  uint64_t file = 0;
   bool operator==(const FileStamp& other) const {
-    return size == other.size && modified == other.modified && changed == other.changed;
+    return size == other.size && modified == other.modified && changed == other.changed && volume == other.volume &&
+           file == other.file;
   }
 };
 

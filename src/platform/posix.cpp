@@ -147,6 +147,8 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
     facts->wallClock = WallClockOf(st.st_mtime);
     facts->modified = StampTimeOf(st);
     facts->changed = ChangeTimeOf(st);
+    facts->volume = static_cast<uint64_t>(st.st_dev);
+    facts->file = static_cast<uint64_t>(st.st_ino);
   }
   return NativeFile(fd);
 }
@@ -480,8 +482,7 @@ constexpr int kFolderLookup = O_RDONLY;
 #endif
 
 // The whole of a regular file of `size` bytes in one read; false when it
-// gave anything else (it changed, or it is not what the look saw), and the
-// packing then opens it again and meets it as it is then.
+// gave anything else (it changed, or it is not what the look saw).
 bool ReadWhole(int fd, int64_t size, std::string& bytes) {
   // One byte more than the look saw tells a file that has grown since.
   bytes.assign(static_cast<size_t>(size) + 1, '\0');
@@ -529,25 +530,27 @@ PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes,
   const PathFacts looked = FactsOf(st);
   if (looked.kind != PathFacts::Kind::kRegularFile || readAhead == nullptr || looked.size > static_cast<int64_t>(maxBytes))
     return looked;
-  // An empty file has nothing to read.
-  if (looked.size > 0) {
-    int fd;
-    do {
-      fd = ::openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return FactsOfPath(path);
-    const bool whole = ReadWhole(fd, looked.size, readAhead->bytes);
-    ::close(fd);
-    if (!whole) {
-      readAhead->bytes = std::string();
-      return looked;
-    }
+  // An empty file is opened too: one that cannot be read is not taken as read.
+  int fd;
+  do {
+    fd = ::openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return FactsOfPath(path);
+  const bool whole = ReadWhole(fd, looked.size, readAhead->bytes);
+  ::close(fd);
+  if (!whole) {
+    // Changed since the look, or something else now has the name (a FIFO
+    // gives nothing): what is there now decides.
+    readAhead->bytes = std::string();
+    return FactsOfPath(path);
   }
   readAhead->read = true;
   readAhead->facts.size = looked.size;
   readAhead->facts.wallClock = WallClockOf(st.st_mtime);
   readAhead->facts.modified = StampTimeOf(st);
   readAhead->facts.changed = ChangeTimeOf(st);
+  readAhead->facts.volume = static_cast<uint64_t>(st.st_dev);
+  readAhead->facts.file = static_cast<uint64_t>(st.st_ino);
   return looked;
 }
 
@@ -591,7 +594,8 @@ bool NativeSystem::PathFits(const std::string& path) {
 FileStamp NativeSystem::FileStampOf(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st) || !S_ISREG(st.st_mode)) return FileStamp{};
-  return FileStamp{static_cast<int64_t>(st.st_size), StampTimeOf(st), ChangeTimeOf(st)};
+  return FileStamp{static_cast<int64_t>(st.st_size), StampTimeOf(st), ChangeTimeOf(st), static_cast<uint64_t>(st.st_dev),
+                   static_cast<uint64_t>(st.st_ino)};
 }
 
 MoveOutcome NativeSystem::MoveReplacing(const std::string& from, const std::string& to) {
