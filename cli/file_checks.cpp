@@ -15,6 +15,7 @@
 #else
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -214,7 +215,11 @@ std::string ListFolder(const std::string& folder, std::vector<FolderChild>& chil
     const int fd = ::dirfd(dir);
     children.reserve(names.size());
     for (std::string& name : names) {
-      const PathLook look = LookAtIn(fd, name.c_str(), AT_SYMLINK_NOFOLLOW);
+      // A child whose path is too long for the system is seen as the look by
+      // its path sees it: the module and a move name it by that path.
+      const bool fits = folder.size() + 1 + name.size() < PATH_MAX;
+      struct stat unused {};
+      const PathLook look = fits ? LookAtIn(fd, name.c_str(), AT_SYMLINK_NOFOLLOW) : LookFrom(ENAMETOOLONG, unused);
       const PathLook target = look.link ? LookAtIn(fd, name.c_str(), 0) : look;
       children.push_back(FolderChild{std::move(name), look, target});
     }

@@ -482,7 +482,7 @@ constexpr int kFolderLookup = O_RDONLY;
 #endif
 
 // The whole of a regular file of `size` bytes in one read; false when it
-// gave anything else (it changed, or it is not what the look saw).
+// gave anything else (it changed since the look).
 bool ReadWhole(int fd, int64_t size, std::string& bytes) {
   // One byte more than the look saw tells a file that has grown since.
   bytes.assign(static_cast<size_t>(size) + 1, '\0');
@@ -513,7 +513,9 @@ SourceFolder::~SourceFolder() {
 PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead,
                                      SourceFolder& folder) {
   const size_t slash = path.rfind('/');
-  if (path.empty() || slash + 1 == path.size()) return FactsOfPath(path);
+  // A path too long for the system is refused, as a look by that path
+  // refuses it: what is packed must be reachable by it (a move deletes it by it).
+  if (path.empty() || slash + 1 == path.size() || path.size() >= PATH_MAX) return FactsOfPath(path);
   int at = AT_FDCWD;  // a name without a folder: the current one
   if (slash != std::string::npos) {
     if (folder.path_.size() != slash + 1 || path.compare(0, slash + 1, folder.path_) != 0) {
@@ -536,7 +538,12 @@ PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes,
     fd = ::openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return FactsOfPath(path);
-  const bool whole = ReadWhole(fd, looked.size, readAhead->bytes);
+  // Only the very file looked at is read: a FIFO swapped in since would give
+  // up its bytes to the read, and an empty one would pass for an empty file.
+  struct stat opened {};
+  const bool same = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == st.st_dev &&
+                    opened.st_ino == st.st_ino;
+  const bool whole = same && ReadWhole(fd, looked.size, readAhead->bytes);
   ::close(fd);
   if (!whole) {
     // Changed since the look, or something else now has the name (a FIFO
@@ -545,12 +552,13 @@ PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes,
     return FactsOfPath(path);
   }
   readAhead->read = true;
+  // As the opened file was just before it was read.
   readAhead->facts.size = looked.size;
-  readAhead->facts.wallClock = WallClockOf(st.st_mtime);
-  readAhead->facts.modified = StampTimeOf(st);
-  readAhead->facts.changed = ChangeTimeOf(st);
-  readAhead->facts.volume = static_cast<uint64_t>(st.st_dev);
-  readAhead->facts.file = static_cast<uint64_t>(st.st_ino);
+  readAhead->facts.wallClock = WallClockOf(opened.st_mtime);
+  readAhead->facts.modified = StampTimeOf(opened);
+  readAhead->facts.changed = ChangeTimeOf(opened);
+  readAhead->facts.volume = static_cast<uint64_t>(opened.st_dev);
+  readAhead->facts.file = static_cast<uint64_t>(opened.st_ino);
   return looked;
 }
 
