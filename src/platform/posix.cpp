@@ -482,13 +482,15 @@ constexpr int kFolderLookup = O_RDONLY;
 #endif
 
 // The whole of a regular file of `size` bytes in one read; false when it
-// gave anything else (it changed since the look).
+// gave anything else (it changed since the look). The read is a pread: a
+// FIFO or a socket swapped in since the look refuses it (ESPIPE) and keeps
+// its bytes, and a device gives more or less than the file had.
 bool ReadWhole(int fd, int64_t size, std::string& bytes) {
   // One byte more than the look saw tells a file that has grown since.
   bytes.assign(static_cast<size_t>(size) + 1, '\0');
   ssize_t got;
   do {
-    got = ::read(fd, &bytes[0], bytes.size());
+    got = ::pread(fd, &bytes[0], bytes.size(), 0);
   } while (got < 0 && errno == EINTR);
   if (got != size) return false;
   bytes.resize(static_cast<size_t>(size));
@@ -538,12 +540,12 @@ PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes,
     fd = ::openat(at, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return FactsOfPath(path);
-  // Only the very file looked at is read: a FIFO swapped in since would give
-  // up its bytes to the read, and an empty one would pass for an empty file.
-  struct stat opened {};
-  const bool same = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_dev == st.st_dev &&
-                    opened.st_ino == st.st_ino;
-  const bool whole = same && ReadWhole(fd, looked.size, readAhead->bytes);
+  // A read of nothing cannot tell an empty file from /dev/null or an empty
+  // FIFO swapped in since the look: an empty one is asked what it is.
+  struct stat opened = st;
+  const bool whole = looked.size > 0 ? ReadWhole(fd, looked.size, readAhead->bytes)
+                                     : ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                                           opened.st_dev == st.st_dev && opened.st_ino == st.st_ino;
   ::close(fd);
   if (!whole) {
     // Changed since the look, or something else now has the name (a FIFO
@@ -552,7 +554,6 @@ PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes,
     return FactsOfPath(path);
   }
   readAhead->read = true;
-  // As the opened file was just before it was read.
   readAhead->facts.size = looked.size;
   readAhead->facts.wallClock = WallClockOf(opened.st_mtime);
   readAhead->facts.modified = StampTimeOf(opened);
