@@ -84,6 +84,17 @@ int64_t ChangeTimeOf(const struct stat& st) {
   return static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
 }
 
+File::Facts FileFactsOf(const struct stat& st) {
+  File::Facts facts;
+  facts.size = static_cast<int64_t>(st.st_size);
+  facts.wallClock = WallClockOf(st.st_mtime);
+  facts.modified = StampTimeOf(st);
+  facts.changed = ChangeTimeOf(st);
+  facts.volume = static_cast<uint64_t>(st.st_dev);
+  facts.file = static_cast<uint64_t>(st.st_ino);
+  return facts;
+}
+
 }  // namespace
 
 // --- File ---------------------------------------------------------------------
@@ -142,14 +153,7 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
     ::close(fd);
     return NativeFile();
   }
-  if (facts != nullptr) {
-    facts->size = static_cast<int64_t>(st.st_size);
-    facts->wallClock = WallClockOf(st.st_mtime);
-    facts->modified = StampTimeOf(st);
-    facts->changed = ChangeTimeOf(st);
-    facts->volume = static_cast<uint64_t>(st.st_dev);
-    facts->file = static_cast<uint64_t>(st.st_ino);
-  }
+  if (facts != nullptr) *facts = FileFactsOf(st);
   return NativeFile(fd);
 }
 
@@ -554,12 +558,7 @@ PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes,
     return FactsOfPath(path);
   }
   readAhead->read = true;
-  readAhead->facts.size = looked.size;
-  readAhead->facts.wallClock = WallClockOf(opened.st_mtime);
-  readAhead->facts.modified = StampTimeOf(opened);
-  readAhead->facts.changed = ChangeTimeOf(opened);
-  readAhead->facts.volume = static_cast<uint64_t>(opened.st_dev);
-  readAhead->facts.file = static_cast<uint64_t>(opened.st_ino);
+  readAhead->facts = FileFactsOf(opened);
   return looked;
 }
 
