@@ -193,28 +193,39 @@ TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
   }
 }
 
-TEST(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
-  RealFolders f(false);
-  ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
-  // The observer sees the side file while it is being written.
-  {
-    FaultPlanGuard observing(f.faults, Watching({f.data.path()}));
-    EXPECT_EQ(f.Delete({"a.txt"}), 0);
-  }
-  EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup___"), 1);
-  EXPECT_TRUE(f.drives.tempFilesMade.empty());
-  EXPECT_EQ(FolderListing(f.data.path()), std::vector<std::string>{"backup.tvx"});
-  EXPECT_EQ(ReadFileBytes(f.Archive()), ArchiveBytes({{"b.txt", "b"}}));
+// A private archive's successor is private from its creation: in the
+// temporary folder, as the side file, and as the copy beside the archive.
+// Only on another drive with room is it the side file, seen while written.
+TEST(ReplaceArchiveFile, TheSuccessorIsTheSideFileOnlyOnAnotherDriveWithRoomAndNeverReadableByOthers) {
+  for (int drives = 0; drives < 3; ++drives) {  // same drive; another with room; a removable one
+    SCOPED_TRACE(drives);
+    RealFolders f(drives == 0);
+    if (drives == 2) f.drives.removable.insert('d');
+    ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
+    const auto private_ = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(f.Archive(), private_);
+    {
+      FaultPlanGuard watching(f.faults, Watching({f.temp.path(), f.data.path()}));
+      EXPECT_EQ(f.Delete({"a.txt"}), 0);
+    }
+    EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup___"), drives == 1 ? 1 : 0);
+    EXPECT_EQ(f.drives.tempFilesMade.empty(), drives == 1);
+    EXPECT_EQ(FolderListing(f.data.path()), std::vector<std::string>{"backup.tvx"});
+    EXPECT_EQ(ReadFileBytes(f.Archive()), ArchiveBytes({{"b.txt", "b"}}));
 #ifndef _WIN32
-  // A dangling link at the side name is another's: never written through,
-  // never moved onto the archive.
-  const std::string side = f.data.path() + "/backup___", stolen = f.data.path() + "/stolen";
-  fs::create_symlink(stolen, side);
-  EXPECT_EQ(f.Delete({"b.txt"}), 0);
-  EXPECT_FALSE(fs::is_symlink(f.Archive()));
-  EXPECT_FALSE(fs::exists(stolen));
-  EXPECT_TRUE(fs::is_symlink(side));
+    EXPECT_EQ(g_readable, std::vector<std::string>());
+    EXPECT_EQ(fs::status(f.Archive()).permissions(), private_);
+    if (drives != 1) continue;
+    // A dangling link at the side name is another's: never written through,
+    // never moved onto the archive.
+    const std::string side = f.data.path() + "/backup___", stolen = f.data.path() + "/stolen";
+    fs::create_symlink(stolen, side);
+    EXPECT_EQ(f.Delete({"b.txt"}), 0);
+    EXPECT_FALSE(fs::is_symlink(f.Archive()));
+    EXPECT_FALSE(fs::exists(stolen));
+    EXPECT_TRUE(fs::is_symlink(side));
 #endif
+  }
 }
 
 TEST(NewArchive, IsWrittenBesideItsNameAndRenamedIntoPlace) {
@@ -354,21 +365,6 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
 }
 
 #ifndef _WIN32
-
-// A private archive's successor is private from its creation: in the
-// temporary folder, as the side file, and as the copy beside the archive.
-TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
-  for (int drives = 0; drives < 3; ++drives) {  // same drive; another with room; a removable one
-    RealFolders f(drives == 0);
-    if (drives == 2) f.drives.removable.insert('d');
-    ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
-    fs::permissions(f.Archive(), fs::perms::owner_read | fs::perms::owner_write);
-    FaultPlanGuard watching(f.faults, Watching({f.temp.path(), f.data.path()}));
-    EXPECT_EQ(f.Delete({"a.txt"}), 0);
-    EXPECT_EQ(g_readable, std::vector<std::string>()) << drives;
-    EXPECT_EQ(fs::status(f.Archive()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  }
-}
 
 // Puts a link to "stolen" at a name just before it is opened for writing:
 // planted after the name was found free, or in the archive's place.

@@ -220,17 +220,6 @@ TEST_F(PluginShownNames, EntriesAreDeletedByTheNameTheHostWasShown) {
   }
 }
 
-// A name the host could not be shown is refused: PluginPack's table. One
-// shown alike replaces.
-TEST_F(PluginShownNames, PackingReplacesAnEntryShownAlike) {
-  const std::string archive = WriteArchive("replace.tvx", {{"/lead.txt", "old"}, {"keep.txt", "kept"}});
-  ASSERT_EQ(Names(archive), ReportedForms({"lead.txt", "keep.txt"}));
-  ASSERT_TRUE(WriteFileBytes(Path("lead.txt"), "new content"));
-  ASSERT_EQ(PackWith(module(), archive, nullptr, SrcPath(), {"lead.txt"}, PK_PACK_SAVE_PATHS), 0);
-  EXPECT_EQ(ListedNamesAndSizes(module(), archive),
-            (NamesAndSizes{{ReportedForm("keep.txt"), 4}, {ReportedForm("lead.txt"), 11}}));
-}
-
 #ifdef _WIN32
 TEST_F(PluginShownNames, DeviceNamesTrailingDotsAndForbiddenCharactersAreShownMadeSafe) {
   const std::string archive = WriteArchive("devices.tvx", {{"CON", "x"},

@@ -124,7 +124,9 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
 
 // Windows takes names that differ only in case for the same file, Linux does
 // not: packing X.TXT and the folder DOCS into an archive that holds x.txt and
-// docs/f replaces x.txt on Windows and puts DOCS's entries into docs/.
+// docs/f replaces x.txt on Windows and puts DOCS's entries into docs/. An
+// entry shown alike ("/lead.txt" as lead.txt) is replaced too; one the host
+// could not be shown is refused (the table above).
 TEST_F(PluginPack, PackingAFileAgainReplacesItsEntryIgnoringCaseOnWindowsOnly) {
   for (const std::string folder : {"", "docs"}) {
     SCOPED_TRACE("SubPath " + folder);
@@ -138,15 +140,18 @@ TEST_F(PluginPack, PackingAFileAgainReplacesItsEntryIgnoringCaseOnWindowsOnly) {
     EXPECT_EQ(ListedNamesAndSizes(module(), archive),
               (NamesAndSizes{{ReportedForm(prefix + "b.txt"), 5}, {ReportedForm(prefix + "a.txt"), 22}}));
   }
-  const std::string archive = WriteArchive("case.tvx", {{"x.txt", "old"}, {"docs/", ""}, {"docs/f", "f"}});
+  const std::string archive =
+      WriteArchive("case.tvx", {{"x.txt", "old"}, {"docs/", ""}, {"docs/f", "f"}, {"/lead.txt", "old"}});
   MakeFile("X.TXT", "new");
   MakeFile("DOCS/g", "g");
-  ASSERT_EQ(Pack(archive, {"X.TXT", ListForm("DOCS/"), ListForm("DOCS/g")}), 0);
+  MakeFile("lead.txt", "new content");
+  ASSERT_EQ(Pack(archive, {"X.TXT", ListForm("DOCS/"), ListForm("DOCS/g"), "lead.txt"}), 0);
 #ifdef _WIN32
-  EXPECT_EQ(Names(archive), ReportedForms({"docs/f", "X.TXT", "docs/", "docs/g"}));
+  EXPECT_EQ(Names(archive), ReportedForms({"docs/f", "X.TXT", "docs/", "docs/g", "lead.txt"}));
 #else
-  EXPECT_EQ(Names(archive), ReportedForms({"x.txt", "docs/", "docs/f", "X.TXT", "DOCS/", "DOCS/g"}));
+  EXPECT_EQ(Names(archive), ReportedForms({"x.txt", "docs/", "docs/f", "X.TXT", "DOCS/", "DOCS/g", "lead.txt"}));
 #endif
+  EXPECT_EQ(ListedNamesAndSizes(module(), archive).back(), std::make_pair(ReportedForm("lead.txt"), 11));
 }
 
 // The archive named in its own list is left out, and not deleted. A SrcPath

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <ostream>
 #include <string>
 #include <tuple>
 #include <utility>
@@ -174,10 +173,6 @@ class PluginCancel : public PluginProgress, public ::testing::WithParamInterface
 
 const char* const kWorkNames[] = {"pack", "pack_and_move", "create", "delete", "extract", "extract_over_files", "test"};
 const char* const kAtNames[] = {"first", "middle", "last"};
-void PrintTo(const std::tuple<Work, CancelAt>& c, std::ostream* os) {
-  *os << kWorkNames[static_cast<int>(std::get<0>(c))] << ", cancelled at the "
-      << kAtNames[static_cast<int>(std::get<1>(c))] << " report";
-}
 std::string CaseName(const ::testing::TestParamInfo<std::tuple<Work, CancelAt>>& info) {
   return std::string(kWorkNames[static_cast<int>(std::get<0>(info.param))]) + "_" +
          kAtNames[static_cast<int>(std::get<1>(info.param))];

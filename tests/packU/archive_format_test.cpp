@@ -18,11 +18,7 @@
 namespace tvx {
 namespace {
 
-using test::FromHex;
-using test::Hex;
-using test::RawRecord;
-using test::RecordBytes;
-using test::TempDir;
+using namespace test;
 
 // The folder "d/" packed on 2005-06-15 12:00:00.
 const char kOneFolderArchive[] =

@@ -18,8 +18,7 @@
 namespace tvx {
 namespace {
 
-using test::RawEntry;
-using test::TempDir;
+using namespace test;
 
 class ExtractTest : public ::testing::Test {
  protected:

@@ -24,11 +24,7 @@
 namespace tvx {
 namespace {
 
-using test::Failing;
-using test::RawEntry;
-using test::FromHex;
-using test::Hex;
-using test::TempDir;
+using namespace test;
 
 const char kEmptyArchive[] = "54 4F 4C 56 45 58 64 00 00 00 00 00 00 00";
 
@@ -301,8 +297,6 @@ struct RebuildCase {
                            // last write, which makes the complete file durable: its failure is
                            // reported all the same, and the caller removes the file
 };
-
-void PrintTo(const RebuildCase& c, std::ostream* os) { *os << c.name; }
 
 // The scene large enough that every copy, store and deflate attempt takes
 // several pieces; the new archive is written beside the old one.

@@ -28,10 +28,7 @@ namespace tvx::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using test::PathExists;
-using test::ReadFileBytes;
-using test::TempDir;
-using test::WriteFileBytes;
+using namespace test;
 
 // Sets the file's last-write time to the given local date and time.
 bool SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour, int minute, int second) {

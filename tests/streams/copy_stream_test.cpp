@@ -13,9 +13,7 @@ namespace tvx {
 namespace {
 
 using platform::IoErrorKind;
-using testing_support::FailingSource;
-using testing_support::LimitedSink;
-using testing_support::RandomBytes;
+using namespace testing_support;
 
 std::unique_ptr<FileStream> FileHolding(const std::string& path, const std::vector<uint8_t>& data) {
   auto s = CreateWriteFileStream(platform::OsSystem(), path);

@@ -14,12 +14,7 @@
 namespace tvx {
 namespace {
 
-using testing_support::At;
-using testing_support::kFailed;
-using testing_support::LimitedSink;
-using testing_support::RandomBytes;
-using testing_support::ReadAll;
-using testing_support::TextBytes;
+using namespace testing_support;
 
 // Decompresses what a memory stream holds from `from` on.
 std::vector<uint8_t> Decompress(MemoryStream& compressed, uint32_t from = 0) {

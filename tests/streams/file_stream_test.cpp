@@ -13,10 +13,7 @@
 namespace tvx {
 namespace {
 
-using testing_support::At;
-using testing_support::Got;
-using testing_support::kFailed;
-using testing_support::RandomBytes;
+using namespace testing_support;
 
 class FileStreams : public ::testing::Test {
  protected:

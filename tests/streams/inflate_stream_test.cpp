@@ -10,12 +10,7 @@
 namespace tvx {
 namespace {
 
-using testing_support::At;
-using testing_support::FailingSource;
-using testing_support::Got;
-using testing_support::kFailed;
-using testing_support::RandomBytes;
-using testing_support::TextBytes;
+using namespace testing_support;
 
 // By zlib itself, so that the inflate stream is held to zlib's streams, not to our deflate stream's.
 std::vector<uint8_t> Compress(const std::vector<uint8_t>& data) {
@@ -30,9 +25,11 @@ struct Inflating {
     EXPECT_NE(inflate, nullptr);
   }
   // Reads until the stream stops; kFailed when any read reported corrupt data.
+  // Before each read someone else moves the source: the stream puts it back.
   uint32_t Drain(std::vector<uint8_t>& out, uint32_t piece = 7777) {
     std::vector<uint8_t> buf(piece);
     for (;;) {
+      (void)source.TrySetPosition(0);
       const uint32_t n = Got(inflate->TryRead(buf.data(), piece));
       if (n == kFailed) return kFailed;
       out.insert(out.end(), buf.begin(), buf.begin() + n);
@@ -56,16 +53,6 @@ TEST(InflateStreamRoundTrip, VariedDataComesBackExactlyWhateverTheReadSize) {
       EXPECT_TRUE(in.inflate->AtStreamEnd());
     }
   }
-}
-
-TEST(InflateStreamRoundTrip, SourceMovedBetweenReadsIsPutBack) {
-  const auto data = RandomBytes(200000);
-  Inflating in(Compress(data));
-  std::vector<uint8_t> out(200000);
-  ASSERT_EQ(Got(in.inflate->TryRead(out.data(), 100000)), 100000u);
-  ASSERT_EQ(At(in.source.TrySetPosition(0)), 0u);
-  ASSERT_EQ(Got(in.inflate->TryRead(out.data() + 100000, 100000)), 100000u);
-  EXPECT_TRUE(out == data);
 }
 
 // Damaged data: trailing bytes are ignored, missing bytes give a short read

@@ -9,9 +9,7 @@
 namespace tvx {
 namespace {
 
-using testing_support::At;
-using testing_support::Got;
-using testing_support::kFailed;
+using namespace testing_support;
 
 class SliceOfMemory : public ::testing::Test {
  protected:
