@@ -39,13 +39,10 @@ TEST(DeflateStreamOutput, ReachesTheDestinationOnlyInWholeBlocksUntilFinish) {
     ASSERT_EQ(dest.Size() % kCompressionBufferSize, 0u) << "after " << done << " bytes";
   }
   const uint32_t beforeFinish = dest.Size();
-  EXPECT_GE(beforeFinish, 4 * kCompressionBufferSize);
-  EXPECT_EQ(deflate->BytesOut(), beforeFinish);
+  EXPECT_TRUE(beforeFinish >= 4 * kCompressionBufferSize && deflate->BytesOut() == beforeFinish) << beforeFinish;
   ASSERT_TRUE(deflate->Finish());
-  const uint32_t rest = dest.Size() - beforeFinish;
-  EXPECT_GE(rest, 1u);
-  EXPECT_LE(rest, kCompressionBufferSize);
-  EXPECT_EQ(deflate->BytesOut(), dest.Size());
+  const uint32_t rest = dest.Size() - beforeFinish;  // one block at most, not empty
+  EXPECT_TRUE(rest >= 1u && rest <= kCompressionBufferSize && deflate->BytesOut() == dest.Size()) << rest;
   EXPECT_TRUE(Decompress(dest) == data);
 }
 
@@ -100,29 +97,21 @@ TEST(DeflateStreamOutput, ASmallInputGivesTheBytesOfTheUsualCompressor) {
   }
 }
 
-// Only Finish() ends the stream, where its answer can be checked: a stream
-// given up unfinished (its entry will be stored) writes nothing more.
-TEST(DeflateStreamOutput, AnUnfinishedStreamWritesNothingWhenDestroyed) {
-  MemoryStream dest;
-  const auto data = RandomBytes(100000);
-  {
-    auto deflate = NewDeflateStream(kBestCompression, dest);
-    ASSERT_EQ(deflate->TryWrite(data.data(), 100000).count, 100000u);
-    ASSERT_EQ(dest.Size(), kCompressionBufferSize);  // one whole block, the rest buffered
-  }
-  EXPECT_EQ(dest.Size(), kCompressionBufferSize);
-}
-
-// Its position counts the bytes accepted, and it cannot seek.
-TEST(DeflateStreamOutput, WritesAtItsOwnPlaceWhenTheDestinationWasMovedAndNeverSeeks) {
-  MemoryStream dest;
+// Its position counts the bytes accepted, and it cannot seek. Only Finish()
+// ends the stream, where its answer can be checked: a stream given up
+// unfinished (its entry will be stored) writes nothing more.
+TEST(DeflateStreamOutput, WritesAtItsOwnPlaceWhenTheDestinationWasMovedNeverSeeksAndOnlyFinishEndsIt) {
+  MemoryStream dest, abandoned;
   ASSERT_EQ(dest.TryWrite("HDR", 3).count, 3u);
   const auto data = RandomBytes(150000);
   auto deflate = NewDeflateStream(kBestCompression, dest);
   ASSERT_EQ(deflate->TryWrite(data.data(), 100000).count, 100000u);
-  EXPECT_EQ(At(deflate->TryPosition()), 100000u);
-  EXPECT_EQ(At(deflate->TrySeek(0, kFromBegin)), kFailed);
-  EXPECT_EQ(At(deflate->TrySeek(1, kFromCurrent)), kFailed);
+  EXPECT_EQ(dest.Size(), 3 + kCompressionBufferSize);  // one whole block, the rest buffered
+  EXPECT_EQ((std::vector<uint32_t>{At(deflate->TryPosition()), At(deflate->TrySeek(0, kFromBegin)),
+                                   At(deflate->TrySeek(1, kFromCurrent))}),
+            (std::vector<uint32_t>{100000u, kFailed, kFailed}));
+  ASSERT_EQ(NewDeflateStream(kBestCompression, abandoned)->TryWrite(data.data(), 100000).count, 100000u);
+  EXPECT_EQ(abandoned.Size(), kCompressionBufferSize) << "an unfinished stream wrote its buffer when destroyed";
   ASSERT_EQ(At(dest.TrySetPosition(0)), 0u);  // someone else used the destination meanwhile
   ASSERT_EQ(deflate->TryWrite(data.data() + 100000, 50000).count, 50000u);
   ASSERT_EQ(At(dest.TrySetPosition(1)), 1u);
@@ -136,18 +125,16 @@ TEST(DeflateStreamRefusedOutput, WriteAndFinishReportADestinationThatTookLess) {
   auto deflate = NewDeflateStream(kBestCompression, dest);
   const auto data = TextBytes(1000);
   ASSERT_EQ(deflate->TryWrite(data.data(), 1000).count, 1000u);  // all still buffered
-  EXPECT_FALSE(deflate->Finish());
-  EXPECT_FALSE(deflate->Finish());  // the first answer stays
-  EXPECT_EQ(deflate->BytesOut(), 4u);
+  using Seen = std::tuple<bool, bool, uint32_t>;  // braced: in this order; the first answer stays
+  EXPECT_EQ((Seen{deflate->Finish(), deflate->Finish(), deflate->BytesOut()}), (Seen{false, false, 4u}));
   // A block refused while writing fails that write, and Finish after it.
   LimitedSink full(1000);
   auto refusing = NewDeflateStream(kBestCompression, full);
   const auto noise = RandomBytes(200000);
   const Transfer refused = refusing->TryWrite(noise.data(), 200000);
-  EXPECT_EQ(refused.count, 0u);
-  EXPECT_EQ(refused.error.kind, platform::IoErrorKind::kIo);
-  EXPECT_FALSE(refusing->Finish());
-  EXPECT_EQ(full.bytes.size(), 1000u);
+  using Refused = std::tuple<uint32_t, platform::IoErrorKind, bool, size_t>;  // braced: in this order
+  EXPECT_EQ((Refused{refused.count, refused.error.kind, refusing->Finish(), full.bytes.size()}),
+            (Refused{0u, platform::IoErrorKind::kIo, false, 1000u}));
 }
 
 }  // namespace
