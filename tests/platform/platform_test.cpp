@@ -266,9 +266,8 @@ TEST_F(Platform, WindowsDrivesAreTheirLettersOrShares) {
       {share, "\\\\elsewhere\\share\\a.tvx", false}, {share, "C:\\Temp\\tvx1.tmp", false},
       {share, "\\Temp\\tvx1.tmp", false},
   };
-  for (const auto& [a, b, same] : pairs) {
-    EXPECT_EQ(os.SameDrive(a, b), same) << a << " and " << b;
-    EXPECT_EQ(os.SameDrive(b, a), same) << b << " and " << a;
+  for (const auto& [a, b, same] : pairs) {  // asked both ways
+    EXPECT_EQ(std::make_pair(os.SameDrive(a, b), os.SameDrive(b, a)), std::make_pair(same, same)) << a << " and " << b;
   }
 }
 
@@ -318,7 +317,10 @@ TEST(PlatformText, SeparatorsOfThePlatform) {
 
 // --- changes to the file system -------------------------------------------------
 
-TEST_F(Platform, MoveReplacingReplacesTheTargetOrLeavesIt) {
+// Made twice, a folder is there; a file, a missing parent, a folder to remove
+// and a file removed before are refused (the answers in the order asked). A
+// move replaces its target; one from a missing file leaves it.
+TEST_F(Platform, MakeAndRemoveRefuseTheWrongKindAndMoveReplacingReplacesTheTargetOrLeavesIt) {
   WriteFileBytes(dir.File("new"), "new");
   WriteFileBytes(dir.File("old"), "old contents");
   using Seen = std::tuple<MoveOutcome, std::string, bool, MoveOutcome, std::string>;  // braced: in this order
@@ -326,11 +328,6 @@ TEST_F(Platform, MoveReplacingReplacesTheTargetOrLeavesIt) {
                   os.FileExists(dir.File("new")), os.MoveReplacing(dir.File("missing"), dir.File("old")),
                   ReadFileBytes(dir.File("old"))}),
             (Seen{MoveOutcome::kMoved, "new", false, MoveOutcome::kFailed, "new"}));
-}
-
-// Made twice, a folder is there; a file, a missing parent, a folder to remove
-// and a file removed before are refused (the answers in the order asked).
-TEST_F(Platform, MakeAndRemoveRefuseTheWrongKind) {
   WriteFileBytes(dir.File("file"), "x");
   const std::string sub = dir.File("sub"), file = dir.File("file"), orphan = dir.File("none") + kPathSeparator + "sub";
   const std::vector<bool> answers = {os.MakeDirectory(sub),    os.DirectoryExists(sub), os.MakeDirectory(sub),
