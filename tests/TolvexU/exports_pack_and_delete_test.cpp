@@ -32,24 +32,37 @@ namespace fs = std::filesystem;
 
 using PluginPack = PackTest;
 
-TEST_F(PluginPack, NewArchiveHoldsFilesAndFoldersInListOrder) {
+// Moving deletes the packed files but keeps folders, and leaves out the
+// archive named in its own list, not deleting it. A SrcPath without its
+// separator is the folder, not a beginning of names beside it.
+TEST_F(PluginPack, NewArchiveHoldsFilesAndFoldersInListOrderAndMovingKeepsFoldersAndTheArchive) {
   MakeFile("docs/sub/deep.txt", Compressible(2000));
   MakeFile("docs/a.txt", "alpha");
+  MakeFile("docs/not-listed.txt", "stays");
   MakeFile("z.txt", "zulu");
   fs::create_directories(Path("empty"));
   const std::string archive = Path("new.tvx");
+  const int move = PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES;
   ASSERT_EQ(Pack(archive, {"z.txt", ListForm("docs/"), ListForm("docs/sub/"), ListForm("docs/sub/deep.txt"),
-                           ListForm("docs/a.txt"), ListForm("empty/")}),
+                           ListForm("docs/a.txt"), ListForm("empty/")}, move),
             0);
+  MakeFile("c.txt", "charlie");
+  ASSERT_EQ(Pack(archive, {"new.tvx", "c.txt"}, move), 0);
+  MakeFile("src/a.txt", "inside");
+  MakeFile("srca.txt", "neighbour");
+  ASSERT_EQ(PackWith(module(), Path("joined.tvx"), nullptr, Path("src"), {"a.txt"}, PK_PACK_MOVE_FILES), 0);
+  EXPECT_EQ(FolderContents(WorkFolder()),
+            "docs/; docs/not-listed.txt=stays; docs/sub/; empty/; joined.tvx; new.tvx; src/; srca.txt=neighbour");
   const auto entry = [](const std::string& name, int size) { return std::make_pair(ReportedForm(name), size); };
+  EXPECT_EQ(ListedNamesAndSizes(module(), Path("joined.tvx")), NamesAndSizes{entry("a.txt", 6)});
   EXPECT_EQ(ListedNamesAndSizes(module(), archive),
-            (NamesAndSizes{entry("z.txt", 4), entry("docs/", 0), entry("docs/sub/", 0),
-                           entry("docs/sub/deep.txt", 2000), entry("docs/a.txt", 5), entry("empty/", 0)}));
+            (NamesAndSizes{entry("z.txt", 4), entry("docs/", 0), entry("docs/sub/", 0), entry("docs/sub/deep.txt", 2000),
+                           entry("docs/a.txt", 5), entry("empty/", 0), entry("c.txt", 7)}));
   EXPECT_LT(ListArchive(module(), archive).entries.at(3).packSize, 2000) << "a compressible file is stored deflated";
 
   // And the content comes back.
-  EXPECT_EQ(ExtractEach(module(), archive, WorkFolder()), std::vector<int>(6, 0));
-  EXPECT_EQ(ReadFileBytes(Path("e0")) + ReadFileBytes(Path("e4")), "zulualpha");
+  EXPECT_EQ(ExtractEach(module(), archive, WorkFolder()), std::vector<int>(7, 0));
+  EXPECT_EQ(ReadFileBytes(Path("e0")) + ReadFileBytes(Path("e4")) + ReadFileBytes(Path("e6")), "zulualphacharlie");
   EXPECT_TRUE(ReadFileBytes(Path("e3")) == Compressible(2000));
 }
 
@@ -152,28 +165,6 @@ TEST_F(PluginPack, PackingAFileAgainReplacesItsEntryIgnoringCaseOnWindowsOnly) {
   EXPECT_EQ(Names(archive), ReportedForms({"x.txt", "docs/", "docs/f", "X.TXT", "DOCS/", "DOCS/g", "lead.txt"}));
 #endif
   EXPECT_EQ(ListedNamesAndSizes(module(), archive).back(), std::make_pair(ReportedForm("lead.txt"), 11));
-}
-
-// The archive named in its own list is left out, and not deleted. A SrcPath
-// without its separator is the folder, not a beginning of names beside it.
-TEST_F(PluginPack, MovingDeletesThePackedFilesButKeepsFoldersAndTheArchive) {
-  MakeFile("docs/a.txt", "alpha");
-  MakeFile("b.txt", "bravo");
-  MakeFile("docs/not-listed.txt", "stays");
-  const std::string archive = Path("moved.tvx");
-  const int move = PK_PACK_SAVE_PATHS | PK_PACK_MOVE_FILES;
-  ASSERT_EQ(Pack(archive, {ListForm("docs/"), ListForm("docs/a.txt"), "b.txt"}, move), 0);
-  EXPECT_EQ(FolderContents(WorkFolder()), "docs/; docs/not-listed.txt=stays; moved.tvx");
-  MakeFile("c.txt", "charlie");
-  ASSERT_EQ(Pack(archive, {"moved.tvx", "c.txt"}, move), 0);
-  EXPECT_EQ(Names(archive), ReportedForms({"docs/", "docs/a.txt", "b.txt", "c.txt"}));
-
-  MakeFile("src/a.txt", "inside");
-  MakeFile("srca.txt", "neighbour");
-  ASSERT_EQ(PackWith(module(), Path("joined.tvx"), nullptr, Path("src"), {"a.txt"}, PK_PACK_MOVE_FILES), 0);
-  EXPECT_EQ(ListedNamesAndSizes(module(), Path("joined.tvx")), (NamesAndSizes{{ReportedForm("a.txt"), 6}}));
-  EXPECT_EQ(FolderContents(WorkFolder()),
-            "docs/; docs/not-listed.txt=stays; joined.tvx; moved.tvx; src/; srca.txt=neighbour");
 }
 
 // A file that exists and has a size but cannot be read, for the life of what
