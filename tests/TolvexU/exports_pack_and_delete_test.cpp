@@ -258,20 +258,16 @@ TEST_F(PluginPack, SourceThatCannotBeReadChangesNothing) {
   fs::create_symlink("nowhere.txt", Path("dangling.txt"));
   sources.insert(sources.begin(), {"dangling.txt", E_EOPEN});
   // Beyond PATH_MAX: reachable relative to its folder, but not by its path.
+  const fs::path cwd = fs::current_path();
+  std::error_code ec;
+  fs::current_path(WorkFolder(), ec);
   std::string deep;
-  while (WorkFolder().size() + deep.size() < 3900) deep += std::string(200, 'd') + "/";
-  int folder = open(WorkFolder().c_str(), O_PATH | O_DIRECTORY);
-  for (size_t at = 0; folder >= 0 && at < deep.size(); at += 201) {
-    const std::string name = deep.substr(at, 200);
-    mkdirat(folder, name.c_str(), 0755);
-    const int next = openat(folder, name.c_str(), O_PATH | O_DIRECTORY);
-    close(folder);
-    folder = next;
+  for (const std::string d(200, 'd'); !ec && WorkFolder().size() + deep.size() < 3900; deep += d + "/") {
+    fs::create_directory(d, ec);
+    if (!ec) fs::current_path(d, ec);
   }
-  if (folder >= 0 && WriteFileBytes("/proc/self/fd/" + std::to_string(folder) + "/" + std::string(200, 'f'), "far")) {
-    sources.push_back({deep + std::string(200, 'f'), E_EOPEN});
-  }
-  if (folder >= 0) close(folder);
+  if (!ec && WriteFileBytes(std::string(200, 'f'), "far")) sources.push_back({deep + std::string(200, 'f'), E_EOPEN});
+  fs::current_path(cwd);
 #endif
   const std::vector<std::string> files = FolderListing(WorkFolder());
   for (const auto& [source, expected] : sources) {
