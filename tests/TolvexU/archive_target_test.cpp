@@ -179,12 +179,12 @@ TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
     const char drive = row.sameDrive ? 'c' : 'd';
 
     f.drives.freeBytes[drive] = needed;
-    EXPECT_EQ(update(), E_ECREATE);
-    EXPECT_EQ(f.drives.tempFilesMade.size(), row.sameDrive ? 1u : 0u);
-    EXPECT_EQ(TemporaryFilesIn(f.temp.path()), std::vector<std::string>()) << "the temporary file was left";
-    EXPECT_TRUE(ReadFileBytes(f.Archive()) == old);
     const std::string sources = "m.txt=" + Compressible(400) + "; n.txt=" + Compressible(600);
-    EXPECT_EQ(FolderContents(f.data.path()), (row.existing ? "backup.tvx; " : "") + sources);
+    // Braced: in this order; then the temporary files made and those left, the archive unchanged, the folder.
+    using Refused = std::tuple<int, size_t, std::vector<std::string>, bool, std::string>;
+    EXPECT_EQ((Refused{update(), f.drives.tempFilesMade.size(), TemporaryFilesIn(f.temp.path()),
+                       ReadFileBytes(f.Archive()) == old, FolderContents(f.data.path())}),
+              (Refused{E_ECREATE, row.sameDrive ? 1u : 0u, {}, true, (row.existing ? "backup.tvx; " : "") + sources}));
 
     f.drives.freeBytes[drive] = needed + 1;
     EXPECT_EQ(update(), 0);
