@@ -139,9 +139,8 @@ TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
   countTooLarge[11] = static_cast<char>(0x03);
   const std::vector<FileKind> cases = {
       {"text file", "foreign-0.tvx", "Just some text, nothing else.\n", E_UNKNOWN_FORMAT, 0},
-      {"missing name", nullptr, "", E_UNKNOWN_FORMAT, 0},
+      {"missing name", nullptr, "", E_UNKNOWN_FORMAT, 0}, {"magic alone, .txt", "notes.txt", "TOLVEX", -1, 1},
       {"magic in lower case", "foreign-4.tvx", "tolvex" + std::string(20, '\0'), E_UNKNOWN_FORMAT, 0},
-      {"magic alone, .txt", "notes.txt", "TOLVEX", -1, 1},
       {"archive named .jpg", "picture.jpg", ArchiveBytes(kThreeEntries), -1, 1},
       {"magic, no extension", "no-extension", "TOLVEX" + std::string(100, '\xFF'), -1, 1},
       {"count larger than the file holds", "damaged-0.tvx", countTooLarge, E_BAD_ARCHIVE, 1},
@@ -151,7 +150,8 @@ TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
     ASSERT_TRUE(c.name == nullptr || WriteFileBytes(path, c.bytes));
     if (c.openResult != -1) {
       const HostArchive archive(module(), path);
-      EXPECT_EQ(std::make_pair(archive.handle(), archive.openResult()), std::make_pair(HANDLE_WCX{}, c.openResult)) << c.label;
+      EXPECT_EQ(std::make_pair(archive.handle(), archive.openResult()), std::make_pair(HANDLE_WCX{}, c.openResult))
+          << c.label;
     }
     EXPECT_EQ(CanHandle(module(), path), c.canHandle) << c.label;
   }

@@ -56,8 +56,8 @@ TEST_F(PluginPack, NewArchiveHoldsFilesAndFoldersInListOrderAndMovingKeepsFolder
   const auto entry = [](const std::string& name, int size) { return std::make_pair(ReportedForm(name), size); };
   EXPECT_EQ(ListedNamesAndSizes(module(), Path("joined.tvx")), NamesAndSizes{entry("a.txt", 6)});
   EXPECT_EQ(ListedNamesAndSizes(module(), archive),
-            (NamesAndSizes{entry("z.txt", 4), entry("docs/", 0), entry("docs/sub/", 0), entry("docs/sub/deep.txt", 2000),
-                           entry("docs/a.txt", 5), entry("empty/", 0), entry("c.txt", 7)}));
+            (NamesAndSizes{entry("z.txt", 4), entry("docs/", 0), entry("docs/sub/", 0),
+                           entry("docs/sub/deep.txt", 2000), entry("docs/a.txt", 5), entry("empty/", 0), entry("c.txt", 7)}));
   EXPECT_LT(ListArchive(module(), archive).entries.at(3).packSize, 2000) << "a compressible file is stored deflated";
 
   // And the content comes back.
@@ -80,11 +80,8 @@ TEST_F(PluginPack, EntryNamesComeFromSubPathAndTheFlags) {
   const std::vector<Case> cases = {
       {nullptr, {ListForm("sub/"), ListForm("sub/b.txt"), "a.txt"}, {"b.txt", "a.txt"}, 0},
       {nullptr, {"docs"}, {"docs/"}},  // a folder without its separator is still a folder
-      {"docs", {"a.txt"}, {"docs/a.txt"}},
-      {"x/", {"a.txt"}, {"x/a.txt"}},
-      {"deep/er", {"a.txt"}, {"deep/er/a.txt"}},
-      {"docs", {ListForm("sub/b.txt")}, {"docs/sub/b.txt"}},
-      {"docs", {ListForm("sub/b.txt")}, {"docs/b.txt"}, 0},
+      {"docs", {"a.txt"}, {"docs/a.txt"}}, {"x/", {"a.txt"}, {"x/a.txt"}}, {"deep/er", {"a.txt"}, {"deep/er/a.txt"}},
+      {"docs", {ListForm("sub/b.txt")}, {"docs/sub/b.txt"}}, {"docs", {ListForm("sub/b.txt")}, {"docs/b.txt"}, 0},
       // Empty and "." components name nothing.
       {"/./x//", {ListForm("./sub//b.txt")}, {"x/sub/b.txt"}},
   };
@@ -112,17 +109,14 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
   const std::string unshown = std::string(130, 'x') + NativeSeparator() + std::string(130, 'y');
   const std::vector<Case> cases = {
       {unshown.c_str(), {"a.txt"}, PK_PACK_SAVE_PATHS},  // a name too long to be shown to the host
-      {nullptr, {ListForm("sub/../a.txt")}, PK_PACK_SAVE_PATHS},
-      {"..", {"a.txt"}, 0},
-      {nullptr, {"a.txt", ListForm("sub/a.txt")}, 0},
-      {nullptr, {"a.txt", ListForm("./a.txt")}, PK_PACK_SAVE_PATHS},
+      {nullptr, {ListForm("sub/../a.txt")}, PK_PACK_SAVE_PATHS}, {"..", {"a.txt"}, 0},
+      {nullptr, {"a.txt", ListForm("sub/a.txt")}, 0}, {nullptr, {"a.txt", ListForm("./a.txt")}, PK_PACK_SAVE_PATHS},
       {nullptr, {"d"}, PK_PACK_SAVE_PATHS},                  // a file where the archive has a folder
       {nullptr, {ListForm("f/y.txt")}, PK_PACK_SAVE_PATHS},  // a folder where it has a file
       {"f", {"a.txt"}, 0},
 #ifdef _WIN32
       // The same in another case, where Windows takes it for the same name.
-      {nullptr, {"D"}, PK_PACK_SAVE_PATHS},
-      {nullptr, {"a.txt", "A.TXT"}, PK_PACK_SAVE_PATHS},
+      {nullptr, {"D"}, PK_PACK_SAVE_PATHS}, {nullptr, {"a.txt", "A.TXT"}, PK_PACK_SAVE_PATHS},
 #endif
   };
   for (const Case& c : cases) {
@@ -199,8 +193,7 @@ TEST_F(PluginPack, TargetsThatCannotBeUpdatedAreRefusedAndLeftAlone) {
     int expected;
   };
   const std::vector<Row> rows = {{"a text file", "This is a text file, not an archive.", E_UNKNOWN_FORMAT},
-                                 {"an empty file", "", E_UNKNOWN_FORMAT},
-                                 {"a damaged archive", damaged, E_BAD_ARCHIVE},
+                                 {"an empty file", "", E_UNKNOWN_FORMAT}, {"a damaged archive", damaged, E_BAD_ARCHIVE},
                                  {"a read-only archive", archive, E_EWRITE},
                                  {"no usable temporary folder", archive, E_ECREATE}};
   MakeFile("c.txt", "charlie");

@@ -60,11 +60,8 @@ TEST(ArchiveRecord, RecordsRoundTripEveryFieldAndEveryTruncatedOneIsRefused) {
   AppendRecord({"d/", 1118836800, 0, 0, 0}, folder);
   EXPECT_EQ(Hex(folder), Hex(FromHex(kOneFolderArchive).substr(kHeaderSize)));
   const std::vector<ArchiveEntry> cases = {
-      {"a.txt", 1118836800, 10, 10, 0},
-      {"docs/", 0, 0, 0, 0},
-      {"", -1, -2, -3, -4},
-      {"x/y/z.bin", INT32_MIN, INT32_MAX, 0x01020304, -0x7F000001},
-      {std::string(300, 'n'), 0x12345678, 5, 4, 3},
+      {"a.txt", 1118836800, 10, 10, 0}, {"docs/", 0, 0, 0, 0}, {"", -1, -2, -3, -4},
+      {"x/y/z.bin", INT32_MIN, INT32_MAX, 0x01020304, -0x7F000001}, {std::string(300, 'n'), 0x12345678, 5, 4, 3},
   };
   for (const ArchiveEntry& original : cases) {
     std::string bytes = "junk";  // the record need not start the buffer
@@ -133,8 +130,7 @@ TEST(ArchiveReader, ReadsWhatTheBytesSay) {
       {"count -1", test::HeaderBytes(0xFFFFFFFFu) + ignored, "whole v100 size 34 data@14"},
       {"smallest records filling the file", test::HeaderBytes(3) + threeSmallest,
        "whole v100 size 68 data@68 |  0 0/0@0 |  1 0/0@0 |  2 0/0@0"},
-      {"zero-length file", "", "foreign v65535 size 0"},
-      {"five bytes of the magic", "TOLVE", "foreign v65535 size 5"},
+      {"zero-length file", "", "foreign v65535 size 0"}, {"five bytes of the magic", "TOLVE", "foreign v65535 size 5"},
       {"magic in other case", "TOLVEx" + tail, "foreign v65535 size 14"},
       {"magic all lower case", "tolvex" + tail, "foreign v65535 size 14"},
       {"another format", "PK\x03\x04 and more bytes", "foreign v65535 size 19"},

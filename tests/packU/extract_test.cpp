@@ -58,9 +58,7 @@ TEST_F(ExtractTest, GoodEntriesExtractByteForByteInAnyOrderAndTwice) {
   const std::string big = TextLikeBytes(3 * 1024 * 1024 + 17);  // more than one 1 MiB piece
   const std::string bigNoise = NoiseBytes(2 * 1024 * 1024 + 5), shortText = TextLikeBytes(4000);
   const std::vector<std::pair<RawEntry, std::string>> cases = {
-      {Stored("s.bin", stored), stored},
-      {Deflated("d.txt", text), text},
-      {Deflated("big.txt", big), big},
+      {Stored("s.bin", stored), stored}, {Deflated("d.txt", text), text}, {Deflated("big.txt", big), big},
       {Stored("noise.bin", bigNoise), bigNoise},
       {{"spare", "abcdef", 4}, "abcd"},    // a stored entry with spare bytes gives only its content
       {{"empty", ""}, ""},

@@ -235,14 +235,10 @@ TEST_F(RebuildTest, MixedFilesAllExtractAsTheyWereAndReplaceTheirNamesAtTheEnd) 
     bool deflated;
   };
   const std::vector<File> files = {
-      {"empty", "", false},
-      {"one", "1", false},
-      {"text.txt", test::TextLikeBytes(300000), true},
-      {"noise.bin", test::NoiseBytes(3 * 1024 * 1024), false},  // several pieces
-      {"sixteen", test::NoiseBytes(16, 99), false},
-      {"zeros", std::string(2 * 1024 * 1024 + 3, '\0'), true},
-      {"a.bin", std::string(100000, 'A'), true},
-      {"tail.txt", test::TextLikeBytes(777), true},
+      {"empty", "", false}, {"one", "1", false}, {"text.txt", TextLikeBytes(300000), true},
+      {"noise.bin", NoiseBytes(3 * 1024 * 1024), false},  // several pieces
+      {"sixteen", NoiseBytes(16, 99), false}, {"zeros", std::string(2 * 1024 * 1024 + 3, '\0'), true},
+      {"a.bin", std::string(100000, 'A'), true}, {"tail.txt", TextLikeBytes(777), true},
   };
   RebuildPlan plan;
   plan.oldArchive =
