@@ -15,13 +15,6 @@ namespace {
 using platform::IoErrorKind;
 using namespace testing_support;
 
-std::unique_ptr<FileStream> FileHolding(const std::string& path, const std::vector<uint8_t>& data) {
-  auto s = CreateWriteFileStream(platform::OsSystem(), path);
-  EXPECT_EQ(s->TryWrite(data.data(), static_cast<uint32_t>(data.size())).count, data.size());
-  s.reset();
-  return OpenReadFileStream(platform::OsSystem(), path);
-}
-
 // A copy moves exactly what it was asked, or stops short: at the source's
 // end, at a refused write, at a source's failure.
 TEST(CopyStream, MovesExactlyTheCountOrStopsShortAndSaysWhy) {
@@ -46,12 +39,9 @@ TEST(CopyStream, MovesExactlyTheCountOrStopsShortAndSaysWhy) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     const auto data = RandomBytes(row.sourceBytes);
-    std::unique_ptr<ByteStream> from;
-    if (row.failingSource) {
-      from = std::make_unique<FailingSource>(data);
-    } else {
-      from = FileHolding(dir.File("src"), data);
-    }
+    ASSERT_TRUE(test::WriteFileBytes(dir.File("src"), {data.begin(), data.end()}));
+    std::unique_ptr<ByteStream> from = OpenReadFileStream(platform::OsSystem(), dir.File("src"));
+    if (row.failingSource) from = std::make_unique<FailingSource>(data);
     LimitedSink to(row.sinkLimit);
     const CopyResult r = CopyStream(to, *from, row.count);
     // What it read and wrote, whether the source failed, why it stopped, whether complete, where the source stands.
