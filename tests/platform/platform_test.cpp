@@ -41,12 +41,8 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
   if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) || !SystemTimeToFileTime(&universal, &utc)) {
     return false;
   }
-  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = SetFileTime(h, nullptr, nullptr, &utc) != 0;
-  CloseHandle(h);
-  return ok;
+  const int64_t ticks = static_cast<int64_t>(uint64_t{utc.dwHighDateTime} << 32 | utc.dwLowDateTime);  // since 1601
+  return SetUtcModifiedTime(path, ticks / 10000000 - 11644473600);
 #else
   const std::time_t t = test::LocalTime(year, month, day, hour, minute, second);
   return t != static_cast<std::time_t>(-1) && test::SetUtcModifiedTime(path, t);
