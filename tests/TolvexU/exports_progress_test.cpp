@@ -184,9 +184,7 @@ TEST_P(PluginCancel, StopsAtTheReportAndLeavesNothingOfTheUnfinishedWork) {
   Listen();
   const HostRun clean = Run(work);
   ASSERT_EQ(clean.result, 0);
-  if (Changes(work)) {
-    EXPECT_TRUE(ArchiveHolds(folders_.archive(), scene_.After(ChangeOf(work))));
-  }
+  if (Changes(work)) { EXPECT_TRUE(ArchiveHolds(folders_.archive(), scene_.After(ChangeOf(work)))); }
   ExpectPiecesOf(work);
   const size_t reports = g_reports.size();
   fs::file_time_type folderTime{};
@@ -225,9 +223,7 @@ TEST_P(PluginCancel, StopsAtTheReportAndLeavesNothingOfTheUnfinishedWork) {
     EXPECT_EQ(found.path().string().find(".tvxpart"), std::string::npos) << found.path().string();
   }
   // CloseArchive still dates what was extracted.
-  if (work == Work::kExtract && PathExists(folder)) {
-    EXPECT_EQ(fs::last_write_time(folder), folderTime);
-  }
+  if (work == Work::kExtract && PathExists(folder)) { EXPECT_EQ(fs::last_write_time(folder), folderTime); }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryWork, PluginCancel,

@@ -76,9 +76,7 @@ TEST(SafeEntryName, ResultNeverClimbsOrStartsAtARoot) {
       for (const char* bad : {"/../", "/./", "//"}) {
         EXPECT_EQ(padded.find(bad), std::string::npos) << name << " -> " << safe;
       }
-      if (windows) {
-        EXPECT_EQ(safe.find_first_of("\\:"), std::string::npos) << name << " -> " << safe;
-      }
+      if (windows) { EXPECT_EQ(safe.find_first_of("\\:"), std::string::npos) << name << " -> " << safe; }
     }
   }
 }

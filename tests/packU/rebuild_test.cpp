@@ -180,9 +180,7 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
     plan.removeNames = row.removeNames;
     plan.removeFolders = row.removeFolders;
     ASSERT_EQ(Rebuild(plan), row.status);
-    if (row.status == Status::kOk) {
-      EXPECT_EQ(Hex(OutBytes()), Hex(row.expected));
-    }
+    if (row.status == Status::kOk) { EXPECT_EQ(Hex(OutBytes()), Hex(row.expected)); }
     EXPECT_TRUE(reported_.empty());
   }
 }
