@@ -221,12 +221,8 @@ TEST_F(PluginShownNames, EntriesAreDeletedByTheNameTheHostWasShown) {
 
 #ifdef _WIN32
 TEST_F(PluginShownNames, DeviceNamesTrailingDotsAndForbiddenCharactersAreShownMadeSafe) {
-  const std::string archive = WriteArchive("devices.tvx", {{"CON", "x"},
-                                                           {"aux.txt", "x"},
-                                                           {"sub/com1.log", "x"},
-                                                           {"dot.", "x"},
-                                                           {"Lpt3/", ""},
-                                                           {"a<b>|c?.txt", "x"},
+  const std::string archive = WriteArchive("devices.tvx", {{"CON", "x"}, {"aux.txt", "x"}, {"sub/com1.log", "x"},
+                                                           {"dot.", "x"}, {"Lpt3/", ""}, {"a<b>|c?.txt", "x"},
                                                            {"\"q*\"\x01.txt", "x"}});
   const std::vector<std::string> shown = Names(archive);
   EXPECT_EQ(shown, (std::vector<std::string>{"\\_CON", "\\_aux.txt", "\\sub\\_com1.log", "\\dot._", "\\_Lpt3\\",

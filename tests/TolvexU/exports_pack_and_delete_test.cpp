@@ -57,7 +57,8 @@ TEST_F(PluginPack, NewArchiveHoldsFilesAndFoldersInListOrderAndMovingKeepsFolder
   EXPECT_EQ(ListedNamesAndSizes(module(), Path("joined.tvx")), NamesAndSizes{entry("a.txt", 6)});
   EXPECT_EQ(ListedNamesAndSizes(module(), archive),
             (NamesAndSizes{entry("z.txt", 4), entry("docs/", 0), entry("docs/sub/", 0),
-                           entry("docs/sub/deep.txt", 2000), entry("docs/a.txt", 5), entry("empty/", 0), entry("c.txt", 7)}));
+                           entry("docs/sub/deep.txt", 2000), entry("docs/a.txt", 5), entry("empty/", 0),
+                           entry("c.txt", 7)}));
   EXPECT_LT(ListArchive(module(), archive).entries.at(3).packSize, 2000) << "a compressible file is stored deflated";
 
   // And the content comes back.
@@ -348,14 +349,8 @@ using PluginDelete = PluginTest;
 // once takes every entry of that name, also the one after the entry it
 // matched first.
 const std::vector<RawEntry> kTree = {
-    {"docs/", ""},
-    Deflated("docs/a.txt", Compressible(700, 'a')),
-    {"docs/sub/", ""},
-    {"docs/sub/b.txt", "b"},
-    {"docsx/c.txt", "c"},
-    {"docs.txt", "d"},
-    Deflated("top.txt", Compressible(800, 't')),
-    {"docs.txt", "d again"},
+    {"docs/", ""}, Deflated("docs/a.txt", Compressible(700, 'a')), {"docs/sub/", ""}, {"docs/sub/b.txt", "b"},
+    {"docsx/c.txt", "c"}, {"docs.txt", "d"}, Deflated("top.txt", Compressible(800, 't')), {"docs.txt", "d again"},
 };
 
 // The archive left is exactly the kept entries, in their order, as the

@@ -37,10 +37,8 @@ std::vector<int32_t> StoredTimes(const std::string& path) {
 TEST_F(PluginExtractionFidelity, FilesAndFoldersGetTheirEntriesTimes) {
   // Noon, far from any change of daylight saving time; the last two before
   // the DOS dates begin, which the format holds all the same.
-  const std::vector<RawEntry> entries = {{"d/", "", -1, 1300017600},
-                                         {"d/f.txt", "content", -1, 1118836800},
-                                         {"d/e/", "", -1, 1200052800},
-                                         {"d/1979.txt", "old", -1, 315489600},
+  const std::vector<RawEntry> entries = {{"d/", "", -1, 1300017600}, {"d/f.txt", "content", -1, 1118836800},
+                                         {"d/e/", "", -1, 1200052800}, {"d/1979.txt", "old", -1, 315489600},
                                          {"d/1969.txt", "older", -1, -14212800}};
   const std::string path = WriteArchive("dated.tvx", entries);
   const std::string out = Path("out") + NativeSeparator();
@@ -126,12 +124,9 @@ TEST_F(PluginProcessFile, EachOperationOnGoodAndDamagedEntries) {
   const std::string good = Compressible(4000, 'g');
   RawEntry endsEarly = Deflated("short.txt", good);
   endsEarly.data.resize(endsEarly.data.size() / 2);
-  std::string bytes = ArchiveBytes({Deflated("good.txt", good),
-                                    {"unpacked.txt", "abc"},
-                                    DamagedDeflated("damaged.txt", Compressible(4000, 'd')),
-                                    {"packed.txt", "abc"},
-                                    endsEarly,
-                                    {"stored.txt", "stored bytes"}});
+  std::string bytes = ArchiveBytes({Deflated("good.txt", good), {"unpacked.txt", "abc"},
+                                    DamagedDeflated("damaged.txt", Compressible(4000, 'd')), {"packed.txt", "abc"},
+                                    endsEarly, {"stored.txt", "stored bytes"}});
   const ArchiveLayout layout = ParseLayout(bytes);
   ASSERT_TRUE(layout.ok);
   bytes.replace(layout.records[1].unpackedAt, 4, FromHex("03 00 00 80"));
@@ -175,11 +170,11 @@ TEST_F(PluginProcessFile, HeadersComeInOrderProcessFileNeedsACurrentEntryAndJoin
     std::string destName;
     int result;
   };
-  const std::vector<Step> five = {{{"a.txt", "first"}, &folder, "a.txt", 0},
-                                  {{"b.txt", "second"}, nullptr, Path("b-full.txt"), 0},
-                                  {{"c.txt", "third"}, &out, "c.txt", 0},
-                                  {{"d/", ""}, &out, "d", 0},
-                                  {{"e.txt", "fifth"}, nullptr, Path("missing") + NativeSeparator() + "e.txt", E_ECREATE}};
+  const std::string missing = Path("missing") + NativeSeparator() + "e.txt";
+  const std::vector<Step> five = {
+      {{"a.txt", "first"}, &folder, "a.txt", 0}, {{"b.txt", "second"}, nullptr, Path("b-full.txt"), 0},
+      {{"c.txt", "third"}, &out, "c.txt", 0},    {{"d/", ""}, &out, "d", 0},
+      {{"e.txt", "fifth"}, nullptr, missing, E_ECREATE}};
   for (const std::vector<Step>& steps : {std::vector<Step>(), five}) {
     SCOPED_TRACE(std::to_string(steps.size()) + " entries");
     std::vector<RawEntry> entries;
