@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TolvexU/pack_test.h"
@@ -102,13 +103,9 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
   const std::string before = ReadFileBytes(archive);
   const std::vector<std::string> sources = {MakeFile("a.txt", "alpha"), MakeFile("sub/a.txt", "other alpha"),
                                             MakeFile("d", "a file d"), MakeFile("f/y.txt", "y")};
-  struct Case {
-    const char* subPath;
-    std::vector<std::string> names;
-    int flags;
-  };
   const std::string unshown = std::string(130, 'x') + NativeSeparator() + std::string(130, 'y');
-  const std::vector<Case> cases = {
+  // SubPath, the names packed, the flags.
+  const std::vector<std::tuple<const char*, std::vector<std::string>, int>> cases = {
       {unshown.c_str(), {"a.txt"}, PK_PACK_SAVE_PATHS},  // a name too long to be shown to the host
       {nullptr, {ListForm("sub/../a.txt")}, PK_PACK_SAVE_PATHS}, {"..", {"a.txt"}, 0},
       {nullptr, {"a.txt", ListForm("sub/a.txt")}, 0}, {nullptr, {"a.txt", ListForm("./a.txt")}, PK_PACK_SAVE_PATHS},
@@ -120,8 +117,8 @@ TEST_F(PluginPack, NamesThatCannotAllBeEntriesAreRefusedAndChangeNothing) {
       {nullptr, {"D"}, PK_PACK_SAVE_PATHS}, {nullptr, {"a.txt", "A.TXT"}, PK_PACK_SAVE_PATHS},
 #endif
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(Pack(archive, c.subPath, c.names, c.flags | PK_PACK_MOVE_FILES), E_NOT_SUPPORTED) << c.names.back();
+  for (const auto& [subPath, names, flags] : cases) {
+    EXPECT_EQ(Pack(archive, subPath, names, flags | PK_PACK_MOVE_FILES), E_NOT_SUPPORTED) << names.back();
     EXPECT_EQ(ReadFileBytes(archive), before);
   }
   for (const std::string& source : sources) EXPECT_TRUE(PathExists(source)) << source;
@@ -188,29 +185,25 @@ TEST_F(PluginPack, TargetsThatCannotBeUpdatedAreRefusedAndLeftAlone) {
   const std::string archive = ArchiveBytes({{"a.txt", "alpha"}, {"b.txt", "bravo"}});
   std::string damaged = archive;
   damaged[10] = static_cast<char>(0x7F);  // far more records than the file holds
-  struct Row {
-    const char* name;
-    std::string bytes;
-    int expected;
-  };
-  const std::vector<Row> rows = {{"a text file", "This is a text file, not an archive.", E_UNKNOWN_FORMAT},
+  // What the target is, its bytes, the answer to packing into it and deleting from it.
+  const std::vector<std::tuple<const char*, std::string, int>> rows = {{"a text file", "This is a text file, not an archive.", E_UNKNOWN_FORMAT},
                                  {"an empty file", "", E_UNKNOWN_FORMAT}, {"a damaged archive", damaged, E_BAD_ARCHIVE},
                                  {"a read-only archive", archive, E_EWRITE},
                                  {"no usable temporary folder", archive, E_ECREATE}};
   MakeFile("c.txt", "charlie");
   const std::string target = Path("target.dat");
   const auto writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.name);
-    ASSERT_TRUE(WriteFileBytes(target, row.bytes));
-    if (row.expected == E_EWRITE) fs::permissions(target, writable, fs::perm_options::remove);
+  for (const auto& [name, bytes, expected] : rows) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(WriteFileBytes(target, bytes));
+    if (expected == E_EWRITE) fs::permissions(target, writable, fs::perm_options::remove);
     {
-      TempFolderRedirect missing(row.expected == E_ECREATE ? Path("no-such-folder") : WorkFolder());
-      EXPECT_EQ(Pack(target, {"c.txt"}, PK_PACK_MOVE_FILES), row.expected);
-      EXPECT_EQ(DeleteWith(module(), target, {"a.txt"}), row.expected);
+      TempFolderRedirect missing(expected == E_ECREATE ? Path("no-such-folder") : WorkFolder());
+      EXPECT_EQ(Pack(target, {"c.txt"}, PK_PACK_MOVE_FILES), expected);
+      EXPECT_EQ(DeleteWith(module(), target, {"a.txt"}), expected);
     }
     fs::permissions(target, fs::perms::owner_write, fs::perm_options::add);
-    EXPECT_TRUE(ReadFileBytes(target) == row.bytes);
+    EXPECT_TRUE(ReadFileBytes(target) == bytes);
     EXPECT_EQ(FolderListing(WorkFolder()), (std::vector<std::string>{"c.txt", "target.dat"}));
   }
   EXPECT_EQ(DeleteWith(module(), Path("missing.tvx"), {"a.txt"}), E_EOPEN);  // and makes nothing
@@ -304,12 +297,8 @@ TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
   MakeFile("a.txt", "alpha");
   const std::string archive = WriteArchive("a.tvx", {{"x.txt", "x"}});
   const std::string before = ReadFileBytes(archive);
-  struct Case {
-    const char* what;
-    std::function<int()> call;
-    int expected;
-  };
-  const std::vector<Case> cases = {
+  // The call, made in a child; its answer.
+  const std::vector<std::tuple<const char*, std::function<int()>, int>> cases = {
       {"CanYouHandleThisFile", [&] { return CanHandle(module(), fifo); }, 0},
       {"OpenArchive", [&] { return HostArchive(module(), fifo).openResult(); }, E_UNKNOWN_FORMAT},
       {"PackFiles into it", [&] { return Pack(fifo, {"a.txt"}); }, E_UNKNOWN_FORMAT},
@@ -317,13 +306,14 @@ TEST_F(PluginPack, FifoIsRefusedAtOnceWherever) {
       {"PackFiles of it, new archive", [&] { return Pack(Path("new.tvx"), {"pipe.tvx"}); }, E_EOPEN},
       {"PackFiles of it, old archive", [&] { return Pack(archive, {"a.txt", "pipe.tvx"}); }, E_EOPEN},
   };
-  for (const Case& c : cases) {
+  for (const auto& [what, call, expected] : cases) {
     // A call that blocks is ended by the alarm instead of hanging the test.
+    const std::function<int()>& run = call;  // a structured binding cannot be captured
     const ChildOutcome outcome = RunInChild([&] {
       ::alarm(5);
-      return c.call();
+      return run();
     });
-    EXPECT_EQ(outcome.exited ? outcome.exitCode : -1, c.expected) << c.what << (outcome.exited ? "" : " blocked");
+    EXPECT_EQ(outcome.exited ? outcome.exitCode : -1, expected) << what << (outcome.exited ? "" : " blocked");
   }
   // Nor is it opened: a writer waiting for its reader stays waiting.
   std::atomic<bool> released{false};
@@ -357,11 +347,9 @@ const std::vector<RawEntry> kTree = {
 // format lays them down: nothing else changes, not even for a name that is
 // not there, and deleting everything leaves the empty archive.
 TEST_F(PluginDelete, ListedItemsRemoveExactlyTheirEntries) {
-  struct Case {
-    const char* label;
-    std::vector<std::string> items, remaining;
-  };  // items in entry form
-  const std::vector<Case> cases = {
+  // What is deleted, the items (in entry form), the entries that remain.
+  using Names = std::vector<std::string>;
+  const std::vector<std::tuple<const char*, Names, Names>> cases = {
       {"a name not in the archive", {"nothing.txt"},
        {"docs/", "docs/a.txt", "docs/sub/", "docs/sub/b.txt", "docsx/c.txt", "docs.txt", "top.txt"}},
       {"one file", {"docs/a.txt"}, {"docs/", "docs/sub/", "docs/sub/b.txt", "docsx/c.txt", "docs.txt", "top.txt"}},
@@ -371,15 +359,15 @@ TEST_F(PluginDelete, ListedItemsRemoveExactlyTheirEntries) {
       {"several items", {"top.txt", "docsx/c.txt", "docs/*.*"}, {"docs.txt"}},
       {"every entry", {"docs/*.*", "docsx/c.txt", "docs.txt", "top.txt"}, {}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [label, entryItems, remaining] : cases) {
     const std::string archive = WriteArchive("tree.tvx", kTree);
     std::vector<std::string> items;
-    for (const std::string& item : c.items) items.push_back(ListForm(item));
+    for (const std::string& item : entryItems) items.push_back(ListForm(item));
     std::vector<RawEntry> kept;
     for (const RawEntry& entry : kTree)
-      if (std::count(c.remaining.begin(), c.remaining.end(), entry.name) != 0) kept.push_back(entry);
-    EXPECT_EQ(DeleteWith(module(), archive, items), 0) << c.label;
-    EXPECT_EQ(Hex(ReadFileBytes(archive)), Hex(ArchiveBytes(kept))) << c.label;
+      if (std::count(remaining.begin(), remaining.end(), entry.name) != 0) kept.push_back(entry);
+    EXPECT_EQ(DeleteWith(module(), archive, items), 0) << label;
+    EXPECT_EQ(Hex(ReadFileBytes(archive)), Hex(ArchiveBytes(kept))) << label;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "packU/archive.h"
@@ -110,12 +111,8 @@ TEST(ArchiveReader, ReadsWhatTheBytesSay) {
   largeCutShort.resize(largeCutShort.size() - 5);
   // Records after a count of zero or less are ignored, not read.
   const std::string ignored = RecordBytes({"a", 0, 1, 1, 0}) + "x";
-  struct Case {
-    const char* what;
-    std::string bytes;
-    std::string reading;
-  };
-  const std::vector<Case> cases = {
+  // What the file is, its bytes, what the reader makes of them.
+  const std::vector<std::tuple<const char*, std::string, std::string>> cases = {
       {"the empty archive", FromHex("54 4F 4C 56 45 58 64 00 00 00 00 00 00 00"), "whole v100 size 14 data@14"},
       {"one folder", FromHex(kOneFolderArchive), "whole v100 size 34 data@34 | d/ 1118836800 0/0@0"},
       {"stored data right after the directory", test::ArchiveBytes({{"a.txt", "0123456789"}}),
@@ -148,10 +145,10 @@ TEST(ArchiveReader, ReadsWhatTheBytesSay) {
       {"huge count on a small file", test::HeaderBytes(0x7FFFFFFF) + std::string(16, '\0'), "damaged v100 size 30"},
       {"large directory cut short", largeCutShort, "damaged v100 size " + std::to_string(largeCutShort.size())},
   };
-  for (const Case& c : cases) {
+  for (const auto& [what, bytes, reading] : cases) {
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(Reading(*OpenBytes(dir, c.bytes)), c.reading) << c.what;
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << c.what;
+    EXPECT_EQ(Reading(*OpenBytes(dir, bytes)), reading) << what;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << what;
   }
   EXPECT_EQ(Reading(*Archive::NewArchive(platform::OsSystem(), dir.File("absent.tvx"))), "foreign v65535 size 0");
 }
