@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "stream_test_support.h"
@@ -59,13 +60,8 @@ TEST(InflateStreamRoundTrip, VariedDataComesBackExactlyWhateverTheReadSize) {
 // without the end, and corrupt bytes fail; none ends as success.
 TEST(InflateStreamDamage, EndsOnlyOnAWholeStreamWithItsChecksum) {
   const auto text = TextBytes(20000);
-  struct Row {
-    const char* what;
-    std::function<void(std::vector<uint8_t>&)> damage;
-    uint32_t delivered;  // kFailed: corrupt
-    bool ended;
-  };
-  const Row rows[] = {
+  // The damage; the bytes delivered (kFailed: corrupt) and whether the stream ended.
+  const std::tuple<const char*, std::function<void(std::vector<uint8_t>&)>, uint32_t, bool> rows[] = {
       {"trailing bytes", [](auto& b) { const auto g = RandomBytes(100000, 777); b.insert(b.end(), g.begin(), g.end()); },
        20000, true},
       {"truncated", [](auto& b) { b.resize(b.size() / 2); }, 0, false},
@@ -73,17 +69,17 @@ TEST(InflateStreamDamage, EndsOnlyOnAWholeStreamWithItsChecksum) {
       {"bad header", [](auto& b) { b[0] = 0x77; }, kFailed, false},
       {"bad checksum", [](auto& b) { b.back() ^= 0x01; }, kFailed, false},
   };
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.what);
+  for (const auto& [what, damage, delivered, ended] : rows) {
+    SCOPED_TRACE(what);
     auto bytes = Compress(text);
-    row.damage(bytes);
+    damage(bytes);
     Inflating in(bytes);
     std::vector<uint8_t> out;
     const uint32_t got = in.Drain(out, 30000);
     // Truncated (0): less than the whole text, at any point.
-    EXPECT_TRUE(row.delivered == 0 ? got < text.size() : got == row.delivered) << got;
-    EXPECT_EQ(in.inflate->AtStreamEnd(), row.ended);
-    if (row.ended) { EXPECT_EQ(Got(in.inflate->TryRead(out.data(), 100)), 0u); }
+    EXPECT_TRUE(delivered == 0 ? got < text.size() : got == delivered) << got;
+    EXPECT_EQ(in.inflate->AtStreamEnd(), ended);
+    if (ended) { EXPECT_EQ(Got(in.inflate->TryRead(out.data(), 100)), 0u); }
   }
   const auto good = Compress(TextBytes(40000));
   for (size_t at = 2; at + 4 < good.size(); at += good.size() / 37 + 1) {
