@@ -6,6 +6,7 @@
 #include <cctype>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TolvexU/archive_changes.h"
@@ -35,15 +36,11 @@ std::string Choice(const host::TargetPath& target, const FakeDrives& drives) {
 }
 
 TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
-  struct Row {
-    const char* rule;
-    std::string archive;
-    int64_t freeOnArchiveDrive;  // -1: plenty
-    bool removableArchiveDrive;
-    std::string takenName;  // a name that exists already; "fail": no temporary file can be made
-    std::string side;       // the side file expected; "" for a temporary file, "failed" for none
-  };
-  const std::vector<Row> rows = {
+  // The rule, the archive, the free space on its drive (-1: plenty), whether
+  // that drive is removable, a name that exists already ("fail": no temporary
+  // file can be made); the side file expected ("" for a temporary file,
+  // "failed" for none).
+  const std::vector<std::tuple<const char*, std::string, int64_t, bool, std::string, std::string>> rows = {
       {"temp folder on the archive's drive", "C:\\data\\a.arc", -1, false, "", ""},
       {"drive letters compared without case", "c:\\a.arc", -1, false, "", ""},
       {"other fixed drive with room", "D:\\data\\backup.arc", -1, false, "", "D:\\data\\backup___"},
@@ -56,19 +53,19 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
       {"side file name taken", "D:\\data\\backup.arc", -1, false, "D:\\data\\backup___", ""},
       {"no temporary file", "C:\\a.arc", -1, false, "fail", "failed"},
   };
-  for (const Row& c : rows) {
+  for (const auto& [rule, archive, freeOnArchiveDrive, removableArchiveDrive, takenName, side] : rows) {
     FakeDrives drives;
-    const char drive = static_cast<char>(std::tolower(c.archive[0]));
-    if (c.freeOnArchiveDrive >= 0) drives.freeBytes[drive] = c.freeOnArchiveDrive;
-    if (c.removableArchiveDrive) drives.removable.insert(drive);
-    if (!c.takenName.empty()) drives.takenNames.insert(c.takenName);
-    drives.failTempFiles = c.takenName == "fail";
+    const char drive = static_cast<char>(std::tolower(archive[0]));
+    if (freeOnArchiveDrive >= 0) drives.freeBytes[drive] = freeOnArchiveDrive;
+    if (removableArchiveDrive) drives.removable.insert(drive);
+    if (!takenName.empty()) drives.takenNames.insert(takenName);
+    drives.failTempFiles = takenName == "fail";
     // A temporary file is "tvx" and a number in the temporary folder.
-    const std::string expected = c.side == "failed" ? "failed: "
-                                 : c.side.empty()
+    const std::string expected = side == "failed" ? "failed: "
+                                 : side.empty()
                                      ? "C:\\Temp\\tvx1.tmp (removed on failure), temporary file C:\\Temp\\tvx1.tmp"
-                                     : c.side + " (removed on failure), claimed " + c.side;
-    EXPECT_EQ(Choice(host::ChooseTargetPath(drives, c.archive, kNeeded), drives), expected) << c.rule;
+                                     : side + " (removed on failure), claimed " + side;
+    EXPECT_EQ(Choice(host::ChooseTargetPath(drives, archive, kNeeded), drives), expected) << rule;
   }
 }
 

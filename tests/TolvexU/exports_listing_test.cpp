@@ -11,6 +11,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -124,20 +125,15 @@ TEST_F(PluginListing, ReadHeaderWritesOnlyItsFieldsAndCutsLongNamesToFit) {
 // makes it ours, whatever its name; a damaged one is still ours (an archive
 // cut anywhere: reliability/damage_sweep_test). (The host asks
 // CanYouHandleThisFile only of a module whose capabilities say so.)
-struct FileKind {
-  const char* label;
-  const char* name;  // nullptr: the file is not there
-  std::string bytes;
-  int openResult, canHandle;  // openResult -1: not asked
-};
-
 TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
   EXPECT_EQ(module().get_packer_caps(),
             PK_CAPS_NEW | PK_CAPS_MODIFY | PK_CAPS_MULTIPLE | PK_CAPS_DELETE | PK_CAPS_BY_CONTENT);
   std::string countTooLarge = ArchiveBytes({{"a", "1"}, {"b", "2"}});
   countTooLarge[10] = static_cast<char>(0xE8);  // 1000 records in a 60-byte file
   countTooLarge[11] = static_cast<char>(0x03);
-  const std::vector<FileKind> cases = {
+  // What the file is; its name (nullptr: the file is not there) and bytes;
+  // OpenArchive's answer (-1: not asked) and CanYouHandleThisFile's.
+  const std::vector<std::tuple<const char*, const char*, std::string, int, int>> cases = {
       {"text file", "foreign-0.tvx", "Just some text, nothing else.\n", E_UNKNOWN_FORMAT, 0},
       {"missing name", nullptr, "", E_UNKNOWN_FORMAT, 0}, {"magic alone, .txt", "notes.txt", "TOLVEX", -1, 1},
       {"magic in lower case", "foreign-4.tvx", "tolvex" + std::string(20, '\0'), E_UNKNOWN_FORMAT, 0},
@@ -145,15 +141,15 @@ TEST_F(PluginListing, OnlyTheMagicMakesAFileOursAndDamageKeepsItOurs) {
       {"magic, no extension", "no-extension", "TOLVEX" + std::string(100, '\xFF'), -1, 1},
       {"count larger than the file holds", "damaged-0.tvx", countTooLarge, E_BAD_ARCHIVE, 1},
   };
-  for (const FileKind& c : cases) {
-    const std::string path = Path(c.name != nullptr ? c.name : "missing.tvx");
-    ASSERT_TRUE(c.name == nullptr || WriteFileBytes(path, c.bytes));
-    if (c.openResult != -1) {
+  for (const auto& [label, name, bytes, openResult, canHandle] : cases) {
+    const std::string path = Path(name != nullptr ? name : "missing.tvx");
+    ASSERT_TRUE(name == nullptr || WriteFileBytes(path, bytes));
+    if (openResult != -1) {
       const HostArchive archive(module(), path);
-      EXPECT_EQ(std::make_pair(archive.handle(), archive.openResult()), std::make_pair(HANDLE_WCX{}, c.openResult))
-          << c.label;
+      EXPECT_EQ(std::make_pair(archive.handle(), archive.openResult()), std::make_pair(HANDLE_WCX{}, openResult))
+          << label;
     }
-    EXPECT_EQ(CanHandle(module(), path), c.canHandle) << c.label;
+    EXPECT_EQ(CanHandle(module(), path), canHandle) << label;
   }
 }
 

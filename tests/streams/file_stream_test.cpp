@@ -102,21 +102,19 @@ TEST_F(FileStreams, KeptPositionFollowsReadsWritesAndSeeksAndReadWriteKeepsTheCo
 
 // Shrinking moves the position to the new end, growing keeps it, and a failed cut is reported.
 TEST_F(FileStreams, SetSizeMovesThePositionOnlyWhenItShrinksPastIt) {
-  struct Row {
-    uint32_t at, size;
-    bool failCut;
-    uint32_t position;
-  };
-  for (const Row& row : {Row{100, 40, false, 40}, Row{1, 5000, false, 1}, Row{100, 2, true, 100}}) {
-    auto s = OpenReadWriteFileStream(faults, dir.File("size" + std::to_string(row.size)));
+  // Where the position is, the size set, whether the cut fails; the position after it.
+  using Row = std::tuple<uint32_t, uint32_t, bool, uint32_t>;
+  for (const auto& [at, size, failCut, position] :
+       {Row{100, 40, false, 40}, Row{1, 5000, false, 1}, Row{100, 2, true, 100}}) {
+    auto s = OpenReadWriteFileStream(faults, dir.File("size" + std::to_string(size)));
     const auto data = RandomBytes(100);
     ASSERT_EQ(s->TryWrite(data.data(), 100).count, 100u);
-    ASSERT_EQ(At(s->TrySetPosition(row.at)), row.at);
-    test::FaultPlanGuard guard(faults, test::FaultPlan{row.failCut ? 1u : 0u});
-    EXPECT_EQ(s->SetSize(row.size), !row.failCut) << row.size;
-    if (row.failCut) continue;
-    EXPECT_EQ(s->Size(), row.size);
-    EXPECT_EQ(At(s->TryPosition()), row.position);
+    ASSERT_EQ(At(s->TrySetPosition(at)), at);
+    test::FaultPlanGuard guard(faults, test::FaultPlan{failCut ? 1u : 0u});
+    EXPECT_EQ(s->SetSize(size), !failCut) << size;
+    if (failCut) continue;
+    EXPECT_EQ(s->Size(), size);
+    EXPECT_EQ(At(s->TryPosition()), position);
   }
 }
 
