@@ -127,28 +127,26 @@ struct RealFolders {
 // On the same drive one rename does it; across drives the new archive is
 // copied beside the old one, under a name that is free, then renamed.
 TEST(ReplaceArchiveFile, RenamesOnTheSameDriveAndCopiesBesideTheArchiveAcrossDrives) {
-  struct Row {
-    const char* name;
-    bool sameDrive, nameBesideTaken;
-  };
-  for (const Row& row : {Row{"same drive", true, false}, Row{"across drives", false, false},
-                         Row{"across drives, a taken name beside", false, true}}) {
-    SCOPED_TRACE(row.name);
-    RealFolders f(row.sameDrive);
+  using Row = std::tuple<const char*, bool, bool>;  // whether on the same drive, and a file of the user's beside
+  for (const auto& [name, sameDrive, nameBesideTaken] :
+       {Row{"same drive", true, false}, Row{"across drives", false, false},
+        Row{"across drives, a taken name beside", false, true}}) {
+    SCOPED_TRACE(name);
+    RealFolders f(sameDrive);
     const std::string target = f.temp.File("tvx-new");
     const std::string content = Compressible(3 << 20, 'n');  // several copy pieces
     ASSERT_TRUE(WriteFileBytes(f.Archive(), "old archive"));
     ASSERT_TRUE(WriteFileBytes(target, content));
-    ASSERT_TRUE(!row.nameBesideTaken || WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
+    ASSERT_TRUE(!nameBesideTaken || WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
     FaultPlanGuard counting(f.faults, FaultPlan{});
     EXPECT_EQ(host::ReplaceArchiveFile(f.drives, f.Archive(), target), Status::kOk);
     const uint64_t calls = f.faults.MutatingCalls();
-    EXPECT_TRUE(row.sameDrive ? calls == 1 : calls > 1)
+    EXPECT_TRUE(sameDrive ? calls == 1 : calls > 1)
         << calls << " calls: more than the rename, or a plain one across drives";
     EXPECT_TRUE(ReadFileBytes(f.Archive()) == content);
     EXPECT_FALSE(PathExists(target));
     EXPECT_EQ(FolderContents(f.data.path()),
-              std::string("backup.tvx") + (row.nameBesideTaken ? "; backup.tvx.tvxnew=the user's file" : ""))
+              std::string("backup.tvx") + (nameBesideTaken ? "; backup.tvx.tvxnew=the user's file" : ""))
         << "the copy was left beside";
   }
 }

@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -164,12 +165,8 @@ TEST_F(PluginProcessFile, EachOperationOnGoodAndDamagedEntries) {
 TEST_F(PluginProcessFile, HeadersComeInOrderProcessFileNeedsACurrentEntryAndJoinsDestPathAndDestNameOnce) {
   const std::string folder = WorkFolder() + NativeSeparator(), out = Path("out");
   ASSERT_TRUE(std::filesystem::create_directory(out));
-  struct Step {
-    RawEntry entry;
-    const std::string* destPath;  // null: destName is the whole target
-    std::string destName;
-    int result;
-  };
+  // The entry, the DestPath (null: DestName is the whole target) and DestName its extraction is given, the answer.
+  using Step = std::tuple<RawEntry, const std::string*, std::string, int>;
   const std::string missing = Path("missing") + NativeSeparator() + "e.txt";
   const std::vector<Step> five = {
       {{"a.txt", "first"}, &folder, "a.txt", 0}, {{"b.txt", "second"}, nullptr, Path("b-full.txt"), 0},
@@ -178,7 +175,7 @@ TEST_F(PluginProcessFile, HeadersComeInOrderProcessFileNeedsACurrentEntryAndJoin
   for (const std::vector<Step>& steps : {std::vector<Step>(), five}) {
     SCOPED_TRACE(std::to_string(steps.size()) + " entries");
     std::vector<RawEntry> entries;
-    for (const Step& step : steps) entries.push_back(step.entry);
+    for (const Step& step : steps) entries.push_back(std::get<0>(step));
     HostArchive archive(module(), WriteArchive("a.tvx", entries));
     ASSERT_NE(archive.handle(), nullptr);
     const std::string target = Path("target");
@@ -187,12 +184,12 @@ TEST_F(PluginProcessFile, HeadersComeInOrderProcessFileNeedsACurrentEntryAndJoin
         EXPECT_EQ(archive.Process(operation, nullptr, target), E_END_ARCHIVE) << when << ", operation " << operation;
     };
     expectEnd("before the first ReadHeader");
-    for (const Step& step : steps) {
+    for (const auto& [entry, destPath, destName, result] : steps) {
       tHeaderData header{};
       ASSERT_EQ(archive.ReadHeader(header), 0);
-      EXPECT_STREQ(header.FileName, ReportedForm(step.entry.name).c_str());
-      EXPECT_EQ(archive.Process(PK_EXTRACT, step.destPath, step.destName), step.result) << step.destName;
-      expectEnd("after " + step.entry.name + " was processed");
+      EXPECT_STREQ(header.FileName, ReportedForm(entry.name).c_str());
+      EXPECT_EQ(archive.Process(PK_EXTRACT, destPath, destName), result) << destName;
+      expectEnd("after " + entry.name + " was processed");
     }
     EXPECT_EQ(archive.ReadHeader(), E_END_ARCHIVE);
     EXPECT_EQ(archive.ReadHeader(), E_END_ARCHIVE);

@@ -206,16 +206,15 @@ TEST_F(Platform, NamesTellFilesFromFoldersAndTheirSizesAndTimes) {
 
 TEST_F(Platform, FileTimeIsTheLocalWallClockWhateverTheYear) {
   WriteFileBytes(dir.File("file"), "x");
-  struct Case {
-    int year, month, day, hour, minute, second;
-  };
+  using Date = std::tuple<int, int, int, int, int, int>;
   // January and July: standard and daylight-saving time where a zone has both.
-  for (const Case& c : {Case{2005, 6, 15, 12, 0, 0}, Case{2005, 1, 15, 12, 0, 0}, Case{1979, 12, 31, 23, 59, 58},
-                        Case{1969, 7, 20, 20, 17, 40}, Case{2039, 1, 1, 0, 0, 0}, Case{2107, 12, 31, 23, 59, 58}}) {
-    ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), c.year, c.month, c.day, c.hour, c.minute, c.second));
-    const int64_t expected = SecondsFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second);
-    EXPECT_EQ(os.FileWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
-    EXPECT_EQ(os.ModifiedWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
+  for (const auto& [year, month, day, hour, minute, second] :
+       {Date{2005, 6, 15, 12, 0, 0}, Date{2005, 1, 15, 12, 0, 0}, Date{1979, 12, 31, 23, 59, 58},
+        Date{1969, 7, 20, 20, 17, 40}, Date{2039, 1, 1, 0, 0, 0}, Date{2107, 12, 31, 23, 59, 58}}) {
+    ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), year, month, day, hour, minute, second));
+    const int64_t expected = SecondsFromCivil(year, month, day, hour, minute, second);
+    EXPECT_EQ(std::make_pair(os.FileWallClockTime(dir.File("file")), os.ModifiedWallClockTime(dir.File("file"))),
+              std::make_pair(expected, expected)) << year << "-" << month;
   }
 }
 
