@@ -121,31 +121,31 @@ TEST(InflateStreamSeek, ForwardSeeksSkipAndOnlyTheBeginRestarts) {
   const auto data = TextBytes(100000);
   Inflating in(Compress(data));
   InflateStream& inflate = *in.inflate;
-  EXPECT_EQ(At(inflate.TrySeek(10001, kFromCurrent)), 10001u);
-  uint8_t b;
-  ASSERT_EQ(Got(inflate.TryRead(&b, 1)), 1u);
-  EXPECT_EQ(b, data[10001]);
-  EXPECT_EQ(At(inflate.TrySeek(50000, kFromBegin)), 50000u);
-  ASSERT_EQ(Got(inflate.TryRead(&b, 1)), 1u);
-  EXPECT_EQ(b, data[50000]);
+  const auto next = [&] {  // the byte read there, -1 for none
+    uint8_t b = 0;
+    return Got(inflate.TryRead(&b, 1)) == 1 ? int{b} : -1;
+  };
+  EXPECT_EQ((std::vector<int>{int(At(inflate.TrySeek(10001, kFromCurrent))), next(),
+                              int(At(inflate.TrySeek(50000, kFromBegin))), next()}),
+            (std::vector<int>{10001, data[10001], 50000, data[50000]}));  // braced: in this order
   // Where each seek lands from 50001: back, to here from the start, or from the end, it cannot.
   const std::vector<uint32_t> landed = {At(inflate.TrySeek(0, kFromCurrent)), At(inflate.TrySeek(-1, kFromCurrent)),
                                         At(inflate.TrySeek(500, kFromBegin)), At(inflate.TrySeek(50001, kFromBegin)),
                                         At(inflate.TrySeek(0, kFromEnd)), At(inflate.TryPosition())};
   EXPECT_EQ(landed, (std::vector<uint32_t>{50001, kFailed, kFailed, kFailed, kFailed, 50001}));
   for (int round = 0; round < 2; ++round) {  // from a partial read, then from the end
-    ASSERT_EQ(At(inflate.TrySeek(0, kFromBegin)), 0u);
-    EXPECT_EQ(At(inflate.TryPosition()), 0u);
-    EXPECT_FALSE(inflate.AtStreamEnd());
+    ASSERT_EQ((std::vector<uint32_t>{At(inflate.TrySeek(0, kFromBegin)), At(inflate.TryPosition()),
+                                     inflate.AtStreamEnd()}),
+              (std::vector<uint32_t>{0, 0, false}));
     std::vector<uint8_t> all;
     ASSERT_EQ(in.Drain(all), data.size());
     EXPECT_TRUE(all == data);
     ASSERT_TRUE(inflate.AtStreamEnd());
   }
-  ASSERT_EQ(At(inflate.TrySeek(0, kFromBegin)), 0u);
-  EXPECT_EQ(At(inflate.TrySeek(90000, kFromCurrent)), 90000u);
-  EXPECT_EQ(At(inflate.TrySeek(20000, kFromCurrent)), 100000u);  // stops at the size
-  EXPECT_TRUE(inflate.AtStreamEnd());
+  // The last stops at the size.
+  EXPECT_EQ((std::vector<uint32_t>{At(inflate.TrySeek(0, kFromBegin)), At(inflate.TrySeek(90000, kFromCurrent)),
+                                   At(inflate.TrySeek(20000, kFromCurrent)), inflate.AtStreamEnd()}),
+            (std::vector<uint32_t>{0, 90000, 100000, true}));
 }
 
 }  // namespace
