@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -79,20 +80,16 @@ TEST(EntryTime, WallClockTimesBeyond32BitsBecomeTheNearestEndNeverWrapped) {
 // Both ways against seconds counted elsewhere: 2000 and 2400 are leap years,
 // 1900 and 2100 are not, and seconds before 1970 belong to the day before.
 TEST(CivilTime, AgreesWithTheCalendarBothWays) {
-  struct Case {
-    int year, month, day, hour, minute, second;
-    int64_t seconds;
-  };
-  const Case cases[] = {
+  const std::tuple<int, int, int, int, int, int, int64_t> cases[] = {  // the civil time, the seconds
       {2000, 2, 28, 13, 14, 15, 951743655},  {2000, 2, 29, 13, 14, 15, 951830055},
       {2000, 3, 1, 13, 14, 15, 951916455},   {2100, 2, 28, 13, 14, 15, 4107503655},
       {2100, 3, 1, 13, 14, 15, 4107590055},  {2004, 2, 29, 13, 14, 15, 1078060455},
       {1900, 3, 1, 13, 14, 15, -2203843545}, {2400, 2, 29, 13, 14, 15, 13574610855},
       {1970, 1, 1, 0, 0, 0, 0},              {1969, 12, 31, 23, 59, 59, -1}, {1969, 12, 30, 23, 59, 59, -86401},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SecondsFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second), c.seconds);
-    EXPECT_EQ(test::ClockText(CivilFromSeconds(c.seconds)), test::ClockText(c));
+  for (const auto& [year, month, day, hour, minute, second, seconds] : cases) {
+    EXPECT_EQ(SecondsFromCivil(year, month, day, hour, minute, second), seconds);
+    EXPECT_EQ(test::ClockText(CivilFromSeconds(seconds)), test::ClockText(year, month, day, hour, minute, second));
   }
 }
 

@@ -129,11 +129,7 @@ TEST_F(ExtractTest, WrongSizesAndMissingOrDamagedBytesAreBadDataAndLeaveNothing)
   storedPastEnd.resize(storedPastEnd.size() - 1);
   std::string deflatedPastEnd = ArchiveBytes({{"d", z, size}});
   deflatedPastEnd.resize(deflatedPastEnd.size() - 6);
-  struct Case {
-    const char* what;
-    std::string bytes;  // the whole archive
-  };
-  std::vector<Case> cases = {
+  std::vector<std::pair<std::string, std::string>> cases = {  // what is wrong, the whole archive
       {"stored entry running past the end", storedPastEnd},
       {"deflated entry running past the end", deflatedPastEnd},
       {"stream inflates to more than unpackedSize", ArchiveBytes({{"d", z, size - 1}})},
@@ -152,9 +148,9 @@ TEST_F(ExtractTest, WrongSizesAndMissingOrDamagedBytesAreBadDataAndLeaveNothing)
     bad.data[at] = static_cast<char>(bad.data[at] ^ 0xFF);
     cases.push_back({"every byte flipped", ArchiveBytes({bad})});
   }
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what + (" " + std::to_string(&c - cases.data())));
-    Archive& archive = Open(c.bytes);
+  for (size_t i = 0; i < cases.size(); ++i) {
+    SCOPED_TRACE(cases[i].first + " " + std::to_string(i));
+    Archive& archive = Open(cases[i].second);
     ASSERT_EQ(archive.entries().size(), 1u);
     using Seen = std::tuple<Status, Status, std::string>;  // braced: in this order
     EXPECT_EQ((Seen{TestEntry(archive, Entry(0)), ExtractEntry(archive, Entry(0), Target("out")), Files()}),
