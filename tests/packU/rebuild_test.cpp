@@ -142,13 +142,12 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
                                                     {"dir/", "", -1, 5}, {"empty", "", -1, 6}});
   // More records and kept bytes than the write buffer holds, every other
   // entry dropped: both are gathered there piece by piece.
-  std::vector<RawEntry> large;
-  std::vector<RawEntry> largeKept;
+  std::vector<RawEntry> large, largeKept;
   std::vector<std::string> largeDropped;
   for (int i = 0; i < 60; ++i) {
     large.push_back({std::string(40000, 'n') + std::to_string(i), std::string(50000 + i * 1001, 'a' + i % 26), -1, i});
     if (i % 2 == 0) largeKept.push_back(large.back());
-    if (i % 2 != 0) largeDropped.push_back(large.back().name);
+    else largeDropped.push_back(large.back().name);
   }
   std::string cutShort = test::ArchiveBytes({{"a", "aaaa"}, {"b", std::string(100, 'b')}});
   cutShort.resize(cutShort.size() - 1);

@@ -4,6 +4,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -343,11 +344,13 @@ TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   std::unique_ptr<SystemLock> first = os.LockForUpdate(path, 0, &outcome);
   ASSERT_EQ(outcome, Outcome::kHeld);
   EXPECT_TRUE(first->identity() == os.FileIdentityOf(path));
-  Outcome busy = Outcome::kHeld;
-  test::OnThreads(2, [&](int other) {
-    if (other) os.LockForUpdate(path, 50, &busy);
-  });
-  EXPECT_EQ(busy, Outcome::kBusy);
+  // What a lock taken on another thread gets.
+  const auto onAnotherThread = [](const std::function<void(Outcome*)>& lock) {
+    Outcome seen = Outcome::kHeld;
+    test::OnThreads(2, [&](int other) { if (other) lock(&seen); });
+    return seen;
+  };
+  EXPECT_EQ(onAnotherThread([&](Outcome* busy) { os.LockForUpdate(path, 50, busy); }), Outcome::kBusy);
 
   Outcome later = Outcome::kUnavailable;
   FileIdentity held;
@@ -373,10 +376,8 @@ TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   // A name not made yet: a second creation waits as well.
   std::unique_ptr<SystemLock> name = os.LockNameForCreation(dir.File("b.tvx"), 0, &outcome);
   ASSERT_EQ(outcome, Outcome::kHeld);
-  test::OnThreads(2, [&](int other) {
-    if (other) os.LockNameForCreation(dir.File("b.tvx"), 50, &busy);
-  });
-  EXPECT_EQ(busy, Outcome::kBusy);
+  EXPECT_EQ(onAnotherThread([&](Outcome* busy) { os.LockNameForCreation(dir.File("b.tvx"), 50, busy); }),
+            Outcome::kBusy);
   // Another new archive in the same folder does not wait for it.
   os.LockNameForCreation(dir.File("c.tvx"), 0, &outcome);
   EXPECT_EQ(outcome, Outcome::kHeld) << "a long creation keeps others in its folder from being made";
