@@ -125,13 +125,10 @@ TEST_F(ExtractTest, WrongSizesAndMissingOrDamagedBytesAreBadDataAndLeaveNothing)
     entry.data[at ? at : entry.data.size() / 2] ^= 0x55;
     return ArchiveBytes({entry});
   };
-  std::string storedPastEnd = ArchiveBytes({{"s", std::string(50, 's')}});
-  storedPastEnd.resize(storedPastEnd.size() - 1);
-  std::string deflatedPastEnd = ArchiveBytes({{"d", z, size}});
-  deflatedPastEnd.resize(deflatedPastEnd.size() - 6);
+  const auto cut = [](std::string bytes, size_t by) { return bytes.substr(0, bytes.size() - by); };
   std::vector<std::pair<std::string, std::string>> cases = {  // what is wrong, the whole archive
-      {"stored entry running past the end", storedPastEnd},
-      {"deflated entry running past the end", deflatedPastEnd},
+      {"stored entry running past the end", cut(ArchiveBytes({{"s", std::string(50, 's')}}), 1)},
+      {"deflated entry running past the end", cut(ArchiveBytes({{"d", z, size}}), 6)},
       {"stream inflates to more than unpackedSize", ArchiveBytes({{"d", z, size - 1}})},
       {"stream inflates to fewer than unpackedSize", ArchiveBytes({{"d", z, size + 1}})},
       {"stream much shorter than unpackedSize", ArchiveBytes({{"d", z, 1 << 22}})},
