@@ -34,21 +34,13 @@ std::unique_ptr<Archive> OpenBytes(const TempDir& dir, const std::string& bytes)
   return Archive::NewArchive(platform::OsSystem(), path);
 }
 
-// A record's fields in one line (ArchiveEntry and RawRecord alike), so that a
-// failure shows all of them.
-template <typename Record>
-std::string Text(const Record& r) {
-  return r.name + " " + std::to_string(r.time) + " " + std::to_string(r.unpackedSize) + "/" +
-         std::to_string(r.packedSize) + "@" + std::to_string(r.dataOffset);
-}
-
 // What the reader made of a file: foreign, damaged or whole, its version and
 // size, and for a whole archive where its data begins; then each entry.
 std::string Reading(const Archive& a) {
   std::string text = !a.valid() ? "foreign" : a.damaged() ? "damaged" : "whole";
   text += " v" + std::to_string(a.version()) + " size " + std::to_string(a.fileSize());
   if (a.valid() && !a.damaged()) text += " data@" + std::to_string(a.dataStart());
-  for (const ArchiveEntry& e : a.entries()) text += " | " + Text(e);
+  for (const ArchiveEntry& e : a.entries()) text += " | " + RecordText(e);
   return text;
 }
 
@@ -74,7 +66,7 @@ TEST(ArchiveRecord, RecordsRoundTripEveryFieldAndEveryTruncatedOneIsRefused) {
     ArchiveEntry parsed;
     ASSERT_TRUE(ParseRecord(data, bytes.size(), pos, parsed));
     EXPECT_EQ(pos, bytes.size() - 4) << original.name;
-    EXPECT_EQ(Text(parsed), Text(original));
+    EXPECT_EQ(RecordText(parsed), RecordText(original));
     for (size_t size = 4; size < bytes.size() - 4; ++size) {
       pos = 4;
       EXPECT_FALSE(ParseRecord(data, size, pos, parsed)) << original.name << " cut at " << size;
@@ -173,7 +165,9 @@ TEST(ArchiveReaderLargeDirectory, RecordSplitAtAnyByteByTheBlockEndIsReadWhole) 
     auto archive = OpenBytes(dir, bytes);
     ASSERT_EQ(archive->entries().size(), records.size()) << "lead " << lead << ": " << Reading(*archive);
     EXPECT_EQ(archive->dataStart(), dataStart) << lead;
-    for (size_t i = 0; i < records.size(); ++i) ASSERT_EQ(Text(archive->entries()[i]), Text(records[i])) << lead;
+    for (size_t i = 0; i < records.size(); ++i) {
+      ASSERT_EQ(RecordText(archive->entries()[i]), RecordText(records[i])) << lead;
+    }
     const ArchiveEntry& last = archive->entries().back();
     EXPECT_EQ(archive->EntryAt(kRecords), &last);
     EXPECT_TRUE(archive->EntryAt(kRecords + 1) == nullptr && archive->EntryAt(-1) == nullptr);

@@ -86,10 +86,7 @@ class RebuildTest : public ::testing::Test {
   // Each entry's name, time, sizes and place, to compare lists at once.
   static std::string Texts(const std::vector<ArchiveEntry>& entries) {
     std::string text;
-    for (const ArchiveEntry& e : entries) {
-      text += e.name + " " + std::to_string(e.time) + " " + std::to_string(e.unpackedSize) + "/" +
-              std::to_string(e.packedSize) + "@" + std::to_string(e.dataOffset) + "; ";
-    }
+    for (const ArchiveEntry& e : entries) text += RecordText(e) + "; ";
     return text;
   }
 
