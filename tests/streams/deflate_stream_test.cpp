@@ -52,8 +52,7 @@ TEST(DeflateStreamOutput, AnEmptyStreamAddsNothingForAZeroByteWriteAndFinishesVa
   const Transfer none = deflate->TryWrite("x", 0);
   EXPECT_EQ(std::make_tuple(none.count, none.failed(), dest.Size()), std::make_tuple(0u, false, 0u));
   ASSERT_TRUE(deflate->Finish());
-  const std::vector<uint8_t> expected = {0x78, 0xDA, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
-  EXPECT_EQ(dest.bytes, expected);
+  EXPECT_EQ(dest.bytes, (std::vector<uint8_t>{0x78, 0xDA, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}));
   const Transfer late = deflate->TryWrite("x", 1);  // a finished stream takes nothing more
   EXPECT_EQ(std::make_pair(late.count, late.failed()), std::make_pair(0u, true));
 }
