@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "commonsU/entry_time.h"
@@ -101,15 +102,6 @@ class RebuildTest : public ::testing::Test {
 
 // Rebuilds that only keep and drop entries of an old archive: the new archive's
 // exact bytes, whatever was at its path before.
-struct KeepRow {
-  std::string name;
-  std::string old;  // the old archive's bytes; empty: none
-  std::vector<std::string> removeNames;
-  std::vector<std::string> removeFolders;
-  std::string expected;  // the new archive's bytes, when it succeeds
-  Status status = Status::kOk;
-};
-
 TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
   const std::string text = test::TextLikeBytes(30000);
   const std::vector<RawEntry> canonical = {
@@ -148,7 +140,10 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
   }
   std::string cutShort = test::ArchiveBytes({{"a", "aaaa"}, {"b", std::string(100, 'b')}});
   cutShort.resize(cutShort.size() - 1);
-  std::vector<KeepRow> rows = {
+  // What is kept; the old archive's bytes (empty: none), the names and folders
+  // removed; the new archive's bytes (empty: the rebuild fails, a bad archive).
+  using Names = std::vector<std::string>;
+  std::vector<std::tuple<std::string, std::string, Names, Names, std::string>> rows = {
       {"nothing to write gives the fourteen-byte empty archive", "", {}, {}, FromHex(kEmptyArchive)},
       {"deleting the first of three keeps the others unchanged", test::ArchiveBytes({a, b, c}), {"a"}, {},
        test::ArchiveBytes({b, c})},
@@ -157,7 +152,7 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
       {"removing a folder drops everything below it only", test::ArchiveBytes(aroundDocs), {}, {"docs/"},
        test::ArchiveBytes(besideDocs)},
       {"kept data is compacted and put in directory order", scattered, {}, {}, compacted},
-      {"a kept entry beyond the old file's end is a bad archive", cutShort, {}, {}, "", Status::kBadArchive},
+      {"a kept entry beyond the old file's end is a bad archive", cutShort, {}, {}, ""},
       {"dropping the damaged entry makes the rest usable again", cutShort, {"b"}, {},
        test::ArchiveBytes({{"a", "aaaa"}})},
       {"deleting every other entry of a large archive keeps the rest exactly", test::ArchiveBytes(large),
@@ -168,15 +163,15 @@ TEST_F(RebuildTest, KeptEntriesAreWrittenExactly) {
                     test::ArchiveBytes(canonical, version), {"absent", "docs", "A.TXT"}, {"nothing/"},
                     test::ArchiveBytes(canonical)});
   }
-  for (const KeepRow& row : rows) {
-    SCOPED_TRACE(row.name);
-    ASSERT_TRUE(test::WriteFileBytes(OutPath(), std::string(5000, 'z')));  // emptied first
+  for (const auto& [name, old, removeNames, removeFolders, expected] : rows) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(WriteFileBytes(OutPath(), std::string(5000, 'z')));  // emptied first
     RebuildPlan plan;
-    if (!row.old.empty()) plan.oldArchive = &Old(row.old);
-    plan.removeNames = row.removeNames;
-    plan.removeFolders = row.removeFolders;
-    ASSERT_EQ(Rebuild(plan), row.status);
-    if (row.status == Status::kOk) { EXPECT_EQ(Hex(OutBytes()), Hex(row.expected)); }
+    if (!old.empty()) plan.oldArchive = &Old(old);
+    plan.removeNames = removeNames;
+    plan.removeFolders = removeFolders;
+    ASSERT_EQ(Rebuild(plan), expected.empty() ? Status::kBadArchive : Status::kOk);
+    if (!expected.empty()) { EXPECT_EQ(Hex(OutBytes()), Hex(expected)); }
     EXPECT_TRUE(reported_.empty());
   }
 }
