@@ -30,12 +30,12 @@ int WCX_API RecordProgress(char* fileName, int size) {
 
 class PluginProgress : public PluginTest {
  protected:
-  void SetUp() override {
-    PluginTest::SetUp();
+  // From now on every report is heard, and none answered with Cancel.
+  void Listen() {
     g_reports.clear();
     g_cancelAt = 0;
+    module().set_process_data_proc(nullptr, RecordProgress);
   }
-  void Listen() { module().set_process_data_proc(nullptr, RecordProgress); }
 };
 
 // Then, cleared, the callback hears nothing of a test, a pack or a delete.
