@@ -11,6 +11,7 @@
 
 #include "commonsU/entry_time.h"
 #include "platform/native.h"
+#include "support/child_process.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 
@@ -21,7 +22,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -386,19 +386,15 @@ TEST_F(Platform, AFolderThatCannotBeReadStillSyncsWhatWasRenamedIntoIt) {
   ASSERT_TRUE(WriteFileBytes(folder + "/a.tvx", "archive"));
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(chmod(folder.c_str(), 0333), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {  // root reads any folder: the check runs as nobody
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    if (access(folder.c_str(), W_OK | X_OK) != 0) _exit(2);  // the temporary folder is private
-    _exit(os.SyncFolderOf(folder + "/a.tvx") ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const test::ChildOutcome child = test::RunInChild([&] {  // root reads any folder: the check runs as nobody
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 2;
+    if (access(folder.c_str(), W_OK | X_OK) != 0) return 2;  // the temporary folder is private
+    return os.SyncFolderOf(folder + "/a.tvx") ? 0 : 1;
+  });
   chmod(folder.c_str(), 0755);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no other user can reach a temporary folder here";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "an update into a drop folder would be reported as failed";
+  ASSERT_TRUE(child.exited);
+  if (child.exitCode == 2) GTEST_SKIP() << "no other user can reach a temporary folder here";
+  EXPECT_EQ(child.exitCode, 0) << "an update into a drop folder would be reported as failed";
 }
 #endif
 
