@@ -103,16 +103,15 @@ TEST(InflateStreamDamage, CorruptDataAndAFailingSourceAreReportedNotCounted) {
   bytes[0] = 0x77;
   Inflating in(bytes);
   const Transfer bad = in.inflate->TryRead(buf, sizeof buf);
-  EXPECT_EQ(bad.count, 0u);
-  EXPECT_EQ(bad.error.kind, platform::IoErrorKind::kCorrupt);
+  EXPECT_EQ(std::make_pair(bad.count, bad.error.kind), std::make_pair(0u, platform::IoErrorKind::kCorrupt));
   EXPECT_EQ(ReadExactly(*in.inflate, buf, sizeof buf).kind, platform::IoErrorKind::kCorrupt);
   Inflating skipping(bytes);
   EXPECT_EQ(At(skipping.inflate->TrySeek(100, kFromCurrent)), kFailed);  // skipping decodes too
   // Landing anywhere but the asked position fails the seek, though a position is known.
   MemoryStream empty;
   auto none = NewInflateStream(empty);
-  EXPECT_TRUE(none->TrySetPosition(7).failed());
-  EXPECT_FALSE(none->TryPosition().failed());
+  EXPECT_EQ((std::pair<bool, bool>{none->TrySetPosition(7).failed(), none->TryPosition().failed()}),
+            std::make_pair(true, false));  // braced: in this order
 }
 
 // Forward seeks skip decompressed bytes up to the size and others fail; a
