@@ -134,10 +134,7 @@ class PluginCancel : public PluginProgress, public ::testing::WithParamInterface
     size_t mostPieces = 0, pieces = 0;
     for (size_t i = first; i < g_reports.size(); ++i) {
       const auto& [name, size] = g_reports[i];
-      if (size < 0) {
-        shares.push_back(size);
-        continue;
-      }
+      if (size < 0) { shares.push_back(size); continue; }
       EXPECT_LE(size, 1 << 20) << name;
       if (sums.empty() || sums.back().first != name) {
         sums.emplace_back(name, 0);
