@@ -6,6 +6,7 @@
 #include <cctype>
 #include <filesystem>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TolvexU/archive_changes.h"
@@ -35,15 +36,11 @@ std::string Choice(const host::TargetPath& target, const FakeDrives& drives) {
 }
 
 TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
-  struct Row {
-    const char* rule;
-    std::string archive;
-    int64_t freeOnArchiveDrive;  // -1: plenty
-    bool removableArchiveDrive;
-    std::string takenName;  // a name that exists already; "fail": no temporary file can be made
-    std::string side;       // the side file expected; "" for a temporary file, "failed" for none
-  };
-  const std::vector<Row> rows = {
+  // The rule, the archive, the free space on its drive (-1: plenty), whether
+  // that drive is removable, a name that exists already ("fail": no temporary
+  // file can be made); the side file expected ("" for a temporary file,
+  // "failed" for none).
+  const std::vector<std::tuple<const char*, std::string, int64_t, bool, std::string, std::string>> rows = {
       {"temp folder on the archive's drive", "C:\\data\\a.arc", -1, false, "", ""},
       {"drive letters compared without case", "c:\\a.arc", -1, false, "", ""},
       {"other fixed drive with room", "D:\\data\\backup.arc", -1, false, "", "D:\\data\\backup___"},
@@ -56,19 +53,19 @@ TEST(ChooseTargetPath, FollowsTheFirstRuleThatApplies) {
       {"side file name taken", "D:\\data\\backup.arc", -1, false, "D:\\data\\backup___", ""},
       {"no temporary file", "C:\\a.arc", -1, false, "fail", "failed"},
   };
-  for (const Row& c : rows) {
+  for (const auto& [rule, archive, freeOnArchiveDrive, removableArchiveDrive, takenName, side] : rows) {
     FakeDrives drives;
-    const char drive = static_cast<char>(std::tolower(c.archive[0]));
-    if (c.freeOnArchiveDrive >= 0) drives.freeBytes[drive] = c.freeOnArchiveDrive;
-    if (c.removableArchiveDrive) drives.removable.insert(drive);
-    if (!c.takenName.empty()) drives.takenNames.insert(c.takenName);
-    drives.failTempFiles = c.takenName == "fail";
+    const char drive = static_cast<char>(std::tolower(archive[0]));
+    if (freeOnArchiveDrive >= 0) drives.freeBytes[drive] = freeOnArchiveDrive;
+    if (removableArchiveDrive) drives.removable.insert(drive);
+    if (!takenName.empty()) drives.takenNames.insert(takenName);
+    drives.failTempFiles = takenName == "fail";
     // A temporary file is "tvx" and a number in the temporary folder.
-    const std::string expected = c.side == "failed" ? "failed: "
-                                 : c.side.empty()
+    const std::string expected = side == "failed" ? "failed: "
+                                 : side.empty()
                                      ? "C:\\Temp\\tvx1.tmp (removed on failure), temporary file C:\\Temp\\tvx1.tmp"
-                                     : c.side + " (removed on failure), claimed " + c.side;
-    EXPECT_EQ(Choice(host::ChooseTargetPath(drives, c.archive, kNeeded), drives), expected) << c.rule;
+                                     : side + " (removed on failure), claimed " + side;
+    EXPECT_EQ(Choice(host::ChooseTargetPath(drives, archive, kNeeded), drives), expected) << rule;
   }
 }
 
@@ -130,28 +127,26 @@ struct RealFolders {
 // On the same drive one rename does it; across drives the new archive is
 // copied beside the old one, under a name that is free, then renamed.
 TEST(ReplaceArchiveFile, RenamesOnTheSameDriveAndCopiesBesideTheArchiveAcrossDrives) {
-  struct Row {
-    const char* name;
-    bool sameDrive, nameBesideTaken;
-  };
-  for (const Row& row : {Row{"same drive", true, false}, Row{"across drives", false, false},
-                         Row{"across drives, a taken name beside", false, true}}) {
-    SCOPED_TRACE(row.name);
-    RealFolders f(row.sameDrive);
+  using Row = std::tuple<const char*, bool, bool>;  // whether on the same drive, and a file of the user's beside
+  for (const auto& [name, sameDrive, nameBesideTaken] :
+       {Row{"same drive", true, false}, Row{"across drives", false, false},
+        Row{"across drives, a taken name beside", false, true}}) {
+    SCOPED_TRACE(name);
+    RealFolders f(sameDrive);
     const std::string target = f.temp.File("tvx-new");
     const std::string content = Compressible(3 << 20, 'n');  // several copy pieces
     ASSERT_TRUE(WriteFileBytes(f.Archive(), "old archive"));
     ASSERT_TRUE(WriteFileBytes(target, content));
-    ASSERT_TRUE(!row.nameBesideTaken || WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
+    ASSERT_TRUE(!nameBesideTaken || WriteFileBytes(f.Archive() + ".tvxnew", "the user's file"));
     FaultPlanGuard counting(f.faults, FaultPlan{});
     EXPECT_EQ(host::ReplaceArchiveFile(f.drives, f.Archive(), target), Status::kOk);
     const uint64_t calls = f.faults.MutatingCalls();
-    EXPECT_TRUE(row.sameDrive ? calls == 1 : calls > 1)
+    EXPECT_TRUE(sameDrive ? calls == 1 : calls > 1)
         << calls << " calls: more than the rename, or a plain one across drives";
     EXPECT_TRUE(ReadFileBytes(f.Archive()) == content);
     EXPECT_FALSE(PathExists(target));
     EXPECT_EQ(FolderContents(f.data.path()),
-              std::string("backup.tvx") + (row.nameBesideTaken ? "; backup.tvx.tvxnew=the user's file" : ""))
+              std::string("backup.tvx") + (nameBesideTaken ? "; backup.tvx.tvxnew=the user's file" : ""))
         << "the copy was left beside";
   }
 }
@@ -179,12 +174,12 @@ TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
     const char drive = row.sameDrive ? 'c' : 'd';
 
     f.drives.freeBytes[drive] = needed;
-    EXPECT_EQ(update(), E_ECREATE);
-    EXPECT_EQ(f.drives.tempFilesMade.size(), row.sameDrive ? 1u : 0u);
-    EXPECT_EQ(TemporaryFilesIn(f.temp.path()), std::vector<std::string>()) << "the temporary file was left";
-    EXPECT_TRUE(ReadFileBytes(f.Archive()) == old);
     const std::string sources = "m.txt=" + Compressible(400) + "; n.txt=" + Compressible(600);
-    EXPECT_EQ(FolderContents(f.data.path()), (row.existing ? "backup.tvx; " : "") + sources);
+    // Braced: in this order; then the temporary files made and those left, the archive unchanged, the folder.
+    using Refused = std::tuple<int, size_t, std::vector<std::string>, bool, std::string>;
+    EXPECT_EQ((Refused{update(), f.drives.tempFilesMade.size(), TemporaryFilesIn(f.temp.path()),
+                       ReadFileBytes(f.Archive()) == old, FolderContents(f.data.path())}),
+              (Refused{E_ECREATE, row.sameDrive ? 1u : 0u, {}, true, (row.existing ? "backup.tvx; " : "") + sources}));
 
     f.drives.freeBytes[drive] = needed + 1;
     EXPECT_EQ(update(), 0);
@@ -193,28 +188,39 @@ TEST(FreeSpace, AnUpdateNeedsStrictlyMoreRoomThanItWrites) {
   }
 }
 
-TEST(FreeSpace, ArchiveOnAnotherDriveWithRoomIsWrittenToTheSideFile) {
-  RealFolders f(false);
-  ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
-  // The observer sees the side file while it is being written.
-  {
-    FaultPlanGuard observing(f.faults, Watching({f.data.path()}));
-    EXPECT_EQ(f.Delete({"a.txt"}), 0);
-  }
-  EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup___"), 1);
-  EXPECT_TRUE(f.drives.tempFilesMade.empty());
-  EXPECT_EQ(FolderListing(f.data.path()), std::vector<std::string>{"backup.tvx"});
-  EXPECT_EQ(ReadFileBytes(f.Archive()), ArchiveBytes({{"b.txt", "b"}}));
+// A private archive's successor is private from its creation: in the
+// temporary folder, as the side file, and as the copy beside the archive.
+// Only on another drive with room is it the side file, seen while written.
+TEST(ReplaceArchiveFile, TheSuccessorIsTheSideFileOnlyOnAnotherDriveWithRoomAndNeverReadableByOthers) {
+  for (int drives = 0; drives < 3; ++drives) {  // same drive; another with room; a removable one
+    SCOPED_TRACE(drives);
+    RealFolders f(drives == 0);
+    if (drives == 2) f.drives.removable.insert('d');
+    ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
+    const auto private_ = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(f.Archive(), private_);
+    {
+      FaultPlanGuard watching(f.faults, Watching({f.temp.path(), f.data.path()}));
+      EXPECT_EQ(f.Delete({"a.txt"}), 0);
+    }
+    EXPECT_EQ(std::count(g_seen.begin(), g_seen.end(), "backup___"), drives == 1 ? 1 : 0);
+    EXPECT_EQ(f.drives.tempFilesMade.empty(), drives == 1);
+    EXPECT_EQ(FolderListing(f.data.path()), std::vector<std::string>{"backup.tvx"});
+    EXPECT_EQ(ReadFileBytes(f.Archive()), ArchiveBytes({{"b.txt", "b"}}));
 #ifndef _WIN32
-  // A dangling link at the side name is another's: never written through,
-  // never moved onto the archive.
-  const std::string side = f.data.path() + "/backup___", stolen = f.data.path() + "/stolen";
-  fs::create_symlink(stolen, side);
-  EXPECT_EQ(f.Delete({"b.txt"}), 0);
-  EXPECT_FALSE(fs::is_symlink(f.Archive()));
-  EXPECT_FALSE(fs::exists(stolen));
-  EXPECT_TRUE(fs::is_symlink(side));
+    EXPECT_EQ(g_readable, std::vector<std::string>());
+    EXPECT_EQ(fs::status(f.Archive()).permissions(), private_);
+    if (drives != 1) continue;
+    // A dangling link at the side name is another's: never written through,
+    // never moved onto the archive.
+    const std::string side = f.data.path() + "/backup___", stolen = f.data.path() + "/stolen";
+    fs::create_symlink(stolen, side);
+    EXPECT_EQ(f.Delete({"b.txt"}), 0);
+    EXPECT_FALSE(fs::is_symlink(f.Archive()));
+    EXPECT_FALSE(fs::exists(stolen));
+    EXPECT_TRUE(fs::is_symlink(side));
 #endif
+  }
 }
 
 TEST(NewArchive, IsWrittenBesideItsNameAndRenamedIntoPlace) {
@@ -354,21 +360,6 @@ TEST_F(ArchiveReplacement, MovedSourcesAreDeletedOnlyOnceTheRenameIsDurable) {
 }
 
 #ifndef _WIN32
-
-// A private archive's successor is private from its creation: in the
-// temporary folder, as the side file, and as the copy beside the archive.
-TEST(ReplaceArchiveFile, ThePrivateArchivesSuccessorIsNeverReadableByOthers) {
-  for (int drives = 0; drives < 3; ++drives) {  // same drive; another with room; a removable one
-    RealFolders f(drives == 0);
-    if (drives == 2) f.drives.removable.insert('d');
-    ASSERT_TRUE(WriteFileBytes(f.Archive(), ArchiveBytes({{"a.txt", "a"}, {"b.txt", "b"}})));
-    fs::permissions(f.Archive(), fs::perms::owner_read | fs::perms::owner_write);
-    FaultPlanGuard watching(f.faults, Watching({f.temp.path(), f.data.path()}));
-    EXPECT_EQ(f.Delete({"a.txt"}), 0);
-    EXPECT_EQ(g_readable, std::vector<std::string>()) << drives;
-    EXPECT_EQ(fs::status(f.Archive()).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-  }
-}
 
 // Puts a link to "stolen" at a name just before it is opened for writing:
 // planted after the name was found free, or in the archive's place.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "iwcxhead/wcxhead.h"
@@ -58,14 +59,6 @@ void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); 
 namespace tvx::test {
 namespace {
 
-struct NoMemoryCase {
-  const char* exportName;
-  int opened;  // before the call: 0 nothing opened, 1 the archive opened, 2 its first header read too
-  // The export call alone (nothing else may allocate); its result code.
-  int (*call)();
-  int onNoMemory;
-};
-
 std::string gWritten, gArcName, gSrcPath, gDest, gPackList, gDeleteList;
 tOpenArchiveData gOpenData{};
 tHeaderData gHeader{};
@@ -90,7 +83,10 @@ void Prepare(const TempDir& dir, int opened) {
 }
 
 TEST(ExportsWithoutMemory, EveryFailedAllocationAnswersNoMemory) {
-  const std::vector<NoMemoryCase> cases = {
+  // The export; what is done before the call (0 nothing opened, 1 the archive
+  // opened, 2 its first header read too); the export call alone (nothing else
+  // may allocate), giving its result code; the code for no memory.
+  const std::vector<std::tuple<const char*, int, int (*)(), int>> cases = {
       {"CanYouHandleThisFile", 0, [] { return CanYouHandleThisFile(&gArcName[0]); }, 0},
       {"OpenArchive", 0, [] { return (gOpen = OpenArchive(&gOpenData)) != nullptr ? 0 : gOpenData.OpenResult; },
        E_NO_MEMORY},
@@ -102,28 +98,28 @@ TEST(ExportsWithoutMemory, EveryFailedAllocationAnswersNoMemory) {
   };
   TempDir temp;  // the module's temporary folder, checked after every failure
   TempFolderRedirect redirect(temp.path());
-  for (const NoMemoryCase& c : cases) {
+  for (const auto& [exportName, opened, call, onNoMemory] : cases) {
     int granted = 0;  // the answer with every allocation granted: the run for n = -1
     long n = -1;
     for (;; ++n) {
       TempDir dir;
-      Prepare(dir, c.opened);
+      Prepare(dir, opened);
       gFailed = false;
       gAllocationsBeforeFailure = n;
-      const int result = c.call();
+      const int result = call();
       gAllocationsBeforeFailure = -1;
       if (gOpen != nullptr) CloseArchive(gOpen);
       gOpen = nullptr;
       if (n < 0) {
-        ASSERT_NE(granted = result, c.onNoMemory) << c.exportName;
+        ASSERT_NE(granted = result, onNoMemory) << exportName;
         continue;
       }
       if (!gFailed) break;  // the call made fewer than n + 1 allocations
       // A buffer that could not be had is done without (new (std::nothrow));
       // anything else that fails is the host's "no memory".
-      SCOPED_TRACE(std::string(c.exportName) + " with allocation " + std::to_string(n + 1) + " failing");
-      ASSERT_TRUE(result == c.onNoMemory || result == granted) << "answered " << result;
-      if (result != c.onNoMemory) continue;
+      SCOPED_TRACE(std::string(exportName) + " with allocation " + std::to_string(n + 1) + " failing");
+      ASSERT_TRUE(result == onNoMemory || result == granted) << "answered " << result;
+      if (result != onNoMemory) continue;
       // The archive is as it was, and nothing half-written is left beside it
       // (ProcessFile's target: what extraction leaves is its own affair).
       std::vector<std::string> names = FolderListing(dir.path());
@@ -132,7 +128,7 @@ TEST(ExportsWithoutMemory, EveryFailedAllocationAnswersNoMemory) {
       ASSERT_EQ(ReadFileBytes(dir.File("a.tvx")), gWritten);
       ASSERT_EQ(TemporaryFilesIn(temp.path()), std::vector<std::string>());
     }
-    EXPECT_GT(n, 0) << c.exportName << " allocated nothing";
+    EXPECT_GT(n, 0) << exportName << " allocated nothing";
   }
 }
 

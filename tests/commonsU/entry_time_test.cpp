@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <tuple>
+#include <utility>
+#include <vector>
 
 #include "commonsU/entry_time.h"
 #include "support/test_support.h"
@@ -15,19 +18,18 @@ uint32_t Dos(uint32_t year, uint32_t month, uint32_t day, uint32_t hour, uint32_
 }
 
 TEST(EntryTime, ConvertsToAndFromDosTimes) {
-  const auto bothWays = [](int32_t seconds, uint32_t dos) {
-    EXPECT_EQ(DosTimeToEntryTime(dos), seconds) << std::hex << dos;
-    EXPECT_EQ(EntryTimeToDosTime(seconds), dos) << seconds;
-  };
-  bothWays(1118836800, 0x32CF6000u);                  // 2005-06-15 12:00:00
-  bothWays(315532800, Dos(1980, 1, 1, 0, 0, 0));      // the first DOS date
-  bothWays(951868798, Dos(2000, 2, 29, 23, 59, 58));  // a leap day
-  bothWays(2147483646, Dos(2038, 1, 19, 3, 14, 6));   // the last even second of int32
-  // Odd seconds round down to the even second; before 1980 the year is kept modulo 128.
-  EXPECT_EQ(EntryTimeToDosTime(1118836801), 0x32CF6000u);
-  EXPECT_EQ(EntryTimeToDosTime(1118836803), 0x32CF6001u);
-  EXPECT_EQ(EntryTimeToDosTime(0), 0xEC210000u);   // 1970-01-01, year bits 118
-  EXPECT_EQ(EntryTimeToDosTime(-1), 0xEB9FBF7Du);  // 1969-12-31 23:59:59
+  // Both ways: 2005-06-15 12:00:00, the first DOS date, a leap day, the last even second of int32.
+  const std::pair<int32_t, uint32_t> bothWays[] = {{1118836800, 0x32CF6000u}, {315532800, Dos(1980, 1, 1, 0, 0, 0)},
+                                                   {951868798, Dos(2000, 2, 29, 23, 59, 58)},
+                                                   {2147483646, Dos(2038, 1, 19, 3, 14, 6)}};
+  for (const auto& [seconds, dos] : bothWays) {
+    EXPECT_EQ(std::make_pair(DosTimeToEntryTime(dos), EntryTimeToDosTime(seconds)), std::make_pair(seconds, dos));
+  }
+  // Odd seconds round down to the even second; before 1980 the year is kept
+  // modulo 128 (1970-01-01: year bits 118; then 1969-12-31 23:59:59).
+  EXPECT_EQ((std::vector<uint32_t>{EntryTimeToDosTime(1118836801), EntryTimeToDosTime(1118836803),
+                                   EntryTimeToDosTime(0), EntryTimeToDosTime(-1)}),
+            (std::vector<uint32_t>{0x32CF6000u, 0x32CF6001u, 0xEC210000u, 0xEB9FBF7Du}));
   // Fields out of range carry like a calendar: day 0 is the last day of the month
   // before, month 0 December before; beyond 2038 is the last even second.
   EXPECT_EQ(DosTimeToEntryTime(Dos(2005, 3, 0, 0, 0, 0)), SecondsFromCivil(2005, 2, 28, 0, 0, 0));
@@ -78,20 +80,16 @@ TEST(EntryTime, WallClockTimesBeyond32BitsBecomeTheNearestEndNeverWrapped) {
 // Both ways against seconds counted elsewhere: 2000 and 2400 are leap years,
 // 1900 and 2100 are not, and seconds before 1970 belong to the day before.
 TEST(CivilTime, AgreesWithTheCalendarBothWays) {
-  struct Case {
-    int year, month, day, hour, minute, second;
-    int64_t seconds;
-  };
-  const Case cases[] = {
+  const std::tuple<int, int, int, int, int, int, int64_t> cases[] = {  // the civil time, the seconds
       {2000, 2, 28, 13, 14, 15, 951743655},  {2000, 2, 29, 13, 14, 15, 951830055},
       {2000, 3, 1, 13, 14, 15, 951916455},   {2100, 2, 28, 13, 14, 15, 4107503655},
       {2100, 3, 1, 13, 14, 15, 4107590055},  {2004, 2, 29, 13, 14, 15, 1078060455},
       {1900, 3, 1, 13, 14, 15, -2203843545}, {2400, 2, 29, 13, 14, 15, 13574610855},
       {1970, 1, 1, 0, 0, 0, 0},              {1969, 12, 31, 23, 59, 59, -1}, {1969, 12, 30, 23, 59, 59, -86401},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SecondsFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second), c.seconds);
-    EXPECT_EQ(test::ClockText(CivilFromSeconds(c.seconds)), test::ClockText(c));
+  for (const auto& [year, month, day, hour, minute, second, seconds] : cases) {
+    EXPECT_EQ(SecondsFromCivil(year, month, day, hour, minute, second), seconds);
+    EXPECT_EQ(test::ClockText(CivilFromSeconds(seconds)), test::ClockText(year, month, day, hour, minute, second));
   }
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "packU/archive.h"
@@ -18,11 +19,7 @@
 namespace tvx {
 namespace {
 
-using test::FromHex;
-using test::Hex;
-using test::RawRecord;
-using test::RecordBytes;
-using test::TempDir;
+using namespace test;
 
 // The folder "d/" packed on 2005-06-15 12:00:00.
 const char kOneFolderArchive[] =
@@ -37,21 +34,13 @@ std::unique_ptr<Archive> OpenBytes(const TempDir& dir, const std::string& bytes)
   return Archive::NewArchive(platform::OsSystem(), path);
 }
 
-// A record's fields in one line (ArchiveEntry and RawRecord alike), so that a
-// failure shows all of them.
-template <typename Record>
-std::string Text(const Record& r) {
-  return r.name + " " + std::to_string(r.time) + " " + std::to_string(r.unpackedSize) + "/" +
-         std::to_string(r.packedSize) + "@" + std::to_string(r.dataOffset);
-}
-
 // What the reader made of a file: foreign, damaged or whole, its version and
 // size, and for a whole archive where its data begins; then each entry.
 std::string Reading(const Archive& a) {
   std::string text = !a.valid() ? "foreign" : a.damaged() ? "damaged" : "whole";
   text += " v" + std::to_string(a.version()) + " size " + std::to_string(a.fileSize());
   if (a.valid() && !a.damaged()) text += " data@" + std::to_string(a.dataStart());
-  for (const ArchiveEntry& e : a.entries()) text += " | " + Text(e);
+  for (const ArchiveEntry& e : a.entries()) text += " | " + RecordText(e);
   return text;
 }
 
@@ -64,11 +53,8 @@ TEST(ArchiveRecord, RecordsRoundTripEveryFieldAndEveryTruncatedOneIsRefused) {
   AppendRecord({"d/", 1118836800, 0, 0, 0}, folder);
   EXPECT_EQ(Hex(folder), Hex(FromHex(kOneFolderArchive).substr(kHeaderSize)));
   const std::vector<ArchiveEntry> cases = {
-      {"a.txt", 1118836800, 10, 10, 0},
-      {"docs/", 0, 0, 0, 0},
-      {"", -1, -2, -3, -4},
-      {"x/y/z.bin", INT32_MIN, INT32_MAX, 0x01020304, -0x7F000001},
-      {std::string(300, 'n'), 0x12345678, 5, 4, 3},
+      {"a.txt", 1118836800, 10, 10, 0}, {"docs/", 0, 0, 0, 0}, {"", -1, -2, -3, -4},
+      {"x/y/z.bin", INT32_MIN, INT32_MAX, 0x01020304, -0x7F000001}, {std::string(300, 'n'), 0x12345678, 5, 4, 3},
   };
   for (const ArchiveEntry& original : cases) {
     std::string bytes = "junk";  // the record need not start the buffer
@@ -80,7 +66,7 @@ TEST(ArchiveRecord, RecordsRoundTripEveryFieldAndEveryTruncatedOneIsRefused) {
     ArchiveEntry parsed;
     ASSERT_TRUE(ParseRecord(data, bytes.size(), pos, parsed));
     EXPECT_EQ(pos, bytes.size() - 4) << original.name;
-    EXPECT_EQ(Text(parsed), Text(original));
+    EXPECT_EQ(RecordText(parsed), RecordText(original));
     for (size_t size = 4; size < bytes.size() - 4; ++size) {
       pos = 4;
       EXPECT_FALSE(ParseRecord(data, size, pos, parsed)) << original.name << " cut at " << size;
@@ -117,12 +103,8 @@ TEST(ArchiveReader, ReadsWhatTheBytesSay) {
   largeCutShort.resize(largeCutShort.size() - 5);
   // Records after a count of zero or less are ignored, not read.
   const std::string ignored = RecordBytes({"a", 0, 1, 1, 0}) + "x";
-  struct Case {
-    const char* what;
-    std::string bytes;
-    std::string reading;
-  };
-  const std::vector<Case> cases = {
+  // What the file is, its bytes, what the reader makes of them.
+  const std::vector<std::tuple<const char*, std::string, std::string>> cases = {
       {"the empty archive", FromHex("54 4F 4C 56 45 58 64 00 00 00 00 00 00 00"), "whole v100 size 14 data@14"},
       {"one folder", FromHex(kOneFolderArchive), "whole v100 size 34 data@34 | d/ 1118836800 0/0@0"},
       {"stored data right after the directory", test::ArchiveBytes({{"a.txt", "0123456789"}}),
@@ -137,8 +119,7 @@ TEST(ArchiveReader, ReadsWhatTheBytesSay) {
       {"count -1", test::HeaderBytes(0xFFFFFFFFu) + ignored, "whole v100 size 34 data@14"},
       {"smallest records filling the file", test::HeaderBytes(3) + threeSmallest,
        "whole v100 size 68 data@68 |  0 0/0@0 |  1 0/0@0 |  2 0/0@0"},
-      {"zero-length file", "", "foreign v65535 size 0"},
-      {"five bytes of the magic", "TOLVE", "foreign v65535 size 5"},
+      {"zero-length file", "", "foreign v65535 size 0"}, {"five bytes of the magic", "TOLVE", "foreign v65535 size 5"},
       {"magic in other case", "TOLVEx" + tail, "foreign v65535 size 14"},
       {"magic all lower case", "tolvex" + tail, "foreign v65535 size 14"},
       {"another format", "PK\x03\x04 and more bytes", "foreign v65535 size 19"},
@@ -156,10 +137,10 @@ TEST(ArchiveReader, ReadsWhatTheBytesSay) {
       {"huge count on a small file", test::HeaderBytes(0x7FFFFFFF) + std::string(16, '\0'), "damaged v100 size 30"},
       {"large directory cut short", largeCutShort, "damaged v100 size " + std::to_string(largeCutShort.size())},
   };
-  for (const Case& c : cases) {
+  for (const auto& [what, bytes, reading] : cases) {
     const auto begin = std::chrono::steady_clock::now();
-    EXPECT_EQ(Reading(*OpenBytes(dir, c.bytes)), c.reading) << c.what;
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << c.what;
+    EXPECT_EQ(Reading(*OpenBytes(dir, bytes)), reading) << what;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << what;
   }
   EXPECT_EQ(Reading(*Archive::NewArchive(platform::OsSystem(), dir.File("absent.tvx"))), "foreign v65535 size 0");
 }
@@ -184,7 +165,9 @@ TEST(ArchiveReaderLargeDirectory, RecordSplitAtAnyByteByTheBlockEndIsReadWhole) 
     auto archive = OpenBytes(dir, bytes);
     ASSERT_EQ(archive->entries().size(), records.size()) << "lead " << lead << ": " << Reading(*archive);
     EXPECT_EQ(archive->dataStart(), dataStart) << lead;
-    for (size_t i = 0; i < records.size(); ++i) ASSERT_EQ(Text(archive->entries()[i]), Text(records[i])) << lead;
+    for (size_t i = 0; i < records.size(); ++i) {
+      ASSERT_EQ(RecordText(archive->entries()[i]), RecordText(records[i])) << lead;
+    }
     const ArchiveEntry& last = archive->entries().back();
     EXPECT_EQ(archive->EntryAt(kRecords), &last);
     EXPECT_TRUE(archive->EntryAt(kRecords + 1) == nullptr && archive->EntryAt(-1) == nullptr);

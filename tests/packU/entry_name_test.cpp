@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "packU/entry_name.h"
@@ -21,14 +22,9 @@ TEST(EntryHostName, TurnsSlashesIntoTheSeparator) {
             "[\\a\\b\\x.txt][\\a\\][a\\b\\x.txt][\\][][docs/a.txt][a\\b/c]");
 }
 
-struct SafeNameCase {
-  std::string stored;
-  const char* windows;  // with Windows rules
-  const char* posix;    // with POSIX rules
-};
-
-// Each row is a name somebody could put into an archive by hand.
-const SafeNameCase kSafeNames[] = {
+// Each row is a name somebody could put into an archive by hand: stored, made
+// safe with Windows rules, made safe with POSIX rules.
+const std::tuple<std::string, const char*, const char*> kSafeNames[] = {
     // Names this system writes come back as they are.
     {"docs/a.txt", "docs/a.txt", "docs/a.txt"}, {"docs/", "docs/", "docs/"}, {"a.txt", "a.txt", "a.txt"},
     {"x/y/z/", "x/y/z/", "x/y/z/"},
@@ -55,9 +51,9 @@ const SafeNameCase kSafeNames[] = {
 };
 
 TEST(SafeEntryName, RemovesEverythingThatLeadsOutOfTheDestination) {
-  for (const SafeNameCase& c : kSafeNames) {
-    EXPECT_EQ(SafeEntryName(c.stored, NameSafetyRules{true}), c.windows) << "windows: \"" << c.stored << '"';
-    EXPECT_EQ(SafeEntryName(c.stored, NameSafetyRules{false}), c.posix) << "posix: \"" << c.stored << '"';
+  for (const auto& [stored, windows, posix] : kSafeNames) {
+    EXPECT_EQ(SafeEntryName(stored, NameSafetyRules{true}), windows) << "windows: \"" << stored << '"';
+    EXPECT_EQ(SafeEntryName(stored, NameSafetyRules{false}), posix) << "posix: \"" << stored << '"';
   }
 }
 
@@ -76,9 +72,7 @@ TEST(SafeEntryName, ResultNeverClimbsOrStartsAtARoot) {
       for (const char* bad : {"/../", "/./", "//"}) {
         EXPECT_EQ(padded.find(bad), std::string::npos) << name << " -> " << safe;
       }
-      if (windows) {
-        EXPECT_EQ(safe.find_first_of("\\:"), std::string::npos) << name << " -> " << safe;
-      }
+      if (windows) { EXPECT_EQ(safe.find_first_of("\\:"), std::string::npos) << name << " -> " << safe; }
     }
   }
 }
@@ -98,20 +92,16 @@ TEST(TruncateName, CutsAtASeparatorInTheSecondHalfAndNeverExceedsTheLimit) {
 }
 
 TEST(NamesClash, FindsEntriesThatCannotBeExtractedSideBySide) {
-  struct Case {
-    std::vector<std::string> added;
-    std::vector<std::string> old;
-    bool clash;
-  };
-  const Case cases[] = {
+  using Names = std::vector<std::string>;
+  const std::tuple<Names, Names, bool> cases[] = {  // added, old, whether they clash
       {{"d", "d/x"}, {}, true},  {{"d/", "d"}, {}, true}, {{"a", "a"}, {}, true},  // within one call
       {{"d"}, {"d/x"}, true},    {{"d/x"}, {"d"}, true},
       {{"d"}, {"d"}, false},                    // a file replaced
       {{"d/", "d/y"}, {"d/", "d/x"}, false},    // folders merged
       {{"dx", "d.txt"}, {"d/", "d/e"}, false},  // a longer name is another name
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(NamesClash(c.added, c.old, false), c.clash) << c.added.front() << " + " << c.added.back();
+  for (const auto& [added, old, clash] : cases) {
+    EXPECT_EQ(NamesClash(added, old, false), clash) << added.front() << " + " << added.back();
   }
 }
 

@@ -4,12 +4,14 @@
 
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "commonsU/entry_time.h"
 #include "platform/native.h"
+#include "support/child_process.h"
 #include "support/test_support.h"
 #include "support/test_system.h"
 
@@ -20,7 +22,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -28,10 +29,7 @@ namespace tvx::platform {
 namespace {
 
 namespace fs = std::filesystem;
-using test::PathExists;
-using test::ReadFileBytes;
-using test::TempDir;
-using test::WriteFileBytes;
+using namespace test;
 
 // Sets the file's last-write time to the given local date and time.
 bool SetLocalModifiedTime(const std::string& path, int year, int month, int day, int hour, int minute, int second) {
@@ -44,12 +42,8 @@ bool SetLocalModifiedTime(const std::string& path, int year, int month, int day,
   if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &universal) || !SystemTimeToFileTime(&universal, &utc)) {
     return false;
   }
-  HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) return false;
-  const bool ok = SetFileTime(h, nullptr, nullptr, &utc) != 0;
-  CloseHandle(h);
-  return ok;
+  const int64_t ticks = static_cast<int64_t>(uint64_t{utc.dwHighDateTime} << 32 | utc.dwLowDateTime);  // since 1601
+  return SetUtcModifiedTime(path, ticks / 10000000 - 11644473600);
 #else
   const std::time_t t = test::LocalTime(year, month, day, hour, minute, second);
   return t != static_cast<std::time_t>(-1) && test::SetUtcModifiedTime(path, t);
@@ -114,9 +108,9 @@ TEST_F(Platform, DestroyedFilesAreClosed) {
 #endif
 
 // A refused seek (before the start, beyond 32 bits) keeps the position.
-TEST_F(Platform, SeeksStayWithin32BitsAndARefusedOneKeepsThePosition) {
+TEST_F(Platform, SeeksStayWithin32BitsARefusedOneKeepsThePositionAndSetEndHereCutsAndExtends) {
   WriteFileBytes(dir.File("a"), "0123456789");
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kRead);
+  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite);
   // The offset, its origin, the position after it (kAllBits: refused).
   const std::tuple<int32_t, SeekOrigin, uint32_t> seeks[] = {
       {-10, kFromEnd, 0},  {20, kFromBegin, 20},  // beyond the end is allowed
@@ -127,15 +121,9 @@ TEST_F(Platform, SeeksStayWithin32BitsAndARefusedOneKeepsThePosition) {
       {0x7FFFFFFF, kFromCurrent, kAllBits},        {0, kFromCurrent, kLastValidPosition},
   };
   for (const auto& [offset, origin, answer] : seeks) EXPECT_EQ(f->Seek(offset, origin), answer) << offset << origin;
-}
-
-TEST_F(Platform, SetEndHereCutsAndExtends) {
-  WriteFileBytes(dir.File("a"), "0123456789");
-  std::unique_ptr<SystemFile> f = Open("a", File::Mode::kReadWrite);
   for (uint32_t end : {4u, 100u}) {
     ASSERT_EQ(f->Seek(static_cast<int32_t>(end), kFromBegin), end);
-    EXPECT_TRUE(f->SetEndHere());
-    EXPECT_EQ(f->Size(), end);
+    EXPECT_TRUE(f->SetEndHere() && f->Size() == end) << end;
   }
   f.reset();
   EXPECT_EQ(ReadFileBytes(dir.File("a")).substr(0, 5), std::string("0123\0", 5));
@@ -213,16 +201,15 @@ TEST_F(Platform, NamesTellFilesFromFoldersAndTheirSizesAndTimes) {
 
 TEST_F(Platform, FileTimeIsTheLocalWallClockWhateverTheYear) {
   WriteFileBytes(dir.File("file"), "x");
-  struct Case {
-    int year, month, day, hour, minute, second;
-  };
+  using Date = std::tuple<int, int, int, int, int, int>;
   // January and July: standard and daylight-saving time where a zone has both.
-  for (const Case& c : {Case{2005, 6, 15, 12, 0, 0}, Case{2005, 1, 15, 12, 0, 0}, Case{1979, 12, 31, 23, 59, 58},
-                        Case{1969, 7, 20, 20, 17, 40}, Case{2039, 1, 1, 0, 0, 0}, Case{2107, 12, 31, 23, 59, 58}}) {
-    ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), c.year, c.month, c.day, c.hour, c.minute, c.second));
-    const int64_t expected = SecondsFromCivil(c.year, c.month, c.day, c.hour, c.minute, c.second);
-    EXPECT_EQ(os.FileWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
-    EXPECT_EQ(os.ModifiedWallClockTime(dir.File("file")), expected) << c.year << "-" << c.month;
+  for (const auto& [year, month, day, hour, minute, second] :
+       {Date{2005, 6, 15, 12, 0, 0}, Date{2005, 1, 15, 12, 0, 0}, Date{1979, 12, 31, 23, 59, 58},
+        Date{1969, 7, 20, 20, 17, 40}, Date{2039, 1, 1, 0, 0, 0}, Date{2107, 12, 31, 23, 59, 58}}) {
+    ASSERT_TRUE(SetLocalModifiedTime(dir.File("file"), year, month, day, hour, minute, second));
+    const int64_t expected = SecondsFromCivil(year, month, day, hour, minute, second);
+    EXPECT_EQ(std::make_pair(os.FileWallClockTime(dir.File("file")), os.ModifiedWallClockTime(dir.File("file"))),
+              std::make_pair(expected, expected)) << year << "-" << month;
   }
 }
 
@@ -269,9 +256,8 @@ TEST_F(Platform, WindowsDrivesAreTheirLettersOrShares) {
       {share, "\\\\elsewhere\\share\\a.tvx", false}, {share, "C:\\Temp\\tvx1.tmp", false},
       {share, "\\Temp\\tvx1.tmp", false},
   };
-  for (const auto& [a, b, same] : pairs) {
-    EXPECT_EQ(os.SameDrive(a, b), same) << a << " and " << b;
-    EXPECT_EQ(os.SameDrive(b, a), same) << b << " and " << a;
+  for (const auto& [a, b, same] : pairs) {  // asked both ways
+    EXPECT_EQ(std::make_pair(os.SameDrive(a, b), os.SameDrive(b, a)), std::make_pair(same, same)) << a << " and " << b;
   }
 }
 
@@ -321,7 +307,10 @@ TEST(PlatformText, SeparatorsOfThePlatform) {
 
 // --- changes to the file system -------------------------------------------------
 
-TEST_F(Platform, MoveReplacingReplacesTheTargetOrLeavesIt) {
+// Made twice, a folder is there; a file, a missing parent, a folder to remove
+// and a file removed before are refused (the answers in the order asked). A
+// move replaces its target; one from a missing file leaves it.
+TEST_F(Platform, MakeAndRemoveRefuseTheWrongKindAndMoveReplacingReplacesTheTargetOrLeavesIt) {
   WriteFileBytes(dir.File("new"), "new");
   WriteFileBytes(dir.File("old"), "old contents");
   using Seen = std::tuple<MoveOutcome, std::string, bool, MoveOutcome, std::string>;  // braced: in this order
@@ -329,11 +318,6 @@ TEST_F(Platform, MoveReplacingReplacesTheTargetOrLeavesIt) {
                   os.FileExists(dir.File("new")), os.MoveReplacing(dir.File("missing"), dir.File("old")),
                   ReadFileBytes(dir.File("old"))}),
             (Seen{MoveOutcome::kMoved, "new", false, MoveOutcome::kFailed, "new"}));
-}
-
-// Made twice, a folder is there; a file, a missing parent, a folder to remove
-// and a file removed before are refused (the answers in the order asked).
-TEST_F(Platform, MakeAndRemoveRefuseTheWrongKind) {
   WriteFileBytes(dir.File("file"), "x");
   const std::string sub = dir.File("sub"), file = dir.File("file"), orphan = dir.File("none") + kPathSeparator + "sub";
   const std::vector<bool> answers = {os.MakeDirectory(sub),    os.DirectoryExists(sub), os.MakeDirectory(sub),
@@ -354,11 +338,13 @@ TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   std::unique_ptr<SystemLock> first = os.LockForUpdate(path, 0, &outcome);
   ASSERT_EQ(outcome, Outcome::kHeld);
   EXPECT_TRUE(first->identity() == os.FileIdentityOf(path));
-  Outcome busy = Outcome::kHeld;
-  test::OnThreads(2, [&](int other) {
-    if (other) os.LockForUpdate(path, 50, &busy);
-  });
-  EXPECT_EQ(busy, Outcome::kBusy);
+  // What a lock taken on another thread gets.
+  const auto onAnotherThread = [](const std::function<void(Outcome*)>& lock) {
+    Outcome seen = Outcome::kHeld;
+    test::OnThreads(2, [&](int other) { if (other) lock(&seen); });
+    return seen;
+  };
+  EXPECT_EQ(onAnotherThread([&](Outcome* busy) { os.LockForUpdate(path, 50, busy); }), Outcome::kBusy);
 
   Outcome later = Outcome::kUnavailable;
   FileIdentity held;
@@ -384,10 +370,8 @@ TEST_F(Platform, ASecondHolderWaitsThenHoldsTheFileThatTookTheFirstOnesPlace) {
   // A name not made yet: a second creation waits as well.
   std::unique_ptr<SystemLock> name = os.LockNameForCreation(dir.File("b.tvx"), 0, &outcome);
   ASSERT_EQ(outcome, Outcome::kHeld);
-  test::OnThreads(2, [&](int other) {
-    if (other) os.LockNameForCreation(dir.File("b.tvx"), 50, &busy);
-  });
-  EXPECT_EQ(busy, Outcome::kBusy);
+  EXPECT_EQ(onAnotherThread([&](Outcome* busy) { os.LockNameForCreation(dir.File("b.tvx"), 50, busy); }),
+            Outcome::kBusy);
   // Another new archive in the same folder does not wait for it.
   os.LockNameForCreation(dir.File("c.tvx"), 0, &outcome);
   EXPECT_EQ(outcome, Outcome::kHeld) << "a long creation keeps others in its folder from being made";
@@ -402,19 +386,15 @@ TEST_F(Platform, AFolderThatCannotBeReadStillSyncsWhatWasRenamedIntoIt) {
   ASSERT_TRUE(WriteFileBytes(folder + "/a.tvx", "archive"));
   ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
   ASSERT_EQ(chmod(folder.c_str(), 0333), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {  // root reads any folder: the check runs as nobody
-    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-    if (access(folder.c_str(), W_OK | X_OK) != 0) _exit(2);  // the temporary folder is private
-    _exit(os.SyncFolderOf(folder + "/a.tvx") ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const test::ChildOutcome child = test::RunInChild([&] {  // root reads any folder: the check runs as nobody
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) return 2;
+    if (access(folder.c_str(), W_OK | X_OK) != 0) return 2;  // the temporary folder is private
+    return os.SyncFolderOf(folder + "/a.tvx") ? 0 : 1;
+  });
   chmod(folder.c_str(), 0755);
-  ASSERT_TRUE(WIFEXITED(status));
-  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no other user can reach a temporary folder here";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "an update into a drop folder would be reported as failed";
+  ASSERT_TRUE(child.exited);
+  if (child.exitCode == 2) GTEST_SKIP() << "no other user can reach a temporary folder here";
+  EXPECT_EQ(child.exitCode, 0) << "an update into a drop folder would be reported as failed";
 }
 #endif
 

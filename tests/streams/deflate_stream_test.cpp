@@ -14,12 +14,7 @@
 namespace tvx {
 namespace {
 
-using testing_support::At;
-using testing_support::kFailed;
-using testing_support::LimitedSink;
-using testing_support::RandomBytes;
-using testing_support::ReadAll;
-using testing_support::TextBytes;
+using namespace testing_support;
 
 // Decompresses what a memory stream holds from `from` on.
 std::vector<uint8_t> Decompress(MemoryStream& compressed, uint32_t from = 0) {
@@ -44,29 +39,16 @@ TEST(DeflateStreamOutput, ReachesTheDestinationOnlyInWholeBlocksUntilFinish) {
     ASSERT_EQ(dest.Size() % kCompressionBufferSize, 0u) << "after " << done << " bytes";
   }
   const uint32_t beforeFinish = dest.Size();
-  EXPECT_GE(beforeFinish, 4 * kCompressionBufferSize);
-  EXPECT_EQ(deflate->BytesOut(), beforeFinish);
+  EXPECT_TRUE(beforeFinish >= 4 * kCompressionBufferSize && deflate->BytesOut() == beforeFinish) << beforeFinish;
   ASSERT_TRUE(deflate->Finish());
-  const uint32_t rest = dest.Size() - beforeFinish;
-  EXPECT_GE(rest, 1u);
-  EXPECT_LE(rest, kCompressionBufferSize);
-  EXPECT_EQ(deflate->BytesOut(), dest.Size());
+  const uint32_t rest = dest.Size() - beforeFinish;  // one block at most, not empty
+  EXPECT_TRUE(rest >= 1u && rest <= kCompressionBufferSize && deflate->BytesOut() == dest.Size()) << rest;
   EXPECT_TRUE(Decompress(dest) == data);
 }
 
-TEST(DeflateStreamOutput, AnEmptyStreamAddsNothingForAZeroByteWriteAndFinishesValid) {
-  MemoryStream dest;
-  auto deflate = NewDeflateStream(kBestCompression, dest);
-  const Transfer none = deflate->TryWrite("x", 0);
-  EXPECT_EQ(std::make_tuple(none.count, none.failed(), dest.Size()), std::make_tuple(0u, false, 0u));
-  ASSERT_TRUE(deflate->Finish());
-  const std::vector<uint8_t> expected = {0x78, 0xDA, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
-  EXPECT_EQ(dest.bytes, expected);
-  const Transfer late = deflate->TryWrite("x", 1);  // a finished stream takes nothing more
-  EXPECT_EQ(std::make_pair(late.count, late.failed()), std::make_pair(0u, true));
-}
-
-TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestCompresses) {
+// An empty stream adds nothing for a zero-byte write and finishes valid; a
+// finished stream takes nothing more.
+TEST(DeflateStreamOutput, EveryLevelRoundTripsTheBestCompressesAndAnEmptyStreamFinishesValid) {
   const auto data = TextBytes(100000);
   for (int level = 0; level <= 3; ++level) {
     MemoryStream dest;
@@ -79,6 +61,13 @@ TEST(DeflateStreamOutput, EveryLevelRoundTripsAndTheBestCompresses) {
   }
   MemoryStream dest;
   for (int unknown : {-1, 4, 9}) EXPECT_EQ(NewDeflateStream(unknown, dest), nullptr) << unknown;
+  auto deflate = NewDeflateStream(kBestCompression, dest);
+  const Transfer none = deflate->TryWrite("x", 0);
+  EXPECT_EQ(std::make_tuple(none.count, none.failed(), dest.Size()), std::make_tuple(0u, false, 0u));
+  ASSERT_TRUE(deflate->Finish());
+  EXPECT_EQ(dest.bytes, (std::vector<uint8_t>{0x78, 0xDA, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01}));
+  const Transfer late = deflate->TryWrite("x", 1);
+  EXPECT_EQ(std::make_pair(late.count, late.failed()), std::make_pair(0u, true));
 }
 
 // A small input goes through a smaller compressor; the archive's bytes must
@@ -105,29 +94,21 @@ TEST(DeflateStreamOutput, ASmallInputGivesTheBytesOfTheUsualCompressor) {
   }
 }
 
-// Only Finish() ends the stream, where its answer can be checked: a stream
-// given up unfinished (its entry will be stored) writes nothing more.
-TEST(DeflateStreamOutput, AnUnfinishedStreamWritesNothingWhenDestroyed) {
-  MemoryStream dest;
-  const auto data = RandomBytes(100000);
-  {
-    auto deflate = NewDeflateStream(kBestCompression, dest);
-    ASSERT_EQ(deflate->TryWrite(data.data(), 100000).count, 100000u);
-    ASSERT_EQ(dest.Size(), kCompressionBufferSize);  // one whole block, the rest buffered
-  }
-  EXPECT_EQ(dest.Size(), kCompressionBufferSize);
-}
-
-// Its position counts the bytes accepted, and it cannot seek.
-TEST(DeflateStreamOutput, WritesAtItsOwnPlaceWhenTheDestinationWasMovedAndNeverSeeks) {
-  MemoryStream dest;
+// Its position counts the bytes accepted, and it cannot seek. Only Finish()
+// ends the stream, where its answer can be checked: a stream given up
+// unfinished (its entry will be stored) writes nothing more.
+TEST(DeflateStreamOutput, WritesAtItsOwnPlaceWhenTheDestinationWasMovedNeverSeeksAndOnlyFinishEndsIt) {
+  MemoryStream dest, abandoned;
   ASSERT_EQ(dest.TryWrite("HDR", 3).count, 3u);
   const auto data = RandomBytes(150000);
   auto deflate = NewDeflateStream(kBestCompression, dest);
   ASSERT_EQ(deflate->TryWrite(data.data(), 100000).count, 100000u);
-  EXPECT_EQ(At(deflate->TryPosition()), 100000u);
-  EXPECT_EQ(At(deflate->TrySeek(0, kFromBegin)), kFailed);
-  EXPECT_EQ(At(deflate->TrySeek(1, kFromCurrent)), kFailed);
+  EXPECT_EQ(dest.Size(), 3 + kCompressionBufferSize);  // one whole block, the rest buffered
+  EXPECT_EQ((std::vector<uint32_t>{At(deflate->TryPosition()), At(deflate->TrySeek(0, kFromBegin)),
+                                   At(deflate->TrySeek(1, kFromCurrent))}),
+            (std::vector<uint32_t>{100000u, kFailed, kFailed}));
+  ASSERT_EQ(NewDeflateStream(kBestCompression, abandoned)->TryWrite(data.data(), 100000).count, 100000u);
+  EXPECT_EQ(abandoned.Size(), kCompressionBufferSize) << "an unfinished stream wrote its buffer when destroyed";
   ASSERT_EQ(At(dest.TrySetPosition(0)), 0u);  // someone else used the destination meanwhile
   ASSERT_EQ(deflate->TryWrite(data.data() + 100000, 50000).count, 50000u);
   ASSERT_EQ(At(dest.TrySetPosition(1)), 1u);
@@ -141,18 +122,16 @@ TEST(DeflateStreamRefusedOutput, WriteAndFinishReportADestinationThatTookLess) {
   auto deflate = NewDeflateStream(kBestCompression, dest);
   const auto data = TextBytes(1000);
   ASSERT_EQ(deflate->TryWrite(data.data(), 1000).count, 1000u);  // all still buffered
-  EXPECT_FALSE(deflate->Finish());
-  EXPECT_FALSE(deflate->Finish());  // the first answer stays
-  EXPECT_EQ(deflate->BytesOut(), 4u);
+  using Seen = std::tuple<bool, bool, uint32_t>;  // braced: in this order; the first answer stays
+  EXPECT_EQ((Seen{deflate->Finish(), deflate->Finish(), deflate->BytesOut()}), (Seen{false, false, 4u}));
   // A block refused while writing fails that write, and Finish after it.
   LimitedSink full(1000);
   auto refusing = NewDeflateStream(kBestCompression, full);
   const auto noise = RandomBytes(200000);
   const Transfer refused = refusing->TryWrite(noise.data(), 200000);
-  EXPECT_EQ(refused.count, 0u);
-  EXPECT_EQ(refused.error.kind, platform::IoErrorKind::kIo);
-  EXPECT_FALSE(refusing->Finish());
-  EXPECT_EQ(full.bytes.size(), 1000u);
+  using Refused = std::tuple<uint32_t, platform::IoErrorKind, bool, size_t>;  // braced: in this order
+  EXPECT_EQ((Refused{refused.count, refused.error.kind, refusing->Finish(), full.bytes.size()}),
+            (Refused{0u, platform::IoErrorKind::kIo, false, 1000u}));
 }
 
 }  // namespace

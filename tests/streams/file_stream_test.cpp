@@ -13,10 +13,7 @@
 namespace tvx {
 namespace {
 
-using testing_support::At;
-using testing_support::Got;
-using testing_support::kFailed;
-using testing_support::RandomBytes;
+using namespace testing_support;
 
 class FileStreams : public ::testing::Test {
  protected:
@@ -34,14 +31,11 @@ TEST_F(FileStreams, AWriteOnlyFileEndsWhereTheLastWriteEndedWithoutACutFrontToBa
     auto s = CreateWriteFileStream(faults, path);
     ASSERT_TRUE(s->IsOpen());
     test::FaultPlanGuard guard(faults, test::FaultPlan());  // counts only
-    ASSERT_EQ(s->TryWrite("abc", 3).count, 3u);
-    ASSERT_EQ(s->TryWrite("def", 3).count, 3u);
-    EXPECT_EQ(faults.MutatingCalls(), 2u);
-    EXPECT_EQ(At(s->TryPosition()), 6u);
-    EXPECT_EQ(s->Size(), 6u);
-    ASSERT_EQ(At(s->TrySetPosition(0)), 0u);
-    ASSERT_EQ(s->TryWrite("xy", 2).count, 2u);
-    EXPECT_EQ(s->Size(), 2u);
+    // Braced: asked in this order: two writes, the calls they made, position and size; then again from 0.
+    EXPECT_EQ((std::vector<uint64_t>{s->TryWrite("abc", 3).count, s->TryWrite("def", 3).count, faults.MutatingCalls(),
+                                     At(s->TryPosition()), s->Size(), At(s->TrySetPosition(0)),
+                                     s->TryWrite("xy", 2).count, s->Size()}),
+              (std::vector<uint64_t>{3, 3, 2, 6, 6, 0, 2, 2}));
   }
   EXPECT_EQ(Contents(), "xy");
 }
@@ -58,9 +52,7 @@ TEST_F(FileStreams, AWriteOnlyFileReportsAFailedWriteOrCut) {
   ASSERT_EQ(At(s->TrySetPosition(1)), 1u);
   test::FaultPlanGuard guard(faults, test::FaultPlan{2, 0, true});  // the write goes through, the cut after it fails
   const Transfer cut = s->TryWrite("xy", 2);
-  EXPECT_EQ(cut.count, 0u);
-  EXPECT_TRUE(cut.failed());
-  EXPECT_EQ(faults.MutatingCalls(), 2u);
+  EXPECT_EQ(std::make_tuple(cut.count, cut.failed(), faults.MutatingCalls()), std::make_tuple(0u, true, uint64_t{2}));
 }
 
 TEST_F(FileStreams, CreateNewNeverTouchesWhatHasTheName) {
@@ -82,22 +74,19 @@ TEST_F(FileStreams, CreateNewNeverTouchesWhatHasTheName) {
 TEST_F(FileStreams, KeptPositionFollowsReadsWritesAndSeeksAndReadWriteKeepsTheContents) {
   auto s = OpenReadWriteFileStream(platform::OsSystem(), path);  // creates the missing file
   ASSERT_TRUE(s->IsOpen());
-  EXPECT_EQ(s->Size(), 0u);
-  ASSERT_EQ(s->TryWrite("0123456789", 10).count, 10u);
-  EXPECT_EQ(At(s->TryPosition()), 10u);
-  EXPECT_EQ(At(s->TrySeek(-4, kFromCurrent)), 6u);
+  using Answers = std::vector<uint32_t>;  // braced: asked in this order
+  EXPECT_EQ((Answers{s->Size(), s->TryWrite("0123456789", 10).count, At(s->TryPosition()),
+                     At(s->TrySeek(-4, kFromCurrent))}),
+            (Answers{0, 10, 10, 6}));
   char buffer[8] = {};
-  const Transfer tail = s->TryRead(buffer, 8);
-  EXPECT_EQ(tail.count, 4u);  // short at the end
-  EXPECT_EQ(tail.error.kind, platform::IoErrorKind::kEnd);
-  EXPECT_EQ(std::string(buffer, 4), "6789");
-  EXPECT_EQ(At(s->TryPosition()), 10u);
-  EXPECT_EQ(At(s->TrySeek(-3, kFromEnd)), 7u);
-  ASSERT_EQ(s->TryWrite("ab", 2).count, 2u);
-  EXPECT_EQ(At(s->TrySeek(-20, kFromCurrent)), kFailed);  // refused: stays
-  EXPECT_EQ(At(s->TryPosition()), 9u);
-  ASSERT_EQ(At(s->TrySetPosition(0)), 0u);
-  EXPECT_EQ(Got(s->TryRead(buffer, 3)), 3u);
+  const Transfer tail = s->TryRead(buffer, 8);  // short at the end
+  EXPECT_EQ(std::make_tuple(tail.count, tail.error.kind, std::string(buffer, 4)),
+            std::make_tuple(4u, platform::IoErrorKind::kEnd, std::string("6789")));
+  // The seek refused stays where it was.
+  EXPECT_EQ((Answers{At(s->TryPosition()), At(s->TrySeek(-3, kFromEnd)), s->TryWrite("ab", 2).count,
+                     At(s->TrySeek(-20, kFromCurrent)), At(s->TryPosition()), At(s->TrySetPosition(0)),
+                     Got(s->TryRead(buffer, 3))}),
+            (Answers{10, 7, 2, kFailed, 9, 0, 3}));
   EXPECT_EQ(std::string(buffer, 3), "012");
   ASSERT_TRUE(s->SetSize(2));
   EXPECT_EQ(At(s->TryPosition()), 2u);
@@ -113,21 +102,19 @@ TEST_F(FileStreams, KeptPositionFollowsReadsWritesAndSeeksAndReadWriteKeepsTheCo
 
 // Shrinking moves the position to the new end, growing keeps it, and a failed cut is reported.
 TEST_F(FileStreams, SetSizeMovesThePositionOnlyWhenItShrinksPastIt) {
-  struct Row {
-    uint32_t at, size;
-    bool failCut;
-    uint32_t position;
-  };
-  for (const Row& row : {Row{100, 40, false, 40}, Row{1, 5000, false, 1}, Row{100, 2, true, 100}}) {
-    auto s = OpenReadWriteFileStream(faults, dir.File("size" + std::to_string(row.size)));
+  // Where the position is, the size set, whether the cut fails; the position after it.
+  using Row = std::tuple<uint32_t, uint32_t, bool, uint32_t>;
+  for (const auto& [at, size, failCut, position] :
+       {Row{100, 40, false, 40}, Row{1, 5000, false, 1}, Row{100, 2, true, 100}}) {
+    auto s = OpenReadWriteFileStream(faults, dir.File("size" + std::to_string(size)));
     const auto data = RandomBytes(100);
     ASSERT_EQ(s->TryWrite(data.data(), 100).count, 100u);
-    ASSERT_EQ(At(s->TrySetPosition(row.at)), row.at);
-    test::FaultPlanGuard guard(faults, test::FaultPlan{row.failCut ? 1u : 0u});
-    EXPECT_EQ(s->SetSize(row.size), !row.failCut) << row.size;
-    if (row.failCut) continue;
-    EXPECT_EQ(s->Size(), row.size);
-    EXPECT_EQ(At(s->TryPosition()), row.position);
+    ASSERT_EQ(At(s->TrySetPosition(at)), at);
+    test::FaultPlanGuard guard(faults, test::FaultPlan{failCut ? 1u : 0u});
+    EXPECT_EQ(s->SetSize(size), !failCut) << size;
+    if (failCut) continue;
+    EXPECT_EQ(s->Size(), size);
+    EXPECT_EQ(At(s->TryPosition()), position);
   }
 }
 

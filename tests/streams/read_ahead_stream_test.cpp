@@ -10,9 +10,7 @@
 namespace tvx {
 namespace {
 
-using testing_support::At;
-using testing_support::Got;
-using testing_support::RandomBytes;
+using namespace testing_support;
 
 // A memory stream that counts the reads that reach it and can fail them from
 // a given position on.

@@ -3,15 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "stream_test_support.h"
 
 namespace tvx {
 namespace {
 
-using testing_support::At;
-using testing_support::Got;
-using testing_support::kFailed;
+using namespace testing_support;
 
 class SliceOfMemory : public ::testing::Test {
  protected:
@@ -28,21 +27,16 @@ class SliceOfMemory : public ::testing::Test {
 // it; it reads from its own position after the base moved, and its seeks stay
 // inside the window.
 TEST_F(SliceOfMemory, ReadsOnlyItsWindowFromItsOwnPositionAndSeeksInsideIt) {
-  SliceStream window(base, 3, 4);
-  EXPECT_EQ(Read(window), "3456");
-  EXPECT_EQ(Read(window), "");
-  SliceStream beyond(base, 8, 10);
-  EXPECT_EQ(Read(beyond), "89");
-  EXPECT_EQ(Read(beyond), "");
-  EXPECT_EQ(base.Size(), 10u);
-  SliceStream slice(base, 2, 6);
+  SliceStream window(base, 3, 4), beyond(base, 8, 10), slice(base, 2, 6);
+  using Reads = std::vector<std::string>;  // braced: in this order
+  EXPECT_EQ((Reads{Read(window), Read(window), Read(beyond), Read(beyond), std::to_string(base.Size())}),
+            (Reads{"3456", "", "89", "", "10"}));
   ASSERT_EQ(Read(slice, 3), "234");
   ASSERT_EQ(At(base.TrySetPosition(0)), 0u);  // someone else used the base meanwhile
   EXPECT_EQ(Read(slice, 3), "567");
-  EXPECT_EQ(At(slice.TrySeek(6, kFromBegin)), 6u);
-  EXPECT_EQ(At(slice.TrySeek(7, kFromBegin)), kFailed);
-  EXPECT_EQ(At(slice.TrySeek(-1, kFromBegin)), kFailed);
-  EXPECT_EQ(At(slice.TrySeek(-2, kFromEnd)), 4u);
+  EXPECT_EQ((std::vector<uint32_t>{At(slice.TrySeek(6, kFromBegin)), At(slice.TrySeek(7, kFromBegin)),
+                                   At(slice.TrySeek(-1, kFromBegin)), At(slice.TrySeek(-2, kFromEnd))}),
+            (std::vector<uint32_t>{6, kFailed, kFailed, 4}));
   EXPECT_EQ(Read(slice, 1), "6");
 }
 

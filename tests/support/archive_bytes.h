@@ -40,6 +40,14 @@ struct RawRecord {
   int32_t dataOffset = 0;
 };
 
+// A record's fields on one line (the reader's entries and RawRecord alike),
+// "name time unpacked/packed@offset", so that a failure shows all of them.
+template <typename Record>
+std::string RecordText(const Record& r) {
+  return r.name + " " + std::to_string(r.time) + " " + std::to_string(r.unpackedSize) + "/" +
+         std::to_string(r.packedSize) + "@" + std::to_string(r.dataOffset);
+}
+
 std::string HeaderBytes(uint32_t entryCount, uint32_t version = 100);
 std::string RecordBytes(const RawRecord& record);
 // Header, records, data area: the format exactly as the module writes it.
