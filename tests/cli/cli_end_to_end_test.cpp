@@ -13,6 +13,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -151,6 +152,7 @@ struct Scene {
   std::string archive = {};  // @a's bytes to begin with
   // Anything more in @w/ (given without a trailing separator); a reason to skip the scene, or empty.
   std::function<std::string(const std::string&)> setup = {};
+  std::function<void(const std::string&)> teardown = {};  // undoes what setup did that TempDir cannot
 };
 
 #ifdef _WIN32
@@ -159,6 +161,25 @@ const char kOnLinux[] = "";
 #else
 const char kOnWindows[] = "";
 const char kOnLinux[] = "red\\x1b[31m.txt\n";  // the Windows module reports control characters as '_' already
+
+// A small file system at path (root only), or with files written there and
+// then made read-only, a folder whose files cannot be deleted: a read-only
+// mount for root (who may delete anything else), chmod for a user.
+std::string SmallDrive(const std::string& path, const char* size,
+                       const std::vector<std::pair<std::string, std::string>>& files = {}) {
+  const bool root = geteuid() == 0;
+  if (!root && files.empty()) return "mounting a small file system needs root";
+  if (root && mount("tolvex-test", path.c_str(), "tmpfs", 0, size) != 0) return "cannot mount a tmpfs";
+  for (const auto& [name, bytes] : files)
+    if (!WriteFileBytes(path + "/" + name, bytes)) return "cannot write the file";
+  if (files.empty()) return "";
+  return (root ? mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) : chmod(path.c_str(), 0555))
+             ? "cannot make the folder read-only" : "";
+}
+// The teardown of scenes with a SmallDrive.
+void Unmount(const std::string& w) {
+  for (const char* folder : {"/small", "/locked"}) umount((w + folder).c_str()), chmod((w + folder).c_str(), 0755);
+}
 #endif
 
 // Each in a folder of its own, the current one, that holds x.txt, a text file.
@@ -223,6 +244,20 @@ const Scene kScenes[] = {
     {"an archive without write bits is read-only, also to root",
      {{"delete @a a.txt", 1, {"cannot write @a: the archive is read-only"}}}, {}, ArchiveBytes({{"a.txt", "a"}}),
      [](const std::string& w) { return chmod((w + "/a.tvx").c_str(), 0444) == 0 ? "" : "cannot chmod"; }},
+    {"no room on the archive's drive is named before packing",
+     {{"add @w/small/a.tvx @w/big.bin", 2, {"not enough free space on its drive"}}},
+     {"small/", "big.bin=" + NoiseBytes(1 << 20, 2)}, {},
+     [](const std::string& w) { return SmallDrive(w + "/small", "size=256k"); }, Unmount},
+    // Delete asks the module first, and names the folder once it failed.
+    {"a folder without write permission is named before packing and a move names the source it kept",
+     {{"add @w/locked/a.tvx @w/locked/kept.txt", 2, {"its folder is not writable"}, {"disk full"}},
+      {"delete @w/locked/b.tvx a.txt", 1, {"its folder is not writable"}},
+      {"add @a @w/locked/kept.txt --move", 1, {"kept @w/locked/kept.txt: could not be deleted"}, {}, "+a.tvx"},
+      {"list @a", 0, {" kept.txt\n"}}},
+     {"locked/"}, {},
+     [](const std::string& w) {
+       return SmallDrive(w + "/locked", "size=1m", {{"kept.txt", "keep me"}, {"b.tvx", ArchiveBytes({{"a.txt", "alpha"}})}});
+     }, Unmount},
 #endif
     {"a file of 2 GiB is refused before packing",
      {{"add @a @w/big.iso", 2, {"file too large for the format: @w/big.iso"}}}, {"big.iso="}, {},
@@ -301,6 +336,7 @@ TEST_F(CliEndToEnd, CommandsSayWhatTheyDidAndAFailureChangesNothing) {
       const std::string bytes = name == file ? name : file.substr(name.size() + 1);
       ASSERT_TRUE(name.back() == '/' || WriteFileBytes(path.string(), bytes));
     }
+    const std::shared_ptr<void> undo(nullptr, [&](void*) { scene.teardown ? scene.teardown(dir.path()) : void(); });
     if (const std::string why = scene.setup ? scene.setup(dir.path()) : ""; !why.empty()) {
       std::cout << "skipped here: " << scene.name << ": " << why << "\n";
       continue;
@@ -452,64 +488,6 @@ TEST_F(CliResults, DeleteOfManyNamesLooksThemUp) {
 }
 
 #ifndef _WIN32
-bool RunningAsRoot() { return geteuid() == 0; }
-
-// A folder whose files cannot be deleted: read-only for a user, a read-only
-// mount for root (which may delete anything else).
-class ReadOnlyFolder {
- public:
-  explicit ReadOnlyFolder(const std::string& path) : path_(path) { fs::create_directories(path); }
-  ~ReadOnlyFolder() {
-    if (mounted_) umount(path_.c_str());
-    chmod(path_.c_str(), 0755);
-  }
-  // Creates the files (name, bytes) in the folder, then makes the folder read-only.
-  std::string Seal(std::initializer_list<std::pair<std::string, std::string>> files) {
-    if (RunningAsRoot()) {
-      if (mount("tolvex-test", path_.c_str(), "tmpfs", 0, "size=1m") != 0) return "cannot mount a tmpfs";
-      mounted_ = true;
-    }
-    for (const auto& [name, bytes] : files)
-      if (!WriteFileBytes(path_ + "/" + name, bytes)) return "cannot write the file";
-    if (RunningAsRoot())
-      return mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0 ? "cannot remount" : "";
-    return chmod(path_.c_str(), 0555) != 0 ? "cannot chmod" : "";
-  }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-};
-
-TEST_F(CliResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
-  if (!RunningAsRoot()) GTEST_SKIP() << "mounting a small file system needs root";
-  const std::string small = work_.File("small");
-  fs::create_directories(small);
-  if (mount("tolvex-test", small.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
-  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(1 << 20, 2)));
-  const CliRun add = RunTolvex({"add", small + "/a.tvx", src_.File("big.bin")});
-  umount(small.c_str());
-  EXPECT_TRUE(add.exit_code == 2 && Contains(add.err, "not enough free space on its drive")) << add.err;
-}
-
-// An archive there cannot be written, and a source moved from there stays.
-TEST_F(CliResults, AFolderWithoutWritePermissionIsNamedBeforePackingAndAMoveNamesTheSourceItKept) {
-  const std::string locked = src_.File("locked"), file = locked + "/kept.txt";
-  ReadOnlyFolder folder(locked);
-  const std::string why = folder.Seal({{"kept.txt", "keep me"}, {"b.tvx", ArchiveBytes({{"a.txt", "alpha"}})}});
-  if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
-  // Delete asks the module first, and names the folder once it failed.
-  const CliRun into = RunTolvex({"add", locked + "/a.tvx", file});
-  const CliRun del = RunTolvex({"delete", locked + "/b.tvx", "a.txt"});
-  EXPECT_TRUE(into.exit_code == 2 && Contains(into.err, "its folder is not writable") &&
-              !Contains(into.err, "disk full")) << into.err;
-  EXPECT_TRUE(del.exit_code == 1 && Contains(del.err, "its folder is not writable")) << del.exit_code << del.err;
-  const CliRun move = RunTolvex({"add", Archive(), file, "--move"});
-  EXPECT_TRUE(move.exit_code == 1 && Contains(move.err, "kept " + file + ": could not be deleted")) << move.err;
-  EXPECT_EQ(ReadFileBytes(file), "keep me");
-  EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
-}
-
 // Output that cannot be written, a temporary folder that is missing or a file.
 TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
   ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f") && WriteFileBytes(work_.File("plain"), "a file"));
