@@ -25,8 +25,13 @@ class DamageSweep : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_NE(module_, nullptr) << ModulePath();
-    const std::string archive = dir_.File("good.tvx");
-    ASSERT_EQ(PackSample(*module_, WriteSampleSources(dir_), archive), 0);
+    const std::string archive = dir_.File("good.tvx"), src = dir_.path() + NativeSeparator();
+    std::filesystem::create_directories(dir_.File("docs"));
+    for (const auto& [name, bytes] : {std::pair<std::string, std::string>{"docs/readme.txt", TextBytes(60)},
+                                      {"data.bin", NoiseBytes(300, 7)}, {"empty.txt", ""}})
+      ASSERT_TRUE(WriteFileBytes(src + ListForm(name), bytes));
+    const std::vector<std::string> items = {ListForm("docs/"), ListForm("docs/readme.txt"), "data.bin", "empty.txt"};
+    ASSERT_EQ(PackWith(*module_, archive, nullptr, src, items, PK_PACK_SAVE_PATHS), 0);
     good_ = ReadFileBytes(archive);
     layout_ = ParseLayout(good_);
     std::string records;

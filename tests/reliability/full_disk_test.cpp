@@ -162,7 +162,7 @@ TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchiveAndAReadErrorI
   }
 }
 
-// Extraction of every entry of the sample with the Nth write failing: the
+// Extraction of every entry of the scene with the Nth write failing: the
 // entry fails, and neither its file nor a partial file appears - an existing
 // file of that name keeps its content.
 TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {
