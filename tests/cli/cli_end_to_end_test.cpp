@@ -44,44 +44,6 @@ namespace fs = std::filesystem;
 
 const std::string kSep = NativeSeparator();
 
-// name -> "dir" for folders, "file:" + content for files (from 16 MiB on, their
-// size), "link:" + target for links, "node:" for anything else; with `times`,
-// "@" and the last-write time after each.
-using Tree = std::map<std::string, std::string>;
-Tree Snapshot(const std::string& root, bool times = false) {
-  Tree tree;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string relative = fs::relative(it->path(), root, ec).generic_string(), path = it->path().string();
-    tree[relative] = it->is_symlink()        ? "link:" + fs::read_symlink(path, ec).string()
-                     : it->is_directory()    ? "dir"
-                     : it->is_regular_file() ? "file:" + (it->file_size() >> 24 ? std::to_string(it->file_size())
-                                                                                 : ReadFileBytes(path))
-                                             : "node:";
-    if (times) tree[relative] += "@" + std::to_string(UtcModifiedTime(path));
-  }
-  return tree;
-}
-
-// What changed in a tree, by name: "+" what came, "-" what went, "~" what
-// changed; "=" and the bytes of each file but an archive that came or changed
-// (past 64 bytes, their count).
-std::string Changes(const Tree& before, const Tree& after) {
-  std::set<std::string> names;
-  for (const Tree* tree : {&before, &after})
-    for (const auto& item : *tree) names.insert(item.first);
-  std::string text;
-  for (const std::string& name : names) {
-    const auto was = before.find(name), now = after.find(name);
-    if (was != before.end() && now != after.end() && was->second == now->second) continue;
-    text += (text.empty() ? "" : " ") + std::string(now == after.end() ? "-" : was == before.end() ? "+" : "~") + name;
-    if (now == after.end() || now->second == "dir" || fs::path(name).extension() == ".tvx") continue;
-    const std::string bytes = now->second.substr(5);
-    text += "=" + (bytes.size() > 64 ? std::to_string(bytes.size()) + " bytes" : bytes);
-  }
-  return text;
-}
-
 // tree/{docs/{a.txt, sub/deep.txt}, empty_file, empty_folder/, b.bin}, each
 // dated on a day of June 2021 at 12:34:56 (even seconds: the format keeps
 // two-second steps; folders last, as writing their files changes their times).
