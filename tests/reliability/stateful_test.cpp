@@ -261,7 +261,8 @@ class Play {
     const bool folder = rel.back() == '/';
     fs::create_directories(fs::path(Src() + "/" + rel).parent_path(), ec);
     if (!folder) WriteFileBytes(Src() + "/" + rel, content);
-    for (size_t k = rel.find('/'); k != std::string::npos; k = rel.find('/', k + 1)) world_.disk[rel.substr(0, k)] = "dir";
+    for (size_t k = rel.find('/'); k != std::string::npos; k = rel.find('/', k + 1))
+      world_.disk[rel.substr(0, k)] = "dir";
     if (!folder) world_.disk[rel] = "file:" + content;
   }
 
