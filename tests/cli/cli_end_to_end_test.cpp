@@ -97,7 +97,8 @@ TEST_F(CliEndToEnd, AddListTestExtractGivesBackTheSameTreeAndMoveDeletesTheSourc
 }
 
 // One command of a scene. Its words: @a is the scene's archive, @w/ and @s/
-// the scene's folder and the one of the sources; '/' the system's separator.
+// the scene's folder and the one of the sources; '/' the system's separator;
+// NAME=value first sets the environment (POSIX), >FILE sends stdout there.
 struct Step {
   std::string command;
   int exit_code;
@@ -206,6 +207,12 @@ const Scene kScenes[] = {
     {"an archive without write bits is read-only, also to root",
      {{"delete @a a.txt", 1, {"cannot write @a: the archive is read-only"}}}, {}, ArchiveBytes({{"a.txt", "a"}}),
      [](const std::string& w) { return chmod((w + "/a.tvx").c_str(), 0444) == 0 ? "" : "cannot chmod"; }},
+    {"output that cannot be written and a temporary folder that is missing or a file are errors",
+     {{"list @a >/dev/full", 2, {"cannot write the output: "}}, {"list --json @a >/dev/full", 2, {"cannot write the output: "}},
+      {"test @a >/dev/full", 2, {"cannot write the output: "}},
+      {"TMPDIR=@w/missing add @a @w/x.txt", 1, {"TMPDIR names a folder that does not exist: @w/missing"}},
+      {"TMPDIR=@w/x.txt add @a @w/x.txt", 1, {"TMPDIR names a file, not a folder: @w/x.txt"}}},
+     {}, ArchiveBytes({{"f.txt", "f"}})},
     {"no room on the archive's drive is named before packing",
      {{"add @w/small/a.tvx @w/big.bin", 2, {"not enough free space on its drive"}}},
      {"small/", "big.bin=" + NoiseBytes(1 << 20, 2)}, {},
@@ -310,11 +317,15 @@ TEST_F(CliEndToEnd, CommandsSayWhatTheyDidAndAFailureChangesNothing) {
       return NativePath(text);
     };
     for (const Step& step : scene.steps) {
-      std::vector<std::string> args;
+      std::vector<std::string> args, environment;
+      std::string output;
       std::istringstream words(step.command);
-      for (std::string word; words >> word;) args.push_back(expand(word));
+      for (std::string word; words >> word;) {
+        if (word[0] == '>') output = word.substr(1);
+        else (args.empty() && isupper(word[0]) && Contains(word, "=") ? environment : args).push_back(expand(word));
+      }
       const Tree before = Snapshot(dir.path());
-      const CliRun run = RunTolvex(args, dir.path());
+      const CliRun run = RunTolvex(args, dir.path(), environment, output);
       const std::string& said = step.exit_code == 0 ? run.out : run.err;
       EXPECT_EQ(run.exit_code, step.exit_code) << step.command << "\n" << run.err;
       for (const std::string& text : step.says) {
@@ -450,27 +461,6 @@ TEST_F(CliResults, DeleteOfManyNamesLooksThemUp) {
 }
 
 #ifndef _WIN32
-// Output that cannot be written, a temporary folder that is missing or a file.
-TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
-  ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f") && WriteFileBytes(work_.File("plain"), "a file"));
-  ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
-  const std::string err = work_.File("err.txt"), missing = work_.File("missing"), plain = work_.File("plain");
-  const std::string full = "cannot write the output: ";  // the arguments, stdout, TMPDIR, what it says, the exit code
-  using Words = std::vector<std::string>;
-  const Words add = {"add", Archive(), src_.File("f.txt")};
-  const std::tuple<Words, std::string, Words, std::string, int> rows[] = {
-      {{"list", Archive()}, "/dev/full", {}, full, 2}, {{"list", "--json", Archive()}, "/dev/full", {}, full, 2},
-      {{"test", Archive()}, "/dev/full", {}, full, 2},
-      {add, "", {"TMPDIR=" + missing}, "TMPDIR names a folder that does not exist: " + missing, 1},
-      {add, "", {"TMPDIR=" + plain}, "TMPDIR names a file, not a folder: " + plain, 1}};
-  for (const auto& [args, out, environment, says, exitCode] : rows) {
-    const int pid = StartTolvex(args, ProgramIo{"", out, err, environment});
-    ASSERT_GT(pid, 0);
-    const ChildOutcome run = WaitForChild(pid);
-    EXPECT_TRUE(run.exited && run.exitCode == exitCode) << says << ": " << run.exitCode;
-    EXPECT_TRUE(Contains(ReadFileBytes(err), says)) << ReadFileBytes(err);
-  }
-}
 #endif
 
 #ifdef _WIN32
