@@ -358,16 +358,14 @@ TEST_F(CliEndToEnd, TimesKeepTheDaylightSavingOfTheirOwnDate) {
   const std::tuple<const char*, int, int> cases[] = {{"jan.txt", 1, 11}, {"jul.txt", 7, 10}};  // name, month, UTC hour
   std::vector<std::string> args = {"add", Archive()};
   for (const auto& [name, month, utcHour] : cases) {
-    ASSERT_TRUE(WriteFileBytes(src_.File(name), name));
-    ASSERT_TRUE(SetUtcModifiedTime(src_.File(name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0)));
+    ASSERT_TRUE(WriteFileBytes(src_.File(name), name) &&
+                SetUtcModifiedTime(src_.File(name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0)));
     args.push_back(src_.File(name));
   }
-  const CliRun add = RunTolvex(args);
-  ASSERT_EQ(add.exit_code, 0) << add.err;
+  const CliRun add = RunTolvex(args), extract = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
+  ASSERT_TRUE(add.exit_code == 0 && extract.exit_code == 0) << add.err << extract.err;
   const ArchiveLayout layout = ParseLayout(ReadFileBytes(Archive()));
   ASSERT_EQ(layout.records.size(), 2u);
-  const CliRun extract = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
-  ASSERT_EQ(extract.exit_code, 0) << extract.err;
   for (size_t i = 0; i < 2; ++i) {
     const auto& [name, month, utcHour] = cases[i];
     EXPECT_EQ(layout.records[i].time, SecondsFromCivil(2005, month, 15, 12, 0, 0)) << name;
