@@ -100,7 +100,6 @@ TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasO
       platform::System* system = CleanRunOn(drives, change);
       const std::string way = std::string(ChangeName(change)) + " " + DrivesName(drives);
       EXPECT_EQ(folders_.Leftovers(), std::vector<std::string>()) << way << ": a clean run left a file";
-      ASSERT_GT(CallsSwept(c, counts_), 0u) << name << ", " << way;
       ForEveryCall(c, counts_, [&, name = name, c = c](const FaultPlan& plan, const std::string& failure) {
         const int result = ApplyFailing(change, plan, system);
         const std::string what = std::string(name) + ": " + way + ", " + failure;
