@@ -442,9 +442,6 @@ TEST_F(CliResults, DeleteOfManyNamesLooksThemUp) {
   EXPECT_LT(seconds, 2.0) << "delete of 5,000 names took " << seconds << " s";
 }
 
-#ifndef _WIN32
-#endif
-
 #ifdef _WIN32
 // Another program holding the archive open, sharing nothing or only reading:
 // add and delete say so, instead of calling it no archive or a failing disk.
