@@ -134,7 +134,8 @@ std::vector<std::string> FolderListing(const std::string& folder) {
 Tree Snapshot(const std::string& root, bool times) {
   Tree tree;
   std::error_code ec;
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
     const std::string relative = fs::relative(it->path(), root, ec).generic_string(), path = it->path().string();
     tree[relative] = it->is_symlink()        ? "link:" + fs::read_symlink(path, ec).string()
                      : it->is_directory()    ? "dir"
