@@ -34,13 +34,6 @@ constexpr Change kAllChanges[] = {Change::kPack, Change::kPackAndMove, Change::k
 // The shared scene; tmp/ is the process's temporary folder while a change runs.
 class FullDisk : public SceneSweep {
  protected:
-  // The change from a fresh start under the plan.
-  int ApplyFailing(Change change, const FaultPlan& plan, platform::System* system = nullptr) {
-    Reset(change);
-    FaultPlanGuard guard(faults_, plan);
-    return Apply(change, system);
-  }
-
   // After a failed change: everything as it was, nothing left behind - but on
   // other drives a finished new archive whose replacement failed (E_EWRITE),
   // and the old one may be gone where the new one was being copied over it.
