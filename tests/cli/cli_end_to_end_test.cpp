@@ -13,6 +13,7 @@
 #include <functional>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <tuple>
@@ -20,7 +21,6 @@
 #include "commonsU/entry_time.h"
 #include "interrupt_cleanup.h"
 #include "listing_format.h"
-#include "plugin_module.h"
 #include "support/archive_bytes.h"
 #include "support/cli_runner.h"
 #include "support/plugin_test.h"
@@ -42,44 +42,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kSep = NativeSeparator();
-
-// name -> "dir" for folders, "file:" + content for files (from 16 MiB on, their
-// size), "link:" + target for links, "node:" for anything else; with `times`,
-// "@" and the last-write time after each.
-using Tree = std::map<std::string, std::string>;
-Tree Snapshot(const std::string& root, bool times = false) {
-  Tree tree;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string relative = fs::relative(it->path(), root, ec).generic_string(), path = it->path().string();
-    tree[relative] = it->is_symlink()        ? "link:" + fs::read_symlink(path, ec).string()
-                     : it->is_directory()    ? "dir"
-                     : it->is_regular_file() ? "file:" + (it->file_size() >> 24 ? std::to_string(it->file_size())
-                                                                                 : ReadFileBytes(path))
-                                             : "node:";
-    if (times) tree[relative] += "@" + std::to_string(UtcModifiedTime(path));
-  }
-  return tree;
-}
-
-// What changed in a tree, by name: "+" what came, "-" what went, "~" what
-// changed; "=" and the bytes of each file but an archive that came or changed
-// (past 64 bytes, their count).
-std::string Changes(const Tree& before, const Tree& after) {
-  std::set<std::string> names;
-  for (const Tree* tree : {&before, &after})
-    for (const auto& item : *tree) names.insert(item.first);
-  std::string text;
-  for (const std::string& name : names) {
-    const auto was = before.find(name), now = after.find(name);
-    if (was != before.end() && now != after.end() && was->second == now->second) continue;
-    text += (text.empty() ? "" : " ") + std::string(now == after.end() ? "-" : was == before.end() ? "+" : "~") + name;
-    if (now == after.end() || now->second == "dir" || fs::path(name).extension() == ".tvx") continue;
-    const std::string bytes = now->second.substr(5);
-    text += "=" + (bytes.size() > 64 ? std::to_string(bytes.size()) + " bytes" : bytes);
-  }
-  return text;
-}
 
 // tree/{docs/{a.txt, sub/deep.txt}, empty_file, empty_folder/, b.bin}, each
 // dated on a day of June 2021 at 12:34:56 (even seconds: the format keeps
@@ -134,7 +96,8 @@ TEST_F(CliEndToEnd, AddListTestExtractGivesBackTheSameTreeAndMoveDeletesTheSourc
 }
 
 // One command of a scene. Its words: @a is the scene's archive, @w/ and @s/
-// the scene's folder and the one of the sources; '/' the system's separator.
+// the scene's folder and the one of the sources; '/' the system's separator;
+// NAME=value first sets the environment (POSIX), >FILE sends stdout there.
 struct Step {
   std::string command;
   int exit_code;
@@ -151,6 +114,7 @@ struct Scene {
   std::string archive = {};  // @a's bytes to begin with
   // Anything more in @w/ (given without a trailing separator); a reason to skip the scene, or empty.
   std::function<std::string(const std::string&)> setup = {};
+  std::function<void(const std::string&)> teardown = {};  // undoes what setup did that TempDir cannot
 };
 
 #ifdef _WIN32
@@ -159,6 +123,25 @@ const char kOnLinux[] = "";
 #else
 const char kOnWindows[] = "";
 const char kOnLinux[] = "red\\x1b[31m.txt\n";  // the Windows module reports control characters as '_' already
+
+// A small file system at path (root only), or with files written there and
+// then made read-only, a folder whose files cannot be deleted: a read-only
+// mount for root (who may delete anything else), chmod for a user.
+std::string SmallDrive(const std::string& path, const char* size,
+                       const std::vector<std::pair<std::string, std::string>>& files = {}) {
+  const bool root = geteuid() == 0;
+  if (!root && files.empty()) return "mounting a small file system needs root";
+  if (root && mount("tolvex-test", path.c_str(), "tmpfs", 0, size) != 0) return "cannot mount a tmpfs";
+  for (const auto& [name, bytes] : files)
+    if (!WriteFileBytes(path + "/" + name, bytes)) return "cannot write the file";
+  if (files.empty()) return "";
+  return (root ? mount(nullptr, path.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) : chmod(path.c_str(), 0555))
+             ? "cannot make the folder read-only" : "";
+}
+// The teardown of scenes with a SmallDrive.
+void Unmount(const std::string& w) {
+  for (const char* folder : {"/small", "/locked"}) umount((w + folder).c_str()), chmod((w + folder).c_str(), 0755);
+}
 #endif
 
 // Each in a folder of its own, the current one, that holds x.txt, a text file.
@@ -223,6 +206,26 @@ const Scene kScenes[] = {
     {"an archive without write bits is read-only, also to root",
      {{"delete @a a.txt", 1, {"cannot write @a: the archive is read-only"}}}, {}, ArchiveBytes({{"a.txt", "a"}}),
      [](const std::string& w) { return chmod((w + "/a.tvx").c_str(), 0444) == 0 ? "" : "cannot chmod"; }},
+    {"output that cannot be written and a temporary folder that is missing or a file are errors",
+     {{"list @a >/dev/full", 2, {"cannot write the output: "}}, {"list --json @a >/dev/full", 2, {"cannot write the output: "}},
+      {"test @a >/dev/full", 2, {"cannot write the output: "}},
+      {"TMPDIR=@w/missing add @a @w/x.txt", 1, {"TMPDIR names a folder that does not exist: @w/missing"}},
+      {"TMPDIR=@w/x.txt add @a @w/x.txt", 1, {"TMPDIR names a file, not a folder: @w/x.txt"}}},
+     {}, ArchiveBytes({{"f.txt", "f"}})},
+    {"no room on the archive's drive is named before packing",
+     {{"add @w/small/a.tvx @w/big.bin", 2, {"not enough free space on its drive"}}},
+     {"small/", "big.bin=" + NoiseBytes(1 << 20, 2)}, {},
+     [](const std::string& w) { return SmallDrive(w + "/small", "size=256k"); }, Unmount},
+    // Delete asks the module first, and names the folder once it failed.
+    {"a folder without write permission is named before packing and a move names the source it kept",
+     {{"add @w/locked/a.tvx @w/locked/kept.txt", 2, {"its folder is not writable"}, {"disk full"}},
+      {"delete @w/locked/b.tvx a.txt", 1, {"its folder is not writable"}},
+      {"add @a @w/locked/kept.txt --move", 1, {"kept @w/locked/kept.txt: could not be deleted"}, {}, "+a.tvx"},
+      {"list @a", 0, {" kept.txt\n"}}},
+     {"locked/"}, {},
+     [](const std::string& w) {
+       return SmallDrive(w + "/locked", "size=1m", {{"kept.txt", "keep me"}, {"b.tvx", ArchiveBytes({{"a.txt", "alpha"}})}});
+     }, Unmount},
 #endif
     {"a file of 2 GiB is refused before packing",
      {{"add @a @w/big.iso", 2, {"file too large for the format: @w/big.iso"}}}, {"big.iso="}, {},
@@ -301,6 +304,7 @@ TEST_F(CliEndToEnd, CommandsSayWhatTheyDidAndAFailureChangesNothing) {
       const std::string bytes = name == file ? name : file.substr(name.size() + 1);
       ASSERT_TRUE(name.back() == '/' || WriteFileBytes(path.string(), bytes));
     }
+    const std::shared_ptr<void> undo(nullptr, [&](void*) { scene.teardown ? scene.teardown(dir.path()) : void(); });
     if (const std::string why = scene.setup ? scene.setup(dir.path()) : ""; !why.empty()) {
       std::cout << "skipped here: " << scene.name << ": " << why << "\n";
       continue;
@@ -312,11 +316,15 @@ TEST_F(CliEndToEnd, CommandsSayWhatTheyDidAndAFailureChangesNothing) {
       return NativePath(text);
     };
     for (const Step& step : scene.steps) {
-      std::vector<std::string> args;
+      std::vector<std::string> args, environment;
+      std::string output;
       std::istringstream words(step.command);
-      for (std::string word; words >> word;) args.push_back(expand(word));
+      for (std::string word; words >> word;) {
+        if (word[0] == '>') output = word.substr(1);
+        else (args.empty() && word[0] != '-' && Contains(word, "=") ? environment : args).push_back(expand(word));
+      }
       const Tree before = Snapshot(dir.path());
-      const CliRun run = RunTolvex(args, dir.path());
+      const CliRun run = RunTolvex(args, dir.path(), environment, output);
       const std::string& said = step.exit_code == 0 ? run.out : run.err;
       EXPECT_EQ(run.exit_code, step.exit_code) << step.command << "\n" << run.err;
       for (const std::string& text : step.says) {
@@ -349,37 +357,20 @@ TEST_F(CliEndToEnd, TimesKeepTheDaylightSavingOfTheirOwnDate) {
   const std::tuple<const char*, int, int> cases[] = {{"jan.txt", 1, 11}, {"jul.txt", 7, 10}};  // name, month, UTC hour
   std::vector<std::string> args = {"add", Archive()};
   for (const auto& [name, month, utcHour] : cases) {
-    ASSERT_TRUE(WriteFileBytes(src_.File(name), name));
-    ASSERT_TRUE(SetUtcModifiedTime(src_.File(name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0)));
+    ASSERT_TRUE(WriteFileBytes(src_.File(name), name) &&
+                SetUtcModifiedTime(src_.File(name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0)));
     args.push_back(src_.File(name));
   }
-  const CliRun add = RunTolvex(args);
-  ASSERT_EQ(add.exit_code, 0) << add.err;
+  const CliRun add = RunTolvex(args), extract = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
+  ASSERT_TRUE(add.exit_code == 0 && extract.exit_code == 0) << add.err << extract.err;
   const ArchiveLayout layout = ParseLayout(ReadFileBytes(Archive()));
   ASSERT_EQ(layout.records.size(), 2u);
-  const CliRun extract = RunTolvex({"extract", Archive(), "-C", work_.File("out")});
-  ASSERT_EQ(extract.exit_code, 0) << extract.err;
   for (size_t i = 0; i < 2; ++i) {
     const auto& [name, month, utcHour] = cases[i];
     EXPECT_EQ(layout.records[i].time, SecondsFromCivil(2005, month, 15, 12, 0, 0)) << name;
     EXPECT_EQ(UtcModifiedTime(work_.File("out") + kSep + name), SecondsFromCivil(2005, month, 15, utcHour, 0, 0))
         << name;
   }
-}
-
-// Loading finds all nine names. The commands call seven of them through their
-// fields, so a field bound to the wrong export fails their cases; the other
-// two are called here.
-TEST(CliPluginModule, LoadsTheBuiltModuleWithAllNineExports) {
-  const cli::PluginModule::LoadResult loaded = cli::PluginModule::Load(ModulePath());
-  ASSERT_TRUE(loaded.module) << loaded.error;
-  EXPECT_NE(loaded.module->get_packer_caps() & PK_CAPS_NEW, 0);
-  EXPECT_FALSE(cli::PluginModule::Load(ModulePath() + ".missing").error.empty());
-  TempDir dir;
-  std::string archive = dir.File("x.tvx"), text = dir.File("x.txt");
-  ASSERT_TRUE(WriteFileBytes(archive, ArchiveBytes({{"x.txt", "x"}})) && WriteFileBytes(text, "x"));
-  const auto handles = [&](std::string& path) { return loaded.module->can_you_handle_this_file(&path[0]) != 0; };
-  EXPECT_TRUE(handles(archive) && !handles(text));
 }
 
 #ifndef _WIN32
@@ -450,88 +441,6 @@ TEST_F(CliResults, DeleteOfManyNamesLooksThemUp) {
   ASSERT_TRUE(del.exit_code == 0 && Contains(del.out, "5000 items deleted")) << del.err << del.out;
   EXPECT_LT(seconds, 2.0) << "delete of 5,000 names took " << seconds << " s";
 }
-
-#ifndef _WIN32
-bool RunningAsRoot() { return geteuid() == 0; }
-
-// A folder whose files cannot be deleted: read-only for a user, a read-only
-// mount for root (which may delete anything else).
-class ReadOnlyFolder {
- public:
-  explicit ReadOnlyFolder(const std::string& path) : path_(path) { fs::create_directories(path); }
-  ~ReadOnlyFolder() {
-    if (mounted_) umount(path_.c_str());
-    chmod(path_.c_str(), 0755);
-  }
-  // Creates the files (name, bytes) in the folder, then makes the folder read-only.
-  std::string Seal(std::initializer_list<std::pair<std::string, std::string>> files) {
-    if (RunningAsRoot()) {
-      if (mount("tolvex-test", path_.c_str(), "tmpfs", 0, "size=1m") != 0) return "cannot mount a tmpfs";
-      mounted_ = true;
-    }
-    for (const auto& [name, bytes] : files)
-      if (!WriteFileBytes(path_ + "/" + name, bytes)) return "cannot write the file";
-    if (RunningAsRoot())
-      return mount(nullptr, path_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) != 0 ? "cannot remount" : "";
-    return chmod(path_.c_str(), 0555) != 0 ? "cannot chmod" : "";
-  }
-
- private:
-  std::string path_;
-  bool mounted_ = false;
-};
-
-TEST_F(CliResults, NoRoomOnTheArchivesDriveIsNamedBeforePacking) {
-  if (!RunningAsRoot()) GTEST_SKIP() << "mounting a small file system needs root";
-  const std::string small = work_.File("small");
-  fs::create_directories(small);
-  if (mount("tolvex-test", small.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
-  ASSERT_TRUE(WriteFileBytes(src_.File("big.bin"), NoiseBytes(1 << 20, 2)));
-  const CliRun add = RunTolvex({"add", small + "/a.tvx", src_.File("big.bin")});
-  umount(small.c_str());
-  EXPECT_TRUE(add.exit_code == 2 && Contains(add.err, "not enough free space on its drive")) << add.err;
-}
-
-// An archive there cannot be written, and a source moved from there stays.
-TEST_F(CliResults, AFolderWithoutWritePermissionIsNamedBeforePackingAndAMoveNamesTheSourceItKept) {
-  const std::string locked = src_.File("locked"), file = locked + "/kept.txt";
-  ReadOnlyFolder folder(locked);
-  const std::string why = folder.Seal({{"kept.txt", "keep me"}, {"b.tvx", ArchiveBytes({{"a.txt", "alpha"}})}});
-  if (!why.empty()) GTEST_SKIP() << "no read-only folder here: " << why;
-  // Delete asks the module first, and names the folder once it failed.
-  const CliRun into = RunTolvex({"add", locked + "/a.tvx", file});
-  const CliRun del = RunTolvex({"delete", locked + "/b.tvx", "a.txt"});
-  EXPECT_TRUE(into.exit_code == 2 && Contains(into.err, "its folder is not writable") &&
-              !Contains(into.err, "disk full")) << into.err;
-  EXPECT_TRUE(del.exit_code == 1 && Contains(del.err, "its folder is not writable")) << del.exit_code << del.err;
-  const CliRun move = RunTolvex({"add", Archive(), file, "--move"});
-  EXPECT_TRUE(move.exit_code == 1 && Contains(move.err, "kept " + file + ": could not be deleted")) << move.err;
-  EXPECT_EQ(ReadFileBytes(file), "keep me");
-  EXPECT_TRUE(Contains(RunTolvex({"list", Archive()}).out, " kept.txt\n"));
-}
-
-// Output that cannot be written, a temporary folder that is missing or a file.
-TEST_F(CliResults, OutputThatCannotBeWrittenAndAWrongTemporaryFolderAreErrors) {
-  ASSERT_TRUE(WriteFileBytes(src_.File("f.txt"), "f") && WriteFileBytes(work_.File("plain"), "a file"));
-  ASSERT_EQ(RunTolvex({"add", Archive(), src_.File("f.txt")}).exit_code, 0);
-  const std::string err = work_.File("err.txt"), missing = work_.File("missing"), plain = work_.File("plain");
-  const std::string full = "cannot write the output: ";  // the arguments, stdout, TMPDIR, what it says, the exit code
-  using Words = std::vector<std::string>;
-  const Words add = {"add", Archive(), src_.File("f.txt")};
-  const std::tuple<Words, std::string, Words, std::string, int> rows[] = {
-      {{"list", Archive()}, "/dev/full", {}, full, 2}, {{"list", "--json", Archive()}, "/dev/full", {}, full, 2},
-      {{"test", Archive()}, "/dev/full", {}, full, 2},
-      {add, "", {"TMPDIR=" + missing}, "TMPDIR names a folder that does not exist: " + missing, 1},
-      {add, "", {"TMPDIR=" + plain}, "TMPDIR names a file, not a folder: " + plain, 1}};
-  for (const auto& [args, out, environment, says, exitCode] : rows) {
-    const int pid = StartTolvex(args, ProgramIo{"", out, err, environment});
-    ASSERT_GT(pid, 0);
-    const ChildOutcome run = WaitForChild(pid);
-    EXPECT_TRUE(run.exited && run.exitCode == exitCode) << says << ": " << run.exitCode;
-    EXPECT_TRUE(Contains(ReadFileBytes(err), says)) << ReadFileBytes(err);
-  }
-}
-#endif
 
 #ifdef _WIN32
 // Another program holding the archive open, sharing nothing or only reading:

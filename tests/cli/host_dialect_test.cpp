@@ -33,10 +33,10 @@ TEST(CliHostDialect, NamesAsShownAsKeysAndInTheDialectsSeparator) {
 // From the attributes or a trailing separator: 16 is a directory only for
 // Windows; as a mode it is a plain permission bit.
 TEST(CliHostDialect, DirectoriesFromAttributesOrTrailingSeparator) {
-  EXPECT_TRUE(IsDirectoryEntry(kWin, "\\docs", 16) && IsDirectoryEntry(kWin, "\\docs\\", 0));
-  EXPECT_TRUE(IsDirectoryEntry(kPosix, "docs", 040755));
-  EXPECT_FALSE(IsDirectoryEntry(kWin, "\\a.txt", 32) || IsDirectoryEntry(kPosix, "a.txt", 0100644));
-  EXPECT_FALSE(IsDirectoryEntry(kPosix, "a.txt", 16));
+  EXPECT_TRUE(IsDirectoryEntry(kWin, "\\docs", 16) && IsDirectoryEntry(kWin, "\\docs\\", 0) &&
+              IsDirectoryEntry(kPosix, "docs", 040755));
+  EXPECT_FALSE(IsDirectoryEntry(kWin, "\\a.txt", 32) || IsDirectoryEntry(kPosix, "a.txt", 0100644) ||
+               IsDirectoryEntry(kPosix, "a.txt", 16));
 }
 
 // A DOS time decodes each field; a Unix time is shown in local time.

@@ -20,10 +20,9 @@ class CliSourceWalk : public ::testing::Test {
   void SetUp() override {
     fs::create_directories(fs::path(dir_.path()) / "tree" / "docs" / "deep");
     fs::create_directories(fs::path(dir_.path()) / "tree" / "empty");
-    ASSERT_TRUE(WriteFileBytes(dir_.File("tree/docs/deep/z.txt"), "zz"));
-    ASSERT_TRUE(WriteFileBytes(dir_.File("tree/docs/a.txt"), "aaa"));
-    ASSERT_TRUE(WriteFileBytes(dir_.File("tree/b.bin"), ""));
-    ASSERT_TRUE(WriteFileBytes(dir_.File("single.txt"), "twin!!"));
+    for (const auto& [name, bytes] : {std::pair<const char*, const char*>{"tree/docs/deep/z.txt", "zz"},
+                                      {"tree/docs/a.txt", "aaa"}, {"tree/b.bin", ""}, {"single.txt", "twin!!"}})
+      ASSERT_TRUE(WriteFileBytes(dir_.File(name), bytes)) << name;
   }
   // What CollectSources made of these paths below the folder ("@/" in the
   // text): each group's folder (the first as set.root) and items, '/' after a

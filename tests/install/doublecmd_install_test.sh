@@ -31,16 +31,13 @@ x.XInternAtom.restype = ctypes.c_ulong
 x.XInternAtom.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_int]
 x.XSendEvent.argtypes = [ctypes.c_void_p, ctypes.c_ulong, ctypes.c_int, ctypes.c_long, ctypes.c_void_p]
 x.XFlush.argtypes = [ctypes.c_void_p]
-class ClientMessage(ctypes.Structure):
-    _fields_ = [("type", ctypes.c_int), ("serial", ctypes.c_ulong), ("send_event", ctypes.c_int),
-                ("display", ctypes.c_void_p), ("window", ctypes.c_ulong), ("message_type", ctypes.c_ulong),
-                ("format", ctypes.c_int), ("data", ctypes.c_long * 5), ("pad", ctypes.c_long * 12)]
 display = x.XOpenDisplay(None)
 protocols = x.XInternAtom(display, b"WM_PROTOCOLS", 0)
 delete = x.XInternAtom(display, b"WM_DELETE_WINDOW", 0)
 for window in sys.argv[1:]:
-    event = ClientMessage(33, 0, 1, display, int(window), protocols, 32)
-    event.data[0] = delete
+    # An XEvent is 24 longs; a ClientMessage's fields fill one long each:
+    # type, serial, send_event, display, window, message_type, format, data.l[0].
+    event = (ctypes.c_long * 24)(33, 0, 1, display, int(window), protocols, 32, delete)
     x.XSendEvent(display, int(window), 0, 0, ctypes.byref(event))
 x.XFlush(display)
 EOF

@@ -15,6 +15,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "reliability/reliability_helpers.h"
 #include "support/module_driver.h"
@@ -131,12 +132,8 @@ class CrashConsistency : public SceneSweep {
 
 // Each way of changing an archive, killed before each of its mutating calls.
 TEST_F(CrashConsistency, KilledBeforeEachMutatingCallLeavesTheOldOrTheNewArchiveAndLosesNothing) {
-  const struct {
-    const char* name;
-    Operation operation;
-    Drives drives;
-    bool sideTaken;
-  } rows[] = {
+  // The case, the change, the drives, whether a user's file holds the side file's name.
+  const std::tuple<const char*, Operation, Drives, bool> rows[] = {
       {"PackLeavesTheOldOrTheNewArchiveAndAtMostATempFile", Operation::kPack, Drives::kSystem, false},
       {"DeleteLeavesTheOldOrTheNewArchiveAndAtMostATempFile", Operation::kDelete, Drives::kSystem, false},
       {"MoveDeletesNoSourceBeforeTheNewArchiveIsInPlace", Operation::kPackAndMove, Drives::kSystem, false},
@@ -147,18 +144,17 @@ TEST_F(CrashConsistency, KilledBeforeEachMutatingCallLeavesTheOldOrTheNewArchive
       // file there that opens as an archive of empty or missing entries.
       {"KilledCreationLeavesNoArchiveThatOpensButIsIncomplete", Operation::kCreate, Drives::kSystem, false},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
-    drives_ = row.drives;
-    sideTaken_ = row.sideTaken;
-    system_ = CleanRunOn(row.drives, row.operation);
+  for (const auto& [name, operation, drives, sideTaken] : rows) {
+    SCOPED_TRACE(name);
+    drives_ = drives;
+    sideTaken_ = sideTaken;
+    system_ = CleanRunOn(drives, operation);
     ASSERT_FALSE(HasFatalFailure());
-    ForEveryCall({Failing::kKill, true}, counts_, [&](const FaultPlan& plan, const std::string& what) {
-      const ChildOutcome outcome = Killed(row.operation, plan);
-      ASSERT_EQ(outcome.signal, SIGKILL) << what;
-      CheckAfterKill(row.operation, what);
+    ForEveryCall({Failing::kKill, true}, counts_, [&, op = operation](const FaultPlan& plan, const std::string& what) {
+      ASSERT_EQ(Killed(op, plan).signal, SIGKILL) << what;
+      CheckAfterKill(op, what);
     });
-    Report(std::string(row.name) + ", " + std::to_string(counts_.mutating) + " mutating calls in a clean run");
+    Report(std::string(name) + ", " + std::to_string(counts_.mutating) + " mutating calls in a clean run");
   }
 }
 

@@ -19,6 +19,7 @@
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "TolvexU/archive_changes.h"
@@ -81,13 +82,10 @@ class FormatLimits : public ::testing::Test {
   }
 
   void ExpectRefusedUnwritten(const std::vector<std::string>& items, const std::string& what) {
-    faults_.SetPlan(FaultPlan{});
+    FaultPlanGuard counted(faults_, FaultPlan{});
     EXPECT_EQ(Pack(items), E_NOT_SUPPORTED) << what;
     EXPECT_EQ(faults_.MutatingCalls(), 0u) << what << ": written before refusing";
-    faults_.ClearPlan();
   }
-
-  std::vector<std::string> TempFiles() const { return FolderListing(tmpFolder_); }
 
   // body in a child that must stay in bounded memory while it moves gigabytes.
   static ChildOutcome Measured(const std::string& what, const std::function<int()>& body) {
@@ -117,7 +115,7 @@ TEST_F(FormatLimits, FilesOfTwoGiBOrMoreAreRefusedBeforeAnythingIsWritten) {
     const std::string old = ReadFileBytes(archive_);
     ExpectRefusedUnwritten({"huge.bin"}, what);
     EXPECT_TRUE(ReadFileBytes(archive_) == old) << what;
-    EXPECT_TRUE(TempFiles().empty()) << what;
+    EXPECT_TRUE(FolderListing(tmpFolder_).empty()) << what;
     fs::remove(archive_);
   }
 }
@@ -161,7 +159,7 @@ TEST_F(FormatLimits, AnArchiveThatWouldReachTwoGiBIsRefusedAndTheOldOneKept) {
 
   EXPECT_EQ(Measured("near-2 GiB archive + 64 KiB", [&] { return Pack({"noise.bin"}); }).exitCode, E_NOT_SUPPORTED);
   EXPECT_TRUE(StateOf(archive_) == before) << "the old archive was changed";
-  EXPECT_TRUE(TempFiles().empty()) << "left in the temporary folder: " << *TempFiles().begin();
+  EXPECT_EQ(FolderListing(tmpFolder_), std::vector<std::string>()) << "left in the temporary folder";
 }
 
 // fuzz_read_archive under UBSan, third run, after 83 s: an entry time
@@ -174,19 +172,15 @@ TEST(TimeLimits, AnEntryTimeIn1901IsReportedAsAnEarlyTimeWithoutOverflow) {
   ASSERT_NE(LoadedModule(), nullptr) << ModulePath();
   TempDir dir;
   // Different hours, so that no cached hour of another zone answers.
-  const struct {
-    const char* zone;
-    int32_t time;
-  } cases[] = {{"UTC0", INT32_MIN}, {"JST-9", INT32_MIN + 7200}, {"EST5", INT32_MIN + 14400}};
-  for (const auto& c : cases) {
-    const TimeZoneGuard zone(c.zone);
-    RawEntry entry = Stored("old.txt", "x");
-    entry.time = c.time;
-    const std::string path = dir.File(std::string("time-") + c.zone + ".tvx");
-    ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({entry})));
+  const std::pair<const char*, int32_t> cases[] = {{"UTC0", INT32_MIN}, {"JST-9", INT32_MIN + 7200},
+                                                    {"EST5", INT32_MIN + 14400}};
+  for (const auto& [zoneName, time] : cases) {
+    const TimeZoneGuard zone(zoneName);
+    const std::string path = dir.File(std::string("time-") + zoneName + ".tvx");
+    ASSERT_TRUE(WriteFileBytes(path, ArchiveBytes({{"old.txt", "x", -1, time}})));
     const Listing listing = ListArchive(*LoadedModule(), path);
-    ASSERT_EQ(listing.entries.size(), 1u) << c.zone;
-    EXPECT_LE(listing.entries[0].time, 0) << c.zone << ": entry time " << c.time << " is " << listing.entries[0].time;
+    ASSERT_EQ(listing.entries.size(), 1u) << zoneName;
+    EXPECT_LE(listing.entries[0].time, 0) << zoneName << ": entry time " << time << " is " << listing.entries[0].time;
   }
 }
 
@@ -213,39 +207,35 @@ TEST(AddressSpace, AClaimOfMillionsOfEntriesNeverEndsTheHost) {
   std::string error;
   cli::PluginModule* module = LoadedModule(&error);
   ASSERT_NE(module, nullptr) << error;
-  const struct {
-    const char* what;
-    uint32_t size;
-    bool longNames;
-    int canHandle;   // CanYouHandleThisFile's answer
-    int openResult;  // OpenArchive's OpenResult
-  } cases[] = {
+  // What the file is, its size, whether its records have long names, then
+  // CanYouHandleThisFile's answer and OpenArchive's OpenResult.
+  const std::tuple<const char*, uint32_t, bool, int, int> cases[] = {
       // 60 million records of 18 zero bytes: 2.9 GB of entries that really are there.
       {"1 GiB of empty records", 1u << 30, false, 0, E_NO_MEMORY},
       // The claim would take 700 MB up front, yet the file holds 4096 records;
       // then it ends: damage, known after reading what is there.
       {"256 MiB of records with long names", 256u << 20, true, 1, E_BAD_ARCHIVE},
   };
-  for (const auto& c : cases) {
+  for (const auto& [what, size, longNames, canHandle, openResult] : cases) {
     TempDir dir;
     const std::string path = dir.File("claims.tvx");
-    ASSERT_TRUE(MakeClaimingFile(path, c.size, c.longNames)) << c.what;
+    ASSERT_TRUE(MakeClaimingFile(path, size, longNames)) << what;
     // noexcept, as the host's call is: an exception out of the module ends
     // the child (std::terminate) instead of unwinding into the test framework.
-    const auto body = [&]() noexcept {
+    const ChildOutcome outcome = RunInChild([&, canHandle = canHandle, openResult = openResult]() noexcept {
       const struct rlimit limit { kAddressSpace, kAddressSpace };
       if (::setrlimit(RLIMIT_AS, &limit) != 0) return 90;
-      if (CanHandle(*module, path) != c.canHandle) return 1;
+      if (CanHandle(*module, path) != canHandle) return 1;
       HostArchive archive(*module, path, PK_OM_LIST);
       if (archive.handle() != nullptr) return 2;
-      return archive.openResult() == c.openResult ? 0 : 3;
-    };
-    const ChildOutcome outcome = RunInChild(body);
-    ASSERT_TRUE(outcome.exited) << c.what << ": the child died of signal " << outcome.signal;
-    EXPECT_EQ(outcome.exitCode, 0) << c.what
+      return archive.openResult() == openResult ? 0 : 3;
+    });
+    ASSERT_TRUE(outcome.exited) << what << ": the child died of signal " << outcome.signal;
+    EXPECT_EQ(outcome.exitCode, 0) << what
                                    << ": 1 CanYouHandleThisFile answered otherwise, "
                                       "2 OpenArchive opened it, 3 OpenArchive gave another code";
   }
+
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -33,13 +34,6 @@ constexpr Change kAllChanges[] = {Change::kPack, Change::kPackAndMove, Change::k
 // The shared scene; tmp/ is the process's temporary folder while a change runs.
 class FullDisk : public SceneSweep {
  protected:
-  // The change from a fresh start under the plan.
-  int ApplyFailing(Change change, const FaultPlan& plan, platform::System* system = nullptr) {
-    Reset(change);
-    FaultPlanGuard guard(faults_, plan);
-    return Apply(change, system);
-  }
-
   // After a failed change: everything as it was, nothing left behind - but on
   // other drives a finished new archive whose replacement failed (E_EWRITE),
   // and the old one may be gone where the new one was being copied over it.
@@ -83,30 +77,25 @@ class FullDisk : public SceneSweep {
 // place, so a single failure is not swept there (it may cost the old archive;
 // what is kept then is the new one).
 TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasOrGivesTheCompleteArchive) {
-  const struct {
-    const char* name;
-    FaultCase faults;
-  } rows[] = {{"EveryFailedWriteFailsTheChangeAndLeavesEverythingAsItWas", {Failing::kWrites, false}},
-              {"EveryFailedReadFailsTheChangeAndLeavesEverythingAsItWas", {Failing::kReads, false}},
-              {"ASingleFailedWriteFailsTheChangeOrGivesTheCompleteArchive", {Failing::kWrites, true}},
-              {"ASingleFailedReadFailsTheChangeOrStillGivesTheCompleteArchive", {Failing::kReads, true}}};
+  const std::pair<const char*, FaultCase> rows[] = {{"EveryFailedWriteFailsTheChangeAndLeavesEverythingAsItWas", {Failing::kWrites, false}},
+      {"EveryFailedReadFailsTheChangeAndLeavesEverythingAsItWas", {Failing::kReads, false}},
+      {"ASingleFailedWriteFailsTheChangeOrGivesTheCompleteArchive", {Failing::kWrites, true}},
+      {"ASingleFailedReadFailsTheChangeOrStillGivesTheCompleteArchive", {Failing::kReads, true}}};
   std::vector<std::pair<Drives, Change>> ways;
   for (const Change change : kAllChanges) ways.emplace_back(Drives::kSystem, change);
   for (const Drives drives : {Drives::kSideFile, Drives::kNoRoomBeside, Drives::kRemovable}) {
     for (const Change change : {Change::kPackAndMove, Change::kDelete}) ways.emplace_back(drives, change);
   }
-  for (const auto& row : rows) {
-    const FaultCase& c = row.faults;
+  for (const auto& [name, c] : rows) {
     size_t cases = 0, recovered = 0;
     for (const auto& [drives, change] : ways) {
       if (drives == Drives::kNoRoomBeside && c.once) continue;
       platform::System* system = CleanRunOn(drives, change);
       const std::string way = std::string(ChangeName(change)) + " " + DrivesName(drives);
       EXPECT_EQ(folders_.Leftovers(), std::vector<std::string>()) << way << ": a clean run left a file";
-      ASSERT_GT(CallsSwept(c, counts_), 0u) << row.name << ", " << way;
-      ForEveryCall(c, counts_, [&](const FaultPlan& plan, const std::string& failure) {
+      ForEveryCall(c, counts_, [&, name = name, c = c](const FaultPlan& plan, const std::string& failure) {
         const int result = ApplyFailing(change, plan, system);
-        const std::string what = std::string(row.name) + ": " + way + ", " + failure;
+        const std::string what = std::string(name) + ": " + way + ", " + failure;
         if (c.once && result == 0) {
           EXPECT_TRUE(ReadFileBytes(folders_.archive()) == reference_)
               << what << ": succeeded with a different archive";
@@ -134,35 +123,32 @@ TEST_F(FullDisk, EveryFailedWriteOrReadFailsTheChangeAndLeavesEverythingAsItWasO
 // And the copy across drives is the last step: when it fails, the finished new
 // archive is kept in the temporary folder.
 TEST_F(FullDisk, AFailedRenameOnAFullDiskNeverEmptiesTheOldArchiveAndAReadErrorIsNoForeignFile) {
-  const struct {
-    Change change;
-    Drives drives;
-    FaultCase faults;
-    int at;  // the call that fails; from the clean run's last mutating call back when not positive
-    int expected;
-  } rows[] = {// The last call of a clean run, the rename, and every one after it.
-              {Change::kPack, Drives::kSystem, {Failing::kWrites, false}, 0, E_EWRITE},
-              {Change::kPack, Drives::kSystem, {Failing::kReads, true}, 1, E_EREAD},
-              {Change::kDelete, Drives::kSystem, {Failing::kReads, true}, 1, E_EREAD},
-              // The copy's last write, before the final rename.
-              {Change::kDelete, Drives::kRemovable, {Failing::kWrites, true}, -1, E_EWRITE}};
-  for (const auto& row : rows) {
-    platform::System* system = CleanRunOn(row.drives, row.change);
-    const uint64_t at = row.at > 0 ? row.at : counts_.mutating + row.at;
-    const std::string what = std::string(ChangeName(row.change)) + " " + DrivesName(row.drives) +
-                             ", expected " + std::to_string(row.expected);
-    EXPECT_EQ(ApplyFailing(row.change, PlanFor(row.faults, at), system), row.expected) << what;
+  // The change, the drives, the failing calls, the call that fails (from the
+  // clean run's last mutating call back when not positive), the answer.
+  const std::tuple<Change, Drives, FaultCase, int, int> rows[] = {
+      // The last call of a clean run, the rename, and every one after it.
+      {Change::kPack, Drives::kSystem, {Failing::kWrites, false}, 0, E_EWRITE},
+      {Change::kPack, Drives::kSystem, {Failing::kReads, true}, 1, E_EREAD},
+      {Change::kDelete, Drives::kSystem, {Failing::kReads, true}, 1, E_EREAD},
+      // The copy's last write, before the final rename.
+      {Change::kDelete, Drives::kRemovable, {Failing::kWrites, true}, -1, E_EWRITE}};
+  for (const auto& [change, drives, faults, call, expected] : rows) {
+    platform::System* system = CleanRunOn(drives, change);
+    const uint64_t at = call > 0 ? call : counts_.mutating + call;
+    const std::string what = std::string(ChangeName(change)) + " " + DrivesName(drives) + ", expected " +
+                             std::to_string(expected);
+    EXPECT_EQ(ApplyFailing(change, PlanFor(faults, at), system), expected) << what;
     const std::string now = ReadFileBytes(folders_.archive());
     EXPECT_TRUE(now == folders_.oldBytes())
         << what << ": the old archive now has " << now.size() << " bytes instead of " << folders_.oldBytes().size();
-    if (row.drives == Drives::kSystem) continue;
+    if (drives == Drives::kSystem) continue;
     ASSERT_EQ(fake_->tempFilesMade.size(), 2u) << what;  // the clean run's and this one's
     EXPECT_TRUE(PathExists(fake_->tempFilesMade[1]) && ReadFileBytes(fake_->tempFilesMade[1]) == reference_)
         << what << ": the finished new archive was lost";
   }
 }
 
-// Extraction of every entry of the sample with the Nth write failing: the
+// Extraction of every entry of the scene with the Nth write failing: the
 // entry fails, and neither its file nor a partial file appears - an existing
 // file of that name keeps its content.
 TEST_F(FullDisk, FailedExtractionLeavesNoFileAndKeepsAnExistingOne) {

@@ -78,10 +78,15 @@ class SceneSweep : public ::testing::Test {
     return folders_.Apply(system != nullptr ? *system : faults_, change);
   }
 
-  void CleanRun(SceneChange change, platform::System* system = nullptr) {
+  // The change from a fresh start under the plan.
+  int ApplyFailing(SceneChange change, const FaultPlan& plan, platform::System* system = nullptr) {
     Reset(change);
-    FaultPlanGuard guard(faults_, FaultPlan{});
-    ASSERT_EQ(Apply(change, system), 0) << ChangeName(change);
+    FaultPlanGuard guard(faults_, plan);
+    return Apply(change, system);
+  }
+
+  void CleanRun(SceneChange change, platform::System* system = nullptr) {
+    ASSERT_EQ(ApplyFailing(change, FaultPlan{}, system), 0) << ChangeName(change);
     counts_ = CountsOf(faults_);
     reference_ = ReadFileBytes(folders_.archive());
     ASSERT_TRUE(ArchiveHolds(folders_.archive(), Scene().After(change))) << ChangeName(change);

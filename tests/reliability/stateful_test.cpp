@@ -44,34 +44,10 @@ namespace fs = std::filesystem;
 constexpr unsigned kHangSeconds = 30;  // a call that takes longer has hung
 constexpr size_t kSteps = 24;
 
-// Below a folder: "p0/a/x" -> content; a folder as "p0/a/" -> "".
-using Files = std::map<std::string, std::string>;
-
-Files FilesIn(const std::string& folder) {
-  Files files;
-  std::error_code ec;
-  for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string rel = fs::relative(it->path(), folder).generic_string();
-    files[it->is_directory() ? rel + "/" : rel] = it->is_directory() ? "" : ReadFileBytes(it->path().string());
-  }
-  return files;
-}
-
-// The first name whose content in found is not the expected one, and how; empty when none.
-std::string FirstDifference(const Files& expected, const Files& found) {
-  for (const Files* side : {&expected, &found})
-    for (const auto& item : *side) {
-      const auto was = expected.find(item.first), now = found.find(item.first);
-      if (was == expected.end() || now == found.end() || was->second != now->second)
-        return item.first + (now == found.end() ? " is gone" : was == expected.end() ? " appeared" : " changed");
-    }
-  return "";
-}
-
 struct World {
   bool archived = false;  // the archive exists
   std::vector<SceneEntry> entries;
-  Files disk = {{"p0/", ""}, {"p1/", ""}};
+  Tree disk = {{"p0", "dir"}, {"p1", "dir"}};  // the sources, as Snapshot sees them
 };
 
 // One PackFiles (from source root p0 or p1) or DeleteFiles; names use '/'.
@@ -150,13 +126,14 @@ Prediction ApplyPack(const Call& c, const World& w) {
   std::vector<std::string> moved;
   for (const std::string& item : c.items) {
     const std::string source = root + Joined(Components(item));
-    const bool folder = w.disk.count(source + "/") != 0;
-    if (!folder && w.disk.count(source) == 0) return p;  // missing: E_EOPEN
+    const auto found = w.disk.find(source);
+    if (found == w.disk.end()) return p;  // missing: E_EOPEN
+    const bool folder = found->second == "dir";
     const bool paths = (c.flags & PK_PACK_SAVE_PATHS) != 0;
     if (!paths && folder) continue;  // a folder adds nothing without paths
     std::vector<std::string> parts = Components(paths ? item : item.substr(item.rfind('/') + 1));
     parts.insert(parts.begin(), sub.begin(), sub.end());
-    SceneEntry entry{Joined(parts) + (folder ? "/" : ""), folder ? "" : w.disk.at(source)};
+    SceneEntry entry{Joined(parts) + (folder ? "/" : ""), found->second.substr(folder ? 3 : 5)};
     if (!names.insert(entry.name).second) return p;  // two items give one entry
     added.push_back(entry);
     if (!folder) moved.push_back(source);
@@ -284,8 +261,9 @@ class Play {
     const bool folder = rel.back() == '/';
     fs::create_directories(fs::path(Src() + "/" + rel).parent_path(), ec);
     if (!folder) WriteFileBytes(Src() + "/" + rel, content);
-    for (size_t k = rel.find('/'); k != std::string::npos; k = rel.find('/', k + 1)) world_.disk[rel.substr(0, k + 1)] = "";
-    if (!folder) world_.disk[rel] = content;
+    for (size_t k = rel.find('/'); k != std::string::npos; k = rel.find('/', k + 1))
+      world_.disk[rel.substr(0, k)] = "dir";
+    if (!folder) world_.disk[rel] = "file:" + content;
   }
 
   // In a child: the call through the module, under the hang watchdog.
@@ -354,7 +332,7 @@ class Play {
         return std::string("the archive: ") + holds.message() + "; expected:" + expected;
       }
     }
-    if (const std::string source = FirstDifference(w.disk, FilesIn(Src())); !source.empty()) return "source " + source;
+    if (const std::string source = Changes(w.disk, Snapshot(Src())); !source.empty()) return "sources: " + source;
     std::vector<std::string> left = FolderListing(Tmp());
     for (const std::string& name : FolderListing(Arc()))
       if (name != "t.tvx") left.push_back(name);
@@ -379,11 +357,11 @@ class Play {
     fs::create_directories(Out());
     const std::vector<int> results = ExtractEach(Module(), Archive(), Out());
     if (results != std::vector<int>(world_.entries.size(), 0)) return "extraction answered otherwise or ended early";
-    Files entries;  // as e0, e1...
+    Tree entries;  // as e0, e1...
     for (const SceneEntry& e : world_.entries)
-      entries["e" + std::to_string(entries.size()) + (e.name.back() == '/' ? "/" : "")] = e.content;
-    if (const std::string extracted = FirstDifference(entries, FilesIn(Out())); !extracted.empty())
-      return "extracted " + extracted;
+      entries["e" + std::to_string(entries.size())] = e.name.back() == '/' ? "dir" : "file:" + e.content;
+    if (const std::string extracted = Changes(entries, Snapshot(Out())); !extracted.empty())
+      return "extracted: " + extracted;
     fs::remove_all(Out());
     return "";
   }

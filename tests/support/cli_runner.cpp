@@ -27,20 +27,18 @@ std::vector<std::string> TolvexArgv(const std::vector<std::string>& args) {
 
 std::string CliPath() { return NativePath(TOLVEX_CLI_PATH); }
 
-CliRun RunTolvex(const std::vector<std::string>& args, const std::string& cwd) {
+CliRun RunTolvex(const std::vector<std::string>& args, const std::string& cwd,
+                 const std::vector<std::string>& environment, const std::string& output) {
   CliRun run;
   TempDir scratch;
-  ProgramIo io;
-  io.cwd = cwd;
-  io.stdoutPath = scratch.File("stdout.txt");
-  io.stderrPath = scratch.File("stderr.txt");
+  const ProgramIo io{cwd, output.empty() ? scratch.File("stdout.txt") : output, scratch.File("stderr.txt"), environment};
   const ChildOutcome outcome = RunChildProgram(TolvexArgv(args), io);
   if (!outcome.started) {
     run.err = "the program could not be started: " + CliPath();
     return run;
   }
   run.exit_code = outcome.exited ? outcome.exitCode : 128 + outcome.signal;
-  run.out = PlainLines(ReadFileBytes(io.stdoutPath));
+  run.out = output.empty() ? PlainLines(ReadFileBytes(io.stdoutPath)) : "";
   run.err = PlainLines(ReadFileBytes(io.stderrPath));
   return run;
 }

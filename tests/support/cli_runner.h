@@ -24,8 +24,10 @@ std::string CliPath();
 
 // Runs tolvex with the module under test (never the one a PATH might find) in
 // folder cwd (the current one when empty); stdout and stderr are captured
-// through files and given back with plain "\n" lines.
-CliRun RunTolvex(const std::vector<std::string>& args, const std::string& cwd = std::string());
+// through files and given back with plain "\n" lines; with environment
+// ("NAME=value", POSIX) and, where output names a file, stdout there instead.
+CliRun RunTolvex(const std::vector<std::string>& args, const std::string& cwd = std::string(),
+                 const std::vector<std::string>& environment = {}, const std::string& output = {});
 
 #ifndef _WIN32
 // Starts tolvex with the module under test without waiting for it: its

@@ -1,10 +1,7 @@
 #include "support/module_driver.h"
 
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
-#include "support/archive_bytes.h"
 #include "support/host_name_check.h"
 #include "support/test_support.h"
 
@@ -108,22 +105,6 @@ int DeleteWith(cli::PluginModule& module, const std::string& archive, const std:
 int CanHandle(cli::PluginModule& module, const std::string& path) {
   std::string name = path;
   return module.can_you_handle_this_file(&name[0]);
-}
-
-SampleSources WriteSampleSources(const TempDir& dir, const std::string& sub) {
-  SampleSources s;
-  const std::string sep = NativeSeparator();
-  s.folder = dir.File(sub) + sep;
-  std::error_code ec;
-  std::filesystem::create_directories(s.folder + "docs", ec);
-  s.files = {{"docs/readme.txt", TextBytes(60)}, {"data.bin", NoiseBytes(300, 7)}, {"empty.txt", ""}};
-  for (const auto& file : s.files) WriteFileBytes(s.folder + NativePath(file.first), file.second);
-  s.listItems = {"docs" + sep, "docs" + sep + "readme.txt", "data.bin", "empty.txt"};
-  return s;
-}
-
-int PackSample(cli::PluginModule& module, const SampleSources& sources, const std::string& archive, int flags) {
-  return PackWith(module, archive, nullptr, sources.folder, sources.listItems, flags);
 }
 
 }  // namespace tvx::test

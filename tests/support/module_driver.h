@@ -1,11 +1,9 @@
 // Drives the built module the way the file manager does: loaded at run time,
-// reached only through its nine exports, called in the host's order; and the
-// sample the reliability tests pack with it.
+// reached only through its nine exports, called in the host's order.
 #ifndef TOLVEX_TESTS_SUPPORT_MODULE_DRIVER_H
 #define TOLVEX_TESTS_SUPPORT_MODULE_DRIVER_H
 
 #include <cstddef>
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -106,25 +104,6 @@ int PackWith(cli::PluginModule& module, const std::string& archive, const char* 
              const std::string& srcPath, const std::vector<std::string>& names, int flags);
 int DeleteWith(cli::PluginModule& module, const std::string& archive, const std::vector<std::string>& names);
 int CanHandle(cli::PluginModule& module, const std::string& path);
-
-// --- the sample -------------------------------------------------------------------
-// Source files and an archive of them made by the module itself: a folder, a
-// deflated text, a stored incompressible file and an empty file. The
-// reliability tests damage, kill and starve work on this archive.
-
-// The sample's source files below a folder "src" of dir. Entry names use '/'.
-struct SampleSources {
-  std::string folder;  // ends in the native separator
-  std::map<std::string, std::string> files;  // entry name -> content
-  std::vector<std::string> listItems;        // native list, folder first
-};
-
-SampleSources WriteSampleSources(const TempDir& dir, const std::string& sub = "src");
-
-// Packs the sample's sources into archive (created or updated) with their
-// folder names: docs/, docs/readme.txt, data.bin, empty.txt.
-int PackSample(cli::PluginModule& module, const SampleSources& sources, const std::string& archive,
-               int flags = PK_PACK_SAVE_PATHS);
 
 }  // namespace tvx::test
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <set>
 #include <system_error>
 
 #include "support/windows_headers.h"
@@ -128,6 +129,38 @@ std::vector<std::string> FolderListing(const std::string& folder) {
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+Tree Snapshot(const std::string& root, bool times) {
+  Tree tree;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+       !ec && it != end; it.increment(ec)) {
+    const std::string relative = fs::relative(it->path(), root, ec).generic_string(), path = it->path().string();
+    tree[relative] = it->is_symlink()        ? "link:" + fs::read_symlink(path, ec).string()
+                     : it->is_directory()    ? "dir"
+                     : it->is_regular_file() ? "file:" + (it->file_size() >> 24 ? std::to_string(it->file_size())
+                                                                                 : ReadFileBytes(path))
+                                             : "node:";
+    if (times) tree[relative] += "@" + std::to_string(UtcModifiedTime(path));
+  }
+  return tree;
+}
+
+std::string Changes(const Tree& before, const Tree& after) {
+  std::set<std::string> names;
+  for (const Tree* tree : {&before, &after})
+    for (const auto& item : *tree) names.insert(item.first);
+  std::string text;
+  for (const std::string& name : names) {
+    const auto was = before.find(name), now = after.find(name);
+    if (was != before.end() && now != after.end() && was->second == now->second) continue;
+    text += (text.empty() ? "" : " ") + std::string(now == after.end() ? "-" : was == before.end() ? "+" : "~") + name;
+    if (now == after.end() || now->second == "dir" || fs::path(name).extension() == ".tvx") continue;
+    const std::string bytes = now->second.substr(5);
+    text += "=" + (bytes.size() > 64 ? std::to_string(bytes.size()) + " bytes" : bytes);
+  }
+  return text;
 }
 
 std::string NativeSeparator() {

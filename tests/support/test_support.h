@@ -10,6 +10,7 @@
 #include <ctime>
 #include <functional>
 #include <initializer_list>
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -58,6 +59,16 @@ std::string ReadFileBytes(const std::string& path);
 bool PathExists(const std::string& path);
 // The names of the files in folder (not recursive), sorted.
 std::vector<std::string> FolderListing(const std::string& folder);
+// Everything below root by its name there ('/' separators): "dir" for a
+// folder, "file:" + content for a file (from 16 MiB on, its size), "link:" +
+// target for a link, "node:" for anything else; with `times`, "@" and the
+// last-write time after each.
+using Tree = std::map<std::string, std::string>;
+Tree Snapshot(const std::string& root, bool times = false);
+// What changed in a tree, by name: "+" what came, "-" what went, "~" what
+// changed; "=" and the bytes of each file but an archive that came or changed
+// (past 64 bytes, their count). Empty when nothing did.
+std::string Changes(const Tree& before, const Tree& after);
 // "\\" on Windows, "/" elsewhere.
 std::string NativeSeparator();
 // The path with every '/' turned into the native separator.
