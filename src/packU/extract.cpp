@@ -166,14 +166,6 @@ bool PassesThroughLinkedFolder(platform::System& system, const std::string& targ
   return false;
 }
 
-// Forgets that the folders of target below its first destFolderLength
-// characters were verified: one of them is gone since.
-void ForgetVerifiedFolders(const std::string& target, size_t destFolderLength,
-                           std::unordered_set<std::string>& verified) {
-  for (size_t i = destFolderLength + 1; i < target.size(); ++i)
-    if (platform::IsPathSeparator(target[i])) verified.erase(target.substr(0, i));
-}
-
 // True when target itself is a symbolic link inside the destination folder.
 bool LastIsLink(platform::System& system, const std::string& target, size_t destFolderLength) {
   return destFolderLength != 0 && system.IsSymbolicLink(WithoutTrailingSeparators(target, platform::IsPathSeparator));
@@ -201,14 +193,6 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   // failure removes it and nothing of anybody else's is touched. Creating it
   // never follows a link, so a link is looked for only when the name is taken.
   std::unique_ptr<FileStream> out = CreateNewWriteFileStreamIn(system, target, memory.fileFolder);
-  if (!out->IsOpen() && out->LastError().kind == platform::IoErrorKind::kNotFound && destFolderLength != 0) {
-    // A folder verified before is gone (removed, made again, a link put in
-    // its place): verified once more before anything is made there.
-    ForgetVerifiedFolders(target, destFolderLength, memory.verifiedFolders);
-    if (PassesThroughLinkedFolder(system, target, destFolderLength, memory.verifiedFolders))
-      return Status::kCreateFailed;
-    out = CreateNewWriteFileStreamIn(system, target, memory.fileFolder);
-  }
   if (out->IsOpen()) {
     const Status status = WriteContent(archive, entry, std::move(out), meter);
     if (status != Status::kOk) system.RemoveFileIn(target, memory.fileFolder);

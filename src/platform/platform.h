@@ -276,7 +276,7 @@ class System {
   }
   // As OpenFile(path, kCreateNew), relative to path's folder held in folder
   // where the system allows (the default opens by path). A folder held that
-  // has been removed since fails with kNotFound and is let go.
+  // has been removed since is let go, and the path decides.
   virtual std::unique_ptr<SystemFile> CreateNewFileIn(const std::string& path, HeldFolder& folder, IoError* error) {
     (void)folder;
     return OpenFile(path, File::Mode::kCreateNew, nullptr, error);

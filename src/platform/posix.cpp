@@ -582,9 +582,12 @@ std::unique_ptr<SystemFile> NativeSystem::CreateNewFileIn(const std::string& pat
   ClearSystemError();
   NativeFile file = NativeFile::OpenAt(at, name, File::Mode::kCreateNew, nullptr);
   if (file.IsOpen()) return std::make_unique<NativeFile>(std::move(file));
-  // A folder removed since it was opened takes no new names: let go, so
-  // that the next call opens what is at its path now.
-  if (errno == ENOENT) folder.Release();
+  // A folder removed since it was opened takes no new names: the path
+  // decides (a folder made again there, say), and the next name holds that.
+  if (errno == ENOENT) {
+    folder.Release();
+    return OpenFile(path, File::Mode::kCreateNew, nullptr, error);
+  }
   if (error != nullptr) *error = LastSystemError();
   return nullptr;
 }
