@@ -6,7 +6,6 @@
 #include "commands.h"
 #include "console.h"
 #include "entry_selection.h"
-#include "file_checks.h"
 #include "interrupt_cleanup.h"
 #include "path_guard.h"
 #include "progress.h"
@@ -30,21 +29,18 @@ void ReportExtractFailure(int code, const ArchiveEntry& entry, const std::string
 // entry must be skipped.
 // parent_ready: its folder was made and checked for an entry before.
 // absent: set when nothing has the target's name.
-bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentReady, FolderLooker& looker,
-                       bool& absent) {
+bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentReady, bool& absent) {
   std::error_code ec;
-  if (!parentReady) {
-    const fs::path parent = fs::path(target).parent_path();
-    fs::create_directories(parent, ec);
-    if (ec || !fs::is_directory(parent, ec)) {
-      ReportError(DescribeResult(E_ECREATE, parent.string()));
-      return false;
-    }
+  const fs::path path(target);
+  if (!parentReady) fs::create_directories(path.parent_path(), ec);
+  if (!parentReady && (ec || !fs::is_directory(path.parent_path(), ec))) {
+    ReportError(DescribeResult(E_ECREATE, path.parent_path().string()));
+    return false;
   }
-  const PathLook look = looker.LookAtName(target);
-  absent = look.error != 0;
+  const fs::file_status status = fs::symlink_status(path, ec);
+  absent = !fs::exists(status);
   if (absent) return true;
-  if (look.directory) {
+  if (fs::is_directory(status)) {
     ReportError("cannot create " + target + " (a folder of that name exists)");
     return false;
   }
@@ -53,7 +49,7 @@ bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentRea
     return false;
   }
   // A link is replaced, never written through: it could lead out of the folder.
-  if (look.link && !fs::remove(target, ec)) {
+  if (fs::is_symlink(status) && !fs::remove(path, ec)) {
     ReportError(DescribeResult(E_ECREATE, target));
     return false;
   }
@@ -105,7 +101,6 @@ int RunExtract(const Options& options, const PluginModule& module) {
   int extracted = 0;
   // Folders below base made or found real (no link) for an earlier entry.
   std::unordered_set<std::string> verified;
-  FolderLooker looker;
   const bool walked = ProcessEveryEntry(
       module, archive, dialect, total, ProgressWanted(options),
       [&](OpenedArchive& opened, const ArchiveEntry& entry) {
@@ -129,7 +124,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
           const size_t slash = guarded.relative.rfind('/');
           const bool parentReady = slash != std::string::npos && verified.count(guarded.relative.substr(0, slash)) != 0;
           ready = entry.directory ? PrepareFolderTarget(target)
-                                  : PrepareFileTarget(target, options.overwrite, parentReady, looker, absent);
+                                  : PrepareFileTarget(target, options.overwrite, parentReady, absent);
           if (ready) NoteVerifiedFolders(guarded.relative, entry.directory, verified);
         }
         if (!ready) {

@@ -138,23 +138,6 @@ PathLook LookAt(const std::string& path, bool follow) {
   return look;
 }
 
-FolderLooker::~FolderLooker() = default;
-
-PathLook FolderLooker::LookAtName(const std::string& path) {
-  // _wstat64 follows links: std::filesystem tells a link from its target.
-  std::error_code ec;
-  const std::filesystem::file_status status = std::filesystem::symlink_status(path, ec);
-  PathLook look;
-  if (!std::filesystem::exists(status)) {
-    look.error = ec ? ec.value() : ENOENT;
-    return look;
-  }
-  look.link = std::filesystem::is_symlink(status);
-  look.directory = std::filesystem::is_directory(status);
-  look.regular = std::filesystem::is_regular_file(status);
-  return look;
-}
-
 std::string ListFolder(const std::string& folder, std::vector<FolderChild>& children) {
   namespace fs = std::filesystem;
   std::error_code ec;
@@ -208,30 +191,6 @@ PathLook LookAtIn(int folder, const char* name, int flags) {
 
 PathLook LookAt(const std::string& path, bool follow) {
   return LookAtIn(AT_FDCWD, path.c_str(), follow ? 0 : AT_SYMLINK_NOFOLLOW);
-}
-
-FolderLooker::~FolderLooker() {
-  if (handle_ >= 0) ::close(handle_);
-}
-
-PathLook FolderLooker::LookAtName(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash + 1 == path.size() || path.size() >= PATH_MAX) return LookAt(path, false);
-  if (folder_.size() != slash + 1 || path.compare(0, slash + 1, folder_) != 0) {
-    if (handle_ >= 0) ::close(handle_);
-    folder_.assign(path, 0, slash + 1);
-#ifdef O_PATH
-    handle_ = ::open(folder_.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);  // for lookups only
-#else
-    handle_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-#endif
-  }
-  // A folder that does not open now (not made yet, say) is asked again next time.
-  if (handle_ < 0) {
-    folder_.clear();
-    return LookAt(path, false);
-  }
-  return LookAtIn(handle_, path.c_str() + slash + 1, AT_SYMLINK_NOFOLLOW);
 }
 
 std::string ListFolder(const std::string& folder, std::vector<FolderChild>& children) {

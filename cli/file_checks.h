@@ -52,24 +52,6 @@ struct PathLook {
 // The path itself (a link not followed), or what a link leads to when follow.
 PathLook LookAt(const std::string& path, bool follow);
 
-// Looks at the names of one folder after another, each relative to its
-// folder held open where the system allows (POSIX): a run of names in one
-// folder walks only their own component. The destructor closes it.
-class FolderLooker {
- public:
-  FolderLooker() = default;
-  ~FolderLooker();
-  FolderLooker(const FolderLooker&) = delete;
-  FolderLooker& operator=(const FolderLooker&) = delete;
-  // What path itself is, a link not followed (as LookAt(path, false), and
-  // on Windows a link is one too).
-  PathLook LookAtName(const std::string& path);
-
- private:
-  std::string folder_;  // with its final separator; empty while none is held
-  int handle_ = -1;
-};
-
 // One entry of a folder as the walk sees it.
 struct FolderChild {
   std::string name;

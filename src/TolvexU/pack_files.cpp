@@ -69,7 +69,7 @@ int PackItems(platform::System& system, const PackRequest& request, const std::s
   const bool savePaths = (request.flags & PK_PACK_SAVE_PATHS) != 0;
   const platform::PathFacts archive = system.FactsOfPath(archivePath);
   uint64_t readAheadLeft = kReadAheadTotal;
-  platform::HeldFolder folder;
+  platform::SourceFolder folder;
   std::vector<std::string> names = ParseNameList(request.addList);
   // Sized once: moving 100,000 items as the vector grows costs more than looking at them.
   items.reserve(names.size());

@@ -192,10 +192,10 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   // A new name is written in place: the file is ours from its creation, so a
   // failure removes it and nothing of anybody else's is touched. Creating it
   // never follows a link, so a link is looked for only when the name is taken.
-  std::unique_ptr<FileStream> out = CreateNewWriteFileStreamIn(system, target, memory.fileFolder);
+  std::unique_ptr<FileStream> out = CreateNewWriteFileStream(system, target);
   if (out->IsOpen()) {
     const Status status = WriteContent(archive, entry, std::move(out), meter);
-    if (status != Status::kOk) system.RemoveFileIn(target, memory.fileFolder);
+    if (status != Status::kOk) system.RemoveFile(target);
     return status;
   }
   // Something has the name already (or the folder refuses, which the partial

@@ -10,7 +10,6 @@
 #include "packU/archive.h"
 #include "packU/status.h"
 #include "packU/work_progress.h"
-#include "platform/platform.h"
 
 namespace tvx {
 
@@ -28,9 +27,6 @@ struct ExtractionMemory {
   // Folders below an extraction's destination already found to be folders,
   // not links: each is looked at once, not once per entry.
   std::unordered_set<std::string> verifiedFolders;
-  // The folder the last new file was made in, held open: the next one there
-  // is made relative to it, in that very folder.
-  platform::HeldFolder fileFolder;
 };
 
 // Extracts entry to target (a complete path). A directory entry creates that

@@ -23,10 +23,6 @@ class NativeFile final : public SystemFile {
   using Facts = File::Facts;
   NativeFile() = default;
   static NativeFile Open(const std::string& path, File::Mode mode, File::Facts* facts);
-#ifndef _WIN32
-  // As Open, for name relative to the folder descriptor folder (or AT_FDCWD).
-  static NativeFile OpenAt(int folder, const char* name, File::Mode mode, File::Facts* facts);
-#endif
   ~NativeFile() override;
   NativeFile(NativeFile&& other) noexcept;
   NativeFile& operator=(NativeFile&& other) = delete;
@@ -111,9 +107,7 @@ class NativeSystem final : public System {
   PathFacts FactsOfPath(const std::string& path) override;
 #ifndef _WIN32
   PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead,
-                         HeldFolder& folder) override;
-  std::unique_ptr<SystemFile> CreateNewFileIn(const std::string& path, HeldFolder& folder, IoError* error) override;
-  bool RemoveFileIn(const std::string& path, HeldFolder& folder) override;
+                         SourceFolder& folder) override;
 #endif
   int64_t FileWallClockTime(const std::string& path) override;
   int64_t ModifiedWallClockTime(const std::string& path) override;
@@ -138,16 +132,6 @@ class NativeSystem final : public System {
   std::unique_ptr<SystemLock> LockNameForCreation(const std::string& path, uint32_t waitMilliseconds,
                                                   UpdateLock::Outcome* outcome) override;
   bool SyncFolderOf(const std::string& path) override;
-
-#ifndef _WIN32
- private:
-  // The descriptor to open path's last component relative to, its folder
-  // held in folder (opened when another is held), and that component in
-  // name; AT_FDCWD for a name without a folder. -1 when path is to be taken
-  // whole: it names no component, it is too long for the system, or its
-  // folder does not open.
-  static int HoldFolderOf(const std::string& path, HeldFolder& folder, const char*& name);
-#endif
 };
 
 }  // namespace tvx::platform

@@ -116,19 +116,15 @@ struct ReadAhead {
   File::Facts facts;  // as OpenFile would give them
 };
 
-// The folder of the name looked at or created last (System::LookAtSource,
-// CreateNewFileIn), held open where the system allows (POSIX), so that the
-// next name in the same folder walks only its own component, and lands in
-// the very folder the one before did even when another is put in its place
-// meanwhile. The destructor closes it.
-class HeldFolder {
+// The folder of the source looked at last (System::LookAtSource), held open
+// where the system allows (POSIX), so that looking at the next source in the
+// same folder walks only that source's own name. The destructor closes it.
+class SourceFolder {
  public:
-  HeldFolder() = default;
-  ~HeldFolder();
-  HeldFolder(const HeldFolder&) = delete;
-  HeldFolder& operator=(const HeldFolder&) = delete;
-  // Lets go of the folder; the next name opens its own.
-  void Release();
+  SourceFolder() = default;
+  ~SourceFolder();
+  SourceFolder(const SourceFolder&) = delete;
+  SourceFolder& operator=(const SourceFolder&) = delete;
 
  private:
   friend class NativeSystem;
@@ -268,23 +264,11 @@ class System {
   // the folder of the previous look to the next one. A system without that
   // read answers FactsOfPath (this default).
   virtual PathFacts LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead,
-                                 HeldFolder& folder) {
+                                 SourceFolder& folder) {
     (void)maxBytes;
     (void)readAhead;
     (void)folder;
     return FactsOfPath(path);
-  }
-  // As OpenFile(path, kCreateNew), relative to path's folder held in folder
-  // where the system allows (the default opens by path). A folder held that
-  // has been removed since is let go, and the path decides.
-  virtual std::unique_ptr<SystemFile> CreateNewFileIn(const std::string& path, HeldFolder& folder, IoError* error) {
-    (void)folder;
-    return OpenFile(path, File::Mode::kCreateNew, nullptr, error);
-  }
-  // Removes a file made by CreateNewFileIn, from the folder it was made in.
-  virtual bool RemoveFileIn(const std::string& path, HeldFolder& folder) {
-    (void)folder;
-    return RemoveFile(path);
   }
   // Last-write time on the local wall clock, in whole seconds counted as if
   // the local calendar time were UTC (as entry times are), whatever the year;

@@ -100,10 +100,6 @@ File::Facts FileFactsOf(const struct stat& st) {
 // --- File ---------------------------------------------------------------------
 
 NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
-  return path.empty() ? NativeFile() : OpenAt(AT_FDCWD, path.c_str(), mode, facts);
-}
-
-NativeFile NativeFile::OpenAt(int folder, const char* name, Mode mode, Facts* facts) {
   // O_NOCTTY: a terminal named where a file was expected never becomes the
   // host's controlling terminal by being opened (it is refused below).
   int flags = O_CLOEXEC | O_NOCTTY;
@@ -121,7 +117,7 @@ NativeFile NativeFile::OpenAt(int folder, const char* name, Mode mode, Facts* fa
       // anew (a directory then makes open fail with EISDIR).
       {
         struct stat st {};
-        if (::fstatat(folder, name, &st, 0) != 0 || S_ISDIR(st.st_mode)) flags |= O_CREAT | O_TRUNC;
+        if (!StatPath(path, &st) || S_ISDIR(st.st_mode)) flags |= O_CREAT | O_TRUNC;
       }
       break;
     case Mode::kCreateNew:
@@ -137,7 +133,7 @@ NativeFile NativeFile::OpenAt(int folder, const char* name, Mode mode, Facts* fa
   const mode_t access = mode == Mode::kCreateNew ? 0644 : 0600;
   int fd;
   do {
-    fd = ::openat(folder, name, flags, access);
+    fd = ::open(path.c_str(), flags, access);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return NativeFile();
   // A new file is always a regular one, opened without O_NONBLOCK.
@@ -512,28 +508,8 @@ PathFacts NativeSystem::FactsOfPath(const std::string& path) {
   return StatPath(path, &st) ? FactsOf(st) : PathFacts{};
 }
 
-HeldFolder::~HeldFolder() { Release(); }
-
-void HeldFolder::Release() {
+SourceFolder::~SourceFolder() {
   if (handle_ >= 0) ::close(Fd(handle_));
-  handle_ = -1;
-  path_.clear();
-}
-
-int NativeSystem::HoldFolderOf(const std::string& path, HeldFolder& folder, const char*& name) {
-  const size_t slash = path.rfind('/');
-  // A path too long for the system is refused, as a look by that path
-  // refuses it: what is reached must be reachable by it (a move deletes it by it).
-  if (path.empty() || slash + 1 == path.size() || path.size() >= PATH_MAX) return -1;
-  name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-  if (slash == std::string::npos) return AT_FDCWD;  // a name without a folder: the current one
-  if (folder.path_.size() != slash + 1 || path.compare(0, slash + 1, folder.path_) != 0) {
-    folder.Release();
-    // A folder that does not open stays named: its other names are taken whole.
-    folder.path_.assign(path, 0, slash + 1);
-    folder.handle_ = ::open(folder.path_.c_str(), kFolderLookup | O_DIRECTORY | O_CLOEXEC);
-  }
-  return folder.handle_ >= 0 ? Fd(folder.handle_) : -1;
 }
 
 // A small regular file is read whole while it is looked at: one opening
@@ -541,10 +517,22 @@ int NativeSystem::HoldFolderOf(const std::string& path, HeldFolder& folder, cons
 // source's folder held open: opening a FIFO releases its writer, and opening
 // a device can act on it (a watchdog, a tape, a serial line).
 PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes, ReadAhead* readAhead,
-                                     HeldFolder& folder) {
-  const char* name = nullptr;
-  const int at = HoldFolderOf(path, folder, name);
-  if (at == -1) return FactsOfPath(path);
+                                     SourceFolder& folder) {
+  const size_t slash = path.rfind('/');
+  // A path too long for the system is refused, as a look by that path
+  // refuses it: what is packed must be reachable by it (a move deletes it by it).
+  if (path.empty() || slash + 1 == path.size() || path.size() >= PATH_MAX) return FactsOfPath(path);
+  int at = AT_FDCWD;  // a name without a folder: the current one
+  if (slash != std::string::npos) {
+    if (folder.path_.size() != slash + 1 || path.compare(0, slash + 1, folder.path_) != 0) {
+      if (folder.handle_ >= 0) ::close(Fd(folder.handle_));
+      folder.path_.assign(path, 0, slash + 1);
+      folder.handle_ = ::open(folder.path_.c_str(), kFolderLookup | O_DIRECTORY | O_CLOEXEC);
+    }
+    if (folder.handle_ < 0) return FactsOfPath(path);
+    at = Fd(folder.handle_);
+  }
+  const char* name = path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
   struct stat st {};
   if (::fstatat(at, name, &st, 0) != 0) return PathFacts{};
   const PathFacts looked = FactsOf(st);
@@ -572,30 +560,6 @@ PathFacts NativeSystem::LookAtSource(const std::string& path, uint32_t maxBytes,
   readAhead->read = true;
   readAhead->facts = FileFactsOf(opened);
   return looked;
-}
-
-std::unique_ptr<SystemFile> NativeSystem::CreateNewFileIn(const std::string& path, HeldFolder& folder,
-                                                         IoError* error) {
-  const char* name = nullptr;
-  const int at = HoldFolderOf(path, folder, name);
-  if (at == -1) return OpenFile(path, File::Mode::kCreateNew, nullptr, error);
-  ClearSystemError();
-  NativeFile file = NativeFile::OpenAt(at, name, File::Mode::kCreateNew, nullptr);
-  if (file.IsOpen()) return std::make_unique<NativeFile>(std::move(file));
-  // A folder removed since it was opened takes no new names: the path
-  // decides (a folder made again there, say), and the next name holds that.
-  if (errno == ENOENT) {
-    folder.Release();
-    return OpenFile(path, File::Mode::kCreateNew, nullptr, error);
-  }
-  if (error != nullptr) *error = LastSystemError();
-  return nullptr;
-}
-
-bool NativeSystem::RemoveFileIn(const std::string& path, HeldFolder& folder) {
-  const char* name = nullptr;
-  const int at = HoldFolderOf(path, folder, name);
-  return at == -1 ? RemoveFile(path) : ::unlinkat(at, name, 0) == 0;
 }
 
 bool NativeSystem::SameFile(const std::string& a, const std::string& b) {

@@ -745,8 +745,7 @@ std::unique_ptr<SystemLock> NativeSystem::LockNameForCreation(const std::string&
   return std::make_unique<NativeLock>(reinterpret_cast<intptr_t>(mutex), FileIdentity{0, hash, 0, 0});
 }
 
-HeldFolder::~HeldFolder() = default;  // Windows holds no folder open
-void HeldFolder::Release() {}
+SourceFolder::~SourceFolder() = default;  // Windows holds no folder open
 
 NativeLock::~NativeLock() {
   if (handle_ != -1) {

@@ -111,13 +111,6 @@ std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, c
   return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kWriteOnly));
 }
 
-std::unique_ptr<FileStream> CreateNewWriteFileStreamIn(platform::System& system, const std::string& path,
-                                                       platform::HeldFolder& folder) {
-  platform::IoError error;
-  std::unique_ptr<platform::SystemFile> file = system.CreateNewFileIn(path, folder, &error);
-  return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kWriteOnly));
-}
-
 std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path) {
   platform::IoError error;
   std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, platform::File::Mode::kReadWrite, nullptr, &error);

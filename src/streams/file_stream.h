@@ -52,8 +52,6 @@ class FileStream : public ByteStream {
   friend std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path);
   friend std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
                                                               bool replacing);
-  friend std::unique_ptr<FileStream> CreateNewWriteFileStreamIn(platform::System& system, const std::string& path,
-                                                                platform::HeldFolder& folder);
   friend std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);
 
   // A write-only stream starts on an empty file.
@@ -87,10 +85,6 @@ std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, cons
 // file's place, and is owner-only until given that file's mode.
 std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
                                                      bool replacing = false);
-// The same (not replacing), created relative to its folder held in folder
-// (System::CreateNewFileIn): a run of new files in one folder.
-std::unique_ptr<FileStream> CreateNewWriteFileStreamIn(platform::System& system, const std::string& path,
-                                                       platform::HeldFolder& folder);
 // For reading and writing: an existing file keeps its contents, a missing one
 // (or a path naming a directory) is created.
 std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);
