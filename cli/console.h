@@ -4,9 +4,11 @@
 
 #include <string>
 
+#include "os/os.h"
+
 namespace tvx::cli {
 
-bool StderrIsTerminal();
+using os::StderrIsTerminal;
 // Width of the terminal behind stderr; 80 when unknown.
 int TerminalColumns();
 // Prints "tolvex: message" on stderr, after erasing any progress bar.

@@ -5,19 +5,14 @@
 
 #include "commonsU/dos_time.h"
 #include "commonsU/separators.h"
+#include "os/os.h"
 
 namespace tvx::cli {
 
 const HostDialect kWindowsDialect{'\\', true, true, true, true};
 const HostDialect kPosixDialect{'/', false, false, false, false};
 
-const HostDialect& NativeDialect() {
-#ifdef _WIN32
-  return kWindowsDialect;
-#else
-  return kPosixDialect;
-#endif
-}
+const HostDialect& NativeDialect() { return os::kWindows ? kWindowsDialect : kPosixDialect; }
 
 bool IsSeparator(const HostDialect& d, char c) { return IsListSeparatorOf(c, d.backslashSeparates); }
 
@@ -102,11 +97,7 @@ LocalTime EntryTime(const HostDialect& d, int fileTime) {
   }
   const std::time_t when = static_cast<std::time_t>(fileTime);
   std::tm fields{};
-#ifdef _WIN32
-  if (localtime_s(&fields, &when) != 0) return t;
-#else
-  if (!localtime_r(&when, &fields)) return t;
-#endif
+  if (!os::LocalTime(when, fields)) return t;
   t.year = fields.tm_year + 1900;
   t.month = fields.tm_mon + 1;
   t.day = fields.tm_mday;

@@ -2,37 +2,24 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <csignal>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
 #include "iwcxhead/wcxhead.h"
+#include "os/os.h"
 
 namespace tvx::cli {
 
 namespace {
 
-// Fixed buffers: the handler may not allocate.
-constexpr size_t kPathCapacity = 4096;
+using os::kPathCapacity;
 constexpr int kSideFiles = 9;  // <archive>.tvxnew, .tvxnew2 ... .tvxnew9
 char g_folder[kPathCapacity];
 char g_side_files[kSideFiles][kPathCapacity];
 // The archive a PackFiles or DeleteFiles call changes, as it was before.
 char g_archive[kPathCapacity];
-#ifndef _WIN32
-struct stat g_archive_before;
-bool g_archive_existed = false;
-#endif
+os::FileSnapshot g_archive_before;
 // The file an extraction writes (the target or its partial file) while the
 // module writes it.
 char g_extracted_file[kPathCapacity];
@@ -57,156 +44,37 @@ bool CopyPath(char* to, const std::string& from) {
   return true;
 }
 
-#ifdef _WIN32
-void RemoveFolderContents(const char* folder) {
-  char pattern[kPathCapacity + 4];
-  std::snprintf(pattern, sizeof pattern, "%s\\*", folder);
-  WIN32_FIND_DATAA found;
-  HANDLE h = FindFirstFileA(pattern, &found);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    char path[kPathCapacity + MAX_PATH + 2];
-    std::snprintf(path, sizeof path, "%s\\%s", folder, found.cFileName);
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(path);
-  } while (FindNextFileA(h, &found));
-  FindClose(h);
-}
-
-void CleanUp() {
-  if (g_cleaning.exchange(true)) return;
-  if (g_folder[0]) {
-    RemoveFolderContents(g_folder);
-    RemoveDirectoryA(g_folder);
-  }
-  for (char* side : g_side_files)
-    if (side[0]) DeleteFileA(side);
-  if (g_extracted_file[0]) DeleteFileA(g_extracted_file);
-}
-
-BOOL WINAPI OnConsoleEvent(DWORD event) {
-  // This runs on a thread of its own while the module works on.
-  const bool interrupt = event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
-  const int signalNumber = interrupt ? 2 : 1;
-  if (!NoteSignal(signalNumber)) {
-    if (interrupt) return TRUE;
-    // A closed console ends the process once this returns: the main thread
-    // gets a few seconds to stop the module's work and exit first.
-    Sleep(4000);
-  }
-  // A file the module holds open cannot be deleted yet; it stays in
-  // tolvex's own folder, where it is easy to find.
-  CleanUp();
-  ExitProcess(128 + g_signal.load());
-  return TRUE;
-}
-
-// A file the module works on is open and cannot be deleted: the finished new
-// archive it copies over the old one stays.
-void RecordArchive(const std::string&) {}
-
-void RemoveFolderIfEmpty(const char* folder) { RemoveDirectoryA(folder); }
-
-void InstallHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
-void RemoveHandlers() { SetConsoleCtrlHandler(OnConsoleEvent, FALSE); }
-
-std::string MakeFolder() {
-  std::error_code ec;
-  const std::filesystem::path base = std::filesystem::temp_directory_path(ec);
-  if (ec) return std::string();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::filesystem::path candidate =
-        base / ("tolvex-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(attempt));
-    if (std::filesystem::create_directory(candidate, ec) && !ec) return candidate.string();
-  }
-  return std::string();
-}
-
-void PointEnvironmentAt(const std::string& folder) {
-  SetEnvironmentVariableA("TMP", folder.c_str());
-  SetEnvironmentVariableA("TEMP", folder.c_str());
-}
-#else
-// Only async-signal-safe calls from here on (opendir and readdir are safe on
-// glibc in practice; nothing here allocates after the folder is opened).
-void RemoveFolderContents(const char* folder) {
-  DIR* dir = ::opendir(folder);
-  if (!dir) return;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    char path[kPathCapacity + 256];
-    const size_t folderLength = std::strlen(folder);
-    const size_t nameLength = std::strlen(entry->d_name);
-    if (folderLength + nameLength + 2 > sizeof path) continue;
-    std::memcpy(path, folder, folderLength);
-    path[folderLength] = '/';
-    std::memcpy(path + folderLength + 1, entry->d_name, nameLength + 1);
-    ::unlink(path);
-  }
-  ::closedir(dir);
-}
-
 // Once the archive is no longer what it was, the module is putting the new
 // one in its place: overwritten in place (the last resort), the finished new
 // archive in the temporary folder may be the only whole copy.
 bool ArchiveChanged() {
   if (!g_archive[0]) return false;
-  struct stat now {};
-  if (::stat(g_archive, &now) != 0) return g_archive_existed;
-  const struct stat& was = g_archive_before;
-  return !g_archive_existed || now.st_dev != was.st_dev || now.st_ino != was.st_ino ||
-         now.st_size != was.st_size || now.st_mtim.tv_sec != was.st_mtim.tv_sec ||
-         now.st_mtim.tv_nsec != was.st_mtim.tv_nsec;
+  return os::FileChangedSince(g_archive, g_archive_before);
 }
 
 void CleanUp() {
   if (g_cleaning.exchange(true)) return;
   if (g_folder[0]) {
-    if (!ArchiveChanged()) RemoveFolderContents(g_folder);
-    ::rmdir(g_folder);
+    if (!ArchiveChanged()) os::RemoveFolderContents(g_folder);
+    os::RemoveFolder(g_folder);
   }
   for (char* side : g_side_files)
-    if (side[0]) ::unlink(side);
-  if (g_extracted_file[0]) ::unlink(g_extracted_file);
+    if (side[0]) os::RemoveFile(side);
+  if (g_extracted_file[0]) os::RemoveFile(g_extracted_file);
+}
+
+// How a handler ends the process: with what the work left removed, and the
+// status that tells the signal.
+int CleanUpForExit() {
+  CleanUp();
+  return 128 + g_signal.load();
 }
 
 void RecordArchive(const std::string& archive) {
   g_archive[0] = '\0';
-  g_archive_existed = ::stat(archive.c_str(), &g_archive_before) == 0;
+  g_archive_before = os::SnapshotFile(archive.c_str());
   CopyPath(g_archive, archive);
 }
-
-void RemoveFolderIfEmpty(const char* folder) { ::rmdir(folder); }
-
-void OnSignal(int signalNumber) {
-  if (!NoteSignal(signalNumber)) return;
-  CleanUp();
-  ::_exit(128 + g_signal.load());
-}
-
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-void InstallHandlers() {
-  struct sigaction action {};
-  action.sa_handler = OnSignal;
-  sigfillset(&action.sa_mask);  // one handler at a time
-  for (int s : kSignals) ::sigaction(s, &action, nullptr);
-}
-
-void RemoveHandlers() {
-  for (int s : kSignals) std::signal(s, SIG_DFL);
-}
-
-std::string MakeFolder() {
-  const char* env = std::getenv("TMPDIR");
-  std::string pattern = env && env[0] ? env : "/tmp";
-  if (pattern.back() != '/') pattern += '/';
-  pattern += "tolvex-XXXXXX";
-  if (!::mkdtemp(pattern.data())) return std::string();
-  return pattern;
-}
-
-void PointEnvironmentAt(const std::string& folder) { ::setenv("TMPDIR", folder.c_str(), 1); }
-#endif
 
 }  // namespace
 
@@ -215,13 +83,13 @@ InterruptCleanup::InterruptCleanup() {
   g_extracted_file[0] = '\0';
   g_archive[0] = '\0';
   g_folder[0] = '\0';
-  folder_ = MakeFolder();
+  folder_ = os::MakeTempFolder();
   if (!folder_.empty() && CopyPath(g_folder, folder_)) {
-    PointEnvironmentAt(folder_);
+    os::PointTempAt(folder_);
   } else {
     folder_.clear();
   }
-  InstallHandlers();
+  os::InstallInterruptHandlers({NoteSignal, CleanUpForExit});
 }
 
 int InterruptCleanup::Signal() { return g_signal.load(); }
@@ -242,14 +110,14 @@ InterruptCleanup::~InterruptCleanup() {
   // What the command said goes out first: a signal after the handlers are
   // gone ends the process the default way, without flushing stdio.
   std::fflush(stdout);
-  RemoveHandlers();
+  os::RemoveInterruptHandlers();
   // Side files of a finished call are the module's business, and so is what
   // it left in the folder: only a finished new archive it could not put in
   // the old one's place (KeptFiles).
   std::memset(g_side_files, 0, sizeof g_side_files);
   g_extracted_file[0] = '\0';
   g_archive[0] = '\0';
-  if (g_folder[0]) RemoveFolderIfEmpty(g_folder);
+  if (g_folder[0]) os::RemoveFolder(g_folder);
 }
 
 std::vector<std::string> InterruptCleanup::KeptFiles() const {

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "host_dialect.h"
+#include "os/os.h"
 
 namespace tvx::cli {
 
@@ -22,11 +23,7 @@ struct GuardedName {
 // device. The dialect's single leading separator is allowed.
 GuardedName GuardEntryName(const HostDialect& d, const std::string& reported);
 
-#ifdef _WIN32
-constexpr char kNativeSeparator = '\\';
-#else
-constexpr char kNativeSeparator = '/';
-#endif
+using os::kNativeSeparator;
 
 // The guarded relative path in the platform's own separators.
 std::string NativeRelative(const std::string& relative);

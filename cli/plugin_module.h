@@ -6,6 +6,7 @@
 #include <string>
 
 #include "iwcxhead/wcxhead.h"
+#include "os/os.h"
 
 namespace tvx::cli {
 
@@ -58,7 +59,7 @@ class PluginModule {
 const char* DefaultModuleFileName();
 
 // Full path of the running executable; empty when it cannot be found.
-std::string ExecutablePath();
+using os::ExecutablePath;
 
 // The module beside the running executable.
 std::string DefaultModulePath();

@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "os/os.h"
+
 namespace tvx::cli {
 
 namespace {
@@ -58,15 +60,13 @@ std::string TerminalSafe(const std::string& text) {
       }
       i += n - 1;
     } else {
-#ifndef _WIN32
       // A terminal in an 8-bit mode reads 0x80..0x9F as C1 controls (0x9B
       // starts a sequence). Windows names are in the ANSI code page, where
       // these bytes are letters.
-      if (c < 0xA0) {
+      if (!os::kWindows && c < 0xA0) {
         AppendEscaped(out, c);
         continue;
       }
-#endif
       out += static_cast<char>(c);
     }
   }
