@@ -106,9 +106,9 @@ struct FileSnapshot {
   int64_t nanoseconds = 0;
 };
 FileSnapshot SnapshotFile(const char* path);
-// Signal-safe from here on.
+// This and the three below are safe in a signal handler.
 bool FileChangedSince(const char* path, const FileSnapshot& was);
-// Deletes the files directly in folder, not the folders.
+// Deletes the files directly in folder, not the folders in it.
 void RemoveFolderContents(const char* folder);
 void RemoveFolder(const char* folder);
 void RemoveFile(const char* file);

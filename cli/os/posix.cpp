@@ -178,8 +178,9 @@ FileSnapshot SnapshotFile(const char* path) {
   return snapshot;
 }
 
-// Only async-signal-safe calls from here on (opendir and readdir are safe on
-// glibc in practice; nothing here allocates after the folder is opened).
+// The next four run in a signal handler: only async-signal-safe calls
+// (opendir and readdir are safe on glibc in practice; nothing here allocates
+// after the folder is opened).
 bool FileChangedSince(const char* path, const FileSnapshot& was) {
   struct stat now {};
   if (::stat(path, &now) != 0) return was.existed;
