@@ -178,9 +178,9 @@ FileSnapshot SnapshotFile(const char* path) {
   return snapshot;
 }
 
-// The next four run in a signal handler: only async-signal-safe calls
-// (opendir and readdir are safe on glibc in practice; nothing here allocates
-// after the folder is opened).
+// The next four run in a signal handler: only async-signal-safe calls, and
+// nothing that allocates (the handler may have stopped the process inside
+// malloc: opendir's buffer from the heap then aborts it).
 bool FileChangedSince(const char* path, const FileSnapshot& was) {
   struct stat now {};
   if (::stat(path, &now) != 0) return was.existed;
@@ -190,20 +190,22 @@ bool FileChangedSince(const char* path, const FileSnapshot& was) {
 }
 
 void RemoveFolderContents(const char* folder) {
-  DIR* dir = ::opendir(folder);
-  if (!dir) return;
-  while (const dirent* entry = ::readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    char path[kPathCapacity + 256];
-    const size_t folderLength = std::strlen(folder);
-    const size_t nameLength = std::strlen(entry->d_name);
-    if (folderLength + nameLength + 2 > sizeof path) continue;
-    std::memcpy(path, folder, folderLength);
-    path[folderLength] = '/';
-    std::memcpy(path + folderLength + 1, entry->d_name, nameLength + 1);
-    ::unlink(path);
+  const int fd = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  // The folder is listed into a buffer of its own, by the system call itself.
+  alignas(8) static char buffer[8192];
+  for (;;) {
+    const ssize_t got = ::getdents64(fd, buffer, sizeof buffer);
+    if (got <= 0) break;
+    for (ssize_t at = 0; at < got;) {
+      const auto* entry = reinterpret_cast<const struct dirent64*>(buffer + at);
+      at += entry->d_reclen;
+      const char* name = entry->d_name;
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+      ::unlinkat(fd, name, 0);
+    }
   }
-  ::closedir(dir);
+  ::close(fd);
 }
 
 void RemoveFolder(const char* folder) { ::rmdir(folder); }
