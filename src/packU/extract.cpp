@@ -166,6 +166,18 @@ bool PassesThroughLinkedFolder(platform::System& system, const std::string& targ
   return false;
 }
 
+// True when the destination folder (target's first destFolderLength
+// characters) has no link on its path and the system can refuse links as it
+// creates a file there. Asked once per destination.
+bool DestinationLinkFree(platform::System& system, const std::string& target, size_t destFolderLength,
+                         ExtractionMemory& memory) {
+  if (memory.destination.size() != destFolderLength || target.compare(0, destFolderLength, memory.destination) != 0) {
+    memory.destination.assign(target, 0, destFolderLength);
+    memory.destinationLinkFree = system.ResolvesWithoutLinks(memory.destination);
+  }
+  return memory.destinationLinkFree;
+}
+
 // True when target itself is a symbolic link inside the destination folder.
 bool LastIsLink(platform::System& system, const std::string& target, size_t destFolderLength) {
   return destFolderLength != 0 && system.IsSymbolicLink(WithoutTrailingSeparators(target, platform::IsPathSeparator));
@@ -179,7 +191,12 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
                         size_t destFolderLength, ExtractionMemory& memory, EntryMeter& meter) {
   if (SizesReadNegative(entry) || archive.SharesData(entry)) return Status::kBadData;
   platform::System& system = archive.system();
-  if (PassesThroughLinkedFolder(system, target, destFolderLength, memory.verifiedFolders)) {
+  const bool linkFree = destFolderLength != 0 && DestinationLinkFree(system, target, destFolderLength, memory);
+  // A folder is made by its path, so the folders on its way are asked for it
+  // again; a file made refusing links needs only the first answer.
+  std::unordered_set<std::string> askedNow;
+  if (PassesThroughLinkedFolder(system, target, destFolderLength,
+                                entry.IsDirectory() ? askedNow : memory.verifiedFolders)) {
     return Status::kCreateFailed;
   }
   if (entry.IsDirectory()) {
@@ -192,12 +209,17 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   // A new name is written in place: the file is ours from its creation, so a
   // failure removes it and nothing of anybody else's is touched. Creating it
   // never follows a link, so a link is looked for only when the name is taken.
-  std::unique_ptr<FileStream> out = CreateNewWriteFileStream(system, target);
+  using Mode = platform::File::Mode;
+  std::unique_ptr<FileStream> out =
+      CreateNewWriteFileStream(system, target, linkFree ? Mode::kCreateNewLinkFree : Mode::kCreateNew);
   if (out->IsOpen()) {
     const Status status = WriteContent(archive, entry, std::move(out), meter);
     if (status != Status::kOk) system.RemoveFile(target);
     return status;
   }
+  // Refused links: the name may be taken, or a folder on the way may have
+  // become a link since it was found real. Its folders are asked again.
+  if (linkFree && PassesThroughLinkedFolder(system, target, destFolderLength, askedNow)) return Status::kCreateFailed;
   // Something has the name already (or the folder refuses, which the partial
   // file finds out too): the new content goes beside it and replaces it only
   // when complete, so a failure leaves the old file as it was. A folder is

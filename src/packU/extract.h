@@ -27,6 +27,12 @@ struct ExtractionMemory {
   // Folders below an extraction's destination already found to be folders,
   // not links: each is looked at once, not once per entry.
   std::unordered_set<std::string> verifiedFolders;
+  // The destination folder last asked whether its path holds no link, and the
+  // answer. Where it holds none, new files are made refusing any link on
+  // their path: a folder found real earlier and swapped for a link since is
+  // not written through.
+  std::string destination;
+  bool destinationLinkFree = false;
 };
 
 // Extracts entry to target (a complete path). A directory entry creates that

@@ -97,6 +97,7 @@ class NativeSystem final : public System {
   bool RegularFileExists(const std::string& path) override;
   bool IsReadOnlyFile(const std::string& path) override;
   bool IsSymbolicLink(const std::string& path) override;
+  bool ResolvesWithoutLinks(const std::string& folder) override;
   bool SameFile(const std::string& a, const std::string& b) override;
   std::string ResolveLink(const std::string& path) override;
   bool PathFits(const std::string& path) override;

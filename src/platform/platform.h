@@ -65,6 +65,8 @@ struct File {
     kReadWrite,      // existing non-directory kept, anything else created (OPEN_EXISTING / CREATE_ALWAYS)
     kCreateNew,      // created; fails when the name is taken; write-only (CREATE_NEW)
     kCreatePrivate,  // as kCreateNew, for a file that is to take another's place
+    kCreateNewLinkFree,  // as kCreateNew, and refused when any folder on the path is a symbolic link
+                         // (where the system tells at the creation itself: Linux; elsewhere as kCreateNew)
   };
   // Only kCreateNew makes a file others may read (POSIX 0644 less the umask).
   // The others make files that are to take another's place: they start
@@ -236,6 +238,10 @@ class System {
   // path itself is a symbolic link (Windows: any reparse point, so a junction
   // too). A missing path is no link.
   virtual bool IsSymbolicLink(const std::string& path) = 0;
+  // True when folder and every folder above it is a real one, no symbolic
+  // link, and the system can refuse links while it creates a file
+  // (File::Mode::kCreateNewLinkFree). False otherwise, always on Windows.
+  virtual bool ResolvesWithoutLinks(const std::string& folder) = 0;
   // a and b name the same existing file (POSIX: device and inode; Windows:
   // the same path text, '/' and '\' alike, without regard to case).
   virtual bool SameFile(const std::string& a, const std::string& b) = 0;

@@ -10,12 +10,19 @@
 #include <sys/file.h>
 #include <sys/socket.h>
 #include <sys/statvfs.h>
+#include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/types.h>
 #include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
+#if defined(__linux__) && __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#define TOLVEX_OPENAT2 1
+#endif
+
+#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -44,6 +51,27 @@ int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
 bool StatPath(const std::string& path, struct stat* st) {
   return !path.empty() && ::stat(path.c_str(), st) == 0;
+}
+
+// open(2) that refuses a symbolic link anywhere on the path (ELOOP), as
+// openat2 resolves it (Linux 5.6 on). ENOSYS where the system has no such
+// call or a sandbox forbids it (EPERM), asked once.
+int OpenLinkFree(const std::string& path, int flags, mode_t access) {
+#if defined(TOLVEX_OPENAT2) && defined(SYS_openat2)
+  static std::atomic<bool> unsupported{false};
+  if (!unsupported.load(std::memory_order_relaxed)) {
+    open_how how{};
+    how.flags = static_cast<uint64_t>(flags);
+    how.mode = (flags & O_CREAT) != 0 ? access : 0;
+    how.resolve = RESOLVE_NO_SYMLINKS;
+    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
+    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
+    unsupported.store(true, std::memory_order_relaxed);
+  }
+#endif
+  (void)path, (void)flags, (void)access;
+  errno = ENOSYS;
+  return -1;
 }
 
 // A time as the local wall clock showed it then (localtime_r applies the zone's
@@ -122,18 +150,21 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
       break;
     case Mode::kCreateNew:
     case Mode::kCreatePrivate:
+    case Mode::kCreateNewLinkFree:
       // O_EXCL already refuses a link in the name's place; O_NOFOLLOW says so.
       flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
       break;
   }
   // Without blocking: opening a FIFO would otherwise wait for a writer (or a
   // reader) for ever. Whatever is not a regular file is refused below.
-  const bool fresh = mode == Mode::kCreateNew || mode == Mode::kCreatePrivate;
+  const bool fresh = mode == Mode::kCreateNew || mode == Mode::kCreatePrivate || mode == Mode::kCreateNewLinkFree;
   if (!fresh) flags |= O_NONBLOCK;
-  const mode_t access = mode == Mode::kCreateNew ? 0644 : 0600;
+  const mode_t access = mode == Mode::kCreatePrivate ? 0600 : 0644;
   int fd;
   do {
-    fd = ::open(path.c_str(), flags, access);
+    fd = mode == Mode::kCreateNewLinkFree ? OpenLinkFree(path, flags, access) : ::open(path.c_str(), flags, access);
+    // Without the call, as kCreateNew.
+    if (fd < 0 && errno == ENOSYS && mode == Mode::kCreateNewLinkFree) fd = ::open(path.c_str(), flags, access);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return NativeFile();
   // A new file is always a regular one, opened without O_NONBLOCK.
@@ -428,6 +459,14 @@ bool NativeSystem::CarryFileAccess(const std::string& from, const std::string& t
 bool NativeSystem::IsSymbolicLink(const std::string& path) {
   struct stat st {};
   return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool NativeSystem::ResolvesWithoutLinks(const std::string& folder) {
+  if (folder.empty()) return false;
+  const int fd = OpenLinkFree(folder, O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
 }
 
 size_t NativeSystem::MaxPathLength() { return PATH_MAX - 1; }

@@ -206,6 +206,7 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
       break;
     case Mode::kCreateNew:
     case Mode::kCreatePrivate:
+    case Mode::kCreateNewLinkFree:  // no way to refuse links on the path here
       access = GENERIC_WRITE;
       disposition = CREATE_NEW;
       // As O_NOFOLLOW: a link in the name's place (even a dangling one) makes
@@ -482,6 +483,11 @@ bool NativeSystem::CarryFileAccess(const std::string& from, const std::string& t
 bool NativeSystem::IsSymbolicLink(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesA(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool NativeSystem::ResolvesWithoutLinks(const std::string& folder) {
+  (void)folder;
+  return false;
 }
 
 size_t NativeSystem::MaxPathLength() { return MAX_PATH - 1; }

@@ -105,8 +105,13 @@ std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, cons
 
 std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
                                                      bool replacing) {
+  return CreateNewWriteFileStream(system, path,
+                                  replacing ? platform::File::Mode::kCreatePrivate : platform::File::Mode::kCreateNew);
+}
+
+std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
+                                                     platform::File::Mode mode) {
   platform::IoError error;
-  const platform::File::Mode mode = replacing ? platform::File::Mode::kCreatePrivate : platform::File::Mode::kCreateNew;
   std::unique_ptr<platform::SystemFile> file = system.OpenFile(path, mode, nullptr, &error);
   return std::unique_ptr<FileStream>(new FileStream(std::move(file), error, FileStream::Kind::kWriteOnly));
 }

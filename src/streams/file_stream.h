@@ -51,7 +51,7 @@ class FileStream : public ByteStream {
   friend std::unique_ptr<FileStream> OpenReadFileStream(platform::System& system, const std::string& path);
   friend std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, const std::string& path);
   friend std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
-                                                              bool replacing);
+                                                              platform::File::Mode mode);
   friend std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);
 
   // A write-only stream starts on an empty file.
@@ -85,6 +85,9 @@ std::unique_ptr<FileStream> CreateWriteFileStream(platform::System& system, cons
 // file's place, and is owner-only until given that file's mode.
 std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
                                                      bool replacing = false);
+// The same in one of the modes that create a new file (kCreateNew, kCreatePrivate, kCreateNewLinkFree).
+std::unique_ptr<FileStream> CreateNewWriteFileStream(platform::System& system, const std::string& path,
+                                                     platform::File::Mode mode);
 // For reading and writing: an existing file keeps its contents, a missing one
 // (or a path naming a directory) is created.
 std::unique_ptr<FileStream> OpenReadWriteFileStream(platform::System& system, const std::string& path);

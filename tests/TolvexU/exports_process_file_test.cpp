@@ -107,6 +107,16 @@ TEST_F(PluginExtractionFidelity, NothingIsWrittenThroughALinkBelowTheDestination
     ASSERT_EQ(archive.ReadHeader(), 0);
     EXPECT_EQ(archive.Process(PK_EXTRACT, &out, name), name == "ok.txt" ? 0 : E_ECREATE) << name;
   }
+  // A folder found real for one entry and swapped for a link before the next.
+  HostArchive swapped(module(), WriteArchive("swap.tvx", {{"d/", ""}, {"d/a.txt", "a"}, {"d/b.txt", "b"}}));
+  for (const std::string name : {"d/", "d/a.txt"}) {
+    ASSERT_EQ(swapped.ReadHeader(), 0);
+    ASSERT_EQ(swapped.Process(PK_EXTRACT, &out, name), 0) << name;
+  }
+  std::filesystem::rename(out + "d", out + "d-was");
+  std::filesystem::create_directory_symlink(scene.elsewhere, out + "d");
+  ASSERT_EQ(swapped.ReadHeader(), 0);
+  EXPECT_EQ(swapped.Process(PK_EXTRACT, &out, "d/b.txt"), E_ECREATE);
   EXPECT_TRUE(scene.Untouched());
   EXPECT_EQ(ReadFileBytes(out + "ok.txt"), "fine");
 }

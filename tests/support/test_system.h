@@ -27,6 +27,7 @@ class SystemWrapper : public platform::System {
   bool RegularFileExists(const std::string& path) override { return target_.RegularFileExists(path); }
   bool IsReadOnlyFile(const std::string& path) override { return target_.IsReadOnlyFile(path); }
   bool IsSymbolicLink(const std::string& path) override { return target_.IsSymbolicLink(path); }
+  bool ResolvesWithoutLinks(const std::string& folder) override { return target_.ResolvesWithoutLinks(folder); }
   bool SameFile(const std::string& a, const std::string& b) override { return target_.SameFile(a, b); }
   std::string ResolveLink(const std::string& path) override { return target_.ResolveLink(path); }
   bool PathFits(const std::string& path) override { return target_.PathFits(path); }
