@@ -192,11 +192,12 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   if (SizesReadNegative(entry) || archive.SharesData(entry)) return Status::kBadData;
   platform::System& system = archive.system();
   const bool linkFree = destFolderLength != 0 && DestinationLinkFree(system, target, destFolderLength, memory);
-  // A folder is made by its path, so the folders on its way are asked for it
-  // again; a file made refusing links needs only the first answer.
+  // Where files are made refusing links, the first answer serves them; a
+  // folder is made by its path, so the folders on its way are asked for it
+  // again. Elsewhere the answers are remembered for both.
   std::unordered_set<std::string> askedNow;
   if (PassesThroughLinkedFolder(system, target, destFolderLength,
-                                entry.IsDirectory() ? askedNow : memory.verifiedFolders)) {
+                                linkFree && entry.IsDirectory() ? askedNow : memory.verifiedFolders)) {
     return Status::kCreateFailed;
   }
   if (entry.IsDirectory()) {
