@@ -97,7 +97,7 @@ Status ReadContent(Archive& archive, const ArchiveEntry& entry, ContentSink& sin
 // When that name would be longer than the system takes (Windows: 259
 // characters), a short "~tvx<n>" in the same folder serves instead.
 std::unique_ptr<FileStream> CreatePartialFile(platform::System& system, const std::string& target,
-                                              std::string& name) {
+                                              std::string& name, bool linkFree) {
   std::unique_ptr<FileStream> file;
   size_t nameStart = target.size();
   while (nameStart > 0 && !platform::IsPathSeparator(target[nameStart - 1])) --nameStart;
@@ -105,8 +105,9 @@ std::unique_ptr<FileStream> CreatePartialFile(platform::System& system, const st
   for (int n = 1; n < 1000; ++n) {
     name = shortName ? target.substr(0, nameStart) + "~tvx" + std::to_string(n)
                      : target + ".tvxpart" + (n > 1 ? std::to_string(n) : std::string());
-    file = CreateNewWriteFileStream(system, name, true);
-    if (file->IsOpen()) break;
+    file = CreateNewWriteFileStream(system, name, linkFree ? platform::File::Mode::kCreatePrivateLinkFree
+                                                           : platform::File::Mode::kCreatePrivate);
+    if (file->IsOpen() || file->LastError().kind == platform::IoErrorKind::kLink) break;
     // Only a taken name is worth another try; anything else fails the same way.
     if (!system.FileExists(name) && !system.DirectoryExists(name)) break;
   }
@@ -178,6 +179,15 @@ bool DestinationLinkFree(platform::System& system, const std::string& target, si
   return memory.destinationLinkFree;
 }
 
+// Removes a file this extraction made; where files are made refusing links,
+// a folder swapped for a link since keeps what is behind it.
+void RemoveOwnFile(platform::System& system, const std::string& path, bool linkFree) {
+  if (linkFree)
+    system.RemoveFileLinkFree(path);
+  else
+    system.RemoveFile(path);
+}
+
 // True when target itself is a symbolic link inside the destination folder.
 bool LastIsLink(platform::System& system, const std::string& target, size_t destFolderLength) {
   return destFolderLength != 0 && system.IsSymbolicLink(WithoutTrailingSeparators(target, platform::IsPathSeparator));
@@ -191,7 +201,7 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
                         size_t destFolderLength, ExtractionMemory& memory, EntryMeter& meter) {
   if (SizesReadNegative(entry) || archive.SharesData(entry)) return Status::kBadData;
   platform::System& system = archive.system();
-  const bool linkFree = destFolderLength != 0 && DestinationLinkFree(system, target, destFolderLength, memory);
+  bool linkFree = destFolderLength != 0 && DestinationLinkFree(system, target, destFolderLength, memory);
   // Where files are made refusing links, the first answer serves them; a
   // folder is made by its path, so the folders on its way are asked for it
   // again. Elsewhere the answers are remembered for both.
@@ -213,13 +223,22 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   using Mode = platform::File::Mode;
   std::unique_ptr<FileStream> out =
       CreateNewWriteFileStream(system, target, linkFree ? Mode::kCreateNewLinkFree : Mode::kCreateNew);
+  if (linkFree && !out->IsOpen() && out->LastError().kind == platform::IoErrorKind::kLink) {
+    // A link on the way where the destination's path had none: below the
+    // destination (a folder found real, swapped since) it refuses the entry;
+    // on the destination's own path it is the user's, and extraction goes on
+    // as where that path always had one.
+    if (system.ResolvesWithoutLinks(memory.destination)) return Status::kCreateFailed;
+    memory.destinationLinkFree = linkFree = false;
+    out = CreateNewWriteFileStream(system, target, Mode::kCreateNew);
+  }
   if (out->IsOpen()) {
     const Status status = WriteContent(archive, entry, std::move(out), meter);
-    if (status != Status::kOk) system.RemoveFile(target);
+    if (status != Status::kOk) RemoveOwnFile(system, target, linkFree);
     return status;
   }
-  // Refused links: the name may be taken, or a folder on the way may have
-  // become a link since it was found real. Its folders are asked again.
+  // Where files are made refusing links, the folders on the way of a name
+  // that is taken are asked again, not from memory.
   if (linkFree && PassesThroughLinkedFolder(system, target, destFolderLength, askedNow)) return Status::kCreateFailed;
   // Something has the name already (or the folder refuses, which the partial
   // file finds out too): the new content goes beside it and replaces it only
@@ -227,7 +246,7 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   // refused by the final move; a link is not replaced.
   if (LastIsLink(system, target, destFolderLength)) return Status::kCreateFailed;
   std::string partial;
-  out = CreatePartialFile(system, target, partial);
+  out = CreatePartialFile(system, target, partial, linkFree);
   if (!out->IsOpen()) return Status::kCreateFailed;
   Status status = WriteContent(archive, entry, std::move(out), meter);
   if (status == Status::kOk) {
@@ -236,7 +255,7 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
     system.CarryFileAccess(target, partial);
     if (system.MoveReplacing(partial, target) != platform::MoveOutcome::kMoved) status = Status::kCreateFailed;
   }
-  if (status != Status::kOk) system.RemoveFile(partial);
+  if (status != Status::kOk) RemoveOwnFile(system, partial, linkFree);
   return status;
 }
 

@@ -120,6 +120,7 @@ class NativeSystem final : public System {
   bool IsRemovableDrive(const std::string& root) override;
   bool SameDrive(const std::string& a, const std::string& b) override;
   bool RemoveFile(const std::string& path) override;
+  bool RemoveFileLinkFree(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override;
   bool MoveToFreeName(const std::string& from, const std::string& to) override;

@@ -38,6 +38,7 @@ enum class IoErrorKind {
   kDiskFull,  // no room, or a file size limit
   kIo,        // the device failed (a bad sector, a dropped share), or anything else
   kCorrupt,   // the bytes arrived but make no sense (compressed data that does not inflate)
+  kLink,      // a symbolic link where none may be followed
 };
 
 struct IoError {
@@ -65,10 +66,13 @@ struct File {
     kReadWrite,      // existing non-directory kept, anything else created (OPEN_EXISTING / CREATE_ALWAYS)
     kCreateNew,      // created; fails when the name is taken; write-only (CREATE_NEW)
     kCreatePrivate,  // as kCreateNew, for a file that is to take another's place
-    kCreateNewLinkFree,  // as kCreateNew, and refused when any folder on the path is a symbolic link
-                         // (where the system tells at the creation itself: Linux; elsewhere as kCreateNew)
+    // As kCreateNew and kCreatePrivate, and refused (IoErrorKind::kLink) when any
+    // folder on the path is a symbolic link, where the system tells at the
+    // creation itself (Linux); elsewhere the same as those.
+    kCreateNewLinkFree,
+    kCreatePrivateLinkFree,
   };
-  // Only kCreateNew makes a file others may read (POSIX 0644 less the umask).
+  // Only kCreateNew(LinkFree) makes a file others may read (POSIX 0644 less the umask).
   // The others make files that are to take another's place: they start
   // owner-only (0600) and get their final mode from the caller, so a private
   // archive is never readable by others while its successor is written.
@@ -306,6 +310,9 @@ class System {
   virtual bool SameDrive(const std::string& a, const std::string& b) = 0;
 
   virtual bool RemoveFile(const std::string& path) = 0;
+  // As RemoveFile, and refused when a folder on the path is a symbolic link
+  // (where the system can tell: Linux; elsewhere RemoveFile).
+  virtual bool RemoveFileLinkFree(const std::string& path) = 0;
   // Creates one directory level; true when it exists as a directory after.
   virtual bool MakeDirectory(const std::string& path) = 0;
   // Gives file `from` the name `to` in one atomic step, replacing what `to`

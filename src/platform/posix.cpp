@@ -54,24 +54,19 @@ bool StatPath(const std::string& path, struct stat* st) {
 }
 
 // open(2) that refuses a symbolic link anywhere on the path (ELOOP), as
-// openat2 resolves it (Linux 5.6 on). ENOSYS where the system has no such
-// call or a sandbox forbids it (EPERM), asked once.
-int OpenLinkFree(const std::string& path, int flags, mode_t access) {
+// openat2 resolves it (Linux 5.6 on); ENOSYS where the system has no such call.
+int OpenLinkFree(const char* path, int flags, mode_t access) {
 #if defined(TOLVEX_OPENAT2) && defined(SYS_openat2)
-  static std::atomic<bool> unsupported{false};
-  if (!unsupported.load(std::memory_order_relaxed)) {
-    open_how how{};
-    how.flags = static_cast<uint64_t>(flags);
-    how.mode = (flags & O_CREAT) != 0 ? access : 0;
-    how.resolve = RESOLVE_NO_SYMLINKS;
-    const long fd = ::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how);
-    if (fd >= 0 || (errno != ENOSYS && errno != EPERM)) return static_cast<int>(fd);
-    unsupported.store(true, std::memory_order_relaxed);
-  }
-#endif
+  open_how how{};
+  how.flags = static_cast<uint64_t>(flags);
+  how.mode = (flags & O_CREAT) != 0 ? access : 0;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  return static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path, &how, sizeof how));
+#else
   (void)path, (void)flags, (void)access;
   errno = ENOSYS;
   return -1;
+#endif
 }
 
 // A time as the local wall clock showed it then (localtime_r applies the zone's
@@ -151,20 +146,22 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
     case Mode::kCreateNew:
     case Mode::kCreatePrivate:
     case Mode::kCreateNewLinkFree:
+    case Mode::kCreatePrivateLinkFree:
       // O_EXCL already refuses a link in the name's place; O_NOFOLLOW says so.
       flags |= O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
       break;
   }
   // Without blocking: opening a FIFO would otherwise wait for a writer (or a
   // reader) for ever. Whatever is not a regular file is refused below.
-  const bool fresh = mode == Mode::kCreateNew || mode == Mode::kCreatePrivate || mode == Mode::kCreateNewLinkFree;
+  const bool linkFree = mode == Mode::kCreateNewLinkFree || mode == Mode::kCreatePrivateLinkFree;
+  const bool fresh = linkFree || mode == Mode::kCreateNew || mode == Mode::kCreatePrivate;
   if (!fresh) flags |= O_NONBLOCK;
-  const mode_t access = mode == Mode::kCreatePrivate ? 0600 : 0644;
+  const mode_t access = mode == Mode::kCreateNew || mode == Mode::kCreateNewLinkFree ? 0644 : 0600;
   int fd;
   do {
-    fd = mode == Mode::kCreateNewLinkFree ? OpenLinkFree(path, flags, access) : ::open(path.c_str(), flags, access);
-    // Without the call, as kCreateNew.
-    if (fd < 0 && errno == ENOSYS && mode == Mode::kCreateNewLinkFree) fd = ::open(path.c_str(), flags, access);
+    fd = linkFree ? OpenLinkFree(path.c_str(), flags, access) : ::open(path.c_str(), flags, access);
+    // Without the call, as the mode without refusing links.
+    if (fd < 0 && errno == ENOSYS && linkFree) fd = ::open(path.c_str(), flags, access);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return NativeFile();
   // A new file is always a regular one, opened without O_NONBLOCK.
@@ -269,6 +266,7 @@ IoError LastSystemError() {
     case ENOENT: case ENOTDIR: error.kind = IoErrorKind::kNotFound; break;
     case EACCES: case EPERM: case EROFS: case ETXTBSY: error.kind = IoErrorKind::kAccess; break;
     case ENOSPC: case EFBIG: case EDQUOT: error.kind = IoErrorKind::kDiskFull; break;
+    case ELOOP: error.kind = IoErrorKind::kLink; break;
     default: break;
   }
   return error;
@@ -391,6 +389,18 @@ bool NativeSystem::SameDrive(const std::string& a, const std::string& b) {
 
 bool NativeSystem::RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+// The name is removed relative to its folder, opened refusing links: a folder
+// swapped for a link since the file was made keeps whatever is behind it.
+bool NativeSystem::RemoveFileLinkFree(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) return RemoveFile(path);
+  const int folder = OpenLinkFree(path.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  if (folder < 0) return errno == ENOSYS && RemoveFile(path);
+  const bool removed = ::unlinkat(folder, path.c_str() + slash + 1, 0) == 0;
+  ::close(folder);
+  return removed;
+}
+
 uint32_t NativeSystem::FileAccessMode(const std::string& path) {
   struct stat st {};
   if (!StatPath(path, &st)) return kAllBits;
@@ -461,9 +471,10 @@ bool NativeSystem::IsSymbolicLink(const std::string& path) {
   return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+// A sandbox that forbids the call answers EPERM (or ENOSYS): no here too.
 bool NativeSystem::ResolvesWithoutLinks(const std::string& folder) {
   if (folder.empty()) return false;
-  const int fd = OpenLinkFree(folder, O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  const int fd = OpenLinkFree(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
   if (fd < 0) return false;
   ::close(fd);
   return true;

@@ -207,6 +207,7 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
     case Mode::kCreateNew:
     case Mode::kCreatePrivate:
     case Mode::kCreateNewLinkFree:  // no way to refuse links on the path here
+    case Mode::kCreatePrivateLinkFree:
       access = GENERIC_WRITE;
       disposition = CREATE_NEW;
       // As O_NOFOLLOW: a link in the name's place (even a dangling one) makes
@@ -441,6 +442,8 @@ bool NativeSystem::SameDrive(const std::string& a, const std::string& b) {
 // --- changes to the file system -------------------------------------------------
 
 bool NativeSystem::RemoveFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+
+bool NativeSystem::RemoveFileLinkFree(const std::string& path) { return RemoveFile(path); }
 
 // Windows files carry no permission bits of their own here: a new file takes
 // the access rules of its folder, as the old archive did.

@@ -82,6 +82,34 @@ TEST_F(Platform, EachModeOpensAsItSays) {
   }
   char buf[4] = {};  // a file opened to write reads nothing (the reverse: with the failures below)
   EXPECT_EQ(Open("a", File::Mode::kCreateWrite)->Read(buf, 4), 0u);
+#ifndef _WIN32
+  // Only the modes for a new file of its own make one others may read.
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  for (const auto& [mode, access] : std::vector<std::pair<File::Mode, mode_t>>{
+           {File::Mode::kCreateWrite, 0600}, {File::Mode::kReadWrite, 0600}, {File::Mode::kCreateNew, 0644},
+           {File::Mode::kCreatePrivate, 0600}, {File::Mode::kCreateNewLinkFree, 0644},
+           {File::Mode::kCreatePrivateLinkFree, 0600}}) {
+    const std::string name = dir.File("m" + std::to_string(static_cast<int>(mode)));
+    ASSERT_NE(os.OpenFile(name, mode, nullptr, nullptr), nullptr);
+    struct stat st {};
+    ASSERT_EQ(::stat(name.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, access & ~mask) << static_cast<int>(mode);
+  }
+  // Where the system can refuse links on the way, a folder link is refused
+  // when a file is made or removed through it.
+  ASSERT_TRUE(fs::create_directory(dir.File("real")) && WriteFileBytes(dir.File("real/kept"), "k"));
+  fs::create_directory_symlink(dir.File("real"), dir.File("link"));
+  if (os.ResolvesWithoutLinks(dir.path())) {
+    IoError error;
+    EXPECT_EQ(os.OpenFile(dir.File("link/new"), File::Mode::kCreateNewLinkFree, nullptr, &error), nullptr);
+    EXPECT_EQ(error.kind, IoErrorKind::kLink);
+    EXPECT_FALSE(os.RemoveFileLinkFree(dir.File("link/kept")));
+    EXPECT_TRUE(os.FileExists(dir.File("real/kept")) && !os.FileExists(dir.File("real/new")));
+    EXPECT_FALSE(os.ResolvesWithoutLinks(dir.File("link")));
+    EXPECT_TRUE(os.RemoveFileLinkFree(dir.File("real/kept")));
+  }
+#endif
 }
 
 #ifdef _WIN32

@@ -50,6 +50,7 @@ class SystemWrapper : public platform::System {
   bool IsRemovableDrive(const std::string& root) override { return target_.IsRemovableDrive(root); }
   bool SameDrive(const std::string& a, const std::string& b) override { return target_.SameDrive(a, b); }
   bool RemoveFile(const std::string& path) override { return target_.RemoveFile(path); }
+  bool RemoveFileLinkFree(const std::string& path) override { return target_.RemoveFileLinkFree(path); }
   bool MakeDirectory(const std::string& path) override { return target_.MakeDirectory(path); }
   platform::MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override {
     return target_.MoveReplacing(from, to);
