@@ -98,6 +98,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
   const std::string base = fs::absolute(dir, ec).lexically_normal().string();
 
   InterruptCleanup cleanup;
+  const bool linkFree = os::ResolvesWithoutLinks(base);
   int extracted = 0;
   // Folders below base made or found real (no link) for an earlier entry.
   std::unordered_set<std::string> verified;
@@ -136,7 +137,7 @@ int RunExtract(const Options& options, const PluginModule& module) {
         // the name below it: the module then refuses links met below it too.
         const std::string destName = NativeRelative(guarded.relative);
         const std::string destPath = target.substr(0, target.size() - destName.size());
-        if (!entry.directory) cleanup.WatchExtractionTo(target, absent);
+        if (!entry.directory) cleanup.WatchExtractionTo(target, absent, linkFree);
         const int result = opened.ProcessFile(PK_EXTRACT, destPath, destName);
         cleanup.ExtractionDone();
         if (result == E_EABORTED && InterruptCleanup::Signal() != 0) return;

@@ -23,6 +23,7 @@ os::FileSnapshot g_archive_before;
 // The file an extraction writes (the target or its partial file) while the
 // module writes it.
 char g_extracted_file[kPathCapacity];
+std::atomic<bool> g_extracted_link_free{false};
 std::atomic<bool> g_cleaning{false};
 // The first signal's number: the work stops at the module's next report.
 std::atomic<int> g_signal{0};
@@ -60,7 +61,13 @@ void CleanUp() {
   }
   for (char* side : g_side_files)
     if (side[0]) os::RemoveFile(side);
-  if (g_extracted_file[0]) os::RemoveFile(g_extracted_file);
+  if (g_extracted_file[0]) {
+    // A folder swapped for a link since keeps what is behind it.
+    if (g_extracted_link_free)
+      os::RemoveFileLinkFree(g_extracted_file);
+    else
+      os::RemoveFile(g_extracted_file);
+  }
 }
 
 // How a handler ends the process: with what the work left removed, and the
@@ -140,8 +147,9 @@ void InterruptCleanup::WatchSideFilesOf(const std::string& archive) {
   }
 }
 
-void InterruptCleanup::WatchExtractionTo(const std::string& target, bool absent) {
+void InterruptCleanup::WatchExtractionTo(const std::string& target, bool absent, bool linkFree) {
   ExtractionDone();
+  g_extracted_link_free = linkFree;
   if (absent) {
     CopyPath(g_extracted_file, target);
     return;

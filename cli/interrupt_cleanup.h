@@ -55,7 +55,9 @@ class InterruptCleanup {
   // name) is removed when a second signal cuts the extraction short, so that
   // no cut file stays under a name of the archive's. absent: the caller has
   // just found target missing, so it is not asked again.
-  void WatchExtractionTo(const std::string& target, bool absent = false);
+  // linkFree: the destination's path has no link (os::ResolvesWithoutLinks),
+  // so the file is removed refusing links on the way.
+  void WatchExtractionTo(const std::string& target, bool absent = false, bool linkFree = false);
   void ExtractionDone();
 
  private:

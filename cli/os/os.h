@@ -106,12 +106,18 @@ struct FileSnapshot {
   int64_t nanoseconds = 0;
 };
 FileSnapshot SnapshotFile(const char* path);
-// This and the three below are safe in a signal handler.
+// This and the four below are safe in a signal handler.
 bool FileChangedSince(const char* path, const FileSnapshot& was);
 // Deletes the files directly in folder, not the folders in it.
 void RemoveFolderContents(const char* folder);
 void RemoveFolder(const char* folder);
 void RemoveFile(const char* file);
+// As RemoveFile, refused when a folder on the path is a symbolic link, where
+// the system can tell (Linux; RemoveFile elsewhere).
+void RemoveFileLinkFree(const char* file);
+// True when no folder on folder's path is a symbolic link, as the system
+// tells (Linux); false elsewhere.
+bool ResolvesWithoutLinks(const std::string& folder);
 
 // A new folder of this process's own in the temporary folder; empty when
 // none could be made.

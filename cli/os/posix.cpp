@@ -13,7 +13,13 @@
 #include <limits.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+
+#if defined(__linux__) && __has_include(<linux/openat2.h>)
+#include <linux/openat2.h>
+#define TOLVEX_OPENAT2 1
+#endif
 
 namespace tvx::cli::os {
 
@@ -38,6 +44,21 @@ PathLook LookFrom(int error, const struct stat& st) {
   look.device = static_cast<uint64_t>(st.st_dev);
   look.inode = static_cast<uint64_t>(st.st_ino);
   return look;
+}
+
+// The folder opened refusing a symbolic link anywhere on its path (openat2,
+// Linux 5.6 on); -1 with ENOSYS where the system has no such call.
+int OpenFolderLinkFree(const char* folder) {
+#if defined(TOLVEX_OPENAT2) && defined(SYS_openat2)
+  open_how how{};
+  how.flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  return static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, folder, &how, sizeof how));
+#else
+  (void)folder;
+  errno = ENOSYS;
+  return -1;
+#endif
 }
 
 PathLook LookAtIn(int folder, const char* name, int flags) {
@@ -210,6 +231,28 @@ void RemoveFolderContents(const char* folder) {
 
 void RemoveFolder(const char* folder) { ::rmdir(folder); }
 void RemoveFile(const char* file) { ::unlink(file); }
+
+void RemoveFileLinkFree(const char* file) {
+  const char* const slash = std::strrchr(file, '/');
+  char folder[kPathCapacity];
+  const size_t length = slash == nullptr ? 0 : static_cast<size_t>(slash - file) + 1;
+  if (length == 0 || length >= sizeof folder) return RemoveFile(file);
+  std::memcpy(folder, file, length);
+  folder[length] = '\0';
+  const int fd = OpenFolderLinkFree(folder);
+  if (fd < 0) {
+    if (errno == ENOSYS) RemoveFile(file);
+    return;
+  }
+  ::unlinkat(fd, slash + 1, 0);
+  ::close(fd);
+}
+
+bool ResolvesWithoutLinks(const std::string& folder) {
+  const int fd = OpenFolderLinkFree(folder.c_str());
+  if (fd >= 0) ::close(fd);
+  return fd >= 0;
+}
 
 std::string MakeTempFolder() {
   const char* env = std::getenv("TMPDIR");

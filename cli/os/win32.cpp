@@ -176,6 +176,8 @@ void RemoveFolderContents(const char* folder) {
 
 void RemoveFolder(const char* folder) { RemoveDirectoryA(folder); }
 void RemoveFile(const char* file) { DeleteFileA(file); }
+void RemoveFileLinkFree(const char* file) { RemoveFile(file); }
+bool ResolvesWithoutLinks(const std::string&) { return false; }
 
 std::string MakeTempFolder() {
   std::error_code ec;
