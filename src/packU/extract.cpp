@@ -253,7 +253,9 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
     // The replacement is the same file to its owner: same access (a rename
     // keeps it, and the entry's time).
     system.CarryFileAccess(target, partial);
-    if (system.MoveReplacing(partial, target) != platform::MoveOutcome::kMoved) status = Status::kCreateFailed;
+    const platform::MoveOutcome moved =
+        linkFree ? system.MoveReplacingLinkFree(partial, target) : system.MoveReplacing(partial, target);
+    if (moved != platform::MoveOutcome::kMoved) status = Status::kCreateFailed;
   }
   if (status != Status::kOk) RemoveOwnFile(system, partial, linkFree);
   return status;

@@ -123,6 +123,7 @@ class NativeSystem final : public System {
   bool RemoveFileLinkFree(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
   MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override;
+  MoveOutcome MoveReplacingLinkFree(const std::string& from, const std::string& to) override;
   bool MoveToFreeName(const std::string& from, const std::string& to) override;
   uint32_t FileAccessMode(const std::string& path) override;
   bool SetFileAccessMode(const std::string& path, uint32_t mode) override;

@@ -321,6 +321,10 @@ class System {
   // file is renamed aside, the new one takes its name and the old one is
   // deleted: not atomic, but `to` is unchanged on failure, as always.
   virtual MoveOutcome MoveReplacing(const std::string& from, const std::string& to) = 0;
+  // As MoveReplacing for two names in one folder, refused when a folder on
+  // the path is a symbolic link (where the system can tell: Linux; elsewhere
+  // MoveReplacing): the folder is opened once for both names.
+  virtual MoveOutcome MoveReplacingLinkFree(const std::string& from, const std::string& to) = 0;
   // Gives file `from` the name `to` only while no file has that name, in one
   // step (a rename that refuses to replace, or link and unlink, on POSIX;
   // MoveFileExA without MOVEFILE_REPLACE_EXISTING on Windows): a name another

@@ -661,6 +661,21 @@ MoveOutcome NativeSystem::MoveReplacing(const std::string& from, const std::stri
   return errno == EXDEV ? MoveOutcome::kOtherVolume : MoveOutcome::kFailed;
 }
 
+// Both names relative to one opening of their folder: a folder swapped for a
+// link between the two lookups of a rename by path cannot split them.
+MoveOutcome NativeSystem::MoveReplacingLinkFree(const std::string& from, const std::string& to) {
+  const size_t slash = to.rfind('/');
+  const bool beside = slash != std::string::npos && from.size() > slash + 1 &&
+                      from.compare(0, slash + 1, to, 0, slash + 1) == 0 &&
+                      from.find('/', slash + 1) == std::string::npos && to.size() > slash + 1;
+  if (!beside) return MoveReplacing(from, to);
+  const int folder = OpenLinkFree(to.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  if (folder < 0) return errno == ENOSYS ? MoveReplacing(from, to) : MoveOutcome::kFailed;
+  const bool moved = ::renameat(folder, from.c_str() + slash + 1, folder, to.c_str() + slash + 1) == 0;
+  ::close(folder);
+  return moved ? MoveOutcome::kMoved : MoveOutcome::kFailed;
+}
+
 // --- one update of an archive at a time -----------------------------------------
 
 namespace {

@@ -445,6 +445,10 @@ bool NativeSystem::RemoveFile(const std::string& path) { return ::DeleteFileA(pa
 
 bool NativeSystem::RemoveFileLinkFree(const std::string& path) { return RemoveFile(path); }
 
+MoveOutcome NativeSystem::MoveReplacingLinkFree(const std::string& from, const std::string& to) {
+  return MoveReplacing(from, to);
+}
+
 // Windows files carry no permission bits of their own here: a new file takes
 // the access rules of its folder, as the old archive did.
 uint32_t NativeSystem::FileAccessMode(const std::string&) { return kAllBits; }

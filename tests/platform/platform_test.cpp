@@ -105,9 +105,11 @@ TEST_F(Platform, EachModeOpensAsItSays) {
     EXPECT_EQ(os.OpenFile(dir.File("link/new"), File::Mode::kCreateNewLinkFree, nullptr, &error), nullptr);
     EXPECT_EQ(error.kind, IoErrorKind::kLink);
     EXPECT_FALSE(os.RemoveFileLinkFree(dir.File("link/kept")));
+    EXPECT_EQ(os.MoveReplacingLinkFree(dir.File("link/kept"), dir.File("link/moved")), MoveOutcome::kFailed);
     EXPECT_TRUE(os.FileExists(dir.File("real/kept")) && !os.FileExists(dir.File("real/new")));
     EXPECT_FALSE(os.ResolvesWithoutLinks(dir.File("link")));
-    EXPECT_TRUE(os.RemoveFileLinkFree(dir.File("real/kept")));
+    EXPECT_EQ(os.MoveReplacingLinkFree(dir.File("real/kept"), dir.File("real/moved")), MoveOutcome::kMoved);
+    EXPECT_TRUE(os.RemoveFileLinkFree(dir.File("real/moved")));
   }
 #endif
 }

@@ -86,4 +86,9 @@ platform::MoveOutcome FaultySystem::MoveReplacing(const std::string& from, const
   return SystemWrapper::MoveReplacing(from, to);
 }
 
+platform::MoveOutcome FaultySystem::MoveReplacingLinkFree(const std::string& from, const std::string& to) {
+  if (CountMutatingCall()) return platform::MoveOutcome::kFailed;
+  return SystemWrapper::MoveReplacingLinkFree(from, to);
+}
+
 }  // namespace tvx::test

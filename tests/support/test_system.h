@@ -55,6 +55,9 @@ class SystemWrapper : public platform::System {
   platform::MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override {
     return target_.MoveReplacing(from, to);
   }
+  platform::MoveOutcome MoveReplacingLinkFree(const std::string& from, const std::string& to) override {
+    return target_.MoveReplacingLinkFree(from, to);
+  }
   bool MoveToFreeName(const std::string& from, const std::string& to) override {
     return target_.MoveToFreeName(from, to);
   }
@@ -113,6 +116,7 @@ class FaultySystem : public SystemWrapper {
   std::unique_ptr<platform::SystemFile> OpenFile(const std::string& path, platform::File::Mode mode,
                                                  platform::File::Facts* facts, platform::IoError* error) override;
   platform::MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override;
+  platform::MoveOutcome MoveReplacingLinkFree(const std::string& from, const std::string& to) override;
   bool MoveToFreeName(const std::string& from, const std::string& to) override;
 
  private:
