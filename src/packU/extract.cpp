@@ -169,12 +169,18 @@ bool PassesThroughLinkedFolder(platform::System& system, const std::string& targ
 
 // True when the destination folder (target's first destFolderLength
 // characters) has no link on its path and the system can refuse links as it
-// creates a file there. Asked once per destination.
+// creates a file there. Asked once per destination; one not there yet is
+// asked again once it is.
 bool DestinationLinkFree(platform::System& system, const std::string& target, size_t destFolderLength,
                          ExtractionMemory& memory) {
   if (memory.destination.size() != destFolderLength || target.compare(0, destFolderLength, memory.destination) != 0) {
     memory.destination.assign(target, 0, destFolderLength);
     memory.destinationLinkFree = system.ResolvesWithoutLinks(memory.destination);
+    const bool answered = memory.destinationLinkFree || system.DirectoryExists(memory.destination);
+    if (!answered) {
+      memory.destination.clear();
+      return false;
+    }
   }
   return memory.destinationLinkFree;
 }
@@ -226,10 +232,10 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   if (linkFree && !out->IsOpen() && out->LastError().kind == platform::IoErrorKind::kLink) {
     // A link on the way where the destination's path had none: below the
     // destination (a folder found real, swapped since) it refuses the entry;
-    // on the destination's own path it is the user's, and extraction goes on
+    // on the destination's own path it is the user's, and this entry goes on
     // as where that path always had one.
     if (system.ResolvesWithoutLinks(memory.destination)) return Status::kCreateFailed;
-    memory.destinationLinkFree = linkFree = false;
+    linkFree = false;
     out = CreateNewWriteFileStream(system, target, Mode::kCreateNew);
   }
   if (out->IsOpen()) {
