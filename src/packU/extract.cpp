@@ -236,6 +236,8 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
     // as where that path always had one.
     if (system.ResolvesWithoutLinks(memory.destination)) return Status::kCreateFailed;
     linkFree = false;
+    // What was remembered of the folders below it was learned through another path.
+    if (PassesThroughLinkedFolder(system, target, destFolderLength, askedNow)) return Status::kCreateFailed;
     out = CreateNewWriteFileStream(system, target, Mode::kCreateNew);
   }
   if (out->IsOpen()) {

@@ -338,7 +338,8 @@ class System {
   // rewritten archive stays as private as it was.
   virtual bool SetFileAccessMode(const std::string& path, uint32_t mode) = 0;
   // Gives file `to` what `from` carries about access: the POSIX permission
-  // bits, or the Windows attributes hidden, system and archive.
+  // bits (read, write, execute; not set-user-ID, set-group-ID or sticky), or
+  // the Windows attributes hidden, system and archive.
   virtual bool CarryFileAccess(const std::string& from, const std::string& to) = 0;
   // Gives path (a file or folder, never followed if it is a link) the
   // modification time of a wall-clock second count.

@@ -461,9 +461,12 @@ bool NativeFile::SetModifiedWallClockTime(int64_t wallClockSeconds) {
   return IsOpen() && ModifiedTimesOf(wallClockSeconds, times) && ::futimens(Fd(handle_), times) == 0;
 }
 
+// Without set-user-ID, set-group-ID and sticky: the replacement is the
+// extracting user's file with the archive's content, and root extracting over
+// a set-user-ID file somebody left would make it a root one.
 bool NativeSystem::CarryFileAccess(const std::string& from, const std::string& to) {
   struct stat st {};
-  return StatPath(from, &st) && ::chmod(to.c_str(), st.st_mode & 07777) == 0;
+  return StatPath(from, &st) && ::chmod(to.c_str(), st.st_mode & 0777) == 0;
 }
 
 bool NativeSystem::IsSymbolicLink(const std::string& path) {
@@ -668,7 +671,8 @@ MoveOutcome NativeSystem::MoveReplacingLinkFree(const std::string& from, const s
   const bool beside = slash != std::string::npos && from.size() > slash + 1 &&
                       from.compare(0, slash + 1, to, 0, slash + 1) == 0 &&
                       from.find('/', slash + 1) == std::string::npos && to.size() > slash + 1;
-  if (!beside) return MoveReplacing(from, to);
+  // A name too long for the system is refused, as the rename by its path refuses it.
+  if (!beside || from.size() >= PATH_MAX || to.size() >= PATH_MAX) return MoveReplacing(from, to);
   const int folder = OpenLinkFree(to.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
   if (folder < 0) return errno == ENOSYS ? MoveReplacing(from, to) : MoveOutcome::kFailed;
   const bool moved = ::renameat(folder, from.c_str() + slash + 1, folder, to.c_str() + slash + 1) == 0;

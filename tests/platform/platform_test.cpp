@@ -19,6 +19,7 @@
 #include "support/windows_headers.h"
 #else
 #include <fcntl.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -110,6 +111,14 @@ TEST_F(Platform, EachModeOpensAsItSays) {
     EXPECT_FALSE(os.ResolvesWithoutLinks(dir.File("link")));
     EXPECT_EQ(os.MoveReplacingLinkFree(dir.File("real/kept"), dir.File("real/moved")), MoveOutcome::kMoved);
     EXPECT_TRUE(os.RemoveFileLinkFree(dir.File("real/moved")));
+    // A name too long for the system is refused, as by its path.
+    std::string deep = dir.File("real");
+    while (deep.size() < PATH_MAX - 250) {
+      deep += "/" + std::string(200, 'd');
+      ASSERT_TRUE(fs::create_directory(deep));
+    }
+    ASSERT_TRUE(WriteFileBytes(deep + "/p", "p"));
+    EXPECT_EQ(os.MoveReplacingLinkFree(deep + "/p", deep + "/" + std::string(250, 'n')), MoveOutcome::kFailed);
   }
 #endif
 }
