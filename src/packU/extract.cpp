@@ -116,9 +116,12 @@ std::unique_ptr<FileStream> CreatePartialFile(platform::System& system, const st
 
 // Writes the entry to a file opened for it, gives it the entry's time, and
 // closes the file.
-Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr<FileStream> out, EntryMeter& meter) {
+// accessOf: the file whose access the new one takes, or null.
+Status WriteContent(Archive& archive, const ArchiveEntry& entry, std::unique_ptr<FileStream> out, EntryMeter& meter,
+                    const std::string* accessOf = nullptr) {
   StreamSink sink(*out);
   const Status status = ReadContent(archive, entry, sink, meter);
+  if (status == Status::kOk && accessOf != nullptr) out->TakeAccessOf(*accessOf);
   if (status == Status::kOk) out->SetModifiedWallClockTime(entry.time);
   return status;
 }
@@ -256,11 +259,10 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
   std::string partial;
   out = CreatePartialFile(system, target, partial, linkFree);
   if (!out->IsOpen()) return Status::kCreateFailed;
-  Status status = WriteContent(archive, entry, std::move(out), meter);
+  // The replacement is the same file to its owner: same access (a rename
+  // keeps it, and the entry's time).
+  Status status = WriteContent(archive, entry, std::move(out), meter, &target);
   if (status == Status::kOk) {
-    // The replacement is the same file to its owner: same access (a rename
-    // keeps it, and the entry's time).
-    system.CarryFileAccess(target, partial);
     const platform::MoveOutcome moved =
         linkFree ? system.MoveReplacingLinkFree(partial, target) : system.MoveReplacing(partial, target);
     if (moved != platform::MoveOutcome::kMoved) status = Status::kCreateFailed;

@@ -6,11 +6,14 @@
 // win32.cpp).
 #include "platform/native.h"
 
+#include <utility>
+
 namespace tvx::platform {
 
 NativeFile::~NativeFile() { Close(); }
 
-NativeFile::NativeFile(NativeFile&& other) noexcept : handle_(other.handle_), lastError_(other.lastError_) {
+NativeFile::NativeFile(NativeFile&& other) noexcept
+    : handle_(other.handle_), lastError_(other.lastError_), path_(std::move(other.path_)) {
   other.handle_ = -1;
 }
 

@@ -40,6 +40,7 @@ class NativeFile final : public SystemFile {
   bool SetEndHere() override;
   bool Flush() override;
   bool SetModifiedWallClockTime(int64_t wallClockSeconds) override;
+  bool TakeAccessOf(const std::string& path) override;
 
  private:
   explicit NativeFile(intptr_t handle) : handle_(handle) {}
@@ -62,6 +63,7 @@ class NativeFile final : public SystemFile {
   void Failed(IoErrorKind withoutCode);
   intptr_t handle_ = -1;
   IoError lastError_;
+  std::string path_;  // Windows: the name it was opened by, for its attributes
 };
 
 #ifdef _WIN32
@@ -127,7 +129,6 @@ class NativeSystem final : public System {
   bool MoveToFreeName(const std::string& from, const std::string& to) override;
   uint32_t FileAccessMode(const std::string& path) override;
   bool SetFileAccessMode(const std::string& path, uint32_t mode) override;
-  bool CarryFileAccess(const std::string& from, const std::string& to) override;
   bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) override;
   FileIdentity FileIdentityOf(const std::string& path) override;
   std::unique_ptr<SystemLock> LockForUpdate(const std::string& path, uint32_t waitMilliseconds,

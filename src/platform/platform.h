@@ -200,6 +200,12 @@ class SystemFile {
   // takes it) through this handle, once the last byte is written: no second
   // walk of the path, and nothing at that name can have been swapped in since.
   virtual bool SetModifiedWallClockTime(int64_t wallClockSeconds) = 0;
+  // Gives this file what the file at `path` carries about access, before it
+  // takes that file's place: POSIX the permission bits (read, write, execute;
+  // not set-user-ID, set-group-ID or sticky) through this handle, so that
+  // whatever is put at this file's name meanwhile gets nothing; Windows the
+  // attributes hidden, system, archive and not-indexed.
+  virtual bool TakeAccessOf(const std::string& path) = 0;
 };
 
 // An existing file held for one update, so that a second update of it (from
@@ -337,10 +343,6 @@ class System {
   // Gives the file the permissions FileAccessMode returned for another, so a
   // rewritten archive stays as private as it was.
   virtual bool SetFileAccessMode(const std::string& path, uint32_t mode) = 0;
-  // Gives file `to` what `from` carries about access: the POSIX permission
-  // bits (read, write, execute; not set-user-ID, set-group-ID or sticky), or
-  // the Windows attributes hidden, system and archive.
-  virtual bool CarryFileAccess(const std::string& from, const std::string& to) = 0;
   // Gives path (a file or folder, never followed if it is a link) the
   // modification time of a wall-clock second count.
   virtual bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) = 0;

@@ -464,9 +464,9 @@ bool NativeFile::SetModifiedWallClockTime(int64_t wallClockSeconds) {
 // Without set-user-ID, set-group-ID and sticky: the replacement is the
 // extracting user's file with the archive's content, and root extracting over
 // a set-user-ID file somebody left would make it a root one.
-bool NativeSystem::CarryFileAccess(const std::string& from, const std::string& to) {
+bool NativeFile::TakeAccessOf(const std::string& path) {
   struct stat st {};
-  return StatPath(from, &st) && ::chmod(to.c_str(), st.st_mode & 0777) == 0;
+  return IsOpen() && StatPath(path, &st) && ::fchmod(Fd(handle_), st.st_mode & 0777) == 0;
 }
 
 bool NativeSystem::IsSymbolicLink(const std::string& path) {

@@ -234,7 +234,9 @@ NativeFile NativeFile::Open(const std::string& path, Mode mode, Facts* facts) {
     facts->wallClock = WallClockOf(info.ftLastWriteTime);
     facts->modified = TicksOf(info.ftLastWriteTime);
   }
-  return NativeFile(reinterpret_cast<intptr_t>(h));
+  NativeFile file(reinterpret_cast<intptr_t>(h));
+  file.path_ = path;
+  return file;
 }
 
 void NativeFile::Close() {
@@ -477,14 +479,15 @@ bool NativeSystem::SetModifiedWallClockTime(const std::string& path, int64_t wal
   return set;
 }
 
-bool NativeSystem::CarryFileAccess(const std::string& from, const std::string& to) {
+// By name: attributes cannot be set through a handle before Vista.
+bool NativeFile::TakeAccessOf(const std::string& from) {
   const DWORD attributes = ::GetFileAttributesA(from.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;
   // Not read-only: a read-only file refuses to be replaced anyway, and a
   // read-only copy could not be deleted when the replacement fails.
   const DWORD carried = attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
-  return ::SetFileAttributesA(to.c_str(), carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL) != 0;
+  return IsOpen() && ::SetFileAttributesA(path_.c_str(), carried != 0 ? carried : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 bool NativeSystem::IsSymbolicLink(const std::string& path) {

@@ -39,6 +39,7 @@ class FileStream : public ByteStream {
   // Makes what was written durable. False when the system refused.
   bool Flush() { return file_ != nullptr && file_->Flush(); }
   // Sets the file's last write (a wall-clock time) once it is written.
+  bool TakeAccessOf(const std::string& path) { return file_ != nullptr && file_->TakeAccessOf(path); }
   bool SetModifiedWallClockTime(int64_t wallClockSeconds) {
     return file_ != nullptr && file_->SetModifiedWallClockTime(wallClockSeconds);
   }

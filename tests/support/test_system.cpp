@@ -25,6 +25,7 @@ class FaultyFile : public platform::SystemFile {
     return !Fails(faults_.CountMutatingCall(), platform::IoErrorKind::kIo) && file_->SetEndHere();
   }
   bool Flush() override { return !Fails(faults_.CountMutatingCall(), platform::IoErrorKind::kIo) && file_->Flush(); }
+  bool TakeAccessOf(const std::string& path) override { return file_->TakeAccessOf(path); }
   bool SetModifiedWallClockTime(int64_t wallClockSeconds) override {
     return file_->SetModifiedWallClockTime(wallClockSeconds);
   }

@@ -65,9 +65,6 @@ class SystemWrapper : public platform::System {
   bool SetFileAccessMode(const std::string& path, uint32_t mode) override {
     return target_.SetFileAccessMode(path, mode);
   }
-  bool CarryFileAccess(const std::string& from, const std::string& to) override {
-    return target_.CarryFileAccess(from, to);
-  }
   bool SetModifiedWallClockTime(const std::string& path, int64_t wallClockSeconds) override {
     return target_.SetModifiedWallClockTime(path, wallClockSeconds);
   }
