@@ -220,7 +220,8 @@ Status ExtractWithMeter(Archive& archive, const ArchiveEntry& entry, const std::
     return Status::kCreateFailed;
   }
   if (entry.IsDirectory()) {
-    if (LastIsLink(system, target, destFolderLength) || !system.MakeDirectory(target)) return Status::kCreateFailed;
+    if (LastIsLink(system, target, destFolderLength)) return Status::kCreateFailed;
+    if (!(linkFree ? system.MakeDirectoryLinkFree(target) : system.MakeDirectory(target))) return Status::kCreateFailed;
     const std::string folder = WithoutTrailingSeparators(target, platform::IsPathSeparator);
     system.SetModifiedWallClockTime(folder, entry.time);
     memory.folders.push_back({folder, entry.time});

@@ -124,6 +124,7 @@ class NativeSystem final : public System {
   bool RemoveFile(const std::string& path) override;
   bool RemoveFileLinkFree(const std::string& path) override;
   bool MakeDirectory(const std::string& path) override;
+  bool MakeDirectoryLinkFree(const std::string& path) override;
   MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override;
   MoveOutcome MoveReplacingLinkFree(const std::string& from, const std::string& to) override;
   bool MoveToFreeName(const std::string& from, const std::string& to) override;

@@ -321,6 +321,9 @@ class System {
   virtual bool RemoveFileLinkFree(const std::string& path) = 0;
   // Creates one directory level; true when it exists as a directory after.
   virtual bool MakeDirectory(const std::string& path) = 0;
+  // As MakeDirectory, refused when a folder on the path (or the name itself)
+  // is a symbolic link, where the system can tell (Linux; elsewhere MakeDirectory).
+  virtual bool MakeDirectoryLinkFree(const std::string& path) = 0;
   // Gives file `from` the name `to` in one atomic step, replacing what `to`
   // held (MoveFileExA with MOVEFILE_REPLACE_EXISTING and write-through;
   // rename). Where Windows has no working MoveFileExA (95, 98, ME) the old

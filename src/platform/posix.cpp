@@ -490,6 +490,25 @@ bool NativeSystem::MakeDirectory(const std::string& path) {
   return errno == EEXIST && DirectoryExists(path);
 }
 
+// Made relative to its parent opened refusing links. A name too long for the
+// system is refused, as by its path.
+bool NativeSystem::MakeDirectoryLinkFree(const std::string& path) {
+  std::string folder = path;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const size_t slash = folder.rfind('/');
+  if (slash == std::string::npos || slash + 1 == folder.size() || path.size() >= PATH_MAX) return MakeDirectory(path);
+  const int parent = OpenLinkFree(folder.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  if (parent < 0) return errno == ENOSYS && MakeDirectory(path);
+  const char* name = folder.c_str() + slash + 1;
+  bool made = ::mkdirat(parent, name, 0755) == 0;
+  if (!made && errno == EEXIST) {
+    struct stat st {};
+    made = ::fstatat(parent, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+  }
+  ::close(parent);
+  return made;
+}
+
 bool NativeSystem::MoveToFreeName(const std::string& from, const std::string& to) {
   if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
   if (errno != EINVAL && errno != ENOSYS) return false;

@@ -447,6 +447,8 @@ bool NativeSystem::RemoveFile(const std::string& path) { return ::DeleteFileA(pa
 
 bool NativeSystem::RemoveFileLinkFree(const std::string& path) { return RemoveFile(path); }
 
+bool NativeSystem::MakeDirectoryLinkFree(const std::string& path) { return MakeDirectory(path); }
+
 MoveOutcome NativeSystem::MoveReplacingLinkFree(const std::string& from, const std::string& to) {
   return MoveReplacing(from, to);
 }

@@ -106,8 +106,11 @@ TEST_F(Platform, EachModeOpensAsItSays) {
     EXPECT_EQ(os.OpenFile(dir.File("link/new"), File::Mode::kCreateNewLinkFree, nullptr, &error), nullptr);
     EXPECT_EQ(error.kind, IoErrorKind::kLink);
     EXPECT_FALSE(os.RemoveFileLinkFree(dir.File("link/kept")));
+    EXPECT_FALSE(os.MakeDirectoryLinkFree(dir.File("link/sub")) || os.MakeDirectoryLinkFree(dir.File("link")));
+    EXPECT_TRUE(os.MakeDirectoryLinkFree(dir.File("real/sub/")) && os.MakeDirectoryLinkFree(dir.File("real/sub")));
     EXPECT_EQ(os.MoveReplacingLinkFree(dir.File("link/kept"), dir.File("link/moved")), MoveOutcome::kFailed);
     EXPECT_TRUE(os.FileExists(dir.File("real/kept")) && !os.FileExists(dir.File("real/new")));
+    EXPECT_TRUE(os.DirectoryExists(dir.File("real/sub")));
     EXPECT_FALSE(os.ResolvesWithoutLinks(dir.File("link")));
     EXPECT_EQ(os.MoveReplacingLinkFree(dir.File("real/kept"), dir.File("real/moved")), MoveOutcome::kMoved);
     EXPECT_TRUE(os.RemoveFileLinkFree(dir.File("real/moved")));

@@ -52,6 +52,7 @@ class SystemWrapper : public platform::System {
   bool RemoveFile(const std::string& path) override { return target_.RemoveFile(path); }
   bool RemoveFileLinkFree(const std::string& path) override { return target_.RemoveFileLinkFree(path); }
   bool MakeDirectory(const std::string& path) override { return target_.MakeDirectory(path); }
+  bool MakeDirectoryLinkFree(const std::string& path) override { return target_.MakeDirectoryLinkFree(path); }
   platform::MoveOutcome MoveReplacing(const std::string& from, const std::string& to) override {
     return target_.MoveReplacing(from, to);
   }
