@@ -22,7 +22,6 @@
 #define TOLVEX_OPENAT2 1
 #endif
 
-#include <atomic>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -67,6 +66,19 @@ int OpenLinkFree(const char* path, int flags, mode_t access) {
   errno = ENOSYS;
   return -1;
 #endif
+}
+
+// The folder that holds the last name of path ("a/b/c": "a/b/"), opened only
+// to name things in it, refusing links on its way; -1 (errno set) when it
+// cannot be, EINVAL when path names no folder. nameAt: where that name starts.
+int OpenHoldingFolderLinkFree(const std::string& path, size_t& nameAt) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) {
+    errno = EINVAL;
+    return -1;
+  }
+  nameAt = slash + 1;
+  return OpenLinkFree(path.substr(0, nameAt).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
 }
 
 // A time as the local wall clock showed it then (localtime_r applies the zone's
@@ -392,11 +404,10 @@ bool NativeSystem::RemoveFile(const std::string& path) { return ::unlink(path.c_
 // The name is removed relative to its folder, opened refusing links: a folder
 // swapped for a link since the file was made keeps whatever is behind it.
 bool NativeSystem::RemoveFileLinkFree(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos || slash + 1 == path.size()) return RemoveFile(path);
-  const int folder = OpenLinkFree(path.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
-  if (folder < 0) return errno == ENOSYS && RemoveFile(path);
-  const bool removed = ::unlinkat(folder, path.c_str() + slash + 1, 0) == 0;
+  size_t nameAt = 0;
+  const int folder = OpenHoldingFolderLinkFree(path, nameAt);
+  if (folder < 0) return (errno == ENOSYS || errno == EINVAL) && RemoveFile(path);
+  const bool removed = ::unlinkat(folder, path.c_str() + nameAt, 0) == 0;
   ::close(folder);
   return removed;
 }
@@ -493,13 +504,13 @@ bool NativeSystem::MakeDirectory(const std::string& path) {
 // Made relative to its parent opened refusing links. A name too long for the
 // system is refused, as by its path.
 bool NativeSystem::MakeDirectoryLinkFree(const std::string& path) {
+  if (path.size() >= PATH_MAX) return MakeDirectory(path);
   std::string folder = path;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  const size_t slash = folder.rfind('/');
-  if (slash == std::string::npos || slash + 1 == folder.size() || path.size() >= PATH_MAX) return MakeDirectory(path);
-  const int parent = OpenLinkFree(folder.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
-  if (parent < 0) return errno == ENOSYS && MakeDirectory(path);
-  const char* name = folder.c_str() + slash + 1;
+  size_t nameAt = 0;
+  const int parent = OpenHoldingFolderLinkFree(folder, nameAt);
+  if (parent < 0) return (errno == ENOSYS || errno == EINVAL) && MakeDirectory(path);
+  const char* name = folder.c_str() + nameAt;
   bool made = ::mkdirat(parent, name, 0755) == 0;
   if (!made && errno == EEXIST) {
     struct stat st {};
@@ -692,9 +703,10 @@ MoveOutcome NativeSystem::MoveReplacingLinkFree(const std::string& from, const s
                       from.find('/', slash + 1) == std::string::npos && to.size() > slash + 1;
   // A name too long for the system is refused, as the rename by its path refuses it.
   if (!beside || from.size() >= PATH_MAX || to.size() >= PATH_MAX) return MoveReplacing(from, to);
-  const int folder = OpenLinkFree(to.substr(0, slash + 1).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
+  size_t nameAt = 0;
+  const int folder = OpenHoldingFolderLinkFree(to, nameAt);
   if (folder < 0) return errno == ENOSYS ? MoveReplacing(from, to) : MoveOutcome::kFailed;
-  const bool moved = ::renameat(folder, from.c_str() + slash + 1, folder, to.c_str() + slash + 1) == 0;
+  const bool moved = ::renameat(folder, from.c_str() + nameAt, folder, to.c_str() + nameAt) == 0;
   ::close(folder);
   return moved ? MoveOutcome::kMoved : MoveOutcome::kFailed;
 }
