@@ -474,10 +474,16 @@ bool NativeFile::SetModifiedWallClockTime(int64_t wallClockSeconds) {
 
 // Without set-user-ID, set-group-ID and sticky: the replacement is the
 // extracting user's file with the archive's content, and root extracting over
-// a set-user-ID file somebody left would make it a root one.
+// a set-user-ID file somebody left would make it a root one. The group stays
+// the old file's where it may; where the new file has another (a folder's
+// set-group-ID gives its own) and cannot be given the old one, the group's
+// bits are not carried to a group the old file never let in.
 bool NativeFile::TakeAccessOf(const std::string& path) {
-  struct stat st {};
-  return IsOpen() && StatPath(path, &st) && ::fchmod(Fd(handle_), st.st_mode & 0777) == 0;
+  struct stat old {}, mine {};
+  if (!IsOpen() || !StatPath(path, &old) || ::fstat(Fd(handle_), &mine) != 0) return false;
+  mode_t access = old.st_mode & 0777;
+  if (mine.st_gid != old.st_gid && ::fchown(Fd(handle_), static_cast<uid_t>(-1), old.st_gid) != 0) access &= ~070u;
+  return ::fchmod(Fd(handle_), access) == 0;
 }
 
 bool NativeSystem::IsSymbolicLink(const std::string& path) {

@@ -97,6 +97,18 @@ TEST_F(Platform, EachModeOpensAsItSays) {
     ASSERT_EQ(::stat(name.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, access & ~mask) << static_cast<int>(mode);
   }
+  // A replacement takes the old file's bits and group, not a folder's set-group-ID one (root may give any).
+  if (::geteuid() == 0) {
+    ASSERT_TRUE(fs::create_directory(dir.File("sg")) && ::chown(dir.File("sg").c_str(), 0, 4321) == 0 &&
+                ::chmod(dir.File("sg").c_str(), 02775) == 0 && WriteFileBytes(dir.File("old"), "o") &&
+                ::chmod(dir.File("old").c_str(), 06660) == 0);
+    const auto made = os.OpenFile(dir.File("sg/new"), File::Mode::kCreatePrivate, nullptr, nullptr);
+    ASSERT_TRUE(made && made->TakeAccessOf(dir.File("old")));
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File("sg/new").c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, 0u);
+    EXPECT_EQ(st.st_mode & 07777, 0660u);
+  }
   // Where the system can refuse links on the way, a folder link is refused
   // when a file is made or removed through it.
   ASSERT_TRUE(fs::create_directory(dir.File("real")) && WriteFileBytes(dir.File("real/kept"), "k"));
