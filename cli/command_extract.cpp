@@ -25,15 +25,28 @@ void ReportExtractFailure(int code, const ArchiveEntry& entry, const std::string
     ReportError(DescribeResult(code, target));
 }
 
+// Makes the folder base/relative and those on its way. Where base's path has
+// no link, each is made relative to its parent opened refusing links, so that
+// a folder swapped for a link meanwhile gets nothing made through it.
+bool MakeFolders(const std::string& base, const std::string& relative, bool linkFree) {
+  if (linkFree) return os::MakeFoldersLinkFree(base, relative);
+  std::error_code ec;
+  const fs::path path(TargetPath(base, relative));
+  fs::create_directories(path, ec);
+  return !ec && fs::is_directory(path, ec);
+}
+
 // Makes ready the place for a file entry. False, after saying why, when the
 // entry must be skipped.
 // parent_ready: its folder was made and checked for an entry before.
 // absent: set when nothing has the target's name.
-bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentReady, bool& absent) {
+bool PrepareFileTarget(const std::string& base, const std::string& relative, bool linkFree, bool overwrite,
+                       bool parentReady, bool& absent) {
   std::error_code ec;
-  const fs::path path(target);
-  if (!parentReady) fs::create_directories(path.parent_path(), ec);
-  if (!parentReady && (ec || !fs::is_directory(path.parent_path(), ec))) {
+  const fs::path path(TargetPath(base, relative));
+  const size_t slash = relative.rfind('/');
+  if (!parentReady && !MakeFolders(base, slash == std::string::npos ? std::string() : relative.substr(0, slash),
+                                   linkFree)) {
     ReportError(DescribeResult(E_ECREATE, path.parent_path().string()));
     return false;
   }
@@ -41,26 +54,24 @@ bool PrepareFileTarget(const std::string& target, bool overwrite, bool parentRea
   absent = !fs::exists(status);
   if (absent) return true;
   if (fs::is_directory(status)) {
-    ReportError("cannot create " + target + " (a folder of that name exists)");
+    ReportError("cannot create " + path.string() + " (a folder of that name exists)");
     return false;
   }
   if (!overwrite) {
-    ReportError("exists, not replaced (use --overwrite): " + target);
+    ReportError("exists, not replaced (use --overwrite): " + path.string());
     return false;
   }
   // A link is replaced, never written through: it could lead out of the folder.
   if (fs::is_symlink(status) && !fs::remove(path, ec)) {
-    ReportError(DescribeResult(E_ECREATE, target));
+    ReportError(DescribeResult(E_ECREATE, path.string()));
     return false;
   }
   return true;
 }
 
-bool PrepareFolderTarget(const std::string& target) {
-  std::error_code ec;
-  fs::create_directories(target, ec);
-  if (ec || !fs::is_directory(target, ec)) {
-    ReportError(DescribeResult(E_ECREATE, target));
+bool PrepareFolderTarget(const std::string& base, const std::string& relative, bool linkFree) {
+  if (!MakeFolders(base, relative, linkFree)) {
+    ReportError(DescribeResult(E_ECREATE, TargetPath(base, relative)));
     return false;
   }
   return true;
@@ -124,8 +135,9 @@ int RunExtract(const Options& options, const PluginModule& module) {
           target = TargetPath(base, guarded.relative);
           const size_t slash = guarded.relative.rfind('/');
           const bool parentReady = slash != std::string::npos && verified.count(guarded.relative.substr(0, slash)) != 0;
-          ready = entry.directory ? PrepareFolderTarget(target)
-                                  : PrepareFileTarget(target, options.overwrite, parentReady, absent);
+          ready = entry.directory ? PrepareFolderTarget(base, guarded.relative, linkFree)
+                                  : PrepareFileTarget(base, guarded.relative, linkFree, options.overwrite,
+                                                      parentReady, absent);
           if (ready) NoteVerifiedFolders(guarded.relative, entry.directory, verified);
         }
         if (!ready) {

@@ -118,6 +118,10 @@ void RemoveFileLinkFree(const char* file);
 // True when no folder on folder's path is a symbolic link, as the system
 // tells (Linux); false elsewhere.
 bool ResolvesWithoutLinks(const std::string& folder);
+// Makes base/relative (relative in '/' form) and the folders on its way, each
+// relative to its parent opened refusing links; false when one cannot be made
+// or is a link. Only where ResolvesWithoutLinks(base).
+bool MakeFoldersLinkFree(const std::string& base, const std::string& relative);
 
 // A new folder of this process's own in the temporary folder; empty when
 // none could be made.

@@ -248,6 +248,26 @@ void RemoveFileLinkFree(const char* file) {
   ::close(fd);
 }
 
+bool MakeFoldersLinkFree(const std::string& base, const std::string& relative) {
+  int at = OpenFolderLinkFree(base.c_str());
+  for (size_t start = 0; at >= 0 && start < relative.size();) {
+    size_t end = relative.find('/', start);
+    if (end == std::string::npos) end = relative.size();
+    const std::string name = relative.substr(start, end - start);
+    start = end + 1;
+    if (name.empty()) continue;
+    // O_NOFOLLOW with O_DIRECTORY: a link in the folder's place is refused.
+    const int next = ::mkdirat(at, name.c_str(), 0777) == 0 || errno == EEXIST
+                         ? ::openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC)
+                         : -1;
+    ::close(at);
+    at = next;
+  }
+  if (at < 0) return false;
+  ::close(at);
+  return true;
+}
+
 bool ResolvesWithoutLinks(const std::string& folder) {
   const int fd = OpenFolderLinkFree(folder.c_str());
   if (fd >= 0) ::close(fd);

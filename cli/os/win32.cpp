@@ -178,6 +178,7 @@ void RemoveFolder(const char* folder) { RemoveDirectoryA(folder); }
 void RemoveFile(const char* file) { DeleteFileA(file); }
 void RemoveFileLinkFree(const char* file) { RemoveFile(file); }
 bool ResolvesWithoutLinks(const std::string&) { return false; }
+bool MakeFoldersLinkFree(const std::string&, const std::string&) { return false; }
 
 std::string MakeTempFolder() {
   std::error_code ec;
