@@ -4,7 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <string>
 #include <tuple>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace tvx::cli {
 namespace {
@@ -49,6 +55,22 @@ TEST(CliPathGuard, TargetPathStaysBelowTheBase) {
   EXPECT_EQ(TargetPath("/out/", "a"), "/out/a");
 #endif
 }
+
+#ifndef _WIN32
+// The folders the host makes below a destination never go through a link on the way.
+TEST(CliPathGuard, FoldersAreMadeRefusingLinksOnTheWay) {
+  namespace fs = std::filesystem;
+  const fs::path base = fs::temp_directory_path() / ("tvx-guard-" + std::to_string(::getpid()));
+  fs::create_directories(base / "elsewhere");
+  fs::create_directory_symlink(base / "elsewhere", base / "link");
+  if (!os::ResolvesWithoutLinks(base.string())) GTEST_SKIP() << "the system cannot refuse links here";
+  EXPECT_TRUE(os::MakeFoldersLinkFree(base.string(), "a/b/c") && fs::is_directory(base / "a/b/c"));
+  EXPECT_TRUE(os::MakeFoldersLinkFree(base.string(), "a/b"));
+  EXPECT_FALSE(os::MakeFoldersLinkFree(base.string(), "link/d") || os::MakeFoldersLinkFree(base.string(), "link"));
+  EXPECT_TRUE(fs::is_empty(base / "elsewhere"));
+  fs::remove_all(base);
+}
+#endif
 
 }  // namespace
 }  // namespace tvx::cli
