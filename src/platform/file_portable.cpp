@@ -12,8 +12,10 @@ namespace tvx::platform {
 
 NativeFile::~NativeFile() { Close(); }
 
-NativeFile::NativeFile(NativeFile&& other) noexcept
-    : handle_(other.handle_), lastError_(other.lastError_), path_(std::move(other.path_)) {
+NativeFile::NativeFile(NativeFile&& other) noexcept : handle_(other.handle_), lastError_(other.lastError_) {
+#ifdef _WIN32
+  path_ = std::move(other.path_);
+#endif
   other.handle_ = -1;
 }
 

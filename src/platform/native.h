@@ -63,7 +63,9 @@ class NativeFile final : public SystemFile {
   void Failed(IoErrorKind withoutCode);
   intptr_t handle_ = -1;
   IoError lastError_;
-  std::string path_;  // Windows: the name it was opened by, for its attributes
+#ifdef _WIN32
+  std::string path_;  // the name it was opened by, for its attributes
+#endif
 };
 
 #ifdef _WIN32

@@ -476,13 +476,15 @@ bool NativeFile::SetModifiedWallClockTime(int64_t wallClockSeconds) {
 // extracting user's file with the archive's content, and root extracting over
 // a set-user-ID file somebody left would make it a root one. The group stays
 // the old file's where it may; where the new file has another (a folder's
-// set-group-ID gives its own) and cannot be given the old one, the group's
-// bits are not carried to a group the old file never let in.
+// set-group-ID gives its own) and cannot be given the old one, that group
+// gets no more than the old file gave everyone.
 bool NativeFile::TakeAccessOf(const std::string& path) {
   struct stat old {}, mine {};
   if (!IsOpen() || !StatPath(path, &old) || ::fstat(Fd(handle_), &mine) != 0) return false;
   mode_t access = old.st_mode & 0777;
-  if (mine.st_gid != old.st_gid && ::fchown(Fd(handle_), static_cast<uid_t>(-1), old.st_gid) != 0) access &= ~070u;
+  // Not more than the old file gave its group, nor less than it gave everyone.
+  if (mine.st_gid != old.st_gid && ::fchown(Fd(handle_), static_cast<uid_t>(-1), old.st_gid) != 0)
+    access = (access & ~070u) | (access & 070u & ((access & 07u) << 3));
   return ::fchmod(Fd(handle_), access) == 0;
 }
 
